@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+
+#include <functional>
+
+// Exit codes shared by every command.
+enum CliExit {
+    CliExit_Ok = 0,
+    CliExit_Failed = 1,
+    CliExit_Usage = 2,
+    CliExit_NoAdapter = 3,
+};
+
+// What a command gets: its own arguments (global options removed) and the output streams.
+struct CliContext
+{
+    QStringList args;
+    bool json = false;
+    QTextStream &out;
+    QTextStream &err;
+
+    // One clear line on standard error; returns code.
+    int fail(int code, const QString &message) const;
+    // Prints "key: value" lines, or one JSON object with --json.
+    void printRecord(const QJsonObject &record, const QStringList &order) const;
+    // True when standard output is a terminal (progress bars instead of plain lines).
+    bool interactive() const;
+};
+
+struct CliCommand
+{
+    QString name;
+    QString synopsis; // one line for the command list
+    QString help;     // full help text of the command
+    std::function<int(CliContext &)> run;
+};
+
+// Commands register themselves from their own source file:
+//   static const CliRegistrar reg({QStringLiteral("info"), ..., &runInfo});
+struct CliRegistrar
+{
+    explicit CliRegistrar(const CliCommand &command);
+};
+
+const QList<CliCommand> &cliCommands();

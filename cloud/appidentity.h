@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QString>
+
+// The tool's application identity. Application and organisation names decide the
+// per-user data directory that holds the settings file and the firmware cache, so the
+// window and corvane-cli share them.
+namespace AppIdentity {
+
+inline QString applicationName() { return QStringLiteral("Corvane X9 Firmware Tool"); }
+inline QString applicationVersion() { return QStringLiteral("1.9.0"); }
+inline QString organizationName() { return QStringLiteral("Corvane"); }
+inline QString organizationDomain() { return QStringLiteral("www.corvane.com"); }
+
+inline void apply()
+{
+    QCoreApplication::setApplicationName(applicationName());
+    QCoreApplication::setApplicationVersion(applicationVersion());
+    QCoreApplication::setOrganizationName(organizationName());
+    QCoreApplication::setOrganizationDomain(organizationDomain());
+}
+
+} // namespace AppIdentity

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QMetaType>
+
+// Failures of device operations reported to the user through DeviceFlash::error().
+enum DeviceError {
+    DeviceError_FirmwareEmpty = 0,
+    DeviceError_EraseFailure = 1,
+    DeviceError_HardwareFailure = 2,
+    DeviceError_FirmwareLost = 3,
+    DeviceError_ConfigurationLost = 4,
+    // A flash write stopped before its total (echo mismatch, unplugged adapter, ...).
+    DeviceError_WriteFailure = 5,
+};
+
+Q_DECLARE_METATYPE(DeviceError)

@@ -1,0 +1,180 @@
+#pragma once
+
+#include "commandreport.h"
+#include "deviceerror.h"
+
+#include <QAbstractNativeEventFilter>
+#include <QByteArray>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+class QHidDevice;
+class DeviceMonitor;
+struct DeviceNotice;
+struct FlashJob;
+
+// The adapter: device link (HID access, command channel, presence, information, task
+// model) and the firmware/configuration engine. Every device operation runs as one task
+// on the global thread pool under one operation mutex, framed by the busy flag.
+// The engine operations are implemented in the engine library.
+class DeviceFlash : public QObject, public QAbstractNativeEventFilter
+{
+    Q_OBJECT
+public:
+    enum DeviceStatus {
+        DeviceStatus_Play = 0,
+        DeviceStatus_FlashUpgrade = 1,
+        DeviceStatus_Factory = 2,
+        DeviceStatus_ForceFactory = 3,
+        DeviceStatus_Init = 4,
+        DeviceStatus_FlashUpgradeImmediately = 5,
+        DeviceStatus_Config = 6,
+        DeviceStatus_ForceApp = 7,
+        DeviceStatus_Unknow = 8,
+    };
+    Q_ENUM(DeviceStatus)
+
+    enum Corvane : quint32 {
+        Corvane_Adapter = 0xB471,
+        Corvane_NoDevice = 0xB472,
+    };
+    Q_ENUM(Corvane)
+
+    static constexpr quint16 adapterVendorId = 0x0E3A;
+    static constexpr int FactoryInfoSize = 64;
+    static constexpr int ConfigBufferSize = 16384;
+    static constexpr int BackupBufferSize = 0x3C400;
+
+    // Without a monitor argument the platform's device monitor (udev) is created.
+    explicit DeviceFlash(QObject *parent = nullptr);
+    ~DeviceFlash() override;
+
+    // --- presence and hot-plug ---
+    void openDevice();
+    bool open(quint16 vendorId, quint16 productId);
+    bool nativeEventFilter(const QByteArray &eventType, void *message, long *result) override;
+    // Platform-free handling of the three device notices (GUI thread).
+    void handleNotice(const DeviceNotice &notice);
+    bool isConnected() const;
+    Corvane currentDevice() const;
+    // Used by the monitor to tell a present-but-inaccessible adapter (permissions).
+    bool isDeviceOpen() const;
+
+    // --- command channel ---
+    bool writeCMDData(const CommandReport &request);
+    bool readCMDData(CommandReport &response);
+    bool readDeviceMemory(quint32 code, quint32 address, quint32 length, char *destination,
+                          bool reportProgress);
+
+    // --- information and version gates ---
+    void readDeviceConfig();
+    QString version() const;
+    QByteArray serialNumber() const;
+    static int compareVersionNumbers(const QString &a, const QString &b);
+    static bool isCompatibleVersion(const QString &a, const QString &b);
+    static int compareMajorMinor(const QString &a, const QString &b);
+    bool isSupportBootMode() const;
+    bool isSupportDataStore() const;
+    int bootMode() const;
+    void setIsBusy(bool busy);
+    bool isBusy() const;
+
+    // --- engine operations (each starts one task and returns at once) ---
+    void updateFirmware(const QString &path);
+    void restoreFactorySettings(const QString &path, const QString &firmware_version);
+    bool dataBackup();
+    void dataRestore(const QByteArray &data, const QString &version);
+    void setBootMode(int mode);
+
+    // --- engine building blocks (run inside tasks) ---
+    QByteArray getFirmwareData(const QString &path);
+    // Returns whether the adapter acknowledged the erase (0x59).
+    bool eraseFlash(const FlashJob *job);
+    // Returns true when every byte of the job was written and verified.
+    bool write2Flash(FlashJob *job, quint8 progressKind);
+    // Erase, then write; when the write stops short of the job's total, emits one
+    // error(): DeviceError_EraseFailure after a refused erase, else DeviceError_WriteFailure.
+    bool runFlashJob(FlashJob *job, quint8 progressKind);
+    void updateVersion();
+
+    // Copies of the adapter's buffers, for tests and the command-line front.
+    QByteArray factoryInfo() const;
+    QByteArray configBuffer() const;
+    const char *backupBuffer() const { return m_backupBuffer; }
+
+    // Blocks until every task started so far has ended (command-line front, tests).
+    void waitForIdle();
+
+signals:
+    void deviceConnectStatusChanged(bool connected, DeviceFlash::Corvane device);
+    void deviceRunStateChanged(DeviceFlash::DeviceStatus state);
+    void isBusyChanged(bool isBusy);
+    void versionChanged(QString version);
+    void settingChanged();
+    void settingInit(int modek, bool supportStore);
+    void error(DeviceError error);
+    void dataBackupProgressChanged(qlonglong current, qlonglong total, char *backupData);
+    void dataStoreProgressChanged(qlonglong current, qlonglong total);
+    void write2FlashProgressChanged(qlonglong current, qlonglong total);
+    void settingProgressChanged(qlonglong current, qlonglong total);
+    // The adapter is attached but its HID node cannot be opened (usually permissions).
+    void deviceAccessDenied(QString node);
+
+private:
+    friend class DeviceFlashTestAccess;
+
+    // Task model: runs body on the global pool under the operation mutex, busy framed.
+    void startTask(std::function<void()> body);
+    void startupOpenTask();
+    void arrivalTask(quint32 productId);
+    void updateTask(const QString &path);
+    void restoreFactorySettings_v1(const QString &path, const QString &firmware_version);
+    void restoreFactorySettings_v2(const QString &path, const QString &firmware_version);
+    void backupTask();
+    void restoreTask(const QString &version);
+    void bootModeTask(int mode);
+    bool restoreV1ToV2(char *buffer, bool keepMacroLayout);
+    bool restoreV2ToV2(char *buffer, bool keepMacroLayout);
+    // Reads the configuration block into configBuffer unless it was read since connect.
+    bool ensureConfigLoaded();
+
+    void handleArrival(const QString &name);
+    void handleRemoval(const QString &name);
+    bool matchesAdapter(const QString &name, quint32 *productId);
+    void setVersion(const QString &version);
+
+    bool m_isBusy = false;
+    bool m_isConnected = false;
+    Corvane m_currentDevice = Corvane_NoDevice;
+    DeviceStatus m_runState = DeviceStatus_Unknow;
+    QList<quint16> productIds;
+    QHidDevice *m_hidDevice = nullptr;
+    DeviceMonitor *m_monitor = nullptr;
+    QMutex m_operationMutex;
+    char *factoryInfoBuffer = nullptr;
+    char *configBufferData = nullptr;
+    char *m_backupBuffer = nullptr;
+    QString m_strVersion;
+
+    // Guards m_strVersion and the busy flag between the GUI thread and the tasks.
+    mutable QMutex m_stateMutex;
+    // configBuffer holds the adapter's block read since it was last connected.
+    std::atomic<bool> m_configLoaded{false};
+    // Set by removal and shutdown: blocked reads give up at their next slice.
+    std::atomic<bool> m_cancelTransfers{false};
+    std::atomic<bool> m_shuttingDown{false};
+    // Tasks started and not yet ended (backup buffer guard, waitForIdle, shutdown).
+    std::mutex m_taskCountMutex;
+    std::condition_variable m_taskCountChanged;
+    int m_pendingTasks = 0;
+    int m_bufferTasks = 0; // backup and restore tasks using m_backupBuffer
+};
+
+Q_DECLARE_METATYPE(DeviceFlash::Corvane)

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "devicenotice.h"
+
+#include <QObject>
+
+// Platform layer that turns the system's device-change events into DeviceNotice values.
+// On Linux it reads udev's kernel events through a socket notifier on the GUI thread.
+class DeviceMonitor : public QObject
+{
+    Q_OBJECT
+public:
+    // The platform's monitor; null when the platform has none.
+    static DeviceMonitor *create(QObject *parent);
+
+    // True once the monitor is listening.
+    virtual bool isActive() const = 0;
+    // Device node of an attached HID interface with these ids, or empty when none is
+    // attached (tells "cannot open" apart from "not attached").
+    virtual QString findHidNode(quint16 vendorId, quint16 productId) const = 0;
+
+signals:
+    void notice(const DeviceNotice &notice);
+
+protected:
+    using QObject::QObject;
+};

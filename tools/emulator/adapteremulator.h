@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QtGlobal>
+
+// An in-memory Corvane X9 behind hidapi's C functions (hidapi_emulator.cpp).
+//
+// Memory map: factory information at 0x08003FC0 (64 bytes), the 12-byte unique id at
+// 0x1FFF7A10, and NOR flash from 0x08000000 to 0x08200000 in erase sectors: 0-3 of 16 KiB
+// (0x08000000, 0x08004000, 0x08008000, 0x0800C000), 4 of 64 KiB (0x08010000), then
+// 128 KiB sectors from 5 (0x08020000) up to 19. Erase sets a sector to 0xFF; programming
+// can only clear bits, and a write's echo carries what the flash holds afterwards.
+//
+// All functions are thread-safe: hidapi calls arrive from worker threads.
+// When the environment variable CORVANE_EMULATOR_STATE names a file, the adapter is loaded
+// from it at hid_init() (created fresh when missing) and saved back at hid_close(),
+// hid_exit() and process exit, so separate runs of a program see the same adapter.
+namespace AdapterEmulator {
+
+constexpr quint16 VendorId = 0x0E3A;
+constexpr quint16 ProductId = 0xB471;
+constexpr quint32 FlashBase = 0x08000000;
+constexpr quint32 FlashSize = 0x200000;
+constexpr quint32 FactoryInfoAddress = 0x08003FC0;
+constexpr quint32 UniqueIdAddress = 0x1FFF7A10;
+constexpr int SectorCount = 20;
+
+// Faults to inject. Exchange numbers count request reports (1-based) since the last
+// reset() or resetCounters(); -1 disables a fault.
+struct Faults
+{
+    qint64 unplugAtExchange = -1;       // this request and every later transfer fail
+    qint64 corruptEchoAtWrite = -1;     // Nth 0x57 write: flash is written, echo differs
+    bool refuseErase = false;           // erase answered with 0x58 and nothing erased
+    qint64 wrongCodeAtExchange = -1;    // answer code 0x5A instead of the right one
+    qint64 wrongAddressAtExchange = -1; // answer address + 4
+    qint64 wrongLengthAtExchange = -1;  // answer length - 1
+    qint64 shortReportAtExchange = -1;  // answer report of 8 bytes only
+    qint64 stallAtExchange = -1;        // no answer at all: reads time out for ever
+    int latencyUsPerReport = 0;         // sleep per report written and per report read
+};
+
+// A fresh adapter: flash erased (0xFF), unique id 00 11 22 ... bb, factory block
+// "CORVANE-X9" padded with 0xFF, firmware 5.6.0 seeded, attached, no faults.
+void reset();
+
+void setAttached(bool attached);
+bool isAttached();
+// Makes hid_open() fail although attached (like a node without access rights).
+void setOpenRefused(bool refused);
+
+void setUniqueId(const QByteArray &id12);
+QByteArray uniqueId();
+
+// Writes a valid firmware information record (0x55 ... version at 5..7 ... 0xAA) at
+// 0x08004000 and the version bytes 1..3 of the configuration block there (raw write).
+void seedFirmwareVersion(quint8 major, quint8 minor, quint8 patch);
+
+// Raw access that bypasses the NOR rules (test set-up and inspection).
+QByteArray memory(quint32 address, quint32 length);
+void setMemory(quint32 address, const QByteArray &bytes);
+// Sector number of an address, or -1 outside the flash.
+int sectorOf(quint32 address);
+quint32 sectorStart(int sector);
+quint32 sectorSize(int sector);
+
+void setFaults(const Faults &faults);
+Faults faults();
+
+// Traffic counters and the sector lists of every erase command received.
+qint64 exchangeCount();
+qint64 writeCommandCount();
+QList<QList<quint8>> eraseLog();
+void resetCounters();
+
+bool loadState(const QString &path);
+bool saveState(const QString &path);
+
+} // namespace AdapterEmulator

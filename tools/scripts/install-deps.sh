@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, testing and the demo need.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config git
+    qtbase5-dev qttools5-dev qttools5-dev-tools libqt5svg5-dev
+    libhidapi-dev libudev-dev
+    python3 openssl librsvg2-bin
+    clang libclang-rt-14-dev
+    xvfb xauth
+    fonts-liberation fonts-dejavu-core fonts-droid-fallback fonts-ipafont-gothic
+    fonts-roboto-slab fonts-font-awesome
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test twice: in a normal build and in a
+# build with AddressSanitizer and UndefinedBehaviorSanitizer. Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+tools/scripts/install-deps.sh
+
+jobs=$(nproc)
+werror=OFF
+[ "${CI:-}" = "true" ] && werror=ON
+
+build() {
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_WERROR=$werror "$@"
+    cmake --build "$dir" -j "$jobs"
+}
+
+echo "== normal build =="
+build build
+(cd build && ctest --output-on-failure -j "$jobs")
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
+build build-asan -DCORVANE_SANITIZE=ON -DCORVANE_BUILD_BENCHMARKS=OFF
+export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+(cd build-asan && ctest --output-on-failure -j "$jobs")
