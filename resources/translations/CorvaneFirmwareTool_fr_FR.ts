@@ -1,0 +1,201 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="fr_FR">
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Chinese</source>
+        <translation>中文</translation>
+    </message>
+    <message>
+        <source>Configuration lost! Please restore defaults!</source>
+        <translation>Configuration perdue ! Veuillez restaurer les paramètres par défaut !</translation>
+    </message>
+    <message>
+        <source>Connect server error, will only use local cache firmware.</source>
+        <translation>Impossible de joindre le serveur cloud : seuls les firmwares déjà téléchargés seront utilisés.</translation>
+    </message>
+    <message>
+        <source>Corrupted file/Unauthorized !</source>
+        <translation>Fichier corrompu ou non autorisé !</translation>
+    </message>
+    <message>
+        <source>Current Firmware Version</source>
+        <translation>Version actuelle du firmware</translation>
+    </message>
+    <message>
+        <source>English</source>
+        <translation>English</translation>
+    </message>
+    <message>
+        <source>Erase flash failure!</source>
+        <translation>Échec de l'effacement de la mémoire flash !</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Erreur</translation>
+    </message>
+    <message>
+        <source>Firmware Files (*.bin *.rfw)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Firmware Update Required</source>
+        <translation>Mise à jour du firmware requise</translation>
+    </message>
+    <message>
+        <source>Firmware data empty!</source>
+        <translation>Fichier de firmware invalide !</translation>
+    </message>
+    <message>
+        <source>Firmware downloading...</source>
+        <translation>Téléchargement du firmware…</translation>
+    </message>
+    <message>
+        <source>Firmware lost! Please update firmware!</source>
+        <translation>Firmware perdu ! Veuillez mettre à jour le firmware !</translation>
+    </message>
+    <message>
+        <source>Firmware write failed! Reconnect the adapter and try again.</source>
+        <translation>Échec de l'écriture du firmware ! Rebranchez l'adaptateur et réessayez.</translation>
+    </message>
+    <message>
+        <source>French</source>
+        <translation>Français</translation>
+    </message>
+    <message>
+        <source>Hardware failure!</source>
+        <translation>Défaillance matérielle !</translation>
+    </message>
+    <message>
+        <source>Japanese</source>
+        <translation>日本語</translation>
+    </message>
+    <message>
+        <source>New Firmware Version</source>
+        <translation>Nouveau firmware</translation>
+    </message>
+    <message>
+        <source>Open Firmware</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Corvane Firmware Tool</source>
+        <translation>Outil firmware Corvane</translation>
+    </message>
+    <message>
+        <source>Restore Defaults</source>
+        <translation>Réinitialiser</translation>
+    </message>
+    <message>
+        <source>Restored successfully!</source>
+        <translation>Réinitialisation réussie !</translation>
+    </message>
+    <message>
+        <source>Russian</source>
+        <translation>русский</translation>
+    </message>
+    <message>
+        <source>The firmware downloaded and checksum error.</source>
+        <translation>Erreur de somme de contrôle du firmware téléchargé !</translation>
+    </message>
+    <message>
+        <source>The information of server error, contact Corvane for help.</source>
+        <translation>Les informations du serveur sont invalides. Contactez Corvane pour obtenir de l'aide.</translation>
+    </message>
+    <message>
+        <source>The network error, checking connect and retry.</source>
+        <translation>Erreur réseau. Vérifiez la connexion et réessayez.</translation>
+    </message>
+    <message>
+        <source>Update Firmware</source>
+        <translation>Mettre à jour</translation>
+    </message>
+    <message>
+        <source>Update successfully!</source>
+        <translation>Mise à jour réussie !</translation>
+    </message>
+    <message>
+        <source>Version Change LOG</source>
+        <translation>Notes de version</translation>
+    </message>
+    <message>
+        <source>Waring</source>
+        <translation>Avertissement</translation>
+    </message>
+    <message>
+        <source>When you first install Corvane Firmware Tool must connect network, and restart Corvane Firmware Tool.</source>
+        <translation>Au premier lancement, l'outil firmware Corvane doit accéder au réseau. Connectez-vous, puis relancez l'outil.</translation>
+    </message>
+    <message>
+        <source>connect Corvane X9 to PC.</source>
+        <translation>Branchez le Corvane X9 au PC en maintenant le bouton enfoncé.
+Relâchez-le quand le voyant reste vert.</translation>
+    </message>
+    <message>
+        <source>connect clould and sync information...</source>
+        <translation>Connexion au serveur cloud…</translation>
+    </message>
+    <message>
+        <source>restore</source>
+        <translation>Restauration des données</translation>
+    </message>
+    <message>
+        <source>save backup</source>
+        <translation>Sauvegarde des données</translation>
+    </message>
+    <message>
+        <source>successfully!</source>
+        <translation>Opération réussie !</translation>
+    </message>
+</context>
+<context>
+    <name>MessageDialog</name>
+    <message>
+        <source>Notification</source>
+        <translation>Notification</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Restore Defaults</source>
+        <translation>Réinitialiser</translation>
+    </message>
+    <message>
+        <source>Update Firmware</source>
+        <translation>Mettre à jour</translation>
+    </message>
+</context>
+<context>
+    <name>QObject</name>
+    <message>
+        <source>Message</source>
+        <translation>Message</translation>
+    </message>
+    <message>
+        <source>Corvane Firmware Tool is already running!</source>
+        <translation>L'outil firmware Corvane est déjà ouvert !</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsDialog</name>
+    <message>
+        <source>Boot Mode(No Controller):</source>
+        <translation>Mode de démarrage (sans manette) :</translation>
+    </message>
+    <message>
+        <source>Data Backup</source>
+        <translation>Sauvegarder</translation>
+    </message>
+    <message>
+        <source>Data Restore</source>
+        <translation>Restaurer</translation>
+    </message>
+    <message>
+        <source>UNDEFINE</source>
+        <translation>Non défini</translation>
+    </message>
+</context>
+</TS>

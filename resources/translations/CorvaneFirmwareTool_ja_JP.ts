@@ -1,0 +1,201 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ja_JP">
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Chinese</source>
+        <translation>中文</translation>
+    </message>
+    <message>
+        <source>Configuration lost! Please restore defaults!</source>
+        <translation>設定が失われました。初期設定に戻してください。</translation>
+    </message>
+    <message>
+        <source>Connect server error, will only use local cache firmware.</source>
+        <translation>クラウドサーバーに接続できません。ローカルに保存済みのファームウェアのみを使用します。</translation>
+    </message>
+    <message>
+        <source>Corrupted file/Unauthorized !</source>
+        <translation>ファイルが破損しているか、この機器用のファイルではありません。</translation>
+    </message>
+    <message>
+        <source>Current Firmware Version</source>
+        <translation>現在のファームウェア</translation>
+    </message>
+    <message>
+        <source>English</source>
+        <translation>English</translation>
+    </message>
+    <message>
+        <source>Erase flash failure!</source>
+        <translation>フラッシュメモリの消去に失敗しました。</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>エラー</translation>
+    </message>
+    <message>
+        <source>Firmware Files (*.bin *.rfw)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Firmware Update Required</source>
+        <translation>ファームウェアの更新が必要です</translation>
+    </message>
+    <message>
+        <source>Firmware data empty!</source>
+        <translation>ファームウェアファイルが正しくありません。</translation>
+    </message>
+    <message>
+        <source>Firmware downloading...</source>
+        <translation>ファームウェアをダウンロードしています…</translation>
+    </message>
+    <message>
+        <source>Firmware lost! Please update firmware!</source>
+        <translation>ファームウェアが失われました。ファームウェアを更新してください。</translation>
+    </message>
+    <message>
+        <source>Firmware write failed! Reconnect the adapter and try again.</source>
+        <translation>ファームウェアの書き込みに失敗しました。アダプターを接続し直して、もう一度お試しください。</translation>
+    </message>
+    <message>
+        <source>French</source>
+        <translation>Français</translation>
+    </message>
+    <message>
+        <source>Hardware failure!</source>
+        <translation>ハードウェアに障害が発生しました。</translation>
+    </message>
+    <message>
+        <source>Japanese</source>
+        <translation>日本語</translation>
+    </message>
+    <message>
+        <source>New Firmware Version</source>
+        <translation>新しいファームウェア</translation>
+    </message>
+    <message>
+        <source>Open Firmware</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Corvane Firmware Tool</source>
+        <translation>Corvane ファームウェアツール</translation>
+    </message>
+    <message>
+        <source>Restore Defaults</source>
+        <translation>初期設定に戻す</translation>
+    </message>
+    <message>
+        <source>Restored successfully!</source>
+        <translation>初期設定に戻しました。</translation>
+    </message>
+    <message>
+        <source>Russian</source>
+        <translation>русский</translation>
+    </message>
+    <message>
+        <source>The firmware downloaded and checksum error.</source>
+        <translation>ダウンロードしたファームウェアのチェックサムが一致しません。</translation>
+    </message>
+    <message>
+        <source>The information of server error, contact Corvane for help.</source>
+        <translation>サーバーの情報が正しくありません。Corvane にお問い合わせください。</translation>
+    </message>
+    <message>
+        <source>The network error, checking connect and retry.</source>
+        <translation>ネットワークエラーです。接続を確認して、もう一度お試しください。</translation>
+    </message>
+    <message>
+        <source>Update Firmware</source>
+        <translation>ファームウェアを更新</translation>
+    </message>
+    <message>
+        <source>Update successfully!</source>
+        <translation>更新が完了しました。</translation>
+    </message>
+    <message>
+        <source>Version Change LOG</source>
+        <translation>変更履歴</translation>
+    </message>
+    <message>
+        <source>Waring</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>When you first install Corvane Firmware Tool must connect network, and restart Corvane Firmware Tool.</source>
+        <translation>Corvane ファームウェアツールの初回起動時はネットワーク接続が必要です。接続してからツールを再起動してください。</translation>
+    </message>
+    <message>
+        <source>connect Corvane X9 to PC.</source>
+        <translation>ボタンを押したまま Corvane X9 を PC に接続し、
+ランプが緑色に点灯したらボタンを離してください</translation>
+    </message>
+    <message>
+        <source>connect clould and sync information...</source>
+        <translation>クラウドサーバーに接続しています…</translation>
+    </message>
+    <message>
+        <source>restore</source>
+        <translation>データの復元</translation>
+    </message>
+    <message>
+        <source>save backup</source>
+        <translation>データのバックアップ</translation>
+    </message>
+    <message>
+        <source>successfully!</source>
+        <translation>正常に完了しました。</translation>
+    </message>
+</context>
+<context>
+    <name>MessageDialog</name>
+    <message>
+        <source>Notification</source>
+        <translation>お知らせ</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Restore Defaults</source>
+        <translation>初期設定に戻す</translation>
+    </message>
+    <message>
+        <source>Update Firmware</source>
+        <translation>ファームウェアを更新</translation>
+    </message>
+</context>
+<context>
+    <name>QObject</name>
+    <message>
+        <source>Message</source>
+        <translation>メッセージ</translation>
+    </message>
+    <message>
+        <source>Corvane Firmware Tool is already running!</source>
+        <translation>Corvane ファームウェアツールはすでに起動しています。</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsDialog</name>
+    <message>
+        <source>Boot Mode(No Controller):</source>
+        <translation>起動モード（コントローラー未接続時）：</translation>
+    </message>
+    <message>
+        <source>Data Backup</source>
+        <translation>データのバックアップ</translation>
+    </message>
+    <message>
+        <source>Data Restore</source>
+        <translation>データの復元</translation>
+    </message>
+    <message>
+        <source>UNDEFINE</source>
+        <translation>未定義</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,201 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ru_RU">
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Chinese</source>
+        <translation>中文</translation>
+    </message>
+    <message>
+        <source>Configuration lost! Please restore defaults!</source>
+        <translation>Конфигурация утеряна! Восстановите заводские настройки!</translation>
+    </message>
+    <message>
+        <source>Connect server error, will only use local cache firmware.</source>
+        <translation>Не удалось подключиться к облачному серверу. Будут использоваться только сохранённые прошивки.</translation>
+    </message>
+    <message>
+        <source>Corrupted file/Unauthorized !</source>
+        <translation>Файл повреждён или не предназначен для этого адаптера!</translation>
+    </message>
+    <message>
+        <source>Current Firmware Version</source>
+        <translation>Текущая версия прошивки</translation>
+    </message>
+    <message>
+        <source>English</source>
+        <translation>English</translation>
+    </message>
+    <message>
+        <source>Erase flash failure!</source>
+        <translation>Ошибка стирания флеш-памяти!</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Ошибка</translation>
+    </message>
+    <message>
+        <source>Firmware Files (*.bin *.rfw)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Firmware Update Required</source>
+        <translation>Требуется обновление прошивки</translation>
+    </message>
+    <message>
+        <source>Firmware data empty!</source>
+        <translation>Ошибка файла прошивки!</translation>
+    </message>
+    <message>
+        <source>Firmware downloading...</source>
+        <translation>Загрузка прошивки…</translation>
+    </message>
+    <message>
+        <source>Firmware lost! Please update firmware!</source>
+        <translation>Прошивка утеряна! Обновите прошивку!</translation>
+    </message>
+    <message>
+        <source>Firmware write failed! Reconnect the adapter and try again.</source>
+        <translation>Не удалось записать прошивку! Переподключите адаптер и повторите попытку.</translation>
+    </message>
+    <message>
+        <source>French</source>
+        <translation>Français</translation>
+    </message>
+    <message>
+        <source>Hardware failure!</source>
+        <translation>Аппаратный сбой!</translation>
+    </message>
+    <message>
+        <source>Japanese</source>
+        <translation>日本語</translation>
+    </message>
+    <message>
+        <source>New Firmware Version</source>
+        <translation>Новая прошивка</translation>
+    </message>
+    <message>
+        <source>Open Firmware</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Corvane Firmware Tool</source>
+        <translation>Corvane Firmware Tool</translation>
+    </message>
+    <message>
+        <source>Restore Defaults</source>
+        <translation>Сбросить настройки</translation>
+    </message>
+    <message>
+        <source>Restored successfully!</source>
+        <translation>Настройки успешно сброшены!</translation>
+    </message>
+    <message>
+        <source>Russian</source>
+        <translation>русский</translation>
+    </message>
+    <message>
+        <source>The firmware downloaded and checksum error.</source>
+        <translation>Ошибка контрольной суммы загруженной прошивки!</translation>
+    </message>
+    <message>
+        <source>The information of server error, contact Corvane for help.</source>
+        <translation>Сервер вернул неверные данные. Обратитесь в поддержку Corvane.</translation>
+    </message>
+    <message>
+        <source>The network error, checking connect and retry.</source>
+        <translation>Ошибка сети. Проверьте подключение и повторите попытку.</translation>
+    </message>
+    <message>
+        <source>Update Firmware</source>
+        <translation>Обновить прошивку</translation>
+    </message>
+    <message>
+        <source>Update successfully!</source>
+        <translation>Прошивка успешно обновлена!</translation>
+    </message>
+    <message>
+        <source>Version Change LOG</source>
+        <translation>История изменений</translation>
+    </message>
+    <message>
+        <source>Waring</source>
+        <translation>Предупреждение</translation>
+    </message>
+    <message>
+        <source>When you first install Corvane Firmware Tool must connect network, and restart Corvane Firmware Tool.</source>
+        <translation>При первом запуске Corvane Firmware Tool нужно подключение к сети. Подключитесь к сети и перезапустите программу.</translation>
+    </message>
+    <message>
+        <source>connect Corvane X9 to PC.</source>
+        <translation>Подключите Corvane X9 к компьютеру, удерживая кнопку.
+Отпустите кнопку, когда индикатор загорится зелёным.</translation>
+    </message>
+    <message>
+        <source>connect clould and sync information...</source>
+        <translation>Подключение к облачному серверу…</translation>
+    </message>
+    <message>
+        <source>restore</source>
+        <translation>Восстановление данных</translation>
+    </message>
+    <message>
+        <source>save backup</source>
+        <translation>Резервное копирование</translation>
+    </message>
+    <message>
+        <source>successfully!</source>
+        <translation>Готово!</translation>
+    </message>
+</context>
+<context>
+    <name>MessageDialog</name>
+    <message>
+        <source>Notification</source>
+        <translation>Уведомление</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>ОК</translation>
+    </message>
+    <message>
+        <source>Restore Defaults</source>
+        <translation>Сбросить настройки</translation>
+    </message>
+    <message>
+        <source>Update Firmware</source>
+        <translation>Обновить прошивку</translation>
+    </message>
+</context>
+<context>
+    <name>QObject</name>
+    <message>
+        <source>Message</source>
+        <translation>Сообщение</translation>
+    </message>
+    <message>
+        <source>Corvane Firmware Tool is already running!</source>
+        <translation>Corvane Firmware Tool уже запущена!</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsDialog</name>
+    <message>
+        <source>Boot Mode(No Controller):</source>
+        <translation>Режим запуска (без контроллера):</translation>
+    </message>
+    <message>
+        <source>Data Backup</source>
+        <translation>Резервная копия</translation>
+    </message>
+    <message>
+        <source>Data Restore</source>
+        <translation>Восстановить</translation>
+    </message>
+    <message>
+        <source>UNDEFINE</source>
+        <translation>Не задан</translation>
+    </message>
+</context>
+</TS>
