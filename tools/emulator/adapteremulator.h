@@ -54,9 +54,12 @@ void setOpenRefused(bool refused);
 void setUniqueId(const QByteArray &id12);
 QByteArray uniqueId();
 
-// Writes a valid firmware information record (0x55 ... version at 5..7 ... 0xAA) at
-// 0x08004000 and the version bytes 1..3 of the configuration block there (raw write).
+// Writes the firmware information record as an update leaves it at 0x08004000 (raw
+// write): byte 0 0x55, bytes 1-4 0x08010000, bytes 5-7 the version, byte 255 0xAA.
 void seedFirmwareVersion(quint8 major, quint8 minor, quint8 patch);
+// Writes a factory-fresh configuration (raw write): byte 0x82 of the block at 0x08004000
+// (the boot mode) and the default 66-byte blocks at 0x08008000, 0x08010000, 0x08020000.
+void seedDefaultConfiguration(quint8 bootMode);
 
 // Raw access that bypasses the NOR rules (test set-up and inspection).
 QByteArray memory(quint32 address, quint32 length);

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "adapteremulator.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+struct hid_device_;
+
+// The adapter's state shared by the test-facing functions (adapteremulator.cpp) and the
+// hidapi C functions (hidapi_emulator.cpp). Everything is guarded by State::mutex.
+namespace AdapterEmulator::Core {
+
+constexpr int ReportSize = 64; // an answer report body, without report id
+constexpr int ShortReportSize = 8; // the length of a report cut short by a fault
+constexpr int RequestSize = 65; // report id 0 and the 64-byte body
+constexpr int MaxDataLength = 52; // data bytes one report carries
+constexpr int QueueCapacity = 32; // answers waiting to be read; newer ones are dropped
+constexpr int UniqueIdSize = 12;
+
+struct Answer
+{
+    quint8 bytes[ReportSize];
+    int size;
+};
+
+struct State
+{
+    std::mutex mutex;
+    std::condition_variable changed; // an answer was queued, or handles died
+    std::vector<quint8> flash;
+    quint8 uniqueId[UniqueIdSize] = {};
+    bool attached = true;
+    bool openRefused = false;
+    quint64 generation = 0; // bumped by every detach: handles of an older one are dead
+    Faults faults;
+    qint64 exchanges = 0;
+    qint64 writeCommands = 0;
+    QList<QList<quint8>> eraseLog;
+    Answer queue[QueueCapacity];
+    int queueHead = 0;
+    int queueCount = 0;
+    std::vector<hid_device_ *> handles;
+};
+
+// The one adapter of the process; never destroyed, so exit handlers can still use it.
+State &state();
+
+// The functions below expect State::mutex to be held.
+void resetLocked(State &s);
+void detachLocked(State &s);
+// Handles one 64-byte request body and queues its answer. Returns false when the request
+// made the adapter drop off the bus (the transfer then fails).
+bool handleRequestLocked(State &s, const quint8 *body);
+bool popAnswerLocked(State &s, Answer &out);
+QByteArray uniqueIdHexLocked(const State &s);
+
+} // namespace AdapterEmulator::Core

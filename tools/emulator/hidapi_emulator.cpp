@@ -1,0 +1,428 @@
+// hidapi's C functions over the emulated adapter, so programs and tests run unchanged.
+#include "adapteremulator.h"
+#include "emulatorcore.h"
+
+#include <hidapi.h>
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <thread>
+
+using AdapterEmulator::Core::State;
+
+struct hid_device_
+{
+    quint64 generation = 0;
+    bool nonBlocking = false;
+    hid_device_info *info = nullptr;
+};
+
+namespace {
+
+const char DevicePath[] = "emulator:0e3a:b471";
+const wchar_t Manufacturer[] = L"Corvane";
+const wchar_t Product[] = L"Corvane X9 Adapter";
+const wchar_t ErrorText[] = L"emulated adapter: request failed or adapter not available";
+
+// Persistence of the adapter in the file named by CORVANE_EMULATOR_STATE.
+struct Persistence
+{
+    std::mutex mutex;
+    bool initialised = false;
+    bool active = false;
+    bool exitHandlerRegistered = false;
+    QString path;
+};
+
+Persistence &persistence()
+{
+    static Persistence *const p = new Persistence;
+    return *p;
+}
+
+void saveIfPersisting()
+{
+    Persistence &p = persistence();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    if (p.active && !AdapterEmulator::saveState(p.path))
+        qWarning("corvane emulator: cannot save the state file %s", qPrintable(p.path));
+}
+
+bool isLiveLocked(const State &s, const hid_device *dev)
+{
+    return std::find(s.handles.begin(), s.handles.end(), dev) != s.handles.end();
+}
+
+// A handle transfers only while it is open and the adapter has not been detached since.
+bool isUsableLocked(const State &s, const hid_device *dev)
+{
+    return isLiveLocked(s, dev) && s.attached && dev->generation == s.generation;
+}
+
+wchar_t *copyWide(const wchar_t *text)
+{
+    const size_t n = std::wcslen(text) + 1;
+    auto *out = static_cast<wchar_t *>(std::malloc(n * sizeof(wchar_t)));
+    if (out)
+        std::wmemcpy(out, text, n);
+    return out;
+}
+
+void uniqueIdWideLocked(const State &s, wchar_t (&out)[2 * AdapterEmulator::Core::UniqueIdSize + 1])
+{
+    const QByteArray hex = AdapterEmulator::Core::uniqueIdHexLocked(s);
+    for (int i = 0; i < hex.size(); ++i)
+        out[i] = wchar_t(hex.at(i));
+    out[hex.size()] = L'\0';
+}
+
+hid_device_info *makeInfoLocked(const State &s)
+{
+    auto *info = static_cast<hid_device_info *>(std::calloc(1, sizeof(hid_device_info)));
+    if (!info)
+        return nullptr;
+    wchar_t serial[2 * AdapterEmulator::Core::UniqueIdSize + 1];
+    uniqueIdWideLocked(s, serial);
+    info->path = static_cast<char *>(std::malloc(sizeof DevicePath));
+    if (info->path)
+        std::memcpy(info->path, DevicePath, sizeof DevicePath);
+    info->vendor_id = AdapterEmulator::VendorId;
+    info->product_id = AdapterEmulator::ProductId;
+    info->serial_number = copyWide(serial);
+    info->release_number = 0x0100;
+    info->manufacturer_string = copyWide(Manufacturer);
+    info->product_string = copyWide(Product);
+    info->usage_page = 0xFF00;
+    info->usage = 0x0001;
+    info->interface_number = 0;
+    info->next = nullptr;
+    info->bus_type = HID_API_BUS_USB;
+    return info;
+}
+
+void freeInfo(hid_device_info *info)
+{
+    std::free(info->path);
+    std::free(info->serial_number);
+    std::free(info->manufacturer_string);
+    std::free(info->product_string);
+    std::free(info);
+}
+
+hid_device *openLocked(State &s)
+{
+    if (!s.attached || s.openRefused)
+        return nullptr;
+    auto *dev = new hid_device;
+    dev->generation = s.generation;
+    dev->info = makeInfoLocked(s);
+    s.handles.push_back(dev);
+    return dev;
+}
+
+// Copies text into a caller's buffer of maxlen wide characters, cut short if needed.
+int copyString(hid_device *dev, const wchar_t *text, wchar_t *string, size_t maxlen)
+{
+    if (!dev || !string || maxlen == 0)
+        return -1;
+    State &s = AdapterEmulator::Core::state();
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (!isUsableLocked(s, dev))
+            return -1;
+    }
+    const size_t n = std::min(std::wcslen(text), maxlen - 1);
+    std::wmemcpy(string, text, n);
+    string[n] = L'\0';
+    return 0;
+}
+
+void sleepMicroseconds(int us)
+{
+    if (us > 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(us));
+}
+
+void saveAtExit()
+{
+    saveIfPersisting();
+}
+
+} // namespace
+
+extern "C" {
+
+int HID_API_EXPORT HID_API_CALL hid_init(void)
+{
+    Persistence &p = persistence();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    if (p.initialised)
+        return 0;
+    const QByteArray env = qgetenv("CORVANE_EMULATOR_STATE");
+    if (!env.isEmpty()) {
+        const QString path = QFile::decodeName(env);
+        if (QFileInfo::exists(path)) {
+            // A damaged file is left alone rather than overwritten with a fresh adapter.
+            if (!AdapterEmulator::loadState(path)) {
+                qWarning("corvane emulator: unreadable state file %s", qPrintable(path));
+                return -1;
+            }
+        } else {
+            AdapterEmulator::reset();
+        }
+        p.path = path;
+        p.active = true;
+        if (!p.exitHandlerRegistered) {
+            std::atexit(saveAtExit);
+            p.exitHandlerRegistered = true;
+        }
+    }
+    p.initialised = true;
+    return 0;
+}
+
+int HID_API_EXPORT HID_API_CALL hid_exit(void)
+{
+    Persistence &p = persistence();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    int result = 0;
+    if (p.active && !AdapterEmulator::saveState(p.path)) {
+        qWarning("corvane emulator: cannot save the state file %s", qPrintable(p.path));
+        result = -1;
+    }
+    p.active = false;
+    p.initialised = false;
+    return result;
+}
+
+struct hid_device_info HID_API_EXPORT *HID_API_CALL hid_enumerate(
+    unsigned short vendor_id, unsigned short product_id)
+{
+    if (hid_init() != 0)
+        return nullptr;
+    if ((vendor_id != 0 && vendor_id != AdapterEmulator::VendorId)
+        || (product_id != 0 && product_id != AdapterEmulator::ProductId))
+        return nullptr;
+    State &s = AdapterEmulator::Core::state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.attached ? makeInfoLocked(s) : nullptr;
+}
+
+void HID_API_EXPORT HID_API_CALL hid_free_enumeration(struct hid_device_info *devs)
+{
+    while (devs) {
+        hid_device_info *next = devs->next;
+        freeInfo(devs);
+        devs = next;
+    }
+}
+
+HID_API_EXPORT hid_device *HID_API_CALL hid_open(
+    unsigned short vendor_id, unsigned short product_id, const wchar_t *serial_number)
+{
+    if (hid_init() != 0)
+        return nullptr;
+    if (vendor_id != AdapterEmulator::VendorId || product_id != AdapterEmulator::ProductId)
+        return nullptr;
+    State &s = AdapterEmulator::Core::state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (serial_number && serial_number[0] != L'\0') {
+        wchar_t serial[2 * AdapterEmulator::Core::UniqueIdSize + 1];
+        uniqueIdWideLocked(s, serial);
+        if (wcscasecmp(serial, serial_number) != 0)
+            return nullptr;
+    }
+    return openLocked(s);
+}
+
+HID_API_EXPORT hid_device *HID_API_CALL hid_open_path(const char *path)
+{
+    if (!path || std::strcmp(path, DevicePath) != 0 || hid_init() != 0)
+        return nullptr;
+    State &s = AdapterEmulator::Core::state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return openLocked(s);
+}
+
+int HID_API_EXPORT HID_API_CALL hid_write(hid_device *dev, const unsigned char *data, size_t length)
+{
+    using namespace AdapterEmulator::Core;
+    // The adapter has no numbered reports: report id 0 and at most one 64-byte body.
+    if (!dev || !data || length == 0 || length > size_t(RequestSize) || data[0] != 0)
+        return -1;
+    quint8 body[ReportSize] = {};
+    std::memcpy(body, data + 1, length - 1);
+    State &s = state();
+    int latency = 0;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (!isUsableLocked(s, dev) || !handleRequestLocked(s, body))
+            return -1;
+        latency = s.faults.latencyUsPerReport;
+    }
+    sleepMicroseconds(latency);
+    return int(length);
+}
+
+int HID_API_EXPORT HID_API_CALL hid_read_timeout(
+    hid_device *dev, unsigned char *data, size_t length, int milliseconds)
+{
+    using namespace AdapterEmulator::Core;
+    if (!dev || (!data && length > 0))
+        return -1;
+    State &s = state();
+    Answer answer;
+    int latency = 0;
+    {
+        std::unique_lock<std::mutex> lock(s.mutex);
+        if (!isUsableLocked(s, dev))
+            return -1;
+        // Wakes for an answer, or when a detach or close has killed the handle.
+        const auto ready = [&] {
+            return s.queueCount > 0 || !isUsableLocked(s, dev);
+        };
+        if (!ready()) {
+            if (milliseconds == 0)
+                return 0;
+            if (milliseconds < 0) {
+                s.changed.wait(lock, ready);
+            } else {
+                const auto deadline
+                    = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+                if (!s.changed.wait_until(lock, deadline, ready))
+                    return 0;
+            }
+        }
+        if (!isUsableLocked(s, dev) || !popAnswerLocked(s, answer))
+            return -1;
+        latency = s.faults.latencyUsPerReport;
+    }
+    const size_t n = std::min(length, size_t(answer.size));
+    if (n > 0)
+        std::memcpy(data, answer.bytes, n);
+    sleepMicroseconds(latency);
+    return int(n);
+}
+
+int HID_API_EXPORT HID_API_CALL hid_read(hid_device *dev, unsigned char *data, size_t length)
+{
+    if (!dev)
+        return -1;
+    bool nonBlocking = false;
+    {
+        State &s = AdapterEmulator::Core::state();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (!isLiveLocked(s, dev))
+            return -1;
+        nonBlocking = dev->nonBlocking;
+    }
+    return hid_read_timeout(dev, data, length, nonBlocking ? 0 : -1);
+}
+
+int HID_API_EXPORT HID_API_CALL hid_set_nonblocking(hid_device *dev, int nonblock)
+{
+    if (!dev)
+        return -1;
+    State &s = AdapterEmulator::Core::state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (!isLiveLocked(s, dev))
+        return -1;
+    dev->nonBlocking = nonblock != 0;
+    return 0;
+}
+
+// The adapter has no feature or input reports on the control pipe.
+int HID_API_EXPORT HID_API_CALL hid_send_feature_report(hid_device *, const unsigned char *, size_t)
+{
+    return -1;
+}
+
+int HID_API_EXPORT HID_API_CALL hid_get_feature_report(hid_device *, unsigned char *, size_t)
+{
+    return -1;
+}
+
+int HID_API_EXPORT HID_API_CALL hid_get_input_report(hid_device *, unsigned char *, size_t)
+{
+    return -1;
+}
+
+void HID_API_EXPORT HID_API_CALL hid_close(hid_device *dev)
+{
+    if (!dev)
+        return;
+    State &s = AdapterEmulator::Core::state();
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        const auto it = std::find(s.handles.begin(), s.handles.end(), dev);
+        if (it == s.handles.end())
+            return; // not ours or already closed
+        s.handles.erase(it);
+        if (dev->info)
+            freeInfo(dev->info);
+        delete dev;
+        s.changed.notify_all();
+    }
+    saveIfPersisting();
+}
+
+int HID_API_EXPORT_CALL hid_get_manufacturer_string(hid_device *dev, wchar_t *string, size_t maxlen)
+{
+    return copyString(dev, Manufacturer, string, maxlen);
+}
+
+int HID_API_EXPORT_CALL hid_get_product_string(hid_device *dev, wchar_t *string, size_t maxlen)
+{
+    return copyString(dev, Product, string, maxlen);
+}
+
+int HID_API_EXPORT_CALL hid_get_serial_number_string(
+    hid_device *dev, wchar_t *string, size_t maxlen)
+{
+    wchar_t serial[2 * AdapterEmulator::Core::UniqueIdSize + 1];
+    {
+        State &s = AdapterEmulator::Core::state();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        uniqueIdWideLocked(s, serial);
+    }
+    return copyString(dev, serial, string, maxlen);
+}
+
+struct hid_device_info HID_API_EXPORT *HID_API_CALL hid_get_device_info(hid_device *dev)
+{
+    if (!dev)
+        return nullptr;
+    State &s = AdapterEmulator::Core::state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return isUsableLocked(s, dev) ? dev->info : nullptr;
+}
+
+int HID_API_EXPORT_CALL hid_get_indexed_string(hid_device *, int, wchar_t *, size_t)
+{
+    return -1;
+}
+
+HID_API_EXPORT const wchar_t *HID_API_CALL hid_error(hid_device *)
+{
+    return ErrorText;
+}
+
+HID_API_EXPORT const struct hid_api_version *HID_API_CALL hid_version(void)
+{
+    static const hid_api_version version
+        = { HID_API_VERSION_MAJOR, HID_API_VERSION_MINOR, HID_API_VERSION_PATCH };
+    return &version;
+}
+
+HID_API_EXPORT const char *HID_API_CALL hid_version_str(void)
+{
+    return HID_API_VERSION_STR;
+}
+
+} // extern "C"
