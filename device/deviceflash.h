@@ -54,6 +54,8 @@ public:
 
     // Without a monitor argument the platform's device monitor (udev) is created.
     explicit DeviceFlash(QObject *parent = nullptr);
+    // Uses the given monitor instead (taken as a child; may be null for none).
+    DeviceFlash(DeviceMonitor *monitor, QObject *parent);
     ~DeviceFlash() override;
 
     // --- presence and hot-plug ---
@@ -66,6 +68,8 @@ public:
     Corvane currentDevice() const;
     // Used by the monitor to tell a present-but-inaccessible adapter (permissions).
     bool isDeviceOpen() const;
+    // True while the platform monitor reports device changes (hot-plug is followed).
+    bool isMonitoring() const;
 
     // --- command channel ---
     bool writeCMDData(const CommandReport &request);
@@ -92,6 +96,10 @@ public:
     bool dataBackup();
     void dataRestore(const QByteArray &data, const QString &version);
     void setBootMode(int mode);
+    // Reads the configuration block into configBuffer in a task, unless it was read since
+    // the adapter was connected; false when the adapter is not open.
+    bool loadConfiguration();
+    bool isConfigLoaded() const { return m_configLoaded; }
 
     // --- engine building blocks (run inside tasks) ---
     QByteArray getFirmwareData(const QString &path);
@@ -111,6 +119,9 @@ public:
 
     // Blocks until every task started so far has ended (command-line front, tests).
     void waitForIdle();
+    // As waitForIdle(), but gives up after timeoutMs; true when idle. Signals queued to
+    // this thread still need its event loop, so callers alternate this with processEvents.
+    bool waitForIdle(int timeoutMs);
 
 signals:
     void deviceConnectStatusChanged(bool connected, DeviceFlash::Corvane device);
@@ -149,6 +160,8 @@ private:
     void handleRemoval(const QString &name);
     bool matchesAdapter(const QString &name, quint32 *productId);
     void setVersion(const QString &version);
+    void initialise(DeviceMonitor *monitor);
+    void reportAccessDenied(quint16 vendorId, quint16 productId);
 
     bool m_isBusy = false;
     bool m_isConnected = false;
@@ -165,6 +178,8 @@ private:
 
     // Guards m_strVersion and the busy flag between the GUI thread and the tasks.
     mutable QMutex m_stateMutex;
+    // Makes a busy change and its signal one step, so removal's order holds against a task.
+    std::recursive_mutex m_busyMutex;
     // configBuffer holds the adapter's block read since it was last connected.
     std::atomic<bool> m_configLoaded{false};
     // Set by removal and shutdown: blocked reads give up at their next slice.
@@ -175,6 +190,7 @@ private:
     std::condition_variable m_taskCountChanged;
     int m_pendingTasks = 0;
     int m_bufferTasks = 0; // backup and restore tasks using m_backupBuffer
+    qint64 m_backupLength = 0; // bytes of m_backupBuffer filled by dataRestore
 };
 
 Q_DECLARE_METATYPE(DeviceFlash::Corvane)

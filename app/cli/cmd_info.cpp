@@ -1,0 +1,58 @@
+#include "adapter.h"
+#include "cli.h"
+
+#include "deviceflash.h"
+
+#include <QJsonObject>
+
+namespace {
+
+int runInfo(CliContext &ctx)
+{
+    if (!ctx.args.isEmpty())
+        return ctx.fail(CliExit_Usage, QStringLiteral("info takes no arguments (see info --help)"));
+
+    DeviceFlash device;
+    bool firmwareLost = false;
+    QObject::connect(
+        &device, &DeviceFlash::error, &device,
+        [&firmwareLost](
+            DeviceError e) { firmwareLost = firmwareLost || e == DeviceError_FirmwareLost; },
+        Qt::DirectConnection);
+
+    const int opened = openAdapter(device, ctx);
+    if (opened != CliExit_Ok)
+        return opened;
+
+    const QString serial = QString::fromLatin1(device.serialNumber());
+    const QString version = device.version();
+    if (version.isEmpty()) {
+        if (firmwareLost)
+            return ctx.fail(CliExit_Failed,
+                QStringLiteral("adapter %1 has no valid firmware information record "
+                               "(its firmware is lost; run an update)")
+                    .arg(serial));
+        return ctx.fail(CliExit_Failed, QStringLiteral("could not read the adapter's information"));
+    }
+
+    QJsonObject record;
+    record.insert(QStringLiteral("serial"), serial);
+    record.insert(QStringLiteral("version"), version);
+    record.insert(QStringLiteral("supportsBootMode"), device.isSupportBootMode());
+    record.insert(QStringLiteral("supportsDataStore"), device.isSupportDataStore());
+    ctx.printRecord(record, { QStringLiteral("serial"), QStringLiteral("version") });
+    return CliExit_Ok;
+}
+
+const CliRegistrar reg({ QStringLiteral("info"),
+    QStringLiteral("show the adapter's serial number and firmware version"),
+    QStringLiteral("Usage: corvane-cli [--json] info\n"
+                   "Opens the attached adapter and prints its serial number "
+                   "(24 hexadecimal digits) and firmware version.\n"
+                   "With --json: one object with the keys serial, version, "
+                   "supportsBootMode and supportsDataStore.\n"
+                   "Exit codes: 0 success, 1 the information could not be "
+                   "read, 3 no adapter found.\n"),
+    &runInfo });
+
+} // namespace

@@ -1,0 +1,78 @@
+#include "deviceflash.h"
+#include "qhiddevice.h"
+
+#include <QDebug>
+
+#include <cstring>
+
+namespace {
+// A blocked read gives up its slot this often, so removal and shutdown can end it.
+constexpr int ReadSliceMs = 50;
+} // namespace
+
+bool DeviceFlash::writeCMDData(const CommandReport &request)
+{
+    if (m_hidDevice->write(request.bytes, CommandReport::Size) < 0) {
+        qWarning("writeCMDData write error !!!");
+        return false;
+    }
+    return true;
+}
+
+bool DeviceFlash::readCMDData(CommandReport &response)
+{
+    // Byte 0 stays the report id; the report body lands behind it.
+    quint8 received[CommandReport::Size + 1] = {};
+    int count = 0;
+    for (;;) {
+        if (m_cancelTransfers) {
+            count = -1;
+            break;
+        }
+        count = m_hidDevice->read(received + 1, CommandReport::Size, ReadSliceMs);
+        if (count != 0)
+            break;
+    }
+    if (count < 0) {
+        qWarning("readCMDData read error !!!");
+        return false;
+    }
+    std::memcpy(response.bytes, received, CommandReport::Size);
+    return true;
+}
+
+bool DeviceFlash::readDeviceMemory(
+    quint32 code, quint32 address, quint32 length, char *destination, bool reportProgress)
+{
+    if (length == 0)
+        return true;
+    if (!destination)
+        return false;
+
+    quint32 offset = 0;
+    quint32 current = address;
+    quint32 remaining = length;
+    CommandReport response;
+    while (remaining > 0) {
+        const quint32 chunk = qMin<quint32>(remaining, CommandReport::DataSize);
+        const CommandReport request = CommandReport::request(code, current, chunk);
+        if (!writeCMDData(request))
+            return false;
+
+        response.clearHeader();
+        if (!readCMDData(response))
+            return false;
+        if (response.address() != current || response.code() != CommandReport::Code_Answer
+            || response.length() != chunk || response.reportId() != request.reportId())
+            return false;
+
+        std::memcpy(destination + offset, response.data(), chunk);
+        offset += chunk;
+        current += chunk;
+        remaining -= chunk;
+        if (reportProgress)
+            emit dataBackupProgressChanged(
+                qlonglong(length - remaining), qlonglong(length), destination);
+    }
+    return true;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "devicemonitor.h"
+
+#include <QString>
+
+struct udev;
+struct udev_device;
+struct udev_monitor;
+class QSocketNotifier;
+
+// Reads udev's netlink events (subsystems usb and block) on the thread that owns it and
+// turns them into the notices DeviceFlash handles.
+class DeviceMonitorUdev : public DeviceMonitor
+{
+    Q_OBJECT
+public:
+    explicit DeviceMonitorUdev(QObject *parent = nullptr);
+    ~DeviceMonitorUdev() override;
+
+    bool isActive() const override;
+    QString findHidNode(quint16 vendorId, quint16 productId) const override;
+
+    // Interface name for a USB device, in the "\\?\USB#VID_xxxx&PID_xxxx#serial#{guid}" form.
+    static QString interfaceName(quint16 vendorId, quint16 productId, const QString &serial);
+
+private:
+    void readEvents();
+    void handleDevice(udev_device *device);
+
+    udev *m_udev = nullptr;
+    udev_monitor *m_monitor = nullptr;
+    QSocketNotifier *m_notifier = nullptr;
+};

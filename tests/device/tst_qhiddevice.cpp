@@ -1,0 +1,127 @@
+#include "adapteremulator.h"
+#include "commandreport.h"
+#include "qhiddevice.h"
+
+#include <QtTest>
+
+namespace {
+
+QByteArray readRequest(quint32 address, quint32 length)
+{
+    const CommandReport r = CommandReport::request(CommandReport::Code_Read, address, length);
+    return QByteArray(reinterpret_cast<const char *>(r.bytes), CommandReport::Size);
+}
+
+} // namespace
+
+class tst_QHidDevice : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { AdapterEmulator::reset(); }
+
+    void openMatchesIdsAndSerial_data();
+    void openMatchesIdsAndSerial();
+    void readSizesBufferToReport();
+    void readTimeoutAndFailureLeaveBufferEmpty();
+    void closedWrapperRefusesTransfers();
+};
+
+void tst_QHidDevice::openMatchesIdsAndSerial_data()
+{
+    QTest::addColumn<quint16>("vendor");
+    QTest::addColumn<quint16>("product");
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<bool>("opens");
+
+    QTest::newRow("ids, no serial") << quint16(0x0E3A) << quint16(0xB471) << QString() << true;
+    QTest::newRow("empty serial like none")
+        << quint16(0x0E3A) << quint16(0xB471) << QString(QLatin1String("")) << true;
+    QTest::newRow("matching serial")
+        << quint16(0x0E3A) << quint16(0xB471) << QStringLiteral("00112233445566778899aabb") << true;
+    QTest::newRow("foreign serial") << quint16(0x0E3A) << quint16(0xB471)
+                                    << QStringLiteral("ffffffffffffffffffffffff") << false;
+    QTest::newRow("other product") << quint16(0x0E3A) << quint16(0xB472) << QString() << false;
+    QTest::newRow("other vendor") << quint16(0x1234) << quint16(0xB471) << QString() << false;
+}
+
+void tst_QHidDevice::openMatchesIdsAndSerial()
+{
+    QFETCH(quint16, vendor);
+    QFETCH(quint16, product);
+    QFETCH(QString, serial);
+    QFETCH(bool, opens);
+
+    QHidDevice device;
+    QCOMPARE(device.open(vendor, product, serial), opens);
+    QCOMPARE(device.isOpen(), opens);
+
+    // A failed open after a good one leaves the wrapper closed, not on the old handle.
+    QHidDevice second;
+    QVERIFY(second.open(0x0E3A, 0xB471));
+    QVERIFY(!second.open(0x0E3A, 0xB472));
+    QVERIFY(!second.isOpen());
+}
+
+void tst_QHidDevice::readSizesBufferToReport()
+{
+    QHidDevice device;
+    QVERIFY(device.open(0x0E3A, 0xB471));
+
+    // Length -1 takes the buffer's size; the body comes back without its report id.
+    QCOMPARE(device.write(readRequest(0x1FFF7A10, 12)), CommandReport::Size);
+    QByteArray buffer(65, 'x');
+    QCOMPARE(device.read(buffer, -1, 1000), 64);
+    QCOMPARE(buffer.size(), 64);
+    QCOMPARE(quint8(buffer.at(0)), quint8(0x58));
+    QCOMPARE(buffer.mid(12, 12), AdapterEmulator::uniqueId());
+
+    // A smaller request length truncates the report to that length.
+    QCOMPARE(device.write(readRequest(0x1FFF7A10, 12)), CommandReport::Size);
+    QByteArray small(65, 'x');
+    QCOMPARE(device.read(small, 8, 1000), 8);
+    QCOMPARE(small.size(), 8);
+
+    // A write length beyond the buffer is refused instead of reading past it.
+    QCOMPARE(device.write(QByteArray(10, '\0'), 65), -1);
+}
+
+void tst_QHidDevice::readTimeoutAndFailureLeaveBufferEmpty()
+{
+    QHidDevice device;
+    QVERIFY(device.open(0x0E3A, 0xB471));
+
+    QByteArray buffer(65, 'x');
+    QCOMPARE(device.read(buffer, 65, 20), 0);
+    QVERIFY(buffer.isEmpty());
+
+    AdapterEmulator::setAttached(false);
+    buffer = QByteArray(65, 'x');
+    QCOMPARE(device.read(buffer, 65, 20), -1);
+    QVERIFY(buffer.isEmpty());
+    QCOMPARE(device.write(readRequest(0x08004000, 4)), -1);
+}
+
+void tst_QHidDevice::closedWrapperRefusesTransfers()
+{
+    QHidDevice device;
+    device.close();
+    QVERIFY(!device.isOpen());
+
+    QVERIFY(device.open(0x0E3A, 0xB471));
+    device.close();
+    device.close();
+    QVERIFY(!device.isOpen());
+
+    QByteArray buffer(65, 'x');
+    QCOMPARE(device.read(buffer, -1, 20), -1);
+    QVERIFY(buffer.isEmpty());
+    QCOMPARE(device.write(readRequest(0x08004000, 4)), -1);
+    quint8 raw[65] = {};
+    QCOMPARE(device.read(raw, 65, 20), -1);
+    QCOMPARE(device.write(raw, 65), -1);
+    QCOMPARE(AdapterEmulator::exchangeCount(), qint64(0));
+}
+
+QTEST_GUILESS_MAIN(tst_QHidDevice)
+#include "tst_qhiddevice.moc"
