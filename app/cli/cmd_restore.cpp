@@ -1,0 +1,127 @@
+#include "adapter.h"
+#include "cli.h"
+#include "clicatalogue.h"
+#include "flashreport.h"
+
+#include "backupfile.h"
+#include "configrestore.h"
+#include "deviceflash.h"
+
+#include <QJsonObject>
+
+namespace {
+
+int runRestore(CliContext &ctx)
+{
+    if (ctx.args.size() != 1)
+        return ctx.fail(
+            CliExit_Usage, QStringLiteral("restore needs exactly one IN.bkp (see restore --help)"));
+    const QString path = ctx.args.first();
+
+    CliCatalogue::quietLogs();
+    DeviceFlash device;
+    const int opened = openAdapter(device, ctx);
+    if (opened != CliExit_Ok)
+        return opened;
+    const QString adapterVersion = device.version();
+    if (adapterVersion.isEmpty())
+        return ctx.fail(CliExit_Failed,
+            QStringLiteral("could not read the adapter's firmware "
+                           "version"));
+    if (!device.isSupportDataStore())
+        return ctx.fail(CliExit_Failed,
+            QStringLiteral("firmware %1 keeps no configuration store; a restore "
+                           "needs 5.5.0 or later")
+                .arg(adapterVersion));
+
+    const BackupFile::ReadResult read
+        = BackupFile::read(path, device.serialNumber(), adapterVersion);
+    switch (read.status) {
+    case BackupFile::ReadStatus_Ok:
+        break;
+    case BackupFile::ReadStatus_Unreadable:
+        return ctx.fail(
+            CliExit_Failed, QStringLiteral("cannot read %1: %2").arg(path, read.errorString));
+    case BackupFile::ReadStatus_Corrupted:
+        return ctx.fail(CliExit_Failed,
+            QStringLiteral("%1: Corrupted file/Unauthorized ! (the file is damaged "
+                           "or was made on another adapter); nothing was written")
+                .arg(path));
+    case BackupFile::ReadStatus_UpdateRequired:
+        return ctx.fail(CliExit_Failed,
+            QStringLiteral("%1: Firmware Update Required %2 The backup is of "
+                           "firmware %3, the adapter runs %4; nothing was written")
+                .arg(path, BackupFile::requiredVersionText(read.version), read.version,
+                    adapterVersion));
+    }
+
+    // Refuse before touching the adapter when the backup's blocks do not fit.
+    const bool keep = ConfigRestore::keepMacroLayout(adapterVersion, read.version);
+    QString reason;
+    if (!ConfigRestore::validate(read.data, read.version, keep, &reason))
+        return ctx.fail(CliExit_Failed,
+            QStringLiteral("%1 cannot be restored: %2; nothing was written").arg(path, reason));
+
+    FlashProgressPrinter printer(ctx);
+    qlonglong current = -1;
+    qlonglong total = 0;
+    QList<DeviceError> errors;
+    QObject::connect(
+        &device, &DeviceFlash::dataStoreProgressChanged, &device, [&](qlonglong c, qlonglong t) {
+            current = c;
+            total = t;
+            printer.update(c, t);
+        });
+    QObject::connect(
+        &device, &DeviceFlash::error, &device, [&errors](DeviceError e) { errors.append(e); });
+    device.dataRestore(read.data, read.version);
+    waitUntilIdle(device);
+    printer.finish();
+
+    if (current < 0)
+        return ctx.fail(CliExit_Failed,
+            QStringLiteral("the adapter's configuration could not "
+                           "be read first; nothing was written"));
+    if (!errors.isEmpty())
+        return ctx.fail(CliExit_Failed,
+            QStringLiteral("%1 (%2 of %3 bytes written and verified)")
+                .arg(deviceErrorText(errors.first()))
+                .arg(current)
+                .arg(total));
+    if (total <= 0 || current != total)
+        return ctx.fail(CliExit_Failed,
+            QStringLiteral("the write stopped after %1 of %2 bytes").arg(current).arg(total));
+
+    QJsonObject record;
+    record.insert(QStringLiteral("backupVersion"), read.version);
+    record.insert(QStringLiteral("adapterVersion"), adapterVersion);
+    record.insert(QStringLiteral("macrosConverted"), !keep);
+    record.insert(QStringLiteral("bytesWritten"), double(total));
+    ctx.printRecord(record,
+        { QStringLiteral("backupVersion"), QStringLiteral("adapterVersion"),
+            QStringLiteral("macrosConverted"), QStringLiteral("bytesWritten") });
+    return CliExit_Ok;
+}
+
+const CliRegistrar reg({ QStringLiteral("restore"),
+    QStringLiteral("write a configuration backup file back to the adapter"),
+    QStringLiteral("Usage: corvane-cli [--json] restore IN.bkp\n"
+                   "Checks IN.bkp (made by backup on this same adapter) and writes its "
+                   "settings, sector blocks and macros back, verifying every byte. The "
+                   "adapter keeps its own firmware information. Macros of an older "
+                   "layout are converted when the adapter's firmware needs it.\n"
+                   "Refused, with nothing written: a damaged file or one of another "
+                   "adapter (\"Corrupted file/Unauthorized !\"), a backup of a newer "
+                   "major.minor than the adapter's firmware (\"Firmware Update "
+                   "Required ( >= X.Y.Z) !\"), firmware below 5.5.0, and a backup whose "
+                   "block lengths do not fit.\n"
+                   "Prints the backup's and the adapter's versions, whether macros "
+                   "were converted and the bytes written.\n"
+                   "With --json: one object with the keys backupVersion, "
+                   "adapterVersion, macrosConverted and bytesWritten.\n"
+                   "Do not unplug the adapter while it runs.\n"
+                   "Exit codes: 0 every byte written and verified, 1 refused or the "
+                   "write failed, 2 usage error, 3 no adapter found.\n"),
+    &runRestore });
+
+} // namespace
