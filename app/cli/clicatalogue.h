@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <functional>
+
+class SyncCloud;
+
+// Catalogue and firmware-cache steps shared by the commands that need them.
+namespace CliCatalogue {
+
+// Where the firmware list in force came from.
+enum class ListSource {
+    Network, // fetched now
+    Cache, // the catalogue failed; the list cached by an earlier run is used
+    None, // neither
+};
+
+struct CatalogueFetch
+{
+    ListSource source = ListSource::None;
+    // Why the live catalogue is not in use; "" when it is.
+    QString problem;
+};
+
+struct FirmwareFetch
+{
+    QString path; // local image file; "" on failure
+    QString error; // why path is empty
+    QString notice; // e.g. that the cached list stood in for the catalogue
+    bool downloaded = false; // false when the file was already cached
+};
+
+// Removes "--catalogue URL" (or "--catalogue=URL") from args. Returns false with a message
+// when the value is missing or not an http(s) address; *host stays empty without the option.
+bool takeHostOption(QStringList &args, QUrl *host, QString *error);
+
+// Keeps the libraries' diagnostic lines off standard error (QT_LOGGING_RULES still wins),
+// unless the program has installed a message handler of its own.
+void quietLogs();
+
+// Runs the catalogue fetch and waits for its end.
+CatalogueFetch fetchCatalogue(SyncCloud &cloud);
+
+// Local image of version: the cached file at once, otherwise looked up in the catalogue
+// (or the cached list) and downloaded into the cache. progress gets (received, total).
+FirmwareFetch fetchFirmware(SyncCloud &cloud, const QString &version,
+    const std::function<void(qint64, qint64)> &progress = {});
+
+} // namespace CliCatalogue

@@ -1,0 +1,97 @@
+#include "cli.h"
+#include "clicatalogue.h"
+#include "syncloud.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace {
+
+// Change logs separate their lines with ";".
+void printLines(QTextStream &out, const QString &text, const QString &indent)
+{
+    const QStringList lines = text.split(QLatin1Char(';'));
+    for (const QString &line : lines) {
+        if (!line.trimmed().isEmpty())
+            out << indent << line.trimmed() << '\n';
+    }
+}
+
+int runCatalogue(CliContext &ctx)
+{
+    QStringList args = ctx.args;
+    QUrl host;
+    QString error;
+    if (!CliCatalogue::takeHostOption(args, &host, &error))
+        return ctx.fail(CliExit_Usage, error);
+    if (!args.isEmpty())
+        return ctx.fail(CliExit_Usage,
+            QStringLiteral("unexpected argument '%1' (see catalogue --help)").arg(args.first()));
+
+    CliCatalogue::quietLogs();
+    SyncCloud cloud;
+    if (!host.isEmpty())
+        cloud.setCatalogueHost(host);
+    const CliCatalogue::CatalogueFetch fetch = CliCatalogue::fetchCatalogue(cloud);
+    if (fetch.source == CliCatalogue::ListSource::None)
+        return ctx.fail(CliExit_Failed, fetch.problem);
+    if (!fetch.problem.isEmpty())
+        ctx.err << "corvane-cli: " << fetch.problem << Qt::endl;
+
+    const QJsonArray entries = cloud.firmwareInfo();
+    if (ctx.json) {
+        QJsonArray firmware;
+        for (const QJsonValue &value : entries) {
+            const QJsonObject entry = value.toObject();
+            firmware.append(QJsonObject {
+                { QStringLiteral("version"), entry.value(QLatin1String("version")).toString() },
+                { QStringLiteral("info"), entry.value(QLatin1String("info")).toString() },
+                { QStringLiteral("download"), entry.value(QLatin1String("download")).toString() },
+            });
+        }
+        const QJsonObject record { { QStringLiteral("synced"),
+                                       fetch.source == CliCatalogue::ListSource::Network },
+            { QStringLiteral("firmware"), firmware },
+            { QStringLiteral("flashTool"), cloud.flashToolInfo() } };
+        ctx.out << QJsonDocument(record).toJson(QJsonDocument::Compact) << Qt::endl;
+        return CliExit_Ok;
+    }
+
+    if (entries.isEmpty())
+        ctx.out << "The catalogue lists no firmware." << '\n';
+    const QStringList versions = cloud.firmwareVersions();
+    for (int i = 0; i < versions.size(); ++i) {
+        const QString &version = versions.at(i);
+        ctx.out << "Firmware " << (version.isEmpty() ? QStringLiteral("(no version)") : version)
+                << '\n';
+        printLines(ctx.out, cloud.firmwareInfoText(i), QStringLiteral("    "));
+    }
+    const QJsonObject tool = cloud.flashToolInfo();
+    const QString toolVersion = tool.value(QLatin1String("version")).toString();
+    if (!toolVersion.isEmpty()) {
+        ctx.out << "Firmware tool " << toolVersion << " (this is "
+                << QCoreApplication::applicationVersion() << ")" << '\n';
+        printLines(ctx.out, tool.value(QLatin1String("info")).toString(), QStringLiteral("    "));
+    }
+    ctx.out.flush();
+    return CliExit_Ok;
+}
+
+const CliRegistrar registrar({
+    QStringLiteral("catalogue"),
+    QStringLiteral("list the firmware versions of the catalogue with their change logs"),
+    QStringLiteral(
+        "Usage: corvane-cli [--json] catalogue [--catalogue URL]\n"
+        "Fetches the firmware catalogue and lists its versions with their change logs.\n"
+        "When the catalogue cannot be reached, the list cached by an earlier run is shown\n"
+        "and a note says so on standard error; with neither the command fails (exit 1).\n\n"
+        "Options:\n"
+        "  --catalogue URL  catalogue server (http://host[:port]) instead of the built-in one\n"
+        "  --json           print {\"synced\", \"firmware\": [{\"version\", \"info\", "
+        "\"download\"}],\n"
+        "                   \"flashTool\"}; synced is false when the cached list is shown\n"),
+    &runCatalogue,
+});
+
+} // namespace

@@ -1,0 +1,72 @@
+#include "cli.h"
+#include "clicatalogue.h"
+#include "syncloud.h"
+
+#include <QJsonObject>
+
+namespace {
+
+int runDownload(CliContext &ctx)
+{
+    QStringList args = ctx.args;
+    QUrl host;
+    QString error;
+    if (!CliCatalogue::takeHostOption(args, &host, &error))
+        return ctx.fail(CliExit_Usage, error);
+    if (args.size() != 1)
+        return ctx.fail(
+            CliExit_Usage, QStringLiteral("download takes one VERSION (see download --help)"));
+    const QString version = args.first();
+
+    CliCatalogue::quietLogs();
+    SyncCloud cloud;
+    if (!host.isEmpty())
+        cloud.setCatalogueHost(host);
+
+    // A terminal sees a percentage on standard error; scripts get only the result.
+    const bool showProgress = ctx.interactive() && !ctx.json;
+    int shown = -1;
+    auto progress = [&](qint64 received, qint64 total) {
+        if (!showProgress || total <= 0)
+            return;
+        const int percent = int(received * 100 / total);
+        if (percent != shown) {
+            shown = percent;
+            ctx.err << "\rdownloading " << version << ": " << percent << "%" << Qt::flush;
+        }
+    };
+    const CliCatalogue::FirmwareFetch fetch = CliCatalogue::fetchFirmware(cloud, version, progress);
+    if (shown >= 0)
+        ctx.err << Qt::endl;
+    if (!fetch.notice.isEmpty())
+        ctx.err << "corvane-cli: " << fetch.notice << Qt::endl;
+    if (fetch.path.isEmpty())
+        return ctx.fail(CliExit_Failed, fetch.error);
+
+    if (ctx.json) {
+        ctx.printRecord(QJsonObject { { QStringLiteral("version"), version },
+                            { QStringLiteral("path"), fetch.path },
+                            { QStringLiteral("downloaded"), fetch.downloaded } },
+            {});
+    } else {
+        ctx.out << fetch.path << Qt::endl;
+    }
+    return CliExit_Ok;
+}
+
+const CliRegistrar registrar({
+    QStringLiteral("download"),
+    QStringLiteral("fetch a catalogue firmware version into the cache and print its path"),
+    QStringLiteral(
+        "Usage: corvane-cli [--json] download VERSION [--catalogue URL]\n"
+        "Prints the path of the cached image of VERSION, downloading it first when it is\n"
+        "not cached yet (the catalogue, or the cached list when the network fails, gives\n"
+        "its address). Fails (exit 1) for a version the catalogue does not list or a failed\n"
+        "download.\n\n"
+        "Options:\n"
+        "  --catalogue URL  catalogue server (http://host[:port]) instead of the built-in one\n"
+        "  --json           print {\"version\", \"path\", \"downloaded\"}\n"),
+    &runDownload,
+});
+
+} // namespace

@@ -1,0 +1,402 @@
+#include "syncloud.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QMetaType>
+#include <QNetworkProxyFactory>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSaveFile>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <utility>
+
+namespace {
+
+const char CataloguePath[] = "/download/corvane-x9/corvane-x9.json";
+
+QString settingsKeyFirmwareInfo()
+{
+    return QStringLiteral("FirmwareInfo");
+}
+QString settingsKeyLanguage()
+{
+    return QStringLiteral("CurrentLanguage");
+}
+
+bool isLoopbackHost(const QString &host)
+{
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
+        || host.endsWith(QLatin1String(".localhost"), Qt::CaseInsensitive))
+        return true;
+    const QHostAddress address(host);
+    return !address.isNull() && address.isLoopback();
+}
+
+// The platform's proxy configuration (http_proxy, https_proxy, no_proxy on Linux), except
+// that loopback addresses are always reached directly.
+class SystemProxyFactory : public QNetworkProxyFactory
+{
+public:
+    QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery &query) override
+    {
+        if (isLoopbackHost(query.peerHostName()))
+            return { QNetworkProxy(QNetworkProxy::NoProxy) };
+        return systemProxyForQuery(query);
+    }
+};
+
+// Collects a reply's body as it arrives and aborts the reply as soon as the announced or
+// received size passes the limit, so an oversized body is never held in memory.
+class ReplyBody : public QObject
+{
+public:
+    explicit ReplyBody(QNetworkReply *reply) : QObject(reply), m_reply(reply)
+    {
+        // Keeps the network thread from reading far ahead of what has been checked.
+        reply->setReadBufferSize(ReadAheadSize);
+        connect(reply, &QNetworkReply::metaDataChanged, this, [this] {
+            bool known = false;
+            const qint64 announced
+                = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+            if (known && announced > SyncCloud::MaxReplySize)
+                refuse();
+        });
+        connect(reply, &QNetworkReply::readyRead, this, [this] { drain(); });
+    }
+
+    bool oversized() const { return m_oversized; }
+
+    // The whole body; call once the reply has finished.
+    QByteArray take()
+    {
+        drain();
+        return std::exchange(m_body, QByteArray());
+    }
+
+private:
+    static constexpr qint64 ReadAheadSize = 1024 * 1024;
+
+    void drain()
+    {
+        if (m_oversized)
+            return;
+        if (qint64(m_body.size()) + m_reply->bytesAvailable() > SyncCloud::MaxReplySize)
+            refuse();
+        else
+            m_body.append(m_reply->readAll());
+    }
+
+    void refuse()
+    {
+        if (m_oversized)
+            return;
+        m_oversized = true;
+        m_body = QByteArray();
+        if (!m_reply->isFinished())
+            m_reply->abort();
+    }
+
+    QNetworkReply *m_reply;
+    QByteArray m_body;
+    bool m_oversized = false;
+};
+
+// Why a finished reply carries no usable body; "" when it does.
+QString replyFailure(const QNetworkReply *reply, const ReplyBody *body)
+{
+    if (body->oversized())
+        return QStringLiteral("reply larger than %1 bytes refused").arg(SyncCloud::MaxReplySize);
+    if (reply->error() != QNetworkReply::NoError)
+        return reply->errorString();
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid()) {
+        const int code = status.toInt();
+        if (code < 200 || code > 299)
+            return QStringLiteral("HTTP status %1").arg(code);
+    }
+    return {};
+}
+
+} // namespace
+
+SyncCloud::SyncCloud(QObject *parent)
+    : QNetworkAccessManager(parent), m_catalogueHost(defaultCatalogueHost())
+{
+    qRegisterMetaType<SyncCloud::SyncError>("SyncError");
+    qRegisterMetaType<SyncCloud::SyncError>("SyncCloud::SyncError");
+
+    setProxyFactory(new SystemProxyFactory);
+    // Follow redirects unless they downgrade https to http (the Qt 6 default).
+    setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+
+    m_storagePath = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QDir dir(m_storagePath);
+    if (!dir.exists()) {
+        if (dir.mkpath(QStringLiteral(".")))
+            qInfo().noquote().nospace() << "Created directory. " << m_storagePath;
+        else
+            qWarning().noquote().nospace() << "Failed to create directory. " << m_storagePath;
+    }
+
+    const QString settingsPath
+        = QStringLiteral("%1/%2").arg(m_storagePath, QStringLiteral("corvaneflashtool.ini"));
+    qInfo().noquote() << "SyncCloud settings_path" << settingsPath;
+    m_settings = new QSettings(settingsPath, QSettings::IniFormat, this);
+}
+
+SyncCloud::~SyncCloud() = default;
+
+void SyncCloud::getInformation()
+{
+    const QByteArray cached
+        = m_settings->value(settingsKeyFirmwareInfo(), QJsonDocument(QJsonArray()).toJson())
+              .toByteArray();
+    m_firmwareInfo = QJsonDocument::fromJson(cached).array();
+    qDebug() << "SyncCloud::getInformation" << m_firmwareInfo;
+
+    QNetworkReply *reply = get(QNetworkRequest(catalogueUrl()));
+    auto *body = new ReplyBody(reply);
+    connect(reply, &QNetworkReply::finished, this, [this, reply, body] {
+        const QString failure = replyFailure(reply, body);
+        onCatalogueReplyFinished(reply, failure, failure.isEmpty() ? body->take() : QByteArray());
+    });
+}
+
+void SyncCloud::onCatalogueReplyFinished(
+    QNetworkReply *reply, const QString &failure, const QByteArray &data)
+{
+    if (!failure.isEmpty()) {
+        m_lastError = failure;
+        if (m_firmwareInfo.isEmpty()) {
+            emit syncError(SyncError_FirstRunError);
+        } else {
+            emit syncError(SyncError_LocalCacheUsed);
+            emit firmawreInfoChanged(m_firmwareInfo);
+        }
+        qWarning().noquote() << "CloudService get information finished error" << failure;
+    } else {
+        m_lastError.clear();
+        m_synced = true;
+        emit isSyncedChanged(true);
+
+        const QJsonObject root = QJsonDocument::fromJson(data).object();
+        if (root.isEmpty()) {
+            m_lastError = QStringLiteral("the catalogue is not a non-empty JSON object");
+            emit syncError(SyncError_InformationError);
+        } else {
+            const QJsonObject download = root.value(QLatin1String("download")).toObject();
+            m_flashTool = download.value(QLatin1String("flashTool")).toObject();
+            const QJsonArray firmware = download.value(QLatin1String("firmware")).toArray();
+            qInfo() << "firmawreInfoChanged------------------------" << firmware << m_firmwareInfo;
+            m_firmwareInfo = firmware;
+            m_settings->setValue(settingsKeyFirmwareInfo(),
+                QJsonDocument(m_firmwareInfo).toJson(QJsonDocument::Indented));
+            m_settings->sync();
+            emit firmawreInfoChanged(m_firmwareInfo);
+        }
+    }
+    reply->deleteLater();
+    emit syncFinshed();
+}
+
+bool SyncCloud::isSynced() const
+{
+    return m_synced;
+}
+
+QStringList SyncCloud::firmwareVersions() const
+{
+    QStringList versions;
+    versions.reserve(m_firmwareInfo.size());
+    for (const QJsonValue &entry : m_firmwareInfo)
+        versions.append(entry.toObject().value(QLatin1String("version")).toString());
+    return versions;
+}
+
+QString SyncCloud::firmwareInfoText(int index) const
+{
+    if (index < 0 || index >= m_firmwareInfo.size())
+        return {};
+    return m_firmwareInfo.at(index).toObject().value(QLatin1String("info")).toString();
+}
+
+QJsonObject SyncCloud::flashToolInfo() const
+{
+    return m_flashTool;
+}
+
+int SyncCloud::currentLanguage() const
+{
+    return m_settings->value(settingsKeyLanguage(), 0).toInt();
+}
+
+void SyncCloud::setCurrentLanguage(int index)
+{
+    m_settings->setValue(settingsKeyLanguage(), index);
+    m_settings->sync();
+}
+
+QString SyncCloud::getFirmware(int index)
+{
+    QString result;
+    if (index >= m_firmwareInfo.size())
+        return result;
+    // A negative index selects no entry and reads as an empty object.
+    const QJsonObject entry = index >= 0 ? m_firmwareInfo.at(index).toObject() : QJsonObject();
+    const QString version = entry.value(QLatin1String("version")).toString();
+
+    if (!isSafeFirmwareVersion(version)) {
+        emit syncError(SyncError_ChecksumError);
+        m_lastError = QStringLiteral("version name unusable as a file name");
+        qWarning() << "getFirmware refused firmware version" << version;
+        emit syncError(SyncError_NetworkError);
+        return result;
+    }
+
+    const QString path = firmwareFilePath(version);
+    if (QFileInfo(path).isFile())
+        return path;
+
+    emit syncError(SyncError_ChecksumError);
+    QFile::remove(path);
+    qDebug() << "getFirmware firmware downloading...";
+
+    const QUrl url(entry.value(QLatin1String("download")).toString(), QUrl::TolerantMode);
+    const QString scheme = url.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+        m_lastError = QStringLiteral("unusable download address '%1'").arg(url.toString());
+        qWarning() << "getFirmware refused download address" << url;
+        emit syncError(SyncError_NetworkError);
+        return result;
+    }
+
+    QEventLoop loop;
+    QNetworkReply *reply = get(QNetworkRequest(url));
+    auto *body = new ReplyBody(reply);
+    connect(
+        reply, &QNetworkReply::downloadProgress, this, [this, body](qint64 received, qint64 total) {
+            if (!body->oversized())
+                emit downloadFirmwareProgress(received, total);
+        });
+    connect(reply, &QNetworkReply::finished, this, [this, &loop, &result, reply, body, path] {
+        const QString failure = replyFailure(reply, body);
+        if (!failure.isEmpty()) {
+            m_lastError = failure;
+            qWarning().noquote() << "getFirmware download failed" << reply->url().toString()
+                                 << failure;
+            emit syncError(SyncError_NetworkError);
+        } else {
+            const QByteArray data = body->take();
+            qDebug() << "download firmware file data size:" << data.size();
+            // An empty body is never an image; caching it would stand for this version for good.
+            if (data.isEmpty()) {
+                m_lastError = QStringLiteral("the server sent an empty firmware image");
+                qWarning() << "getFirmware empty firmware image" << reply->url();
+                emit syncError(SyncError_NetworkError);
+            } else {
+                // Written under a temporary name and renamed, so no partial file is ever cached.
+                QSaveFile file(path);
+                if (file.open(QIODevice::WriteOnly) && file.write(data) == data.size()
+                    && file.commit()) {
+                    m_lastError.clear();
+                    result = path;
+                    emit firmwareFileListChanged();
+                } else {
+                    m_lastError
+                        = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+                    qWarning().noquote()
+                        << "getFirmware cannot write firmware file" << path << file.errorString();
+                }
+            }
+        }
+        reply->deleteLater();
+        loop.quit();
+    });
+    // Never left waiting if the reply goes away without finishing (manager destroyed).
+    connect(reply, &QObject::destroyed, &loop, &QEventLoop::quit);
+
+    qDebug() << "firmware download...";
+    loop.exec();
+    qDebug() << "firmware finshed.";
+    return result;
+}
+
+QJsonArray SyncCloud::firmwareInfo() const
+{
+    return m_firmwareInfo;
+}
+
+QString SyncCloud::storagePath() const
+{
+    return m_storagePath;
+}
+
+QString SyncCloud::firmwareFilePath(const QString &version) const
+{
+    if (!isSafeFirmwareVersion(version))
+        return {};
+    return QStringLiteral("%1/Firmware_V%2.rfw").arg(m_storagePath, version);
+}
+
+bool SyncCloud::isSafeFirmwareVersion(const QString &version)
+{
+    if (version.contains(QLatin1Char('/')) || version.contains(QLatin1Char('\\'))
+        || version.contains(QLatin1String("..")))
+        return false;
+    for (const QChar c : version) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || c.category() == QChar::Other_Control)
+            return false;
+    }
+    return true;
+}
+
+// Set by setDefaultCatalogueHost(); empty means the build default.
+static QUrl &defaultCatalogueHostOverride()
+{
+    static QUrl host;
+    return host;
+}
+
+QUrl SyncCloud::defaultCatalogueHost()
+{
+    if (!defaultCatalogueHostOverride().isEmpty())
+        return defaultCatalogueHostOverride();
+    return QUrl(QString::fromUtf8(CORVANE_CATALOGUE_HOST));
+}
+
+void SyncCloud::setDefaultCatalogueHost(const QUrl &host)
+{
+    defaultCatalogueHostOverride() = host;
+}
+
+QUrl SyncCloud::catalogueHost() const
+{
+    return m_catalogueHost;
+}
+
+void SyncCloud::setCatalogueHost(const QUrl &host)
+{
+    m_catalogueHost = host;
+}
+
+QUrl SyncCloud::catalogueUrl() const
+{
+    QUrl url = m_catalogueHost;
+    QString prefix = url.path();
+    while (prefix.endsWith(QLatin1Char('/')))
+        prefix.chop(1);
+    url.setPath(prefix + QLatin1String(CataloguePath));
+    return url;
+}
+
+QString SyncCloud::lastErrorString() const
+{
+    return m_lastError;
+}

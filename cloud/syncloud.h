@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+class QNetworkReply;
+class QSettings;
+
+// The firmware catalogue, the local cache of firmware images and the settings file.
+// The catalogue is fetched once per run; the last firmware list received is kept in
+// the settings file and used when the network fails.
+class SyncCloud : public QNetworkAccessManager
+{
+    Q_OBJECT
+public:
+    enum SyncError {
+        SyncError_FirstRunError = 0,
+        SyncError_LocalCacheUsed = 1,
+        SyncError_InformationError = 2,
+        SyncError_DownloadFail = 3,
+        SyncError_ChecksumError = 4,
+        SyncError_NetworkError = 5,
+    };
+    Q_ENUM(SyncError)
+
+    // Replies (catalogue or image) larger than this are aborted instead of being held in memory.
+    static constexpr qint64 MaxReplySize = 16 * 1024 * 1024;
+
+    explicit SyncCloud(QObject *parent = nullptr);
+    ~SyncCloud() override;
+
+    void getInformation();
+    bool isSynced() const;
+    QStringList firmwareVersions() const;
+    QString firmwareInfoText(int index) const;
+    QJsonObject flashToolInfo() const;
+    int currentLanguage() const;
+    void setCurrentLanguage(int index);
+    QString getFirmware(int index);
+
+    // The firmware list in force (cached or fetched), one object per version.
+    QJsonArray firmwareInfo() const;
+    QString storagePath() const;
+    // Cache file of a version; "" when the version cannot be used as part of a file name.
+    QString firmwareFilePath(const QString &version) const;
+    // False for a version that could lead the cache path out of the data directory.
+    static bool isSafeFirmwareVersion(const QString &version);
+
+    // Scheme, host and optional port of the catalogue server (build default otherwise).
+    static QUrl defaultCatalogueHost();
+    // Replaces the build default for objects created afterwards (tests); an empty URL restores it.
+    static void setDefaultCatalogueHost(const QUrl &host);
+    QUrl catalogueHost() const;
+    void setCatalogueHost(const QUrl &host);
+    QUrl catalogueUrl() const;
+    // Why the last catalogue fetch or download failed; "" when it did not.
+    QString lastErrorString() const;
+
+signals:
+    void syncFinshed();
+    void isSyncedChanged(bool synced);
+    void firmawreInfoChanged(QJsonArray info);
+    void firmwareFileListChanged();
+    void syncError(SyncError error);
+    void downloadFirmwareProgress(qlonglong bytesReceived, qlonglong bytesTotal);
+
+private:
+    void onCatalogueReplyFinished(
+        QNetworkReply *reply, const QString &failure, const QByteArray &data);
+
+    QSettings *m_settings = nullptr;
+    bool m_synced = false;
+    QJsonArray m_firmwareInfo;
+    QJsonObject m_flashTool;
+    QString m_storagePath;
+    QUrl m_catalogueHost;
+    QString m_lastError;
+};

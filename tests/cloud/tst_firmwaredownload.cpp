@@ -1,0 +1,249 @@
+#include "cloudtesthelpers.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+using namespace CloudTest;
+
+class tst_FirmwareDownload : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void downloadSucceeds_data();
+    void downloadSucceeds();
+    void cachedOrOutOfRange_data();
+    void cachedOrOutOfRange();
+    void downloadFails_data();
+    void downloadFails();
+    void unsafeVersionRefused_data();
+    void unsafeVersionRefused();
+
+private:
+    // Loads a catalogue of the given entries from the server into cloud.
+    void load(SyncCloud &cloud, const QJsonArray &firmware);
+    QStringList dataDirEntries() const;
+
+    HttpServerProcess m_server;
+    QByteArray m_image;
+};
+
+void tst_FirmwareDownload::initTestCase()
+{
+    QString error;
+    QVERIFY2(m_server.start(&error), qPrintable(error));
+    // Large enough to arrive in many pieces and to be cut off half-way.
+    QRandomGenerator random(0x5eed);
+    m_image.resize(2 * 1024 * 1024);
+    for (char &c : m_image)
+        c = char(random.bounded(256));
+    QVERIFY(m_server.putFile(QStringLiteral("fw/image.rfw"), m_image));
+    QVERIFY(m_server.putFile(QStringLiteral("fw/empty.rfw"), QByteArray()));
+}
+
+void tst_FirmwareDownload::init()
+{
+    prepareDataDir();
+}
+
+void tst_FirmwareDownload::load(SyncCloud &cloud, const QJsonArray &firmware)
+{
+    QVERIFY(serveCatalogue(m_server, catalogue(firmware)));
+    cloud.setCatalogueHost(m_server.baseUrl());
+    QVERIFY(fetch(cloud));
+    QCOMPARE(cloud.firmwareInfo(), firmware);
+    m_server.clearRequestLog();
+}
+
+QStringList tst_FirmwareDownload::dataDirEntries() const
+{
+    return QDir(dataDir()).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+void tst_FirmwareDownload::downloadSucceeds_data()
+{
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<QString>("route");
+    QTest::addColumn<int>("minProgress");
+    QTest::newRow("plain") << QStringLiteral("1.2.0") << QString() << 1;
+    QTest::newRow("slow, many progress steps")
+        << QStringLiteral("1.2.0") << QStringLiteral("/_control/slow") << 10;
+    QTest::newRow("chunked, size unknown")
+        << QStringLiteral("1.2.0") << QStringLiteral("/_control/chunked") << 1;
+    QTest::newRow("redirected") << QStringLiteral("1.2.0") << QStringLiteral("/_control/redirect")
+                                << 1;
+    QTest::newRow("version with spaces") << QStringLiteral("1.2.0 beta") << QString() << 1;
+    QTest::newRow("empty version") << QString() << QString() << 1;
+}
+
+void tst_FirmwareDownload::downloadSucceeds()
+{
+    QFETCH(QString, version);
+    QFETCH(QString, route);
+    QFETCH(int, minProgress);
+
+    SyncCloud cloud;
+    load(cloud,
+        { entry(QStringLiteral("1.0.0"), QString(),
+              m_server.url(QStringLiteral("/fw/other.rfw")).toString()),
+            entry(version, QString(),
+                m_server.url(route + QLatin1String("/fw/image.rfw")).toString()) });
+    SignalLog log(&cloud);
+    const QString path = cloud.getFirmware(1);
+
+    const QString expectedPath
+        = dataDir() + QLatin1String("/Firmware_V") + version + QLatin1String(".rfw");
+    QCOMPARE(path, expectedPath);
+    QCOMPARE(log.lines,
+        QStringList({ QStringLiteral("SyncError_ChecksumError"), QStringLiteral("progress"),
+            QStringLiteral("firmwareFileListChanged") }));
+    QVERIFY2(log.progress.size() >= minProgress, QByteArray::number(log.progress.size()));
+    QCOMPARE(log.progress.last().first, qlonglong(m_image.size()));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll() == m_image);
+    QCOMPARE(dataDirEntries().size(), 2); // the settings file and the image
+    QVERIFY(!m_server.requestLog().contains(QStringLiteral("/fw/other.rfw")));
+
+    // The second request finds the cached file: no traffic, no signal.
+    m_server.clearRequestLog();
+    log.lines.clear();
+    QCOMPARE(cloud.getFirmware(1), expectedPath);
+    QVERIFY(log.lines.isEmpty());
+    QVERIFY(m_server.requestLog().isEmpty());
+}
+
+void tst_FirmwareDownload::cachedOrOutOfRange_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("cachedFile"); // created before the call, "" for none
+    QTest::addColumn<QString>("result"); // file name in the data directory, "" for none
+    QTest::addColumn<QStringList>("signalLines");
+    const QStringList failed { QStringLiteral("SyncError_ChecksumError"),
+        QStringLiteral("SyncError_NetworkError") };
+    QTest::newRow("cached, truncated") << 0 << QStringLiteral("Firmware_V1.0.0.rfw")
+                                       << QStringLiteral("Firmware_V1.0.0.rfw") << QStringList();
+    QTest::newRow("index equal to count") << 1 << QString() << QString() << QStringList();
+    QTest::newRow("index far beyond") << 7 << QString() << QString() << QStringList();
+    QTest::newRow("index -1, nothing cached") << -1 << QString() << QString() << failed;
+    QTest::newRow("index -1, unnamed file cached")
+        << -1 << QStringLiteral("Firmware_V.rfw") << QStringLiteral("Firmware_V.rfw")
+        << QStringList();
+}
+
+void tst_FirmwareDownload::cachedOrOutOfRange()
+{
+    QFETCH(int, index);
+    QFETCH(QString, cachedFile);
+    QFETCH(QString, result);
+    QFETCH(QStringList, signalLines);
+
+    SyncCloud cloud;
+    load(cloud,
+        { entry(QStringLiteral("1.0.0"), QString(),
+            m_server.url(QStringLiteral("/fw/image.rfw")).toString()) });
+    if (!cachedFile.isEmpty()) {
+        QFile file(dataDir() + QLatin1Char('/') + cachedFile);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("trunc");
+    }
+    SignalLog log(&cloud);
+    const QString path = cloud.getFirmware(index);
+    QCOMPARE(path, result.isEmpty() ? QString() : dataDir() + QLatin1Char('/') + result);
+    QCOMPARE(log.lines, signalLines);
+    QVERIFY(m_server.requestLog().isEmpty());
+    if (!cachedFile.isEmpty()) {
+        QFile file(dataDir() + QLatin1Char('/') + cachedFile);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArrayLiteral("trunc"));
+    }
+}
+
+void tst_FirmwareDownload::downloadFails_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<qint64>("maxSent"); // body bytes the server may get out before the abort
+    // Far beyond the limit, so that reading it all before refusing it would show. An announced
+    // size is refused at the headers, so only what the socket buffers hold goes out.
+    const qint64 big = 4 * SyncCloud::MaxReplySize;
+    const QString oversize = QString::number(big);
+    QTest::newRow("404") << m_server.url(QStringLiteral("/_control/status/404/fw.rfw")).toString()
+                         << 0LL;
+    QTest::newRow("300 without redirect")
+        << m_server.url(QStringLiteral("/_control/status/300/fw.rfw")).toString() << 0LL;
+    QTest::newRow("missing file") << m_server.url(QStringLiteral("/fw/missing.rfw")).toString()
+                                  << 0LL;
+    QTest::newRow("dropped half-way")
+        << m_server.url(QStringLiteral("/_control/drop/fw/image.rfw")).toString() << 0LL;
+    QTest::newRow("oversized, announced")
+        << m_server.url(QStringLiteral("/_control/big/") + oversize).toString()
+        << SyncCloud::MaxReplySize;
+    QTest::newRow("oversized, chunked")
+        << m_server.url(QStringLiteral("/_control/bigchunked/") + oversize).toString() << big / 2;
+    QTest::newRow("empty body") << m_server.url(QStringLiteral("/fw/empty.rfw")).toString() << 0LL;
+    QTest::newRow("server gone")
+        << QStringLiteral("http://127.0.0.1:%1/fw.rfw").arg(HttpServerProcess::closedPort()) << 0LL;
+    QTest::newRow("empty address") << QString() << 0LL;
+    QTest::newRow("local file address") << QStringLiteral("file:///etc/hostname") << 0LL;
+}
+
+void tst_FirmwareDownload::downloadFails()
+{
+    QFETCH(QString, address);
+    QFETCH(qint64, maxSent);
+    SyncCloud cloud;
+    load(cloud, { entry(QStringLiteral("1.0.0"), QString(), address) });
+    SignalLog log(&cloud);
+
+    QCOMPARE(cloud.getFirmware(0), QString());
+    QVERIFY(log.lines.size() >= 2);
+    QCOMPARE(log.lines.first(), QStringLiteral("SyncError_ChecksumError"));
+    QCOMPARE(log.lines.last(), QStringLiteral("SyncError_NetworkError"));
+    QVERIFY(!log.lines.contains(QStringLiteral("firmwareFileListChanged")));
+    QVERIFY(!cloud.lastErrorString().isEmpty());
+    if (maxSent > 0) {
+        const qint64 sent = m_server.bytesSent(QUrl(address).path());
+        QVERIFY2(sent >= 0 && sent < maxSent, QByteArray::number(sent));
+    }
+    // Nothing but the settings file: no image, no partial or temporary file.
+    QCOMPARE(dataDirEntries(), QStringList { QStringLiteral("corvaneflashtool.ini") });
+}
+
+void tst_FirmwareDownload::unsafeVersionRefused_data()
+{
+    QTest::addColumn<QString>("version");
+    QTest::newRow("parent escape") << QStringLiteral("../../../escaped");
+    QTest::newRow("slash") << QStringLiteral("1.0/escaped");
+    QTest::newRow("backslash") << QStringLiteral("..\\..\\escaped");
+    QTest::newRow("dot dot") << QStringLiteral("..");
+    QTest::newRow("line feed") << QStringLiteral("1.0\n2");
+    QTest::newRow("nul") << QString::fromLatin1("1.0\0x", 5);
+}
+
+void tst_FirmwareDownload::unsafeVersionRefused()
+{
+    QFETCH(QString, version);
+    SyncCloud cloud;
+    load(cloud,
+        { entry(version, QString(), m_server.url(QStringLiteral("/fw/image.rfw")).toString()) });
+    // With this directory present, "../" in a version would climb out of the data directory.
+    QVERIFY(QDir(dataDir()).mkdir(QStringLiteral("Firmware_V..")));
+    const QString outside = dataDir() + QLatin1String("/../escaped.rfw");
+    QFile::remove(outside);
+    SignalLog log(&cloud);
+
+    QCOMPARE(cloud.getFirmware(0), QString());
+    QCOMPARE(log.lines,
+        QStringList({ QStringLiteral("SyncError_ChecksumError"),
+            QStringLiteral("SyncError_NetworkError") }));
+    QVERIFY(m_server.requestLog().isEmpty());
+    QVERIFY(!QFileInfo::exists(outside));
+    QCOMPARE(dataDirEntries(),
+        QStringList({ QStringLiteral("Firmware_V.."), QStringLiteral("corvaneflashtool.ini") }));
+    QCOMPARE(cloud.firmwareFilePath(version), QString());
+}
+
+QTEST_GUILESS_MAIN(tst_FirmwareDownload)
+#include "tst_firmwaredownload.moc"

@@ -1,0 +1,260 @@
+#include "cloudtesthelpers.h"
+
+#include <QtTest>
+
+using namespace CloudTest;
+
+// Sets an environment variable for one scope and restores the old value.
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char *name, const QByteArray &value)
+        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
+    {
+        qputenv(name, value);
+    }
+    ~ScopedEnv()
+    {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char *m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
+class tst_SyncCloud : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void catalogueFetched_data();
+    void catalogueFetched();
+    void firstStartWithoutNetwork_data();
+    void firstStartWithoutNetwork();
+    void settingsSurviveRestart();
+    void unusableReply_data();
+    void unusableReply();
+    void rootWithoutFirmware_data();
+    void rootWithoutFirmware();
+
+private:
+    QJsonArray seedCache();
+    HttpServerProcess m_server;
+};
+
+void tst_SyncCloud::initTestCase()
+{
+    QString error;
+    QVERIFY2(m_server.start(&error), qPrintable(error));
+}
+
+void tst_SyncCloud::init()
+{
+    prepareDataDir();
+    m_server.clearRequestLog();
+}
+
+QJsonArray tst_SyncCloud::seedCache()
+{
+    const QJsonArray list { entry(QStringLiteral("0.9.0"), QStringLiteral("old"),
+        m_server.url(QStringLiteral("/fw/old.rfw")).toString()) };
+    writeSetting(QStringLiteral("FirmwareInfo"), QJsonDocument(list).toJson());
+    return list;
+}
+
+void tst_SyncCloud::catalogueFetched_data()
+{
+    QTest::addColumn<QString>("hostPath");
+    QTest::addColumn<bool>("throughProxy");
+    QTest::newRow("direct") << QString() << false;
+    QTest::newRow("redirected") << QStringLiteral("/_control/redirect") << false;
+    QTest::newRow("via http_proxy") << QString() << true;
+}
+
+void tst_SyncCloud::catalogueFetched()
+{
+    QFETCH(QString, hostPath);
+    QFETCH(bool, throughProxy);
+    QJsonObject noVersion = entry(QString(), QStringLiteral("no version"), QString());
+    noVersion.remove(QStringLiteral("version"));
+    const QJsonArray firmware { entry(QStringLiteral("1.0.0"), QStringLiteral("first;second"),
+                                    QStringLiteral("http://x/a")),
+        noVersion,
+        entry(QStringLiteral("1.2.0"), QStringLiteral("newest"), QStringLiteral("http://x/b")) };
+    const QJsonObject tool { { QStringLiteral("version"), QStringLiteral("2.0.0") },
+        { QStringLiteral("info"), QStringLiteral("tool") } };
+    QVERIFY(serveCatalogue(m_server, catalogue(firmware, tool)));
+
+    // A proxy that does not exist must not be used for loopback; a reachable one must be
+    // used for other hosts (here the test server itself acts as the proxy).
+    const quint16 proxyPort = throughProxy ? m_server.port() : HttpServerProcess::closedPort();
+    ScopedEnv proxy("http_proxy", QStringLiteral("http://127.0.0.1:%1").arg(proxyPort).toLatin1());
+    ScopedEnv noProxy("no_proxy", QByteArray());
+
+    SyncCloud cloud;
+    SignalLog log(&cloud);
+    QCOMPARE(cloud.currentLanguage(), 0);
+    cloud.setCatalogueHost(
+        throughProxy ? QUrl(QStringLiteral("http://catalogue.invalid")) : m_server.url(hostPath));
+    QVERIFY(fetch(cloud));
+
+    QCOMPARE(log.lines,
+        QStringList({ QStringLiteral("isSyncedChanged 1"), QStringLiteral("firmawreInfoChanged"),
+            QStringLiteral("syncFinshed") }));
+    QCOMPARE(log.lists.first(), firmware);
+    QVERIFY(cloud.isSynced());
+    QCOMPARE(cloud.firmwareVersions(),
+        QStringList({ QStringLiteral("1.0.0"), QString(), QStringLiteral("1.2.0") }));
+    QCOMPARE(cloud.firmwareInfoText(0), QStringLiteral("first;second"));
+    QCOMPARE(cloud.firmwareInfoText(2), QStringLiteral("newest"));
+    QCOMPARE(cloud.firmwareInfoText(3), QString());
+    QCOMPARE(cloud.firmwareInfoText(-1), QString());
+    QCOMPARE(cloud.flashToolInfo(), tool);
+    QCOMPARE(cachedList(), firmware);
+    QVERIFY(m_server.requestLog().contains(QStringLiteral("/download/corvane-x9/corvane-x9.json")));
+}
+
+void tst_SyncCloud::firstStartWithoutNetwork_data()
+{
+    QTest::addColumn<QVariant>("cached");
+    QTest::newRow("no settings file") << QVariant();
+    QTest::newRow("corrupt cache") << QVariant(QByteArrayLiteral("[{\"version\":"));
+    QTest::newRow("cache not an array") << QVariant(QByteArrayLiteral("{\"version\":\"1.0.0\"}"));
+}
+
+void tst_SyncCloud::firstStartWithoutNetwork()
+{
+    QFETCH(QVariant, cached);
+    if (cached.isValid())
+        writeSetting(QStringLiteral("FirmwareInfo"), cached);
+
+    SyncCloud cloud;
+    SignalLog log(&cloud);
+    cloud.setCatalogueHost(
+        QUrl(QStringLiteral("http://127.0.0.1:%1").arg(HttpServerProcess::closedPort())));
+    QVERIFY(fetch(cloud));
+
+    QCOMPARE(log.lines,
+        QStringList({ QStringLiteral("SyncError_FirstRunError"), QStringLiteral("syncFinshed") }));
+    QVERIFY(cloud.firmwareVersions().isEmpty());
+    QVERIFY(!cloud.isSynced());
+    QVERIFY(!cloud.lastErrorString().isEmpty());
+}
+
+void tst_SyncCloud::settingsSurviveRestart()
+{
+    const QJsonArray firmware { entry(QStringLiteral("1.1.0"), QStringLiteral("a"),
+                                    QStringLiteral("http://x/a")),
+        entry(QStringLiteral("1.3.0"), QStringLiteral("b"), QStringLiteral("http://x/b")) };
+    QVERIFY(serveCatalogue(m_server, catalogue(firmware)));
+    {
+        SyncCloud cloud;
+        cloud.setCatalogueHost(m_server.baseUrl());
+        QVERIFY(fetch(cloud));
+        cloud.setCurrentLanguage(3);
+    }
+    QCOMPARE(readSetting(QStringLiteral("CurrentLanguage")).toInt(), 3);
+
+    // Later start without network: the cached list is announced, but nothing is synced.
+    SyncCloud cloud;
+    SignalLog log(&cloud);
+    QCOMPARE(cloud.currentLanguage(), 3);
+    cloud.setCatalogueHost(
+        QUrl(QStringLiteral("http://127.0.0.1:%1").arg(HttpServerProcess::closedPort())));
+    QVERIFY(fetch(cloud));
+    QCOMPARE(log.lines,
+        QStringList({ QStringLiteral("SyncError_LocalCacheUsed"),
+            QStringLiteral("firmawreInfoChanged"), QStringLiteral("syncFinshed") }));
+    QCOMPARE(log.lists.first(), firmware);
+    QCOMPARE(cloud.firmwareVersions(),
+        QStringList({ QStringLiteral("1.1.0"), QStringLiteral("1.3.0") }));
+    QVERIFY(!cloud.isSynced());
+    QVERIFY(cloud.flashToolInfo().isEmpty());
+
+    writeSetting(QStringLiteral("CurrentLanguage"), QStringLiteral("french"));
+    QCOMPARE(SyncCloud().currentLanguage(), 0);
+}
+
+void tst_SyncCloud::unusableReply_data()
+{
+    QTest::addColumn<QString>("hostPath");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QStringList>("expected");
+    const QStringList informationError { QStringLiteral("isSyncedChanged 1"),
+        QStringLiteral("SyncError_InformationError"), QStringLiteral("syncFinshed") };
+    const QStringList cacheUsed { QStringLiteral("SyncError_LocalCacheUsed"),
+        QStringLiteral("firmawreInfoChanged"), QStringLiteral("syncFinshed") };
+    const QString oversize = QString::number(SyncCloud::MaxReplySize + 1);
+    QTest::newRow("html page") << QString()
+                               << QByteArrayLiteral("<html><body>Maintenance</body></html>")
+                               << informationError;
+    QTest::newRow("empty body") << QString() << QByteArray() << informationError;
+    QTest::newRow("json array") << QString() << QByteArrayLiteral("[{\"download\":{}}]")
+                                << informationError;
+    QTest::newRow("empty object") << QString() << QByteArrayLiteral("{}") << informationError;
+    QTest::newRow("status 404") << QStringLiteral("/_control/status/404") << QByteArray()
+                                << cacheUsed;
+    QTest::newRow("status 500") << QStringLiteral("/_control/status/500") << QByteArray()
+                                << cacheUsed;
+    QTest::newRow("status 300") << QStringLiteral("/_control/status/300") << QByteArray()
+                                << cacheUsed;
+    QTest::newRow("oversized, announced")
+        << QStringLiteral("/_control/big/") + oversize << QByteArray() << cacheUsed;
+    QTest::newRow("oversized, chunked")
+        << QStringLiteral("/_control/bigchunked/") + oversize << QByteArray() << cacheUsed;
+}
+
+void tst_SyncCloud::unusableReply()
+{
+    QFETCH(QString, hostPath);
+    QFETCH(QByteArray, body);
+    QFETCH(QStringList, expected);
+    const QJsonArray cached = seedCache();
+    QVERIFY(serveCatalogue(m_server, body));
+
+    SyncCloud cloud;
+    SignalLog log(&cloud);
+    cloud.setCatalogueHost(m_server.url(hostPath));
+    QVERIFY(fetch(cloud));
+    QCOMPARE(log.lines, expected);
+    QCOMPARE(cachedList(), cached);
+    QCOMPARE(cloud.isSynced(), expected.first().startsWith(QLatin1String("isSyncedChanged")));
+}
+
+void tst_SyncCloud::rootWithoutFirmware_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::newRow("download without firmware")
+        << QByteArrayLiteral("{\"download\":{\"flashTool\":{\"version\":\"3.0.0\"}}}");
+    QTest::newRow("no download") << QByteArrayLiteral("{\"news\":\"none\"}");
+    QTest::newRow("firmware not an array")
+        << QByteArrayLiteral("{\"download\":{\"firmware\":{\"version\":\"1.0.0\"}}}");
+}
+
+void tst_SyncCloud::rootWithoutFirmware()
+{
+    QFETCH(QByteArray, body);
+    seedCache();
+    QVERIFY(serveCatalogue(m_server, body));
+
+    SyncCloud cloud;
+    SignalLog log(&cloud);
+    cloud.setCatalogueHost(m_server.baseUrl());
+    QVERIFY(fetch(cloud));
+    QCOMPARE(log.lines,
+        QStringList({ QStringLiteral("isSyncedChanged 1"), QStringLiteral("firmawreInfoChanged"),
+            QStringLiteral("syncFinshed") }));
+    QCOMPARE(log.lists.first(), QJsonArray());
+    QVERIFY(cloud.firmwareVersions().isEmpty());
+    QVERIFY(readSetting(QStringLiteral("FirmwareInfo")).isValid());
+    QCOMPARE(cachedList(), QJsonArray());
+}
+
+QTEST_GUILESS_MAIN(tst_SyncCloud)
+#include "tst_syncloud.moc"

@@ -1,0 +1,177 @@
+#include "httpserverprocess.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+
+QString scriptPath()
+{
+    const QString relative = QStringLiteral("tools/scripts/catalogue_server.py");
+    const QString sourceDir = qEnvironmentVariable("CORVANE_TEST_SOURCE_DIR");
+    if (!sourceDir.isEmpty())
+        return QDir(sourceDir).filePath(relative);
+    // Run by hand from a build directory inside the source tree.
+    QDir dir(QCoreApplication::applicationDirPath());
+    do {
+        if (QFileInfo::exists(dir.filePath(relative)))
+            return dir.filePath(relative);
+    } while (dir.cdUp());
+    return {};
+}
+
+} // namespace
+
+HttpServerProcess::HttpServerProcess() = default;
+
+HttpServerProcess::~HttpServerProcess()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(3000)) {
+        m_process.kill();
+        m_process.waitForFinished(3000);
+    }
+}
+
+bool HttpServerProcess::start(QString *error)
+{
+    auto failed = [&](const QString &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (!m_root.isValid())
+        return failed(QStringLiteral("no temporary directory"));
+    const QString script = scriptPath();
+    if (script.isEmpty() || !QFileInfo::exists(script))
+        return failed(
+            QStringLiteral("catalogue_server.py not found (set CORVANE_TEST_SOURCE_DIR)"));
+    const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    if (python.isEmpty())
+        return failed(QStringLiteral("python3 not found"));
+
+    m_process.setProgram(python);
+    m_process.setArguments(
+        { QStringLiteral("-u"), script, QStringLiteral("--root"), m_root.path() });
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start();
+    if (!m_process.waitForStarted(5000))
+        return failed(QStringLiteral("server did not start: %1").arg(m_process.errorString()));
+
+    QDeadlineTimer deadline(10000);
+    while (!m_process.canReadLine() && !deadline.hasExpired()
+        && m_process.state() == QProcess::Running)
+        m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+    bool ok = false;
+    const uint port = m_process.readLine().trimmed().toUInt(&ok);
+    if (!ok || port == 0 || port > 65535)
+        return failed(QStringLiteral("server printed no port"));
+    m_port = quint16(port);
+    return true;
+}
+
+bool HttpServerProcess::isRunning() const
+{
+    return m_process.state() == QProcess::Running && m_port != 0;
+}
+
+quint16 HttpServerProcess::port() const
+{
+    return m_port;
+}
+
+QUrl HttpServerProcess::baseUrl() const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port));
+}
+
+QUrl HttpServerProcess::url(const QString &path) const
+{
+    QUrl u = baseUrl();
+    u.setPath(path.startsWith(QLatin1Char('/')) ? path : QLatin1Char('/') + path);
+    return u;
+}
+
+bool HttpServerProcess::putFile(const QString &relativePath, const QByteArray &data) const
+{
+    const QString path = QDir(m_root.path()).filePath(relativePath);
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+QString HttpServerProcess::rootPath() const
+{
+    return m_root.path();
+}
+
+QStringList HttpServerProcess::requestLog() const
+{
+    QStringList paths;
+    const QJsonArray list
+        = QJsonDocument::fromJson(blockingGet(QStringLiteral("/_control/log"))).array();
+    for (const QJsonValue &v : list)
+        paths.append(v.toString());
+    return paths;
+}
+
+void HttpServerProcess::clearRequestLog() const
+{
+    blockingGet(QStringLiteral("/_control/clearlog"));
+}
+
+qint64 HttpServerProcess::bytesSent(const QString &path, int timeoutMs) const
+{
+    QDeadlineTimer deadline(timeoutMs);
+    do {
+        const QJsonObject sent
+            = QJsonDocument::fromJson(blockingGet(QStringLiteral("/_control/sent"))).object();
+        if (sent.contains(path))
+            return qint64(sent.value(path).toDouble());
+        QThread::msleep(50);
+    } while (!deadline.hasExpired());
+    return -1;
+}
+
+QByteArray HttpServerProcess::blockingGet(const QString &path) const
+{
+    QNetworkAccessManager manager;
+    manager.setProxy(QNetworkProxy::NoProxy);
+    QNetworkReply *reply = manager.get(QNetworkRequest(url(path)));
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    if (!reply->isFinished())
+        loop.exec();
+    const QByteArray body = reply->isFinished() ? reply->readAll() : QByteArray();
+    delete reply;
+    return body;
+}
+
+quint16 HttpServerProcess::closedPort()
+{
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost, 0))
+        return 9; // discard port: nothing listens on it here
+    const quint16 port = server.serverPort();
+    server.close();
+    return port;
+}

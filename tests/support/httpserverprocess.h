@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QUrl>
+
+// The catalogue test server (tools/scripts/catalogue_server.py) as a real process on a
+// free loopback port, serving a temporary directory. Stopped by the destructor.
+class HttpServerProcess
+{
+public:
+    HttpServerProcess();
+    ~HttpServerProcess();
+    HttpServerProcess(const HttpServerProcess &) = delete;
+    HttpServerProcess &operator=(const HttpServerProcess &) = delete;
+
+    // Starts the server; false (with *error) when it does not come up.
+    bool start(QString *error = nullptr);
+    bool isRunning() const;
+    quint16 port() const;
+    // "http://127.0.0.1:PORT"
+    QUrl baseUrl() const;
+    // Address of a path on the server ("/x" or "x").
+    QUrl url(const QString &path) const;
+
+    // Puts a file into the served directory (sub-directories are created).
+    bool putFile(const QString &relativePath, const QByteArray &data) const;
+    QString rootPath() const;
+
+    // Paths requested so far, in order (the log queries themselves excluded).
+    QStringList requestLog() const;
+    void clearRequestLog() const;
+    // Body bytes that a /_control/big or /_control/bigchunked path got out before the
+    // transfer ended; -1 when the server has not recorded its end within timeoutMs.
+    qint64 bytesSent(const QString &path, int timeoutMs = 5000) const;
+
+    // A loopback port with nothing listening on it.
+    static quint16 closedPort();
+
+private:
+    QByteArray blockingGet(const QString &path) const;
+
+    QTemporaryDir m_root;
+    QProcess m_process;
+    quint16 m_port = 0;
+};

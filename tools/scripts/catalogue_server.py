@@ -1,0 +1,197 @@
+#!/usr/bin/env python3
+"""Small HTTP server for the firmware catalogue and images, for tests and demos.
+
+Serves a directory on 127.0.0.1 and prints the chosen port on its first stdout line.
+
+  catalogue_server.py --root DIR [--port N]
+
+Besides plain files under DIR it answers these control paths:
+  /_control/status/CODE/...      answers CODE with a short text body
+  /_control/drop/FILE            announces FILE's full length, sends half of it, closes
+  /_control/slow/FILE            sends FILE in 16 KiB pieces, 20 ms apart
+  /_control/chunked/FILE         sends FILE with chunked encoding (no length announced)
+  /_control/redirect/PATH        302 to /PATH
+  /_control/big/SIZE/...         SIZE zero bytes with their length announced
+  /_control/bigchunked/SIZE/...  SIZE zero bytes, chunked (no length announced)
+  /_control/log                  the paths requested so far (JSON list), control paths excluded
+  /_control/sent                 bytes of body sent for each big/bigchunked path (JSON object),
+                                 recorded when the transfer ends or the client goes away
+  /_control/clearlog             empties that list
+Requests sent through it as a proxy (absolute address in the request line) are served the
+same way, by their path.
+"""
+
+import argparse
+import http.server
+import json
+import os
+import sys
+import threading
+import time
+import urllib.parse
+
+PIECE = 16 * 1024
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "CatalogueServer/1"
+
+    def log_message(self, format, *args):  # keep stdout for the port line only
+        pass
+
+    def do_GET(self):
+        path = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path)
+        if path not in ("/_control/log", "/_control/clearlog", "/_control/sent"):
+            with self.server.lock:
+                self.server.requests.append(path)
+        try:
+            self.route(path)
+        except (BrokenPipeError, ConnectionResetError):
+            self.close_connection = True
+
+    def route(self, path):
+        if not path.startswith("/_control/"):
+            return self.send_file(path)
+        parts = path[len("/_control/"):].split("/", 1)
+        action, rest = parts[0], (parts[1] if len(parts) > 1 else "")
+        if action == "log":
+            with self.server.lock:
+                body = json.dumps(self.server.requests).encode()
+            return self.send_body(200, body, "application/json")
+        if action == "sent":
+            with self.server.lock:
+                body = json.dumps(self.server.sent).encode()
+            return self.send_body(200, body, "application/json")
+        if action == "clearlog":
+            with self.server.lock:
+                self.server.requests.clear()
+            return self.send_body(200, b"ok")
+        if action == "status":
+            code = int(rest.split("/", 1)[0] or "500")
+            return self.send_body(code, ("status %d\n" % code).encode())
+        if action == "redirect":
+            body = b"moved\n"  # a body that must not end up in front of the target's
+            self.send_response(302)
+            self.send_header("Location", "/" + rest)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+            return None
+        if action in ("big", "bigchunked"):
+            size = int(rest.split("/", 1)[0])
+            return self.send_generated(path, size, chunked=(action == "bigchunked"))
+        data = self.read_file("/" + rest)
+        if data is None:
+            return self.send_body(404, b"not found\n")
+        if action == "drop":
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Content-Length", str(len(data)))
+            self.end_headers()
+            self.wfile.write(data[: len(data) // 2])
+            self.wfile.flush()
+            self.close_connection = True
+            return None
+        if action == "slow":
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Content-Length", str(len(data)))
+            self.end_headers()
+            for start in range(0, len(data), PIECE):
+                self.wfile.write(data[start:start + PIECE])
+                self.wfile.flush()
+                time.sleep(0.02)
+            return None
+        if action == "chunked":
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            for start in range(0, len(data), PIECE):
+                self.write_chunk(data[start:start + PIECE])
+            self.write_chunk(b"")
+            return None
+        return self.send_body(404, b"unknown control\n")
+
+    def read_file(self, path):
+        root = self.server.root
+        target = os.path.realpath(os.path.join(root, path.lstrip("/")))
+        if target != root and not target.startswith(root + os.sep):
+            return None
+        if not os.path.isfile(target):
+            return None
+        with open(target, "rb") as f:
+            return f.read()
+
+    def send_file(self, path):
+        data = self.read_file(path)
+        if data is None:
+            return self.send_body(404, b"not found\n")
+        kind = "application/json" if path.endswith(".json") else "application/octet-stream"
+        return self.send_body(200, data, kind)
+
+    def send_body(self, code, body, kind="text/plain"):
+        self.send_response(code)
+        self.send_header("Content-Type", kind)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def write_chunk(self, data):
+        self.wfile.write(b"%x\r\n" % len(data) + data + b"\r\n")
+
+    def send_generated(self, path, size, chunked):
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        if chunked:
+            self.send_header("Transfer-Encoding", "chunked")
+        else:
+            self.send_header("Content-Length", str(size))
+        self.end_headers()
+        block = bytes(256 * 1024)
+        sent = 0
+        try:
+            while sent < size:
+                piece = block[: min(size - sent, len(block))]
+                if chunked:
+                    self.write_chunk(piece)
+                else:
+                    self.wfile.write(piece)
+                sent += len(piece)
+            if chunked:
+                self.write_chunk(b"")
+        finally:
+            with self.server.lock:
+                self.server.sent[path] = sent
+
+
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+    def __init__(self, address, root):
+        super().__init__(address, Handler)
+        self.root = os.path.realpath(root)
+        self.requests = []
+        self.sent = {}
+        self.lock = threading.Lock()
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Serve a firmware catalogue directory on loopback.")
+    parser.add_argument("--root", default=".", help="directory to serve (default: current)")
+    parser.add_argument("--port", type=int, default=0, help="port (default: a free one)")
+    args = parser.parse_args()
+    server = Server(("127.0.0.1", args.port), args.root)
+    print(server.server_address[1], flush=True)
+    try:
+        server.serve_forever()
+    except KeyboardInterrupt:
+        pass
+    finally:
+        server.server_close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
