@@ -32,7 +32,8 @@ struct FlashJob
     // Appends a sector number; false when the list is full.
     bool addSector(quint8 sector);
     // Sets region index to {address, bytes.size()} with its data from the start of slot
-    // `index`. False (nothing changed) when the data would run past the data area.
+    // `index`. False (nothing changed) when the data would run past the data area or
+    // into a slot that another non-empty region occupies.
     bool setRegion(int index, quint32 address, const QByteArray &bytes);
     bool setRegion(int index, quint32 address, const char *bytes, quint32 length);
     // Bytes available from the start of slot `index` to the end of the data area.

@@ -1,0 +1,80 @@
+#include "adapter.h"
+#include "cli.h"
+#include "clicatalogue.h"
+#include "flashreport.h"
+
+#include "deviceflash.h"
+#include "updatejobs.h"
+
+#include <QFile>
+
+namespace {
+
+int runRestoreDefaults(CliContext &ctx)
+{
+    if (ctx.args.size() != 2)
+        return ctx.fail(CliExit_Usage, QStringLiteral("restore-defaults takes FILE and VERSION "
+                                                      "(see restore-defaults --help)"));
+    const QString path = ctx.args.at(0);
+    // The engine's diagnostic lines stay off standard error (QT_LOGGING_RULES still wins).
+    CliCatalogue::quietLogs();
+    const QString versionText = ctx.args.at(1);
+    UpdateJobs::Version version;
+    if (!UpdateJobs::parseVersionText(versionText, &version))
+        return ctx.fail(CliExit_Usage,
+                        QStringLiteral("VERSION must be three dot-separated numbers, like 5.6.0 "
+                                       "(got '%1')")
+                            .arg(versionText));
+
+    const UpdateJobs::RestoreGeneration generation
+        = DeviceFlash::compareVersionNumbers(versionText, QStringLiteral("5.5.0")) < 0
+        ? UpdateJobs::RestoreGeneration::First
+        : UpdateJobs::RestoreGeneration::Second;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return ctx.fail(CliExit_Failed,
+                        QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+    const qint64 size = file.size();
+    file.close();
+    if (size <= 0)
+        return ctx.fail(CliExit_Failed, QStringLiteral("%1 is empty").arg(path));
+    const quint32 capacity = UpdateJobs::restoreCapacity(generation);
+    if (quint64(size) > capacity)
+        return ctx.fail(CliExit_Failed,
+                        QStringLiteral("%1 has %2 bytes, more than a factory restore of version "
+                                       "%3 holds (%4)")
+                            .arg(path)
+                            .arg(size)
+                            .arg(versionText)
+                            .arg(capacity));
+
+    DeviceFlash device;
+    const int opened = openAdapter(device, ctx);
+    if (opened != CliExit_Ok)
+        return opened;
+    return runFlashOperation(
+        device, ctx,
+        [&device, &path, &versionText] { device.restoreFactorySettings(path, versionText); },
+        UpdateJobs::versionText(version.major, version.minor, version.patch));
+}
+
+const CliRegistrar reg({QStringLiteral("restore-defaults"),
+                        QStringLiteral("factory restore: default configuration and a firmware file"),
+                        QStringLiteral(
+                            "Usage: corvane-cli [--json] restore-defaults FILE VERSION\n"
+                            "Puts the adapter back to its factory state: writes the default "
+                            "configuration with VERSION and stores FILE, byte for byte, as the "
+                            "factory firmware (from 0x08040000 for VERSION 5.5.0 and later, from "
+                            "0x08020000 before), verifying every byte; then reads the "
+                            "configuration back.\n"
+                            "VERSION is the version of FILE, three dot-separated numbers "
+                            "(each kept modulo 256).\n"
+                            "Shows a progress bar on a terminal (plain progress lines otherwise) "
+                            "and prints the adapter's version and the bytes written.\n"
+                            "With --json: one object with the keys version and bytesWritten.\n"
+                            "Do not unplug the adapter while it runs.\n"
+                            "Exit codes: 0 every byte written and verified, 1 the file was "
+                            "refused or the write failed, 2 usage error, 3 no adapter found.\n"),
+                        &runRestoreDefaults});
+
+} // namespace

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "cli.h"
+#include "deviceerror.h"
+
+#include <QElapsedTimer>
+#include <QString>
+
+#include <functional>
+
+class DeviceFlash;
+
+// A one-line progress display for flash writes: a redrawn bar with percent, bytes, rate and
+// time left on a terminal, one plain line per tenth of the total otherwise, nothing at all
+// with --json (standard output then carries the one JSON object only).
+class FlashProgressPrinter
+{
+public:
+    explicit FlashProgressPrinter(const CliContext &ctx);
+
+    void update(qlonglong current, qlonglong total);
+    // Ends the bar's line, if one was drawn.
+    void finish();
+
+    // "[#####-----]  50%  917504/1835264 bytes  60.2 KiB/s  0:15 left"
+    static QString barLine(qlonglong current, qlonglong total, double bytesPerSecond);
+
+private:
+    const CliContext &m_ctx;
+    QElapsedTimer m_clock; // runs from the first report: the rate counts writing only
+    qlonglong m_firstCurrent = 0;
+    qint64 m_lastDrawMs = -1;
+    int m_lastTenth = 0;
+    bool m_drawn = false;
+};
+
+// One clear sentence for each failure the engine reports.
+QString deviceErrorText(DeviceError error);
+
+// Runs one flash operation of an opened adapter to its end: start() begins it, progress is
+// shown as it arrives, and the outcome is printed as the record {version, bytesWritten}.
+// Success (CliExit_Ok) needs no error signal, every byte written and verified, and the
+// adapter reading back expectedVersion; otherwise CliExit_Failed with the reason.
+int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
+                      const std::function<void()> &start, const QString &expectedVersion);

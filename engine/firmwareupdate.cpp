@@ -1,0 +1,147 @@
+#include "deviceflash.h"
+#include "firmwareimage.h"
+#include "flashjob.h"
+#include "updatejobs.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <memory>
+
+namespace {
+
+constexpr quint8 ProgressFirmware = 0;
+
+// The factory restore of one generation: default configuration, default blocks and the
+// firmware file as it is, then the configuration block is read back.
+void runFactoryRestore(DeviceFlash &device, UpdateJobs::RestoreGeneration generation,
+                       const QString &path, const QString &firmwareVersion)
+{
+    const bool second = generation == UpdateJobs::RestoreGeneration::Second;
+    const QByteArray firmware = device.getFirmwareData(path);
+    const bool open = device.isDeviceOpen();
+    const QStringList parts = firmwareVersion.split(QLatin1Char('.'), Qt::KeepEmptyParts);
+    UpdateJobs::Version version;
+    const bool threeParts = UpdateJobs::parseVersionText(firmwareVersion, &version);
+
+    if (!firmware.isEmpty() && open && threeParts) {
+        const quint32 capacity = UpdateJobs::restoreCapacity(generation);
+        if (quint64(firmware.size()) > capacity) {
+            // Refused before anything is erased: the job could not hold the file.
+            qWarning() << "restoreFactorySettings firmware too large:" << firmware.size()
+                       << "bytes, at most" << capacity;
+            emit device.error(DeviceError_FirmwareEmpty);
+        } else {
+            qWarning() << (second ? "restoreFactorySettings_v2" : "restoreFactorySettings_v1");
+            std::unique_ptr<FlashJob> job = UpdateJobs::buildRestoreJob(generation, firmware,
+                                                                        version);
+            if (job)
+                device.runFlashJob(job.get(), ProgressFirmware);
+        }
+    } else {
+        qWarning() << "restoreFactorySettings Error! firmware_data.isEmpty" << firmware.isEmpty()
+                   << "Device.isOpen" << open << "firmware_version.size is 3" << threeParts
+                   << parts;
+    }
+    device.updateVersion();
+}
+
+} // namespace
+
+QByteArray DeviceFlash::getFirmwareData(const QString &path)
+{
+    QByteArray data;
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly)) {
+        // Read one byte past the limit to tell a too-large file without loading it whole.
+        data = file.read(UpdateJobs::MaxFirmwareFileSize + 1);
+        if (data.size() > UpdateJobs::MaxFirmwareFileSize) {
+            qWarning() << "getFirmwareData file too large:" << path << "more than"
+                       << UpdateJobs::MaxFirmwareFileSize << "bytes";
+            data.clear();
+        }
+    }
+    if (data.isEmpty()) {
+        qWarning() << "getFirmwareData is Empty!" << path << QFileInfo(path).absoluteFilePath();
+        emit error(DeviceError_FirmwareEmpty);
+    }
+    return data;
+}
+
+void DeviceFlash::updateFirmware(const QString &path)
+{
+    startTask([this, path] { updateTask(path); });
+}
+
+void DeviceFlash::updateTask(const QString &path)
+{
+    const FirmwareImage image = decodeFirmwareImage(getFirmwareData(path));
+
+    if (!isDeviceOpen()) {
+        qWarning() << "updateFirmware Device.isOpen" << false;
+        return;
+    }
+    if (!image.isValid()) {
+        emit error(DeviceError_FirmwareEmpty);
+        qWarning("%s", FirmwareImage::warningText(image.status));
+        return;
+    }
+    if (quint64(image.payload.size()) > UpdateJobs::MaxUpdatePayload) {
+        // Refused before anything is erased: the job could not hold the payload.
+        emit error(DeviceError_FirmwareEmpty);
+        qWarning() << "updateFirmware firmware too large:" << image.payload.size()
+                   << "bytes, at most" << UpdateJobs::MaxUpdatePayload;
+        return;
+    }
+
+    const UpdateJobs::Version imageVersion{image.major, image.minor, image.patch};
+    std::unique_ptr<FlashJob> job
+        = UpdateJobs::buildUpdateJob(imageVersion, image.payload, image.payloadMd5);
+    if (!job) {
+        emit error(DeviceError_FirmwareEmpty);
+        qWarning("updateFirmware cannot build the flash job");
+        return;
+    }
+
+    emit dataStoreProgressChanged(0, job->total);
+    runFlashJob(job.get(), ProgressFirmware);
+    job.reset();
+    // Sector 1 now holds the new record: the configuration copy is stale.
+    m_configLoaded = false;
+
+    char record[UpdateJobs::RecordSize] = {};
+    if (readDeviceMemory(CommandReport::Code_Read, UpdateJobs::RecordAddress,
+                         UpdateJobs::RecordSize, record, false)
+        && quint8(record[0]) == 0x55 && quint8(record[UpdateJobs::RecordSize - 1]) == 0xAA) {
+        const QString text = UpdateJobs::versionText(quint8(record[5]), quint8(record[6]),
+                                                     quint8(record[7]));
+        if (text != version()) {
+            setVersion(text);
+            emit versionChanged(text);
+        }
+    }
+}
+
+void DeviceFlash::restoreFactorySettings(const QString &path, const QString &firmware_version)
+{
+    if (compareVersionNumbers(firmware_version, QStringLiteral("5.5.0")) < 0)
+        startTask([this, path, firmware_version] {
+            restoreFactorySettings_v1(path, firmware_version);
+        });
+    else
+        startTask([this, path, firmware_version] {
+            restoreFactorySettings_v2(path, firmware_version);
+        });
+}
+
+void DeviceFlash::restoreFactorySettings_v1(const QString &path, const QString &firmware_version)
+{
+    runFactoryRestore(*this, UpdateJobs::RestoreGeneration::First, path, firmware_version);
+}
+
+void DeviceFlash::restoreFactorySettings_v2(const QString &path, const QString &firmware_version)
+{
+    runFactoryRestore(*this, UpdateJobs::RestoreGeneration::Second, path, firmware_version);
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "flashjob.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QtGlobal>
+
+#include <memory>
+
+// Flash layouts written by the firmware update and the factory restores, built as flash
+// jobs without touching a device.
+namespace UpdateJobs {
+
+// Adapter flash map.
+constexpr quint32 RecordAddress = 0x08004000;
+constexpr quint32 RecordSize = 256;
+constexpr quint32 PayloadAddress = 0x08010000;
+constexpr quint32 ConfigBlockAddress = 0x08004000;
+constexpr quint32 ConfigBlockSize = 16384;
+constexpr quint32 SecondBlockAddress = 0x08008000;
+constexpr quint32 ThirdBlockAddress = 0x08010000;
+constexpr quint32 FourthBlockAddress = 0x08020000;
+constexpr quint32 DefaultBlockSize = 66;
+constexpr quint32 FirmwareStartV1 = 0x08020000;
+constexpr quint32 FirmwareStartV2 = 0x08040000;
+
+// Highest sector number that the sector rules ever emit.
+constexpr quint8 LastErasedSector = 11;
+
+// The update's payload sits in slots 1-14; a restore's firmware region (file + 2 marker
+// bytes) in slots 4-14 (second generation) or 3-14 (first generation).
+constexpr quint32 MaxUpdatePayload = 14 * FlashJob::SlotSize;
+constexpr quint32 MaxRestoreFileV2 = 11 * FlashJob::SlotSize - 2;
+constexpr quint32 MaxRestoreFileV1 = 12 * FlashJob::SlotSize - 2;
+// No valid firmware file, Base64 text with line breaks included, comes near this size;
+// larger files are not read whole.
+constexpr qint64 MaxFirmwareFileSize = 8 * 1024 * 1024;
+
+struct Version
+{
+    quint8 major = 0;
+    quint8 minor = 0;
+    quint8 patch = 0;
+};
+
+enum class RestoreGeneration {
+    First,  // firmware below 5.5.0, stored from 0x08020000
+    Second, // 5.5.0 and later, stored from 0x08040000
+};
+
+// "%1.%2.%3" of the three bytes.
+QString versionText(quint8 major, quint8 minor, quint8 patch);
+
+// Splits a version text at every "." (empty parts kept). True when it has exactly three
+// parts; each part is read as an unsigned decimal number and kept as its low 8 bits (a part
+// that is not a number gives 0).
+bool parseVersionText(const QString &text, Version *version);
+
+// `count` sectors from `first` on, none above LastErasedSector, with
+// count = length / 131072 + 1.
+QList<quint8> sectorRun(quint8 first, quint32 length);
+
+// The 256-byte firmware information record that precedes an update's payload.
+QByteArray firmwareInfoRecord(const Version &version, quint32 payloadLength,
+                              const QByteArray &payloadMd5);
+
+// Record in region 0 (sector 1), payload in region 1 from slot 1 (sectors 4...).
+// Null when the payload is larger than MaxUpdatePayload or the digest is not 16 bytes.
+std::unique_ptr<FlashJob> buildUpdateJob(const Version &version, const QByteArray &payload,
+                                         const QByteArray &payloadMd5);
+
+// The 16 KiB default configuration block of a factory restore.
+QByteArray defaultConfigBlock(const Version &version, quint32 firmwareStart,
+                              quint32 firmwareLength);
+// The 66-byte default block at 0x08008000 (bytes 3 to 8 set to 0xFF).
+QByteArray defaultSecondBlock();
+// The 66-byte default block at 0x08010000 and 0x08020000.
+QByteArray defaultBlankBlock();
+// The firmware file followed by the bytes 0x55, 0xAA.
+QByteArray restoreFirmwareRegion(const QByteArray &file);
+
+quint32 restoreCapacity(RestoreGeneration generation);
+quint32 restoreFirmwareStart(RestoreGeneration generation);
+
+// The factory restore job of a generation. Null when the file is larger than
+// restoreCapacity(generation).
+std::unique_ptr<FlashJob> buildRestoreJob(RestoreGeneration generation, const QByteArray &file,
+                                          const Version &version);
+
+} // namespace UpdateJobs

@@ -1,0 +1,201 @@
+#include "adapteremulator.h"
+#include "deviceflash.h"
+#include "updatejobs.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace UpdateJobs;
+
+namespace {
+
+QByteArray pattern(int length, int seed)
+{
+    QByteArray bytes(length, '\0');
+    for (int i = 0; i < length; ++i)
+        bytes[i] = char((i * 17 + seed + i / 253) & 0xFF);
+    return bytes;
+}
+
+QList<qlonglong> currents(const QSignalSpy &spy)
+{
+    QList<qlonglong> values;
+    for (const QList<QVariant> &args : spy)
+        values.append(args.at(0).toLongLong());
+    return values;
+}
+
+} // namespace
+
+class tst_FactoryRestore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void writesGenerationLayout_data();
+    void writesGenerationLayout();
+    void refusedRestoresTouchNothing_data();
+    void refusedRestoresTouchNothing();
+
+private:
+    QString writeFile(const QByteArray &content);
+
+    std::unique_ptr<DeviceFlash> m_device;
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void tst_FactoryRestore::init()
+{
+    AdapterEmulator::reset();
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_device = std::make_unique<DeviceFlash>(nullptr, nullptr);
+    QVERIFY(m_device->open(AdapterEmulator::VendorId, AdapterEmulator::ProductId));
+    // Old contents everywhere the restore writes: a missing erase fails the write.
+    AdapterEmulator::setMemory(0x08004000, QByteArray(0x9C000, '\x11'));
+    AdapterEmulator::resetCounters();
+}
+
+void tst_FactoryRestore::cleanup()
+{
+    m_device.reset();
+    m_dir.reset();
+}
+
+QString tst_FactoryRestore::writeFile(const QByteArray &content)
+{
+    const QString path = m_dir->filePath(QStringLiteral("factory.bin"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        return QString();
+    return path;
+}
+
+void tst_FactoryRestore::writesGenerationLayout_data()
+{
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<int>("fileLength");
+    QTest::addColumn<bool>("second");
+    QTest::addColumn<QString>("announced");
+    QTest::addColumn<QList<quint8>>("sectors");
+
+    QTest::newRow("5.5.0, 100 bytes") << "5.5.0" << 100 << true << "5.5.0"
+                                      << QList<quint8>{1, 2, 4, 5, 6};
+    QTest::newRow("5.10.0 is not below 5.5.0") << "5.10.0" << 100 << true << "5.10.0"
+                                               << QList<quint8>{1, 2, 4, 5, 6};
+    QTest::newRow("parts kept as low 8 bits") << "5.300.1" << 300000 << true << "5.44.1"
+                                              << QList<quint8>{1, 2, 4, 5, 6, 7, 8};
+    QTest::newRow("5.4.9, first generation") << "5.4.9" << 100 << false << "5.4.9"
+                                             << QList<quint8>{1, 2, 4, 5, 6};
+    // Sectors 5 and 6 only, whatever the length: the file must fit the erased 256 KiB.
+    QTest::newRow("first generation, 200000 bytes") << "5.4.0" << 200000 << false << "5.4.0"
+                                                    << QList<quint8>{1, 2, 4, 5, 6};
+}
+
+void tst_FactoryRestore::writesGenerationLayout()
+{
+    QFETCH(QString, version);
+    QFETCH(int, fileLength);
+    QFETCH(bool, second);
+    QFETCH(QString, announced);
+    QFETCH(QList<quint8>, sectors);
+
+    const QByteArray file = pattern(fileLength, fileLength);
+    const QString path = writeFile(file);
+    QSignalSpy progress(m_device.get(), &DeviceFlash::write2FlashProgressChanged);
+    QSignalSpy versions(m_device.get(), &DeviceFlash::versionChanged);
+    QSignalSpy settings(m_device.get(), &DeviceFlash::settingChanged);
+    QSignalSpy errors(m_device.get(), &DeviceFlash::error);
+    QTest::ignoreMessage(QtWarningMsg, second ? "restoreFactorySettings_v2"
+                                              : "restoreFactorySettings_v1");
+
+    m_device->restoreFactorySettings(path, version);
+    m_device->waitForIdle();
+
+    QCOMPARE(errors.count(), 0);
+    QCOMPARE(AdapterEmulator::eraseLog(), QList<QList<quint8>>{sectors});
+
+    Version parsed;
+    QVERIFY(parseVersionText(version, &parsed));
+    const quint32 start = second ? 0x08040000 : 0x08020000;
+    QCOMPARE(AdapterEmulator::memory(0x08004000, 16384).toHex(),
+             defaultConfigBlock(parsed, start, quint32(fileLength)).toHex());
+    QCOMPARE(AdapterEmulator::memory(0x08008000, 67).toHex(),
+             (defaultSecondBlock() + '\xff').toHex());
+    QCOMPARE(AdapterEmulator::memory(0x08010000, 67).toHex(),
+             (defaultBlankBlock() + '\xff').toHex());
+    if (second)
+        QCOMPARE(AdapterEmulator::memory(0x08020000, 67).toHex(),
+                 (defaultBlankBlock() + '\xff').toHex());
+    QVERIFY(AdapterEmulator::memory(start, quint32(fileLength) + 3)
+            == file + QByteArray("\x55\xaa\xff"));
+
+    const qlonglong total = 16384 + (second ? 3 : 2) * 66 + fileLength + 2;
+    if (second && fileLength == 100)
+        QCOMPARE(total, 16684);
+    const QList<qlonglong> written = currents(progress);
+    QCOMPARE(written.first(), 52);
+    QCOMPARE(written.last(), total);
+    QCOMPARE(progress.last().at(1).toLongLong(), total);
+
+    // The configuration block is read back and announces the restored version.
+    QCOMPARE(versions.count(), 1);
+    QCOMPARE(versions.first().first().toString(), announced);
+    QCOMPARE(settings.count(), 1);
+    QCOMPARE(m_device->configBuffer(), AdapterEmulator::memory(0x08004000, 16384));
+}
+
+void tst_FactoryRestore::refusedRestoresTouchNothing_data()
+{
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<int>("fileLength");
+    QTest::addColumn<int>("errors");
+    QTest::addColumn<QString>("warning");
+
+    QTest::newRow("two-part version")
+        << "5.5" << 100 << 0
+        << "^restoreFactorySettings Error! firmware_data.isEmpty false Device.isOpen true "
+           "firmware_version.size is 3 false \\(\"5\", \"5\"\\)$";
+    QTest::newRow("empty file") << "5.5.0" << 0 << 1
+                                << "^restoreFactorySettings Error! firmware_data.isEmpty true";
+    QTest::newRow("second generation over capacity")
+        << "5.6.0" << int(MaxRestoreFileV2) + 1 << 1
+        << "^restoreFactorySettings firmware too large: 1441791 bytes, at most 1441790$";
+    QTest::newRow("first generation over capacity")
+        << "5.4.0" << int(MaxRestoreFileV1) + 1 << 1
+        << "^restoreFactorySettings firmware too large: 1572863 bytes, at most 1572862$";
+}
+
+void tst_FactoryRestore::refusedRestoresTouchNothing()
+{
+    QFETCH(QString, version);
+    QFETCH(int, fileLength);
+    QFETCH(int, errors);
+    QFETCH(QString, warning);
+
+    const QString path = writeFile(pattern(fileLength, 5));
+    const QByteArray flashBefore = AdapterEmulator::memory(0x08000000, 0x200000);
+    QSignalSpy errorSpy(m_device.get(), &DeviceFlash::error);
+    QSignalSpy settings(m_device.get(), &DeviceFlash::settingChanged);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(warning));
+
+    m_device->restoreFactorySettings(path, version);
+    m_device->waitForIdle();
+
+    QVERIFY(AdapterEmulator::eraseLog().isEmpty());
+    QCOMPARE(AdapterEmulator::writeCommandCount(), 0);
+    QVERIFY(AdapterEmulator::memory(0x08000000, 0x200000) == flashBefore);
+    QCOMPARE(errorSpy.count(), errors);
+    for (const QList<QVariant> &args : errorSpy)
+        QCOMPARE(args.first().value<DeviceError>(), DeviceError_FirmwareEmpty);
+    // The configuration block is still read back.
+    QCOMPARE(settings.count(), 1);
+}
+
+QTEST_GUILESS_MAIN(tst_FactoryRestore)
+#include "tst_factoryrestore.moc"

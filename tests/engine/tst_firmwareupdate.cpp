@@ -1,0 +1,300 @@
+#include "adapteremulator.h"
+#include "deviceflash.h"
+#include "firmwareimagemaker.h"
+
+#include <QCryptographicHash>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+QByteArray pattern(int length, int seed)
+{
+    QByteArray bytes(length, '\0');
+    for (int i = 0; i < length; ++i)
+        bytes[i] = char((i * 31 + seed + i / 251) & 0xFF);
+    return bytes;
+}
+
+QByteArray le32(quint32 v)
+{
+    const char bytes[4] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+    return QByteArray(bytes, 4);
+}
+
+// What the adapter's flash must hold at 0x08004000 after an update.
+QByteArray expectedRecord(quint8 major, quint8 minor, quint8 patch, const QByteArray &payload)
+{
+    const char version[3] = {char(major), char(minor), char(patch)};
+    QByteArray record = QByteArray(1, '\x55') + le32(0x08010000) + QByteArray(version, 3)
+        + le32(quint32(payload.size()))
+        + QCryptographicHash::hash(payload, QCryptographicHash::Md5);
+    record += QByteArray(255 - record.size(), '\0');
+    return record + QByteArray(1, '\xaa');
+}
+
+} // namespace
+
+// Records the update's signals in the order the worker thread emits them.
+struct UpdateRecorder
+{
+    QList<QPair<QByteArray, qlonglong>> events;
+
+    void attach(DeviceFlash *device, QObject *context)
+    {
+        const auto add = [this](const char *name, qlonglong v) {
+            events.append({QByteArray(name), v});
+        };
+        QObject::connect(device, &DeviceFlash::dataStoreProgressChanged, context,
+                         [add](qlonglong c, qlonglong t) {
+                             add("store", c);
+                             add("of", t);
+                         },
+                         Qt::DirectConnection);
+        QObject::connect(device, &DeviceFlash::write2FlashProgressChanged, context,
+                         [add](qlonglong c, qlonglong) { add("write", c); }, Qt::DirectConnection);
+        QObject::connect(device, &DeviceFlash::error, context,
+                         [add](DeviceError e) { add("error", e); }, Qt::DirectConnection);
+        QObject::connect(device, &DeviceFlash::versionChanged, context,
+                         [add](const QString &) { add("version", 0); }, Qt::DirectConnection);
+        QObject::connect(device, &DeviceFlash::isBusyChanged, context,
+                         [add](bool b) { add("busy", b); }, Qt::DirectConnection);
+    }
+    QList<qlonglong> values(const QByteArray &name) const
+    {
+        QList<qlonglong> list;
+        for (const auto &e : events)
+            if (e.first == name)
+                list.append(e.second);
+        return list;
+    }
+    // Signal names in order, repeats folded.
+    QList<QByteArray> names() const
+    {
+        QList<QByteArray> list;
+        for (const auto &e : events)
+            if (list.isEmpty() || list.last() != e.first)
+                list.append(e.first);
+        return list;
+    }
+};
+
+class tst_FirmwareUpdate : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void writesRecordAndPayload_data();
+    void writesRecordAndPayload();
+    void refusedFilesTouchNothing_data();
+    void refusedFilesTouchNothing();
+    void faultsDuringTheWrite_data();
+    void faultsDuringTheWrite();
+    void closedAdapterEndsQuietly();
+
+private:
+    QString writeImage(const QByteArray &content);
+
+    std::unique_ptr<DeviceFlash> m_device;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    UpdateRecorder m_recorder;
+};
+
+void tst_FirmwareUpdate::init()
+{
+    AdapterEmulator::reset();
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_device = std::make_unique<DeviceFlash>(nullptr, nullptr);
+    QVERIFY(m_device->open(AdapterEmulator::VendorId, AdapterEmulator::ProductId));
+    AdapterEmulator::resetCounters();
+    m_recorder = UpdateRecorder();
+    m_recorder.attach(m_device.get(), this);
+}
+
+void tst_FirmwareUpdate::cleanup()
+{
+    m_device.reset();
+    m_dir.reset();
+}
+
+QString tst_FirmwareUpdate::writeImage(const QByteArray &content)
+{
+    const QString path = m_dir->filePath(QStringLiteral("Firmware_V5.7.2.rfw"));
+    if (!FirmwareImageMaker::writeToFile(path, content))
+        return QString();
+    return path;
+}
+
+void tst_FirmwareUpdate::writesRecordAndPayload_data()
+{
+    QTest::addColumn<int>("payloadLength");
+    QTest::addColumn<QList<quint8>>("sectors");
+    QTest::newRow("131071") << 131071 << QList<quint8>{1, 4};
+    QTest::newRow("131072") << 131072 << QList<quint8>{1, 4, 5};
+    QTest::newRow("1000000") << 1000000 << QList<quint8>{1, 4, 5, 6, 7, 8, 9, 10, 11};
+}
+
+void tst_FirmwareUpdate::writesRecordAndPayload()
+{
+    QFETCH(int, payloadLength);
+    QFETCH(QList<quint8>, sectors);
+
+    const QByteArray payload = pattern(payloadLength, payloadLength);
+    const QString path = writeImage(FirmwareImageMaker::make(5, 7, 2, payload, [] {
+        FirmwareImageMaker::Options o;
+        o.lineLength = 76;
+        return o;
+    }()));
+    m_device->updateVersion(); // a configuration copy that the update makes stale
+    QVERIFY(m_device->isConfigLoaded());
+    m_recorder.events.clear();
+    QSignalSpy versions(m_device.get(), &DeviceFlash::versionChanged);
+
+    m_device->updateFirmware(path);
+    m_device->waitForIdle();
+
+    QCOMPARE(AdapterEmulator::eraseLog(), QList<QList<quint8>>{sectors});
+    QCOMPARE(AdapterEmulator::memory(0x08004000, 256).toHex(),
+             expectedRecord(5, 7, 2, payload).toHex());
+    QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payloadLength)) == payload);
+    QCOMPARE(AdapterEmulator::memory(0x08010000 + quint32(payloadLength), 1), QByteArray("\xff"));
+
+    const qlonglong total = 256 + payloadLength;
+    QCOMPARE(m_recorder.names(),
+             (QList<QByteArray>{"busy", "store", "of", "write", "version", "busy"}));
+    QCOMPARE(m_recorder.values("store"), QList<qlonglong>{0});
+    QCOMPARE(m_recorder.values("of"), QList<qlonglong>{total});
+    const QList<qlonglong> written = m_recorder.values("write");
+    QCOMPARE(written.first(), 52);
+    QCOMPARE(written.last(), total);
+    QCOMPARE(written.size(), 5 + (payloadLength + 51) / 52);
+    QCOMPARE(versions.first().first().toString(), QStringLiteral("5.7.2"));
+    QCOMPARE(m_device->version(), QStringLiteral("5.7.2"));
+    QVERIFY(!m_device->isConfigLoaded());
+}
+
+void tst_FirmwareUpdate::refusedFilesTouchNothing_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("errors");
+    QTest::addColumn<QString>("warning");
+
+    const QByteArray payload = pattern(300, 1);
+    FirmwareImageMaker::Options otherKey;
+    otherKey.key = QByteArrayLiteral("0123456789abcdef");
+    FirmwareImageMaker::Options otherTag;
+    otherTag.tag = QByteArrayLiteral("Corvane_X8");
+
+    QTest::newRow("empty file") << QByteArray() << 2 << "file md5 error";
+    QTest::newRow("not an image") << QByteArray("hello, world") << 1 << "file md5 error";
+    QTest::newRow("other key") << FirmwareImageMaker::make(5, 7, 2, payload, otherKey) << 1
+                               << "file md5 error";
+    QTest::newRow("other product")
+        << FirmwareImageMaker::make(5, 7, 2, payload, otherTag) << 1 << "file type error";
+    QTest::newRow("too short for a version")
+        << FirmwareImageMaker::encipher(
+               FirmwareImageMaker::withDigest(QByteArrayLiteral("Corvane_X9\x05\x06")))
+        << 1 << "file type error";
+    QTest::newRow("payload over capacity")
+        << FirmwareImageMaker::make(5, 7, 2, pattern(1835008 + 1, 2)) << 1
+        << "updateFirmware firmware too large: 1835009 bytes, at most 1835008";
+}
+
+void tst_FirmwareUpdate::refusedFilesTouchNothing()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, errors);
+    QFETCH(QString, warning);
+
+    const QString path = writeImage(content);
+    const QByteArray flashBefore = AdapterEmulator::memory(0x08000000, 0x200000);
+    if (content.isEmpty())
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(
+                                               "^getFirmwareData is Empty! \".*\" \".*\"$")));
+    QTest::ignoreMessage(QtWarningMsg, warning.toUtf8().constData());
+
+    m_device->updateFirmware(path);
+    m_device->waitForIdle();
+
+    QVERIFY(AdapterEmulator::eraseLog().isEmpty());
+    QCOMPARE(AdapterEmulator::writeCommandCount(), 0);
+    QVERIFY(AdapterEmulator::memory(0x08000000, 0x200000) == flashBefore);
+    QList<qlonglong> expectedErrors;
+    for (int i = 0; i < errors; ++i)
+        expectedErrors.append(DeviceError_FirmwareEmpty);
+    QCOMPARE(m_recorder.values("error"), expectedErrors);
+    QCOMPARE(m_recorder.values("busy"), (QList<qlonglong>{1, 0}));
+    QCOMPARE(m_device->version(), QString());
+}
+
+void tst_FirmwareUpdate::faultsDuringTheWrite_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<bool>("announced");
+
+    // The record takes write commands 1-5; exchange 1 is the erase.
+    QTest::newRow("unplugged in the payload") << "unplug" << int(DeviceError_WriteFailure)
+                                              << false;
+    QTest::newRow("corrupted payload echo") << "echo" << int(DeviceError_WriteFailure) << true;
+    QTest::newRow("refused erase over the old record")
+        << "erase" << int(DeviceError_EraseFailure) << false;
+}
+
+void tst_FirmwareUpdate::faultsDuringTheWrite()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, error);
+    QFETCH(bool, announced);
+
+    AdapterEmulator::seedFirmwareVersion(5, 6, 0);
+    m_device->readDeviceConfig();
+    QCOMPARE(m_device->version(), QStringLiteral("5.6.0"));
+    AdapterEmulator::resetCounters();
+    m_recorder.events.clear();
+    const QString path = writeImage(FirmwareImageMaker::make(5, 7, 2, pattern(5000, 3)));
+    AdapterEmulator::Faults faults;
+    if (fault == QLatin1String("unplug"))
+        faults.unplugAtExchange = 40;
+    if (fault == QLatin1String("echo"))
+        faults.corruptEchoAtWrite = 20;
+    faults.refuseErase = fault == QLatin1String("erase");
+    AdapterEmulator::setFaults(faults);
+
+    m_device->updateFirmware(path);
+    m_device->waitForIdle();
+
+    QCOMPARE(m_recorder.values("error"), QList<qlonglong>{error});
+    const QList<qlonglong> written = m_recorder.values("write");
+    QVERIFY(written.isEmpty() || written.last() < 256 + 5000);
+    QCOMPARE(!m_recorder.values("version").isEmpty(), announced);
+    QCOMPARE(m_device->version(), announced ? QStringLiteral("5.7.2") : QStringLiteral("5.6.0"));
+    // One error, after the last progress of the stopped write; the busy flag falls last.
+    const QList<QByteArray> names = m_recorder.names();
+    QVERIFY(names.lastIndexOf("write") < names.indexOf("error"));
+    QCOMPARE(names.last(), QByteArray("busy"));
+}
+
+void tst_FirmwareUpdate::closedAdapterEndsQuietly()
+{
+    const QString path = writeImage(FirmwareImageMaker::make(5, 7, 2, pattern(100, 4)));
+    DeviceFlash closed(nullptr, nullptr);
+    UpdateRecorder recorder;
+    recorder.attach(&closed, this);
+    QTest::ignoreMessage(QtWarningMsg, "updateFirmware Device.isOpen false");
+
+    closed.updateFirmware(path);
+    closed.waitForIdle();
+
+    QCOMPARE(recorder.names(), QList<QByteArray>{"busy"});
+    QCOMPARE(AdapterEmulator::exchangeCount(), 0);
+}
+
+QTEST_GUILESS_MAIN(tst_FirmwareUpdate)
+#include "tst_firmwareupdate.moc"
