@@ -75,6 +75,31 @@ QList<quint8> sectorRun(quint8 first, quint32 length)
     return sectors;
 }
 
+int flashSectorOf(quint32 address)
+{
+    constexpr quint32 flashBase = 0x08000000;
+    if (address < flashBase)
+        return -1;
+    const quint32 offset = address - flashBase;
+    if (offset < 0x10000)
+        return int(offset / 0x4000);
+    if (offset < 0x20000)
+        return 4;
+    const quint32 sector = 5 + (offset - 0x20000) / 0x20000;
+    return sector > 0xFF ? -1 : int(sector);
+}
+
+QList<quint8> sectorsForRegion(quint8 first, quint32 address, quint32 length)
+{
+    QList<quint8> sectors = sectorRun(first, length);
+    if (length == 0 || quint64(address) + length - 1 > 0xFFFFFFFFull)
+        return sectors;
+    const int last = qMin(flashSectorOf(address + length - 1), int(LastErasedSector));
+    for (int sector = sectors.isEmpty() ? first : sectors.last() + 1; sector <= last; ++sector)
+        sectors.append(quint8(sector));
+    return sectors;
+}
+
 QByteArray firmwareInfoRecord(const Version &version, quint32 payloadLength,
                               const QByteArray &payloadMd5)
 {
@@ -102,7 +127,7 @@ std::unique_ptr<FlashJob> buildUpdateJob(const Version &version, const QByteArra
         || !job->setRegion(1, PayloadAddress, payload))
         return nullptr;
     job->addSector(1);
-    for (quint8 sector : sectorRun(4, payloadLength))
+    for (quint8 sector : sectorsForRegion(4, PayloadAddress, payloadLength))
         job->addSector(sector);
     job->computeTotal();
     return job;
@@ -181,10 +206,15 @@ std::unique_ptr<FlashJob> buildRestoreJob(RestoreGeneration generation, const QB
     for (quint8 sector : std::initializer_list<quint8>{1, 2, 4, 5})
         job->addSector(sector);
     if (second) {
-        for (quint8 sector : sectorRun(6, quint32(firmware.size())))
+        for (quint8 sector : sectorsForRegion(6, firmwareStart, quint32(firmware.size())))
             job->addSector(sector);
     } else {
+        // Sectors 5 and 6 at least; a larger file also needs the sectors after them.
         job->addSector(6);
+        const int last = qMin(flashSectorOf(firmwareStart + quint32(firmware.size()) - 1),
+                              int(LastErasedSector));
+        for (int sector = 7; sector <= last; ++sector)
+            job->addSector(quint8(sector));
     }
     job->computeTotal();
     return job;

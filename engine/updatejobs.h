@@ -62,6 +62,15 @@ bool parseVersionText(const QString &text, Version *version);
 // count = length / 131072 + 1.
 QList<quint8> sectorRun(quint8 first, quint32 length);
 
+// Sector number of a flash address: 16 KiB sectors 0-3 from 0x08000000, the 64 KiB
+// sector 4 at 0x08010000, then 128 KiB sectors from 5 at 0x08020000; -1 outside.
+int flashSectorOf(quint32 address);
+
+// The sectors to erase for a region that starts at the start of sector `first`: the run
+// above, widened to every sector the region's bytes touch (sector 4 is only 64 KiB, so the
+// run alone would leave the region's tail unerased), none above LastErasedSector.
+QList<quint8> sectorsForRegion(quint8 first, quint32 address, quint32 length);
+
 // The 256-byte firmware information record that precedes an update's payload.
 QByteArray firmwareInfoRecord(const Version &version, quint32 payloadLength,
                               const QByteArray &payloadMd5);

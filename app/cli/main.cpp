@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QJsonDocument>
 
+#include <cstdio>
+
 #include <unistd.h>
 
 namespace {
@@ -25,10 +27,23 @@ QString toolHelp()
         text += QStringLiteral("  %1  %2\n").arg(c.name, -18).arg(c.synopsis);
     text += QStringLiteral(
         "\nOptions:\n"
-        "  --json   print one JSON object instead of text\n"
-        "  --help   show this help, or a command's help after its name\n\n"
+        "  --json      print one JSON object instead of text\n"
+        "  --verbose   show the log lines of every step on standard error\n"
+        "  --help      show this help, or a command's help after its name\n\n"
         "Exit codes: 0 success, 1 the operation failed, 2 usage error, 3 no adapter found.\n");
     return text;
+}
+
+bool verboseLogging = false;
+
+// The libraries log every step; a command-line user sees them only with --verbose, while
+// critical lines always reach standard error.
+void cliMessageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (!verboseLogging && type != QtCriticalMsg && type != QtFatalMsg)
+        return;
+    fprintf(stderr, "%s\n", qPrintable(message));
+    fflush(stderr);
 }
 
 } // namespace
@@ -75,6 +90,7 @@ bool CliContext::interactive() const
 
 int main(int argc, char *argv[])
 {
+    qInstallMessageHandler(cliMessageHandler);
     QCoreApplication app(argc, argv);
     AppIdentity::apply();
 
@@ -91,6 +107,8 @@ int main(int argc, char *argv[])
             ctx.json = true;
         else if (a == QLatin1String("--help") || a == QLatin1String("-h"))
             help = true;
+        else if (a == QLatin1String("--verbose") || a == QLatin1String("-v"))
+            verboseLogging = true;
         else if (commandName.isEmpty() && !a.startsWith(QLatin1Char('-')))
             commandName = a;
         else

@@ -92,9 +92,11 @@ void tst_FactoryRestore::writesGenerationLayout_data()
                                               << QList<quint8>{1, 2, 4, 5, 6, 7, 8};
     QTest::newRow("5.4.9, first generation") << "5.4.9" << 100 << false << "5.4.9"
                                              << QList<quint8>{1, 2, 4, 5, 6};
-    // Sectors 5 and 6 only, whatever the length: the file must fit the erased 256 KiB.
     QTest::newRow("first generation, 200000 bytes") << "5.4.0" << 200000 << false << "5.4.0"
                                                     << QList<quint8>{1, 2, 4, 5, 6};
+    // A file past the 256 KiB of sectors 5 and 6 also needs the sectors after them.
+    QTest::newRow("first generation, 300000 bytes") << "5.4.0" << 300000 << false << "5.4.0"
+                                                    << QList<quint8>{1, 2, 4, 5, 6, 7};
 }
 
 void tst_FactoryRestore::writesGenerationLayout()

@@ -96,6 +96,8 @@ private slots:
     void faultsDuringTheWrite_data();
     void faultsDuringTheWrite();
     void closedAdapterEndsQuietly();
+    void updateOverOtherFirmware_data();
+    void updateOverOtherFirmware();
 
 private:
     QString writeImage(const QByteArray &content);
@@ -135,7 +137,10 @@ void tst_FirmwareUpdate::writesRecordAndPayload_data()
 {
     QTest::addColumn<int>("payloadLength");
     QTest::addColumn<QList<quint8>>("sectors");
-    QTest::newRow("131071") << 131071 << QList<quint8>{1, 4};
+    // The payload's tail runs past the 64 KiB sector 4, so sector 5 is erased too.
+    QTest::newRow("131071") << 131071 << QList<quint8>{1, 4, 5};
+    QTest::newRow("65536") << 65536 << QList<quint8>{1, 4};
+    QTest::newRow("65537") << 65537 << QList<quint8>{1, 4, 5};
     QTest::newRow("131072") << 131072 << QList<quint8>{1, 4, 5};
     QTest::newRow("1000000") << 1000000 << QList<quint8>{1, 4, 5, 6, 7, 8, 9, 10, 11};
 }
@@ -294,6 +299,36 @@ void tst_FirmwareUpdate::closedAdapterEndsQuietly()
 
     QCOMPARE(recorder.names(), QList<QByteArray>{"busy"});
     QCOMPARE(AdapterEmulator::exchangeCount(), 0);
+}
+
+void tst_FirmwareUpdate::updateOverOtherFirmware_data()
+{
+    QTest::addColumn<int>("payloadLength");
+    QTest::newRow("tail in sector 5") << 100000;
+    QTest::newRow("tail in sector 6") << 200000;
+    QTest::newRow("up to sector 11") << 983040;
+}
+
+// Flash is NOR: bytes left by the previous firmware only accept the new ones after an
+// erase, so every sector the new payload touches must be erased.
+void tst_FirmwareUpdate::updateOverOtherFirmware()
+{
+    QFETCH(int, payloadLength);
+    const QString first = writeImage(FirmwareImageMaker::make(5, 7, 1, pattern(payloadLength, 1)));
+    m_device->updateFirmware(first);
+    m_device->waitForIdle();
+    QCOMPARE(m_device->version(), QStringLiteral("5.7.1"));
+
+    const QByteArray payload = pattern(payloadLength, 0x5A);
+    QSignalSpy errors(m_device.get(), &DeviceFlash::error);
+    QSignalSpy progress(m_device.get(), &DeviceFlash::write2FlashProgressChanged);
+    m_device->updateFirmware(writeImage(FirmwareImageMaker::make(5, 7, 2, payload)));
+    m_device->waitForIdle();
+
+    QCOMPARE(errors.count(), 0);
+    QCOMPARE(progress.last().at(0).toLongLong(), qlonglong(256 + payloadLength));
+    QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payloadLength)) == payload);
+    QCOMPARE(m_device->version(), QStringLiteral("5.7.2"));
 }
 
 QTEST_GUILESS_MAIN(tst_FirmwareUpdate)

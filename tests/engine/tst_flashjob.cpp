@@ -197,7 +197,7 @@ void tst_FlashJob::capacityBoundaries_data()
     QTest::newRow("update, one byte more") << 0 << int(MaxUpdatePayload) + 1 << false
                                            << QList<quint8>{};
     QTest::newRow("v1, largest file") << 1 << int(MaxRestoreFileV1) << true
-                                      << QList<quint8>{1, 2, 4, 5, 6};
+                                      << (QList<quint8>{1, 2, 4} + QList<quint8>{5, 6, 7, 8, 9, 10, 11});
     QTest::newRow("v1, one byte more") << 1 << int(MaxRestoreFileV1) + 1 << false
                                        << QList<quint8>{};
     QTest::newRow("v2, largest file") << 2 << int(MaxRestoreFileV2) << true

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "instanceblock.h"
+#include "instancehandshake.h"
+
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class QLocalServer;
+class QLocalSocket;
+class QSharedMemory;
+class SingleApplication;
+
+// What the primary knows about one accepted socket.
+struct PeerConnection
+{
+    enum Stage : quint8 {
+        Stage_AwaitHeader = 0,
+        Stage_AwaitBody = 1,
+        Stage_Connected = 2,
+    };
+
+    qint64 messageLength = 0;
+    quint32 instanceId = 0;
+    quint8 stage = Stage_AwaitHeader;
+};
+
+// State and work of SingleApplication: the shared block, the primary's server and the
+// secondary's socket towards it.
+class SingleApplicationPrivate : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SingleApplicationPrivate(SingleApplication *application);
+    ~SingleApplicationPrivate() override;
+
+    void computeInstanceKey();
+    // Sleeps 8 to 18 ms so that processes started together drift apart.
+    static void randomSleep();
+
+    // Removes a block that no process holds any more (left behind by a process that died
+    // without detaching), so that it cannot pose as a running primary.
+    void discardOrphanedBlock();
+    InstanceBlock readBlock() const;
+    void writeBlock(const InstanceBlock &block);
+    void resetBlock();
+    void startPrimary();
+    void startSecondary();
+    bool connectToPrimary(int timeoutMs, qint8 kind);
+    bool writeToPrimary(const QByteArray &data, int timeoutMs);
+    void unlockMemory(const char *context);
+    // Logs, gives up the private part and ends the process with code 1.
+    [[noreturn]] void abortStart(const char *what);
+
+    SingleApplication *owner;
+    QSharedMemory *memory = nullptr;
+    QLocalSocket *clientSocket = nullptr;
+    QLocalServer *server = nullptr;
+    quint32 instanceNumber = 0;
+    QString instanceKey;
+    QString userName;
+    int options = 0;
+    QMap<QLocalSocket *, PeerConnection> connections;
+    QStringList userData;
+
+public slots:
+    void slotConnectionEstablished();
+    void slotDataAvailable(QLocalSocket *socket, uint instanceId);
+    void slotClientConnectionClosed(QLocalSocket *socket, uint instanceId);
+
+private:
+    void readFromPeer(QLocalSocket *socket);
+    void readHeader(QLocalSocket *socket);
+    void readBody(QLocalSocket *socket);
+};

@@ -1,0 +1,127 @@
+// Helper process for the multi-process tests of SingleApplication.
+//
+//   instancehelper --name NAME [--options N] [--no-secondary] [--send TEXT] [--serve] [--abandon]
+//
+// Constructs a SingleApplication (secondaries allowed, 1000 ms time-out unless told otherwise)
+// under the application name NAME and prints "role primary|secondary NUMBER KEY MS" where MS
+// is how long the construction took. Then:
+//   --send TEXT  sends TEXT as UTF-8 with a 100 ms time-out and prints "sent 1" or "sent 0";
+//   --abandon    ends at once without any clean-up, like a crash;
+//   --serve      runs the event loop, printing "started" for instanceStarted() and
+//                "message ID HEX" for receivedMessage(); reads commands from standard input:
+//                "send TEXT" (prints "sent 0|1") and "quit" (also on end of input).
+#include "singleapplication.h"
+
+#include <QElapsedTimer>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+void say(const QByteArray &line)
+{
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+QByteArray sendLine(SingleApplication &app, const QByteArray &text)
+{
+    return app.sendToPrimary(text, 100) ? QByteArrayLiteral("sent 1") : QByteArrayLiteral("sent 0");
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    QByteArray name;
+    QByteArray sendText;
+    bool send = false;
+    bool serve = false;
+    bool abandon = false;
+    bool allowSecondary = true;
+    int options = SingleApplication::Option_PerUser;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--name" && hasValue) {
+            name = argv[++i];
+        } else if (arg == "--options" && hasValue) {
+            options = QByteArray(argv[++i]).toInt();
+        } else if (arg == "--send" && hasValue) {
+            send = true;
+            sendText = argv[++i];
+        } else if (arg == "--no-secondary") {
+            allowSecondary = false;
+        } else if (arg == "--serve") {
+            serve = true;
+        } else if (arg == "--abandon") {
+            abandon = true;
+        } else {
+            std::fprintf(stderr, "instancehelper: bad argument %s\n", argv[i]);
+            return 2;
+        }
+    }
+    if (name.isEmpty()) {
+        std::fprintf(stderr, "instancehelper: --name is required\n");
+        return 2;
+    }
+    QCoreApplication::setApplicationName(QString::fromUtf8(name));
+
+    QElapsedTimer timer;
+    timer.start();
+    SingleApplication app(argc, argv, allowSecondary, options, 1000, QString());
+    const qint64 constructionMs = timer.elapsed();
+
+    say((app.isSecondaryInstance() ? QByteArrayLiteral("role secondary ")
+                                   : QByteArrayLiteral("role primary "))
+        + QByteArray::number(app.instanceNumber()) + ' ' + app.instanceKey().toLatin1() + ' '
+        + QByteArray::number(constructionMs));
+
+    if (send)
+        say(sendLine(app, sendText));
+    if (abandon)
+        _exit(0);
+    if (!serve)
+        return 0;
+
+    QObject::connect(&app, &SingleApplication::instanceStarted, [] { say("started"); });
+    QObject::connect(
+        &app, &SingleApplication::receivedMessage, [](uint id, const QByteArray &message) {
+            say("message " + QByteArray::number(id) + ' ' + message.toHex());
+        });
+
+    QByteArray pending;
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        char chunk[4096];
+        const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (n <= 0) {
+            input.setEnabled(false);
+            app.quit();
+            return;
+        }
+        pending.append(chunk, int(n));
+        int newline;
+        while ((newline = pending.indexOf('\n')) >= 0) {
+            const QByteArray command = pending.left(newline);
+            pending.remove(0, newline + 1);
+            if (command == "quit")
+                app.quit();
+            else if (command.startsWith("send "))
+                say(sendLine(app, command.mid(5)));
+        }
+    });
+    // Never outlive a test that forgot about us.
+    QTimer::singleShot(120000, &app, &QCoreApplication::quit);
+
+    const int code = app.exec();
+    say("bye");
+    return code;
+}

@@ -1,0 +1,476 @@
+#include "instanceblock.h"
+#include "instancehandshake.h"
+#include "singleapplication.h"
+
+#include <QElapsedTimer>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QSharedMemory>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+const QString helperPath = QStringLiteral(CORVANE_INSTANCE_HELPER);
+
+// A running instancehelper with line-wise access to what it prints.
+class Helper
+{
+public:
+    explicit Helper(const QStringList &args,
+        const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+    {
+        m_process.setProcessEnvironment(env);
+        m_process.start(helperPath, args);
+    }
+
+    ~Helper()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    // Next printed line that starts with prefix (lines before it are skipped).
+    QByteArray line(const QByteArray &prefix, int timeoutMs = 20000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        for (;;) {
+            while (m_lines.isEmpty() && fetch()) { }
+            while (!m_lines.isEmpty()) {
+                const QByteArray next = m_lines.takeFirst();
+                if (next.startsWith(prefix))
+                    return next;
+            }
+            const qint64 left = timeoutMs - timer.elapsed();
+            if (left <= 0 || m_process.state() == QProcess::NotRunning)
+                return QByteArray();
+            m_process.waitForReadyRead(int(qMin<qint64>(left, 200)));
+        }
+    }
+
+    // "role ..." line split into its words: role, number, key, construction time.
+    QList<QByteArray> role() { return line("role ").split(' ').mid(1); }
+
+    void command(const QByteArray &text)
+    {
+        m_process.write(text + '\n');
+        m_process.waitForBytesWritten();
+    }
+
+    // Asks a serving helper to quit and returns its exit code (-1 when it did not end).
+    int quit()
+    {
+        command("quit");
+        return finish();
+    }
+
+    int finish(int timeoutMs = 20000)
+    {
+        if (!m_process.waitForFinished(timeoutMs) || m_process.exitStatus() != QProcess::NormalExit)
+            return -1;
+        return m_process.exitCode();
+    }
+
+    void kill()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
+    QByteArray standardError() { return m_process.readAllStandardError(); }
+
+private:
+    bool fetch()
+    {
+        m_buffer += m_process.readAllStandardOutput();
+        const int newline = m_buffer.indexOf('\n');
+        if (newline < 0)
+            return false;
+        m_lines.append(m_buffer.left(newline));
+        m_buffer.remove(0, newline + 1);
+        return true;
+    }
+
+    QProcess m_process;
+    QByteArray m_buffer;
+    QList<QByteArray> m_lines;
+};
+
+QStringList helperArgs(const QString &name, const QStringList &extra = {})
+{
+    return QStringList { QStringLiteral("--name"), name } + extra;
+}
+
+// A fresh application name per scenario, so that scenarios and test runs never meet.
+QString freshName(const char *scenario)
+{
+    static int counter = 0;
+    return QStringLiteral("corvane-instance-test-%1-%2-%3")
+        .arg(QCoreApplication::applicationPid())
+        .arg(QLatin1String(scenario))
+        .arg(++counter);
+}
+
+SingleApplication *application()
+{
+    return static_cast<SingleApplication *>(QCoreApplication::instance());
+}
+
+} // namespace
+
+class tst_SingleApplication : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void primaryDoesNotSendToItself();
+    void peerHandshake_data();
+    void peerHandshake();
+    void handshakeArrivingInPieces();
+    void peerClosingBeforeHandshake();
+
+    void simultaneousStartsElectOnePrimary();
+    void laterStartsHandOverTheirMessage();
+    void announcedStartsReachPrimary();
+    void primaryRoleIsFreedOnExit();
+    void deadPrimary();
+    void inconsistentBlockIsRecovered();
+    void unusableSharedMemoryEndsWithCodeOne();
+};
+
+void tst_SingleApplication::primaryDoesNotSendToItself()
+{
+    SingleApplication *app = application();
+    QVERIFY(!app->isSecondaryInstance());
+    QCOMPARE(app->instanceNumber(), 0u);
+    QSignalSpy messages(app, &SingleApplication::receivedMessage);
+    QVERIFY(!app->sendToPrimary(QByteArrayLiteral("to myself"), 100));
+    QTest::qWait(100);
+    QCOMPARE(messages.count(), 0);
+}
+
+void tst_SingleApplication::peerHandshake_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<bool>("closedByPrimary");
+    QTest::addColumn<int>("started");
+    QTest::addColumn<uint>("messageId");
+    QTest::addColumn<QByteArray>("message");
+
+    using namespace InstanceHandshake;
+    const QString key = application()->instanceKey();
+    const QByteArray tail = QByteArrayLiteral("tail bytes");
+
+    QTest::newRow("message right after the handshake")
+        << build(key, ConnectKind_Message, 7) + QByteArrayLiteral("hello") << false << 0 << 7u
+        << QByteArrayLiteral("hello");
+    QTest::newRow("duplicate start")
+        << build(key, ConnectKind_Duplicate, 3) << false << 1 << 0u << QByteArray();
+    QTest::newRow("secondary not announced without the option")
+        << build(key, ConnectKind_Secondary, 4) << false << 0 << 0u << QByteArray();
+
+    QString otherKey = key;
+    otherKey[0] = otherKey.at(0) == QLatin1Char('A') ? QLatin1Char('B') : QLatin1Char('A');
+    QTest::newRow("other program's key")
+        << build(otherKey, ConnectKind_Duplicate, 5) + tail << true << 0 << 0u << tail;
+
+    QByteArray badChecksum = build(key, ConnectKind_Duplicate, 5);
+    badChecksum[badChecksum.size() - 1] = char(badChecksum.at(badChecksum.size() - 1) ^ 0x01);
+    QTest::newRow("wrong checksum") << badChecksum + tail << true << 0 << 0u << tail;
+
+    // The peer announces a terabyte: dropped at once instead of waited for.
+    QTest::newRow("hostile length")
+        << buildHeader(qint64(1) << 40) + buildBody(key, ConnectKind_Duplicate, 1) << true << 0
+        << 0u << buildBody(key, ConnectKind_Duplicate, 1);
+    QTest::newRow("negative length") << buildHeader(-55) + tail << true << 0 << 0u << tail;
+}
+
+void tst_SingleApplication::peerHandshake()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(bool, closedByPrimary);
+    QFETCH(int, started);
+    QFETCH(uint, messageId);
+    QFETCH(QByteArray, message);
+
+    SingleApplication *app = application();
+    QSignalSpy startedSpy(app, &SingleApplication::instanceStarted);
+    QSignalSpy messageSpy(app, &SingleApplication::receivedMessage);
+
+    QLocalSocket peer;
+    peer.connectToServer(app->instanceKey());
+    QVERIFY(peer.waitForConnected(2000));
+    peer.write(payload);
+    QVERIFY(peer.waitForBytesWritten(2000));
+
+    if (closedByPrimary) {
+        QTRY_COMPARE_WITH_TIMEOUT(peer.state(), QLocalSocket::UnconnectedState, 5000);
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(
+            startedSpy.count() + messageSpy.count(), started + (message.isEmpty() ? 0 : 1), 5000);
+        // The primary keeps a valid peer: later bytes still arrive with its number.
+        peer.write(QByteArrayLiteral("later"));
+        QVERIFY(peer.waitForBytesWritten(2000));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !messageSpy.isEmpty() && messageSpy.last().at(1).toByteArray().endsWith("later"), 5000);
+        QVERIFY(peer.state() == QLocalSocket::ConnectedState);
+        messageSpy.removeLast();
+    }
+    QTest::qWait(50);
+
+    QCOMPARE(startedSpy.count(), started);
+    if (message.isEmpty()) {
+        QCOMPARE(messageSpy.count(), 0);
+    } else {
+        QCOMPARE(messageSpy.count(), 1);
+        QCOMPARE(messageSpy.at(0).at(0).toUInt(), messageId);
+        QCOMPARE(messageSpy.at(0).at(1).toByteArray(), message);
+    }
+}
+
+void tst_SingleApplication::handshakeArrivingInPieces()
+{
+    SingleApplication *app = application();
+    QSignalSpy startedSpy(app, &SingleApplication::instanceStarted);
+    QSignalSpy messageSpy(app, &SingleApplication::receivedMessage);
+
+    QLocalSocket peer;
+    peer.connectToServer(app->instanceKey());
+    QVERIFY(peer.waitForConnected(2000));
+
+    const QByteArray handshake
+        = InstanceHandshake::build(app->instanceKey(), ConnectKind_Duplicate, 9);
+    // Cut inside the header, at the header's end and inside the body.
+    for (const auto &piece :
+        { handshake.left(3), handshake.mid(3, 5), handshake.mid(8, 20), handshake.mid(28) }) {
+        peer.write(piece);
+        QVERIFY(peer.waitForBytesWritten(2000));
+        QTest::qWait(30);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(startedSpy.count(), 1, 5000);
+    QCOMPARE(messageSpy.count(), 0);
+
+    peer.write(QByteArrayLiteral("first"));
+    QVERIFY(peer.waitForBytesWritten(2000));
+    QTRY_COMPARE_WITH_TIMEOUT(messageSpy.count(), 1, 5000);
+    QCOMPARE(messageSpy.at(0).at(0).toUInt(), 9u);
+    QCOMPARE(messageSpy.at(0).at(1).toByteArray(), QByteArrayLiteral("first"));
+}
+
+void tst_SingleApplication::peerClosingBeforeHandshake()
+{
+    SingleApplication *app = application();
+    QSignalSpy messageSpy(app, &SingleApplication::receivedMessage);
+    {
+        QLocalSocket peer;
+        peer.connectToServer(app->instanceKey());
+        QVERIFY(peer.waitForConnected(2000));
+        peer.write(QByteArrayLiteral("half"));
+        QVERIFY(peer.waitForBytesWritten(2000));
+        peer.disconnectFromServer();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(messageSpy.count(), 1, 5000);
+    QCOMPARE(messageSpy.at(0).at(0).toUInt(), 0u);
+    QCOMPARE(messageSpy.at(0).at(1).toByteArray(), QByteArrayLiteral("half"));
+}
+
+void tst_SingleApplication::simultaneousStartsElectOnePrimary()
+{
+    for (int round = 0; round < 3; ++round) {
+        const QString name = freshName("together");
+        std::vector<std::unique_ptr<Helper>> helpers;
+        for (int i = 0; i < 3; ++i)
+            helpers.push_back(
+                std::make_unique<Helper>(helperArgs(name, { QStringLiteral("--serve") })));
+
+        QList<quint32> secondaries;
+        int primaries = 0;
+        for (auto &helper : helpers) {
+            const QList<QByteArray> role = helper->role();
+            QCOMPARE(role.size(), 4);
+            if (role.at(0) == "primary") {
+                ++primaries;
+                QCOMPARE(role.at(1), QByteArrayLiteral("0"));
+            } else {
+                secondaries.append(role.at(1).toUInt());
+            }
+        }
+        QCOMPARE(primaries, 1);
+        std::sort(secondaries.begin(), secondaries.end());
+        QCOMPARE(secondaries, (QList<quint32> { 1, 2 }));
+        for (auto &helper : helpers)
+            QCOMPARE(helper->quit(), 0);
+    }
+}
+
+void tst_SingleApplication::laterStartsHandOverTheirMessage()
+{
+    const QString name = freshName("handover");
+    Helper primary(helperArgs(name, { QStringLiteral("--serve") }));
+    QCOMPARE(primary.role().value(0), QByteArrayLiteral("primary"));
+
+    Helper second(helperArgs(name, { QStringLiteral("--serve") }));
+    QCOMPARE(second.role().mid(0, 2), (QList<QByteArray> { "secondary", "1" }));
+
+    // The third start, while primary and secondary run, is number 2 and its text arrives intact.
+    const QByteArray text = QStringLiteral("d\u00e9j\u00e0 en cours \u2713").toUtf8();
+    Helper third(helperArgs(name, { QStringLiteral("--send"), QString::fromUtf8(text) }));
+    QCOMPARE(third.role().mid(0, 2), (QList<QByteArray> { "secondary", "2" }));
+    QCOMPARE(third.line("sent"), QByteArrayLiteral("sent 1"));
+    QCOMPARE(third.finish(), 0);
+    QCOMPARE(primary.line("message"), "message 2 " + text.toHex());
+
+    // A running secondary can send as well, and only the primary hears it.
+    second.command("send from the second");
+    QCOMPARE(second.line("sent"), QByteArrayLiteral("sent 1"));
+    QCOMPARE(primary.line("message"), "message 1 " + QByteArrayLiteral("from the second").toHex());
+
+    QCOMPARE(second.quit(), 0);
+    QCOMPARE(primary.quit(), 0);
+}
+
+void tst_SingleApplication::announcedStartsReachPrimary()
+{
+    // With Option_NotifySecondary a secondary announces itself while it starts.
+    const QString notifying = freshName("notify");
+    const QStringList notifyArgs = helperArgs(
+        notifying, { QStringLiteral("--options"), QStringLiteral("5"), QStringLiteral("--serve") });
+    Helper first(notifyArgs);
+    QCOMPARE(first.role().value(0), QByteArrayLiteral("primary"));
+    Helper announced(notifyArgs);
+    QCOMPARE(announced.role().mid(0, 2), (QList<QByteArray> { "secondary", "1" }));
+    QCOMPARE(first.line("started"), QByteArrayLiteral("started"));
+    QCOMPARE(announced.quit(), 0);
+    QCOMPARE(first.quit(), 0);
+
+    // Without secondaries, a later start tells the primary and ends before it gets a role.
+    const QString name = freshName("duplicate");
+    const QStringList args
+        = helperArgs(name, { QStringLiteral("--no-secondary"), QStringLiteral("--serve") });
+    Helper primary(args);
+    QCOMPARE(primary.role().value(0), QByteArrayLiteral("primary"));
+
+    Helper duplicate(args);
+    QCOMPARE(duplicate.finish(), 0);
+    QVERIFY(duplicate.line("role", 0).isEmpty());
+    QCOMPARE(primary.line("started"), QByteArrayLiteral("started"));
+    QCOMPARE(primary.quit(), 0);
+}
+
+void tst_SingleApplication::primaryRoleIsFreedOnExit()
+{
+    const QString name = freshName("freed");
+    const QStringList serve = helperArgs(name, { QStringLiteral("--serve") });
+    Helper first(serve);
+    QCOMPARE(first.role().value(0), QByteArrayLiteral("primary"));
+    Helper second(serve);
+    QCOMPARE(second.role().value(0), QByteArrayLiteral("secondary"));
+    QCOMPARE(first.quit(), 0);
+
+    // The old secondary still holds the block; the next start takes over as primary.
+    Helper third(serve);
+    QCOMPARE(third.role().mid(0, 2), (QList<QByteArray> { "primary", "0" }));
+    second.command("send hi");
+    QCOMPARE(second.line("sent"), QByteArrayLiteral("sent 1"));
+    QCOMPARE(third.line("message"), "message 1 " + QByteArrayLiteral("hi").toHex());
+    QCOMPARE(second.quit(), 0);
+    QCOMPARE(third.quit(), 0);
+}
+
+void tst_SingleApplication::deadPrimary()
+{
+    // A primary that died alone must not keep later starts out.
+    const QString lonely = freshName("crashed");
+    Helper crashed(helperArgs(lonely, { QStringLiteral("--abandon") }));
+    QCOMPARE(crashed.role().value(0), QByteArrayLiteral("primary"));
+    QCOMPARE(crashed.finish(), 0);
+    Helper next(helperArgs(lonely));
+    QCOMPARE(next.role().mid(0, 2), (QList<QByteArray> { "primary", "0" }));
+    QCOMPARE(next.finish(), 0);
+
+    // A primary that died while a secondary holds the block: later starts are secondaries
+    // whose messages cannot be delivered, and they still end normally.
+    const QString name = freshName("killed");
+    Helper primary(helperArgs(name, { QStringLiteral("--serve") }));
+    QCOMPARE(primary.role().value(0), QByteArrayLiteral("primary"));
+    Helper secondary(helperArgs(name, { QStringLiteral("--serve") }));
+    QCOMPARE(secondary.role().value(0), QByteArrayLiteral("secondary"));
+    primary.kill();
+
+    Helper late(helperArgs(name, { QStringLiteral("--send"), QStringLiteral("anyone?") }));
+    QCOMPARE(late.role().mid(0, 2), (QList<QByteArray> { "secondary", "2" }));
+    QCOMPARE(late.line("sent"), QByteArrayLiteral("sent 0"));
+    QCOMPARE(late.finish(), 0);
+    QCOMPARE(secondary.quit(), 0);
+}
+
+void tst_SingleApplication::inconsistentBlockIsRecovered()
+{
+    const QString name = freshName("inconsistent");
+    QString key;
+    {
+        Helper probe(helperArgs(name));
+        const QList<QByteArray> role = probe.role();
+        QCOMPARE(role.value(0), QByteArrayLiteral("primary"));
+        QCOMPARE(probe.finish(), 0);
+        key = QString::fromLatin1(role.value(2));
+    }
+
+    // Leave a block behind whose writer "died" half-way: garbage that fails the checksum.
+    QSharedMemory block(key);
+    QVERIFY2(block.create(InstanceBlock::Size), qPrintable(block.errorString()));
+    QVERIFY(block.lock());
+    char *data = static_cast<char *>(block.data());
+    for (int i = 0; i < InstanceBlock::Size; ++i)
+        data[i] = char(0xA5 ^ i);
+    data[0] = 1; // claims a primary
+    QVERIFY(!InstanceBlock::load(data).isConsistent());
+    QVERIFY(block.unlock());
+
+    Helper late(helperArgs(name, { QStringLiteral("--serve") }));
+    const QList<QByteArray> role = late.role();
+    QCOMPARE(role.mid(0, 2), (QList<QByteArray> { "primary", "0" }));
+    const qint64 waited = role.value(3).toLongLong();
+    QVERIFY2(waited > 5000 && waited < 15000, qPrintable(QString::number(waited)));
+    QVERIFY(late.standardError().contains("SingleApplication: Shared memory block has been in an "
+                                          "inconsistent state from more than 5s. "
+                                          "Assuming primary instance failure."));
+
+    QVERIFY(block.lock());
+    const InstanceBlock seen = InstanceBlock::load(block.constData());
+    QVERIFY(block.unlock());
+    QVERIFY(seen.isConsistent());
+    QCOMPARE(int(seen.hasPrimary), 1);
+    QCOMPARE(seen.secondaryCount, 0u);
+    QCOMPARE(late.quit(), 0);
+}
+
+void tst_SingleApplication::unusableSharedMemoryEndsWithCodeOne()
+{
+    // The block's key files live in the temporary directory; /proc takes no new files.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TMPDIR"), QStringLiteral("/proc"));
+    Helper helper(helperArgs(freshName("nomemory")), env);
+    QCOMPARE(helper.finish(), 1);
+    QVERIFY(helper.line("role", 0).isEmpty());
+    QVERIFY(helper.standardError().contains("SingleApplication: Unable to create block."));
+}
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QCoreApplication::setApplicationName(
+        QStringLiteral("tst_singleapplication-%1").arg(QCoreApplication::applicationPid()));
+    SingleApplication app(argc, argv, true, SingleApplication::Option_PerUser, 1000, QString());
+    tst_SingleApplication test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_singleapplication.moc"
