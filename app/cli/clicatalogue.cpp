@@ -1,10 +1,11 @@
 #include "clicatalogue.h"
 
+#include "cli.h"
+
 #include "syncloud.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QLoggingCategory>
 
 namespace CliCatalogue {
 
@@ -37,17 +38,6 @@ bool takeHostOption(QStringList &args, QUrl *host, QString *error)
         return true;
     }
     return true;
-}
-
-void quietLogs()
-{
-    // A message handler of the program's own (corvane-cli's, with --verbose) decides instead.
-    const QtMessageHandler handler = qInstallMessageHandler(nullptr);
-    qInstallMessageHandler(handler);
-    if (handler)
-        return;
-    QLoggingCategory::setFilterRules(
-        QStringLiteral("default.debug=false\ndefault.info=false\ndefault.warning=false"));
 }
 
 CatalogueFetch fetchCatalogue(SyncCloud &cloud)
@@ -134,6 +124,32 @@ FirmwareFetch fetchFirmware(
                           .arg(version, cloud.lastErrorString());
     else
         fetch.downloaded = true;
+    return fetch;
+}
+
+FirmwareFetch fetchForCommand(CliContext &ctx, const QString &version, const QUrl &host)
+{
+    SyncCloud cloud;
+    if (!host.isEmpty())
+        cloud.setCatalogueHost(host);
+    const bool showProgress = ctx.interactive() && !ctx.json;
+    int shown = -1;
+    auto progress = [&](qint64 received, qint64 total) {
+        if (!showProgress || total <= 0)
+            return;
+        const int percent = int(received * 100 / total);
+        if (percent != shown) {
+            shown = percent;
+            ctx.err << "\rdownloading " << version << ": " << percent << "%" << Qt::flush;
+        }
+    };
+    FirmwareFetch fetch = fetchFirmware(cloud, version, progress);
+    if (shown >= 0)
+        ctx.err << Qt::endl;
+    if (!fetch.notice.isEmpty())
+        ctx.err << "corvane-cli: " << fetch.notice << Qt::endl;
+    if (fetch.path.isEmpty())
+        ctx.fail(CliExit_Failed, fetch.error);
     return fetch;
 }
 

@@ -7,6 +7,7 @@
 #include <functional>
 
 class SyncCloud;
+struct CliContext;
 
 // Catalogue and firmware-cache steps shared by the commands that need them.
 namespace CliCatalogue {
@@ -37,10 +38,6 @@ struct FirmwareFetch
 // when the value is missing or not an http(s) address; *host stays empty without the option.
 bool takeHostOption(QStringList &args, QUrl *host, QString *error);
 
-// Keeps the libraries' diagnostic lines off standard error (QT_LOGGING_RULES still wins),
-// unless the program has installed a message handler of its own.
-void quietLogs();
-
 // Runs the catalogue fetch and waits for its end.
 CatalogueFetch fetchCatalogue(SyncCloud &cloud);
 
@@ -48,5 +45,9 @@ CatalogueFetch fetchCatalogue(SyncCloud &cloud);
 // (or the cached list) and downloaded into the cache. progress gets (received, total).
 FirmwareFetch fetchFirmware(SyncCloud &cloud, const QString &version,
     const std::function<void(qint64, qint64)> &progress = {});
+
+// fetchFirmware for a command: a percentage on a terminal's standard error while it
+// downloads, notices and the failure reason as lines on standard error.
+FirmwareFetch fetchForCommand(CliContext &ctx, const QString &version, const QUrl &host);
 
 } // namespace CliCatalogue

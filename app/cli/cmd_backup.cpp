@@ -1,6 +1,5 @@
 #include "adapter.h"
 #include "cli.h"
-#include "clicatalogue.h"
 #include "flashreport.h"
 
 #include "backupfile.h"
@@ -18,7 +17,6 @@ int runBackup(CliContext &ctx)
             CliExit_Usage, QStringLiteral("backup needs exactly one OUT.bkp (see backup --help)"));
     const QString path = ctx.args.first();
 
-    CliCatalogue::quietLogs();
     DeviceFlash device;
     const int opened = openAdapter(device, ctx);
     if (opened != CliExit_Ok)

@@ -1,6 +1,5 @@
 #include "adapter.h"
 #include "cli.h"
-#include "clicatalogue.h"
 #include "flashreport.h"
 
 #include "deviceflash.h"
@@ -53,7 +52,6 @@ int runBootMode(CliContext &ctx)
                     .arg(modeLabels().join(QStringLiteral(", ")), ctx.args.first()));
     }
 
-    CliCatalogue::quietLogs();
     DeviceFlash device;
     const int opened = openAdapter(device, ctx);
     if (opened != CliExit_Ok)

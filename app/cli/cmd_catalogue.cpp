@@ -29,7 +29,6 @@ int runCatalogue(CliContext &ctx)
         return ctx.fail(CliExit_Usage,
             QStringLiteral("unexpected argument '%1' (see catalogue --help)").arg(args.first()));
 
-    CliCatalogue::quietLogs();
     SyncCloud cloud;
     if (!host.isEmpty())
         cloud.setCatalogueHost(host);

@@ -1,6 +1,5 @@
 #include "cli.h"
 #include "clicatalogue.h"
-#include "syncloud.h"
 
 #include <QJsonObject>
 
@@ -18,30 +17,9 @@ int runDownload(CliContext &ctx)
             CliExit_Usage, QStringLiteral("download takes one VERSION (see download --help)"));
     const QString version = args.first();
 
-    CliCatalogue::quietLogs();
-    SyncCloud cloud;
-    if (!host.isEmpty())
-        cloud.setCatalogueHost(host);
-
-    // A terminal sees a percentage on standard error; scripts get only the result.
-    const bool showProgress = ctx.interactive() && !ctx.json;
-    int shown = -1;
-    auto progress = [&](qint64 received, qint64 total) {
-        if (!showProgress || total <= 0)
-            return;
-        const int percent = int(received * 100 / total);
-        if (percent != shown) {
-            shown = percent;
-            ctx.err << "\rdownloading " << version << ": " << percent << "%" << Qt::flush;
-        }
-    };
-    const CliCatalogue::FirmwareFetch fetch = CliCatalogue::fetchFirmware(cloud, version, progress);
-    if (shown >= 0)
-        ctx.err << Qt::endl;
-    if (!fetch.notice.isEmpty())
-        ctx.err << "corvane-cli: " << fetch.notice << Qt::endl;
+    const CliCatalogue::FirmwareFetch fetch = CliCatalogue::fetchForCommand(ctx, version, host);
     if (fetch.path.isEmpty())
-        return ctx.fail(CliExit_Failed, fetch.error);
+        return CliExit_Failed;
 
     if (ctx.json) {
         ctx.printRecord(QJsonObject { { QStringLiteral("version"), version },

@@ -1,6 +1,5 @@
 #include "adapter.h"
 #include "cli.h"
-#include "clicatalogue.h"
 #include "flashreport.h"
 
 #include "deviceflash.h"
@@ -16,8 +15,6 @@ int runRestoreDefaults(CliContext &ctx)
         return ctx.fail(CliExit_Usage, QStringLiteral("restore-defaults takes FILE and VERSION "
                                                       "(see restore-defaults --help)"));
     const QString path = ctx.args.at(0);
-    // The engine's diagnostic lines stay off standard error (QT_LOGGING_RULES still wins).
-    CliCatalogue::quietLogs();
     const QString versionText = ctx.args.at(1);
     UpdateJobs::Version version;
     if (!UpdateJobs::parseVersionText(versionText, &version))

@@ -31,13 +31,41 @@ bool readFirmwareFile(const QString &path, QByteArray *content, QString *reason)
     return true;
 }
 
+// Removes "--version VERSION" from args; false when the value is missing.
+bool takeVersionOption(QStringList &args, QString *version)
+{
+    const int at = args.indexOf(QStringLiteral("--version"));
+    if (at < 0)
+        return true;
+    if (at + 1 >= args.size())
+        return false;
+    *version = args.at(at + 1);
+    args.erase(args.begin() + at, args.begin() + at + 2);
+    return true;
+}
+
 int runUpdate(CliContext &ctx)
 {
-    if (ctx.args.size() != 1)
-        return ctx.fail(CliExit_Usage, QStringLiteral("update takes one FILE (see update --help)"));
-    const QString path = ctx.args.first();
-    // The engine's diagnostic lines stay off standard error (QT_LOGGING_RULES still wins).
-    CliCatalogue::quietLogs();
+    QStringList args = ctx.args;
+    QUrl host;
+    QString error;
+    if (!CliCatalogue::takeHostOption(args, &host, &error))
+        return ctx.fail(CliExit_Usage, error);
+    QString version;
+    if (!takeVersionOption(args, &version))
+        return ctx.fail(CliExit_Usage, QStringLiteral("--version needs a VERSION (see update --help)"));
+    const bool oneSource = version.isEmpty() ? args.size() == 1 : args.isEmpty();
+    if (!oneSource)
+        return ctx.fail(CliExit_Usage,
+                        QStringLiteral("update takes one FILE or --version VERSION (see update --help)"));
+
+    QString path = version.isEmpty() ? args.first() : QString();
+    if (!version.isEmpty()) {
+        const CliCatalogue::FirmwareFetch fetch = CliCatalogue::fetchForCommand(ctx, version, host);
+        if (fetch.path.isEmpty())
+            return CliExit_Failed;
+        path = fetch.path;
+    }
 
     // The image is checked before the adapter is touched; the update checks it again.
     QByteArray content;
@@ -79,7 +107,10 @@ const CliRegistrar reg({QStringLiteral("update"),
                         QStringLiteral("write a firmware file (*.rfw, *.bin) into the adapter"),
                         QStringLiteral(
                             "Usage: corvane-cli [--json] update FILE\n"
-                            "Checks the firmware image FILE, erases the adapter's firmware "
+                            "       corvane-cli [--json] update --version VERSION [--catalogue URL]\n"
+                            "With --version, takes the catalogue's image of VERSION from the "
+                            "firmware cache, downloading it first when needed.\n"
+                            "Checks the firmware image, erases the adapter's firmware "
                             "sectors, writes and verifies every byte, and reads the firmware "
                             "information back.\n"
                             "Shows a progress bar on a terminal (plain progress lines otherwise) "

@@ -203,7 +203,8 @@ void tst_MainWindowForm::pagesAndFixedPositions()
                                        "inside its box and must not move or grow the box."));
     QCoreApplication::processEvents();
     QCOMPARE(w.ui.label_PC->geometry(), QRect(40, 30, 431, 301));
-    QCOMPARE(w.ui.label->geometry(), QRect(50, 400, 400, 52));
+    // Tall enough for the connect instruction's three or four wrapped lines.
+    QCOMPARE(w.ui.label->geometry(), QRect(50, 400, 400, 84));
     QVERIFY(w.ui.label->wordWrap());
     QCOMPARE(w.widget.size(), QSize(520, 708));
 }

@@ -1,0 +1,268 @@
+// End-to-end runs of corvane-cli (linked with the adapter emulator) as a separate process,
+// with the emulated adapter kept in a state file between runs.
+#include "adapteremulator.h"
+#include "firmwareimagemaker.h"
+#include "httpserverprocess.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+    QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
+};
+
+QByteArray payloadOf(int length, int seed)
+{
+    QByteArray bytes(length, '\0');
+    for (int i = 0; i < length; ++i)
+        bytes[i] = char((i * 7 + seed) & 0xFF);
+    return bytes;
+}
+
+} // namespace
+
+class tst_Cli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void usageAndHelp();
+    void infoReportsTheSeededAdapter();
+    void missingAdapterExitsThree();
+    void inspectTellsValidFromBroken();
+    void updateWritesAndAnnouncesTheVersion();
+    void updateFromTheCatalogue();
+    void backupRestoreAndBootMode();
+
+private:
+    Run cli(const QStringList &args);
+    void seedAdapter(quint8 major, quint8 minor, quint8 patch);
+    QString writeImage(const QString &name, const QByteArray &content);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void tst_Cli::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    seedAdapter(5, 6, 0);
+}
+
+void tst_Cli::cleanup()
+{
+    m_dir.reset();
+}
+
+void tst_Cli::seedAdapter(quint8 major, quint8 minor, quint8 patch)
+{
+    AdapterEmulator::reset();
+    AdapterEmulator::seedFirmwareVersion(major, minor, patch);
+    AdapterEmulator::seedDefaultConfiguration(2);
+    // The configuration block's own version bytes, as a factory restore leaves them.
+    const char version[3] = {char(major), char(minor), char(patch)};
+    AdapterEmulator::setMemory(0x08004001, QByteArray(version, 3));
+    QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
+}
+
+Run tst_Cli::cli(const QStringList &args)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("CORVANE_EMULATOR_STATE"), m_dir->filePath(QStringLiteral("adapter.state")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir->filePath(QStringLiteral("data")));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir->filePath(QStringLiteral("config")));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(CORVANE_CLI), args);
+    Run run;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+QString tst_Cli::writeImage(const QString &name, const QByteArray &content)
+{
+    const QString path = m_dir->filePath(name);
+    return FirmwareImageMaker::writeToFile(path, content) ? path : QString();
+}
+
+void tst_Cli::usageAndHelp()
+{
+    QCOMPARE(cli({}).exitCode, 2);
+    QCOMPARE(cli({QStringLiteral("frobnicate")}).exitCode, 2);
+    const Run help = cli({QStringLiteral("--help")});
+    QCOMPARE(help.exitCode, 0);
+    for (const char *command : {"info", "inspect", "update", "restore-defaults", "backup", "restore",
+                                "boot-mode", "catalogue", "download", "watch"})
+        QVERIFY2(help.out.contains(command), command);
+    const Run updateHelp = cli({QStringLiteral("update"), QStringLiteral("--help")});
+    QCOMPARE(updateHelp.exitCode, 0);
+    QVERIFY(updateHelp.out.contains("--version"));
+    QCOMPARE(cli({QStringLiteral("update")}).exitCode, 2);
+    QCOMPARE(cli({QStringLiteral("update"), QStringLiteral("a.rfw"), QStringLiteral("--version"),
+                  QStringLiteral("5.6.3")})
+                 .exitCode,
+             2);
+}
+
+void tst_Cli::infoReportsTheSeededAdapter()
+{
+    AdapterEmulator::reset();
+    AdapterEmulator::setUniqueId(QByteArray::fromHex("0a1b2c3d4e5f60718293a4b5"));
+    AdapterEmulator::seedFirmwareVersion(5, 5, 24);
+    QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
+
+    const Run text = cli({QStringLiteral("info")});
+    QCOMPARE(text.exitCode, 0);
+    QCOMPARE(text.out, QByteArray("serial: 0a1b2c3d4e5f60718293a4b5\nversion: 5.5.24\n"));
+    // The library's log lines stay off standard error unless asked for.
+    QVERIFY2(text.err.isEmpty(), text.err.constData());
+
+    const QJsonObject json = cli({QStringLiteral("--json"), QStringLiteral("info")}).json();
+    QCOMPARE(json.value(QStringLiteral("serial")).toString(), QStringLiteral("0a1b2c3d4e5f60718293a4b5"));
+    QCOMPARE(json.value(QStringLiteral("version")).toString(), QStringLiteral("5.5.24"));
+    QCOMPARE(json.value(QStringLiteral("supportsBootMode")).toBool(), true);
+    QCOMPARE(json.value(QStringLiteral("supportsDataStore")).toBool(), true);
+}
+
+void tst_Cli::missingAdapterExitsThree()
+{
+    AdapterEmulator::reset();
+    AdapterEmulator::setAttached(false);
+    QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
+
+    const Run run = cli({QStringLiteral("info")});
+    QCOMPARE(run.exitCode, 3);
+    QVERIFY(run.out.isEmpty());
+    QCOMPARE(run.err.count('\n'), 1);
+}
+
+void tst_Cli::inspectTellsValidFromBroken()
+{
+    const QByteArray payload = payloadOf(1000, 3);
+    const QString good = writeImage(QStringLiteral("good.rfw"), FirmwareImageMaker::make(5, 7, 1, payload));
+    const QJsonObject valid = cli({QStringLiteral("--json"), QStringLiteral("inspect"), good}).json();
+    QCOMPARE(valid.value(QStringLiteral("valid")).toBool(), true);
+    QCOMPARE(valid.value(QStringLiteral("version")).toString(), QStringLiteral("5.7.1"));
+    QCOMPARE(valid.value(QStringLiteral("payloadSize")).toInt(), 1000);
+    QCOMPARE(valid.value(QStringLiteral("payloadMd5")).toString(),
+             QString::fromLatin1(QCryptographicHash::hash(payload, QCryptographicHash::Md5).toHex()));
+
+    FirmwareImageMaker::Options otherTag;
+    otherTag.tag = QByteArrayLiteral("Corvane_X8");
+    const QString foreign = writeImage(QStringLiteral("foreign.bin"),
+                                       FirmwareImageMaker::make(5, 7, 1, payload, otherTag));
+    const Run wrongType = cli({QStringLiteral("--json"), QStringLiteral("inspect"), foreign});
+    QCOMPARE(wrongType.exitCode, 1);
+    QCOMPARE(wrongType.json().value(QStringLiteral("error")).toString(), QStringLiteral("file type error"));
+
+    const QString empty = writeImage(QStringLiteral("empty.rfw"), QByteArray());
+    const Run nothing = cli({QStringLiteral("--json"), QStringLiteral("inspect"), empty});
+    QCOMPARE(nothing.exitCode, 1);
+    QCOMPARE(nothing.json().value(QStringLiteral("error")).toString(),
+             QStringLiteral("getFirmwareData is Empty!"));
+}
+
+void tst_Cli::updateWritesAndAnnouncesTheVersion()
+{
+    const QByteArray payload = payloadOf(70000, 9);
+    const QString image = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payload));
+    const Run run = cli({QStringLiteral("--json"), QStringLiteral("update"), image});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.json().value(QStringLiteral("version")).toString(), QStringLiteral("5.7.2"));
+    QCOMPARE(run.json().value(QStringLiteral("bytesWritten")).toInt(), 256 + 70000);
+
+    // The next run sees the adapter the update left behind.
+    QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    QVERIFY(AdapterEmulator::memory(0x08010000, 70000) == payload);
+    QCOMPARE(cli({QStringLiteral("info")}).out,
+             QByteArray("serial: 00112233445566778899aabb\nversion: 5.7.2\n"));
+
+    // A refused file leaves the adapter as it was and fails with exit code 1.
+    const QString broken = writeImage(QStringLiteral("broken.rfw"), QByteArray("not an image"));
+    QCOMPARE(cli({QStringLiteral("update"), broken}).exitCode, 1);
+    QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    QVERIFY(AdapterEmulator::memory(0x08010000, 70000) == payload);
+}
+
+void tst_Cli::updateFromTheCatalogue()
+{
+    const QByteArray payload = payloadOf(5000, 1);
+    HttpServerProcess server;
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    QVERIFY(server.putFile(QStringLiteral("fw-5.8.0.rfw"), FirmwareImageMaker::make(5, 8, 0, payload)));
+    const QString catalogue = QStringLiteral(R"({"download": {"flashTool": {"version": "1.9.0"},
+        "firmware": [{"version": "5.8.0", "download": "%1", "info": "a;b"}]}})")
+                                  .arg(server.url(QStringLiteral("fw-5.8.0.rfw")).toString());
+    QVERIFY(server.putFile(QStringLiteral("download/corvane-x9/corvane-x9.json"), catalogue.toUtf8()));
+    const QString host = server.baseUrl().toString();
+
+    const Run list = cli({QStringLiteral("catalogue"), QStringLiteral("--catalogue"), host});
+    QCOMPARE(list.exitCode, 0);
+    QVERIFY(list.out.contains("5.8.0"));
+
+    const Run run = cli({QStringLiteral("update"), QStringLiteral("--version"), QStringLiteral("5.8.0"),
+                         QStringLiteral("--catalogue"), host});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(run.out.contains("version: 5.8.0"));
+    QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    QVERIFY(AdapterEmulator::memory(0x08010000, 5000) == payload);
+
+    const Run unknown = cli({QStringLiteral("download"), QStringLiteral("9.9.9"),
+                             QStringLiteral("--catalogue"), host});
+    QCOMPARE(unknown.exitCode, 1);
+}
+
+void tst_Cli::backupRestoreAndBootMode()
+{
+    const QString backup = m_dir->filePath(QStringLiteral("config.bkp"));
+    QCOMPARE(cli({QStringLiteral("backup"), backup}).exitCode, 0);
+    QCOMPARE(QFileInfo(backup).size(), qint64(245776));
+
+    const QJsonObject mode = cli({QStringLiteral("--json"), QStringLiteral("boot-mode")}).json();
+    QCOMPARE(mode.value(QStringLiteral("mode")).toInt(), 2);
+    QCOMPARE(mode.value(QStringLiteral("label")).toString(), QStringLiteral("XB360(PC)"));
+    QCOMPARE(cli({QStringLiteral("boot-mode"), QStringLiteral("SWITCH")}).exitCode, 0);
+    QCOMPARE(cli({QStringLiteral("--json"), QStringLiteral("boot-mode")}).json().value(QStringLiteral("mode")).toInt(),
+             3);
+
+    // The backup restores the old boot mode on the adapter it came from ...
+    QCOMPARE(cli({QStringLiteral("restore"), backup}).exitCode, 0);
+    QCOMPARE(cli({QStringLiteral("--json"), QStringLiteral("boot-mode")}).json().value(QStringLiteral("mode")).toInt(),
+             2);
+
+    // ... and is refused by any other adapter.
+    QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    AdapterEmulator::setUniqueId(QByteArray::fromHex("ffeeddccbbaa998877665544"));
+    QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    const Run foreign = cli({QStringLiteral("restore"), backup});
+    QCOMPARE(foreign.exitCode, 1);
+    QVERIFY(foreign.err.contains("Corrupted file/Unauthorized !"));
+
+    // Firmware before 5.5.24 has no boot modes.
+    seedAdapter(5, 5, 0);
+    QCOMPARE(cli({QStringLiteral("boot-mode"), QStringLiteral("1")}).exitCode, 1);
+}
+
+QTEST_GUILESS_MAIN(tst_Cli)
+#include "tst_cli.moc"
