@@ -1,0 +1,811 @@
+#include "adapteremulator.h"
+#include "appidentity.h"
+#include "deviceflash.h"
+#include "devicenotice.h"
+#include "firmwareimagemaker.h"
+#include "httpserverprocess.h"
+#include "mainwindow.h"
+#include "messagedialog.h"
+#include "settingsdialog.h"
+#include "syncloud.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLoggingCategory>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const int Slow = 20000; // ms; generous for sanitizer builds on a shared machine
+
+const QString AdapterInterface = QStringLiteral(
+    "\\\\?\\USB#VID_0E3A&PID_B471#6&2c4f1a0b&0&3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
+
+QByteArray pattern(int length, int seed)
+{
+    QByteArray bytes(length, '\0');
+    for (int i = 0; i < length; ++i)
+        bytes[i] = char((i * 29 + seed + i / 241) & 0xFF);
+    return bytes;
+}
+
+template <class T>
+T *child(const QObject *parent, const char *name)
+{
+    T *found = parent->findChild<T *>(QLatin1String(name));
+    if (!found)
+        qFatal("no child %s", name);
+    return found;
+}
+
+// The window's own message dialog (created first); later ones are local blocking prompts.
+MessageDialog *sharedDialog(const MainWindow *window)
+{
+    return window->findChildren<MessageDialog *>(QString(), Qt::FindDirectChildrenOnly).value(0);
+}
+
+MessageDialog *visiblePrompt(const MainWindow *window)
+{
+    const auto dialogs = window->findChildren<MessageDialog *>(QString(), Qt::FindDirectChildrenOnly);
+    for (int i = 1; i < dialogs.size(); ++i) {
+        if (dialogs.at(i)->isVisible())
+            return dialogs.at(i);
+    }
+    return nullptr;
+}
+
+QString titleOf(const QDialog *dialog)
+{
+    return child<QLabel>(dialog, "label_Title")->text();
+}
+
+QString textOf(const QDialog *dialog)
+{
+    return child<QTextBrowser>(dialog, "textBrowser")->toPlainText();
+}
+
+QJsonObject entry(const QString &version, const QString &info, const QUrl &download)
+{
+    return {{QStringLiteral("version"), version},
+            {QStringLiteral("info"), info},
+            {QStringLiteral("download"), download.toString()}};
+}
+
+QJsonObject toolRelease(const QString &version, const QString &info, const QString &url)
+{
+    return {{QStringLiteral("version"), version},
+            {QStringLiteral("info"), info},
+            {QStringLiteral("windowsURL"), url}};
+}
+
+QString dataDir()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+}
+
+QString settingsPath()
+{
+    return dataDir() + QLatin1String("/corvaneflashtool.ini");
+}
+
+void writeSetting(const QString &key, const QVariant &value)
+{
+    QDir().mkpath(dataDir());
+    QSettings settings(settingsPath(), QSettings::IniFormat);
+    settings.setValue(key, value);
+}
+
+void setLatency(int microseconds)
+{
+    AdapterEmulator::Faults faults = AdapterEmulator::faults();
+    faults.latencyUsPerReport = microseconds;
+    AdapterEmulator::setFaults(faults);
+}
+
+} // namespace
+
+// Receives the addresses that the window hands to the desktop instead of a browser.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls.append(url); }
+};
+
+class tst_MainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+
+    void startWithoutNetwork_data();
+    void startWithoutNetwork();
+    void newerToolReleasePromptsThenClosesWhenIdle();
+    void updateFromCatalogue();
+    void failedDownloadStartsNothing();
+    void updateFromLocalFile();
+    void factoryRestoreFromHiddenButton();
+    void deviceErrorLeavesControlsDisabled_data();
+    void deviceErrorLeavesControlsDisabled();
+    void unplugClosesDialogs();
+    void backupAndRestoreThroughSettingsDialog();
+    void closeDeferredWhileBusy_data();
+    void closeDeferredWhileBusy();
+    void languageChangeDuringUpdate();
+    void storedLanguageAtStart_data();
+    void storedLanguageAtStart();
+    void compareVersion_data();
+    void compareVersion();
+    void changeLogShownAsPlainText();
+
+private:
+    MainWindow *createWindow();
+    void waitReady(int versions);
+    void serveCatalogue(const QJsonArray &firmware, const QJsonObject &tool = QJsonObject());
+    QString writeImage(quint8 major, quint8 minor, quint8 patch, const QByteArray &payload,
+                       const FirmwareImageOptions &options = FirmwareImageOptions());
+    DeviceFlash *device() const { return m_window->findChild<DeviceFlash *>(); }
+    void sendNotice(DeviceNotice::Kind kind)
+    {
+        DeviceNotice notice;
+        notice.kind = kind;
+        notice.interfaceName = AdapterInterface;
+        device()->handleNotice(notice);
+    }
+    static void chooseFile(const QString &path)
+    {
+        MainWindow::setFileDialogHook([path](const QString &, const QString &, bool) { return path; });
+    }
+    QString page() const
+    {
+        return child<QStackedWidget>(m_window.get(), "stackedWidget")->currentWidget()->objectName();
+    }
+    template <class T>
+    T *widget(const char *name) const
+    {
+        return child<T>(m_window.get(), name);
+    }
+
+    QTemporaryDir m_home;
+    std::unique_ptr<QTemporaryDir> m_files;
+    HttpServerProcess m_server;
+    UrlCatcher m_urlCatcher;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+void tst_MainWindow::initTestCase()
+{
+    QVERIFY(m_home.isValid());
+    // The test-mode data directory lives under HOME: keep it apart from other test runs.
+    qputenv("HOME", QFile::encodeName(m_home.path()));
+    QStandardPaths::setTestModeEnabled(true);
+    AppIdentity::apply();
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+
+    QString error;
+    QVERIFY2(m_server.start(&error), qPrintable(error));
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &m_urlCatcher, "open");
+}
+
+void tst_MainWindow::init()
+{
+    AdapterEmulator::reset();
+    QVERIFY(dataDir().startsWith(m_home.path()));
+    QDir(dataDir()).removeRecursively();
+    m_files = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_files->isValid());
+    SyncCloud::setDefaultCatalogueHost(m_server.baseUrl());
+    MainWindow::setFileDialogHook(nullptr);
+    m_urlCatcher.urls.clear();
+    serveCatalogue(QJsonArray());
+}
+
+void tst_MainWindow::cleanup()
+{
+    m_window.reset();
+    MainWindow::setFileDialogHook(nullptr);
+    m_files.reset();
+}
+
+void tst_MainWindow::cleanupTestCase()
+{
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    SyncCloud::setDefaultCatalogueHost(QUrl());
+}
+
+MainWindow *tst_MainWindow::createWindow()
+{
+    m_window = std::make_unique<MainWindow>();
+    m_window->show();
+    return m_window.get();
+}
+
+// Adapter connected, catalogue synced (device errors are shown from then on), list filled.
+void tst_MainWindow::waitReady(int versions)
+{
+    QTRY_COMPARE_WITH_TIMEOUT(page(), QStringLiteral("page_Connected"), Slow);
+    QTRY_VERIFY_WITH_TIMEOUT(widget<QToolButton>("toolButton_Network")->isEnabled(), Slow);
+    QTRY_COMPARE_WITH_TIMEOUT(widget<QComboBox>("comboBox_Version")->count(), versions, Slow);
+    QTRY_VERIFY_WITH_TIMEOUT(!device()->isBusy(), Slow);
+}
+
+void tst_MainWindow::serveCatalogue(const QJsonArray &firmware, const QJsonObject &tool)
+{
+    const QJsonObject download{{QStringLiteral("flashTool"), tool},
+                               {QStringLiteral("firmware"), firmware}};
+    const QByteArray body = QJsonDocument(QJsonObject{{QStringLiteral("download"), download}}).toJson();
+    QVERIFY(m_server.putFile(QStringLiteral("download/corvane-x9/corvane-x9.json"), body));
+}
+
+QString tst_MainWindow::writeImage(quint8 major, quint8 minor, quint8 patch, const QByteArray &payload,
+                                   const FirmwareImageOptions &options)
+{
+    const QString path = m_files->filePath(QStringLiteral("Firmware_V%1.%2.%3.rfw").arg(major).arg(minor).arg(patch));
+    if (!FirmwareImageMaker::writeToFile(path, FirmwareImageMaker::make(major, minor, patch, payload, options)))
+        return QString();
+    return path;
+}
+
+void tst_MainWindow::startWithoutNetwork_data()
+{
+    QTest::addColumn<bool>("cached");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<bool>("okCloses");
+    QTest::newRow("first run: OK ends the application") << false << QStringLiteral("Error") << true;
+    QTest::newRow("cached list") << true << QStringLiteral("Warning") << false;
+}
+
+void tst_MainWindow::startWithoutNetwork()
+{
+    QFETCH(bool, cached);
+    QFETCH(QString, title);
+    QFETCH(bool, okCloses);
+    const QJsonArray list{entry(QStringLiteral("5.6.3"), QStringLiteral("a"), QUrl()),
+                          entry(QStringLiteral("5.5.24"), QStringLiteral("b"), QUrl())};
+    if (cached)
+        writeSetting(QStringLiteral("FirmwareInfo"), QJsonDocument(list).toJson());
+    SyncCloud::setDefaultCatalogueHost(
+        QUrl(QStringLiteral("http://127.0.0.1:%1").arg(HttpServerProcess::closedPort())));
+    AdapterEmulator::setAttached(false);
+    MainWindow *window = createWindow();
+    QCOMPARE(page(), QStringLiteral("page_Start"));
+
+    MessageDialog *dialog = sharedDialog(window);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->isVisible(), Slow);
+    QCOMPARE(titleOf(dialog), title);
+    QCOMPARE(textOf(dialog), QStringLiteral("fail to connect to cloud servers"));
+    QTRY_COMPARE(page(), QStringLiteral("page_Unconnected"));
+    QVERIFY(!widget<QToolButton>("toolButton_Network")->isEnabled());
+    auto *versions = widget<QComboBox>("comboBox_Version");
+    QTRY_COMPARE(versions->count(), cached ? 2 : 0);
+    if (cached)
+        QCOMPARE(versions->itemText(1), QStringLiteral("5.5.24"));
+
+    // The close waits for the start-up search for the adapter (a delayed second attempt).
+    child<QPushButton>(dialog, "pushButton_MsgOK")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!device()->isBusy(), Slow);
+    QTest::qWait(100);
+    QCOMPARE(window->isVisible(), !okCloses);
+}
+
+void tst_MainWindow::newerToolReleasePromptsThenClosesWhenIdle()
+{
+    const QByteArray payload = pattern(10400, 11);
+    const QString file = writeImage(5, 7, 0, payload);
+    QVERIFY(!file.isEmpty());
+    chooseFile(file);
+    const QString toolUrl = QStringLiteral("https://downloads.example/corvane/tool-1.9.1");
+    serveCatalogue({entry(QStringLiteral("5.6.3"), QStringLiteral("x"), m_server.url(QStringLiteral("/a.rfw")))},
+                   toolRelease(QStringLiteral("1.9.1"), QStringLiteral("Faster downloads"), toolUrl));
+    MainWindow *window = createWindow();
+
+    // The prompt blocks in its own event loop, so it is driven from a timer that runs there:
+    // once the adapter is open, start a write from a local file; while it runs, press OK.
+    QString promptTitle;
+    QString promptText;
+    bool writeStarted = false;
+    QTimer driver;
+    connect(&driver, &QTimer::timeout, &driver, [&] {
+        MessageDialog *prompt = visiblePrompt(window);
+        if (!prompt || !device()->isConnected())
+            return;
+        if (!writeStarted) {
+            if (device()->isBusy())
+                return;
+            setLatency(1500);
+            widget<QToolButton>("toolButton_OpenFile")->click();
+            writeStarted = true;
+            return;
+        }
+        if (!device()->isBusy())
+            return;
+        driver.stop();
+        promptTitle = titleOf(prompt);
+        promptText = textOf(prompt);
+        child<QPushButton>(prompt, "pushButton_MsgOK")->click();
+    });
+    driver.start(10);
+    QTest::ignoreMessage(QtInfoMsg, "safe close...");
+
+    QTRY_COMPARE_WITH_TIMEOUT(m_urlCatcher.urls.size(), 1, Slow);
+    QCOMPARE(m_urlCatcher.urls.at(0), QUrl(toolUrl));
+    QCOMPARE(promptTitle, QStringLiteral("Upgrade V1.9.1"));
+    QCOMPARE(promptText, QStringLiteral("The latest version update!\nFaster downloads"));
+    // The write still runs: the window waits for it.
+    QVERIFY(device()->isBusy());
+    QVERIFY(window->isVisible());
+    QVERIFY(!visiblePrompt(window));
+
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), Slow);
+    QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(payload.size())), payload);
+    QCOMPARE(AdapterEmulator::memory(0x08004005, 3), QByteArray("\x05\x07\x00", 3));
+}
+
+void tst_MainWindow::updateFromCatalogue()
+{
+    // Large enough to download in many pieces: progress is reported at most every 100 ms.
+    const QByteArray payload = pattern(200000, 5);
+    QVERIFY(m_server.putFile(QStringLiteral("fw/x9-5.6.3.rfw"), FirmwareImageMaker::make(5, 6, 3, payload)));
+    // Served slowly, so the download reports progress before it completes.
+    const QString imagePath = QStringLiteral("/_control/slow/fw/x9-5.6.3.rfw");
+    serveCatalogue({entry(QStringLiteral("5.6.3"), QStringLiteral("new"), m_server.url(imagePath)),
+                    entry(QStringLiteral("5.6.0"), QStringLiteral("old"), m_server.url(QStringLiteral("/none.rfw")))},
+                   toolRelease(QStringLiteral("1.9.0"), QStringLiteral("same"), QStringLiteral("https://x.example/")));
+    MainWindow *window = createWindow();
+    waitReady(2);
+    QVERIFY(visiblePrompt(window) == nullptr);
+    auto *label = widget<QLabel>("label_CurrentVersion");
+    auto *update = widget<QPushButton>("pushButton_Update");
+    auto *versions = widget<QComboBox>("comboBox_Version");
+    auto *bar = widget<QProgressBar>("progressBar");
+    QCOMPARE(label->text(), QStringLiteral("Current Firmware Version | 5.6.0"));
+    QCOMPARE(versions->currentText(), QStringLiteral("5.6.3"));
+
+    // Queued after the window's own handlers, so each sees the state the window just set.
+    QStringList downloadLabels;
+    bool controlsEnabledDuringDownload = false;
+    QStringList writeLabels;
+    bool barShownDuringWrite = true;
+    SyncCloud *cloud = window->findChild<SyncCloud *>();
+    // Receives the observers' calls; declared after what they capture, so it goes first and
+    // takes any call still queued with it.
+    QObject observer;
+    connect(cloud, &SyncCloud::downloadFirmwareProgress, &observer, [&](qlonglong current, qlonglong total) {
+        if (current == total)
+            return;
+        downloadLabels << label->text();
+        controlsEnabledDuringDownload |= update->isEnabled() || versions->isEnabled();
+    }, Qt::QueuedConnection);
+    connect(device(), &DeviceFlash::write2FlashProgressChanged, &observer, [&](qlonglong current, qlonglong total) {
+        if (current >= total)
+            return;
+        writeLabels << label->text();
+        barShownDuringWrite &= bar->isVisible() && bar->value() == current && bar->maximum() == total;
+    }, Qt::QueuedConnection);
+
+    m_server.clearRequestLog();
+    // A second click while the image downloads must not fetch or flash it twice.
+    update->click();
+    update->click();
+    MessageDialog *dialog = sharedDialog(window);
+    QTRY_COMPARE_WITH_TIMEOUT(textOf(dialog), QStringLiteral("Update successfully!"), Slow);
+    QCOMPARE(titleOf(dialog), QStringLiteral("Corvane Firmware Tool"));
+    QVERIFY(dialog->isVisible());
+
+    QVERIFY(!downloadLabels.isEmpty());
+    QCOMPARE(downloadLabels.count(QStringLiteral("Download firmware")), downloadLabels.size());
+    QVERIFY(!controlsEnabledDuringDownload);
+    QVERIFY(!writeLabels.isEmpty());
+    QVERIFY(writeLabels.contains(QStringLiteral("Update Firmware...")));
+    QVERIFY(barShownDuringWrite);
+
+    QTRY_VERIFY_WITH_TIMEOUT(!device()->isBusy(), Slow);
+    QVERIFY(update->isEnabled());
+    QVERIFY(versions->isEnabled());
+    QVERIFY(!bar->isVisible());
+    QCOMPARE(label->text(), QStringLiteral("Current Firmware Version | 5.6.3"));
+    QCOMPARE(m_server.requestLog(), QStringList{imagePath});
+    QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(payload.size())), payload);
+    QVERIFY(QFileInfo::exists(dataDir() + QLatin1String("/Firmware_V5.6.3.rfw")));
+}
+
+void tst_MainWindow::failedDownloadStartsNothing()
+{
+    serveCatalogue({entry(QStringLiteral("5.6.3"), QStringLiteral("gone"),
+                          m_server.url(QStringLiteral("/_control/status/404/x.rfw")))});
+    MainWindow *window = createWindow();
+    waitReady(1);
+    AdapterEmulator::resetCounters();
+
+    widget<QPushButton>("pushButton_Update")->click();
+    MessageDialog *dialog = sharedDialog(window);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->isVisible(), Slow);
+    QCOMPARE(titleOf(dialog), QStringLiteral("Warning"));
+    QCOMPARE(textOf(dialog), QStringLiteral("fail to connect to cloud servers"));
+    QTest::qWait(200);
+    QVERIFY(!device()->isBusy());
+    QCOMPARE(AdapterEmulator::writeCommandCount(), 0);
+    QVERIFY(AdapterEmulator::eraseLog().isEmpty());
+    QVERIFY(!widget<QProgressBar>("progressBar")->isVisible());
+    QVERIFY(!QFileInfo::exists(dataDir() + QLatin1String("/Firmware_V5.6.3.rfw")));
+}
+
+void tst_MainWindow::updateFromLocalFile()
+{
+    const QByteArray payload = pattern(5200, 9);
+    const QString file = writeImage(5, 7, 1, payload);
+    QVERIFY(!file.isEmpty());
+    QString chosen;
+    QStringList requests;
+    MainWindow::setFileDialogHook([&](const QString &caption, const QString &filter, bool save) {
+        requests << QStringLiteral("%1|%2|%3").arg(caption, filter).arg(save);
+        return chosen;
+    });
+    MainWindow *window = createWindow();
+    waitReady(0);
+    AdapterEmulator::resetCounters();
+    auto *openFile = widget<QToolButton>("toolButton_OpenFile");
+
+    // A cancelled dialog starts nothing.
+    openFile->click();
+    QCOMPARE(requests, QStringList{QStringLiteral("Open Firmware|Firmware Files (*.bin *.rfw)|0")});
+    QTest::qWait(100);
+    QVERIFY(!device()->isBusy());
+    QVERIFY(!widget<QProgressBar>("progressBar")->isVisible());
+    QVERIFY(widget<QPushButton>("pushButton_Update")->isEnabled());
+    QCOMPARE(AdapterEmulator::exchangeCount(), 0);
+
+    chosen = file;
+    openFile->click();
+    MessageDialog *dialog = sharedDialog(window);
+    QTRY_COMPARE_WITH_TIMEOUT(textOf(dialog), QStringLiteral("Update successfully!"), Slow);
+    QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(payload.size())), payload);
+    QTRY_COMPARE(widget<QLabel>("label_CurrentVersion")->text(),
+                 QStringLiteral("Current Firmware Version | 5.7.1"));
+    QVERIFY(widget<QPushButton>("pushButton_Update")->isEnabled());
+}
+
+void tst_MainWindow::factoryRestoreFromHiddenButton()
+{
+    const QByteArray image = FirmwareImageMaker::make(5, 6, 3, pattern(3000, 4));
+    QVERIFY(m_server.putFile(QStringLiteral("fw/x9-5.6.3.rfw"), image));
+    serveCatalogue({entry(QStringLiteral("5.6.3"), QStringLiteral("r"), m_server.url(QStringLiteral("/fw/x9-5.6.3.rfw")))});
+    MainWindow *window = createWindow();
+    waitReady(1);
+
+    auto *restore = widget<QPushButton>("pushButton_Restore");
+    QVERIFY(restore->isHidden());
+    QVERIFY(widget<QToolButton>("toolButton_Settings")->isHidden());
+    QTest::ignoreMessage(QtWarningMsg, "restoreFactorySettings_v2");
+    restore->click();
+
+    MessageDialog *dialog = sharedDialog(window);
+    QTRY_COMPARE_WITH_TIMEOUT(textOf(dialog), QStringLiteral("Restored successfully!"), Slow);
+    QCOMPARE(titleOf(dialog), QStringLiteral("Corvane Firmware Tool"));
+    // The second-generation factory storage holds the image as downloaded.
+    QCOMPARE(AdapterEmulator::memory(0x08040000, quint32(image.size())), image);
+    QTRY_COMPARE(widget<QLabel>("label_CurrentVersion")->text(),
+                 QStringLiteral("Current Firmware Version | 5.6.3"));
+    QVERIFY(restore->isEnabled());
+    QVERIFY(restore->isHidden());
+}
+
+void tst_MainWindow::deviceErrorLeavesControlsDisabled_data()
+{
+    QTest::addColumn<bool>("badDigest");
+    QTest::addColumn<int>("corruptEchoAtWrite");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("image with a bad digest") << true << -1 << QStringLiteral("Firmware file error!");
+    QTest::newRow("corrupted echo") << false << 4
+                                    << QStringLiteral("Firmware write failed! Reconnect the adapter and try again.");
+}
+
+void tst_MainWindow::deviceErrorLeavesControlsDisabled()
+{
+    QFETCH(bool, badDigest);
+    QFETCH(int, corruptEchoAtWrite);
+    QFETCH(QString, message);
+
+    FirmwareImageOptions options;
+    options.corruptDigest = badDigest;
+    const QString file = writeImage(5, 7, 2, pattern(2600, 2), options);
+    QVERIFY(!file.isEmpty());
+    chooseFile(file);
+    MainWindow *window = createWindow();
+    waitReady(0);
+    AdapterEmulator::resetCounters();
+    AdapterEmulator::Faults faults;
+    faults.corruptEchoAtWrite = corruptEchoAtWrite;
+    AdapterEmulator::setFaults(faults);
+
+    widget<QToolButton>("toolButton_OpenFile")->click();
+    MessageDialog *dialog = sharedDialog(window);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->isVisible(), Slow);
+    QCOMPARE(titleOf(dialog), QStringLiteral("Error"));
+    QCOMPARE(textOf(dialog), message);
+    QTRY_VERIFY_WITH_TIMEOUT(!device()->isBusy(), Slow);
+    QTest::qWait(100);
+    QVERIFY(!widget<QProgressBar>("progressBar")->isVisible());
+    QVERIFY(!widget<QPushButton>("pushButton_Update")->isEnabled());
+    QVERIFY(!widget<QComboBox>("comboBox_Version")->isEnabled());
+
+    // Unplugging and connecting the adapter again gives the controls back.
+    AdapterEmulator::setFaults(AdapterEmulator::Faults());
+    sendNotice(DeviceNotice::InterfaceRemoval);
+    QTRY_COMPARE(page(), QStringLiteral("page_Unconnected"));
+    sendNotice(DeviceNotice::InterfaceArrival);
+    QTRY_COMPARE_WITH_TIMEOUT(page(), QStringLiteral("page_Connected"), Slow);
+    QVERIFY(widget<QPushButton>("pushButton_Update")->isEnabled());
+    QVERIFY(widget<QComboBox>("comboBox_Version")->isEnabled());
+}
+
+void tst_MainWindow::unplugClosesDialogs()
+{
+    MainWindow *window = createWindow();
+    waitReady(0);
+    auto *settings = window->findChild<SettingsDialog *>();
+    QVERIFY(settings);
+    settings->show();
+    window->showMessage(QStringLiteral("Message"), QStringLiteral("hello"));
+    MessageDialog *dialog = sharedDialog(window);
+    QVERIFY(dialog->isVisible());
+    QVERIFY(settings->isVisible());
+
+    AdapterEmulator::setAttached(false);
+    sendNotice(DeviceNotice::InterfaceRemoval);
+    QTRY_COMPARE(page(), QStringLiteral("page_Unconnected"));
+    QVERIFY(!dialog->isVisible());
+    QVERIFY(!settings->isVisible());
+    QVERIFY(!widget<QToolButton>("toolButton_Settings")->isEnabled());
+    QVERIFY(window->isVisible());
+}
+
+// The settings button is hidden; its dialog is reached directly, as its signals stay connected.
+void tst_MainWindow::backupAndRestoreThroughSettingsDialog()
+{
+    AdapterEmulator::seedDefaultConfiguration(2);
+    // The configuration block names the firmware that wrote it in bytes 1-3.
+    AdapterEmulator::setMemory(0x08004001, QByteArray("\x05\x06\x00", 3));
+    const quint32 bootModeAddress = 0x08004000 + 0x82;
+    const QString backupPath = m_files->filePath(QStringLiteral("adapter.bkp"));
+    QStringList requests;
+    QString chosen = backupPath;
+    MainWindow::setFileDialogHook([&](const QString &caption, const QString &filter, bool save) {
+        requests << QStringLiteral("%1|%2|%3").arg(caption, filter).arg(save);
+        return chosen;
+    });
+    MainWindow *window = createWindow();
+    waitReady(0);
+    auto *settings = window->findChild<SettingsDialog *>();
+    MessageDialog *dialog = sharedDialog(window);
+    settings->show();
+
+    child<QPushButton>(settings, "pushButton_DataBackup")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(backupPath), Slow);
+    QTRY_COMPARE(textOf(dialog), QStringLiteral("completed successfully!"));
+    QCOMPARE(titleOf(dialog), QStringLiteral("Corvane Firmware Tool"));
+    QCOMPARE(requests, QStringList{QStringLiteral("Data Backup|backup Files (*.bkp)|1")});
+    QCOMPARE(QFileInfo(backupPath).size(), qint64(0x3C000 + 16));
+    QVERIFY(!settings->isVisible());
+    QVERIFY(settings->isEnabled());
+
+    // The configuration changes on the adapter; the restore brings the saved one back.
+    AdapterEmulator::setMemory(bootModeAddress, QByteArray(1, '\x01'));
+    child<QPushButton>(dialog, "pushButton_MsgOK")->click();
+    settings->show();
+    requests.clear();
+    QTest::ignoreMessage(QtWarningMsg, "dataRestore 5.6.0");
+    child<QPushButton>(settings, "pushButton_DataRestore")->click();
+    QCOMPARE(requests, QStringList{QStringLiteral("Data Restore|backup Files (*.bkp)|0")});
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->isVisible(), Slow);
+    QCOMPARE(textOf(dialog), QStringLiteral("completed successfully!"));
+    QTRY_VERIFY_WITH_TIMEOUT(!device()->isBusy(), Slow);
+    QCOMPARE(AdapterEmulator::memory(bootModeAddress, 1), QByteArray(1, '\x02'));
+    QVERIFY(!settings->isVisible());
+
+    // A damaged file is refused before anything is written.
+    QFile file(backupPath);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.seek(100));
+    const char flipped = char(~file.peek(1).at(0));
+    QVERIFY(file.write(&flipped, 1) == 1);
+    file.close();
+    child<QPushButton>(dialog, "pushButton_MsgOK")->click();
+    settings->show();
+    AdapterEmulator::resetCounters();
+    QTest::ignoreMessage(QtWarningMsg, "Corrupted file/Unauthorized !");
+    child<QPushButton>(settings, "pushButton_DataRestore")->click();
+    QVERIFY(!settings->isVisible());
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(textOf(dialog), QStringLiteral("Corrupted file/Unauthorized !"));
+    QTest::qWait(100);
+    QCOMPARE(AdapterEmulator::writeCommandCount(), 0);
+}
+
+void tst_MainWindow::closeDeferredWhileBusy_data()
+{
+    QTest::addColumn<bool>("closeButton");
+    QTest::newRow("close button") << true;
+    QTest::newRow("close from the platform") << false;
+}
+
+void tst_MainWindow::closeDeferredWhileBusy()
+{
+    QFETCH(bool, closeButton);
+    const QByteArray payload = pattern(10400, 21);
+    const QString file = writeImage(5, 7, 3, payload);
+    chooseFile(file);
+    MainWindow *window = createWindow();
+    waitReady(0);
+    setLatency(1500);
+
+    widget<QToolButton>("toolButton_OpenFile")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(device()->isBusy(), Slow);
+    QTest::ignoreMessage(QtInfoMsg, "safe close...");
+    auto *closeTool = widget<QToolButton>("toolButton_Close");
+    if (closeButton)
+        closeTool->click();
+    else
+        QVERIFY(!window->close());
+    QVERIFY(!closeTool->isEnabled());
+    QTest::qWait(100);
+    QVERIFY(device()->isBusy());
+    QVERIFY(window->isVisible());
+
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), Slow);
+    QVERIFY(!device()->isBusy());
+    // The write ran to its end before the window went.
+    QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(payload.size())), payload);
+    QCOMPARE(textOf(sharedDialog(window)), QStringLiteral("Update successfully!"));
+}
+
+void tst_MainWindow::languageChangeDuringUpdate()
+{
+    const QString file = writeImage(5, 7, 4, pattern(5200, 8));
+    chooseFile(file);
+    MainWindow *window = createWindow();
+    waitReady(0);
+    setLatency(1000);
+    widget<QToolButton>("toolButton_OpenFile")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(device()->isBusy(), Slow);
+
+    auto *languages = widget<QComboBox>("comboBox_Languages");
+    QCOMPARE(languages->currentIndex(), 0);
+    languages->setCurrentIndex(3);
+
+    QCOMPARE(QSettings(settingsPath(), QSettings::IniFormat).value(QStringLiteral("CurrentLanguage")).toInt(), 3);
+    QCOMPARE(languages->currentIndex(), 3);
+    QCOMPARE(languages->currentText(), QStringLiteral("русский"));
+    QCOMPARE(languages->count(), 5);
+    QCOMPARE(QApplication::font().family(), QStringLiteral("Consolas"));
+    // Also the widgets whose font size the style sheet sets, and the dialogs.
+    QCOMPARE(widget<QPushButton>("pushButton_Update")->font().family(), QStringLiteral("Consolas"));
+    QCOMPARE(widget<QLabel>("label_CurrentVersion")->font().family(), QStringLiteral("Consolas"));
+    QCOMPARE(child<QTextBrowser>(sharedDialog(window), "textBrowser")->font().family(), QStringLiteral("Consolas"));
+    QCOMPARE(widget<QPushButton>("pushButton_Update")->text(), QStringLiteral("Обновить прошивку"));
+    QCOMPARE(widget<QLabel>("label_Version")->text(), QStringLiteral("Новая прошивка"));
+    QCOMPARE(widget<QLabel>("label_CurrentVersion")->text(), QStringLiteral("Текущая версия прошивки | 5.6.0"));
+    QCOMPARE(widget<QLabel>("label_Title")->text(), QStringLiteral("Corvane X9 Firmware Tool v1.9.0"));
+    QCOMPARE(child<QPushButton>(sharedDialog(window), "pushButton_MsgOK")->text(), QStringLiteral("ОК"));
+    auto *settings = window->findChild<SettingsDialog *>();
+    QCOMPARE(child<QPushButton>(settings, "pushButton_DataBackup")->text(), QStringLiteral("Резервная копия"));
+
+    // The update started in English still reports itself as an update.
+    QTRY_COMPARE_WITH_TIMEOUT(textOf(sharedDialog(window)), QStringLiteral("Прошивка успешно обновлена!"), Slow);
+    QCOMPARE(titleOf(sharedDialog(window)), QStringLiteral("Corvane Firmware Tool"));
+    QCOMPARE(languages->currentIndex(), 3);
+}
+
+void tst_MainWindow::storedLanguageAtStart_data()
+{
+    QTest::addColumn<int>("stored"); // -1: nothing stored
+    QTest::addColumn<int>("comboIndex");
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<QString>("updateText");
+    QTest::addColumn<QString>("currentVersionText");
+
+    QTest::newRow("first run") << -1 << 0 << QStringLiteral("Microsoft Sans Serif")
+                               << QStringLiteral("Update Firmware") << QStringLiteral("Current Firmware Version | ");
+    QTest::newRow("French") << 4 << 4 << QStringLiteral("Arbutus Slab") << QStringLiteral("Mettre à jour")
+                            << QStringLiteral("Version actuelle du firmware | ");
+    QTest::newRow("unknown index") << 7 << -1 << QStringLiteral("Microsoft Sans Serif")
+                                   << QStringLiteral("Update Firmware") << QStringLiteral("Current Firmware Version | ");
+}
+
+void tst_MainWindow::storedLanguageAtStart()
+{
+    QFETCH(int, stored);
+    QFETCH(int, comboIndex);
+    QFETCH(QString, family);
+    QFETCH(QString, updateText);
+    QFETCH(QString, currentVersionText);
+    if (stored >= 0)
+        writeSetting(QStringLiteral("CurrentLanguage"), stored);
+    AdapterEmulator::setAttached(false);
+
+    // Checked before any event is processed: the first paint already shows these texts.
+    createWindow();
+    QCOMPARE(QApplication::font().family(), family);
+    QCOMPARE(widget<QPushButton>("pushButton_Update")->font().family(), family);
+    QCOMPARE(widget<QPushButton>("pushButton_Update")->text(), updateText);
+    QCOMPARE(widget<QLabel>("label_CurrentVersion")->text(), currentVersionText);
+    QCOMPARE(widget<QLabel>("label_ProductConnected")->text(), QString(24, QLatin1Char('0')));
+    QCOMPARE(widget<QComboBox>("comboBox_Languages")->currentIndex(), comboIndex);
+    QCOMPARE(QSettings(settingsPath(), QSettings::IniFormat).value(QStringLiteral("CurrentLanguage"), -1).toInt(),
+             stored);
+}
+
+void tst_MainWindow::compareVersion_data()
+{
+    QTest::addColumn<QString>("v1");
+    QTest::addColumn<QString>("v2");
+    QTest::addColumn<bool>("older");
+
+    QTest::newRow("numeric, not text order") << "1.9.0" << "1.10.0" << true;
+    QTest::newRow("newer is not older") << "1.10.0" << "1.9.0" << false;
+    QTest::newRow("letters ignored, equal") << "V1.9.0" << "1.9.0" << false;
+    QTest::newRow("letters and brackets ignored") << "(beta) v1.9.0" << "1.9.1" << true;
+    QTest::newRow("two parts") << "1.9" << "2.0.0" << false;
+    QTest::newRow("four parts") << "1.9.0" << "1.9.0.1" << false;
+    QTest::newRow("fields overlap: 1.256.0 equals 1.0.0") << "1.0.0" << "1.256.0" << false;
+    QTest::newRow("fields overlap, other way") << "1.256.0" << "1.0.0" << false;
+    QTest::newRow("overlap reaches the next field: 1.8.256 equals 1.9.0") << "1.8.256" << "1.9.0" << false;
+    QTest::newRow("empty part counts as 0") << "1..0" << "1.0.1" << true;
+    QTest::newRow("negative part packs as signed") << "-1.0.0" << "0.0.0" << true;
+    QTest::newRow("empty texts") << "" << "" << false;
+}
+
+void tst_MainWindow::compareVersion()
+{
+    QFETCH(QString, v1);
+    QFETCH(QString, v2);
+    QFETCH(bool, older);
+    AdapterEmulator::setAttached(false);
+    createWindow();
+
+    bool result = !older;
+    QVERIFY(QMetaObject::invokeMethod(m_window.get(), "compareVersion", Qt::DirectConnection,
+                                      Q_RETURN_ARG(bool, result), Q_ARG(QString, v1), Q_ARG(QString, v2)));
+    QCOMPARE(result, older);
+}
+
+void tst_MainWindow::changeLogShownAsPlainText()
+{
+    serveCatalogue({entry(QStringLiteral("5.6.3"), QStringLiteral("<b>Bold</b> & <i>fast</i>;second line"),
+                          m_server.url(QStringLiteral("/x.rfw")))});
+    MainWindow *window = createWindow();
+    waitReady(1);
+
+    widget<QToolButton>("toolButton_VersionInfo")->click();
+    MessageDialog *dialog = sharedDialog(window);
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(titleOf(dialog), QStringLiteral("Version ChangeLog"));
+    QCOMPARE(textOf(dialog), QStringLiteral("<b>Bold</b> & <i>fast</i>\nsecond line"));
+}
+
+QTEST_MAIN(tst_MainWindow)
+#include "tst_mainwindow.moc"

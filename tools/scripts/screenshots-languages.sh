@@ -1,0 +1,165 @@
+#!/usr/bin/env bash
+# Screenshots of the real window program: one per interface language (or only the language
+# indexes 0-4 given), and one while a firmware update runs, saved as PNG files into
+# ./screenshots/languages/. The program is built against the adapter emulator with its catalogue
+# host pointed at a local catalogue server that serves the demo catalogue; everything runs
+# under a virtual X server, so neither a display nor the hardware is needed.
+#
+#   tools/scripts/screenshots-languages.sh [LANGUAGE_INDEX...]
+#
+# CORVANE_SCREENSHOT_BUILD names the build folder (default build-screenshots-languages) and
+# CORVANE_SCREENSHOT_PORT the catalogue server's port (default 8771; it is built into the program).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+
+# Position of the update button inside the fixed-size 520 x 708 window.
+update_x=260
+update_y=618
+close_x=486
+close_y=30
+
+if [ "${1:-}" = "--inside-x" ]; then
+    # Runs under xvfb-run: the program, xdotool and import share the virtual display.
+    shift
+    work=$1 program=$2 emulator=$3 out=$4
+    shift 4
+    codes=(en zh ja ru fr)
+
+    window_of() {
+        local pid=$1 wid=""
+        for _ in $(seq 100); do
+            kill -0 "$pid" 2>/dev/null || return 1
+            wid=$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | head -n 1 || true)
+            [ -n "$wid" ] && break
+            sleep 0.1
+        done
+        [ -n "$wid" ] && echo "$wid"
+    }
+
+    capture() {
+        local wid=$1 file=$2
+        eval "$(xdotool getwindowgeometry --shell "$wid")"
+        import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$file"
+        echo "  $file"
+    }
+
+    # Closes through the window's own close button, so the program ends normally (after a
+    # running write, which the button waits for).
+    finish() {
+        local pid=$1 wid=$2
+        xdotool mousemove --window "$wid" "$close_x" "$close_y" click 1 >/dev/null 2>&1 || true
+        for _ in $(seq 600); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        if kill -0 "$pid" 2>/dev/null; then
+            kill "$pid" 2>/dev/null || true
+        fi
+        wait "$pid" 2>/dev/null || true
+    }
+
+    # One run of the program with its own data folder, language and emulated adapter.
+    start() {
+        local name=$1 language=$2
+        local data=$work/$name
+        mkdir -p "$data/Corvane/Corvane X9 Firmware Tool"
+        printf '[General]\nCurrentLanguage=%s\n' "$language" \
+            > "$data/Corvane/Corvane X9 Firmware Tool/corvaneflashtool.ini"
+        export XDG_DATA_HOME=$data XDG_CONFIG_HOME=$data/config XDG_CACHE_HOME=$data/cache
+        export CORVANE_EMULATOR_STATE=$work/$name.state
+        "$emulator" init --version 5.5.24 --boot-mode 0 >/dev/null
+        "$program" >"$work/$name.log" 2>&1 &
+        started_pid=$!
+    }
+
+    for index in "$@"; do
+        start "lang-$index" "$index"
+        pid=$started_pid
+        wid=$(window_of "$pid") || { echo "the program did not show its window (see $work/lang-$index.log)" >&2; exit 1; }
+        # Catalogue fetched, adapter read, busy animation gone.
+        sleep 2.5
+        capture "$wid" "$out/${index}-${codes[$index]}.png"
+        finish "$pid" "$wid"
+    done
+
+    # An update in progress: a slow adapter keeps the write on screen for a few seconds.
+    start "updating" 0
+    pid=$started_pid
+    "$emulator" latency 400 >/dev/null
+    wid=$(window_of "$pid") || { echo "the program did not show its window (see $work/updating.log)" >&2; exit 1; }
+    sleep 2.5
+    xdotool mousemove --window "$wid" "$update_x" "$update_y" click 1
+    sleep 2.5
+    capture "$wid" "$out/5-en-updating.png"
+    # The result message opens as a second window over the main one.
+    for _ in $(seq 600); do
+        [ "$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | wc -l)" -ge 2 ] && break
+        sleep 0.1
+    done
+    sleep 0.5
+    capture "$wid" "$out/6-en-updated.png"
+    finish "$pid" "$wid"
+    exit 0
+fi
+
+# Tools this script needs besides the build dependencies (tools/scripts/install-deps.sh).
+missing=()
+command -v xvfb-run >/dev/null || missing+=(xvfb xauth)
+command -v import >/dev/null || missing+=(imagemagick)
+command -v xdotool >/dev/null || missing+=(xdotool)
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo_cmd=()
+    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo_cmd[@]}" apt-get update -qq
+    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+port=${CORVANE_SCREENSHOT_PORT:-8771}
+build=${CORVANE_SCREENSHOT_BUILD:-$root/build-screenshots-languages}
+out=$PWD/screenshots/languages
+if [ -f "$build/CMakeCache.txt" ]; then
+    # An existing build folder (e.g. a developer's own) keeps its other settings; it must use
+    # the emulator backend.
+    grep -q '^CORVANE_HID_BACKEND:.*=emulator$' "$build/CMakeCache.txt" \
+        || { echo "$build is not built with -DCORVANE_HID_BACKEND=emulator" >&2; exit 2; }
+    cmake -S "$root" -B "$build" -DCORVANE_CATALOGUE_HOST="http://127.0.0.1:$port" >/dev/null
+else
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_HID_BACKEND=emulator \
+        -DCORVANE_CATALOGUE_HOST="http://127.0.0.1:$port" -DCORVANE_BUILD_TESTS=OFF \
+        -DCORVANE_BUILD_BENCHMARKS=OFF >/dev/null
+fi
+cmake --build "$build" --target corvane-firmware-tool corvane-emulator
+
+languages=("$@")
+[ ${#languages[@]} -gt 0 ] || languages=(0 1 2 3 4)
+for index in "${languages[@]}"; do
+    case $index in
+    [0-4]) ;;
+    *) echo "language index must be 0 to 4: $index" >&2; exit 2 ;;
+    esac
+done
+
+work=$(mktemp -d)
+server=""
+cleanup() {
+    [ -n "$server" ] && kill "$server" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+"$here/make-demo-catalogue.sh" "$work/www" "http://127.0.0.1:$port" >/dev/null
+python3 "$here/catalogue_server.py" --root "$work/www" --port "$port" >"$work/server.port" &
+server=$!
+for _ in $(seq 50); do
+    [ -s "$work/server.port" ] && break
+    sleep 0.1
+done
+[ -s "$work/server.port" ] || { echo "the catalogue server did not start on port $port" >&2; exit 1; }
+
+mkdir -p "$out"
+xvfb-run --auto-servernum --server-args="-screen 0 1280x1024x24" \
+    env QT_QPA_PLATFORM=xcb "$0" --inside-x "$work" "$build/app/corvane-firmware-tool" \
+    "$build/tools/emulator/corvane-emulator" "$out" "${languages[@]}"
+echo "screenshots in $out"

@@ -1,0 +1,577 @@
+#include "mainwindow.h"
+
+#include "backupfile.h"
+#include "messagedialog.h"
+#include "settingsdialog.h"
+#include "ui_mainwindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
+#include <QFont>
+#include <QListView>
+#include <QMovie>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTranslator>
+#include <QUrl>
+
+namespace {
+
+MainWindow::FileDialogHook &fileDialogHook()
+{
+    static MainWindow::FileDialogHook hook;
+    return hook;
+}
+
+struct Language
+{
+    const char *catalogue;
+    const char *fontFamily;
+};
+
+// Index = the stored language and the language combo box's index.
+const Language languages[] = {
+    {":/translations/CorvaneFirmwareTool_en_EN.qm", "Microsoft Sans Serif"},
+    {":/translations/CorvaneFirmwareTool_zh_CN.qm", "DengXian"},
+    {":/translations/CorvaneFirmwareTool_ja_JP.qm", "Kochi Gothic"},
+    {":/translations/CorvaneFirmwareTool_ru_RU.qm", "Consolas"},
+    {":/translations/CorvaneFirmwareTool_fr_FR.qm", "Arbutus Slab"},
+};
+
+// The language fonts ask for families that Linux does not have; point each at the
+// embedded font that covers the language's script.
+void installFontSubstitutions()
+{
+    QFont::insertSubstitutions(QStringLiteral("Microsoft Sans Serif"),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+    QFont::insertSubstitutions(QStringLiteral("DengXian"),
+                               {QStringLiteral("Droid Sans Fallback"), QStringLiteral("WenQuanYi Micro Hei")});
+    QFont::insertSubstitutions(QStringLiteral("Kochi Gothic"),
+                               {QStringLiteral("IPAGothic"), QStringLiteral("Droid Sans Fallback")});
+    QFont::insertSubstitutions(QStringLiteral("Consolas"),
+                               {QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Liberation Mono")});
+    QFont::insertSubstitutions(QStringLiteral("Arbutus Slab"),
+                               {QStringLiteral("Roboto Slab"), QStringLiteral("DejaVu Serif")});
+}
+
+QString downloadDirectory()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : FramelessWidget(parent), ui(new Ui::MainWindow)
+{
+    ui->setupUi(this);
+
+    m_translator = new QTranslator(this);
+    m_messageDialog = new MessageDialog(this);
+    m_settingsDialog = new SettingsDialog(this);
+    m_syncCloud = new SyncCloud(this);
+    m_deviceFlash = new DeviceFlash(this);
+
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    ui->toolButton_Network->setEnabled(m_syncCloud->isSynced());
+
+    auto *movie = new QMovie(QStringLiteral(":/images/loading.gif"), QByteArray(), this);
+    movie->setScaledSize(QSize(168, 168));
+    ui->label_Busying->setMovie(movie);
+    movie->start();
+
+    // Factory restore and the settings dialog stay out of the user's reach.
+    ui->toolButton_Settings->setEnabled(false);
+    ui->toolButton_Settings->hide();
+    ui->pushButton_Restore->hide();
+
+    QFile styleFile(QStringLiteral(":/ui/style.qss"));
+    if (styleFile.open(QIODevice::ReadOnly)) {
+        m_baseStyleSheet = QString::fromUtf8(styleFile.readAll());
+        setStyleSheet(m_baseStyleSheet);
+        styleFile.close();
+    }
+
+    ui->progressBar->hide();
+
+    ui->comboBox_Version->setView(new QListView(ui->comboBox_Version));
+    ui->comboBox_Version->addItems(m_syncCloud->firmwareVersions());
+
+    installFontSubstitutions();
+    connectSignals();
+    refreshTexts();
+
+    m_syncCloud->getInformation();
+    m_deviceFlash->openDevice();
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+}
+
+void MainWindow::setFileDialogHook(FileDialogHook hook)
+{
+    fileDialogHook() = std::move(hook);
+}
+
+void MainWindow::showMessage(const QString &title, const QString &text)
+{
+    raise();
+    activateWindow();
+    m_messageDialog->showMessage(title, text);
+}
+
+void MainWindow::connectSignals()
+{
+    connect(m_syncCloud, &SyncCloud::firmawreInfoChanged, this, &MainWindow::onFirmwareInfoChanged,
+            Qt::QueuedConnection);
+    connect(m_syncCloud, &SyncCloud::syncFinshed, this, &MainWindow::onSyncFinished,
+            Qt::QueuedConnection);
+    connect(m_syncCloud, &SyncCloud::downloadFirmwareProgress, this, &MainWindow::onDownloadProgress,
+            Qt::QueuedConnection);
+    connect(m_messageDialog, &MessageDialog::restoreDefaultsButtonClicked, this,
+            [] { qDebug() << "on restoreDefaultsButtonClicked "; });
+    connect(m_messageDialog, &MessageDialog::updateFirmwareButtonClicked, this,
+            [] { qDebug() << "on updateFirmwareButtonClicked "; });
+    connect(m_syncCloud, &SyncCloud::syncError, this, &MainWindow::onSyncError, Qt::QueuedConnection);
+    connect(m_deviceFlash, &DeviceFlash::deviceConnectStatusChanged, this,
+            [this](bool connected, DeviceFlash::Corvane) { onDeviceConnectStatusChanged(connected); },
+            Qt::QueuedConnection);
+    connect(m_deviceFlash, &DeviceFlash::versionChanged, this, &MainWindow::onVersionChanged,
+            Qt::QueuedConnection);
+    connect(m_deviceFlash, &DeviceFlash::dataBackupProgressChanged, this,
+            &MainWindow::onDataBackupProgress, Qt::QueuedConnection);
+    connect(m_deviceFlash, &DeviceFlash::settingProgressChanged, this, &MainWindow::onSettingProgress,
+            Qt::QueuedConnection);
+    connect(m_deviceFlash, &DeviceFlash::dataStoreProgressChanged, this,
+            &MainWindow::onDataStoreProgress, Qt::QueuedConnection);
+    connect(m_deviceFlash, &DeviceFlash::write2FlashProgressChanged, this,
+            &MainWindow::onWrite2FlashProgress, Qt::QueuedConnection);
+    connect(ui->pushButton_Update, &QPushButton::clicked, this, &MainWindow::onPushButtonUpdateClicked,
+            Qt::QueuedConnection);
+    connect(ui->pushButton_Restore, &QPushButton::clicked, this,
+            &MainWindow::onPushButtonRestoreClicked, Qt::QueuedConnection);
+    connect(ui->toolButton_VersionInfo, &QToolButton::clicked, this,
+            &MainWindow::onPushButtonVersionInfoClicked);
+    connect(ui->toolButton_OpenFile, &QToolButton::clicked, this, &MainWindow::onOpenFileClicked);
+    connect(ui->toolButton_Settings, &QToolButton::clicked, m_settingsDialog, &SettingsDialog::show);
+    connect(ui->toolButton_Close, &QToolButton::clicked, this, [this] {
+        ui->toolButton_Close->setEnabled(false);
+        closeWhenIdle();
+    });
+    connect(m_settingsDialog, &SettingsDialog::dataBackup, m_deviceFlash, &DeviceFlash::dataBackup);
+    connect(m_deviceFlash, &DeviceFlash::settingChanged, this, &MainWindow::onSettingChanged,
+            Qt::QueuedConnection);
+    connect(m_settingsDialog, &SettingsDialog::dataRestore, this, &MainWindow::onDataRestoreRequested);
+    connect(m_settingsDialog, &SettingsDialog::bootModeChanged, this, [this](int mode) {
+        m_deviceFlash->setBootMode(mode);
+        qDebug() << "bootModeChanged" << mode;
+    });
+    connect(ui->comboBox_Languages, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &MainWindow::onComboBoxLanguagesChanged);
+}
+
+// Closes the window now if the engine is idle, otherwise as soon as it reports idle.
+void MainWindow::closeWhenIdle()
+{
+    if (!m_deviceFlash->isBusy()) {
+        close();
+        return;
+    }
+    if (m_deferredClose)
+        return;
+    m_deferredClose = connect(m_deviceFlash, &DeviceFlash::isBusyChanged, this, [this](bool busy) {
+        if (busy)
+            return;
+        disconnect(m_deferredClose);
+        m_deferredClose = {};
+        qInfo() << "safe close...";
+        closeWhenIdle();
+    });
+}
+
+// Ending the process in the middle of a flash write would leave the adapter half written.
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (m_deviceFlash->isBusy()) {
+        event->ignore();
+        ui->toolButton_Close->setEnabled(false);
+        closeWhenIdle();
+        return;
+    }
+    FramelessWidget::closeEvent(event);
+}
+
+void MainWindow::setOperationControlsEnabled(bool enabled)
+{
+    ui->comboBox_Version->setEnabled(enabled);
+    ui->pushButton_Update->setEnabled(enabled);
+    ui->pushButton_Restore->setEnabled(enabled);
+    ui->toolButton_Settings->setEnabled(enabled);
+}
+
+// The progress bar's tool tip names the operation that runs (update or restore).
+void MainWindow::startOperationDisplay(QPushButton *button)
+{
+    const QString buttonText = button->text();
+    m_restoreRunning = button == ui->pushButton_Restore;
+    ui->label_CurrentVersion->setText(buttonText + QStringLiteral("..."));
+    ui->progressBar->setToolTip(buttonText);
+    ui->progressBar->setValue(0);
+    ui->progressBar->show();
+    setOperationControlsEnabled(false);
+}
+
+void MainWindow::onDeviceError(DeviceError error)
+{
+    m_settingsDialog->setProgress(0, 0);
+    ui->progressBar->hide();
+
+    QString text;
+    switch (error) {
+    case DeviceError_FirmwareEmpty:
+        text = tr("Firmware data empty!");
+        break;
+    case DeviceError_EraseFailure:
+        text = tr("Erase flash failure!");
+        break;
+    case DeviceError_HardwareFailure: {
+        auto *dialog = new MessageDialog(this);
+        dialog->execMessage(tr("Error"), tr("Hardware failure!"));
+        closeWhenIdle();
+        delete dialog;
+        return;
+    }
+    case DeviceError_FirmwareLost:
+        text = tr("Firmware lost! Please update firmware!");
+        break;
+    case DeviceError_ConfigurationLost:
+        text = tr("Configuration lost! Please restore defaults!");
+        break;
+    case DeviceError_WriteFailure:
+        text = tr("Firmware write failed! Reconnect the adapter and try again.");
+        break;
+    }
+    m_messageDialog->showMessage(tr("Error"), text);
+}
+
+void MainWindow::onProgressChanged(qlonglong current, qlonglong total)
+{
+    if (qlonglong(ui->progressBar->maximum()) != total)
+        ui->progressBar->setMaximum(int(total));
+    if (current >= total) {
+        ui->progressBar->hide();
+        return;
+    }
+    ui->progressBar->setValue(int(current));
+    if (ui->progressBar->isHidden())
+        ui->progressBar->show();
+}
+
+// The local file of the selected catalogue entry, downloaded when not cached; "" when it
+// failed, when another fetch is already running, or when the window was closed meanwhile.
+QString MainWindow::fetchFirmwareFile()
+{
+    // Clicks queued during the download would otherwise start a second fetch and flash.
+    if (m_fetchingFirmware)
+        return {};
+    m_fetchingFirmware = true;
+    const QString path = m_syncCloud->getFirmware(ui->comboBox_Version->currentIndex());
+    m_fetchingFirmware = false;
+    // Closed during the download: the process is ending, so no flash write may start.
+    if (!isVisible())
+        return {};
+    return path;
+}
+
+void MainWindow::onPushButtonUpdateClicked()
+{
+    const QString path = fetchFirmwareFile();
+    qDebug() << "firmware_file_path" << path << ui->comboBox_Version->currentText();
+    if (path.isEmpty())
+        return;
+    startOperationDisplay(ui->pushButton_Update);
+    m_deviceFlash->updateFirmware(path);
+}
+
+void MainWindow::onPushButtonRestoreClicked()
+{
+    const QString path = fetchFirmwareFile();
+    qDebug() << "firmware_file_path" << path;
+    if (path.isEmpty())
+        return;
+    startOperationDisplay(ui->pushButton_Restore);
+    m_deviceFlash->restoreFactorySettings(path, ui->comboBox_Version->currentText());
+}
+
+void MainWindow::onPushButtonVersionInfoClicked()
+{
+    QString text = m_syncCloud->firmwareInfoText(ui->comboBox_Version->currentIndex());
+    text.replace(QLatin1Char(';'), QLatin1Char('\n'));
+    m_messageDialog->showMessage(tr("Version Change LOG"), text);
+}
+
+void MainWindow::onComboBoxLanguagesChanged(int index)
+{
+    m_syncCloud->setCurrentLanguage(index);
+    refreshTexts();
+}
+
+void MainWindow::onVersionChanged(QString version)
+{
+    Q_UNUSED(version)
+    refreshTexts();
+}
+
+// True when v1 is older than v2. Letters, parentheses and spaces are ignored; each text
+// must have three dot-separated parts, packed into one number 8 bits apart.
+bool MainWindow::compareVersion(QString v1, QString v2)
+{
+    static const QRegularExpression ignored(QStringLiteral("[a-zA-Z() ]"));
+    v1.remove(ignored);
+    v2.remove(ignored);
+    const QStringList a = v1.split(QLatin1Char('.'), Qt::KeepEmptyParts, Qt::CaseSensitive);
+    const QStringList b = v2.split(QLatin1Char('.'), Qt::KeepEmptyParts, Qt::CaseSensitive);
+    if (a.size() != 3 || b.size() != 3)
+        return false;
+    // Packed with unsigned arithmetic, so large or negative parts wrap instead of overflowing.
+    const auto pack = [](const QStringList &parts) {
+        quint32 value = quint32(parts.at(0).toInt(nullptr, 10));
+        value = (value << 8) | quint32(parts.at(1).toInt(nullptr, 10));
+        value = (value << 8) | quint32(parts.at(2).toInt(nullptr, 10));
+        return qint32(value);
+    };
+    return pack(a) < pack(b);
+}
+
+void MainWindow::refreshTexts()
+{
+    const int index = m_syncCloud->currentLanguage();
+    QString catalogue = QString::fromLatin1(languages[0].catalogue);
+    QApplication::setFont(QFont(QString::fromLatin1(languages[0].fontFamily)));
+    if (index >= 1 && index <= 4) {
+        QApplication::setFont(QFont(QString::fromLatin1(languages[index].fontFamily)));
+        catalogue = QString::fromLatin1(languages[index].catalogue);
+    }
+    // A widget styled by the style sheet keeps the font family it was first polished with,
+    // whatever the application font becomes; a style rule carries the family to all of them.
+    const QString styled = m_baseStyleSheet
+        + QStringLiteral("\nQWidget { font-family: \"%1\"; }\n").arg(QApplication::font().family());
+    if (styleSheet() != styled)
+        setStyleSheet(styled);
+    m_translator->load(catalogue, QString(), QString(), QString());
+    // Installing the same translator again would only stack duplicates of it.
+    QCoreApplication::removeTranslator(m_translator);
+    QCoreApplication::installTranslator(m_translator);
+
+    disconnect(ui->comboBox_Languages, qOverload<int>(&QComboBox::currentIndexChanged), this,
+               &MainWindow::onComboBoxLanguagesChanged);
+    ui->retranslateUi(this);
+    // The message form's retranslation empties its title line; a message on screen keeps it.
+    auto *messageTitle = m_messageDialog->findChild<QLabel *>(QStringLiteral("label_Title"));
+    const QString shownTitle = messageTitle ? messageTitle->text() : QString();
+    m_messageDialog->retranslateUi();
+    if (messageTitle)
+        messageTitle->setText(shownTitle);
+    m_settingsDialog->retranslateUi();
+    ui->label_Title->setText(QStringLiteral("%1 v%2").arg(QCoreApplication::applicationName(),
+                                                         QCoreApplication::applicationVersion()));
+    ui->label_ProductConnected->setText(QString::fromLatin1(m_deviceFlash->serialNumber()));
+    ui->label_CurrentVersion->setText(
+        QStringLiteral("%1 | %2").arg(tr("Current Firmware Version"), m_deviceFlash->version()));
+    ui->comboBox_Languages->setCurrentIndex(index);
+    connect(ui->comboBox_Languages, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &MainWindow::onComboBoxLanguagesChanged);
+}
+
+void MainWindow::onSyncFinished()
+{
+    ui->toolButton_Network->setEnabled(m_syncCloud->isSynced());
+    if (ui->stackedWidget->currentIndex() == 0)
+        ui->stackedWidget->setCurrentIndex(1);
+    connect(m_deviceFlash, &DeviceFlash::error, this, &MainWindow::onDeviceError,
+            Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
+}
+
+void MainWindow::onSyncError(SyncCloud::SyncError error)
+{
+    qWarning() << "SyncCloud::error" << error;
+    switch (error) {
+    case SyncCloud::SyncError_FirstRunError:
+        m_messageDialog->showMessage(tr("Error"),
+                                     tr("When you first install Corvane Firmware Tool must connect "
+                                        "network, and restart Corvane Firmware Tool."));
+        disconnect(m_deviceFlash, &DeviceFlash::error, this, &MainWindow::onDeviceError);
+        connect(m_messageDialog, &MessageDialog::okButtonClicked, this, &MainWindow::closeWhenIdle);
+        break;
+    case SyncCloud::SyncError_LocalCacheUsed:
+        m_messageDialog->showMessage(tr("Waring"),
+                                     tr("Connect server error, will only use local cache firmware."));
+        break;
+    case SyncCloud::SyncError_InformationError:
+        m_messageDialog->showMessage(
+            tr("Waring"), tr("The information of server error, contact Corvane for help."));
+        break;
+    case SyncCloud::SyncError_DownloadFail:
+        m_messageDialog->showMessage(tr("Waring"), tr("The firmware downloaded and checksum error."));
+        break;
+    case SyncCloud::SyncError_ChecksumError:
+        break;
+    case SyncCloud::SyncError_NetworkError:
+        m_messageDialog->showMessage(tr("Waring"), tr("The network error, checking connect and retry."));
+        break;
+    }
+    if (ui->stackedWidget->currentIndex() == 0)
+        ui->stackedWidget->setCurrentIndex(1);
+    refreshTexts();
+}
+
+void MainWindow::onFirmwareInfoChanged()
+{
+    const QJsonObject tool = m_syncCloud->flashToolInfo();
+    const QString release = tool.value(QStringLiteral("version")).toString();
+    if (compareVersion(QCoreApplication::applicationVersion(), release)) {
+        auto *dialog = new MessageDialog(this);
+        const QString text = QStringLiteral("%1\n%2").arg(
+            tr("The latest version update!"), tool.value(QStringLiteral("info")).toString());
+        const QString title = QStringLiteral("%1 V%2").arg(tr("Upgrade"), release);
+        dialog->execMessage(title, text);
+        QDesktopServices::openUrl(
+            QUrl(tool.value(QStringLiteral("windowsURL")).toString(), QUrl::TolerantMode));
+        closeWhenIdle();
+        delete dialog;
+    }
+    ui->comboBox_Version->clear();
+    ui->comboBox_Version->addItems(m_syncCloud->firmwareVersions());
+}
+
+void MainWindow::onDeviceConnectStatusChanged(bool connected)
+{
+    if (connected) {
+        ui->progressBar->setValue(0);
+        ui->progressBar->hide();
+        m_settingsDialog->setProgress(0, 0);
+        setOperationControlsEnabled(true);
+        ui->stackedWidget->setCurrentWidget(ui->page_Connected);
+        return;
+    }
+    m_messageDialog->close();
+    m_settingsDialog->close();
+    ui->toolButton_Settings->setEnabled(false);
+    ui->stackedWidget->setCurrentWidget(ui->page_Unconnected);
+}
+
+void MainWindow::onDownloadProgress(qlonglong current, qlonglong total)
+{
+    if (current != total) {
+        ui->label_CurrentVersion->setText(tr("Firmware downloading..."));
+        ui->comboBox_Version->setEnabled(false);
+        ui->pushButton_Update->setEnabled(false);
+        ui->pushButton_Restore->setEnabled(false);
+    }
+    onProgressChanged(current, total);
+}
+
+void MainWindow::onWrite2FlashProgress(qlonglong current, qlonglong total)
+{
+    onProgressChanged(current, total);
+    if (current != total) {
+        setOperationControlsEnabled(false);
+        return;
+    }
+    const QString text = m_restoreRunning ? tr("Restored successfully!") : tr("Update successfully!");
+    m_messageDialog->showMessage(tr("Corvane Firmware Tool"), text);
+    refreshTexts();
+    setOperationControlsEnabled(true);
+}
+
+void MainWindow::onOpenFileClicked()
+{
+    m_strFirmwareFilePath = chooseFile(tr("Open Firmware"), tr("Firmware Files (*.bin *.rfw)"), false);
+    if (m_strFirmwareFilePath.isEmpty())
+        return;
+    startOperationDisplay(ui->pushButton_Update);
+    m_deviceFlash->updateFirmware(m_strFirmwareFilePath);
+}
+
+void MainWindow::onSettingChanged()
+{
+    m_settingsDialog->setBootMode(m_deviceFlash->bootMode(), m_deviceFlash->isSupportBootMode());
+    m_settingsDialog->setDataRestoreVisible(m_deviceFlash->isSupportDataStore());
+}
+
+void MainWindow::onSettingProgress(qlonglong current, qlonglong total)
+{
+    m_settingsDialog->setProgress(current, total);
+    if (current == total)
+        m_messageDialog->showMessage(tr("Corvane Firmware Tool"), tr("successfully!"));
+    m_settingsDialog->setEnabled(current == total);
+}
+
+void MainWindow::onDataBackupProgress(qlonglong current, qlonglong total, char *backupData)
+{
+    m_settingsDialog->setProgress(current, total);
+    if (current == total && backupData && total > 0
+        && total + BackupFile::DigestLength <= DeviceFlash::BackupBufferSize) {
+        const QString path = chooseFile(tr("save backup"), tr("backup Files (*.bkp)"), true);
+        if (!path.isEmpty()) {
+            QString reason;
+            if (BackupFile::write(path, backupData, total, m_deviceFlash->serialNumber(), &reason)) {
+                m_settingsDialog->hide();
+                m_messageDialog->showMessage(tr("Corvane Firmware Tool"), tr("successfully!"));
+            } else {
+                qWarning() << "backup file not written" << path << reason;
+            }
+        }
+    }
+    m_settingsDialog->setEnabled(current == total);
+}
+
+void MainWindow::onDataStoreProgress(qlonglong current, qlonglong total)
+{
+    m_settingsDialog->setProgress(current, total);
+    if (current == total) {
+        m_settingsDialog->hide();
+        m_messageDialog->showMessage(tr("Corvane Firmware Tool"), tr("successfully!"));
+    }
+    m_settingsDialog->setEnabled(current == total);
+}
+
+void MainWindow::onDataRestoreRequested()
+{
+    const QString path = chooseFile(tr("restore"), tr("backup Files (*.bkp)"), false);
+    if (path.isEmpty())
+        return;
+    const BackupFile::ReadResult result =
+        BackupFile::read(path, m_deviceFlash->serialNumber(), m_deviceFlash->version());
+    switch (result.status) {
+    case BackupFile::ReadStatus_Unreadable:
+        return;
+    case BackupFile::ReadStatus_Corrupted:
+        qWarning() << "Corrupted file/Unauthorized !";
+        m_settingsDialog->reject();
+        m_messageDialog->showMessage(tr("Corvane Firmware Tool"), tr("Corrupted file/Unauthorized !"));
+        return;
+    case BackupFile::ReadStatus_UpdateRequired:
+        m_messageDialog->showMessage(tr("Corvane Firmware Tool"),
+                                     tr("Firmware Update Required")
+                                         + BackupFile::requiredVersionText(result.version));
+        return;
+    case BackupFile::ReadStatus_Ok:
+        m_deviceFlash->dataRestore(result.data, result.version);
+        return;
+    }
+}
+
+QString MainWindow::chooseFile(const QString &caption, const QString &filter, bool save)
+{
+    if (fileDialogHook())
+        return fileDialogHook()(caption, filter, save);
+    if (save)
+        return QFileDialog::getSaveFileName(this, caption, downloadDirectory(), filter);
+    return QFileDialog::getOpenFileName(this, caption, downloadDirectory(), filter);
+}

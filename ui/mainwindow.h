@@ -1,0 +1,92 @@
+#pragma once
+
+#include "deviceflash.h"
+#include "framelesswidget.h"
+#include "syncloud.h"
+
+#include <QString>
+
+#include <functional>
+
+class MessageDialog;
+class QCloseEvent;
+class QPushButton;
+class QTranslator;
+class SettingsDialog;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The application's window and the controller that ties the device engine and the cloud
+// catalogue to the widgets: it starts operations and reacts to their signals by switching
+// pages, enabling controls, driving the progress bar and showing messages.
+class MainWindow : public FramelessWidget
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Raises and activates the window, then shows the message without blocking.
+    void showMessage(const QString &title, const QString &text);
+
+    // Replaces the modal file dialogs (tests). Receives the caption and the filter, and
+    // whether a file is to be saved; returns the chosen path or "" for a cancel.
+    using FileDialogHook =
+        std::function<QString(const QString &caption, const QString &filter, bool save)>;
+    static void setFileDialogHook(FileDialogHook hook);
+
+protected:
+    // A close from the platform while a device operation runs waits for it, like the close button.
+    void closeEvent(QCloseEvent *event) override;
+
+private slots:
+    void onDeviceError(DeviceError error);
+    void onProgressChanged(qlonglong current, qlonglong total);
+    void onPushButtonUpdateClicked();
+    void onPushButtonRestoreClicked();
+    void onPushButtonVersionInfoClicked();
+    void onComboBoxLanguagesChanged(int index);
+    void onVersionChanged(QString version);
+    bool compareVersion(QString v1, QString v2);
+
+private:
+    void connectSignals();
+    void refreshTexts();
+    void setOperationControlsEnabled(bool enabled);
+    void startOperationDisplay(QPushButton *button);
+    void closeWhenIdle();
+    void onSyncFinished();
+    void onSyncError(SyncCloud::SyncError error);
+    void onFirmwareInfoChanged();
+    void onDeviceConnectStatusChanged(bool connected);
+    void onDownloadProgress(qlonglong current, qlonglong total);
+    void onWrite2FlashProgress(qlonglong current, qlonglong total);
+    void onOpenFileClicked();
+    void onSettingChanged();
+    void onSettingProgress(qlonglong current, qlonglong total);
+    void onDataBackupProgress(qlonglong current, qlonglong total, char *backupData);
+    void onDataStoreProgress(qlonglong current, qlonglong total);
+    void onDataRestoreRequested();
+    QString chooseFile(const QString &caption, const QString &filter, bool save);
+    QString fetchFirmwareFile();
+
+    MessageDialog *m_messageDialog = nullptr;
+    SettingsDialog *m_settingsDialog = nullptr;
+    DeviceFlash *m_deviceFlash = nullptr;
+    SyncCloud *m_syncCloud = nullptr;
+    QTranslator *m_translator = nullptr;
+    Ui::MainWindow *ui = nullptr;
+    QString m_strFirmwareFilePath;
+    // The style sheet as read from the resources, before the language's font rule.
+    QString m_baseStyleSheet;
+    // A catalogue image is being fetched (getFirmware runs a nested event loop).
+    bool m_fetchingFirmware = false;
+    // The running flash operation is a factory restore (kept apart from the translatable
+    // tool tip, so that a language change during the write does not change the result text).
+    bool m_restoreRunning = false;
+    // The one pending "close when idle" connection, if any.
+    QMetaObject::Connection m_deferredClose;
+};
