@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "backupfile.h"
+#include "configrestore.h"
 #include "messagedialog.h"
 #include "settingsdialog.h"
 #include "ui_mainwindow.h"
@@ -546,8 +547,18 @@ void MainWindow::onDataRestoreRequested()
     const QString path = chooseFile(tr("restore"), tr("backup Files (*.bkp)"), false);
     if (path.isEmpty())
         return;
-    const BackupFile::ReadResult result =
+    BackupFile::ReadResult result =
         BackupFile::read(path, m_deviceFlash->serialNumber(), m_deviceFlash->version());
+    // A file whose digest verifies but whose length fields would not build a restore is
+    // reported like a damaged file rather than refused silently by the engine.
+    QString reason;
+    if (result.status == BackupFile::ReadStatus_Ok
+        && !ConfigRestore::validate(
+            result.data, result.version,
+            ConfigRestore::keepMacroLayout(m_deviceFlash->version(), result.version), &reason)) {
+        qWarning().noquote() << "dataRestore refused:" << reason;
+        result.status = BackupFile::ReadStatus_Corrupted;
+    }
     switch (result.status) {
     case BackupFile::ReadStatus_Unreadable:
         return;

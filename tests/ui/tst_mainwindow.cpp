@@ -1,3 +1,4 @@
+#include "backupfile.h"
 #include "adapteremulator.h"
 #include "appidentity.h"
 #include "deviceflash.h"
@@ -640,6 +641,26 @@ void tst_MainWindow::backupAndRestoreThroughSettingsDialog()
     QTest::ignoreMessage(QtWarningMsg, "Corrupted file/Unauthorized !");
     child<QPushButton>(settings, "pushButton_DataRestore")->click();
     QVERIFY(!settings->isVisible());
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(textOf(dialog), QStringLiteral("Corrupted file/Unauthorized !"));
+    QTest::qWait(100);
+    QCOMPARE(AdapterEmulator::writeCommandCount(), 0);
+
+    // A file of this adapter whose digest verifies but whose sector-2 length runs past
+    // its block is reported the same way instead of being dropped silently.
+    QByteArray config = AdapterEmulator::memory(0x08004000, 0x3C000);
+    config[0x4000] = char(0xFF);
+    config[0x4001] = char(0xFF);
+    QFile forged(backupPath);
+    QVERIFY(forged.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    forged.write(BackupFile::encode(config.constData(), config.size(), device()->serialNumber()));
+    forged.close();
+    child<QPushButton>(dialog, "pushButton_MsgOK")->click();
+    settings->show();
+    QTest::ignoreMessage(QtWarningMsg, "dataRestore 5.6.0");
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^dataRestore refused")));
+    QTest::ignoreMessage(QtWarningMsg, "Corrupted file/Unauthorized !");
+    child<QPushButton>(settings, "pushButton_DataRestore")->click();
     QVERIFY(dialog->isVisible());
     QCOMPARE(textOf(dialog), QStringLiteral("Corrupted file/Unauthorized !"));
     QTest::qWait(100);
