@@ -11,6 +11,7 @@
 #include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
@@ -285,7 +286,9 @@ QString SyncCloud::getFirmware(int index)
             if (!body->oversized())
                 emit downloadFirmwareProgress(received, total);
         });
-    connect(reply, &QNetworkReply::finished, this, [this, &loop, &result, reply, body, path] {
+    // The local loop is the context: should the loop end early (the application quitting
+    // ends every event loop), the handler can no longer reach this call's locals.
+    connect(reply, &QNetworkReply::finished, &loop, [this, &loop, &result, reply, body, path] {
         const QString failure = replyFailure(reply, body);
         if (!failure.isEmpty()) {
             m_lastError = failure;
@@ -322,9 +325,17 @@ QString SyncCloud::getFirmware(int index)
     // Never left waiting if the reply goes away without finishing (manager destroyed).
     connect(reply, &QObject::destroyed, &loop, &QEventLoop::quit);
 
+    const QPointer<QNetworkReply> pending(reply);
     qDebug() << "firmware download...";
     loop.exec();
     qDebug() << "firmware finshed.";
+    if (pending && !pending->isFinished()) {
+        // Left before the reply finished: drop the download, keep the cache untouched.
+        pending->disconnect(this);
+        pending->disconnect(&loop);
+        pending->abort();
+        pending->deleteLater();
+    }
     return result;
 }
 

@@ -19,6 +19,7 @@ private slots:
     void downloadFails();
     void unsafeVersionRefused_data();
     void unsafeVersionRefused();
+    void quitDuringDownload();
 
 private:
     // Loads a catalogue of the given entries from the server into cloud.
@@ -243,6 +244,24 @@ void tst_FirmwareDownload::unsafeVersionRefused()
     QCOMPARE(dataDirEntries(),
         QStringList({ QStringLiteral("Firmware_V.."), QStringLiteral("corvaneflashtool.ini") }));
     QCOMPARE(cloud.firmwareFilePath(version), QString());
+}
+
+// The application quitting ends every event loop, the download's included: the call returns
+// empty, the late reply is dropped, and nothing is cached.
+void tst_FirmwareDownload::quitDuringDownload()
+{
+    SyncCloud cloud;
+    load(cloud,
+        { entry(QStringLiteral("2.0.0"), QString(),
+            m_server.url(QStringLiteral("/_control/slow/fw/image.rfw")).toString()) });
+    SignalLog log(&cloud);
+    QTimer::singleShot(100, [] { QCoreApplication::exit(0); });
+
+    QCOMPARE(cloud.getFirmware(0), QString());
+    // Events of the abandoned reply must not reach the finished call.
+    QTest::qWait(300);
+    QVERIFY(!log.lines.contains(QStringLiteral("firmwareFileListChanged")));
+    QCOMPARE(dataDirEntries().size(), 1); // the settings file only
 }
 
 QTEST_GUILESS_MAIN(tst_FirmwareDownload)

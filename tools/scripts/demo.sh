@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# The tool's main job, on any Debian 12 machine without the hardware: builds the tool against
+# the adapter emulator with the catalogue host pointed at a local HTTP server, serves a sample
+# catalogue, attaches an emulated Corvane X9 (firmware 5.5.24) and opens the window. Without a
+# display it runs the same update headless through corvane-cli and prints its progress.
+#
+#   tools/scripts/demo.sh            window when a display is available, else headless
+#   tools/scripts/demo.sh --headless always headless
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$(pwd)
+
+headless=0
+[ "${1:-}" = "--headless" ] && headless=1
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    headless=1
+fi
+
+tools/scripts/install-deps.sh
+
+port=${CORVANE_DEMO_PORT:-8765}
+build=$root/build-demo
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVANE_HID_BACKEND=emulator \
+    -DCORVANE_CATALOGUE_HOST="http://127.0.0.1:$port" -DCORVANE_BUILD_TESTS=OFF \
+    -DCORVANE_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --build "$build" --target corvane-firmware-tool corvane-cli corvane-emulator
+
+# Everything the demo writes stays under build-demo/demo: catalogue, adapter, settings, cache.
+demo=$build/demo
+rm -rf "$demo"
+mkdir -p "$demo"
+tools/scripts/make-demo-catalogue.sh "$demo/www" "http://127.0.0.1:$port" >/dev/null
+export XDG_DATA_HOME=$demo/data XDG_CONFIG_HOME=$demo/config XDG_CACHE_HOME=$demo/cache
+export CORVANE_EMULATOR_STATE=$demo/adapter.state
+emulator=$build/tools/emulator/corvane-emulator
+cli=$build/app/cli/corvane-cli
+"$emulator" init --version 5.5.24 --boot-mode 0 >/dev/null
+# Emulated USB timing: a few microseconds per report keeps the progress visible.
+"$emulator" latency 150 >/dev/null
+
+python3 tools/scripts/catalogue_server.py --root "$demo/www" --port "$port" >"$demo/server.port" &
+server=$!
+trap 'kill $server 2>/dev/null || true' EXIT
+for _ in $(seq 50); do
+    [ -s "$demo/server.port" ] && break
+    sleep 0.1
+done
+
+if [ $headless -eq 0 ]; then
+    echo "Opening the window: an emulated Corvane X9 with firmware 5.5.24 is attached."
+    "$build/app/corvane-firmware-tool"
+    exit 0
+fi
+
+echo "== adapter =="
+"$cli" info
+echo
+echo "== catalogue =="
+"$cli" catalogue
+echo
+echo "== update to 5.6.3 =="
+"$cli" update --version 5.6.3
+echo
+echo "== adapter after the update =="
+"$cli" info
