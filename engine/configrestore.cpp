@@ -196,20 +196,22 @@ bool placeBlocks(const RestoreBlocks &blocks, FlashJob &job, QString *reason)
 
 QByteArray ConfigRestore::convertRecord(const char *record, int length)
 {
-    if (!record || length < RecordFixedSize)
+    if (!record || length < RecordFixedSize || length > MaxBlockLength)
         return QByteArray();
-    const int newLength = length + RecordGrowth;
-    QByteArray out(newLength, '\0');
-    char *d = out.data();
-    std::memcpy(d, record, RecordFixedSize);
-    std::memcpy(d + RecordFixedSize + RecordGrowth, record + RecordFixedSize,
-        size_t(length - RecordFixedSize));
-    writeLe16(d, newLength);
-    d[2] = 0;
-    d[3] = 0;
+    // Bytes 0-84 as they are, 47 new zero bytes, then the old bytes from 85 on.
+    QByteArray out;
+    out.reserve(length + RecordGrowth);
+    out.append(record, RecordFixedSize);
+    out.append(RecordGrowth, '\0');
+    out.append(record + RecordFixedSize, length - RecordFixedSize);
+    const int newLength = out.size();
+    out[0] = char(newLength & 0xFF);
+    out[1] = char((newLength >> 8) & 0xFF);
+    out[2] = 0;
+    out[3] = 0;
     const quint8 oldLayout = quint8(record[4]);
-    d[84] = char(oldLayout >= 3 ? 0 : oldLayout == 2 ? 1 : 2);
-    d[4] = 4;
+    out[84] = char(oldLayout >= 3 ? 0 : oldLayout == 2 ? 1 : 2);
+    out[4] = 4;
     return out;
 }
 
