@@ -153,6 +153,8 @@ private:
     void bootModeTask(int mode);
     bool restoreV1ToV2(char *buffer, bool keepMacroLayout);
     bool restoreV2ToV2(char *buffer, bool keepMacroLayout);
+    // Announces the restore's total, then erases and writes the job (progress kind 1).
+    bool writeRestoreJob(FlashJob *job);
     // Reads the configuration block into configBuffer unless it was read since connect.
     bool ensureConfigLoaded();
 

@@ -95,6 +95,15 @@ void DeviceFlash::restoreTask(const QString &backupVersion)
     emit settingChanged();
 }
 
+bool DeviceFlash::writeRestoreJob(FlashJob *job)
+{
+    emit dataStoreProgressChanged(0, job->total);
+    const bool written = runFlashJob(job, ProgressDataStore);
+    // Sector 1 now holds the restored block, no longer the copy in configBuffer.
+    m_configLoaded = false;
+    return written;
+}
+
 bool DeviceFlash::restoreV1ToV2(char *buffer, bool keepMacroLayout)
 {
     qWarning() << "restoreV1ToV2";
@@ -107,11 +116,7 @@ bool DeviceFlash::restoreV1ToV2(char *buffer, bool keepMacroLayout)
         qWarning().noquote() << "dataRestore refused:" << reason;
         return false;
     }
-    emit dataStoreProgressChanged(0, job->total);
-    const bool written = runFlashJob(job.get(), ProgressDataStore);
-    // Sector 1 now holds the restored block, no longer the copy in configBuffer.
-    m_configLoaded = false;
-    return written;
+    return writeRestoreJob(job.get());
 }
 
 bool DeviceFlash::restoreV2ToV2(char *buffer, bool keepMacroLayout)
@@ -124,10 +129,7 @@ bool DeviceFlash::restoreV2ToV2(char *buffer, bool keepMacroLayout)
         qWarning().noquote() << "dataRestore refused:" << reason;
         return false;
     }
-    emit dataStoreProgressChanged(0, job->total);
-    const bool written = runFlashJob(job.get(), ProgressDataStore);
-    m_configLoaded = false;
-    return written;
+    return writeRestoreJob(job.get());
 }
 
 void DeviceFlash::setBootMode(int mode)
