@@ -12,7 +12,8 @@ constexpr int ReadSliceMs = 50;
 
 bool DeviceFlash::writeCMDData(const CommandReport &request)
 {
-    if (m_hidDevice->write(request.bytes, CommandReport::Size) < 0) {
+    // After a removal or at shutdown nothing more is sent to the adapter.
+    if (m_cancelTransfers || m_hidDevice->write(request.bytes, CommandReport::Size) < 0) {
         qWarning("writeCMDData write error !!!");
         return false;
     }

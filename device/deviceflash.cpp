@@ -82,9 +82,12 @@ void DeviceFlash::startTask(std::function<void()> body)
     QThreadPool::globalInstance()->start([this, body = std::move(body)]() {
         if (!m_shuttingDown) {
             QMutexLocker operation(&m_operationMutex);
-            setIsBusy(true);
-            body();
-            setIsBusy(false);
+            // Shutdown may have begun while this task waited behind a blocked one.
+            if (!m_shuttingDown) {
+                setIsBusy(true);
+                body();
+                setIsBusy(false);
+            }
         }
         // Notify under the lock: the destructor may free the condition variable as soon
         // as it sees the count reach zero.

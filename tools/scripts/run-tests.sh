@@ -26,3 +26,7 @@ build build-asan -DCORVANE_SANITIZE=ON -DCORVANE_BUILD_BENCHMARKS=OFF
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-asan && ctest --output-on-failure -j "$jobs")
+
+echo "== fuzz targets (libFuzzer with clang, AddressSanitizer + UndefinedBehaviorSanitizer) =="
+# A bounded run per target keeps the whole CI inside its time limit.
+CORVANE_FUZZ_SECONDS=${CORVANE_FUZZ_SECONDS:-30} tools/scripts/run-fuzz.sh
