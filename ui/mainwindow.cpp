@@ -195,10 +195,12 @@ void MainWindow::closeWhenIdle()
     });
 }
 
-// Ending the process in the middle of a flash write would leave the adapter half written.
+// Ending the process in the middle of a flash write would leave the adapter half written,
+// so a close waits for the engine. A second close request while one waits goes through:
+// an adapter that stopped answering must not keep the window open for ever.
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (m_deviceFlash->isBusy()) {
+    if (m_deviceFlash->isBusy() && !m_deferredClose) {
         event->ignore();
         ui->toolButton_Close->setEnabled(false);
         closeWhenIdle();

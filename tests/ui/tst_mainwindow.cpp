@@ -155,6 +155,7 @@ private slots:
     void backupAndRestoreThroughSettingsDialog();
     void closeDeferredWhileBusy_data();
     void closeDeferredWhileBusy();
+    void secondCloseWhileStalled();
     void languageChangeDuringUpdate();
     void storedLanguageAtStart_data();
     void storedLanguageAtStart();
@@ -702,6 +703,28 @@ void tst_MainWindow::closeDeferredWhileBusy()
     // The write ran to its end before the window went.
     QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(payload.size())), payload);
     QCOMPARE(textOf(sharedDialog(window)), QStringLiteral("Update successfully!"));
+}
+
+// An adapter that stops answering keeps the engine busy; a second close request ends the
+// window all the same, and the blocked transfer gives up.
+void tst_MainWindow::secondCloseWhileStalled()
+{
+    const QString file = writeImage(5, 7, 3, pattern(10400, 22));
+    chooseFile(file);
+    MainWindow *window = createWindow();
+    waitReady(0);
+    AdapterEmulator::Faults faults;
+    faults.stallAtExchange = AdapterEmulator::exchangeCount() + 20;
+    AdapterEmulator::setFaults(faults);
+
+    widget<QToolButton>("toolButton_OpenFile")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(device()->isBusy(), Slow);
+    QTest::qWait(200);
+    QVERIFY(device()->isBusy());
+    QVERIFY(!window->close());
+    QVERIFY(window->isVisible());
+    QVERIFY(window->close());
+    QVERIFY(!window->isVisible());
 }
 
 void tst_MainWindow::languageChangeDuringUpdate()
