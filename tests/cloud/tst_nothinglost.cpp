@@ -1,3 +1,4 @@
+#include "testdata.h"
 #include "backupfile.h"
 
 #include <QCoreApplication>
@@ -29,13 +30,7 @@ constexpr int ProcessMs = 30000;
 
 const QByteArray serialNumber = QByteArrayLiteral("00112233445566778899aabb");
 
-QByteArray pattern(int length, int seed)
-{
-    QByteArray bytes(length, '\0');
-    for (int i = 0; i < length; ++i)
-        bytes[i] = char((i * 7 + seed * 31 + i / 97) & 0xFF);
-    return bytes;
-}
+using TestData::pattern;
 
 // Two configuration areas of firmware 5.6.x that differ everywhere.
 QByteArray backupData(int which)

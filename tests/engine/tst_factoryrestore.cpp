@@ -1,3 +1,4 @@
+#include "testdata.h"
 #include "adapteremulator.h"
 #include "deviceflash.h"
 #include "updatejobs.h"
@@ -12,13 +13,7 @@ using namespace UpdateJobs;
 
 namespace {
 
-QByteArray pattern(int length, int seed)
-{
-    QByteArray bytes(length, '\0');
-    for (int i = 0; i < length; ++i)
-        bytes[i] = char((i * 17 + seed + i / 253) & 0xFF);
-    return bytes;
-}
+using TestData::pattern;
 
 QList<qlonglong> currents(const QSignalSpy &spy)
 {

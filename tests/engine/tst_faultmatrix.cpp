@@ -1,3 +1,4 @@
+#include "testdata.h"
 #include "adapteremulator.h"
 #include "deviceflash.h"
 #include "firmwareimagemaker.h"
@@ -193,13 +194,7 @@ bool expectedOutcome(Fault fault, const Phase &phase, Outcome *outcome)
     return true;
 }
 
-QByteArray pattern(int length, int seed)
-{
-    QByteArray bytes(length, '\0');
-    for (int i = 0; i < length; ++i)
-        bytes[i] = char((i * 29 + seed) & 0xFF);
-    return bytes;
-}
+using TestData::pattern;
 
 void putLe16(QByteArray &bytes, int offset, int value)
 {

@@ -1,3 +1,4 @@
+#include "testdata.h"
 #include "adapteremulator.h"
 #include "deviceflash.h"
 #include "firmwareimagemaker.h"
@@ -11,13 +12,7 @@
 
 namespace {
 
-QByteArray pattern(int length, int seed)
-{
-    QByteArray bytes(length, '\0');
-    for (int i = 0; i < length; ++i)
-        bytes[i] = char((i * 31 + seed + i / 251) & 0xFF);
-    return bytes;
-}
+using TestData::pattern;
 
 QByteArray le32(quint32 v)
 {

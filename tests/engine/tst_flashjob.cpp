@@ -1,3 +1,4 @@
+#include "testdata.h"
 #include "flashjob.h"
 #include "updatejobs.h"
 
@@ -11,13 +12,7 @@ using namespace UpdateJobs;
 
 namespace {
 
-QByteArray pattern(int length, int seed)
-{
-    QByteArray bytes(length, '\0');
-    for (int i = 0; i < length; ++i)
-        bytes[i] = char((i * 7 + seed) & 0xFF);
-    return bytes;
-}
+using TestData::pattern;
 
 QByteArray slotBytes(const FlashJob &job, int index, quint32 length)
 {

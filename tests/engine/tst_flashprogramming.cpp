@@ -1,3 +1,4 @@
+#include "testdata.h"
 #include "adapteremulator.h"
 #include "deviceflash.h"
 #include "flashjob.h"
@@ -9,13 +10,7 @@
 
 namespace {
 
-QByteArray pattern(int length, int seed)
-{
-    QByteArray bytes(length, '\0');
-    for (int i = 0; i < length; ++i)
-        bytes[i] = char((i * 13 + seed) & 0xFF);
-    return bytes;
-}
+using TestData::pattern;
 
 QList<qlonglong> currents(const QSignalSpy &spy)
 {

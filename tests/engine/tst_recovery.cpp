@@ -1,3 +1,4 @@
+#include "testdata.h"
 #include "adapteremulator.h"
 #include "deviceflash.h"
 #include "devicenotice.h"
@@ -26,13 +27,7 @@ constexpr int UpdateExchanges = 1 + RecordChunks + PayloadChunks + 5;
 const QString adapterName = QStringLiteral("\\\\?\\HID#VID_0E3A&PID_B471#7&1a2b3c4d&0&0000#"
                                            "{4d1e55b2-f16f-11cf-88cb-001111000030}");
 
-QByteArray pattern(int length, int seed)
-{
-    QByteArray bytes(length, '\0');
-    for (int i = 0; i < length; ++i)
-        bytes[i] = char((i * 13 + seed + i / 256) & 0xFF);
-    return bytes;
-}
+using TestData::pattern;
 
 QByteArray wholeFlash()
 {

@@ -1,3 +1,4 @@
+#include "testdata.h"
 #include "adapteremulator.h"
 #include "deviceflash.h"
 #include "devicenotice.h"
@@ -34,13 +35,7 @@ const char ChildImageVariable[] = "CORVANE_SHUTDOWN_IMAGE";
 const QString adapterName = QStringLiteral("\\\\?\\HID#VID_0E3A&PID_B471#7&1a2b3c4d&0&0000#"
                                            "{4d1e55b2-f16f-11cf-88cb-001111000030}");
 
-QByteArray pattern(int length, int seed)
-{
-    QByteArray bytes(length, '\0');
-    for (int i = 0; i < length; ++i)
-        bytes[i] = char((i * 17 + seed) & 0xFF);
-    return bytes;
-}
+using TestData::pattern;
 
 // Waits until the emulator has taken the stalled request, then lets the task settle into
 // its read.

@@ -1,3 +1,4 @@
+#include "testdata.h"
 #include "backupfile.h"
 #include "adapteremulator.h"
 #include "appidentity.h"
@@ -39,13 +40,7 @@ const int Slow = 20000; // ms; generous for sanitizer builds on a shared machine
 const QString AdapterInterface = QStringLiteral(
     "\\\\?\\USB#VID_0E3A&PID_B471#6&2c4f1a0b&0&3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
 
-QByteArray pattern(int length, int seed)
-{
-    QByteArray bytes(length, '\0');
-    for (int i = 0; i < length; ++i)
-        bytes[i] = char((i * 29 + seed + i / 241) & 0xFF);
-    return bytes;
-}
+using TestData::pattern;
 
 template <class T>
 T *child(const QObject *parent, const char *name)
