@@ -73,31 +73,11 @@ int runBootMode(CliContext &ctx)
         return CliExit_Ok;
     }
 
-    FlashProgressPrinter printer(ctx);
-    qlonglong current = -1;
-    qlonglong total = 0;
-    QList<DeviceError> errors;
-    QObject::connect(
-        &device, &DeviceFlash::settingProgressChanged, &device, [&](qlonglong c, qlonglong t) {
-            current = c;
-            total = t;
-            printer.update(c, t);
-        });
-    QObject::connect(
-        &device, &DeviceFlash::error, &device, [&errors](DeviceError e) { errors.append(e); });
-    device.setBootMode(mode);
-    waitUntilIdle(device);
-    printer.finish();
-
-    if (current < 0 && errors.isEmpty())
-        return ctx.fail(CliExit_Failed,
-            QStringLiteral("the adapter's configuration could not "
-                           "be read first; nothing was written"));
-    if (!errors.isEmpty())
-        return ctx.fail(CliExit_Failed, deviceErrorText(errors.first()));
-    if (total <= 0 || current != total)
-        return ctx.fail(CliExit_Failed,
-            QStringLiteral("the write stopped after %1 of %2 bytes").arg(current).arg(total));
+    const FlashOutcome outcome = watchFlashWrite(device, ctx, &DeviceFlash::settingProgressChanged,
+                                                 [&device, mode] { device.setBootMode(mode); });
+    const QString failure = flashFailure(outcome);
+    if (!failure.isEmpty())
+        return ctx.fail(CliExit_Failed, failure);
     printMode(ctx, mode);
     return CliExit_Ok;
 }

@@ -60,35 +60,13 @@ int runRestore(CliContext &ctx)
         return ctx.fail(CliExit_Failed,
             QStringLiteral("%1 cannot be restored: %2; nothing was written").arg(path, reason));
 
-    FlashProgressPrinter printer(ctx);
-    qlonglong current = -1;
-    qlonglong total = 0;
-    QList<DeviceError> errors;
-    QObject::connect(
-        &device, &DeviceFlash::dataStoreProgressChanged, &device, [&](qlonglong c, qlonglong t) {
-            current = c;
-            total = t;
-            printer.update(c, t);
-        });
-    QObject::connect(
-        &device, &DeviceFlash::error, &device, [&errors](DeviceError e) { errors.append(e); });
-    device.dataRestore(read.data, read.version);
-    waitUntilIdle(device);
-    printer.finish();
-
-    if (current < 0)
-        return ctx.fail(CliExit_Failed,
-            QStringLiteral("the adapter's configuration could not "
-                           "be read first; nothing was written"));
-    if (!errors.isEmpty())
-        return ctx.fail(CliExit_Failed,
-            QStringLiteral("%1 (%2 of %3 bytes written and verified)")
-                .arg(deviceErrorText(errors.first()))
-                .arg(current)
-                .arg(total));
-    if (total <= 0 || current != total)
-        return ctx.fail(CliExit_Failed,
-            QStringLiteral("the write stopped after %1 of %2 bytes").arg(current).arg(total));
+    const FlashOutcome outcome = watchFlashWrite(
+        device, ctx, &DeviceFlash::dataStoreProgressChanged,
+        [&device, &read] { device.dataRestore(read.data, read.version); });
+    const QString failure = flashFailure(outcome);
+    if (!failure.isEmpty())
+        return ctx.fail(CliExit_Failed, failure);
+    const qlonglong total = outcome.total;
 
     QJsonObject record;
     record.insert(QStringLiteral("backupVersion"), read.version);

@@ -163,3 +163,41 @@ int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
     ctx.printRecord(record, {QStringLiteral("version"), QStringLiteral("bytesWritten")});
     return CliExit_Ok;
 }
+
+FlashOutcome watchFlashWrite(DeviceFlash &device, const CliContext &ctx,
+                             void (DeviceFlash::*progress)(qlonglong, qlonglong),
+                             const std::function<void()> &start)
+{
+    FlashProgressPrinter printer(ctx);
+    FlashOutcome outcome;
+    QObject context;
+    QObject::connect(&device, progress, &context, [&](qlonglong current, qlonglong total) {
+        outcome.current = current;
+        outcome.total = total;
+        printer.update(current, total);
+    });
+    QObject::connect(&device, &DeviceFlash::error, &context,
+                     [&outcome](DeviceError e) { outcome.errors.append(e); });
+    start();
+    waitUntilIdle(device);
+    printer.finish();
+    return outcome;
+}
+
+QString flashFailure(const FlashOutcome &outcome)
+{
+    if (!outcome.errors.isEmpty())
+        return QStringLiteral("%1 (%2 of %3 bytes written and verified)")
+            .arg(deviceErrorText(outcome.errors.first()))
+            .arg(qMax<qlonglong>(outcome.current, 0))
+            .arg(outcome.total);
+    if (outcome.current < 0)
+        return QStringLiteral("the adapter's configuration could not be read first; nothing was "
+                              "written");
+    if (outcome.total <= 0 || outcome.current != outcome.total)
+        return QStringLiteral("the write stopped after %1 of %2 bytes")
+            .arg(outcome.current)
+            .arg(outcome.total);
+    return QString();
+}
+

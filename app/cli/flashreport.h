@@ -4,6 +4,7 @@
 #include "deviceerror.h"
 
 #include <QElapsedTimer>
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -43,3 +44,20 @@ QString deviceErrorText(DeviceError error);
 // adapter reading back expectedVersion; otherwise CliExit_Failed with the reason.
 int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
                       const std::function<void()> &start, const QString &expectedVersion);
+
+// What a configuration write reported: its last progress (current -1 when none came, as
+// when the configuration could not be read first) and the errors.
+struct FlashOutcome
+{
+    qlonglong current = -1;
+    qlonglong total = 0;
+    QList<DeviceError> errors;
+};
+
+// Runs start(), shows the progress that the given signal reports, and waits until the
+// device is idle.
+FlashOutcome watchFlashWrite(DeviceFlash &device, const CliContext &ctx,
+                             void (DeviceFlash::*progress)(qlonglong, qlonglong),
+                             const std::function<void()> &start);
+// The reason a watched write failed, or "" when every byte was written and verified.
+QString flashFailure(const FlashOutcome &outcome);
