@@ -15,13 +15,7 @@ namespace {
 
 using TestData::pattern;
 
-QList<qlonglong> currents(const QSignalSpy &spy)
-{
-    QList<qlonglong> values;
-    for (const QList<QVariant> &args : spy)
-        values.append(args.at(0).toLongLong());
-    return values;
-}
+using TestData::currents;
 
 } // namespace
 

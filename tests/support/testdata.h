@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
+#include <QSignalSpy>
 
 namespace TestData {
 
@@ -12,6 +14,15 @@ inline QByteArray pattern(int length, int seed)
     for (int i = 0; i < length; ++i)
         bytes[i] = char((i * 31 + seed + i / 251) & 0xFF);
     return bytes;
+}
+
+// The first argument of every emission a spy recorded (the current value of progress).
+inline QList<qlonglong> currents(const QSignalSpy &spy)
+{
+    QList<qlonglong> values;
+    for (const QList<QVariant> &args : spy)
+        values.append(args.at(0).toLongLong());
+    return values;
 }
 
 } // namespace TestData
