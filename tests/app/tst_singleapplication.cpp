@@ -2,14 +2,17 @@
 #include "instancehandshake.h"
 #include "singleapplication.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QSharedMemory>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QtTest>
 
 #include <memory>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -21,10 +24,11 @@ class Helper
 {
 public:
     explicit Helper(const QStringList &args,
-        const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+        const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
+        const QString &program = helperPath)
     {
         m_process.setProcessEnvironment(env);
-        m_process.start(helperPath, args);
+        m_process.start(program, args);
     }
 
     ~Helper()
@@ -142,6 +146,7 @@ private slots:
     void deadPrimary();
     void inconsistentBlockIsRecovered();
     void unusableSharedMemoryEndsWithCodeOne();
+    void twoUsersGetTwoPrimaries();
 };
 
 void tst_SingleApplication::primaryDoesNotSendToItself()
@@ -460,6 +465,37 @@ void tst_SingleApplication::unusableSharedMemoryEndsWithCodeOne()
     QCOMPARE(helper.finish(), 1);
     QVERIFY(helper.line("role", 0).isEmpty());
     QVERIFY(helper.standardError().contains("SingleApplication: Unable to create block."));
+}
+
+// The key holds the user name: another user's start becomes a primary of its own and does
+// not reach this user's instance. Needs root to start the helper as the user "nobody".
+void tst_SingleApplication::twoUsersGetTwoPrimaries()
+{
+    if (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+        QSKIP("needs root and setpriv to start a process as a second user");
+    const QString name = freshName("users");
+    Helper mine(helperArgs(name, { QStringLiteral("--serve") }));
+    const QList<QByteArray> myRole = mine.role();
+    QCOMPARE(myRole.value(0), QByteArrayLiteral("primary"));
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), QDir::tempPath());
+    env.insert(QStringLiteral("USER"), QStringLiteral("nobody"));
+    env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    Helper theirs(QStringList { QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                      QStringLiteral("--clear-groups"), helperPath }
+            + helperArgs(name, { QStringLiteral("--send"), QStringLiteral("hello") }),
+        env, QStringLiteral("setpriv"));
+    const QList<QByteArray> theirRole = theirs.role();
+    if (theirRole.isEmpty())
+        QSKIP("the helper cannot run as the user nobody here (build tree not readable?)");
+    QCOMPARE(theirRole.mid(0, 2), (QList<QByteArray> { "primary", "0" }));
+    QVERIFY(theirRole.value(2) != myRole.value(2));
+    // A primary does not send to anybody, and nothing reached this user's instance.
+    QCOMPARE(theirs.line("sent"), QByteArrayLiteral("sent 0"));
+    QCOMPARE(theirs.finish(), 0);
+    QCOMPARE(mine.line("message", 500), QByteArray());
+    QCOMPARE(mine.quit(), 0);
 }
 
 int main(int argc, char *argv[])
