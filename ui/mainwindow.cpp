@@ -374,12 +374,7 @@ void MainWindow::refreshTexts()
     disconnect(ui->comboBox_Languages, qOverload<int>(&QComboBox::currentIndexChanged), this,
                &MainWindow::onComboBoxLanguagesChanged);
     ui->retranslateUi(this);
-    // The message form's retranslation empties its title line; a message on screen keeps it.
-    auto *messageTitle = m_messageDialog->findChild<QLabel *>(QStringLiteral("label_Title"));
-    const QString shownTitle = messageTitle ? messageTitle->text() : QString();
     m_messageDialog->retranslateUi();
-    if (messageTitle)
-        messageTitle->setText(shownTitle);
     m_settingsDialog->retranslateUi();
     ui->label_Title->setText(QStringLiteral("%1 v%2").arg(QCoreApplication::applicationName(),
                                                          QCoreApplication::applicationVersion()));

@@ -63,9 +63,12 @@ void MessageDialog::execMessage(const QString &title, const QString &text)
         m_loop.exec();
 }
 
+// The form's retranslation empties the title line; the message on screen keeps its title.
 void MessageDialog::retranslateUi()
 {
+    const QString shownTitle = ui->label_Title->text();
     ui->retranslateUi(this);
+    ui->label_Title->setText(shownTitle);
 }
 
 void MessageDialog::showOkButtonOnly()

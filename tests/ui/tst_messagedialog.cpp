@@ -20,6 +20,7 @@ private slots:
     void buttonReactions();
     void execMessageReturnsWhenDismissed_data();
     void execMessageReturnsWhenDismissed();
+    void retranslationKeepsTheMessage();
 
 private:
     static QLabel *title(MessageDialog &d)
@@ -228,6 +229,17 @@ void tst_MessageDialog::execMessageReturnsWhenDismissed()
     QVERIFY(dialog.isHidden());
     QVERIFY(!button(dialog, "pushButton_MsgOK")->isHidden());
     QVERIFY(button(dialog, "pushButton_MsgRestore")->isHidden());
+}
+
+// A language change while a message is on screen relabels the buttons, not the message.
+void tst_MessageDialog::retranslationKeepsTheMessage()
+{
+    MessageDialog dialog;
+    dialog.showMessage(QStringLiteral("Corvane Firmware Tool"), QStringLiteral("Update successfully!"));
+    dialog.retranslateUi();
+    QCOMPARE(title(dialog)->text(), QStringLiteral("Corvane Firmware Tool"));
+    QCOMPARE(text(dialog)->toPlainText(), QStringLiteral("Update successfully!"));
+    QCOMPARE(button(dialog, "pushButton_MsgOK")->text(), QStringLiteral("OK"));
 }
 
 QTEST_MAIN(tst_MessageDialog)
