@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Warnings and defines shared by every target of the project.
 add_library(corvane_common INTERFACE)
 target_compile_options(corvane_common INTERFACE -Wall -Wextra -Wnon-virtual-dtor)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # corvane_hid: the hidapi implementation that the programs link.
 # Libraries never link hidapi themselves, so tests can put the emulator in its place.
 add_library(corvane_hid INTERFACE)

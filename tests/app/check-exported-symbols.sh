@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks that a program's dynamic symbol table defines exactly the global symbols of a
 # linker version script. Usage: check-exported-symbols.sh PROGRAM MAP
 set -euo pipefail

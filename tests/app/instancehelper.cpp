@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helper process for the multi-process tests of SingleApplication.
 //
 //   instancehelper --name NAME [--options N] [--no-secondary] [--send TEXT] [--serve] [--abandon]

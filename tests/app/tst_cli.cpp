@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End-to-end runs of corvane-cli (linked with the adapter emulator) as a separate process,
 // with the emulated adapter kept in a state file between runs.
 #include "adapteremulator.h"

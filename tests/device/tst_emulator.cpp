@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The adapter emulator as the program sees it: through hidapi's C functions only, with the
 // emulator's own functions used for set-up, fault injection and inspection.
 #include "adapteremulator.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The adapter's answers as the command channel, the flash writer and the configuration
 // read see them: a scripted adapter alters, cuts short, delays or drops any answer.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Backup files: unscrambling and digest check of any file, and encode/decode round trips.
 #include "backupfile.h"
 #include "fuzzsupport.h"

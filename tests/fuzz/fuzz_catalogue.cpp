@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Catalogue replies: the body as the catalogue server would send it, through SyncCloud's
 // own fetch (a file: address stands in for the server), then the lists the window reads
 // and the settings file that caches the list.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two restore conversions over a backup buffer, with the job they build checked.
 //
 // Input: flags, then four length-prefixed pieces placed where the restore looks for them

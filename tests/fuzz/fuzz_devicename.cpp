@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Device interface names as the platform hands them over, in UTF-8 and UTF-16.
 #include "devicenotice.h"
 #include "fuzzsupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Firmware image files: Base64, AES-128-ECB, PKCS#7, digest and tag checks.
 #include "firmwareimage.h"
 #include "firmwareimagemaker.h"

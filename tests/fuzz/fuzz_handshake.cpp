@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The single-instance handshake as the primary reads it from a peer's socket, and the
 // round trip of what a secondary builds.
 #include "fuzzsupport.h"

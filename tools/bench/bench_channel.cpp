@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Host-side cost of the command channel against the zero-latency adapter emulator: one
 // request/response exchange, and the read of a 245,760-byte configuration area.
 #include "adapteremulator.h"

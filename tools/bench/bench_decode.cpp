@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decoding time of the largest firmware image (1,835,008-byte payload): in process, as the
 // `corvane-cli inspect` process, and as `openssl enc -d -a -aes-128-ecb` without AES-NI.
 //

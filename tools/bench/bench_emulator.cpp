@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of one zero-latency request/response exchange with the adapter emulator, as the
 // command channel makes it: one 65-byte write and one blocking read.
 #include "adapteremulator.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // corvane-emulator: prepares and inspects the state file of the emulated adapter, which
 // programs built with the emulator load when CORVANE_EMULATOR_STATE names it.
 #include "adapteremulator.h"

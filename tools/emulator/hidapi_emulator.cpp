@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // hidapi's C functions over the emulated adapter, so programs and tests run unchanged.
 #include "adapteremulator.h"
 #include "emulatorcore.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shows the three pages of the main window form and both dialogs with sample texts, the
 // style sheet, the embedded fonts and a chosen language, and saves each view as a PNG.
 //   corvane-screenshots OUTPUT_DIR [LANGUAGE_INDEX]

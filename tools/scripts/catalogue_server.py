@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Small HTTP server for the firmware catalogue and images, for tests and demos.
 
 Serves a directory on 127.0.0.1 and prints the chosen port on its first stdout line.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The tool's main job, on any Debian 12 machine without the hardware: builds the tool against
 # the adapter emulator with the catalogue host pointed at a local HTTP server, serves a sample
 # catalogue, attaches an emulated Corvane X9 (firmware 5.5.24) and opens the window. Without a

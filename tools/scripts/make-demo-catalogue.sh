@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes a sample firmware catalogue with a few versions into DIR, laid out as the
 # catalogue server expects: DIR/download/corvane-x9/corvane-x9.json and the images beside it.
 #   make-demo-catalogue.sh DIR BASE_URL

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes a Corvane X9 firmware image file with the openssl command line:
 #   plaintext = tag + version bytes + payload + MD5(tag + version bytes + payload)
 #   file      = Base64(AES-128-ECB(plaintext) with PKCS#7 padding)

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the seed corpora of the fuzz targets into tests/fuzz/corpus/<target>/.
 
 Each seed is a small input that reaches a different path of its target: valid firmware

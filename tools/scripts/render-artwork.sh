@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Renders the interface artwork from the SVG sources in resources/images/src/ into the PNG
 # files next to them in resources/images/, and builds the busy animation loading.gif from
 # rendered spinner frames. Needs rsvg-convert (librsvg2-bin) and ImageMagick's convert.

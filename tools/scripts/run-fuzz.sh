@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the fuzz targets (tests/fuzz) with clang in build-fuzz and runs each one for a
 # bounded time from its seed corpus. Exits non-zero on any finding (crash, sanitizer
 # report, failed check, leak, time-out) or when a target cannot be built or run.

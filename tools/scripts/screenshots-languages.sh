@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Screenshots of the real window program: one per interface language (or only the language
 # indexes 0-4 given), and one while a firmware update runs, saved as PNG files into
 # ./screenshots/languages/. The program is built against the adapter emulator with its catalogue

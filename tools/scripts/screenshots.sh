@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the screenshot program and saves pictures of the window's pages and both dialogs,
 # for every interface language (or only those given as indexes 0-4), into ./screenshots/.
 # Runs under a virtual X server (xvfb-run), so it needs no display. CORVANE_SCREENSHOT_BUILD
