@@ -98,6 +98,12 @@ void DeviceFlash::startTask(std::function<void()> body)
     });
 }
 
+bool DeviceFlash::isIdle() const
+{
+    std::lock_guard<std::mutex> lock(m_taskCountMutex);
+    return m_pendingTasks == 0;
+}
+
 void DeviceFlash::waitForIdle()
 {
     std::unique_lock<std::mutex> lock(m_taskCountMutex);

@@ -118,6 +118,8 @@ public:
     QByteArray configBuffer() const;
     const char *backupBuffer() const { return m_backupBuffer; }
 
+    // True when no task is running or waiting to run.
+    bool isIdle() const;
     // Blocks until every task started so far has ended (command-line front, tests).
     void waitForIdle();
     // As waitForIdle(), but gives up after timeoutMs; true when idle. Signals queued to
@@ -189,7 +191,7 @@ private:
     std::atomic<bool> m_cancelTransfers{false};
     std::atomic<bool> m_shuttingDown{false};
     // Tasks started and not yet ended (backup buffer guard, waitForIdle, shutdown).
-    std::mutex m_taskCountMutex;
+    mutable std::mutex m_taskCountMutex;
     std::condition_variable m_taskCountChanged;
     int m_pendingTasks = 0;
     int m_bufferTasks = 0; // backup and restore tasks using m_backupBuffer

@@ -17,6 +17,7 @@
 #include <QMovie>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QTranslator>
 #include <QUrl>
 
@@ -58,6 +59,9 @@ void installFontSubstitutions()
     QFont::insertSubstitutions(QStringLiteral("Arbutus Slab"),
                                {QStringLiteral("Roboto Slab"), QStringLiteral("DejaVu Serif")});
 }
+
+// How often a deferred close looks whether the engine has become idle.
+constexpr int CloseRetryMs = 100;
 
 QString downloadDirectory()
 {
@@ -165,11 +169,16 @@ void MainWindow::connectSignals()
         ui->toolButton_Close->setEnabled(false);
         closeWhenIdle();
     });
-    connect(m_settingsDialog, &SettingsDialog::dataBackup, m_deviceFlash, &DeviceFlash::dataBackup);
+    connect(m_settingsDialog, &SettingsDialog::dataBackup, this, [this] {
+        if (!isOperationRunning())
+            m_deviceFlash->dataBackup();
+    });
     connect(m_deviceFlash, &DeviceFlash::settingChanged, this, &MainWindow::onSettingChanged,
             Qt::QueuedConnection);
     connect(m_settingsDialog, &SettingsDialog::dataRestore, this, &MainWindow::onDataRestoreRequested);
     connect(m_settingsDialog, &SettingsDialog::bootModeChanged, this, [this](int mode) {
+        if (isOperationRunning())
+            return;
         m_deviceFlash->setBootMode(mode);
         qDebug() << "bootModeChanged" << mode;
     });
@@ -177,23 +186,30 @@ void MainWindow::connectSignals()
             &MainWindow::onComboBoxLanguagesChanged);
 }
 
-// Closes the window now if the engine is idle, otherwise as soon as it reports idle.
+// Closes the window now if the engine is idle (no task running or queued), otherwise as
+// soon as it is. The engine reports no signal once its last task has ended, so a deferred
+// close looks again at each busy change and on a short timer.
 void MainWindow::closeWhenIdle()
 {
-    if (!m_deviceFlash->isBusy()) {
+    if (m_deviceFlash->isIdle()) {
         close();
         return;
     }
-    if (m_deferredClose)
+    if (m_closeTimer)
         return;
-    m_deferredClose = connect(m_deviceFlash, &DeviceFlash::isBusyChanged, this, [this](bool busy) {
-        if (busy)
+    m_closeTimer = new QTimer(this);
+    m_closeTimer->setInterval(CloseRetryMs);
+    const auto retry = [this] {
+        if (!m_closeTimer || !m_deviceFlash->isIdle())
             return;
-        disconnect(m_deferredClose);
-        m_deferredClose = {};
+        m_closeTimer->deleteLater();
+        m_closeTimer = nullptr;
         qInfo() << "safe close...";
-        closeWhenIdle();
-    });
+        close();
+    };
+    connect(m_closeTimer, &QTimer::timeout, this, retry);
+    connect(m_deviceFlash, &DeviceFlash::isBusyChanged, m_closeTimer, retry, Qt::QueuedConnection);
+    m_closeTimer->start();
 }
 
 // Ending the process in the middle of a flash write would leave the adapter half written,
@@ -201,13 +217,18 @@ void MainWindow::closeWhenIdle()
 // an adapter that stopped answering must not keep the window open for ever.
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (m_deviceFlash->isBusy() && !m_deferredClose) {
+    if (!m_deviceFlash->isIdle() && !m_closeTimer) {
         event->ignore();
         ui->toolButton_Close->setEnabled(false);
         closeWhenIdle();
         return;
     }
     FramelessWidget::closeEvent(event);
+}
+
+bool MainWindow::isOperationRunning() const
+{
+    return m_fetchingFirmware || !m_deviceFlash->isIdle();
 }
 
 void MainWindow::setOperationControlsEnabled(bool enabled)
@@ -281,7 +302,7 @@ void MainWindow::onProgressChanged(qlonglong current, qlonglong total)
 QString MainWindow::fetchFirmwareFile()
 {
     // Clicks queued during the download would otherwise start a second fetch and flash.
-    if (m_fetchingFirmware)
+    if (isOperationRunning())
         return {};
     m_fetchingFirmware = true;
     const QString path = m_syncCloud->getFirmware(ui->comboBox_Version->currentIndex());
@@ -294,6 +315,8 @@ QString MainWindow::fetchFirmwareFile()
 
 void MainWindow::onPushButtonUpdateClicked()
 {
+    if (isOperationRunning())
+        return;
     const QString path = fetchFirmwareFile();
     qDebug() << "firmware_file_path" << path << ui->comboBox_Version->currentText();
     if (path.isEmpty())
@@ -304,6 +327,8 @@ void MainWindow::onPushButtonUpdateClicked()
 
 void MainWindow::onPushButtonRestoreClicked()
 {
+    if (isOperationRunning())
+        return;
     const QString path = fetchFirmwareFile();
     qDebug() << "firmware_file_path" << path;
     if (path.isEmpty())
@@ -490,9 +515,13 @@ void MainWindow::onWrite2FlashProgress(qlonglong current, qlonglong total)
 
 void MainWindow::onOpenFileClicked()
 {
-    m_strFirmwareFilePath = chooseFile(tr("Open Firmware"), tr("Firmware Files (*.bin *.rfw)"), false);
-    if (m_strFirmwareFilePath.isEmpty())
+    if (isOperationRunning())
         return;
+    const QString path = chooseFile(tr("Open Firmware"), tr("Firmware Files (*.bin *.rfw)"), false);
+    // The dialog runs its own event loop: an operation may have started behind it.
+    if (path.isEmpty() || isOperationRunning())
+        return;
+    m_strFirmwareFilePath = path;
     startOperationDisplay(ui->pushButton_Update);
     m_deviceFlash->updateFirmware(m_strFirmwareFilePath);
 }
@@ -542,8 +571,10 @@ void MainWindow::onDataStoreProgress(qlonglong current, qlonglong total)
 
 void MainWindow::onDataRestoreRequested()
 {
+    if (isOperationRunning())
+        return;
     const QString path = chooseFile(tr("restore"), tr("backup Files (*.bkp)"), false);
-    if (path.isEmpty())
+    if (path.isEmpty() || isOperationRunning())
         return;
     BackupFile::ReadResult result =
         BackupFile::read(path, m_deviceFlash->serialNumber(), m_deviceFlash->version());

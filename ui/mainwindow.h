@@ -12,6 +12,7 @@
 class MessageDialog;
 class QCloseEvent;
 class QPushButton;
+class QTimer;
 class QTranslator;
 class SettingsDialog;
 
@@ -59,6 +60,9 @@ private:
     void setOperationControlsEnabled(bool enabled);
     void startOperationDisplay(QPushButton *button);
     void closeWhenIdle();
+    // True while a firmware download or a device task (running or queued) is under way: no
+    // control may then start a second operation behind it.
+    bool isOperationRunning() const;
     void onSyncFinished();
     void onSyncError(SyncCloud::SyncError error);
     void onFirmwareInfoChanged();
@@ -88,6 +92,6 @@ private:
     // The running flash operation is a factory restore (kept apart from the translatable
     // tool tip, so that a language change during the write does not change the result text).
     bool m_restoreRunning = false;
-    // The one pending "close when idle" connection, if any.
-    QMetaObject::Connection m_deferredClose;
+    // Polls for the engine to become idle while a close waits for it; null otherwise.
+    QTimer *m_closeTimer = nullptr;
 };
