@@ -37,6 +37,13 @@ void registerFonts()
 
 int main(int argc, char *argv[])
 {
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Scale the fixed-size window, its pixel-sized style and its pictures (with their @2x
+    // variants) by the screen's scale factor, as Qt 6 does by default. Read when the
+    // application object is built, so set before it.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+#endif
     // The instance key is derived here, from the identity the toolkit reports before ours is set.
     SingleApplication app(argc, argv, true, SingleApplication::Option_PerUser, 1000, QString());
     AppIdentity::apply();
