@@ -11,6 +11,9 @@
 
 class MessageDialog;
 class QCloseEvent;
+class QDragEnterEvent;
+class QDropEvent;
+class QMimeData;
 class QPushButton;
 class QTimer;
 class QTranslator;
@@ -43,6 +46,9 @@ public:
 protected:
     // A close from the platform while a device operation runs waits for it, like the close button.
     void closeEvent(QCloseEvent *event) override;
+    // One local .rfw file dropped onto the connected page is written like "Open Firmware".
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private slots:
     void onDeviceError(DeviceError error);
@@ -70,6 +76,8 @@ private:
     void onDownloadProgress(qlonglong current, qlonglong total);
     void onWrite2FlashProgress(qlonglong current, qlonglong total);
     void onOpenFileClicked();
+    void openFirmwareFile(const QString &path);
+    QString droppedFirmwareFile(const QMimeData *data) const;
     void onSettingChanged();
     void onSettingProgress(qlonglong current, qlonglong total);
     void onDataBackupProgress(qlonglong current, qlonglong total, char *backupData);

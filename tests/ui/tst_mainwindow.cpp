@@ -21,6 +21,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLoggingCategory>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
@@ -144,6 +145,8 @@ private slots:
     void updateFromCatalogue();
     void failedDownloadStartsNothing();
     void updateFromLocalFile();
+    void dropFirmwareFile_data();
+    void dropFirmwareFile();
     void factoryRestoreFromHiddenButton();
     void deviceErrorLeavesControlsDisabled_data();
     void deviceErrorLeavesControlsDisabled();
@@ -484,6 +487,67 @@ void tst_MainWindow::updateFromLocalFile()
     QTRY_COMPARE(widget<QLabel>("label_CurrentVersion")->text(),
                  QStringLiteral("Current Firmware Version | 5.7.1"));
     QVERIFY(widget<QPushButton>("pushButton_Update")->isEnabled());
+}
+
+void tst_MainWindow::dropFirmwareFile_data()
+{
+    QTest::addColumn<QStringList>("dropped"); // file names under m_files, or URLs
+    QTest::addColumn<bool>("busy");
+    QTest::addColumn<bool>("taken");
+
+    const QString rfw = QStringLiteral("dropped.rfw");
+    QTest::newRow("one .rfw file") << QStringList{rfw} << false << true;
+    QTest::newRow("while an update runs") << QStringList{rfw} << true << false;
+    QTest::newRow(".bin file") << QStringList{QStringLiteral("dropped.bin")} << false << false;
+    QTest::newRow("two files") << QStringList{rfw, QStringLiteral("second.rfw")} << false << false;
+    QTest::newRow("remote file") << QStringList{QStringLiteral("https://example.com/x.rfw")} << false
+                                 << false;
+}
+
+// A dropped file takes the path of "Open Firmware" after its dialog, guards included.
+void tst_MainWindow::dropFirmwareFile()
+{
+    QFETCH(QStringList, dropped);
+    QFETCH(bool, busy);
+    QFETCH(bool, taken);
+    const QByteArray payload = pattern(5200, 31);
+    const QString image = writeImage(5, 7, 2, payload);
+    QList<QUrl> urls;
+    for (const QString &name : qAsConst(dropped)) {
+        const QString path = m_files->filePath(name);
+        urls << (name.contains(QLatin1Char(':')) ? QUrl(name) : QUrl::fromLocalFile(path));
+        QVERIFY(name.contains(QLatin1Char(':')) || QFile::copy(image, path));
+    }
+    const QByteArray running = pattern(10400, 32);
+    chooseFile(writeImage(5, 7, 3, running));
+    MainWindow *window = createWindow();
+    waitReady(0);
+    AdapterEmulator::resetCounters();
+    if (busy) {
+        setLatency(1500);
+        widget<QToolButton>("toolButton_OpenFile")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(device()->isBusy(), Slow);
+    }
+
+    QMimeData data;
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(260, 300), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window, &enter);
+    QCOMPARE(enter.isAccepted(), taken);
+    QDropEvent drop(QPointF(260, 300), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window, &drop);
+    QCOMPARE(drop.isAccepted(), taken);
+
+    if (taken || busy) {
+        QTRY_COMPARE_WITH_TIMEOUT(textOf(sharedDialog(window)), QStringLiteral("Update successfully!"), Slow);
+        const QByteArray written = taken ? payload : running;
+        QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(written.size())), written);
+        QCOMPARE(AdapterEmulator::eraseLog().size(), 1);
+        return;
+    }
+    QTest::qWait(100);
+    QVERIFY(!device()->isBusy());
+    QCOMPARE(AdapterEmulator::writeCommandCount(), 0);
 }
 
 void tst_MainWindow::factoryRestoreFromHiddenButton()
