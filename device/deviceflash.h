@@ -110,6 +110,8 @@ public:
     bool write2Flash(FlashJob *job, quint8 progressKind);
     // Erase, then write; when the write stops short of the job's total, emits one
     // error(): DeviceError_EraseFailure after a refused erase, else DeviceError_WriteFailure.
+    // A job with a region outside the sectors it erases is refused before the erase, with
+    // DeviceError_FirmwareEmpty.
     bool runFlashJob(FlashJob *job, quint8 progressKind);
     void updateVersion();
 

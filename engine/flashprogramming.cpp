@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "deviceflash.h"
 #include "flashjob.h"
+#include "flashlayout.h"
 #include "qhiddevice.h"
 
 #include <QByteArray>
@@ -118,6 +119,14 @@ bool DeviceFlash::write2Flash(FlashJob *job, quint8 progressKind)
 
 bool DeviceFlash::runFlashJob(FlashJob *job, quint8 progressKind)
 {
+    // Flash that the erase does not reach would be programmed over old contents and fail
+    // its verification half way: such a job is refused before anything is erased.
+    QString reason;
+    if (!FlashLayout::erasesEveryRegion(*job, &reason)) {
+        qWarning().noquote() << "flash job refused, nothing erased:" << reason;
+        emit error(DeviceError_FirmwareEmpty);
+        return false;
+    }
     const bool erased = eraseFlash(job);
     // A refused erase is still followed by the write: some adapters erase and answer oddly,
     // and the echo check tells whether the data landed.

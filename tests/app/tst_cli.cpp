@@ -181,6 +181,25 @@ void tst_Cli::inspectTellsValidFromBroken()
     QCOMPARE(nothing.exitCode, 1);
     QCOMPARE(nothing.json().value(QStringLiteral("error")).toString(),
              QStringLiteral("getFirmwareData is Empty!"));
+
+    // One byte more than the flash an update erases: inspect and update refuse it alike.
+    const QString oversize = writeImage(QStringLiteral("oversize.rfw"),
+                                        FirmwareImageMaker::make(5, 7, 1, payloadOf(983041, 5)));
+    const Run tooLarge = cli({QStringLiteral("--json"), QStringLiteral("inspect"), oversize});
+    QCOMPARE(tooLarge.exitCode, 1);
+    QCOMPARE(tooLarge.json().value(QStringLiteral("valid")).toBool(true), false);
+    QCOMPARE(tooLarge.json().value(QStringLiteral("error")).toString(), QStringLiteral("firmware too large"));
+    const Run refused = cli({QStringLiteral("update"), oversize});
+    QCOMPARE(refused.exitCode, 1);
+    QVERIFY2(refused.err.contains("at most 983040 bytes"), refused.err.constData());
+    QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    QCOMPARE(AdapterEmulator::memory(0x08004005, 3), QByteArray("\x05\x06\x00", 3));
+    QCOMPARE(AdapterEmulator::memory(0x08010000, 66).at(0), '\x42');
+
+    // A file that never ends is not read whole.
+    const Run endless = cli({QStringLiteral("--json"), QStringLiteral("inspect"), QStringLiteral("/dev/zero")});
+    QCOMPARE(endless.exitCode, 1);
+    QCOMPARE(endless.json().value(QStringLiteral("error")).toString(), QStringLiteral("file too large"));
 }
 
 void tst_Cli::updateWritesAndAnnouncesTheVersion()
