@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QDebug>
+#include <QMutexLocker>
 
 #include <algorithm>
 #include <cstring>
@@ -164,7 +165,11 @@ void DeviceFlash::updateVersion()
             break;
         }
         const int copy = std::min(ChunkSize, ConfigBufferSize - offset);
-        std::memcpy(configBufferData + offset, response.data(), size_t(copy));
+        {
+            // The GUI thread reads the buffer (boot mode, copies) while this task fills it.
+            QMutexLocker lock(&m_stateMutex);
+            std::memcpy(configBufferData + offset, response.data(), size_t(copy));
+        }
         address += ChunkSize;
         offset += ChunkSize;
         remaining -= ChunkSize;
@@ -173,10 +178,11 @@ void DeviceFlash::updateVersion()
     // A partly read block mixes new and old bytes: it is no copy of the adapter's block.
     m_configLoaded = complete;
 
+    const QByteArray block = configBuffer();
     const QString text = QStringLiteral("%1.%2.%3")
-                             .arg(uint(quint8(configBufferData[1])))
-                             .arg(uint(quint8(configBufferData[2])))
-                             .arg(uint(quint8(configBufferData[3])));
+                             .arg(uint(quint8(block[1])))
+                             .arg(uint(quint8(block[2])))
+                             .arg(uint(quint8(block[3])));
     if (text != version()) {
         setVersion(text);
         emit versionChanged(text);

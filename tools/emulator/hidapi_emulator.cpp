@@ -5,6 +5,7 @@
 
 #include <hidapi.h>
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 
@@ -26,7 +27,6 @@ struct hid_device_
 
 namespace {
 
-const char DevicePath[] = "emulator:0e3a:b471";
 const wchar_t Manufacturer[] = L"Corvane";
 const wchar_t Product[] = L"Corvane X9 Adapter";
 const wchar_t ErrorText[] = L"emulated adapter: request failed or adapter not available";
@@ -45,6 +45,17 @@ Persistence &persistence()
 {
     static Persistence *const p = new Persistence;
     return *p;
+}
+
+// The adapter's device path: one adapter per state file, shared by the programs that name
+// it, and otherwise one per process. Programs lock the adapter by this path.
+QByteArray devicePath()
+{
+    Persistence &p = persistence();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    if (p.active)
+        return "emulator:" + QFile::encodeName(QFileInfo(p.path).absoluteFilePath());
+    return "emulator:pid-" + QByteArray::number(QCoreApplication::applicationPid());
 }
 
 void saveIfPersisting()
@@ -83,16 +94,14 @@ void uniqueIdWideLocked(const State &s, wchar_t (&out)[2 * AdapterEmulator::Core
     out[hex.size()] = L'\0';
 }
 
-hid_device_info *makeInfoLocked(const State &s)
+hid_device_info *makeInfoLocked(const State &s, const QByteArray &path)
 {
     auto *info = static_cast<hid_device_info *>(std::calloc(1, sizeof(hid_device_info)));
     if (!info)
         return nullptr;
     wchar_t serial[2 * AdapterEmulator::Core::UniqueIdSize + 1];
     uniqueIdWideLocked(s, serial);
-    info->path = static_cast<char *>(std::malloc(sizeof DevicePath));
-    if (info->path)
-        std::memcpy(info->path, DevicePath, sizeof DevicePath);
+    info->path = strdup(path.constData());
     info->vendor_id = AdapterEmulator::VendorId;
     info->product_id = AdapterEmulator::ProductId;
     info->serial_number = copyWide(serial);
@@ -116,13 +125,13 @@ void freeInfo(hid_device_info *info)
     std::free(info);
 }
 
-hid_device *openLocked(State &s)
+hid_device *openLocked(State &s, const QByteArray &path)
 {
     if (!s.attached || s.openRefused)
         return nullptr;
     auto *dev = new hid_device;
     dev->generation = s.generation;
-    dev->info = makeInfoLocked(s);
+    dev->info = makeInfoLocked(s, path);
     s.handles.push_back(dev);
     return dev;
 }
@@ -210,9 +219,10 @@ struct hid_device_info HID_API_EXPORT *HID_API_CALL hid_enumerate(
     if ((vendor_id != 0 && vendor_id != AdapterEmulator::VendorId)
         || (product_id != 0 && product_id != AdapterEmulator::ProductId))
         return nullptr;
+    const QByteArray path = devicePath();
     State &s = AdapterEmulator::Core::state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    return s.attached ? makeInfoLocked(s) : nullptr;
+    return s.attached ? makeInfoLocked(s, path) : nullptr;
 }
 
 void HID_API_EXPORT HID_API_CALL hid_free_enumeration(struct hid_device_info *devs)
@@ -231,6 +241,7 @@ HID_API_EXPORT hid_device *HID_API_CALL hid_open(
         return nullptr;
     if (vendor_id != AdapterEmulator::VendorId || product_id != AdapterEmulator::ProductId)
         return nullptr;
+    const QByteArray path = devicePath();
     State &s = AdapterEmulator::Core::state();
     std::lock_guard<std::mutex> lock(s.mutex);
     if (serial_number && serial_number[0] != L'\0') {
@@ -239,16 +250,19 @@ HID_API_EXPORT hid_device *HID_API_CALL hid_open(
         if (wcscasecmp(serial, serial_number) != 0)
             return nullptr;
     }
-    return openLocked(s);
+    return openLocked(s, path);
 }
 
 HID_API_EXPORT hid_device *HID_API_CALL hid_open_path(const char *path)
 {
-    if (!path || std::strcmp(path, DevicePath) != 0 || hid_init() != 0)
+    if (!path || hid_init() != 0)
+        return nullptr;
+    const QByteArray ours = devicePath();
+    if (ours != path)
         return nullptr;
     State &s = AdapterEmulator::Core::state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    return openLocked(s);
+    return openLocked(s, ours);
 }
 
 int HID_API_EXPORT HID_API_CALL hid_write(hid_device *dev, const unsigned char *data, size_t length)
