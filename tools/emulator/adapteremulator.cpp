@@ -383,6 +383,20 @@ quint32 sectorSize(int sector)
     return sector == 4 ? 0x10000 : 0x20000;
 }
 
+void injectInputReport(const QByteArray &body)
+{
+    Core::State &s = Core::state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (s.queueCount >= Core::QueueCapacity)
+        return;
+    Core::Answer &answer = s.queue[(s.queueHead + s.queueCount) % Core::QueueCapacity];
+    std::memset(answer.bytes, 0, sizeof answer.bytes);
+    std::memcpy(answer.bytes, body.constData(), size_t(std::min<int>(body.size(), Core::ReportSize)));
+    answer.size = Core::ReportSize;
+    ++s.queueCount;
+    s.changed.notify_all();
+}
+
 void setFaults(const Faults &faults)
 {
     Core::State &s = Core::state();

@@ -70,6 +70,10 @@ int sectorOf(quint32 address);
 quint32 sectorStart(int sector);
 quint32 sectorSize(int sector);
 
+// Queues an input report (up to 64 bytes, zero-filled) as if the adapter had sent it
+// unasked, like the answer to another program's request: it waits before any answer.
+void injectInputReport(const QByteArray &body);
+
 void setFaults(const Faults &faults);
 Faults faults();
 
