@@ -150,12 +150,14 @@ namespace Core {
         s.eraseLog.clear();
         s.queueHead = 0;
         s.queueCount = 0;
+        s.modified = false;
         s.changed.notify_all();
     }
 
     void detachLocked(State &s)
     {
         s.attached = false;
+        s.modified = true;
         ++s.generation;
         s.queueHead = 0;
         s.queueCount = 0;
@@ -197,6 +199,7 @@ namespace Core {
             break;
         case CodeWrite: {
             const qint64 writeNumber = ++s.writeCommands;
+            s.modified = true;
             for (quint32 i = 0; i < count; ++i) {
                 const quint64 a = quint64(address) + i;
                 if (inFlash(a))
@@ -216,6 +219,7 @@ namespace Core {
                 sectors.append(data[i]);
             s.eraseLog.append(sectors);
             if (!f.refuseErase) {
+                s.modified = true;
                 for (quint32 i = 0; i < count; ++i) {
                     const int sector = data[i];
                     if (sector < SectorCount)
@@ -530,6 +534,7 @@ bool loadState(const QString &path)
     s.eraseLog.clear();
     s.queueHead = 0;
     s.queueCount = 0;
+    s.modified = false;
     return true;
 }
 

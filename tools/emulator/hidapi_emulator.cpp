@@ -6,6 +6,7 @@
 #include <hidapi.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -38,7 +39,10 @@ struct Persistence
     bool initialised = false;
     bool active = false;
     bool exitHandlerRegistered = false;
+    bool fresh = false; // no state file existed: the first save creates it
+    bool trafficRecorded = false;
     QString path;
+    QString holdPath; // CORVANE_EMULATOR_HOLD: no answer arrives while this file exists
 };
 
 Persistence &persistence()
@@ -58,12 +62,52 @@ QByteArray devicePath()
     return "emulator:pid-" + QByteArray::number(QCoreApplication::applicationPid());
 }
 
+// Saves the adapter when this process changed it (or the file is new); a program that only
+// read it must not put back what it loaded over another program's writes.
+bool saveLocked(Persistence &p)
+{
+    if (!p.active)
+        return true;
+    State &s = AdapterEmulator::Core::state();
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (!s.modified && !p.fresh)
+            return true;
+        s.modified = false;
+    }
+    p.fresh = false;
+    if (AdapterEmulator::saveState(p.path))
+        return true;
+    qWarning("corvane emulator: cannot save the state file %s", qPrintable(p.path));
+    return false;
+}
+
 void saveIfPersisting()
 {
     Persistence &p = persistence();
     std::lock_guard<std::mutex> lock(p.mutex);
-    if (p.active && !AdapterEmulator::saveState(p.path))
-        qWarning("corvane emulator: cannot save the state file %s", qPrintable(p.path));
+    saveLocked(p);
+}
+
+// Appends this process's id to "<state file>.traffic" at its first report, so tests can
+// tell which programs talked to the shared adapter.
+void recordTraffic()
+{
+    Persistence &p = persistence();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    if (!p.active || p.trafficRecorded)
+        return;
+    p.trafficRecorded = true;
+    QFile log(p.path + QLatin1String(".traffic"));
+    if (log.open(QIODevice::WriteOnly | QIODevice::Append))
+        log.write(QByteArray::number(QCoreApplication::applicationPid()) + '\n');
+}
+
+QString holdPath()
+{
+    Persistence &p = persistence();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    return p.holdPath;
 }
 
 bool isLiveLocked(const State &s, const hid_device *dev)
@@ -185,9 +229,11 @@ int HID_API_EXPORT HID_API_CALL hid_init(void)
             }
         } else {
             AdapterEmulator::reset();
+            p.fresh = true;
         }
         p.path = path;
         p.active = true;
+        p.holdPath = QFile::decodeName(qgetenv("CORVANE_EMULATOR_HOLD"));
         if (!p.exitHandlerRegistered) {
             std::atexit(saveAtExit);
             p.exitHandlerRegistered = true;
@@ -201,11 +247,7 @@ int HID_API_EXPORT HID_API_CALL hid_exit(void)
 {
     Persistence &p = persistence();
     std::lock_guard<std::mutex> lock(p.mutex);
-    int result = 0;
-    if (p.active && !AdapterEmulator::saveState(p.path)) {
-        qWarning("corvane emulator: cannot save the state file %s", qPrintable(p.path));
-        result = -1;
-    }
+    const int result = saveLocked(p) ? 0 : -1;
     p.active = false;
     p.initialised = false;
     return result;
@@ -281,6 +323,7 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device *dev, const unsigned char *
             return -1;
         latency = s.faults.latencyUsPerReport;
     }
+    recordTraffic();
     sleepMicroseconds(latency);
     return int(length);
 }
@@ -292,6 +335,22 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(
     if (!dev || (!data && length > 0))
         return -1;
     State &s = state();
+    // Held answers: the adapter looks busy until the hold file goes away.
+    const QString hold = holdPath();
+    if (!hold.isEmpty()) {
+        QElapsedTimer held;
+        held.start();
+        while (QFileInfo::exists(hold)) {
+            {
+                std::lock_guard<std::mutex> lock(s.mutex);
+                if (!isUsableLocked(s, dev))
+                    return -1;
+            }
+            if (milliseconds >= 0 && held.elapsed() >= milliseconds)
+                return 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
     Answer answer;
     int latency = 0;
     {
