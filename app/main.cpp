@@ -43,7 +43,9 @@ int main(int argc, char *argv[])
     registerFonts();
 
     // Built in every instance (it installs the saved language); only the primary shows it.
-    QPointer<MainWindow> window = new MainWindow();
+    // A second start never touches the adapter: the running instance may be writing it.
+    QPointer<MainWindow> window = new MainWindow(
+        nullptr, app.isSecondaryInstance() ? MainWindow::LeaveAdapter : MainWindow::OpenAdapter);
 
     if (app.isSecondaryInstance()) {
         const QString notice = QObject::tr("Corvane Firmware Tool is already running!");

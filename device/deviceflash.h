@@ -70,6 +70,9 @@ public:
     Corvane currentDevice() const;
     // Used by the monitor to tell a present-but-inaccessible adapter (permissions).
     bool isDeviceOpen() const;
+    // Waits for the running tasks, then closes the adapter and gives it up to other
+    // programs; hot-plug is still followed and the next arrival opens it again.
+    void closeDevice();
     // True while the platform monitor reports device changes (hot-plug is followed).
     bool isMonitoring() const;
 

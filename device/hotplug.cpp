@@ -91,6 +91,12 @@ bool DeviceFlash::open(quint16 vendorId, quint16 productId)
     return result;
 }
 
+void DeviceFlash::closeDevice()
+{
+    waitForIdle();
+    m_hidDevice->close();
+}
+
 void DeviceFlash::reportInUse()
 {
     const qint64 owner = m_hidDevice->lockOwner();

@@ -70,7 +70,7 @@ QString downloadDirectory()
 
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent)
+MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     : FramelessWidget(parent), ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
@@ -111,7 +111,8 @@ MainWindow::MainWindow(QWidget *parent)
     refreshTexts();
 
     m_syncCloud->getInformation();
-    m_deviceFlash->openDevice();
+    if (adapter == OpenAdapter)
+        m_deviceFlash->openDevice();
 }
 
 MainWindow::~MainWindow()

@@ -14,6 +14,7 @@ enum CliExit {
     CliExit_Failed = 1,
     CliExit_Usage = 2,
     CliExit_NoAdapter = 3,
+    CliExit_InUse = 4, // another program holds the adapter; nothing was sent to it
 };
 
 // What a command gets: its own arguments (global options removed) and the output streams.
@@ -23,6 +24,8 @@ struct CliContext
     bool json = false;
     QTextStream &out;
     QTextStream &err;
+    // Longest wait for one answer from the adapter (--timeout); 0 waits for ever.
+    int answerTimeoutMs = 30000;
 
     // One clear line on standard error; returns code.
     int fail(int code, const QString &message) const;

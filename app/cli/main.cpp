@@ -21,17 +21,21 @@ QList<CliCommand> &registry()
 QString toolHelp()
 {
     QString text = QStringLiteral(
-        "Usage: corvane-cli [--json] COMMAND [ARGS...]\n"
+        "Usage: corvane-cli [--json] [--verbose] [--timeout SECONDS] COMMAND [ARGS...]\n"
         "Talks to a Corvane X9 adapter and the firmware catalogue.\n\n"
         "Commands:\n");
     for (const CliCommand &c : cliCommands())
         text += QStringLiteral("  %1  %2\n").arg(c.name, -18).arg(c.synopsis);
     text += QStringLiteral(
         "\nOptions:\n"
-        "  --json      print one JSON object instead of text\n"
-        "  --verbose   show the log lines of every step on standard error\n"
-        "  --help      show this help, or a command's help after its name\n\n"
-        "Exit codes: 0 success, 1 the operation failed, 2 usage error, 3 no adapter found.\n");
+        "  --json               print one JSON object instead of text\n"
+        "  --verbose            show the log lines of every step on standard error\n"
+        "  --timeout SECONDS    longest wait for an answer from the adapter (default 30;\n"
+        "                       0 waits for ever); then the command stops and exits 1\n"
+        "  --help               show this help, or a command's help after its name\n"
+        "Options go before or after the command name.\n\n"
+        "Exit codes: 0 success, 1 the operation failed, 2 usage error, 3 no adapter found,\n"
+        "4 the adapter is in use by another program (nothing was sent to it).\n");
     return text;
 }
 
@@ -103,8 +107,19 @@ int main(int argc, char *argv[])
     bool help = false;
     QString commandName;
     QStringList rest;
-    for (const QString &a : qAsConst(args)) {
-        if (a == QLatin1String("--json"))
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &a = args.at(i);
+        if (a == QLatin1String("--timeout") || a.startsWith(QLatin1String("--timeout="))) {
+            const QString value = a.contains(QLatin1Char('='))
+                ? a.section(QLatin1Char('='), 1)
+                : (i + 1 < args.size() ? args.at(++i) : QString());
+            bool ok = false;
+            const double seconds = value.toDouble(&ok);
+            if (!ok || seconds < 0 || seconds > 86400)
+                return ctx.fail(CliExit_Usage,
+                                QStringLiteral("--timeout needs a number of SECONDS from 0 to 86400"));
+            ctx.answerTimeoutMs = seconds > 0 ? qMax(1, qRound(seconds * 1000)) : 0;
+        } else if (a == QLatin1String("--json"))
             ctx.json = true;
         else if (a == QLatin1String("--help") || a == QLatin1String("-h"))
             help = true;

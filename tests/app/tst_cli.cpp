@@ -47,8 +47,11 @@ private slots:
     void updateWritesAndAnnouncesTheVersion();
     void updateFromTheCatalogue();
     void backupRestoreAndBootMode();
+    void oneProgramPerAdapter();
+    void silentAdapterEndsTheCommand();
 
 private:
+    QProcessEnvironment environment() const;
     Run cli(const QStringList &args);
     void seedAdapter(quint8 major, quint8 minor, quint8 patch);
     QString writeImage(const QString &name, const QByteArray &content);
@@ -79,14 +82,23 @@ void tst_Cli::seedAdapter(quint8 major, quint8 minor, quint8 patch)
     QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
 }
 
-Run tst_Cli::cli(const QStringList &args)
+// Every program of a test shares the adapter's state file, data and runtime directories.
+QProcessEnvironment tst_Cli::environment() const
 {
-    QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("CORVANE_EMULATOR_STATE"), m_dir->filePath(QStringLiteral("adapter.state")));
     env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir->filePath(QStringLiteral("data")));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir->filePath(QStringLiteral("config")));
-    process.setProcessEnvironment(env);
+    QDir().mkpath(m_dir->filePath(QStringLiteral("runtime")));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir->filePath(QStringLiteral("runtime")));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return env;
+}
+
+Run tst_Cli::cli(const QStringList &args)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment());
     process.start(QStringLiteral(CORVANE_CLI), args);
     Run run;
     if (!process.waitForFinished(120000)) {
@@ -282,6 +294,79 @@ void tst_Cli::backupRestoreAndBootMode()
     // Firmware before 5.5.24 has no boot modes.
     seedAdapter(5, 5, 0);
     QCOMPARE(cli({QStringLiteral("boot-mode"), QStringLiteral("1")}).exitCode, 1);
+}
+
+// While one program writes the adapter, no other one sends it a single report: a command
+// exits 4 naming the writer, a window start treats the adapter as one it cannot open, and a
+// second window start (once the adapter is free again) leaves it alone too. The emulator
+// lists every process that sent a report in "<state>.traffic".
+void tst_Cli::oneProgramPerAdapter()
+{
+    const QByteArray payload = payloadOf(20000, 4);
+    const QString image = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 3, payload));
+    const QString state = m_dir->filePath(QStringLiteral("adapter.state"));
+    const QString traffic = state + QLatin1String(".traffic");
+    const QString hold = m_dir->filePath(QStringLiteral("hold"));
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("CORVANE_EMULATOR_HOLD"), hold);
+    const auto trafficPids = [&traffic] {
+        QFile file(traffic);
+        return file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>();
+    };
+
+    // The writer waits for its first answer while the hold file exists.
+    QVERIFY(QFile(hold).open(QIODevice::WriteOnly));
+    QProcess writer;
+    writer.setProcessEnvironment(env);
+    writer.start(QStringLiteral(CORVANE_CLI), {QStringLiteral("--timeout"), QStringLiteral("0"),
+                                               QStringLiteral("update"), image});
+    QVERIFY(writer.waitForStarted());
+    const QByteArray writerPid = QByteArray::number(writer.processId());
+    QTRY_VERIFY_WITH_TIMEOUT(trafficPids().contains(writerPid), 60000);
+
+    const Run info = cli({QStringLiteral("info")});
+    QCOMPARE(info.exitCode, 4);
+    QCOMPARE(info.err, "corvane-cli: the adapter is in use by another program (PID " + writerPid + ")\n");
+
+    QProcess window;
+    window.setProcessEnvironment(env);
+    window.setProcessChannelMode(QProcess::MergedChannels);
+    window.start(QStringLiteral(CORVANE_WINDOW), {});
+    QVERIFY(window.waitForStarted());
+    QByteArray windowLog;
+    QTRY_VERIFY_WITH_TIMEOUT((windowLog += window.readAll()).contains(
+                                 "DeviceFlash adapter in use by another program, PID " + writerPid),
+                             60000);
+
+    QVERIFY(QFile::remove(hold));
+    QVERIFY(writer.waitForFinished(60000));
+    QCOMPARE(writer.exitCode(), 0);
+    QVERIFY(AdapterEmulator::loadState(state));
+    QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
+
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.start(QStringLiteral(CORVANE_WINDOW), {});
+    QVERIFY(second.waitForFinished(60000));
+    QCOMPARE(second.exitCode(), 0);
+    window.kill();
+    window.waitForFinished();
+
+    QCOMPARE(trafficPids(), (QList<QByteArray>{writerPid, QByteArray()}));
+    QVERIFY(AdapterEmulator::loadState(state));
+    QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
+}
+
+// An adapter that stops answering ends a command after --timeout with exit code 1.
+void tst_Cli::silentAdapterEndsTheCommand()
+{
+    AdapterEmulator::Faults faults;
+    faults.stallAtExchange = 3;
+    AdapterEmulator::setFaults(faults);
+    QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    const Run run = cli({QStringLiteral("info"), QStringLiteral("--timeout"), QStringLiteral("0.5")});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, QByteArray("corvane-cli: the adapter stopped answering\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_Cli)

@@ -184,7 +184,8 @@ void tst_CommandChannel::staleAnswersAndSilence()
     AdapterEmulator::setFaults(faults);
     QTest::ignoreMessage(QtWarningMsg, "readCMDData no answer from the adapter within 300 ms");
     QTest::ignoreMessage(QtWarningMsg, "readCMDData read error !!!");
-    QVERIFY(!m_device->readDeviceMemory(0x56, 0x08004000, 104, id.data(), false));
+    QByteArray block(104, '\0');
+    QVERIFY(!m_device->readDeviceMemory(0x56, 0x08004000, 104, block.data(), false));
     QVERIFY(m_device->answerTimedOut());
     const qint64 sent = AdapterEmulator::exchangeCount();
     QTest::ignoreMessage(QtWarningMsg, "writeCMDData write error !!!");
