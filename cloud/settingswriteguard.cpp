@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settingswriteguard.h"
 
-#include <QDebug>
 #include <QDeadlineTimer>
+#include <QDebug>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
@@ -56,8 +56,8 @@ void removeAbandonedLockFile(const QString &settingsPath)
 SettingsWriteGuard::SettingsWriteGuard(const QSettings &settings)
 {
     const QString path = settings.fileName();
-    m_directory = openNoInterrupt(QFile::encodeName(QFileInfo(path).absolutePath()),
-        O_RDONLY | O_DIRECTORY);
+    m_directory = openNoInterrupt(
+        QFile::encodeName(QFileInfo(path).absolutePath()), O_RDONLY | O_DIRECTORY);
     if (m_directory < 0)
         return;
     if (!lockDirectory(m_directory)) {

@@ -271,8 +271,8 @@ void tst_FirmwareDownload::cacheWriteFails()
             QStringLiteral("SyncError_DownloadFail") }));
     QVERIFY(cloud.lastErrorString().startsWith(QLatin1String("cannot write")));
     QCOMPARE(dataDirEntries(),
-        QStringList({ QStringLiteral("Firmware_V1.0.0.rfw"),
-            QStringLiteral("corvaneflashtool.ini") }));
+        QStringList(
+            { QStringLiteral("Firmware_V1.0.0.rfw"), QStringLiteral("corvaneflashtool.ini") }));
 }
 
 // The application quitting ends every event loop, the download's included: the call returns

@@ -218,8 +218,8 @@ void tst_SyncCloud::unusableReply_data()
         << QStringLiteral("/_control/bigchunked/") + oversize << QByteArray() << cacheUsed;
     QTest::newRow("gzip sent unasked, 1 GiB unpacked")
         << QStringLiteral("/_control/gzip/1073741824") << QByteArray() << cacheUsed;
-    QTest::newRow("silent server") << QStringLiteral("/_control/silent") << QByteArray()
-                                   << cacheUsed;
+    QTest::newRow("silent server")
+        << QStringLiteral("/_control/silent") << QByteArray() << cacheUsed;
     QTest::newRow("malformed control path")
         << QStringLiteral("/_control/status/none") << QByteArray() << cacheUsed;
 }

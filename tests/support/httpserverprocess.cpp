@@ -63,20 +63,25 @@ bool HttpServerProcess::start(QString *error)
     if (script.isEmpty() || !QFileInfo::exists(script))
         return failed(
             QStringLiteral("catalogue_server.py not found (set CORVANE_TEST_SOURCE_DIR)"));
-    const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    // The system's interpreter first: a version manager's shim on PATH runs a chain of shell
+    // scripts first, which can take longer than the whole start-up allowance on a loaded machine.
+    QString python = QStandardPaths::findExecutable(
+        QStringLiteral("python3"), { QStringLiteral("/usr/bin"), QStringLiteral("/bin") });
+    if (python.isEmpty())
+        python = QStandardPaths::findExecutable(QStringLiteral("python3"));
     if (python.isEmpty())
         return failed(QStringLiteral("python3 not found"));
 
     m_process.setProgram(python);
-    m_process.setArguments(QStringList { QStringLiteral("-u"), script, QStringLiteral("--root"),
-                               m_root.path() }
+    m_process.setArguments(
+        QStringList { QStringLiteral("-u"), script, QStringLiteral("--root"), m_root.path() }
         + m_tlsArguments);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start();
     if (!m_process.waitForStarted(5000))
         return failed(QStringLiteral("server did not start: %1").arg(m_process.errorString()));
 
-    QDeadlineTimer deadline(10000);
+    QDeadlineTimer deadline(30000);
     while (!m_process.canReadLine() && !deadline.hasExpired()
         && m_process.state() == QProcess::Running)
         m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
@@ -101,8 +106,8 @@ quint16 HttpServerProcess::port() const
 void HttpServerProcess::useTls(const QString &name)
 {
     const QString base = QStringLiteral("tests/support/tls/") + name;
-    m_tlsArguments = QStringList { QStringLiteral("--tls"), sourceFile(base + QLatin1String(".pem")),
-        sourceFile(base + QLatin1String(".key")) };
+    m_tlsArguments = QStringList { QStringLiteral("--tls"),
+        sourceFile(base + QLatin1String(".pem")), sourceFile(base + QLatin1String(".key")) };
 }
 
 QString HttpServerProcess::testCertificateAuthority()
