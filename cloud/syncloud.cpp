@@ -155,7 +155,7 @@ QString replyFailure(const SyncCloud *cloud, const QNetworkReply *reply, ReplyBo
     if (reply->error() == QNetworkReply::OperationCanceledError
         || reply->error() == QNetworkReply::TimeoutError)
         return QStringLiteral("no data from %1 for %2 s")
-            .arg(reply->url().authority())
+            .arg(reply->url().adjusted(QUrl::RemoveUserInfo).authority())
             .arg(cloud->transferTimeout() / 1000.0);
     if (reply->error() != QNetworkReply::NoError)
         return reply->errorString();
