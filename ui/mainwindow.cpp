@@ -450,6 +450,13 @@ void MainWindow::onSyncError(SyncCloud::SyncError error)
         m_messageDialog->showMessage(tr("Waring"), tr("The network error, checking connect and retry."));
         break;
     }
+    // A failed download gives back what its progress took away. Its progress signals came
+    // before this one, so none of them can take it away again.
+    if (error == SyncCloud::SyncError_NetworkError || error == SyncCloud::SyncError_DownloadFail) {
+        ui->progressBar->hide();
+        if (m_deviceFlash->isConnected() && !m_deviceFlash->isBusy())
+            setOperationControlsEnabled(true);
+    }
     if (ui->stackedWidget->currentIndex() == 0)
         ui->stackedWidget->setCurrentIndex(1);
     refreshTexts();
@@ -465,8 +472,13 @@ void MainWindow::onFirmwareInfoChanged()
             tr("The latest version update!"), tool.value(QStringLiteral("info")).toString());
         const QString title = QStringLiteral("%1 V%2").arg(tr("Upgrade"), release);
         dialog->execMessage(title, text);
-        QDesktopServices::openUrl(
-            QUrl(tool.value(QStringLiteral("windowsURL")).toString(), QUrl::TolerantMode));
+        // Only a web address goes to the desktop: a catalogue must not open local files or
+        // start other scheme handlers.
+        const QUrl toolUrl(tool.value(QStringLiteral("windowsURL")).toString(), QUrl::TolerantMode);
+        if (SyncCloud::isWebAddress(toolUrl))
+            QDesktopServices::openUrl(toolUrl);
+        else
+            qWarning() << "tool update address refused" << toolUrl;
         closeWhenIdle();
         delete dialog;
     }

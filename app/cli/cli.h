@@ -29,11 +29,19 @@ struct CliContext
 
     // One clear line on standard error; returns code.
     int fail(int code, const QString &message) const;
+    // "corvane-cli: message" on standard error, made safe for a terminal.
+    void warn(const QString &message) const;
     // Prints "key: value" lines, or one JSON object with --json.
     void printRecord(const QJsonObject &record, const QStringList &order) const;
     // True when standard output is a terminal (progress bars instead of plain lines).
     bool interactive() const;
+    // True when standard error is a terminal (the download's percentage is drawn there).
+    bool errorIsTerminal() const;
 };
+
+// text with every control character replaced by '?', so that text from the network cannot
+// move the cursor, recolour or retitle the terminal it is printed on.
+QString terminalText(QString text);
 
 struct CliCommand
 {

@@ -15,29 +15,23 @@ void printLines(QTextStream &out, const QString &text, const QString &indent)
     const QStringList lines = text.split(QLatin1Char(';'));
     for (const QString &line : lines) {
         if (!line.trimmed().isEmpty())
-            out << indent << line.trimmed() << '\n';
+            out << indent << terminalText(line.trimmed()) << '\n';
     }
 }
 
 int runCatalogue(CliContext &ctx)
 {
-    QStringList args = ctx.args;
-    QUrl host;
-    QString error;
-    if (!CliCatalogue::takeHostOption(args, &host, &error))
-        return ctx.fail(CliExit_Usage, error);
-    if (!args.isEmpty())
+    if (!ctx.args.isEmpty())
         return ctx.fail(CliExit_Usage,
-            QStringLiteral("unexpected argument '%1' (see catalogue --help)").arg(args.first()));
+            QStringLiteral("unexpected argument '%1' (see catalogue --help)")
+                .arg(ctx.args.first()));
 
     SyncCloud cloud;
-    if (!host.isEmpty())
-        cloud.setCatalogueHost(host);
     const CliCatalogue::CatalogueFetch fetch = CliCatalogue::fetchCatalogue(cloud);
     if (fetch.source == CliCatalogue::ListSource::None)
         return ctx.fail(CliExit_Failed, fetch.problem);
     if (!fetch.problem.isEmpty())
-        ctx.err << "corvane-cli: " << fetch.problem << Qt::endl;
+        ctx.warn(fetch.problem);
 
     const QJsonArray entries = cloud.firmwareInfo();
     if (ctx.json) {
@@ -63,14 +57,15 @@ int runCatalogue(CliContext &ctx)
     const QStringList versions = cloud.firmwareVersions();
     for (int i = 0; i < versions.size(); ++i) {
         const QString &version = versions.at(i);
-        ctx.out << "Firmware " << (version.isEmpty() ? QStringLiteral("(no version)") : version)
+        ctx.out << "Firmware "
+                << (version.isEmpty() ? QStringLiteral("(no version)") : terminalText(version))
                 << '\n';
         printLines(ctx.out, cloud.firmwareInfoText(i), QStringLiteral("    "));
     }
     const QJsonObject tool = cloud.flashToolInfo();
     const QString toolVersion = tool.value(QLatin1String("version")).toString();
     if (!toolVersion.isEmpty()) {
-        ctx.out << "Firmware tool " << toolVersion << " (this is "
+        ctx.out << "Firmware tool " << terminalText(toolVersion) << " (this is "
                 << QCoreApplication::applicationVersion() << ")" << '\n';
         printLines(ctx.out, tool.value(QLatin1String("info")).toString(), QStringLiteral("    "));
     }
@@ -87,7 +82,7 @@ const CliRegistrar registrar({
         "When the catalogue cannot be reached, the list cached by an earlier run is shown\n"
         "and a note says so on standard error; with neither the command fails (exit 1).\n\n"
         "Options:\n"
-        "  --catalogue URL  catalogue server (http://host[:port]) instead of the built-in one\n"
+        "  --catalogue URL  catalogue server (http[s]://host[:port]) instead of the built-in one\n"
         "  --json           print {\"synced\", \"firmware\": [{\"version\", \"info\", "
         "\"download\"}],\n"
         "                   \"flashTool\"}; synced is false when the cached list is shown\n"),

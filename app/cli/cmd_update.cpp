@@ -25,10 +25,6 @@ bool takeVersionOption(QStringList &args, QString *version)
 int runUpdate(CliContext &ctx)
 {
     QStringList args = ctx.args;
-    QUrl host;
-    QString error;
-    if (!CliCatalogue::takeHostOption(args, &host, &error))
-        return ctx.fail(CliExit_Usage, error);
     QString version;
     if (!takeVersionOption(args, &version))
         return ctx.fail(CliExit_Usage, QStringLiteral("--version needs a VERSION (see update --help)"));
@@ -39,7 +35,7 @@ int runUpdate(CliContext &ctx)
 
     QString path = version.isEmpty() ? args.first() : QString();
     if (!version.isEmpty()) {
-        const CliCatalogue::FirmwareFetch fetch = CliCatalogue::fetchForCommand(ctx, version, host);
+        const CliCatalogue::FirmwareFetch fetch = CliCatalogue::fetchForCommand(ctx, version);
         if (fetch.path.isEmpty())
             return CliExit_Failed;
         path = fetch.path;

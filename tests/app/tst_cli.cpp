@@ -13,6 +13,8 @@
 
 #include <memory>
 
+#include <sys/resource.h>
+
 namespace {
 
 struct Run
@@ -46,6 +48,8 @@ private slots:
     void inspectTellsValidFromBroken();
     void updateWritesAndAnnouncesTheVersion();
     void updateFromTheCatalogue();
+    void hostileServer_data();
+    void hostileServer();
     void backupRestoreAndBootMode();
     void oneProgramPerAdapter();
     void silentAdapterEndsTheCommand();
@@ -263,6 +267,71 @@ void tst_Cli::updateFromTheCatalogue()
     const Run unknown = cli({QStringLiteral("download"), QStringLiteral("9.9.9"),
                              QStringLiteral("--catalogue"), host});
     QCOMPARE(unknown.exitCode, 1);
+}
+
+void tst_Cli::hostileServer_data()
+{
+    QTest::addColumn<QStringList>("args"); // HOST stands for the server's address
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message"); // on standard error
+    const QString catalogue = QStringLiteral("catalogue");
+    const QString host = QStringLiteral("--catalogue=HOST");
+    QTest::newRow("escape sequences in the catalogue") << QStringList{catalogue, host} << 0 << QString();
+    QTest::newRow("global options before the command")
+        << QStringList{QStringLiteral("--catalogue"), QStringLiteral("HOST"), QStringLiteral("--verbose"), catalogue}
+        << 0 << QString();
+    QTest::newRow("escape sequences in the reason phrase")
+        << QStringList{catalogue, QStringLiteral("--catalogue=HOST/_control/reason/%1B]0;x%07%1B[2J")} << 1
+        << QStringLiteral("?]0;x??[2J");
+    QTest::newRow("gzip catalogue, 1 GiB unpacked")
+        << QStringList{catalogue, QStringLiteral("--catalogue=HOST/_control/gzip/1073741824")} << 1
+        << QStringLiteral("unrequested encoding");
+    QTest::newRow("gzip image, 1 GiB unpacked")
+        << QStringList{QStringLiteral("download"), QStringLiteral("5.9.1"), host} << 1
+        << QStringLiteral("unrequested encoding");
+    QTest::newRow("silent server")
+        << QStringList{QStringLiteral("--network-timeout"), QStringLiteral("1"), catalogue,
+                       QStringLiteral("--catalogue=HOST/_control/silent")}
+        << 1 << QStringLiteral("no data from");
+    QTest::newRow("image stops half-way")
+        << QStringList{QStringLiteral("download"), QStringLiteral("5.9.2"), host,
+                       QStringLiteral("--network-timeout=0.5")}
+        << 1 << QStringLiteral("no data from");
+    QTest::newRow("time-out of zero") << QStringList{QStringLiteral("--network-timeout=0"), catalogue} << 2
+                                      << QStringLiteral("--network-timeout needs");
+}
+
+// Nothing from the network reaches the terminal raw, holds the command for ever or takes
+// more than a little memory.
+void tst_Cli::hostileServer()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    HttpServerProcess server;
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    QVERIFY(server.putFile(QStringLiteral("fw.rfw"), payloadOf(3000000, 2)));
+    const QString catalogue = QStringLiteral(R"({"download": {"flashTool": {"version": "9.9[5m"},
+        "firmware": [{"version": "5.9.031m", "info": "fix[2J;]0;owned"},
+                     {"version": "5.9.1", "download": "%1"}, {"version": "5.9.2", "download": "%2"}]}})")
+                                  .arg(server.url(QStringLiteral("/_control/gzip/1073741824/fw.rfw")).toString(),
+                                       server.url(QStringLiteral("/_control/stall/fw.rfw")).toString());
+    QVERIFY(server.putFile(QStringLiteral("download/corvane-x9/corvane-x9.json"), catalogue.toUtf8()));
+    args.replaceInStrings(QStringLiteral("HOST"), server.baseUrl().toString());
+
+    const Run run = cli(args);
+    // Peak resident size of the largest child so far, in KiB.
+    rusage usage{};
+    QCOMPARE(getrusage(RUSAGE_CHILDREN, &usage), 0);
+    QVERIFY2(usage.ru_maxrss > 0 && usage.ru_maxrss < 512 * 1024, QByteArray::number(qint64(usage.ru_maxrss)));
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(message.isEmpty() || QString::fromUtf8(run.err).contains(message), run.err.constData());
+    if (exitCode == 0)
+        QVERIFY2(run.out.contains("Firmware 5.9.0?31m\n    fix?[2J\n    ?]0\n    owned?\n"), run.out.constData());
+    for (const char control : {'\x07', '\x1b'})
+        QVERIFY(!run.out.contains(control) && !run.err.contains(control));
+    QVERIFY(!run.out.contains("\xc2\x9b"));
 }
 
 void tst_Cli::backupRestoreAndBootMode()
