@@ -28,10 +28,14 @@ QString toolHelp()
         text += QStringLiteral("  %1  %2\n").arg(c.name, -18).arg(c.synopsis);
     text += QStringLiteral(
         "\nOptions:\n"
-        "  --json      print one JSON object instead of text\n"
-        "  --verbose   show the log lines of every step on standard error\n"
-        "  --help      show this help, or a command's help after its name\n\n"
-        "Exit codes: 0 success, 1 the operation failed, 2 usage error, 3 no adapter found.\n");
+        "  --json             print one JSON object instead of text\n"
+        "  --verbose          show the log lines of every step on standard error\n"
+        "  --timeout SECONDS  give up when the adapter has not answered for this long "
+        "(default 30)\n"
+        "  --help             show this help, or a command's help after its name\n"
+        "  --version          print the program's version\n\n"
+        "Exit codes: 0 success, 1 the operation failed, 2 usage error, 3 no adapter found,\n"
+        "4 the adapter is in use by another program.\n");
     return text;
 }
 
@@ -101,6 +105,7 @@ int main(int argc, char *argv[])
 
     QStringList args = app.arguments().mid(1);
     bool help = false;
+    bool version = false;
     QString commandName;
     QStringList rest;
     for (const QString &a : qAsConst(args)) {
@@ -110,12 +115,18 @@ int main(int argc, char *argv[])
             help = true;
         else if (a == QLatin1String("--verbose") || a == QLatin1String("-v"))
             verboseLogging = true;
+        else if (a == QLatin1String("--version") && commandName.isEmpty())
+            version = true; // after a command name it is the command's own (update --version)
         else if (commandName.isEmpty() && !a.startsWith(QLatin1Char('-')))
             commandName = a;
         else
             rest.append(a);
     }
 
+    if (version) {
+        out << "corvane-cli " << AppIdentity::applicationVersion() << Qt::endl;
+        return CliExit_Ok;
+    }
     if (commandName.isEmpty()) {
         if (help) {
             out << toolHelp();
