@@ -199,12 +199,17 @@ SyncCloud::SyncCloud(QObject *parent)
 
 SyncCloud::~SyncCloud() = default;
 
-void SyncCloud::getInformation()
+void SyncCloud::loadCachedInformation()
 {
     const QByteArray cached
         = m_settings->value(settingsKeyFirmwareInfo(), QJsonDocument(QJsonArray()).toJson())
               .toByteArray();
     m_firmwareInfo = QJsonDocument::fromJson(cached).array();
+}
+
+void SyncCloud::getInformation()
+{
+    loadCachedInformation();
     qDebug() << "SyncCloud::getInformation" << m_firmwareInfo;
 
     QNetworkReply *reply = get(plainRequest(catalogueUrl()));

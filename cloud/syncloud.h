@@ -38,6 +38,8 @@ public:
     ~SyncCloud() override;
 
     void getInformation();
+    // Takes the firmware list that an earlier sync cached, without touching the network.
+    void loadCachedInformation();
     bool isSynced() const;
     QStringList firmwareVersions() const;
     QString firmwareInfoText(int index) const;

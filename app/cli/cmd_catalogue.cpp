@@ -21,13 +21,23 @@ void printLines(QTextStream &out, const QString &text, const QString &indent)
 
 int runCatalogue(CliContext &ctx)
 {
-    if (!ctx.args.isEmpty())
+    QStringList args = ctx.args;
+    const bool cachedOnly = args.removeAll(QStringLiteral("--cached")) > 0;
+    if (!args.isEmpty())
         return ctx.fail(CliExit_Usage,
-            QStringLiteral("unexpected argument '%1' (see catalogue --help)")
-                .arg(ctx.args.first()));
+            QStringLiteral("unexpected argument '%1' (see catalogue --help)").arg(args.first()));
 
     SyncCloud cloud;
-    const CliCatalogue::CatalogueFetch fetch = CliCatalogue::fetchCatalogue(cloud);
+    CliCatalogue::CatalogueFetch fetch;
+    if (cachedOnly) {
+        // Shell completion lists versions this way, so it never waits for the network.
+        cloud.loadCachedInformation();
+        if (cloud.firmwareInfo().isEmpty())
+            return ctx.fail(CliExit_Failed, QStringLiteral("no firmware list is cached yet"));
+        fetch.source = CliCatalogue::ListSource::Cache;
+    } else {
+        fetch = CliCatalogue::fetchCatalogue(cloud);
+    }
     if (fetch.source == CliCatalogue::ListSource::None)
         return ctx.fail(CliExit_Failed, fetch.problem);
     if (!fetch.problem.isEmpty())
@@ -77,12 +87,13 @@ const CliRegistrar registrar({
     QStringLiteral("catalogue"),
     QStringLiteral("list the firmware versions of the catalogue with their change logs"),
     QStringLiteral(
-        "Usage: corvane-cli [--json] catalogue [--catalogue URL]\n"
+        "Usage: corvane-cli [--json] catalogue [--catalogue URL | --cached]\n"
         "Fetches the firmware catalogue and lists its versions with their change logs.\n"
         "When the catalogue cannot be reached, the list cached by an earlier run is shown\n"
         "and a note says so on standard error; with neither the command fails (exit 1).\n\n"
         "Options:\n"
         "  --catalogue URL  catalogue server (http[s]://host[:port]) instead of the built-in one\n"
+        "  --cached         list the versions cached by an earlier run, without the network\n"
         "  --json           print {\"synced\", \"firmware\": [{\"version\", \"info\", "
         "\"download\"}],\n"
         "                   \"flashTool\"}; synced is false when the cached list is shown\n"),

@@ -38,7 +38,8 @@ QString toolHelp()
         "                             nothing for this long (default 30)\n"
         "  --timeout SECONDS          longest wait for an answer from the adapter (default\n"
         "                             30, 0 waits for ever); then the command stops, exit 1\n"
-        "  --help                     show this help, or a command's help after its name\n\n"
+        "  --help                     show this help, or a command's help after its name\n"
+        "  --version                  print the program's version (before the command name)\n\n"
         "Exit codes: 0 success, 1 the operation failed, 2 usage error, 3 no adapter found,\n"
         "4 the adapter is in use by another program (nothing was sent to it).\n");
     return text;
@@ -176,6 +177,7 @@ int main(int argc, char *argv[])
 
     QStringList args = app.arguments().mid(1);
     bool help = false;
+    bool version = false;
     QString commandName;
     QStringList rest;
     for (int i = 0; i < args.size(); ++i) {
@@ -203,12 +205,18 @@ int main(int argc, char *argv[])
             help = true;
         else if (a == QLatin1String("--verbose") || a == QLatin1String("-v"))
             verboseLogging = true;
+        else if (a == QLatin1String("--version") && commandName.isEmpty())
+            version = true; // after a command name it is the command's own (update --version)
         else if (commandName.isEmpty() && !a.startsWith(QLatin1Char('-')))
             commandName = a;
         else
             rest.append(a);
     }
 
+    if (version) {
+        out << "corvane-cli " << AppIdentity::applicationVersion() << Qt::endl;
+        return CliExit_Ok;
+    }
     if (commandName.isEmpty()) {
         if (help) {
             out << toolHelp();

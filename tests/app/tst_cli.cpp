@@ -2,12 +2,14 @@
 // End-to-end runs of corvane-cli (linked with the adapter emulator) as a separate process,
 // with the emulated adapter kept in a state file between runs.
 #include "adapteremulator.h"
+#include "corvaneversion.h"
 #include "firmwareimagemaker.h"
 #include "httpserverprocess.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -24,6 +26,25 @@ struct Run
     QByteArray err;
     QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
 };
+
+// Every distinct match of pattern's first group in text, sorted.
+QStringList matchesOf(const QString &pattern, const QString &text)
+{
+    QStringList found;
+    QRegularExpressionMatchIterator it
+        = QRegularExpression(pattern, QRegularExpression::MultilineOption).globalMatch(text);
+    while (it.hasNext())
+        found.append(it.next().captured(1));
+    found.removeDuplicates();
+    found.sort();
+    return found;
+}
+
+QString manualSection(const QString &manual, const QString &heading)
+{
+    const int start = manual.indexOf(QStringLiteral("\n# %1\n").arg(heading));
+    return start < 0 ? QString() : manual.mid(start).section(QStringLiteral("\n# "), 1, 1);
+}
 
 QByteArray payloadOf(int length, int seed)
 {
@@ -43,6 +64,7 @@ private slots:
     void init();
     void cleanup();
     void usageAndHelp();
+    void versionAndManual();
     void infoReportsTheSeededAdapter();
     void missingAdapterExitsThree();
     void inspectTellsValidFromBroken();
@@ -57,6 +79,8 @@ private slots:
 private:
     QProcessEnvironment environment() const;
     Run cli(const QStringList &args);
+    Run run(const QString &program, const QStringList &args, const QProcessEnvironment &env);
+    QStringList completions(const QStringList &words);
     void seedAdapter(quint8 major, quint8 minor, quint8 patch);
     QString writeImage(const QString &name, const QByteArray &content);
 
@@ -101,9 +125,14 @@ QProcessEnvironment tst_Cli::environment() const
 
 Run tst_Cli::cli(const QStringList &args)
 {
+    return run(QStringLiteral(CORVANE_CLI), args, environment());
+}
+
+Run tst_Cli::run(const QString &program, const QStringList &args, const QProcessEnvironment &env)
+{
     QProcess process;
-    process.setProcessEnvironment(environment());
-    process.start(QStringLiteral(CORVANE_CLI), args);
+    process.setProcessEnvironment(env);
+    process.start(program, args);
     Run run;
     if (!process.waitForFinished(120000)) {
         process.kill();
@@ -139,6 +168,66 @@ void tst_Cli::usageAndHelp()
                   QStringLiteral("5.6.3")})
                  .exitCode,
              2);
+}
+
+// What bash completion offers for the words (the last one is being typed), with the
+// settings of cli().
+QStringList tst_Cli::completions(const QStringList &words)
+{
+    const QString script = QStringLiteral(
+        "source /usr/share/bash-completion/bash_completion && source \"$1\" && shift\n"
+        "COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); COMP_LINE=\"$*\"; COMP_POINT=${#COMP_LINE}\n"
+        "_corvane_cli; printf '%s\\n' \"${COMPREPLY[@]}\"\n");
+    const QString completion = qEnvironmentVariable("CORVANE_TEST_SOURCE_DIR")
+        + QStringLiteral("/resources/linux/corvane-cli.bash-completion");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir->filePath(QStringLiteral("data")));
+    const Run r = run(QStringLiteral("bash"),
+        QStringList { QStringLiteral("-c"), script, QStringLiteral("bash"), completion,
+            QStringLiteral(CORVANE_CLI) }
+            + words,
+        env);
+    return r.exitCode == 0
+        ? QString::fromUtf8(r.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+        : QStringList { QStringLiteral("bash failed: ") + QString::fromUtf8(r.err) };
+}
+
+void tst_Cli::versionAndManual()
+{
+    QCOMPARE(
+        cli({ QStringLiteral("--version") }).out, QByteArray("corvane-cli " CORVANE_VERSION "\n"));
+    // After the command name, --version is the command's own and needs its value.
+    QCOMPARE(cli({ QStringLiteral("update"), QStringLiteral("--version") }).exitCode, 2);
+    // The window program answers before it needs a display.
+    QProcessEnvironment noDisplay = QProcessEnvironment::systemEnvironment();
+    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+        noDisplay.remove(QLatin1String(name));
+    const Run window
+        = run(QStringLiteral(CORVANE_FIRMWARE_TOOL), { QStringLiteral("--version") }, noDisplay);
+    QCOMPARE(window.exitCode, 0);
+    QCOMPARE(window.out, QByteArray("corvane-firmware-tool " CORVANE_VERSION "\n"));
+
+    // The manual names exactly the commands, options and exit codes that --help names.
+    QFile source(qEnvironmentVariable("CORVANE_TEST_SOURCE_DIR")
+        + QStringLiteral("/docs/man/corvane-cli.1.scd"));
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    const QString manual = QString::fromUtf8(source.readAll());
+    const QString help = QString::fromUtf8(cli({ QStringLiteral("--help") }).out);
+    const QStringList commands = matchesOf(QStringLiteral("^  ([a-z-]+)  "),
+        help.section(QStringLiteral("Commands:\n"), 1).section(QStringLiteral("\n\n"), 0, 0));
+    QVERIFY(commands.size() >= 10);
+    QCOMPARE(matchesOf(QStringLiteral("^\\*([a-z-]+)"),
+                 manualSection(manual, QStringLiteral("COMMANDS"))),
+        commands);
+    QString allHelp = help;
+    for (const QString &command : commands)
+        allHelp += QString::fromUtf8(cli({ command, QStringLiteral("--help") }).out);
+    const QString option = QStringLiteral("(?<![\\w-])(--[a-z][a-z-]*)");
+    QCOMPARE(matchesOf(option, manual), matchesOf(option, allHelp));
+    QCOMPARE(matchesOf(QStringLiteral("^\\*(\\d+)\\*$"),
+                 manualSection(manual, QStringLiteral("EXIT STATUS"))),
+        matchesOf(QStringLiteral("(?<!\\w)(\\d+) [a-z]"),
+            help.section(QStringLiteral("Exit codes:"), 1)));
 }
 
 void tst_Cli::infoReportsTheSeededAdapter()
@@ -267,6 +356,19 @@ void tst_Cli::updateFromTheCatalogue()
     const Run unknown = cli({QStringLiteral("download"), QStringLiteral("9.9.9"),
                              QStringLiteral("--catalogue"), host});
     QCOMPARE(unknown.exitCode, 1);
+
+    // The cached list, as completion offers it, never asks the server for the newer one.
+    QVERIFY(server.putFile(QStringLiteral("download/corvane-x9/corvane-x9.json"),
+        QString(catalogue).replace(QLatin1String("5.8.0"), QLatin1String("5.9.0")).toUtf8()));
+    QCOMPARE(cli({ QStringLiteral("catalogue"), QStringLiteral("--cached"),
+                     QStringLiteral("--catalogue"), host })
+                 .out,
+        QByteArray("Firmware 5.8.0\n    a\n    b\n"));
+    QCOMPARE(completions({ QStringLiteral("download"), QString() }),
+        QStringList { QStringLiteral("5.8.0") });
+    QCOMPARE(
+        completions({ QStringLiteral("update"), QStringLiteral("--version"), QStringLiteral("5") }),
+        QStringList { QStringLiteral("5.8.0") });
 }
 
 void tst_Cli::hostileServer_data()

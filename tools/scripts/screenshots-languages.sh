@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Screenshots of the real window program: one per interface language (or only the language
-# indexes 0-4 given), and one while a firmware update runs, saved as PNG files into
-# ./screenshots/languages/. The program is built against the adapter emulator with its catalogue
+# indexes 0-4 given), one while a firmware update runs and one without an adapter, saved as
+# PNG files into ./screenshots/languages/. The program is built against the adapter emulator with its catalogue
 # host pointed at a local catalogue server that serves the demo catalogue; everything runs
 # under a virtual X server, so neither a display nor the hardware is needed.
 #
@@ -60,9 +60,10 @@ if [ "${1:-}" = "--inside-x" ]; then
         wait "$pid" 2>/dev/null || true
     }
 
-    # One run of the program with its own data folder, language and emulated adapter.
+    # One run of the program with its own data folder, language and emulated adapter
+    # (pulled out when a third argument says "detached").
     start() {
-        local name=$1 language=$2
+        local name=$1 language=$2 plugged=${3:-attached}
         local data=$work/$name
         mkdir -p "$data/Corvane/Corvane X9 Firmware Tool"
         printf '[General]\nCurrentLanguage=%s\n' "$language" \
@@ -70,6 +71,7 @@ if [ "${1:-}" = "--inside-x" ]; then
         export XDG_DATA_HOME=$data XDG_CONFIG_HOME=$data/config XDG_CACHE_HOME=$data/cache
         export CORVANE_EMULATOR_STATE=$work/$name.state
         "$emulator" init --version 5.5.24 --boot-mode 0 >/dev/null
+        [ "$plugged" = attached ] || "$emulator" detach >/dev/null
         "$program" >"$work/$name.log" 2>&1 &
         started_pid=$!
     }
@@ -100,6 +102,14 @@ if [ "${1:-}" = "--inside-x" ]; then
     done
     sleep 0.5
     capture "$wid" "$out/6-en-updated.png"
+    finish "$pid" "$wid"
+
+    # No adapter: the page that asks for one.
+    start "unconnected" 0 detached
+    pid=$started_pid
+    wid=$(window_of "$pid") || { echo "the program did not show its window (see $work/unconnected.log)" >&2; exit 1; }
+    sleep 2.5
+    capture "$wid" "$out/7-en-unconnected.png"
     finish "$pid" "$wid"
     exit 0
 fi
