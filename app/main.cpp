@@ -8,6 +8,9 @@
 #include <QStringList>
 #include <QtDebug>
 
+#include <cstdio>
+#include <cstring>
+
 namespace {
 
 // Registered in this order; a font that fails to load is logged and skipped.
@@ -33,24 +36,50 @@ void registerFonts()
     }
 }
 
+// --version and --help are answered before the application object exists, so they work
+// without a display and never reach a running instance. Returns true when one was answered.
+bool answeredInformationOption(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("corvane-firmware-tool %s\n", CORVANE_VERSION);
+            return true;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::printf("Usage: corvane-firmware-tool [--version] [--help] [Qt options]\n"
+                        "Shows the Corvane X9 adapter and updates its firmware.\n"
+                        "The command-line front is corvane-cli; see corvane-firmware-tool(1).\n");
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    if (answeredInformationOption(argc, argv))
+        return 0;
+
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-    // Scale the fixed-size window, its pixel-sized style and its pictures (with their @2x
-    // variants) by the screen's scale factor, as Qt 6 does by default. Read when the
-    // application object is built, so set before it.
+    // Scale the fixed-size window, its pixel-sized style and its pictures (picking their @2x
+    // files) by the screen's scale factor. Read when the application object is built, so set
+    // before it. Qt 6 scales by default and deprecates both attributes.
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
 #endif
     // The instance key is derived here, from the identity the toolkit reports before ours is set.
     SingleApplication app(argc, argv, true, SingleApplication::Option_PerUser, 1000, QString());
     AppIdentity::apply();
+    // Lets Wayland compositors match the window to its desktop entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.corvane.FirmwareTool"));
     registerFonts();
 
     // Built in every instance (it installs the saved language); only the primary shows it.
-    QPointer<MainWindow> window = new MainWindow();
+    // A second start never touches the adapter: the running instance may be writing it.
+    QPointer<MainWindow> window = new MainWindow(
+        nullptr, app.isSecondaryInstance() ? MainWindow::LeaveAdapter : MainWindow::OpenAdapter);
 
     if (app.isSecondaryInstance()) {
         const QString notice = QObject::tr("Corvane Firmware Tool is already running!");

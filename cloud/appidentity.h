@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "corvaneversion.h"
+
 #include <QCoreApplication>
 #include <QString>
 
@@ -10,7 +12,7 @@
 namespace AppIdentity {
 
 inline QString applicationName() { return QStringLiteral("Corvane X9 Firmware Tool"); }
-inline QString applicationVersion() { return QStringLiteral("1.9.0"); }
+inline QString applicationVersion() { return QStringLiteral(CORVANE_VERSION); }
 inline QString organizationName() { return QStringLiteral("Corvane"); }
 inline QString organizationDomain() { return QStringLiteral("www.corvane.com"); }
 

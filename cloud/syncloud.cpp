@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "syncloud.h"
 
+#include "settingswriteguard.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QEventLoop>
@@ -54,8 +56,18 @@ public:
     }
 };
 
+// A request for the catalogue or an image. The body is asked for as it is stored: Qt would
+// otherwise ask for gzip and unpack it before the size limit sees a byte.
+QNetworkRequest plainRequest(const QUrl &url)
+{
+    QNetworkRequest request(url);
+    request.setRawHeader("Accept-Encoding", "identity");
+    return request;
+}
+
 // Collects a reply's body as it arrives and aborts the reply as soon as the announced or
-// received size passes the limit, so an oversized body is never held in memory.
+// received size passes the limit, so an oversized body is never held in memory. A body in an
+// encoding that was not asked for is refused too.
 class ReplyBody : public QObject
 {
 public:
@@ -67,13 +79,32 @@ public:
             bool known = false;
             const qint64 announced
                 = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+            const QByteArray encoding = m_reply->rawHeader("Content-Encoding").trimmed();
             if (known && announced > SyncCloud::MaxReplySize)
-                refuse();
+                refuse(oversizeText());
+            else if (!encoding.isEmpty() && encoding.compare("identity", Qt::CaseInsensitive) != 0)
+                refuse(QStringLiteral("reply in unrequested encoding '%1' refused")
+                           .arg(QString::fromLatin1(encoding.left(40))));
         });
         connect(reply, &QNetworkReply::readyRead, this, [this] { drain(); });
     }
 
-    bool oversized() const { return m_oversized; }
+    // Why the body was refused; "" when it was not.
+    QString refusal() const { return m_refusal; }
+
+    // Once the reply has finished: why the body falls short of its announced length (under
+    // load Qt can take a connection closed early for the end of the body); "" when it does
+    // not. Only a shortfall counts: after a redirect the length can be the redirect's own.
+    QString shortfall()
+    {
+        drain();
+        bool known = false;
+        const qint64 announced
+            = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+        if (!known || !m_refusal.isEmpty() || qint64(m_body.size()) >= announced)
+            return {};
+        return QStringLiteral("the server sent %1 of %2 bytes").arg(m_body.size()).arg(announced);
+    }
 
     // The whole body; call once the reply has finished.
     QByteArray take()
@@ -85,21 +116,26 @@ public:
 private:
     static constexpr qint64 ReadAheadSize = 1024 * 1024;
 
+    static QString oversizeText()
+    {
+        return QStringLiteral("reply larger than %1 bytes refused").arg(SyncCloud::MaxReplySize);
+    }
+
     void drain()
     {
-        if (m_oversized)
+        if (!m_refusal.isEmpty())
             return;
         if (qint64(m_body.size()) + m_reply->bytesAvailable() > SyncCloud::MaxReplySize)
-            refuse();
+            refuse(oversizeText());
         else
             m_body.append(m_reply->readAll());
     }
 
-    void refuse()
+    void refuse(const QString &reason)
     {
-        if (m_oversized)
+        if (!m_refusal.isEmpty())
             return;
-        m_oversized = true;
+        m_refusal = reason;
         m_body = QByteArray();
         if (!m_reply->isFinished())
             m_reply->abort();
@@ -107,14 +143,20 @@ private:
 
     QNetworkReply *m_reply;
     QByteArray m_body;
-    bool m_oversized = false;
+    QString m_refusal;
 };
 
 // Why a finished reply carries no usable body; "" when it does.
-QString replyFailure(const QNetworkReply *reply, const ReplyBody *body)
+QString replyFailure(const SyncCloud *cloud, const QNetworkReply *reply, ReplyBody *body)
 {
-    if (body->oversized())
-        return QStringLiteral("reply larger than %1 bytes refused").arg(SyncCloud::MaxReplySize);
+    if (!body->refusal().isEmpty())
+        return body->refusal();
+    // Nothing else here aborts a reply: it was the transfer time-out.
+    if (reply->error() == QNetworkReply::OperationCanceledError
+        || reply->error() == QNetworkReply::TimeoutError)
+        return QStringLiteral("no data from %1 for %2 s")
+            .arg(reply->url().adjusted(QUrl::RemoveUserInfo).authority())
+            .arg(cloud->transferTimeout() / 1000.0);
     if (reply->error() != QNetworkReply::NoError)
         return reply->errorString();
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -123,7 +165,7 @@ QString replyFailure(const QNetworkReply *reply, const ReplyBody *body)
         if (code < 200 || code > 299)
             return QStringLiteral("HTTP status %1").arg(code);
     }
-    return {};
+    return body->shortfall();
 }
 
 } // namespace
@@ -137,6 +179,8 @@ SyncCloud::SyncCloud(QObject *parent)
     setProxyFactory(new SystemProxyFactory);
     // Follow redirects unless they downgrade https to http (the Qt 6 default).
     setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    // A server that stops sending ends the transfer instead of holding it open for ever.
+    setTransferTimeout(defaultTransferTimeout());
 
     m_storagePath = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     QDir dir(m_storagePath);
@@ -155,18 +199,23 @@ SyncCloud::SyncCloud(QObject *parent)
 
 SyncCloud::~SyncCloud() = default;
 
-void SyncCloud::getInformation()
+void SyncCloud::loadCachedInformation()
 {
     const QByteArray cached
         = m_settings->value(settingsKeyFirmwareInfo(), QJsonDocument(QJsonArray()).toJson())
               .toByteArray();
     m_firmwareInfo = QJsonDocument::fromJson(cached).array();
+}
+
+void SyncCloud::getInformation()
+{
+    loadCachedInformation();
     qDebug() << "SyncCloud::getInformation" << m_firmwareInfo;
 
-    QNetworkReply *reply = get(QNetworkRequest(catalogueUrl()));
+    QNetworkReply *reply = get(plainRequest(catalogueUrl()));
     auto *body = new ReplyBody(reply);
     connect(reply, &QNetworkReply::finished, this, [this, reply, body] {
-        const QString failure = replyFailure(reply, body);
+        const QString failure = replyFailure(this, reply, body);
         onCatalogueReplyFinished(reply, failure, failure.isEmpty() ? body->take() : QByteArray());
     });
 }
@@ -198,9 +247,8 @@ void SyncCloud::onCatalogueReplyFinished(
             const QJsonArray firmware = download.value(QLatin1String("firmware")).toArray();
             qInfo() << "firmawreInfoChanged------------------------" << firmware << m_firmwareInfo;
             m_firmwareInfo = firmware;
-            m_settings->setValue(settingsKeyFirmwareInfo(),
+            storeSetting(settingsKeyFirmwareInfo(),
                 QJsonDocument(m_firmwareInfo).toJson(QJsonDocument::Indented));
-            m_settings->sync();
             emit firmawreInfoChanged(m_firmwareInfo);
         }
     }
@@ -241,7 +289,13 @@ int SyncCloud::currentLanguage() const
 
 void SyncCloud::setCurrentLanguage(int index)
 {
-    m_settings->setValue(settingsKeyLanguage(), index);
+    storeSetting(settingsKeyLanguage(), index);
+}
+
+void SyncCloud::storeSetting(const QString &key, const QVariant &value)
+{
+    const SettingsWriteGuard guard(*m_settings);
+    m_settings->setValue(key, value);
     m_settings->sync();
 }
 
@@ -254,16 +308,16 @@ QString SyncCloud::getFirmware(int index)
     const QJsonObject entry = index >= 0 ? m_firmwareInfo.at(index).toObject() : QJsonObject();
     const QString version = entry.value(QLatin1String("version")).toString();
 
+    // The catalogue is at fault here, not the network.
     if (!isSafeFirmwareVersion(version)) {
-        emit syncError(SyncError_ChecksumError);
         m_lastError = QStringLiteral("version name unusable as a file name");
         qWarning() << "getFirmware refused firmware version" << version;
-        emit syncError(SyncError_NetworkError);
+        emit syncError(SyncError_InformationError);
         return result;
     }
 
     const QString path = firmwareFilePath(version);
-    if (QFileInfo(path).isFile())
+    if (isCachedFile(path))
         return path;
 
     emit syncError(SyncError_ChecksumError);
@@ -271,8 +325,7 @@ QString SyncCloud::getFirmware(int index)
     qDebug() << "getFirmware firmware downloading...";
 
     const QUrl url(entry.value(QLatin1String("download")).toString(), QUrl::TolerantMode);
-    const QString scheme = url.scheme().toLower();
-    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+    if (!isWebAddress(url)) {
         m_lastError = QStringLiteral("unusable download address '%1'").arg(url.toString());
         qWarning() << "getFirmware refused download address" << url;
         emit syncError(SyncError_NetworkError);
@@ -280,17 +333,17 @@ QString SyncCloud::getFirmware(int index)
     }
 
     QEventLoop loop;
-    QNetworkReply *reply = get(QNetworkRequest(url));
+    QNetworkReply *reply = get(plainRequest(url));
     auto *body = new ReplyBody(reply);
     connect(
         reply, &QNetworkReply::downloadProgress, this, [this, body](qint64 received, qint64 total) {
-            if (!body->oversized())
+            if (body->refusal().isEmpty())
                 emit downloadFirmwareProgress(received, total);
         });
     // The local loop is the context: should the loop end early (the application quitting
     // ends every event loop), the handler can no longer reach this call's locals.
     connect(reply, &QNetworkReply::finished, &loop, [this, &loop, &result, reply, body, path] {
-        const QString failure = replyFailure(reply, body);
+        const QString failure = replyFailure(this, reply, body);
         if (!failure.isEmpty()) {
             m_lastError = failure;
             qWarning().noquote() << "getFirmware download failed" << reply->url().toString()
@@ -317,6 +370,7 @@ QString SyncCloud::getFirmware(int index)
                         = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
                     qWarning().noquote()
                         << "getFirmware cannot write firmware file" << path << file.errorString();
+                    emit syncError(SyncError_DownloadFail);
                 }
             }
         }
@@ -357,6 +411,19 @@ QString SyncCloud::firmwareFilePath(const QString &version) const
     return QStringLiteral("%1/Firmware_V%2.rfw").arg(m_storagePath, version);
 }
 
+bool SyncCloud::isCachedFile(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && info.isReadable();
+}
+
+bool SyncCloud::isWebAddress(const QUrl &url)
+{
+    const QString scheme = url.scheme().toLower();
+    return (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+        && !url.host().isEmpty();
+}
+
 bool SyncCloud::isSafeFirmwareVersion(const QString &version)
 {
     if (version.contains(QLatin1Char('/')) || version.contains(QLatin1Char('\\'))
@@ -386,6 +453,23 @@ QUrl SyncCloud::defaultCatalogueHost()
 void SyncCloud::setDefaultCatalogueHost(const QUrl &host)
 {
     defaultCatalogueHostOverride() = host;
+}
+
+// Set by setDefaultTransferTimeout().
+static int &defaultTransferTimeoutMs()
+{
+    static int ms = SyncCloud::DefaultTransferTimeoutMs;
+    return ms;
+}
+
+int SyncCloud::defaultTransferTimeout()
+{
+    return defaultTransferTimeoutMs();
+}
+
+void SyncCloud::setDefaultTransferTimeout(int ms)
+{
+    defaultTransferTimeoutMs() = ms > 0 ? ms : DefaultTransferTimeoutMs;
 }
 
 QUrl SyncCloud::catalogueHost() const

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+#include <QVariant>
 
 class QNetworkReply;
 class QSettings;
@@ -30,11 +31,15 @@ public:
 
     // Replies (catalogue or image) larger than this are aborted instead of being held in memory.
     static constexpr qint64 MaxReplySize = 16 * 1024 * 1024;
+    // A transfer that receives nothing for this long fails.
+    static constexpr int DefaultTransferTimeoutMs = 30000;
 
     explicit SyncCloud(QObject *parent = nullptr);
     ~SyncCloud() override;
 
     void getInformation();
+    // Takes the firmware list that an earlier sync cached, without touching the network.
+    void loadCachedInformation();
     bool isSynced() const;
     QStringList firmwareVersions() const;
     QString firmwareInfoText(int index) const;
@@ -50,6 +55,15 @@ public:
     QString firmwareFilePath(const QString &version) const;
     // False for a version that could lead the cache path out of the data directory.
     static bool isSafeFirmwareVersion(const QString &version);
+    // True for a readable regular file: what counts as a cached image.
+    static bool isCachedFile(const QString &path);
+    // True for an http or https address with a host: the only ones fetched or opened.
+    static bool isWebAddress(const QUrl &url);
+
+    // Inactivity time-out of the objects created afterwards, in ms (the command line's
+    // option, tests); 0 or less restores the default.
+    static int defaultTransferTimeout();
+    static void setDefaultTransferTimeout(int ms);
 
     // Scheme, host and optional port of the catalogue server (build default otherwise).
     static QUrl defaultCatalogueHost();
@@ -72,6 +86,8 @@ signals:
 private:
     void onCatalogueReplyFinished(
         QNetworkReply *reply, const QString &failure, const QByteArray &data);
+    // Writes and syncs one key at once, under the settings file's write guard.
+    void storeSetting(const QString &key, const QVariant &value);
 
     QSettings *m_settings = nullptr;
     bool m_synced = false;

@@ -3,17 +3,41 @@
 #include "qhiddevice.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 
 #include <cstring>
 
 namespace {
 // A blocked read gives up its slot this often, so removal and shutdown can end it.
 constexpr int ReadSliceMs = 50;
+// Reports dropped before one request at most: an adapter that keeps sending cannot hold
+// the channel here.
+constexpr int MaxStaleReports = 64;
 } // namespace
+
+void DeviceFlash::setAnswerTimeout(int milliseconds)
+{
+    m_answerTimeoutMs = qMax(milliseconds, 0);
+}
+
+void DeviceFlash::dropStaleReports()
+{
+    quint8 stale[CommandReport::Size];
+    for (int i = 0; i < MaxStaleReports; ++i) {
+        const int count = m_hidDevice->read(stale, CommandReport::Size, 0);
+        if (count <= 0)
+            return;
+        qWarning().noquote() << "writeCMDData dropped a stale input report"
+                             << QByteArray(reinterpret_cast<const char *>(stale), qMin(count, 12))
+                                    .toHex();
+    }
+}
 
 bool DeviceFlash::writeCMDData(const CommandReport &request)
 {
-    // After a removal or at shutdown nothing more is sent to the adapter.
+    // After a removal, a time-out or at shutdown nothing more is sent to the adapter.
+    if (!m_cancelTransfers)
+        dropStaleReports();
     if (m_cancelTransfers || m_hidDevice->write(request.bytes, CommandReport::Size) < 0) {
         qWarning("writeCMDData write error !!!");
         return false;
@@ -26,6 +50,8 @@ bool DeviceFlash::readCMDData(CommandReport &response)
     // Byte 0 stays the report id; the report body lands behind it.
     quint8 received[CommandReport::Size + 1] = {};
     int count = 0;
+    QElapsedTimer waited;
+    waited.start();
     for (;;) {
         if (m_cancelTransfers) {
             count = -1;
@@ -34,6 +60,14 @@ bool DeviceFlash::readCMDData(CommandReport &response)
         count = m_hidDevice->read(received + 1, CommandReport::Size, ReadSliceMs);
         if (count != 0)
             break;
+        const int limit = m_answerTimeoutMs;
+        if (limit > 0 && waited.elapsed() >= limit) {
+            qWarning() << "readCMDData no answer from the adapter within" << limit << "ms";
+            m_answerTimedOut = true;
+            m_cancelTransfers = true;
+            count = -1;
+            break;
+        }
     }
     if (count < 0) {
         qWarning("readCMDData read error !!!");

@@ -17,6 +17,7 @@
 #include <mutex>
 
 class QHidDevice;
+class QTimer;
 class DeviceMonitor;
 struct DeviceNotice;
 struct FlashJob;
@@ -69,14 +70,24 @@ public:
     Corvane currentDevice() const;
     // Used by the monitor to tell a present-but-inaccessible adapter (permissions).
     bool isDeviceOpen() const;
+    // Waits for the running tasks, then closes the adapter and gives it up to other
+    // programs; hot-plug is still followed and the next arrival opens it again.
+    void closeDevice();
     // True while the platform monitor reports device changes (hot-plug is followed).
     bool isMonitoring() const;
 
     // --- command channel ---
+    // Sends one request, after dropping any input report already waiting on the handle (an
+    // answer nobody read must never be taken for this request's).
     bool writeCMDData(const CommandReport &request);
     bool readCMDData(CommandReport &response);
     bool readDeviceMemory(quint32 code, quint32 address, quint32 length, char *destination,
                           bool reportProgress);
+    // Longest wait for one answer, in milliseconds; 0 (the default) waits as long as it
+    // takes. When it passes, the transfer fails, nothing more is sent until the adapter is
+    // opened again, and answerTimedOut() becomes true.
+    void setAnswerTimeout(int milliseconds);
+    bool answerTimedOut() const { return m_answerTimedOut; }
 
     // --- information and version gates ---
     void readDeviceConfig();
@@ -110,6 +121,8 @@ public:
     bool write2Flash(FlashJob *job, quint8 progressKind);
     // Erase, then write; when the write stops short of the job's total, emits one
     // error(): DeviceError_EraseFailure after a refused erase, else DeviceError_WriteFailure.
+    // A job with a region outside the sectors it erases is refused before the erase, with
+    // DeviceError_FirmwareEmpty.
     bool runFlashJob(FlashJob *job, quint8 progressKind);
     void updateVersion();
 
@@ -140,14 +153,16 @@ signals:
     void settingProgressChanged(qlonglong current, qlonglong total);
     // The adapter is attached but its HID node cannot be opened (usually permissions).
     void deviceAccessDenied(QString node);
+    // Another program holds the adapter (its process id, 0 when unknown): nothing was sent.
+    void deviceInUse(qint64 pid);
 
 private:
     friend class DeviceFlashTestAccess;
 
     // Task model: runs body on the global pool under the operation mutex, busy framed.
     void startTask(std::function<void()> body);
-    void startupOpenTask();
-    void arrivalTask(quint32 productId);
+    void startupOpenTask(quint64 epoch);
+    void arrivalTask(quint32 productId, quint64 epoch);
     void updateTask(const QString &path);
     void restoreFactorySettings_v1(const QString &path, const QString &firmware_version);
     void restoreFactorySettings_v2(const QString &path, const QString &firmware_version);
@@ -162,11 +177,19 @@ private:
     bool ensureConfigLoaded();
 
     void handleArrival(const QString &name);
+    // Runs an arrival that came while a task was under way, once the engine is idle.
+    void retryDeferredArrival();
+    // Publishes the connection a start-up or arrival task made, unless the adapter was
+    // removed after the task was started.
+    void announceConnected(Corvane device, quint64 epoch);
+    quint64 presenceEpoch() const;
+    void dropStaleReports();
     void handleRemoval(const QString &name);
     bool matchesAdapter(const QString &name, quint32 *productId);
     void setVersion(const QString &version);
     void initialise(DeviceMonitor *monitor);
     void reportAccessDenied(quint16 vendorId, quint16 productId);
+    void reportInUse();
 
     bool m_isBusy = false;
     bool m_isConnected = false;
@@ -181,8 +204,16 @@ private:
     char *m_backupBuffer = nullptr;
     QString m_strVersion;
 
-    // Guards m_strVersion and the busy flag between the GUI thread and the tasks.
+    // Guards m_strVersion, the busy flag, the connection state and the factory and
+    // configuration buffers between the GUI thread and the tasks.
     mutable QMutex m_stateMutex;
+    // Counts removals: a task started before the last one announces no connection.
+    quint64 m_presenceEpoch = 0;
+    // An arrival that came while a task ran, and the timer that retries it when idle.
+    QString m_deferredArrival;
+    QTimer *m_arrivalRetry = nullptr;
+    std::atomic<int> m_answerTimeoutMs{0};
+    std::atomic<bool> m_answerTimedOut{false};
     // Makes a busy change and its signal one step, so removal's order holds against a task.
     std::recursive_mutex m_busyMutex;
     // configBuffer holds the adapter's block read since it was last connected.

@@ -140,6 +140,7 @@ bool DeviceFlash::isSupportDataStore() const
 
 int DeviceFlash::bootMode() const
 {
+    QMutexLocker lock(&m_stateMutex);
     const int mode = quint8(configBufferData[BootModeOffset]);
     return qMin(mode, MaxBootMode);
 }
@@ -152,5 +153,6 @@ QByteArray DeviceFlash::factoryInfo() const
 
 QByteArray DeviceFlash::configBuffer() const
 {
+    QMutexLocker lock(&m_stateMutex);
     return QByteArray(configBufferData, ConfigBufferSize);
 }

@@ -12,11 +12,14 @@
 #include <QTimer>
 
 #include <memory>
+#include <utility>
 
 namespace {
 
 constexpr int ReopenDelayMs = 1000;
 constexpr int ShutdownPollMs = 50;
+// How often an arrival that came during a task looks whether the engine is idle.
+constexpr int ArrivalRetryMs = 100;
 
 // Shared between the waiting thread and the delayed second attempt, which may run after
 // the waiter has gone (shutdown).
@@ -31,13 +34,15 @@ struct ReopenState
 
 void DeviceFlash::openDevice()
 {
-    startTask([this] { startupOpenTask(); });
+    const quint64 epoch = presenceEpoch();
+    startTask([this, epoch] { startupOpenTask(epoch); });
 }
 
 bool DeviceFlash::open(quint16 vendorId, quint16 productId)
 {
     bool result = m_hidDevice->open(vendorId, productId);
-    if (!result) {
+    // A second attempt cannot help while another program holds the adapter.
+    if (!result && m_hidDevice->lastOpenError() != QHidDevice::InUse) {
         qInfo() << "DeviceFlash open try onec more..." << vendorId << productId;
         if (!QCoreApplication::instance()) {
             // Without an application there is no event loop to wait in.
@@ -76,11 +81,27 @@ bool DeviceFlash::open(quint16 vendorId, quint16 productId)
     if (result) {
         if (!m_shuttingDown)
             m_cancelTransfers = false;
+        m_answerTimedOut = false;
         m_configLoaded = false;
+    } else if (m_hidDevice->lastOpenError() == QHidDevice::InUse) {
+        reportInUse();
     } else {
         reportAccessDenied(vendorId, productId);
     }
     return result;
+}
+
+void DeviceFlash::closeDevice()
+{
+    waitForIdle();
+    m_hidDevice->close();
+}
+
+void DeviceFlash::reportInUse()
+{
+    const qint64 owner = m_hidDevice->lockOwner();
+    qWarning() << "DeviceFlash adapter in use by another program, PID" << owner;
+    emit deviceInUse(owner);
 }
 
 void DeviceFlash::reportAccessDenied(quint16 vendorId, quint16 productId)
@@ -95,34 +116,46 @@ void DeviceFlash::reportAccessDenied(quint16 vendorId, quint16 productId)
     emit deviceAccessDenied(node);
 }
 
-void DeviceFlash::startupOpenTask()
+quint64 DeviceFlash::presenceEpoch() const
 {
-    for (quint16 id : qAsConst(productIds)) {
-        if (open(adapterVendorId, id)) {
-            readDeviceConfig();
-            QMutexLocker lock(&m_stateMutex);
-            m_isConnected = true;
-            m_currentDevice = Corvane(id);
-            break;
-        }
-    }
-    if (isConnected()) {
-        const Corvane device = currentDevice();
-        qInfo() << "Device open! -- " << device;
-        emit deviceConnectStatusChanged(true, device);
-    }
+    QMutexLocker lock(&m_stateMutex);
+    return m_presenceEpoch;
 }
 
-void DeviceFlash::arrivalTask(quint32 productId)
+void DeviceFlash::announceConnected(Corvane device, quint64 epoch)
 {
-    readDeviceConfig();
-    const Corvane device = Corvane(productId);
+    // One step against removal, which takes the same lock for its changes and signal: a
+    // removal either comes after this announcement or keeps it from being made.
+    std::lock_guard<std::recursive_mutex> step(m_busyMutex);
     {
         QMutexLocker lock(&m_stateMutex);
+        if (m_presenceEpoch != epoch) {
+            qInfo() << "DeviceFlash adapter removed while it was being opened" << device;
+            return;
+        }
         m_isConnected = true;
         m_currentDevice = device;
     }
     emit deviceConnectStatusChanged(true, device);
+}
+
+void DeviceFlash::startupOpenTask(quint64 epoch)
+{
+    for (quint16 id : qAsConst(productIds)) {
+        if (open(adapterVendorId, id)) {
+            readDeviceConfig();
+            const Corvane device = Corvane(id);
+            qInfo() << "Device open! -- " << device;
+            announceConnected(device, epoch);
+            break;
+        }
+    }
+}
+
+void DeviceFlash::arrivalTask(quint32 productId, quint64 epoch)
+{
+    readDeviceConfig();
+    announceConnected(Corvane(productId), epoch);
 }
 
 bool DeviceFlash::nativeEventFilter(const QByteArray &eventType, void *message, long *result)
@@ -170,9 +203,34 @@ void DeviceFlash::handleArrival(const QString &name)
     quint32 productId = 0;
     if (!matchesAdapter(name, &productId))
         return;
+    // Reopening would swap the handle under a running task and lose its answer.
+    if (m_hidDevice->isOpen()) {
+        qInfo() << "DeviceFlash arrival ignored: the adapter is already open";
+        return;
+    }
+    if (!isIdle()) {
+        qInfo() << "DeviceFlash arrival deferred until the running task has ended";
+        m_deferredArrival = name;
+        if (!m_arrivalRetry) {
+            m_arrivalRetry = new QTimer(this);
+            m_arrivalRetry->setInterval(ArrivalRetryMs);
+            connect(m_arrivalRetry, &QTimer::timeout, this, &DeviceFlash::retryDeferredArrival);
+        }
+        m_arrivalRetry->start();
+        return;
+    }
     if (!open(adapterVendorId, quint16(productId)))
         return;
-    startTask([this, productId] { arrivalTask(productId); });
+    const quint64 epoch = presenceEpoch();
+    startTask([this, productId, epoch] { arrivalTask(productId, epoch); });
+}
+
+void DeviceFlash::retryDeferredArrival()
+{
+    if (m_shuttingDown || !isIdle())
+        return;
+    m_arrivalRetry->stop();
+    handleArrival(std::exchange(m_deferredArrival, QString()));
 }
 
 void DeviceFlash::handleRemoval(const QString &name)
@@ -189,6 +247,15 @@ void DeviceFlash::handleRemoval(const QString &name)
 
     const Corvane device = Corvane(quint16(parsed.productId));
     qWarning() << "nativeEventFilter closed." << device;
+    // A connection announced by a task started before now no longer holds.
+    std::lock_guard<std::recursive_mutex> step(m_busyMutex);
+    {
+        QMutexLocker lock(&m_stateMutex);
+        ++m_presenceEpoch;
+    }
+    m_deferredArrival.clear();
+    if (m_arrivalRetry)
+        m_arrivalRetry->stop();
     // A task blocked in a read gives up at its next slice; close waits for that slice.
     m_cancelTransfers = true;
     m_hidDevice->close();

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "qhiddevice.h"
 
+#include "adapterlock.h"
+
 #include <hidapi.h>
 
 #include <atomic>
@@ -14,6 +16,9 @@ public:
     std::mutex mutex;
     // Written only under the mutex; read without it by isOpen().
     std::atomic<hid_device *> handle { nullptr };
+    AdapterLock lock;
+    std::atomic<int> openError { QHidDevice::NoError };
+    std::atomic<qint64> lockOwner { 0 };
 
     void closeLocked()
     {
@@ -34,15 +39,66 @@ QHidDevice::~QHidDevice()
     close();
 }
 
+namespace {
+
+// Path of the first interface with the ids (and serial) in enumeration order; empty if none.
+QByteArray firstDevicePath(quint16 vendorId, quint16 productId, const std::wstring &serial)
+{
+    QByteArray path;
+    hid_device_info *devices = hid_enumerate(vendorId, productId);
+    for (hid_device_info *d = devices; d && path.isEmpty(); d = d->next) {
+        if (!d->path || (!serial.empty() && (!d->serial_number || serial != d->serial_number)))
+            continue;
+        path = QByteArray(d->path);
+    }
+    hid_free_enumeration(devices);
+    return path;
+}
+
+} // namespace
+
 bool QHidDevice::open(quint16 vendorId, quint16 productId, const QString &serial)
 {
     Q_D(QHidDevice);
     const std::wstring wideSerial = serial.toStdWString();
     std::lock_guard<std::mutex> lock(d->mutex);
     d->closeLocked();
-    hid_device *h = hid_open(vendorId, productId, serial.isEmpty() ? nullptr : wideSerial.c_str());
+    d->lockOwner = 0;
+    const QByteArray path = firstDevicePath(vendorId, productId, wideSerial);
+    if (path.isEmpty()) {
+        d->lock.release();
+        d->openError = NotFound;
+        return false;
+    }
+    qint64 owner = 0;
+    // Without a place for the lock file the adapter is still opened: the lock only guards
+    // against a second program, and refusing here would leave the user without the tool.
+    if (d->lock.acquire(path, &owner) == AdapterLock::Held) {
+        d->lockOwner = owner;
+        d->openError = InUse;
+        return false;
+    }
+    hid_device *h = hid_open_path(path.constData());
     d->handle.store(h);
-    return h != nullptr;
+    if (!h) {
+        d->lock.release();
+        d->openError = CannotOpen;
+        return false;
+    }
+    d->openError = NoError;
+    return true;
+}
+
+QHidDevice::OpenError QHidDevice::lastOpenError() const
+{
+    Q_D(const QHidDevice);
+    return OpenError(d->openError.load());
+}
+
+qint64 QHidDevice::lockOwner() const
+{
+    Q_D(const QHidDevice);
+    return d->lockOwner;
 }
 
 bool QHidDevice::isOpen() const
@@ -56,6 +112,7 @@ void QHidDevice::close()
     Q_D(QHidDevice);
     std::lock_guard<std::mutex> lock(d->mutex);
     d->closeLocked();
+    d->lock.release();
 }
 
 int QHidDevice::read(QByteArray &buffer, int length, int timeoutMs)

@@ -18,11 +18,23 @@ public:
     explicit QHidDevice(QObject *parent = nullptr);
     ~QHidDevice() override;
 
-    // Opens by ids; an absent or empty serial matches any. Closes a handle that is
-    // still open first, so a reopen never leaks the old handle.
+    enum OpenError {
+        NoError,
+        NotFound,   // no interface with these ids (and serial) is attached
+        InUse,      // another program holds the adapter's lock
+        CannotOpen, // attached, but the system refused the open (usually permissions)
+    };
+
+    // Opens the first interface with these ids in hidapi's enumeration order (as hid_open
+    // does); an absent or empty serial matches any. Takes the adapter's lock first, so two
+    // programs never talk to one adapter, and keeps it until close(). Closes a handle that
+    // is still open first, so a reopen never leaks the old handle.
     bool open(quint16 vendorId, quint16 productId, const QString &serial = QString());
     bool isOpen() const;
     void close();
+    // Why the last open failed, and with InUse the holder's process id (0 when unknown).
+    OpenError lastOpenError() const;
+    qint64 lockOwner() const;
 
     // hidapi's conventions: bytes copied, 0 on time-out, -1 on error (also when closed).
     int read(QByteArray &buffer, int length = -1, int timeoutMs = -1);

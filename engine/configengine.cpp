@@ -5,6 +5,7 @@
 #include "flashjob.h"
 
 #include <QDebug>
+#include <QMutexLocker>
 
 #include <cstring>
 
@@ -178,7 +179,10 @@ bool DeviceFlash::ensureConfigLoaded()
         qWarning() << "ensureConfigLoaded read failure";
         return false;
     }
-    std::memcpy(configBufferData, block.constData(), ConfigBufferSize);
+    {
+        QMutexLocker lock(&m_stateMutex);
+        std::memcpy(configBufferData, block.constData(), ConfigBufferSize);
+    }
     m_configLoaded = true;
     return true;
 }

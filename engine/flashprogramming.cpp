@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "deviceflash.h"
 #include "flashjob.h"
+#include "flashlayout.h"
 #include "qhiddevice.h"
 
 #include <QByteArray>
 #include <QDebug>
+#include <QMutexLocker>
 
 #include <algorithm>
 #include <cstring>
@@ -118,6 +120,14 @@ bool DeviceFlash::write2Flash(FlashJob *job, quint8 progressKind)
 
 bool DeviceFlash::runFlashJob(FlashJob *job, quint8 progressKind)
 {
+    // Flash that the erase does not reach would be programmed over old contents and fail
+    // its verification half way: such a job is refused before anything is erased.
+    QString reason;
+    if (!FlashLayout::erasesEveryRegion(*job, &reason)) {
+        qWarning().noquote() << "flash job refused, nothing erased:" << reason;
+        emit error(DeviceError_FirmwareEmpty);
+        return false;
+    }
     const bool erased = eraseFlash(job);
     // A refused erase is still followed by the write: some adapters erase and answer oddly,
     // and the echo check tells whether the data landed.
@@ -155,7 +165,11 @@ void DeviceFlash::updateVersion()
             break;
         }
         const int copy = std::min(ChunkSize, ConfigBufferSize - offset);
-        std::memcpy(configBufferData + offset, response.data(), size_t(copy));
+        {
+            // The GUI thread reads the buffer (boot mode, copies) while this task fills it.
+            QMutexLocker lock(&m_stateMutex);
+            std::memcpy(configBufferData + offset, response.data(), size_t(copy));
+        }
         address += ChunkSize;
         offset += ChunkSize;
         remaining -= ChunkSize;
@@ -164,10 +178,11 @@ void DeviceFlash::updateVersion()
     // A partly read block mixes new and old bytes: it is no copy of the adapter's block.
     m_configLoaded = complete;
 
+    const QByteArray block = configBuffer();
     const QString text = QStringLiteral("%1.%2.%3")
-                             .arg(uint(quint8(configBufferData[1])))
-                             .arg(uint(quint8(configBufferData[2])))
-                             .arg(uint(quint8(configBufferData[3])));
+                             .arg(uint(quint8(block[1])))
+                             .arg(uint(quint8(block[2])))
+                             .arg(uint(quint8(block[3])));
     if (text != version()) {
         setVersion(text);
         emit versionChanged(text);

@@ -69,33 +69,19 @@ QList<quint8> sectorRun(quint8 first, quint32 length)
     QList<quint8> sectors;
     for (quint32 i = 0; i < count; ++i) {
         const quint32 sector = quint32(first) + i;
-        if (sector > LastErasedSector)
+        if (sector > FlashLayout::LastErasedSector)
             break;
         sectors.append(quint8(sector));
     }
     return sectors;
 }
 
-int flashSectorOf(quint32 address)
-{
-    constexpr quint32 flashBase = 0x08000000;
-    if (address < flashBase)
-        return -1;
-    const quint32 offset = address - flashBase;
-    if (offset < 0x10000)
-        return int(offset / 0x4000);
-    if (offset < 0x20000)
-        return 4;
-    const quint32 sector = 5 + (offset - 0x20000) / 0x20000;
-    return sector > 0xFF ? -1 : int(sector);
-}
-
 QList<quint8> sectorsForRegion(quint8 first, quint32 address, quint32 length)
 {
     QList<quint8> sectors = sectorRun(first, length);
-    if (length == 0 || quint64(address) + length - 1 > 0xFFFFFFFFull)
+    if (length == 0 || quint64(address) + length > FlashLayout::ErasableEnd)
         return sectors;
-    const int last = qMin(flashSectorOf(address + length - 1), int(LastErasedSector));
+    const int last = FlashLayout::sectorOf(address + length - 1);
     for (int sector = sectors.isEmpty() ? first : sectors.last() + 1; sector <= last; ++sector)
         sectors.append(quint8(sector));
     return sectors;
@@ -212,8 +198,7 @@ std::unique_ptr<FlashJob> buildRestoreJob(RestoreGeneration generation, const QB
     } else {
         // Sectors 5 and 6 at least; a larger file also needs the sectors after them.
         job->addSector(6);
-        const int last = qMin(flashSectorOf(firmwareStart + quint32(firmware.size()) - 1),
-                              int(LastErasedSector));
+        const int last = FlashLayout::sectorOf(firmwareStart + quint32(firmware.size()) - 1);
         for (int sector = 7; sector <= last; ++sector)
             job->addSector(quint8(sector));
     }

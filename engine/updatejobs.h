@@ -2,6 +2,7 @@
 #pragma once
 
 #include "flashjob.h"
+#include "flashlayout.h"
 
 #include <QByteArray>
 #include <QList>
@@ -27,14 +28,15 @@ constexpr quint32 DefaultBlockSize = 66;
 constexpr quint32 FirmwareStartV1 = 0x08020000;
 constexpr quint32 FirmwareStartV2 = 0x08040000;
 
-// Highest sector number that the sector rules ever emit.
-constexpr quint8 LastErasedSector = 11;
-
-// The update's payload sits in slots 1-14; a restore's firmware region (file + 2 marker
-// bytes) in slots 4-14 (second generation) or 3-14 (first generation).
-constexpr quint32 MaxUpdatePayload = 14 * FlashJob::SlotSize;
-constexpr quint32 MaxRestoreFileV2 = 11 * FlashJob::SlotSize - 2;
-constexpr quint32 MaxRestoreFileV1 = 12 * FlashJob::SlotSize - 2;
+// The update's payload sits in slot 1 on; a restore's firmware region (file + 2 marker
+// bytes) in slot 4 on (second generation) or slot 3 on (first generation). Each ends at the
+// last sector the erase reaches.
+constexpr quint32 MaxUpdatePayload = FlashLayout::regionCapacity(1, PayloadAddress);
+constexpr quint32 MaxRestoreFileV2 = FlashLayout::regionCapacity(4, FirmwareStartV2) - 2;
+constexpr quint32 MaxRestoreFileV1 = FlashLayout::regionCapacity(3, FirmwareStartV1) - 2;
+static_assert(MaxUpdatePayload == 983040 && MaxRestoreFileV2 == 786430
+                  && MaxRestoreFileV1 == 917502,
+              "capacities follow from the sector table");
 // No valid firmware file, Base64 text with line breaks included, comes near this size;
 // larger files are not read whole.
 constexpr qint64 MaxFirmwareFileSize = 8 * 1024 * 1024;
@@ -59,17 +61,13 @@ QString versionText(quint8 major, quint8 minor, quint8 patch);
 // that is not a number gives 0).
 bool parseVersionText(const QString &text, Version *version);
 
-// `count` sectors from `first` on, none above LastErasedSector, with
+// `count` sectors from `first` on, none above FlashLayout::LastErasedSector, with
 // count = length / 131072 + 1.
 QList<quint8> sectorRun(quint8 first, quint32 length);
 
-// Sector number of a flash address: 16 KiB sectors 0-3 from 0x08000000, the 64 KiB
-// sector 4 at 0x08010000, then 128 KiB sectors from 5 at 0x08020000; -1 outside.
-int flashSectorOf(quint32 address);
-
 // The sectors to erase for a region that starts at the start of sector `first`: the run
 // above, widened to every sector the region's bytes touch (sector 4 is only 64 KiB, so the
-// run alone would leave the region's tail unerased), none above LastErasedSector.
+// run alone would leave the region's tail unerased), none above the last erasable sector.
 QList<quint8> sectorsForRegion(quint8 first, quint32 address, quint32 length);
 
 // The 256-byte firmware information record that precedes an update's payload.

@@ -75,8 +75,8 @@ QString downloadDirectory()
 
 // The window's style sheet reaches every widget below it, and its rules for the window's
 // buttons, labels and combo boxes would make Qt's own file dialog unreadable. So the file
-// dialog has no parent widget: it is the window's transient window instead, modal and placed
-// over it as a child dialog would be.
+// dialog has no parent widget: it is a transient window of the one it opens over, modal and
+// placed over it as a child dialog would be.
 class FileDialog : public QFileDialog
 {
 public:
@@ -102,7 +102,7 @@ private:
 
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent)
+MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     : FramelessWidget(parent), ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
@@ -144,7 +144,8 @@ MainWindow::MainWindow(QWidget *parent)
     refreshTexts();
 
     m_syncCloud->getInformation();
-    m_deviceFlash->openDevice();
+    if (adapter == OpenAdapter)
+        m_deviceFlash->openDevice();
 }
 
 MainWindow::~MainWindow()
@@ -482,6 +483,13 @@ void MainWindow::onSyncError(SyncCloud::SyncError error)
         m_messageDialog->showMessage(tr("Waring"), tr("The network error, checking connect and retry."));
         break;
     }
+    // A failed download gives back what its progress took away. Its progress signals came
+    // before this one, so none of them can take it away again.
+    if (error == SyncCloud::SyncError_NetworkError || error == SyncCloud::SyncError_DownloadFail) {
+        ui->progressBar->hide();
+        if (m_deviceFlash->isConnected() && !m_deviceFlash->isBusy())
+            setOperationControlsEnabled(true);
+    }
     if (ui->stackedWidget->currentIndex() == 0)
         ui->stackedWidget->setCurrentIndex(1);
     refreshTexts();
@@ -497,8 +505,13 @@ void MainWindow::onFirmwareInfoChanged()
             tr("The latest version update!"), tool.value(QStringLiteral("info")).toString());
         const QString title = QStringLiteral("%1 V%2").arg(tr("Upgrade"), release);
         dialog->execMessage(title, text);
-        QDesktopServices::openUrl(
-            QUrl(tool.value(QStringLiteral("windowsURL")).toString(), QUrl::TolerantMode));
+        // Only a web address goes to the desktop: a catalogue must not open local files or
+        // start other scheme handlers.
+        const QUrl toolUrl(tool.value(QStringLiteral("windowsURL")).toString(), QUrl::TolerantMode);
+        if (SyncCloud::isWebAddress(toolUrl))
+            QDesktopServices::openUrl(toolUrl);
+        else
+            qWarning() << "tool update address refused" << toolUrl;
         closeWhenIdle();
         delete dialog;
     }
@@ -685,7 +698,9 @@ QString MainWindow::chooseFile(const QString &caption, const QString &filter, bo
 {
     if (fileDialogHook())
         return fileDialogHook()(caption, filter, save);
-    FileDialog dialog(this, caption, downloadDirectory(), filter);
+    // Over the settings dialog when it asks for the file, else over the window.
+    QWidget *over = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : this;
+    FileDialog dialog(over, caption, downloadDirectory(), filter);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     if (dialog.exec() != QDialog::Accepted)

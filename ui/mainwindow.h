@@ -31,7 +31,10 @@ class MainWindow : public FramelessWidget
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    // Without the adapter (a second start of the tool, which only hands a notice to the
+    // running one) the window never opens or reads the adapter.
+    enum AdapterUse { OpenAdapter, LeaveAdapter };
+    explicit MainWindow(QWidget *parent = nullptr, AdapterUse adapter = OpenAdapter);
     ~MainWindow() override;
 
     // Raises and activates the window, then shows the message without blocking.

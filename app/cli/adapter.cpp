@@ -24,18 +24,36 @@ void waitUntilIdle(DeviceFlash &device)
     QCoreApplication::processEvents();
 }
 
+QString stoppedAnsweringText()
+{
+    return QStringLiteral("the adapter stopped answering");
+}
+
 int openAdapter(DeviceFlash &device, const CliContext &ctx)
 {
     QString deniedNode;
-    const QMetaObject::Connection denied = QObject::connect(
-        &device, &DeviceFlash::deviceAccessDenied, &device,
+    qint64 owner = -1;
+    QObject context;
+    QObject::connect(
+        &device, &DeviceFlash::deviceAccessDenied, &context,
         [&deniedNode](const QString &node) { deniedNode = node; }, Qt::DirectConnection);
+    QObject::connect(
+        &device, &DeviceFlash::deviceInUse, &context, [&owner](qint64 pid) { owner = pid; },
+        Qt::DirectConnection);
+    device.setAnswerTimeout(ctx.answerTimeoutMs);
     device.openDevice();
     waitUntilIdle(device);
-    QObject::disconnect(denied);
 
+    if (device.answerTimedOut())
+        return ctx.fail(CliExit_Failed, stoppedAnsweringText());
     if (device.isConnected())
         return CliExit_Ok;
+    if (owner >= 0)
+        return ctx.fail(CliExit_InUse,
+                        owner > 0 ? QStringLiteral("the adapter is in use by another program "
+                                                   "(PID %1)")
+                                        .arg(owner)
+                                  : QStringLiteral("the adapter is in use by another program"));
     if (!deniedNode.isEmpty())
         return ctx.fail(CliExit_NoAdapter,
             QStringLiteral("the adapter is attached at %1 but cannot be opened; %2")

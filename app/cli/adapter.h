@@ -5,10 +5,15 @@
 
 class DeviceFlash;
 
-// Runs the start-up open on the adapter and waits for it; CliExit_Ok when connected, else
-// CliExit_NoAdapter after one clear line on standard error (with the udev hint when the
-// adapter is attached but its node cannot be opened).
+// Runs the start-up open on the adapter (with the answer time-out of --timeout) and waits
+// for it; CliExit_Ok when connected. Otherwise one clear line on standard error and
+// CliExit_NoAdapter (with the udev hint when the adapter is attached but its node cannot be
+// opened), CliExit_InUse when another program holds it, or CliExit_Failed when it stopped
+// answering.
 int openAdapter(DeviceFlash &device, const CliContext &ctx);
+
+// What the command says when the adapter stopped answering within the --timeout.
+QString stoppedAnsweringText();
 
 // Waits until every task of the device has ended while running the event loop (the open's
 // delayed retry and queued signals need it), then delivers what is still queued.

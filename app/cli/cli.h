@@ -14,6 +14,7 @@ enum CliExit {
     CliExit_Failed = 1,
     CliExit_Usage = 2,
     CliExit_NoAdapter = 3,
+    CliExit_InUse = 4, // another program holds the adapter; nothing was sent to it
 };
 
 // What a command gets: its own arguments (global options removed) and the output streams.
@@ -23,14 +24,24 @@ struct CliContext
     bool json = false;
     QTextStream &out;
     QTextStream &err;
+    // Longest wait for one answer from the adapter (--timeout); 0 waits for ever.
+    int answerTimeoutMs = 30000;
 
     // One clear line on standard error; returns code.
     int fail(int code, const QString &message) const;
+    // "corvane-cli: message" on standard error, made safe for a terminal.
+    void warn(const QString &message) const;
     // Prints "key: value" lines, or one JSON object with --json.
     void printRecord(const QJsonObject &record, const QStringList &order) const;
     // True when standard output is a terminal (progress bars instead of plain lines).
     bool interactive() const;
+    // True when standard error is a terminal (the download's percentage is drawn there).
+    bool errorIsTerminal() const;
 };
+
+// text with every control character replaced by '?', so that text from the network cannot
+// move the cursor, recolour or retitle the terminal it is printed on.
+QString terminalText(QString text);
 
 struct CliCommand
 {

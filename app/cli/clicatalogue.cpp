@@ -6,38 +6,17 @@
 #include "syncloud.h"
 
 #include <QEventLoop>
-#include <QFileInfo>
 
 namespace CliCatalogue {
 
-bool takeHostOption(QStringList &args, QUrl *host, QString *error)
+bool parseHost(const QString &value, QUrl *host, QString *error)
 {
-    const QString name = QStringLiteral("--catalogue");
-    for (int i = 0; i < args.size(); ++i) {
-        QString value;
-        if (args.at(i) == name) {
-            if (i + 1 >= args.size()) {
-                *error = QStringLiteral("--catalogue needs an address (http://host[:port])");
-                return false;
-            }
-            value = args.at(i + 1);
-            args.erase(args.begin() + i, args.begin() + i + 2);
-        } else if (args.at(i).startsWith(name + QLatin1Char('='))) {
-            value = args.at(i).mid(name.size() + 1);
-            args.removeAt(i);
-        } else {
-            continue;
-        }
-        const QUrl url(value, QUrl::StrictMode);
-        const QString scheme = url.scheme().toLower();
-        if (!url.isValid() || url.host().isEmpty()
-            || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
-            *error = QStringLiteral("'%1' is not an http:// or https:// address").arg(value);
-            return false;
-        }
-        *host = url;
-        return true;
+    const QUrl url(value, QUrl::StrictMode);
+    if (!url.isValid() || !SyncCloud::isWebAddress(url)) {
+        *error = QStringLiteral("'%1' is not an http:// or https:// address").arg(value);
+        return false;
     }
+    *host = url;
     return true;
 }
 
@@ -94,7 +73,7 @@ FirmwareFetch fetchFirmware(
             = QStringLiteral("version '%1' cannot be used as a cache file name").arg(version);
         return fetch;
     }
-    if (QFileInfo(path).isFile()) {
+    if (SyncCloud::isCachedFile(path)) {
         fetch.path = path;
         return fetch;
     }
@@ -128,12 +107,10 @@ FirmwareFetch fetchFirmware(
     return fetch;
 }
 
-FirmwareFetch fetchForCommand(CliContext &ctx, const QString &version, const QUrl &host)
+FirmwareFetch fetchForCommand(CliContext &ctx, const QString &version)
 {
     SyncCloud cloud;
-    if (!host.isEmpty())
-        cloud.setCatalogueHost(host);
-    const bool showProgress = ctx.interactive() && !ctx.json;
+    const bool showProgress = ctx.errorIsTerminal() && !ctx.json;
     int shown = -1;
     auto progress = [&](qint64 received, qint64 total) {
         if (!showProgress || total <= 0)
@@ -148,7 +125,7 @@ FirmwareFetch fetchForCommand(CliContext &ctx, const QString &version, const QUr
     if (shown >= 0)
         ctx.err << Qt::endl;
     if (!fetch.notice.isEmpty())
-        ctx.err << "corvane-cli: " << fetch.notice << Qt::endl;
+        ctx.warn(fetch.notice);
     if (fetch.path.isEmpty())
         ctx.fail(CliExit_Failed, fetch.error);
     return fetch;

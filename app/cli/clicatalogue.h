@@ -35,9 +35,9 @@ struct FirmwareFetch
     bool downloaded = false; // false when the file was already cached
 };
 
-// Removes "--catalogue URL" (or "--catalogue=URL") from args. Returns false with a message
-// when the value is missing or not an http(s) address; *host stays empty without the option.
-bool takeHostOption(QStringList &args, QUrl *host, QString *error);
+// The value of --catalogue as a server address; false with a message when it is not an
+// http(s) address.
+bool parseHost(const QString &value, QUrl *host, QString *error);
 
 // Runs the catalogue fetch and waits for its end.
 CatalogueFetch fetchCatalogue(SyncCloud &cloud);
@@ -47,8 +47,9 @@ CatalogueFetch fetchCatalogue(SyncCloud &cloud);
 FirmwareFetch fetchFirmware(SyncCloud &cloud, const QString &version,
     const std::function<void(qint64, qint64)> &progress = {});
 
-// fetchFirmware for a command: a percentage on a terminal's standard error while it
-// downloads, notices and the failure reason as lines on standard error.
-FirmwareFetch fetchForCommand(CliContext &ctx, const QString &version, const QUrl &host);
+// fetchFirmware for a command, from the catalogue server in force: a percentage while it
+// downloads when standard error is a terminal, notices and the failure reason as lines on
+// standard error.
+FirmwareFetch fetchForCommand(CliContext &ctx, const QString &version);
 
 } // namespace CliCatalogue

@@ -54,6 +54,9 @@ int runBackup(CliContext &ctx)
     waitUntilIdle(device);
     printer.finish();
 
+    if (device.answerTimedOut())
+        return ctx.fail(CliExit_Failed,
+            QStringLiteral("%1; nothing was written to %2").arg(stoppedAnsweringText(), path));
     if (total <= 0 || current != total)
         return ctx.fail(CliExit_Failed,
             QStringLiteral("reading the configuration stopped after %1 of %2 bytes; "

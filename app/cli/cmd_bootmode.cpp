@@ -68,8 +68,10 @@ int runBootMode(CliContext &ctx)
         device.loadConfiguration();
         waitUntilIdle(device);
         if (!device.isConfigLoaded())
-            return ctx.fail(
-                CliExit_Failed, QStringLiteral("could not read the adapter's configuration"));
+            return ctx.fail(CliExit_Failed,
+                device.answerTimedOut()
+                    ? stoppedAnsweringText()
+                    : QStringLiteral("could not read the adapter's configuration"));
         printMode(ctx, device.bootMode());
         return CliExit_Ok;
     }

@@ -15,29 +15,33 @@ void printLines(QTextStream &out, const QString &text, const QString &indent)
     const QStringList lines = text.split(QLatin1Char(';'));
     for (const QString &line : lines) {
         if (!line.trimmed().isEmpty())
-            out << indent << line.trimmed() << '\n';
+            out << indent << terminalText(line.trimmed()) << '\n';
     }
 }
 
 int runCatalogue(CliContext &ctx)
 {
     QStringList args = ctx.args;
-    QUrl host;
-    QString error;
-    if (!CliCatalogue::takeHostOption(args, &host, &error))
-        return ctx.fail(CliExit_Usage, error);
+    const bool cachedOnly = args.removeAll(QStringLiteral("--cached")) > 0;
     if (!args.isEmpty())
         return ctx.fail(CliExit_Usage,
             QStringLiteral("unexpected argument '%1' (see catalogue --help)").arg(args.first()));
 
     SyncCloud cloud;
-    if (!host.isEmpty())
-        cloud.setCatalogueHost(host);
-    const CliCatalogue::CatalogueFetch fetch = CliCatalogue::fetchCatalogue(cloud);
+    CliCatalogue::CatalogueFetch fetch;
+    if (cachedOnly) {
+        // Shell completion lists versions this way, so it never waits for the network.
+        cloud.loadCachedInformation();
+        if (cloud.firmwareInfo().isEmpty())
+            return ctx.fail(CliExit_Failed, QStringLiteral("no firmware list is cached yet"));
+        fetch.source = CliCatalogue::ListSource::Cache;
+    } else {
+        fetch = CliCatalogue::fetchCatalogue(cloud);
+    }
     if (fetch.source == CliCatalogue::ListSource::None)
         return ctx.fail(CliExit_Failed, fetch.problem);
     if (!fetch.problem.isEmpty())
-        ctx.err << "corvane-cli: " << fetch.problem << Qt::endl;
+        ctx.warn(fetch.problem);
 
     const QJsonArray entries = cloud.firmwareInfo();
     if (ctx.json) {
@@ -63,14 +67,15 @@ int runCatalogue(CliContext &ctx)
     const QStringList versions = cloud.firmwareVersions();
     for (int i = 0; i < versions.size(); ++i) {
         const QString &version = versions.at(i);
-        ctx.out << "Firmware " << (version.isEmpty() ? QStringLiteral("(no version)") : version)
+        ctx.out << "Firmware "
+                << (version.isEmpty() ? QStringLiteral("(no version)") : terminalText(version))
                 << '\n';
         printLines(ctx.out, cloud.firmwareInfoText(i), QStringLiteral("    "));
     }
     const QJsonObject tool = cloud.flashToolInfo();
     const QString toolVersion = tool.value(QLatin1String("version")).toString();
     if (!toolVersion.isEmpty()) {
-        ctx.out << "Firmware tool " << toolVersion << " (this is "
+        ctx.out << "Firmware tool " << terminalText(toolVersion) << " (this is "
                 << QCoreApplication::applicationVersion() << ")" << '\n';
         printLines(ctx.out, tool.value(QLatin1String("info")).toString(), QStringLiteral("    "));
     }
@@ -82,12 +87,13 @@ const CliRegistrar registrar({
     QStringLiteral("catalogue"),
     QStringLiteral("list the firmware versions of the catalogue with their change logs"),
     QStringLiteral(
-        "Usage: corvane-cli [--json] catalogue [--catalogue URL]\n"
+        "Usage: corvane-cli [--json] catalogue [--catalogue URL | --cached]\n"
         "Fetches the firmware catalogue and lists its versions with their change logs.\n"
         "When the catalogue cannot be reached, the list cached by an earlier run is shown\n"
         "and a note says so on standard error; with neither the command fails (exit 1).\n\n"
         "Options:\n"
-        "  --catalogue URL  catalogue server (http://host[:port]) instead of the built-in one\n"
+        "  --catalogue URL  catalogue server (http[s]://host[:port]) instead of the built-in one\n"
+        "  --cached         list the versions cached by an earlier run, without the network\n"
         "  --json           print {\"synced\", \"firmware\": [{\"version\", \"info\", "
         "\"download\"}],\n"
         "                   \"flashTool\"}; synced is false when the cached list is shown\n"),

@@ -8,17 +8,12 @@ namespace {
 
 int runDownload(CliContext &ctx)
 {
-    QStringList args = ctx.args;
-    QUrl host;
-    QString error;
-    if (!CliCatalogue::takeHostOption(args, &host, &error))
-        return ctx.fail(CliExit_Usage, error);
-    if (args.size() != 1)
+    if (ctx.args.size() != 1)
         return ctx.fail(
             CliExit_Usage, QStringLiteral("download takes one VERSION (see download --help)"));
-    const QString version = args.first();
+    const QString version = ctx.args.first();
 
-    const CliCatalogue::FirmwareFetch fetch = CliCatalogue::fetchForCommand(ctx, version, host);
+    const CliCatalogue::FirmwareFetch fetch = CliCatalogue::fetchForCommand(ctx, version);
     if (fetch.path.isEmpty())
         return CliExit_Failed;
 
@@ -43,7 +38,7 @@ const CliRegistrar registrar({
         "its address). Fails (exit 1) for a version the catalogue does not list or a failed\n"
         "download.\n\n"
         "Options:\n"
-        "  --catalogue URL  catalogue server (http://host[:port]) instead of the built-in one\n"
+        "  --catalogue URL  catalogue server (http[s]://host[:port]) instead of the built-in one\n"
         "  --json           print {\"version\", \"path\", \"downloaded\"}\n"),
     &runDownload,
 });

@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli.h"
 
-#include "firmwareimage.h"
+#include "firmwarefile.h"
 
-#include <QFile>
 #include <QJsonObject>
 
 namespace {
@@ -15,26 +14,15 @@ int runInspect(CliContext &ctx)
             CliExit_Usage, QStringLiteral("inspect needs exactly one FILE (see inspect --help)"));
     const QString path = ctx.args.first();
 
-    QByteArray content;
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly))
-        content = file.readAll();
-
+    const FirmwareFileCheck check = checkFirmwareFile(path);
     QJsonObject record;
-    QString error;
-    if (content.isEmpty()) {
-        error = QStringLiteral("getFirmwareData is Empty!");
-    } else {
-        const FirmwareImage image = decodeFirmwareImage(std::move(content));
-        if (image.isValid()) {
-            record.insert(QStringLiteral("version"), image.versionText());
-            record.insert(QStringLiteral("payloadSize"), image.payload.size());
-            record.insert(
-                QStringLiteral("payloadMd5"), QString::fromLatin1(image.payloadMd5.toHex()));
-        } else {
-            error = QString::fromLatin1(FirmwareImage::warningText(image.status));
-        }
+    if (check.image.isValid()) {
+        record.insert(QStringLiteral("version"), check.image.versionText());
+        record.insert(QStringLiteral("payloadSize"), check.image.payload.size());
+        record.insert(
+            QStringLiteral("payloadMd5"), QString::fromLatin1(check.image.payloadMd5.toHex()));
     }
+    const QString &error = check.error;
     record.insert(QStringLiteral("valid"), error.isEmpty());
     if (!error.isEmpty())
         record.insert(QStringLiteral("error"), error);
@@ -48,7 +36,7 @@ int runInspect(CliContext &ctx)
     }
     ctx.printRecord(record, present);
     if (!error.isEmpty())
-        return ctx.fail(CliExit_Failed, QStringLiteral("%1: %2").arg(path, error));
+        return ctx.fail(CliExit_Failed, check.reason);
     return CliExit_Ok;
 }
 
@@ -58,11 +46,13 @@ const CliRegistrar registrar({
     QStringLiteral(
         "Usage: corvane-cli [--json] inspect FILE\n"
         "Decodes the firmware image FILE (*.rfw or *.bin) as an update would and checks\n"
-        "its digest and type tag. Prints valid, version, payloadSize and payloadMd5, or\n"
-        "valid and error for a file that an update would refuse. No adapter is needed.\n"
+        "its digest, its type tag and whether its payload fits the flash an update erases.\n"
+        "Prints valid, version, payloadSize and payloadMd5, with error for a file that an\n"
+        "update would refuse. No adapter is needed.\n"
         "Errors: \"file md5 error\" (wrong key, corrupt or truncated file),\n"
         "\"file type error\" (image of another product), \"getFirmwareData is Empty!\"\n"
-        "(empty or unreadable file).\n"
+        "(empty or unreadable file), \"file too large\" (over 8 MiB, not read whole),\n"
+        "\"firmware too large\" (the payload does not fit the flash an update erases).\n"
         "Exit codes: 0 valid image, 1 invalid or unreadable, 2 usage error.\n"),
     &runInspect,
 });

@@ -2,35 +2,12 @@
 #include "adapter.h"
 #include "cli.h"
 #include "clicatalogue.h"
+#include "firmwarefile.h"
 #include "flashreport.h"
 
 #include "deviceflash.h"
-#include "firmwareimage.h"
-#include "updatejobs.h"
-
-#include <QFile>
 
 namespace {
-
-// Reads a firmware or factory file the way the engine will, with a clear reason on failure.
-bool readFirmwareFile(const QString &path, QByteArray *content, QString *reason)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *reason = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    *content = file.read(UpdateJobs::MaxFirmwareFileSize + 1);
-    if (content->size() > UpdateJobs::MaxFirmwareFileSize) {
-        *reason = QStringLiteral("%1 is too large to be a firmware file").arg(path);
-        return false;
-    }
-    if (content->isEmpty()) {
-        *reason = QStringLiteral("%1 is empty").arg(path);
-        return false;
-    }
-    return true;
-}
 
 // Removes "--version VERSION" from args; false when the value is missing.
 bool takeVersionOption(QStringList &args, QString *version)
@@ -48,10 +25,6 @@ bool takeVersionOption(QStringList &args, QString *version)
 int runUpdate(CliContext &ctx)
 {
     QStringList args = ctx.args;
-    QUrl host;
-    QString error;
-    if (!CliCatalogue::takeHostOption(args, &host, &error))
-        return ctx.fail(CliExit_Usage, error);
     QString version;
     if (!takeVersionOption(args, &version))
         return ctx.fail(CliExit_Usage, QStringLiteral("--version needs a VERSION (see update --help)"));
@@ -62,46 +35,24 @@ int runUpdate(CliContext &ctx)
 
     QString path = version.isEmpty() ? args.first() : QString();
     if (!version.isEmpty()) {
-        const CliCatalogue::FirmwareFetch fetch = CliCatalogue::fetchForCommand(ctx, version, host);
+        const CliCatalogue::FirmwareFetch fetch = CliCatalogue::fetchForCommand(ctx, version);
         if (fetch.path.isEmpty())
             return CliExit_Failed;
         path = fetch.path;
     }
 
     // The image is checked before the adapter is touched; the update checks it again.
-    QByteArray content;
-    QString reason;
-    if (!readFirmwareFile(path, &content, &reason))
-        return ctx.fail(CliExit_Failed, reason);
-    const FirmwareImage image = decodeFirmwareImage(content);
-    content.clear();
-    switch (image.status) {
-    case FirmwareImage::Ok:
-        break;
-    case FirmwareImage::DigestMismatch:
-        return ctx.fail(CliExit_Failed,
-                        QStringLiteral("%1 is not a Corvane X9 firmware image (its digest does not "
-                                       "match: damaged, truncated or another format)")
-                            .arg(path));
-    case FirmwareImage::TypeMismatch:
-    case FirmwareImage::TooShort:
-        return ctx.fail(CliExit_Failed,
-                        QStringLiteral("%1 is not a Corvane X9 firmware image (wrong type)").arg(path));
-    }
-    if (quint64(image.payload.size()) > UpdateJobs::MaxUpdatePayload)
-        return ctx.fail(CliExit_Failed,
-                        QStringLiteral("the firmware in %1 has %2 bytes, more than the adapter "
-                                       "holds (%3)")
-                            .arg(path)
-                            .arg(image.payload.size())
-                            .arg(UpdateJobs::MaxUpdatePayload));
+    const FirmwareFileCheck check = checkFirmwareFile(path);
+    if (!check.accepted())
+        return ctx.fail(CliExit_Failed, check.reason);
+    const QString imageVersion = check.image.versionText();
 
     DeviceFlash device;
     const int opened = openAdapter(device, ctx);
     if (opened != CliExit_Ok)
         return opened;
     return runFlashOperation(
-        device, ctx, [&device, &path] { device.updateFirmware(path); }, image.versionText());
+        device, ctx, [&device, &path] { device.updateFirmware(path); }, imageVersion);
 }
 
 const CliRegistrar reg({QStringLiteral("update"),

@@ -68,14 +68,27 @@ int runWatch(CliContext &ctx)
             QObject::connect(&stop, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
 
             QObject::connect(&device, &DeviceFlash::deviceConnectStatusChanged, &loop,
-                [&ctx](bool connected, DeviceFlash::Corvane d) {
+                [&ctx, &device](bool connected, DeviceFlash::Corvane d) {
                     const QString what
                         = connected ? QStringLiteral("connected") : QStringLiteral("disconnected");
                     QJsonObject event;
                     event.insert(QStringLiteral("event"), what);
                     event.insert(QStringLiteral("device"), deviceText(d));
                     printEvent(ctx, event, QStringLiteral("%1 %2").arg(what, deviceText(d)));
+                    // Watching must not keep the window or another command from the adapter.
+                    if (connected)
+                        device.closeDevice();
                 });
+            QObject::connect(&device, &DeviceFlash::deviceInUse, &loop, [&ctx](qint64 pid) {
+                QJsonObject event;
+                event.insert(QStringLiteral("event"), QStringLiteral("connected"));
+                event.insert(QStringLiteral("device"), deviceText(DeviceFlash::Corvane_Adapter));
+                event.insert(QStringLiteral("inUseBy"), double(pid));
+                printEvent(ctx, event,
+                    QStringLiteral("connected %1 (in use by another program, PID %2; not read)")
+                        .arg(deviceText(DeviceFlash::Corvane_Adapter))
+                        .arg(pid));
+            });
             QObject::connect(
                 &device, &DeviceFlash::deviceAccessDenied, &loop, [&ctx](const QString &node) {
                     QJsonObject event;
@@ -85,6 +98,7 @@ int runWatch(CliContext &ctx)
                         QStringLiteral("access denied %1: %2").arg(node, udevRuleHint()));
                 });
             // Reports an adapter that is already attached, then follows changes.
+            device.setAnswerTimeout(ctx.answerTimeoutMs);
             device.openDevice();
             loop.exec();
         }
@@ -103,10 +117,12 @@ const CliRegistrar reg(
         QStringLiteral("Usage: corvane-cli [--json] watch\n"
                        "Prints one line each time the adapter is connected or "
                        "disconnected, or is attached but cannot be opened, until "
-                       "interrupted (Ctrl+C ends it with exit code 0).\n"
+                       "interrupted (Ctrl+C ends it with exit code 0). An adapter that "
+                       "another program uses is reported without being read; the "
+                       "adapter is closed again after each report.\n"
                        "With --json: one object per event with the key event "
-                       "(connected, disconnected or accessDenied) and device or "
-                       "node.\n"),
+                       "(connected, disconnected or accessDenied), device or node, and "
+                       "inUseBy (a process id) for an adapter in use.\n"),
         &runWatch });
 
 } // namespace

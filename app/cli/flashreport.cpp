@@ -140,6 +140,12 @@ int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
     waitUntilIdle(device);
     printer.finish();
 
+    if (device.answerTimedOut())
+        return ctx.fail(CliExit_Failed,
+                        QStringLiteral("%1 (%2 of %3 bytes written and verified)")
+                            .arg(stoppedAnsweringText())
+                            .arg(written)
+                            .arg(total));
     if (!errors.isEmpty()) {
         QString reason = deviceErrorText(errors.first());
         if (total > 0 && errors.first() != DeviceError_FirmwareEmpty)
@@ -182,11 +188,17 @@ FlashOutcome watchFlashWrite(DeviceFlash &device, const CliContext &ctx,
     start();
     waitUntilIdle(device);
     printer.finish();
+    outcome.timedOut = device.answerTimedOut();
     return outcome;
 }
 
 QString flashFailure(const FlashOutcome &outcome)
 {
+    if (outcome.timedOut)
+        return QStringLiteral("%1 (%2 of %3 bytes written and verified)")
+            .arg(stoppedAnsweringText())
+            .arg(qMax<qlonglong>(outcome.current, 0))
+            .arg(outcome.total);
     if (!outcome.errors.isEmpty())
         return QStringLiteral("%1 (%2 of %3 bytes written and verified)")
             .arg(deviceErrorText(outcome.errors.first()))

@@ -53,6 +53,7 @@ struct FlashOutcome
     qlonglong current = -1;
     qlonglong total = 0;
     QList<DeviceError> errors;
+    bool timedOut = false; // the adapter stopped answering within --timeout
 };
 
 // Runs start(), shows the progress that the given signal reports, and waits until the

@@ -2,6 +2,8 @@
 #include "cli.h"
 
 #include "appidentity.h"
+#include "clicatalogue.h"
+#include "syncloud.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -21,21 +23,76 @@ QList<CliCommand> &registry()
 QString toolHelp()
 {
     QString text = QStringLiteral(
-        "Usage: corvane-cli [--json] COMMAND [ARGS...]\n"
+        "Usage: corvane-cli [OPTIONS] COMMAND [ARGS...]\n"
         "Talks to a Corvane X9 adapter and the firmware catalogue.\n\n"
         "Commands:\n");
     for (const CliCommand &c : cliCommands())
         text += QStringLiteral("  %1  %2\n").arg(c.name, -18).arg(c.synopsis);
     text += QStringLiteral(
-        "\nOptions:\n"
-        "  --json      print one JSON object instead of text\n"
-        "  --verbose   show the log lines of every step on standard error\n"
-        "  --help      show this help, or a command's help after its name\n\n"
-        "Exit codes: 0 success, 1 the operation failed, 2 usage error, 3 no adapter found.\n");
+        "\nOptions (before or after the command name):\n"
+        "  --json                     print one JSON object instead of text\n"
+        "  --verbose                  show the log lines of every step on standard error\n"
+        "  --catalogue URL            catalogue server (http[s]://host[:port]) instead of the\n"
+        "                             built-in one\n"
+        "  --network-timeout SECONDS  give up a download or catalogue fetch that receives\n"
+        "                             nothing for this long (default 30)\n"
+        "  --timeout SECONDS          longest wait for an answer from the adapter (default\n"
+        "                             30, 0 waits for ever); then the command stops, exit 1\n"
+        "  --help                     show this help, or a command's help after its name\n"
+        "  --version                  print the program's version (before the command name)\n\n"
+        "Exit codes: 0 success, 1 the operation failed, 2 usage error, 3 no adapter found,\n"
+        "4 the adapter is in use by another program (nothing was sent to it).\n");
     return text;
 }
 
 bool verboseLogging = false;
+
+// A global option with a value: "--name VALUE" or "--name=VALUE". apply() takes the value,
+// or returns why it is refused.
+struct ValueOption
+{
+    QLatin1String name;
+    QString (*apply)(CliContext &ctx, const QString &value);
+};
+
+QString applyCatalogue(CliContext &, const QString &value)
+{
+    QUrl host;
+    QString error;
+    if (!CliCatalogue::parseHost(value, &host, &error))
+        return error;
+    SyncCloud::setDefaultCatalogueHost(host);
+    return {};
+}
+
+QString applyNetworkTimeout(CliContext &, const QString &value)
+{
+    bool ok = false;
+    const double seconds = value.toDouble(&ok);
+    if (!ok || !(seconds > 0 && seconds <= 86400))
+        return QStringLiteral("--network-timeout needs a number of seconds (above 0, at most "
+                              "86400), not '%1'")
+            .arg(value);
+    SyncCloud::setDefaultTransferTimeout(qMax(1, qRound(seconds * 1000)));
+    return {};
+}
+
+QString applyAnswerTimeout(CliContext &ctx, const QString &value)
+{
+    bool ok = false;
+    const double seconds = value.toDouble(&ok);
+    if (!ok || !(seconds >= 0 && seconds <= 86400))
+        return QStringLiteral("--timeout needs a number of seconds (0 to 86400), not '%1'")
+            .arg(value);
+    ctx.answerTimeoutMs = seconds > 0 ? qMax(1, qRound(seconds * 1000)) : 0;
+    return {};
+}
+
+const ValueOption valueOptions[] = {
+    { QLatin1String("--catalogue"), &applyCatalogue },
+    { QLatin1String("--network-timeout"), &applyNetworkTimeout },
+    { QLatin1String("--timeout"), &applyAnswerTimeout },
+};
 
 // The libraries log every step; a command-line user sees them only with --verbose, while
 // critical lines always reach standard error.
@@ -43,7 +100,7 @@ void cliMessageHandler(QtMsgType type, const QMessageLogContext &, const QString
 {
     if (!verboseLogging && type != QtCriticalMsg && type != QtFatalMsg)
         return;
-    fprintf(stderr, "%s\n", qPrintable(message));
+    fprintf(stderr, "%s\n", qPrintable(terminalText(message)));
     fflush(stderr);
 }
 
@@ -61,8 +118,22 @@ const QList<CliCommand> &cliCommands()
 
 int CliContext::fail(int code, const QString &message) const
 {
-    err << "corvane-cli: " << message << Qt::endl;
+    warn(message);
     return code;
+}
+
+void CliContext::warn(const QString &message) const
+{
+    err << "corvane-cli: " << terminalText(message) << Qt::endl;
+}
+
+QString terminalText(QString text)
+{
+    for (QChar &c : text) {
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char('?');
+    }
+    return text;
 }
 
 void CliContext::printRecord(const QJsonObject &record, const QStringList &order) const
@@ -80,13 +151,18 @@ void CliContext::printRecord(const QJsonObject &record, const QStringList &order
             text = QString::number(v.toDouble(), 'g', 15);
         else
             text = v.toString();
-        out << key << ": " << text << Qt::endl;
+        out << key << ": " << terminalText(text) << Qt::endl;
     }
 }
 
 bool CliContext::interactive() const
 {
     return isatty(STDOUT_FILENO) == 1;
+}
+
+bool CliContext::errorIsTerminal() const
+{
+    return isatty(STDERR_FILENO) == 1;
 }
 
 int main(int argc, char *argv[])
@@ -101,21 +177,46 @@ int main(int argc, char *argv[])
 
     QStringList args = app.arguments().mid(1);
     bool help = false;
+    bool version = false;
     QString commandName;
     QStringList rest;
-    for (const QString &a : qAsConst(args)) {
-        if (a == QLatin1String("--json"))
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &a = args.at(i);
+        const ValueOption *option = nullptr;
+        QString value;
+        for (const ValueOption &o : valueOptions) {
+            if (a == o.name) {
+                if (i + 1 >= args.size())
+                    return ctx.fail(CliExit_Usage, QStringLiteral("%1 needs a value").arg(a));
+                option = &o;
+                value = args.at(++i);
+            } else if (a.startsWith(o.name + QLatin1Char('='))) {
+                option = &o;
+                value = a.mid(o.name.size() + 1);
+            }
+        }
+        if (option) {
+            const QString error = option->apply(ctx, value);
+            if (!error.isEmpty())
+                return ctx.fail(CliExit_Usage, error);
+        } else if (a == QLatin1String("--json"))
             ctx.json = true;
         else if (a == QLatin1String("--help") || a == QLatin1String("-h"))
             help = true;
         else if (a == QLatin1String("--verbose") || a == QLatin1String("-v"))
             verboseLogging = true;
+        else if (a == QLatin1String("--version") && commandName.isEmpty())
+            version = true; // after a command name it is the command's own (update --version)
         else if (commandName.isEmpty() && !a.startsWith(QLatin1Char('-')))
             commandName = a;
         else
             rest.append(a);
     }
 
+    if (version) {
+        out << "corvane-cli " << AppIdentity::applicationVersion() << Qt::endl;
+        return CliExit_Ok;
+    }
     if (commandName.isEmpty()) {
         if (help) {
             out << toolHelp();

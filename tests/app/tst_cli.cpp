@@ -2,16 +2,20 @@
 // End-to-end runs of corvane-cli (linked with the adapter emulator) as a separate process,
 // with the emulated adapter kept in a state file between runs.
 #include "adapteremulator.h"
+#include "corvaneversion.h"
 #include "firmwareimagemaker.h"
 #include "httpserverprocess.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -22,6 +26,25 @@ struct Run
     QByteArray err;
     QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
 };
+
+// Every distinct match of pattern's first group in text, sorted.
+QStringList matchesOf(const QString &pattern, const QString &text)
+{
+    QStringList found;
+    QRegularExpressionMatchIterator it
+        = QRegularExpression(pattern, QRegularExpression::MultilineOption).globalMatch(text);
+    while (it.hasNext())
+        found.append(it.next().captured(1));
+    found.removeDuplicates();
+    found.sort();
+    return found;
+}
+
+QString manualSection(const QString &manual, const QString &heading)
+{
+    const int start = manual.indexOf(QStringLiteral("\n# %1\n").arg(heading));
+    return start < 0 ? QString() : manual.mid(start).section(QStringLiteral("\n# "), 1, 1);
+}
 
 QByteArray payloadOf(int length, int seed)
 {
@@ -41,15 +64,23 @@ private slots:
     void init();
     void cleanup();
     void usageAndHelp();
+    void versionAndManual();
     void infoReportsTheSeededAdapter();
     void missingAdapterExitsThree();
     void inspectTellsValidFromBroken();
     void updateWritesAndAnnouncesTheVersion();
     void updateFromTheCatalogue();
+    void hostileServer_data();
+    void hostileServer();
     void backupRestoreAndBootMode();
+    void oneProgramPerAdapter();
+    void silentAdapterEndsTheCommand();
 
 private:
+    QProcessEnvironment environment() const;
     Run cli(const QStringList &args);
+    Run run(const QString &program, const QStringList &args, const QProcessEnvironment &env);
+    QStringList completions(const QStringList &words);
     void seedAdapter(quint8 major, quint8 minor, quint8 patch);
     QString writeImage(const QString &name, const QByteArray &content);
 
@@ -79,15 +110,29 @@ void tst_Cli::seedAdapter(quint8 major, quint8 minor, quint8 patch)
     QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
 }
 
-Run tst_Cli::cli(const QStringList &args)
+// Every program of a test shares the adapter's state file, data and runtime directories.
+QProcessEnvironment tst_Cli::environment() const
 {
-    QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("CORVANE_EMULATOR_STATE"), m_dir->filePath(QStringLiteral("adapter.state")));
     env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir->filePath(QStringLiteral("data")));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir->filePath(QStringLiteral("config")));
+    QDir().mkpath(m_dir->filePath(QStringLiteral("runtime")));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir->filePath(QStringLiteral("runtime")));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return env;
+}
+
+Run tst_Cli::cli(const QStringList &args)
+{
+    return run(QStringLiteral(CORVANE_CLI), args, environment());
+}
+
+Run tst_Cli::run(const QString &program, const QStringList &args, const QProcessEnvironment &env)
+{
+    QProcess process;
     process.setProcessEnvironment(env);
-    process.start(QStringLiteral(CORVANE_CLI), args);
+    process.start(program, args);
     Run run;
     if (!process.waitForFinished(120000)) {
         process.kill();
@@ -123,6 +168,66 @@ void tst_Cli::usageAndHelp()
                   QStringLiteral("5.6.3")})
                  .exitCode,
              2);
+}
+
+// What bash completion offers for the words (the last one is being typed), with the
+// settings of cli().
+QStringList tst_Cli::completions(const QStringList &words)
+{
+    const QString script = QStringLiteral(
+        "source /usr/share/bash-completion/bash_completion && source \"$1\" && shift\n"
+        "COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); COMP_LINE=\"$*\"; COMP_POINT=${#COMP_LINE}\n"
+        "_corvane_cli; printf '%s\\n' \"${COMPREPLY[@]}\"\n");
+    const QString completion = qEnvironmentVariable("CORVANE_TEST_SOURCE_DIR")
+        + QStringLiteral("/resources/linux/corvane-cli.bash-completion");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir->filePath(QStringLiteral("data")));
+    const Run r = run(QStringLiteral("bash"),
+        QStringList { QStringLiteral("-c"), script, QStringLiteral("bash"), completion,
+            QStringLiteral(CORVANE_CLI) }
+            + words,
+        env);
+    return r.exitCode == 0
+        ? QString::fromUtf8(r.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+        : QStringList { QStringLiteral("bash failed: ") + QString::fromUtf8(r.err) };
+}
+
+void tst_Cli::versionAndManual()
+{
+    QCOMPARE(
+        cli({ QStringLiteral("--version") }).out, QByteArray("corvane-cli " CORVANE_VERSION "\n"));
+    // After the command name, --version is the command's own and needs its value.
+    QCOMPARE(cli({ QStringLiteral("update"), QStringLiteral("--version") }).exitCode, 2);
+    // The window program answers before it needs a display.
+    QProcessEnvironment noDisplay = QProcessEnvironment::systemEnvironment();
+    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+        noDisplay.remove(QLatin1String(name));
+    const Run window
+        = run(QStringLiteral(CORVANE_FIRMWARE_TOOL), { QStringLiteral("--version") }, noDisplay);
+    QCOMPARE(window.exitCode, 0);
+    QCOMPARE(window.out, QByteArray("corvane-firmware-tool " CORVANE_VERSION "\n"));
+
+    // The manual names exactly the commands, options and exit codes that --help names.
+    QFile source(qEnvironmentVariable("CORVANE_TEST_SOURCE_DIR")
+        + QStringLiteral("/docs/man/corvane-cli.1.scd"));
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    const QString manual = QString::fromUtf8(source.readAll());
+    const QString help = QString::fromUtf8(cli({ QStringLiteral("--help") }).out);
+    const QStringList commands = matchesOf(QStringLiteral("^  ([a-z-]+)  "),
+        help.section(QStringLiteral("Commands:\n"), 1).section(QStringLiteral("\n\n"), 0, 0));
+    QVERIFY(commands.size() >= 10);
+    QCOMPARE(matchesOf(QStringLiteral("^\\*([a-z-]+)"),
+                 manualSection(manual, QStringLiteral("COMMANDS"))),
+        commands);
+    QString allHelp = help;
+    for (const QString &command : commands)
+        allHelp += QString::fromUtf8(cli({ command, QStringLiteral("--help") }).out);
+    const QString option = QStringLiteral("(?<![\\w-])(--[a-z][a-z-]*)");
+    QCOMPARE(matchesOf(option, manual), matchesOf(option, allHelp));
+    QCOMPARE(matchesOf(QStringLiteral("^\\*(\\d+)\\*$"),
+                 manualSection(manual, QStringLiteral("EXIT STATUS"))),
+        matchesOf(QStringLiteral("(?<!\\w)(\\d+) [a-z]"),
+            help.section(QStringLiteral("Exit codes:"), 1)));
 }
 
 void tst_Cli::infoReportsTheSeededAdapter()
@@ -181,6 +286,25 @@ void tst_Cli::inspectTellsValidFromBroken()
     QCOMPARE(nothing.exitCode, 1);
     QCOMPARE(nothing.json().value(QStringLiteral("error")).toString(),
              QStringLiteral("getFirmwareData is Empty!"));
+
+    // One byte more than the flash an update erases: inspect and update refuse it alike.
+    const QString oversize = writeImage(QStringLiteral("oversize.rfw"),
+                                        FirmwareImageMaker::make(5, 7, 1, payloadOf(983041, 5)));
+    const Run tooLarge = cli({QStringLiteral("--json"), QStringLiteral("inspect"), oversize});
+    QCOMPARE(tooLarge.exitCode, 1);
+    QCOMPARE(tooLarge.json().value(QStringLiteral("valid")).toBool(true), false);
+    QCOMPARE(tooLarge.json().value(QStringLiteral("error")).toString(), QStringLiteral("firmware too large"));
+    const Run refused = cli({QStringLiteral("update"), oversize});
+    QCOMPARE(refused.exitCode, 1);
+    QVERIFY2(refused.err.contains("at most 983040 bytes"), refused.err.constData());
+    QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    QCOMPARE(AdapterEmulator::memory(0x08004005, 3), QByteArray("\x05\x06\x00", 3));
+    QCOMPARE(AdapterEmulator::memory(0x08010000, 66).at(0), '\x42');
+
+    // A file that never ends is not read whole.
+    const Run endless = cli({QStringLiteral("--json"), QStringLiteral("inspect"), QStringLiteral("/dev/zero")});
+    QCOMPARE(endless.exitCode, 1);
+    QCOMPARE(endless.json().value(QStringLiteral("error")).toString(), QStringLiteral("file too large"));
 }
 
 void tst_Cli::updateWritesAndAnnouncesTheVersion()
@@ -232,6 +356,84 @@ void tst_Cli::updateFromTheCatalogue()
     const Run unknown = cli({QStringLiteral("download"), QStringLiteral("9.9.9"),
                              QStringLiteral("--catalogue"), host});
     QCOMPARE(unknown.exitCode, 1);
+
+    // The cached list, as completion offers it, never asks the server for the newer one.
+    QVERIFY(server.putFile(QStringLiteral("download/corvane-x9/corvane-x9.json"),
+        QString(catalogue).replace(QLatin1String("5.8.0"), QLatin1String("5.9.0")).toUtf8()));
+    QCOMPARE(cli({ QStringLiteral("catalogue"), QStringLiteral("--cached"),
+                     QStringLiteral("--catalogue"), host })
+                 .out,
+        QByteArray("Firmware 5.8.0\n    a\n    b\n"));
+    QCOMPARE(completions({ QStringLiteral("download"), QString() }),
+        QStringList { QStringLiteral("5.8.0") });
+    QCOMPARE(
+        completions({ QStringLiteral("update"), QStringLiteral("--version"), QStringLiteral("5") }),
+        QStringList { QStringLiteral("5.8.0") });
+}
+
+void tst_Cli::hostileServer_data()
+{
+    QTest::addColumn<QStringList>("args"); // HOST stands for the server's address
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message"); // on standard error
+    const QString catalogue = QStringLiteral("catalogue");
+    const QString host = QStringLiteral("--catalogue=HOST");
+    QTest::newRow("escape sequences in the catalogue") << QStringList{catalogue, host} << 0 << QString();
+    QTest::newRow("global options before the command")
+        << QStringList{QStringLiteral("--catalogue"), QStringLiteral("HOST"), QStringLiteral("--verbose"), catalogue}
+        << 0 << QString();
+    QTest::newRow("escape sequences in the reason phrase")
+        << QStringList{catalogue, QStringLiteral("--catalogue=HOST/_control/reason/%1B]0;x%07%1B[2J")} << 1
+        << QStringLiteral("?]0;x??[2J");
+    QTest::newRow("gzip catalogue, 1 GiB unpacked")
+        << QStringList{catalogue, QStringLiteral("--catalogue=HOST/_control/gzip/1073741824")} << 1
+        << QStringLiteral("unrequested encoding");
+    QTest::newRow("gzip image, 1 GiB unpacked")
+        << QStringList{QStringLiteral("download"), QStringLiteral("5.9.1"), host} << 1
+        << QStringLiteral("unrequested encoding");
+    QTest::newRow("silent server")
+        << QStringList{QStringLiteral("--network-timeout"), QStringLiteral("1"), catalogue,
+                       QStringLiteral("--catalogue=HOST/_control/silent")}
+        << 1 << QStringLiteral("no data from");
+    QTest::newRow("image stops half-way")
+        << QStringList{QStringLiteral("download"), QStringLiteral("5.9.2"), host,
+                       QStringLiteral("--network-timeout=0.5")}
+        << 1 << QStringLiteral("no data from");
+    QTest::newRow("time-out of zero") << QStringList{QStringLiteral("--network-timeout=0"), catalogue} << 2
+                                      << QStringLiteral("--network-timeout needs");
+}
+
+// Nothing from the network reaches the terminal raw, holds the command for ever or takes
+// more than a little memory.
+void tst_Cli::hostileServer()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    HttpServerProcess server;
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    QVERIFY(server.putFile(QStringLiteral("fw.rfw"), payloadOf(3000000, 2)));
+    const QString catalogue = QStringLiteral(R"({"download": {"flashTool": {"version": "9.9[5m"},
+        "firmware": [{"version": "5.9.031m", "info": "fix[2J;]0;owned"},
+                     {"version": "5.9.1", "download": "%1"}, {"version": "5.9.2", "download": "%2"}]}})")
+                                  .arg(server.url(QStringLiteral("/_control/gzip/1073741824/fw.rfw")).toString(),
+                                       server.url(QStringLiteral("/_control/stall/fw.rfw")).toString());
+    QVERIFY(server.putFile(QStringLiteral("download/corvane-x9/corvane-x9.json"), catalogue.toUtf8()));
+    args.replaceInStrings(QStringLiteral("HOST"), server.baseUrl().toString());
+
+    const Run run = cli(args);
+    // Peak resident size of the largest child so far, in KiB.
+    rusage usage{};
+    QCOMPARE(getrusage(RUSAGE_CHILDREN, &usage), 0);
+    QVERIFY2(usage.ru_maxrss > 0 && usage.ru_maxrss < 512 * 1024, QByteArray::number(qint64(usage.ru_maxrss)));
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(message.isEmpty() || QString::fromUtf8(run.err).contains(message), run.err.constData());
+    if (exitCode == 0)
+        QVERIFY2(run.out.contains("Firmware 5.9.0?31m\n    fix?[2J\n    ?]0\n    owned?\n"), run.out.constData());
+    for (const char control : {'\x07', '\x1b'})
+        QVERIFY(!run.out.contains(control) && !run.err.contains(control));
+    QVERIFY(!run.out.contains("\xc2\x9b"));
 }
 
 void tst_Cli::backupRestoreAndBootMode()
@@ -263,6 +465,79 @@ void tst_Cli::backupRestoreAndBootMode()
     // Firmware before 5.5.24 has no boot modes.
     seedAdapter(5, 5, 0);
     QCOMPARE(cli({QStringLiteral("boot-mode"), QStringLiteral("1")}).exitCode, 1);
+}
+
+// While one program writes the adapter, no other one sends it a single report: a command
+// exits 4 naming the writer, a window start treats the adapter as one it cannot open, and a
+// second window start (once the adapter is free again) leaves it alone too. The emulator
+// lists every process that sent a report in "<state>.traffic".
+void tst_Cli::oneProgramPerAdapter()
+{
+    const QByteArray payload = payloadOf(20000, 4);
+    const QString image = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 3, payload));
+    const QString state = m_dir->filePath(QStringLiteral("adapter.state"));
+    const QString traffic = state + QLatin1String(".traffic");
+    const QString hold = m_dir->filePath(QStringLiteral("hold"));
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("CORVANE_EMULATOR_HOLD"), hold);
+    const auto trafficPids = [&traffic] {
+        QFile file(traffic);
+        return file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>();
+    };
+
+    // The writer waits for its first answer while the hold file exists.
+    QVERIFY(QFile(hold).open(QIODevice::WriteOnly));
+    QProcess writer;
+    writer.setProcessEnvironment(env);
+    writer.start(QStringLiteral(CORVANE_CLI), {QStringLiteral("--timeout"), QStringLiteral("0"),
+                                               QStringLiteral("update"), image});
+    QVERIFY(writer.waitForStarted());
+    const QByteArray writerPid = QByteArray::number(writer.processId());
+    QTRY_VERIFY_WITH_TIMEOUT(trafficPids().contains(writerPid), 60000);
+
+    const Run info = cli({QStringLiteral("info")});
+    QCOMPARE(info.exitCode, 4);
+    QCOMPARE(info.err, "corvane-cli: the adapter is in use by another program (PID " + writerPid + ")\n");
+
+    QProcess window;
+    window.setProcessEnvironment(env);
+    window.setProcessChannelMode(QProcess::MergedChannels);
+    window.start(QStringLiteral(CORVANE_WINDOW), {});
+    QVERIFY(window.waitForStarted());
+    QByteArray windowLog;
+    QTRY_VERIFY_WITH_TIMEOUT((windowLog += window.readAll()).contains(
+                                 "DeviceFlash adapter in use by another program, PID " + writerPid),
+                             60000);
+
+    QVERIFY(QFile::remove(hold));
+    QVERIFY(writer.waitForFinished(60000));
+    QCOMPARE(writer.exitCode(), 0);
+    QVERIFY(AdapterEmulator::loadState(state));
+    QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
+
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.start(QStringLiteral(CORVANE_WINDOW), {});
+    QVERIFY(second.waitForFinished(60000));
+    QCOMPARE(second.exitCode(), 0);
+    window.kill();
+    window.waitForFinished();
+
+    QCOMPARE(trafficPids(), (QList<QByteArray>{writerPid, QByteArray()}));
+    QVERIFY(AdapterEmulator::loadState(state));
+    QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
+}
+
+// An adapter that stops answering ends a command after --timeout with exit code 1.
+void tst_Cli::silentAdapterEndsTheCommand()
+{
+    AdapterEmulator::Faults faults;
+    faults.stallAtExchange = 3;
+    AdapterEmulator::setFaults(faults);
+    QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    const Run run = cli({QStringLiteral("info"), QStringLiteral("--timeout"), QStringLiteral("0.5")});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, QByteArray("corvane-cli: the adapter stopped answering\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_Cli)

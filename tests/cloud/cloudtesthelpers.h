@@ -12,9 +12,13 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QTemporaryDir>
 
 // Helpers shared by the catalogue and download tests.
 namespace CloudTest {
+
+// Transfer time-out of the cases whose server goes silent (the default would take 30 s).
+constexpr int SilenceTimeoutMs = 1000;
 
 inline QString dataDir()
 {
@@ -26,9 +30,12 @@ inline QString settingsPath()
     return dataDir() + QLatin1String("/corvaneflashtool.ini");
 }
 
-// Test-mode data directory, removed so every test starts from a first run.
+// Test-mode data directory, removed so every test starts from a first run. It lies below a
+// home of this process's own: test programs running at the same time must not share it.
 inline void prepareDataDir()
 {
+    static const QTemporaryDir home;
+    qputenv("HOME", QFile::encodeName(home.path()));
     QStandardPaths::setTestModeEnabled(true);
     AppIdentity::apply();
     QDir(dataDir()).removeRecursively();

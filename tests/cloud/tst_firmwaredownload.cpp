@@ -20,6 +20,7 @@ private slots:
     void downloadFails();
     void unsafeVersionRefused_data();
     void unsafeVersionRefused();
+    void cacheWriteFails();
     void quitDuringDownload();
 
 private:
@@ -184,6 +185,12 @@ void tst_FirmwareDownload::downloadFails_data()
         << SyncCloud::MaxReplySize;
     QTest::newRow("oversized, chunked")
         << m_server.url(QStringLiteral("/_control/bigchunked/") + oversize).toString() << big / 2;
+    QTest::newRow("gzip sent unasked, 1 GiB unpacked")
+        << m_server.url(QStringLiteral("/_control/gzip/1073741824/fw.rfw")).toString() << 0LL;
+    QTest::newRow("silent server")
+        << m_server.url(QStringLiteral("/_control/silent/fw.rfw")).toString() << 0LL;
+    QTest::newRow("silent after half of the body")
+        << m_server.url(QStringLiteral("/_control/stall/fw/image.rfw")).toString() << 0LL;
     QTest::newRow("empty body") << m_server.url(QStringLiteral("/fw/empty.rfw")).toString() << 0LL;
     QTest::newRow("server gone")
         << QStringLiteral("http://127.0.0.1:%1/fw.rfw").arg(HttpServerProcess::closedPort()) << 0LL;
@@ -198,6 +205,8 @@ void tst_FirmwareDownload::downloadFails()
     SyncCloud cloud;
     load(cloud, { entry(QStringLiteral("1.0.0"), QString(), address) });
     SignalLog log(&cloud);
+    if (QByteArray(QTest::currentDataTag()).startsWith("silent"))
+        cloud.setTransferTimeout(SilenceTimeoutMs);
 
     QCOMPARE(cloud.getFirmware(0), QString());
     QVERIFY(log.lines.size() >= 2);
@@ -237,14 +246,33 @@ void tst_FirmwareDownload::unsafeVersionRefused()
     SignalLog log(&cloud);
 
     QCOMPARE(cloud.getFirmware(0), QString());
-    QCOMPARE(log.lines,
-        QStringList({ QStringLiteral("SyncError_ChecksumError"),
-            QStringLiteral("SyncError_NetworkError") }));
+    QCOMPARE(log.lines, QStringList { QStringLiteral("SyncError_InformationError") });
     QVERIFY(m_server.requestLog().isEmpty());
     QVERIFY(!QFileInfo::exists(outside));
     QCOMPARE(dataDirEntries(),
         QStringList({ QStringLiteral("Firmware_V.."), QStringLiteral("corvaneflashtool.ini") }));
     QCOMPARE(cloud.firmwareFilePath(version), QString());
+}
+
+// A download that cannot be stored is reported as such, and a directory standing at the
+// cache path is no cached image.
+void tst_FirmwareDownload::cacheWriteFails()
+{
+    SyncCloud cloud;
+    load(cloud,
+        { entry(QStringLiteral("1.0.0"), QString(),
+            m_server.url(QStringLiteral("/fw/image.rfw")).toString()) });
+    QVERIFY(QDir(dataDir()).mkdir(QStringLiteral("Firmware_V1.0.0.rfw")));
+    SignalLog log(&cloud);
+
+    QCOMPARE(cloud.getFirmware(0), QString());
+    QCOMPARE(log.lines,
+        QStringList({ QStringLiteral("SyncError_ChecksumError"), QStringLiteral("progress"),
+            QStringLiteral("SyncError_DownloadFail") }));
+    QVERIFY(cloud.lastErrorString().startsWith(QLatin1String("cannot write")));
+    QCOMPARE(dataDirEntries(),
+        QStringList(
+            { QStringLiteral("Firmware_V1.0.0.rfw"), QStringLiteral("corvaneflashtool.ini") }));
 }
 
 // The application quitting ends every event loop, the download's included: the call returns

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cloudtesthelpers.h"
 
+#include <QSslConfiguration>
 #include <QtTest>
 
 using namespace CloudTest;
@@ -43,6 +44,8 @@ private slots:
     void unusableReply();
     void rootWithoutFirmware_data();
     void rootWithoutFirmware();
+    void httpsCertificates_data();
+    void httpsCertificates();
 
 private:
     QJsonArray seedCache();
@@ -53,6 +56,10 @@ void tst_SyncCloud::initTestCase()
 {
     QString error;
     QVERIFY2(m_server.start(&error), qPrintable(error));
+    // The test certificate authority is given to the process; certificate errors stay fatal.
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    QVERIFY(tls.addCaCertificates(HttpServerProcess::testCertificateAuthority()));
+    QSslConfiguration::setDefaultConfiguration(tls);
 }
 
 void tst_SyncCloud::init()
@@ -209,6 +216,12 @@ void tst_SyncCloud::unusableReply_data()
         << QStringLiteral("/_control/big/") + oversize << QByteArray() << cacheUsed;
     QTest::newRow("oversized, chunked")
         << QStringLiteral("/_control/bigchunked/") + oversize << QByteArray() << cacheUsed;
+    QTest::newRow("gzip sent unasked, 1 GiB unpacked")
+        << QStringLiteral("/_control/gzip/1073741824") << QByteArray() << cacheUsed;
+    QTest::newRow("silent server")
+        << QStringLiteral("/_control/silent") << QByteArray() << cacheUsed;
+    QTest::newRow("malformed control path")
+        << QStringLiteral("/_control/status/none") << QByteArray() << cacheUsed;
 }
 
 void tst_SyncCloud::unusableReply()
@@ -222,6 +235,8 @@ void tst_SyncCloud::unusableReply()
     SyncCloud cloud;
     SignalLog log(&cloud);
     cloud.setCatalogueHost(m_server.url(hostPath));
+    if (hostPath.contains(QLatin1String("silent")))
+        cloud.setTransferTimeout(SilenceTimeoutMs);
     QVERIFY(fetch(cloud));
     QCOMPARE(log.lines, expected);
     QCOMPARE(cachedList(), cached);
@@ -255,6 +270,35 @@ void tst_SyncCloud::rootWithoutFirmware()
     QVERIFY(cloud.firmwareVersions().isEmpty());
     QVERIFY(readSetting(QStringLiteral("FirmwareInfo")).isValid());
     QCOMPARE(cachedList(), QJsonArray());
+}
+
+void tst_SyncCloud::httpsCertificates_data()
+{
+    QTest::addColumn<QString>("certificate");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("signed by the trusted test authority") << QStringLiteral("server") << true;
+    QTest::newRow("self-signed") << QStringLiteral("selfsigned") << false;
+}
+
+void tst_SyncCloud::httpsCertificates()
+{
+    QFETCH(QString, certificate);
+    QFETCH(bool, accepted);
+    HttpServerProcess server;
+    server.useTls(certificate);
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    const QJsonArray firmware { entry(
+        QStringLiteral("1.0.0"), QStringLiteral("a"), QStringLiteral("https://x/a")) };
+    QVERIFY(serveCatalogue(server, catalogue(firmware)));
+
+    SyncCloud cloud;
+    cloud.setCatalogueHost(server.baseUrl());
+    QVERIFY(fetch(cloud));
+    QCOMPARE(cloud.isSynced(), accepted);
+    QCOMPARE(cloud.firmwareInfo(), accepted ? firmware : QJsonArray());
+    QVERIFY2(accepted || cloud.lastErrorString().contains(QLatin1String("SSL")),
+        qPrintable(cloud.lastErrorString()));
 }
 
 QTEST_GUILESS_MAIN(tst_SyncCloud)

@@ -19,6 +19,7 @@ private slots:
     void rejectsMismatchedAnswers();
     void responseCarriesReportIdAndCode();
     void failedTransfersLogAndStop();
+    void staleAnswersAndSilence();
 
 private:
     DeviceFlash *m_device = nullptr;
@@ -161,6 +162,35 @@ void tst_CommandChannel::failedTransfersLogAndStop()
     QVERIFY(!m_device->readCMDData(response));
     QCOMPARE(response.bytes[0], quint8(0xEE));
     QCOMPARE(response.bytes[64], quint8(0xEE));
+}
+
+// An answer left waiting on the handle (another program's, or one nobody read) is never
+// taken for the next request's; an adapter that stops answering ends the transfer once the
+// answer time-out passes, and nothing more is sent.
+void tst_CommandChannel::staleAnswersAndSilence()
+{
+    CommandReport stale = CommandReport::request(0x58, 0x1FFF7A10, 12);
+    std::memset(stale.data(), 0xEE, 12);
+    AdapterEmulator::injectInputReport(QByteArray(reinterpret_cast<const char *>(stale.bytes) + 1, 64));
+    QTest::ignoreMessage(QtWarningMsg,
+        QRegularExpression(QStringLiteral("^writeCMDData dropped a stale input report 58000000")));
+    QByteArray id(12, '\0');
+    QVERIFY(m_device->readDeviceMemory(0x56, 0x1FFF7A10, 12, id.data(), false));
+    QCOMPARE(id, AdapterEmulator::memory(0x1FFF7A10, 12));
+
+    m_device->setAnswerTimeout(300);
+    AdapterEmulator::Faults faults;
+    faults.stallAtExchange = AdapterEmulator::exchangeCount() + 2;
+    AdapterEmulator::setFaults(faults);
+    QTest::ignoreMessage(QtWarningMsg, "readCMDData no answer from the adapter within 300 ms");
+    QTest::ignoreMessage(QtWarningMsg, "readCMDData read error !!!");
+    QByteArray block(104, '\0');
+    QVERIFY(!m_device->readDeviceMemory(0x56, 0x08004000, 104, block.data(), false));
+    QVERIFY(m_device->answerTimedOut());
+    const qint64 sent = AdapterEmulator::exchangeCount();
+    QTest::ignoreMessage(QtWarningMsg, "writeCMDData write error !!!");
+    QVERIFY(!m_device->writeCMDData(CommandReport::request(0x56, 0x08004000, 4)));
+    QCOMPARE(AdapterEmulator::exchangeCount(), sent);
 }
 
 QTEST_GUILESS_MAIN(tst_CommandChannel)

@@ -65,6 +65,7 @@ private slots:
     void arrivalGivesUpAndReportsAccess();
     void startupOpenWithoutAdapter();
     void removalDuringTransfer();
+    void hotplugNeverPullsTheHandleFromATask();
     void volumesAndNativeEventsChangeNothing();
 
 private:
@@ -280,6 +281,58 @@ void tst_Hotplug::removalDuringTransfer()
     QCOMPARE(m_log,
         (QStringList { QStringLiteral("busy 1"), QStringLiteral("version 5.6.0"),
             QStringLiteral("connected 1 b471"), QStringLiteral("busy 0") }));
+}
+
+void tst_Hotplug::hotplugNeverPullsTheHandleFromATask()
+{
+    m_device->openDevice();
+    waitIdle(m_device);
+    m_log.clear();
+
+    // An arrival for the adapter already open, in the middle of a transfer, leaves the
+    // handle alone: the transfer ends with the adapter's bytes.
+    AdapterEmulator::Faults faults;
+    faults.latencyUsPerReport = 300;
+    AdapterEmulator::setFaults(faults);
+    AdapterEmulator::resetCounters();
+    std::atomic<int> result { -1 };
+    QByteArray buffer(8192, '\0');
+    DeviceFlash *device = m_device;
+    DeviceFlashTestAccess::startTask(*m_device, [device, &result, &buffer] {
+        result = device->readDeviceMemory(0x56, 0x08004000, 8192, buffer.data(), false) ? 1 : 0;
+    });
+    QTRY_VERIFY(AdapterEmulator::exchangeCount() > 10);
+    m_monitor->send(DeviceNotice::InterfaceArrival, AdapterName);
+    waitIdle(m_device);
+    QCOMPARE(result.load(), 1);
+    QVERIFY(buffer == AdapterEmulator::memory(0x08004000, 8192));
+    QCOMPARE(m_log, (QStringList { QStringLiteral("busy 1"), QStringLiteral("busy 0") }));
+
+    // Unplugged while the arrival's information read waits for an answer: no connection is
+    // announced after the removal. Plugged in again before that task has ended, the arrival
+    // waits for it and then connects.
+    QTest::ignoreMessage(
+        QtWarningMsg, QRegularExpression(QStringLiteral("^nativeEventFilter closed\\.")));
+    m_monitor->send(DeviceNotice::InterfaceRemoval, AdapterName);
+    m_log.clear();
+    faults = AdapterEmulator::Faults();
+    faults.stallAtExchange = AdapterEmulator::exchangeCount() + 2;
+    AdapterEmulator::setFaults(faults);
+    m_monitor->send(DeviceNotice::InterfaceArrival, AdapterName);
+    QTRY_COMPARE(AdapterEmulator::exchangeCount(), faults.stallAtExchange);
+    QTest::ignoreMessage(
+        QtWarningMsg, QRegularExpression(QStringLiteral("^nativeEventFilter closed\\.")));
+    m_monitor->send(DeviceNotice::InterfaceRemoval, AdapterName);
+    AdapterEmulator::setFaults(AdapterEmulator::Faults());
+    m_monitor->send(DeviceNotice::InterfaceArrival, AdapterName);
+    waitIdle(m_device);
+    QTRY_VERIFY(m_log.contains(QStringLiteral("connected 1 b471")));
+    waitIdle(m_device);
+    QCOMPARE(m_log.count(QStringLiteral("connected 1 b471")), 1);
+    QVERIFY(m_log.indexOf(QStringLiteral("connected 0 b471"))
+            < m_log.indexOf(QStringLiteral("connected 1 b471")));
+    QVERIFY(m_device->isConnected());
+    QCOMPARE(m_device->version(), QStringLiteral("5.6.0"));
 }
 
 void tst_Hotplug::volumesAndNativeEventsChangeNothing()

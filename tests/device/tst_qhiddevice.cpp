@@ -57,9 +57,17 @@ void tst_QHidDevice::openMatchesIdsAndSerial()
     QCOMPARE(device.open(vendor, product, serial), opens);
     QCOMPARE(device.isOpen(), opens);
 
-    // A failed open after a good one leaves the wrapper closed, not on the old handle.
+    // One handle holds the adapter: a second one is refused, naming the holder, until the
+    // first is closed.
     QHidDevice second;
-    QVERIFY(second.open(0x0E3A, 0xB471));
+    QCOMPARE(second.open(0x0E3A, 0xB471), !opens);
+    if (opens) {
+        QCOMPARE(second.lastOpenError(), QHidDevice::InUse);
+        QCOMPARE(second.lockOwner(), QCoreApplication::applicationPid());
+        device.close();
+        QVERIFY(second.open(0x0E3A, 0xB471));
+    }
+    // A failed open after a good one leaves the wrapper closed, not on the old handle.
     QVERIFY(!second.open(0x0E3A, 0xB472));
     QVERIFY(!second.isOpen());
 }

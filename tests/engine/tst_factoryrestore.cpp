@@ -46,8 +46,8 @@ void tst_FactoryRestore::init()
     QVERIFY(m_dir->isValid());
     m_device = std::make_unique<DeviceFlash>(nullptr, nullptr);
     QVERIFY(m_device->open(AdapterEmulator::VendorId, AdapterEmulator::ProductId));
-    // Old contents everywhere the restore writes: a missing erase fails the write.
-    AdapterEmulator::setMemory(0x08004000, QByteArray(0x9C000, '\x11'));
+    // Old contents everywhere a restore may write: a missing erase fails the write.
+    AdapterEmulator::setMemory(0x08004000, QByteArray(int(FlashLayout::ErasableEnd - 0x08004000), '\x11'));
     AdapterEmulator::resetCounters();
 }
 
@@ -87,6 +87,13 @@ void tst_FactoryRestore::writesGenerationLayout_data()
     // A file past the 256 KiB of sectors 5 and 6 also needs the sectors after them.
     QTest::newRow("first generation, 300000 bytes") << "5.4.0" << 300000 << false << "5.4.0"
                                                     << QList<quint8>{1, 2, 4, 5, 6, 7};
+    // The largest files end with the last sector the erase reaches.
+    QTest::newRow("second generation, largest file")
+        << "5.6.0" << int(MaxRestoreFileV2) << true << "5.6.0"
+        << QList<quint8>{1, 2, 4, 5, 6, 7, 8, 9, 10, 11};
+    QTest::newRow("first generation, largest file")
+        << "5.4.0" << int(MaxRestoreFileV1) << false << "5.4.0"
+        << QList<quint8>{1, 2, 4, 5, 6, 7, 8, 9, 10, 11};
 }
 
 void tst_FactoryRestore::writesGenerationLayout()
@@ -157,10 +164,10 @@ void tst_FactoryRestore::refusedRestoresTouchNothing_data()
                                 << "^restoreFactorySettings Error! firmware_data.isEmpty true";
     QTest::newRow("second generation over capacity")
         << "5.6.0" << int(MaxRestoreFileV2) + 1 << 1
-        << "^restoreFactorySettings firmware too large: 1441791 bytes, at most 1441790$";
+        << "^restoreFactorySettings firmware too large: 786431 bytes, at most 786430$";
     QTest::newRow("first generation over capacity")
         << "5.4.0" << int(MaxRestoreFileV1) + 1 << 1
-        << "^restoreFactorySettings firmware too large: 1572863 bytes, at most 1572862$";
+        << "^restoreFactorySettings firmware too large: 917503 bytes, at most 917502$";
 }
 
 void tst_FactoryRestore::refusedRestoresTouchNothing()

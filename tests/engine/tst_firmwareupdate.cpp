@@ -138,7 +138,8 @@ void tst_FirmwareUpdate::writesRecordAndPayload_data()
     QTest::newRow("65536") << 65536 << QList<quint8>{1, 4};
     QTest::newRow("65537") << 65537 << QList<quint8>{1, 4, 5};
     QTest::newRow("131072") << 131072 << QList<quint8>{1, 4, 5};
-    QTest::newRow("1000000") << 1000000 << QList<quint8>{1, 4, 5, 6, 7, 8, 9, 10, 11};
+    QTest::newRow("largest, up to the end of sector 11")
+        << 983040 << QList<quint8>{1, 4, 5, 6, 7, 8, 9, 10, 11};
 }
 
 void tst_FirmwareUpdate::writesRecordAndPayload()
@@ -203,8 +204,8 @@ void tst_FirmwareUpdate::refusedFilesTouchNothing_data()
                FirmwareImageMaker::withDigest(QByteArrayLiteral("Corvane_X9\x05\x06")))
         << 1 << "file type error";
     QTest::newRow("payload over capacity")
-        << FirmwareImageMaker::make(5, 7, 2, pattern(1835008 + 1, 2)) << 1
-        << "updateFirmware firmware too large: 1835009 bytes, at most 1835008";
+        << FirmwareImageMaker::make(5, 7, 2, pattern(983040 + 1, 2)) << 1
+        << "updateFirmware firmware too large: 983041 bytes, at most 983040";
 }
 
 void tst_FirmwareUpdate::refusedFilesTouchNothing()

@@ -44,6 +44,8 @@ private slots:
     void defaultBlocks();
     void capacityBoundaries_data();
     void capacityBoundaries();
+    void erasedSectorsCoverRegions_data();
+    void erasedSectorsCoverRegions();
 };
 
 void tst_FlashJob::createdJobIsZeroFilled()
@@ -220,13 +222,52 @@ void tst_FlashJob::capacityBoundaries()
     QCOMPARE(bool(job), accepted);
     if (!job)
         return;
-    // The last region ends exactly at the end of the data area, holding all of the data.
+    // The last region ends exactly with the last sector the erase reaches, holding all of
+    // the data, and every region lies in erased sectors.
     const int last = kind == 0 ? 1 : kind == 1 ? 3 : 4;
     const quint32 regionLength = job->regions[last].length;
-    QCOMPARE(quint64(last) * FlashJob::SlotSize + regionLength,
-             quint64(FlashJob::MaxRegions) * FlashJob::SlotSize);
+    const quint32 regionAddress = job->regions[last].address;
+    QCOMPARE(quint64(regionAddress) + regionLength, quint64(FlashLayout::ErasableEnd));
+    QVERIFY(FlashLayout::erasesEveryRegion(*job));
     QVERIFY(slotBytes(*job, last, quint32(length)) == data);
     QCOMPARE(sectorsOf(*job), sectors);
+}
+
+void tst_FlashJob::erasedSectorsCoverRegions_data()
+{
+    QTest::addColumn<QList<quint8>>("sectors");
+    QTest::addColumn<quint32>("address");
+    QTest::addColumn<quint32>("length");
+    QTest::addColumn<bool>("covered");
+
+    QTest::newRow("sector 1 exactly") << QList<quint8>{1} << 0x08004000u << 16384u << true;
+    QTest::newRow("one byte into sector 2") << QList<quint8>{1} << 0x08004000u << 16385u << false;
+    QTest::newRow("sector 3 missing") << QList<quint8>{2, 4} << 0x08008000u << 0x8000u << false;
+    QTest::newRow("up to the last erasable byte")
+        << QList<quint8>{10, 11} << 0x080E0000u << 0x20000u << true;
+    QTest::newRow("one byte past sector 11, sector 12 listed")
+        << QList<quint8>{10, 11, 12} << 0x080E0000u << 0x20001u << false;
+    QTest::newRow("below the flash") << QList<quint8>{0} << 0x07FFFFFFu << 2u << false;
+}
+
+void tst_FlashJob::erasedSectorsCoverRegions()
+{
+    QFETCH(QList<quint8>, sectors);
+    QFETCH(quint32, address);
+    QFETCH(quint32, length);
+    QFETCH(bool, covered);
+
+    std::unique_ptr<FlashJob> job = FlashJob::create();
+    for (quint8 sector : sectors)
+        QVERIFY(job->addSector(sector));
+    // A region checked after an empty one is never written, so it never counts.
+    QVERIFY(job->setRegion(0, 0x08004000, QByteArray(4, '\1')));
+    job->addSector(1);
+    QVERIFY(job->setRegion(1, address, pattern(int(length), 3)));
+    QVERIFY(job->setRegion(3, 0x08200000, QByteArray(4, '\1')));
+    QString reason;
+    QCOMPARE(FlashLayout::erasesEveryRegion(*job, &reason), covered);
+    QCOMPARE(reason.isEmpty(), covered);
 }
 
 QTEST_GUILESS_MAIN(tst_FlashJob)

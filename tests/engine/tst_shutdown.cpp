@@ -176,10 +176,13 @@ void tst_Shutdown::blockedTaskEnds()
     } else if (operation == QLatin1String("bootmode")) {
         device->setBootMode(1);
     } else {
-        DeviceNotice arrival;
-        arrival.kind = DeviceNotice::InterfaceArrival;
-        arrival.interfaceName = adapterName;
-        device->handleNotice(arrival);
+        // Unplugged and plugged in again: an arrival for an open adapter changes nothing.
+        DeviceNotice notice;
+        notice.kind = DeviceNotice::InterfaceRemoval;
+        notice.interfaceName = adapterName;
+        device->handleNotice(notice);
+        notice.kind = DeviceNotice::InterfaceArrival;
+        device->handleNotice(notice);
     }
     QVERIFY2(waitForStall(stallAt), "the operation never reached the stalled exchange");
     QVERIFY2(!device->waitForIdle(0), "the operation ended although the adapter stalled");

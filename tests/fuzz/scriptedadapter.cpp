@@ -4,6 +4,7 @@
 #include <hidapi.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -180,6 +181,34 @@ hid_device *hid_open(unsigned short vendor_id, unsigned short product_id, const 
     if (vendor_id != 0x0E3A || product_id != 0xB471)
         return nullptr;
     return &model().handle;
+}
+
+hid_device_info *hid_enumerate(unsigned short vendor_id, unsigned short product_id)
+{
+    if ((vendor_id != 0 && vendor_id != 0x0E3A) || (product_id != 0 && product_id != 0xB471))
+        return nullptr;
+    auto *info = static_cast<hid_device_info *>(std::calloc(1, sizeof(hid_device_info)));
+    if (!info)
+        return nullptr;
+    info->path = strdup("scripted");
+    info->vendor_id = 0x0E3A;
+    info->product_id = 0xB471;
+    return info;
+}
+
+void hid_free_enumeration(hid_device_info *devices)
+{
+    while (devices) {
+        hid_device_info *next = devices->next;
+        std::free(devices->path);
+        std::free(devices);
+        devices = next;
+    }
+}
+
+hid_device *hid_open_path(const char *path)
+{
+    return path && std::strcmp(path, "scripted") == 0 ? &model().handle : nullptr;
 }
 
 void hid_close(hid_device *) { }

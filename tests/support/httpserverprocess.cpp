@@ -21,9 +21,8 @@
 
 namespace {
 
-QString scriptPath()
+QString sourceFile(const QString &relative)
 {
-    const QString relative = QStringLiteral("tools/scripts/catalogue_server.py");
     const QString sourceDir = qEnvironmentVariable("CORVANE_TEST_SOURCE_DIR");
     if (!sourceDir.isEmpty())
         return QDir(sourceDir).filePath(relative);
@@ -60,23 +59,29 @@ bool HttpServerProcess::start(QString *error)
     };
     if (!m_root.isValid())
         return failed(QStringLiteral("no temporary directory"));
-    const QString script = scriptPath();
+    const QString script = sourceFile(QStringLiteral("tools/scripts/catalogue_server.py"));
     if (script.isEmpty() || !QFileInfo::exists(script))
         return failed(
             QStringLiteral("catalogue_server.py not found (set CORVANE_TEST_SOURCE_DIR)"));
-    const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    // The system's interpreter first: a version manager's shim on PATH runs a chain of shell
+    // scripts first, which can take longer than the whole start-up allowance on a loaded machine.
+    QString python = QStandardPaths::findExecutable(
+        QStringLiteral("python3"), { QStringLiteral("/usr/bin"), QStringLiteral("/bin") });
+    if (python.isEmpty())
+        python = QStandardPaths::findExecutable(QStringLiteral("python3"));
     if (python.isEmpty())
         return failed(QStringLiteral("python3 not found"));
 
     m_process.setProgram(python);
     m_process.setArguments(
-        { QStringLiteral("-u"), script, QStringLiteral("--root"), m_root.path() });
+        QStringList { QStringLiteral("-u"), script, QStringLiteral("--root"), m_root.path() }
+        + m_tlsArguments);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start();
     if (!m_process.waitForStarted(5000))
         return failed(QStringLiteral("server did not start: %1").arg(m_process.errorString()));
 
-    QDeadlineTimer deadline(10000);
+    QDeadlineTimer deadline(30000);
     while (!m_process.canReadLine() && !deadline.hasExpired()
         && m_process.state() == QProcess::Running)
         m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
@@ -98,9 +103,23 @@ quint16 HttpServerProcess::port() const
     return m_port;
 }
 
+void HttpServerProcess::useTls(const QString &name)
+{
+    const QString base = QStringLiteral("tests/support/tls/") + name;
+    m_tlsArguments = QStringList { QStringLiteral("--tls"),
+        sourceFile(base + QLatin1String(".pem")), sourceFile(base + QLatin1String(".key")) };
+}
+
+QString HttpServerProcess::testCertificateAuthority()
+{
+    return sourceFile(QStringLiteral("tests/support/tls/ca.pem"));
+}
+
 QUrl HttpServerProcess::baseUrl() const
 {
-    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port));
+    return QUrl(QStringLiteral("%1://127.0.0.1:%2")
+                    .arg(m_tlsArguments.isEmpty() ? QLatin1String("http") : QLatin1String("https"))
+                    .arg(m_port));
 }
 
 QUrl HttpServerProcess::url(const QString &path) const

@@ -18,11 +18,17 @@ public:
     HttpServerProcess(const HttpServerProcess &) = delete;
     HttpServerProcess &operator=(const HttpServerProcess &) = delete;
 
+    // Before start(): serve HTTPS with tests/support/tls/NAME.pem and NAME.key ("server",
+    // signed by the test certificate authority, or "selfsigned").
+    void useTls(const QString &name);
+    // The test certificate authority's certificate file.
+    static QString testCertificateAuthority();
+
     // Starts the server; false (with *error) when it does not come up.
     bool start(QString *error = nullptr);
     bool isRunning() const;
     quint16 port() const;
-    // "http://127.0.0.1:PORT"
+    // "http://127.0.0.1:PORT" (https with TLS)
     QUrl baseUrl() const;
     // Address of a path on the server ("/x" or "x").
     QUrl url(const QString &path) const;
@@ -47,4 +53,5 @@ private:
     QTemporaryDir m_root;
     QProcess m_process;
     quint16 m_port = 0;
+    QStringList m_tlsArguments;
 };

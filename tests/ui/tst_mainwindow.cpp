@@ -143,7 +143,9 @@ private slots:
     void startWithoutNetwork();
     void newerToolReleasePromptsThenClosesWhenIdle();
     void updateFromCatalogue();
+    void failedDownloadStartsNothing_data();
     void failedDownloadStartsNothing();
+    void toolUpdateOpensOnlyWebAddresses();
     void updateFromLocalFile();
     void dropFirmwareFile_data();
     void dropFirmwareFile();
@@ -229,6 +231,7 @@ void tst_MainWindow::cleanup()
     m_window.reset();
     MainWindow::setFileDialogHook(nullptr);
     m_files.reset();
+    SyncCloud::setDefaultTransferTimeout(0);
 }
 
 void tst_MainWindow::cleanupTestCase()
@@ -275,8 +278,10 @@ void tst_MainWindow::startWithoutNetwork_data()
     QTest::addColumn<bool>("cached");
     QTest::addColumn<QString>("title");
     QTest::addColumn<bool>("okCloses");
-    QTest::newRow("first run: OK ends the application") << false << QStringLiteral("Error") << true;
-    QTest::newRow("cached list") << true << QStringLiteral("Warning") << false;
+    QTest::addColumn<bool>("silent"); // the server accepts and never answers
+    QTest::newRow("first run: OK ends the application") << false << QStringLiteral("Error") << true << false;
+    QTest::newRow("cached list") << true << QStringLiteral("Warning") << false << false;
+    QTest::newRow("silent server, cached list") << true << QStringLiteral("Warning") << false << true;
 }
 
 void tst_MainWindow::startWithoutNetwork()
@@ -284,12 +289,15 @@ void tst_MainWindow::startWithoutNetwork()
     QFETCH(bool, cached);
     QFETCH(QString, title);
     QFETCH(bool, okCloses);
+    QFETCH(bool, silent);
     const QJsonArray list{entry(QStringLiteral("5.6.3"), QStringLiteral("a"), QUrl()),
                           entry(QStringLiteral("5.5.24"), QStringLiteral("b"), QUrl())};
     if (cached)
         writeSetting(QStringLiteral("FirmwareInfo"), QJsonDocument(list).toJson());
     SyncCloud::setDefaultCatalogueHost(
-        QUrl(QStringLiteral("http://127.0.0.1:%1").arg(HttpServerProcess::closedPort())));
+        silent ? m_server.url(QStringLiteral("/_control/silent"))
+               : QUrl(QStringLiteral("http://127.0.0.1:%1").arg(HttpServerProcess::closedPort())));
+    SyncCloud::setDefaultTransferTimeout(1000);
     AdapterEmulator::setAttached(false);
     MainWindow *window = createWindow();
     QCOMPARE(page(), QStringLiteral("page_Start"));
@@ -433,10 +441,37 @@ void tst_MainWindow::updateFromCatalogue()
     QVERIFY(QFileInfo::exists(dataDir() + QLatin1String("/Firmware_V5.6.3.rfw")));
 }
 
+void tst_MainWindow::failedDownloadStartsNothing_data()
+{
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<QString>("imagePath");
+    QTest::addColumn<bool>("blockCache"); // a directory stands where the image would be cached
+    QTest::addColumn<QString>("text");
+    const QString network = QStringLiteral("fail to connect to cloud servers");
+    const QString image = QStringLiteral("/fw/big.rfw");
+    QTest::newRow("404") << QStringLiteral("5.6.3") << QStringLiteral("/_control/status/404/x.rfw") << false
+                         << network;
+    // Half of the image comes, so progress has taken the controls away; then nothing more.
+    QTest::newRow("stalled half-way") << QStringLiteral("5.6.3") << QStringLiteral("/_control/stall/fw/big.rfw")
+                                      << false << network;
+    QTest::newRow("cache not writable") << QStringLiteral("5.6.3") << image << true
+                                        << QStringLiteral("Firmware file error!");
+    QTest::newRow("version no file name") << QStringLiteral("../5.6.3") << image << false
+                                          << QStringLiteral("wrong json file!");
+}
+
 void tst_MainWindow::failedDownloadStartsNothing()
 {
-    serveCatalogue({entry(QStringLiteral("5.6.3"), QStringLiteral("gone"),
-                          m_server.url(QStringLiteral("/_control/status/404/x.rfw")))});
+    QFETCH(QString, version);
+    QFETCH(QString, imagePath);
+    QFETCH(bool, blockCache);
+    QFETCH(QString, text);
+    QVERIFY(m_server.putFile(QStringLiteral("fw/big.rfw"), pattern(4 * 1024 * 1024, 3)));
+    serveCatalogue({entry(version, QStringLiteral("gone"), m_server.url(imagePath))});
+    if (blockCache)
+        QVERIFY(QDir().mkpath(dataDir() + QLatin1String("/Firmware_V5.6.3.rfw")));
+    if (imagePath.contains(QLatin1String("stall")))
+        SyncCloud::setDefaultTransferTimeout(1000);
     MainWindow *window = createWindow();
     waitReady(1);
     AdapterEmulator::resetCounters();
@@ -445,13 +480,38 @@ void tst_MainWindow::failedDownloadStartsNothing()
     MessageDialog *dialog = sharedDialog(window);
     QTRY_VERIFY_WITH_TIMEOUT(dialog->isVisible(), Slow);
     QCOMPARE(titleOf(dialog), QStringLiteral("Warning"));
-    QCOMPARE(textOf(dialog), QStringLiteral("fail to connect to cloud servers"));
+    QCOMPARE(textOf(dialog), text);
     QTest::qWait(200);
     QVERIFY(!device()->isBusy());
     QCOMPARE(AdapterEmulator::writeCommandCount(), 0);
     QVERIFY(AdapterEmulator::eraseLog().isEmpty());
     QVERIFY(!widget<QProgressBar>("progressBar")->isVisible());
-    QVERIFY(!QFileInfo::exists(dataDir() + QLatin1String("/Firmware_V5.6.3.rfw")));
+    QVERIFY(!QFileInfo(dataDir() + QLatin1String("/Firmware_V5.6.3.rfw")).isFile());
+    // The controls and the label are back, ready for another try.
+    QVERIFY(widget<QPushButton>("pushButton_Update")->isEnabled());
+    QVERIFY(widget<QComboBox>("comboBox_Version")->isEnabled());
+    QCOMPARE(widget<QLabel>("label_CurrentVersion")->text(), QStringLiteral("Current Firmware Version | 5.6.0"));
+}
+
+// A catalogue's tool-update address is handed to the desktop only when it is a web address.
+void tst_MainWindow::toolUpdateOpensOnlyWebAddresses()
+{
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_urlCatcher, "open");
+    serveCatalogue({}, toolRelease(QStringLiteral("9.0.0"), QStringLiteral("x"), QStringLiteral("file:///etc/passwd")));
+    MainWindow *window = createWindow();
+    bool prompted = false;
+    QTimer driver;
+    connect(&driver, &QTimer::timeout, &driver, [&] {
+        if (MessageDialog *prompt = visiblePrompt(window)) {
+            prompted = titleOf(prompt) == QLatin1String("Upgrade V9.0.0");
+            child<QPushButton>(prompt, "pushButton_MsgOK")->click();
+        }
+    });
+    driver.start(10);
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), Slow);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    QVERIFY(prompted);
+    QVERIFY(m_urlCatcher.urls.isEmpty());
 }
 
 void tst_MainWindow::updateFromLocalFile()
@@ -539,14 +599,16 @@ void tst_MainWindow::dropFirmwareFile()
     QCOMPARE(drop.isAccepted(), taken);
 
     if (taken || busy) {
-        QTRY_COMPARE_WITH_TIMEOUT(textOf(sharedDialog(window)), QStringLiteral("Update successfully!"), Slow);
+        QTRY_COMPARE_WITH_TIMEOUT(textOf(sharedDialog(window)), QStringLiteral("Update successfully!"),
+                                  Slow);
         const QByteArray written = taken ? payload : running;
         QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(written.size())), written);
         QCOMPARE(AdapterEmulator::eraseLog().size(), 1);
         return;
     }
-    QTest::qWait(100);
-    QVERIFY(!device()->isBusy());
+    // A write would have disabled Update at once.
+    QVERIFY(widget<QPushButton>("pushButton_Update")->isEnabled());
+    QVERIFY(device()->isIdle());
     QCOMPARE(AdapterEmulator::writeCommandCount(), 0);
 }
 
@@ -814,7 +876,9 @@ void tst_MainWindow::languageChangeDuringUpdate()
     chooseFile(file);
     MainWindow *window = createWindow();
     waitReady(0);
-    setLatency(1000);
+    // Slow enough that the write outlasts the checks below however loaded the machine is;
+    // sped up again once they are done.
+    setLatency(200000);
     widget<QToolButton>("toolButton_OpenFile")->click();
     QTRY_VERIFY_WITH_TIMEOUT(device()->isBusy(), Slow);
 
@@ -838,6 +902,8 @@ void tst_MainWindow::languageChangeDuringUpdate()
     QCOMPARE(child<QPushButton>(sharedDialog(window), "pushButton_MsgOK")->text(), QStringLiteral("ОК"));
     auto *settings = window->findChild<SettingsDialog *>();
     QCOMPARE(child<QPushButton>(settings, "pushButton_DataBackup")->text(), QStringLiteral("Резервная копия"));
+    QVERIFY(device()->isBusy());
+    setLatency(0);
 
     // The update started in English still reports itself as an update.
     QTRY_COMPARE_WITH_TIMEOUT(textOf(sharedDialog(window)), QStringLiteral("Прошивка успешно обновлена!"), Slow);

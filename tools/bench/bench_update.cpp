@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A full-size firmware update (1,835,008-byte payload) against the adapter emulator:
-// host-side cost per exchange and of the whole update at zero latency, the same update with
-// 1 ms of emulated latency per report against the floor that latency sets, and the peak
-// memory that the update adds to the process.
+// A full-size firmware update (983,040-byte payload, the largest an update takes) against
+// the adapter emulator: host-side cost per exchange and of the whole update at zero
+// latency, the same update with 1 ms of emulated latency per report against the floor that
+// latency sets, and the peak memory that the update adds to the process.
 //
 //   bench_update [--slice BYTES] [--full-latency] [--no-latency]
 //

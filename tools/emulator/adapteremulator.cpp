@@ -150,12 +150,14 @@ namespace Core {
         s.eraseLog.clear();
         s.queueHead = 0;
         s.queueCount = 0;
+        s.modified = false;
         s.changed.notify_all();
     }
 
     void detachLocked(State &s)
     {
         s.attached = false;
+        s.modified = true;
         ++s.generation;
         s.queueHead = 0;
         s.queueCount = 0;
@@ -197,6 +199,7 @@ namespace Core {
             break;
         case CodeWrite: {
             const qint64 writeNumber = ++s.writeCommands;
+            s.modified = true;
             for (quint32 i = 0; i < count; ++i) {
                 const quint64 a = quint64(address) + i;
                 if (inFlash(a))
@@ -216,6 +219,7 @@ namespace Core {
                 sectors.append(data[i]);
             s.eraseLog.append(sectors);
             if (!f.refuseErase) {
+                s.modified = true;
                 for (quint32 i = 0; i < count; ++i) {
                     const int sector = data[i];
                     if (sector < SectorCount)
@@ -383,6 +387,20 @@ quint32 sectorSize(int sector)
     return sector == 4 ? 0x10000 : 0x20000;
 }
 
+void injectInputReport(const QByteArray &body)
+{
+    Core::State &s = Core::state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (s.queueCount >= Core::QueueCapacity)
+        return;
+    Core::Answer &answer = s.queue[(s.queueHead + s.queueCount) % Core::QueueCapacity];
+    std::memset(answer.bytes, 0, sizeof answer.bytes);
+    std::memcpy(answer.bytes, body.constData(), size_t(std::min<int>(body.size(), Core::ReportSize)));
+    answer.size = Core::ReportSize;
+    ++s.queueCount;
+    s.changed.notify_all();
+}
+
 void setFaults(const Faults &faults)
 {
     Core::State &s = Core::state();
@@ -516,6 +534,7 @@ bool loadState(const QString &path)
     s.eraseLog.clear();
     s.queueHead = 0;
     s.queueCount = 0;
+    s.modified = false;
     return true;
 }
 

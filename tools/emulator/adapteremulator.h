@@ -17,7 +17,10 @@
 // All functions are thread-safe: hidapi calls arrive from worker threads.
 // When the environment variable CORVANE_EMULATOR_STATE names a file, the adapter is loaded
 // from it at hid_init() (created fresh when missing) and saved back at hid_close(),
-// hid_exit() and process exit, so separate runs of a program see the same adapter.
+// hid_exit() and process exit when a request changed it, so separate runs of a program see
+// the same adapter (its device path, by which programs lock it, names the file). Every
+// process that sends it a report appends its process id to "<file>.traffic". While the
+// file named by CORVANE_EMULATOR_HOLD exists, no answer arrives (the adapter seems busy).
 namespace AdapterEmulator {
 
 constexpr quint16 VendorId = 0x0E3A;
@@ -69,6 +72,10 @@ void setMemory(quint32 address, const QByteArray &bytes);
 int sectorOf(quint32 address);
 quint32 sectorStart(int sector);
 quint32 sectorSize(int sector);
+
+// Queues an input report (up to 64 bytes, zero-filled) as if the adapter had sent it
+// unasked, like the answer to another program's request: it waits before any answer.
+void injectInputReport(const QByteArray &body);
 
 void setFaults(const Faults &faults);
 Faults faults();

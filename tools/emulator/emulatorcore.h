@@ -37,6 +37,9 @@ struct State
     quint64 generation = 0; // bumped by every detach: handles of an older one are dead
     Faults faults;
     qint64 exchanges = 0;
+    // A request changed the flash or the adapter went off the bus since the last load,
+    // reset or save: a program that only read it leaves the state file alone.
+    bool modified = false;
     qint64 writeCommands = 0;
     QList<QList<quint8>> eraseLog;
     Answer queue[QueueCapacity];

@@ -5,6 +5,8 @@
 
 #include <hidapi.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -26,7 +28,6 @@ struct hid_device_
 
 namespace {
 
-const char DevicePath[] = "emulator:0e3a:b471";
 const wchar_t Manufacturer[] = L"Corvane";
 const wchar_t Product[] = L"Corvane X9 Adapter";
 const wchar_t ErrorText[] = L"emulated adapter: request failed or adapter not available";
@@ -38,7 +39,10 @@ struct Persistence
     bool initialised = false;
     bool active = false;
     bool exitHandlerRegistered = false;
+    bool fresh = false; // no state file existed: the first save creates it
+    bool trafficRecorded = false;
     QString path;
+    QString holdPath; // CORVANE_EMULATOR_HOLD: no answer arrives while this file exists
 };
 
 Persistence &persistence()
@@ -47,12 +51,63 @@ Persistence &persistence()
     return *p;
 }
 
+// The adapter's device path: one adapter per state file, shared by the programs that name
+// it, and otherwise one per process. Programs lock the adapter by this path.
+QByteArray devicePath()
+{
+    Persistence &p = persistence();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    if (p.active)
+        return "emulator:" + QFile::encodeName(QFileInfo(p.path).absoluteFilePath());
+    return "emulator:pid-" + QByteArray::number(QCoreApplication::applicationPid());
+}
+
+// Saves the adapter when this process changed it (or the file is new); a program that only
+// read it must not put back what it loaded over another program's writes.
+bool saveLocked(Persistence &p)
+{
+    if (!p.active)
+        return true;
+    State &s = AdapterEmulator::Core::state();
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (!s.modified && !p.fresh)
+            return true;
+        s.modified = false;
+    }
+    p.fresh = false;
+    if (AdapterEmulator::saveState(p.path))
+        return true;
+    qWarning("corvane emulator: cannot save the state file %s", qPrintable(p.path));
+    return false;
+}
+
 void saveIfPersisting()
 {
     Persistence &p = persistence();
     std::lock_guard<std::mutex> lock(p.mutex);
-    if (p.active && !AdapterEmulator::saveState(p.path))
-        qWarning("corvane emulator: cannot save the state file %s", qPrintable(p.path));
+    saveLocked(p);
+}
+
+// Appends this process's id to "<state file>.traffic" at its first report, so tests can
+// tell which programs talked to the shared adapter.
+void recordTraffic()
+{
+    Persistence &p = persistence();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    if (!p.active || p.trafficRecorded)
+        return;
+    p.trafficRecorded = true;
+    QFile log(p.path + QLatin1String(".traffic"));
+    if (log.open(QIODevice::WriteOnly | QIODevice::Append))
+        log.write(QByteArray::number(QCoreApplication::applicationPid()) + '\n');
+}
+
+QString holdPath()
+{
+    Persistence &p = persistence();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    return p.holdPath;
 }
 
 bool isLiveLocked(const State &s, const hid_device *dev)
@@ -83,16 +138,14 @@ void uniqueIdWideLocked(const State &s, wchar_t (&out)[2 * AdapterEmulator::Core
     out[hex.size()] = L'\0';
 }
 
-hid_device_info *makeInfoLocked(const State &s)
+hid_device_info *makeInfoLocked(const State &s, const QByteArray &path)
 {
     auto *info = static_cast<hid_device_info *>(std::calloc(1, sizeof(hid_device_info)));
     if (!info)
         return nullptr;
     wchar_t serial[2 * AdapterEmulator::Core::UniqueIdSize + 1];
     uniqueIdWideLocked(s, serial);
-    info->path = static_cast<char *>(std::malloc(sizeof DevicePath));
-    if (info->path)
-        std::memcpy(info->path, DevicePath, sizeof DevicePath);
+    info->path = strdup(path.constData());
     info->vendor_id = AdapterEmulator::VendorId;
     info->product_id = AdapterEmulator::ProductId;
     info->serial_number = copyWide(serial);
@@ -116,13 +169,13 @@ void freeInfo(hid_device_info *info)
     std::free(info);
 }
 
-hid_device *openLocked(State &s)
+hid_device *openLocked(State &s, const QByteArray &path)
 {
     if (!s.attached || s.openRefused)
         return nullptr;
     auto *dev = new hid_device;
     dev->generation = s.generation;
-    dev->info = makeInfoLocked(s);
+    dev->info = makeInfoLocked(s, path);
     s.handles.push_back(dev);
     return dev;
 }
@@ -176,9 +229,11 @@ int HID_API_EXPORT HID_API_CALL hid_init(void)
             }
         } else {
             AdapterEmulator::reset();
+            p.fresh = true;
         }
         p.path = path;
         p.active = true;
+        p.holdPath = QFile::decodeName(qgetenv("CORVANE_EMULATOR_HOLD"));
         if (!p.exitHandlerRegistered) {
             std::atexit(saveAtExit);
             p.exitHandlerRegistered = true;
@@ -192,11 +247,7 @@ int HID_API_EXPORT HID_API_CALL hid_exit(void)
 {
     Persistence &p = persistence();
     std::lock_guard<std::mutex> lock(p.mutex);
-    int result = 0;
-    if (p.active && !AdapterEmulator::saveState(p.path)) {
-        qWarning("corvane emulator: cannot save the state file %s", qPrintable(p.path));
-        result = -1;
-    }
+    const int result = saveLocked(p) ? 0 : -1;
     p.active = false;
     p.initialised = false;
     return result;
@@ -210,9 +261,10 @@ struct hid_device_info HID_API_EXPORT *HID_API_CALL hid_enumerate(
     if ((vendor_id != 0 && vendor_id != AdapterEmulator::VendorId)
         || (product_id != 0 && product_id != AdapterEmulator::ProductId))
         return nullptr;
+    const QByteArray path = devicePath();
     State &s = AdapterEmulator::Core::state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    return s.attached ? makeInfoLocked(s) : nullptr;
+    return s.attached ? makeInfoLocked(s, path) : nullptr;
 }
 
 void HID_API_EXPORT HID_API_CALL hid_free_enumeration(struct hid_device_info *devs)
@@ -231,6 +283,7 @@ HID_API_EXPORT hid_device *HID_API_CALL hid_open(
         return nullptr;
     if (vendor_id != AdapterEmulator::VendorId || product_id != AdapterEmulator::ProductId)
         return nullptr;
+    const QByteArray path = devicePath();
     State &s = AdapterEmulator::Core::state();
     std::lock_guard<std::mutex> lock(s.mutex);
     if (serial_number && serial_number[0] != L'\0') {
@@ -239,16 +292,19 @@ HID_API_EXPORT hid_device *HID_API_CALL hid_open(
         if (wcscasecmp(serial, serial_number) != 0)
             return nullptr;
     }
-    return openLocked(s);
+    return openLocked(s, path);
 }
 
 HID_API_EXPORT hid_device *HID_API_CALL hid_open_path(const char *path)
 {
-    if (!path || std::strcmp(path, DevicePath) != 0 || hid_init() != 0)
+    if (!path || hid_init() != 0)
+        return nullptr;
+    const QByteArray ours = devicePath();
+    if (ours != path)
         return nullptr;
     State &s = AdapterEmulator::Core::state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    return openLocked(s);
+    return openLocked(s, ours);
 }
 
 int HID_API_EXPORT HID_API_CALL hid_write(hid_device *dev, const unsigned char *data, size_t length)
@@ -267,6 +323,7 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device *dev, const unsigned char *
             return -1;
         latency = s.faults.latencyUsPerReport;
     }
+    recordTraffic();
     sleepMicroseconds(latency);
     return int(length);
 }
@@ -278,6 +335,22 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(
     if (!dev || (!data && length > 0))
         return -1;
     State &s = state();
+    // Held answers: the adapter looks busy until the hold file goes away.
+    const QString hold = holdPath();
+    if (!hold.isEmpty()) {
+        QElapsedTimer held;
+        held.start();
+        while (QFileInfo::exists(hold)) {
+            {
+                std::lock_guard<std::mutex> lock(s.mutex);
+                if (!isUsableLocked(s, dev))
+                    return -1;
+            }
+            if (milliseconds >= 0 && held.elapsed() >= milliseconds)
+                return 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
     Answer answer;
     int latency = 0;
     {

@@ -3,6 +3,7 @@
 // style sheet, the embedded fonts and a chosen language, and saves each view as a PNG.
 //   corvane-screenshots OUTPUT_DIR [LANGUAGE_INDEX]
 
+#include "corvaneversion.h"
 #include "framelesswidget.h"
 #include "messagedialog.h"
 #include "settingsdialog.h"
@@ -87,7 +88,7 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Corvane X9 Firmware Tool"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.9.0"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
 
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 2) {

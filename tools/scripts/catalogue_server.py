@@ -4,20 +4,28 @@
 
 Serves a directory on 127.0.0.1 and prints the chosen port on its first stdout line.
 
-  catalogue_server.py --root DIR [--port N]
+  catalogue_server.py --root DIR [--port N] [--tls CERT KEY]
+
+With --tls it speaks HTTPS with the certificate chain in CERT and its key in KEY.
 
 Besides plain files under DIR it answers these control paths:
   /_control/status/CODE/...      answers CODE with a short text body
   /_control/drop/FILE            announces FILE's full length, sends half of it, closes
   /_control/slow/FILE            sends FILE in 16 KiB pieces, 20 ms apart
   /_control/chunked/FILE         sends FILE with chunked encoding (no length announced)
-  /_control/redirect/PATH        302 to /PATH
+  /_control/redirect/PATH        302 to /PATH on this server
+  /_control/reason/TEXT/...      answers 500 with TEXT as the status line's reason phrase
+  /_control/silent/...           reads the request and never answers
+  /_control/stall/FILE           announces FILE's full length, sends half of it, then waits
+  /_control/gzip/SIZE/...        gzip-encoded body (sent unasked) that unpacks to SIZE spaces
   /_control/big/SIZE/...         SIZE zero bytes with their length announced
   /_control/bigchunked/SIZE/...  SIZE zero bytes, chunked (no length announced)
   /_control/log                  the paths requested so far (JSON list), control paths excluded
   /_control/sent                 bytes of body sent for each big/bigchunked path (JSON object),
                                  recorded when the transfer ends or the client goes away
   /_control/clearlog             empties that list
+A waiting route holds the connection until the client goes away, at most HOLD_SECONDS.
+A malformed control path gets a 400.
 Requests sent through it as a proxy (absolute address in the request line) are served the
 same way, by their path.
 """
@@ -26,12 +34,34 @@ import argparse
 import http.server
 import json
 import os
+import select
+import ssl
+import struct
 import sys
 import threading
 import time
 import urllib.parse
+import zlib
 
 PIECE = 16 * 1024
+HOLD_SECONDS = 120
+MIB = 1 << 20
+
+
+def gzip_of_spaces(size):
+    """A gzip stream of size spaces (whole MiB), built from one compressed MiB repeated."""
+    block = b" " * MIB
+    count = max(1, size // MIB)
+    comp = zlib.compressobj(9, zlib.DEFLATED, 31)
+    # After a full flush the compressor starts afresh, so every further MiB compresses alike.
+    head = comp.compress(block) + comp.flush(zlib.Z_FULL_FLUSH)
+    piece = comp.compress(block) + comp.flush(zlib.Z_FULL_FLUSH)
+    last_block = comp.flush()[:-8]  # its trailer counted two MiB only
+    crc = 0
+    for _ in range(count):
+        crc = zlib.crc32(block, crc)
+    trailer = struct.pack("<II", crc, (count * MIB) & 0xFFFFFFFF)
+    return head + piece * (count - 1) + last_block + trailer
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -48,8 +78,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.server.requests.append(path)
         try:
             self.route(path)
-        except (BrokenPipeError, ConnectionResetError):
+        except ValueError:
+            self.send_body(400, b"malformed control path\n")
+        except (BrokenPipeError, ConnectionResetError, ssl.SSLError):
             self.close_connection = True
+
+    def hold(self):
+        """Keeps the connection open, sending nothing, until the client goes away."""
+        self.wfile.flush()
+        deadline = time.monotonic() + HOLD_SECONDS
+        while time.monotonic() < deadline:
+            readable, _, _ = select.select([self.connection], [], [], 0.5)
+            if readable and not self.connection.recv(4096):
+                break
+        self.close_connection = True
 
     def route(self, path):
         if not path.startswith("/_control/"):
@@ -74,7 +116,27 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if action == "redirect":
             body = b"moved\n"  # a body that must not end up in front of the target's
             self.send_response(302)
-            self.send_header("Location", "/" + rest)
+            # Quoted and rooted here: "//host" or a line break cannot come through.
+            self.send_header("Location", urllib.parse.quote("/" + rest.lstrip("/\\")))
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+            return None
+        if action == "reason":
+            text = rest.split("/", 1)[0]
+            body = b"reason\n"
+            self.send_response_only(500, text)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+            return None
+        if action == "silent":
+            return self.hold()
+        if action == "gzip":
+            body = gzip_of_spaces(int(rest.split("/", 1)[0]))
+            self.send_response(200)
+            self.send_header("Content-Type", "application/json")
+            self.send_header("Content-Encoding", "gzip")
             self.send_header("Content-Length", str(len(body)))
             self.end_headers()
             self.wfile.write(body)
@@ -85,13 +147,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         data = self.read_file("/" + rest)
         if data is None:
             return self.send_body(404, b"not found\n")
-        if action == "drop":
+        if action in ("drop", "stall"):
             self.send_response(200)
             self.send_header("Content-Type", "application/octet-stream")
             self.send_header("Content-Length", str(len(data)))
             self.end_headers()
             self.wfile.write(data[: len(data) // 2])
             self.wfile.flush()
+            if action == "stall":
+                return self.hold()
             self.close_connection = True
             return None
         if action == "slow":
@@ -182,8 +246,13 @@ def main():
     parser = argparse.ArgumentParser(description="Serve a firmware catalogue directory on loopback.")
     parser.add_argument("--root", default=".", help="directory to serve (default: current)")
     parser.add_argument("--port", type=int, default=0, help="port (default: a free one)")
+    parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"), help="serve HTTPS")
     args = parser.parse_args()
     server = Server(("127.0.0.1", args.port), args.root)
+    if args.tls:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.tls[0], args.tls[1])
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     print(server.server_address[1], flush=True)
     try:
         server.serve_forever()

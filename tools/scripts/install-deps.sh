@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Installs the Debian 12 packages that building, testing and the demo need.
+# Installs the Debian 12 packages that building, testing, packaging and the demo need.
 set -euo pipefail
 
 packages=(
@@ -10,6 +10,7 @@ packages=(
     python3 openssl librsvg2-bin
     clang libclang-rt-14-dev
     xvfb xauth
+    scdoc bash-completion dpkg-dev file lintian appstream desktop-file-utils
     fonts-liberation fonts-dejavu-core fonts-droid-fallback fonts-ipafont-gothic
     fonts-roboto-slab fonts-font-awesome
 )

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds, and runs every test twice: in a normal build and in a
-# build with AddressSanitizer and UndefinedBehaviorSanitizer. Exits non-zero on any failure.
+# build with AddressSanitizer and UndefinedBehaviorSanitizer. The normal build is also packaged
+# and the package checked. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -19,8 +20,12 @@ build() {
 }
 
 echo "== normal build =="
-build build
+# Configured for /usr, so that the package below comes from this same build.
+build build -DCMAKE_INSTALL_PREFIX=/usr
 (cd build && ctest --output-on-failure -j "$jobs")
+
+echo "== Debian package of the normal build =="
+tools/scripts/package.sh --check build
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
 build build-asan -DCORVANE_SANITIZE=ON -DCORVANE_BUILD_BENCHMARKS=OFF

@@ -7,12 +7,11 @@
 # catalogue server that serves the demo catalogue; everything runs under a virtual X server, so
 # neither a display nor the hardware is needed.
 #
-#   tools/scripts/screenshots-languages.sh [--dpi DPI] [--readme] [LANGUAGE_INDEX...]
+#   tools/scripts/screenshots-languages.sh [--dpi DPI] [LANGUAGE_INDEX...]
 #
 # --dpi DPI  loads "Xft.dpi: DPI" into the virtual X server's resources (as desktops do on
 #            high-resolution screens; 192 is a 2x display) on a screen large enough for it, and
 #            saves into ./screenshots/languages-DPIdpi/.
-# --readme   also writes the README's pictures, palette-reduced, into docs/screenshots/.
 #
 # CORVANE_SCREENSHOT_BUILD names the build folder (default build-screenshots-languages) and
 # CORVANE_SCREENSHOT_PORT the catalogue server's port (default 8771; it is built into the program).
@@ -95,10 +94,11 @@ if [ "${1:-}" = "--inside-x" ]; then
         wait "$pid" 2>/dev/null || true
     }
 
-    # One run of the program with its own home and data folder, language and emulated adapter;
-    # its download folder holds a firmware file for the file dialog to show.
+    # One run of the program with its own home and data folder, language and emulated adapter
+    # (pulled out when a third argument says "detached"); its download folder holds a firmware
+    # file for the file dialog to show.
     start() {
-        local name=$1 language=$2
+        local name=$1 language=$2 plugged=${3:-attached}
         local data=$work/$name
         mkdir -p "$data/Corvane/Corvane X9 Firmware Tool" "$data/Downloads"
         printf '[General]\nCurrentLanguage=%s\n' "$language" \
@@ -107,6 +107,7 @@ if [ "${1:-}" = "--inside-x" ]; then
         export HOME=$data XDG_DATA_HOME=$data XDG_CONFIG_HOME=$data/config XDG_CACHE_HOME=$data/cache
         export CORVANE_EMULATOR_STATE=$work/$name.state
         "$emulator" init --version 5.5.24 --boot-mode 0 >/dev/null
+        [ "$plugged" = attached ] || "$emulator" detach >/dev/null
         "$program" >"$work/$name.log" 2>&1 &
         started_pid=$!
     }
@@ -153,10 +154,9 @@ if [ "${1:-}" = "--inside-x" ]; then
     capture "$wid" "$out/6-en-updated.png"
     finish "$pid" "$wid"
 
-    # No adapter plugged in.
-    start "unconnected" 0
+    # No adapter: the page that asks for one.
+    start "unconnected" 0 detached
     pid=$started_pid
-    "$emulator" detach >/dev/null
     wid=$(started_window "$pid" unconnected)
     sleep 2.5
     capture "$wid" "$out/7-en-unconnected.png"
@@ -165,7 +165,6 @@ if [ "${1:-}" = "--inside-x" ]; then
 fi
 
 dpi=96
-readme=0
 while [ $# -gt 0 ]; do
     case $1 in
     --dpi)
@@ -174,7 +173,6 @@ while [ $# -gt 0 ]; do
         dpi=$2
         shift 2
         ;;
-    --readme) readme=1; shift ;;
     *) break ;;
     esac
 done
@@ -186,11 +184,6 @@ for index in "${languages[@]}"; do
     *) echo "language index must be 0 to 4: $index" >&2; exit 2 ;;
     esac
 done
-if [ $readme -eq 1 ]; then
-    # The README shows the window as most people see it: English, at the usual resolution.
-    [ "$dpi" -eq 96 ] || { echo "--readme takes the pictures at 96 dpi" >&2; exit 2; }
-    [[ " ${languages[*]} " == *" 0 "* ]] || languages=(0 "${languages[@]}")
-fi
 
 # Tools this script needs besides the build dependencies (tools/scripts/install-deps.sh).
 missing=()
@@ -198,7 +191,6 @@ command -v xvfb-run >/dev/null || missing+=(xvfb xauth)
 command -v import >/dev/null || missing+=(imagemagick)
 command -v xdotool >/dev/null || missing+=(xdotool)
 [ "$dpi" -eq 96 ] || command -v xrdb >/dev/null || missing+=(x11-xserver-utils)
-[ $readme -eq 0 ] || command -v pngquant >/dev/null || missing+=(pngquant)
 if [ ${#missing[@]} -gt 0 ]; then
     sudo_cmd=()
     [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
@@ -249,12 +241,3 @@ xvfb-run --auto-servernum --server-args="-screen 0 $screen -noreset" \
     env QT_QPA_PLATFORM=xcb "$0" --inside-x "$work" "$build/app/corvane-firmware-tool" \
     "$build/tools/emulator/corvane-emulator" "$out" "$dpi" "${languages[@]}"
 echo "screenshots in $out"
-
-if [ $readme -eq 1 ]; then
-    docs=$root/docs/screenshots
-    mkdir -p "$docs"
-    for pair in 0-en:main-connected 5-en-updating:update-in-progress 7-en-unconnected:main-unconnected; do
-        pngquant --force --speed 1 --strip --output "$docs/${pair#*:}.png" "$out/${pair%%:*}.png"
-        echo "  $docs/${pair#*:}.png"
-    done
-fi

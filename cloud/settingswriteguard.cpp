@@ -1,0 +1,76 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "settingswriteguard.h"
+
+#include <QDeadlineTimer>
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QThread>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+int openNoInterrupt(const QByteArray &path, int flags)
+{
+    int fd;
+    do
+        fd = ::open(path.constData(), flags | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+bool lockDirectory(int fd)
+{
+    QDeadlineTimer deadline(SettingsWriteGuard::MaxWaitMs);
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || deadline.hasExpired())
+            return false;
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+// A live QSettings writer holds a lock on its lock file from right after creating it; a
+// lock file that can be locked here belongs to nobody.
+void removeAbandonedLockFile(const QString &settingsPath)
+{
+    const QByteArray lockPath = QFile::encodeName(settingsPath + QLatin1String(".lock"));
+    const int fd = openNoInterrupt(lockPath, O_WRONLY);
+    if (fd < 0)
+        return;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        if (::unlink(lockPath.constData()) == 0)
+            qInfo() << "SettingsWriteGuard removed an abandoned lock file" << lockPath;
+    }
+    ::close(fd);
+}
+
+} // namespace
+
+SettingsWriteGuard::SettingsWriteGuard(const QSettings &settings)
+{
+    const QString path = settings.fileName();
+    m_directory = openNoInterrupt(
+        QFile::encodeName(QFileInfo(path).absolutePath()), O_RDONLY | O_DIRECTORY);
+    if (m_directory < 0)
+        return;
+    if (!lockDirectory(m_directory)) {
+        qWarning() << "SettingsWriteGuard cannot lock the settings directory" << path;
+        ::close(m_directory);
+        m_directory = -1;
+        return;
+    }
+    removeAbandonedLockFile(path);
+}
+
+SettingsWriteGuard::~SettingsWriteGuard()
+{
+    if (m_directory >= 0)
+        ::close(m_directory);
+}

@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "flashjob.h"
+
+#include <QString>
+#include <QtGlobal>
+
+// The adapter's flash as the erase command sees it: 16 KiB sectors 0-3 from 0x08000000, the
+// 64 KiB sector 4 at 0x08010000, then 128 KiB sectors from 5 at 0x08020000. The erase takes
+// sector numbers up to LastErasedSector, so no job may write at or above ErasableEnd: flash
+// there would be programmed without an erase. Every size limit of the flash jobs comes from
+// this table.
+namespace FlashLayout {
+
+constexpr quint32 FlashBase = 0x08000000;
+constexpr quint8 LastErasedSector = 11;
+
+constexpr quint32 sectorStart(int sector)
+{
+    return sector < 4 ? FlashBase + quint32(sector) * 0x4000
+        : sector == 4 ? FlashBase + 0x10000
+                      : FlashBase + 0x20000 + quint32(sector - 5) * 0x20000;
+}
+
+constexpr quint32 sectorSize(int sector)
+{
+    return sector < 4 ? 0x4000 : sector == 4 ? 0x10000 : 0x20000;
+}
+
+constexpr quint32 ErasableEnd = sectorStart(LastErasedSector) + sectorSize(LastErasedSector);
+
+// Sector number of a flash address, -1 outside the sectors the erase command reaches.
+int sectorOf(quint32 address);
+
+// Bytes that a region starting at `address` in slot `slot` of a job may hold: up to
+// ErasableEnd, and no more than the job's slots from `slot` on.
+constexpr quint32 regionCapacity(int slot, quint32 address)
+{
+    const quint32 inSlots = slot >= 0 && slot < FlashJob::MaxRegions
+        ? quint32(FlashJob::MaxRegions - slot) * FlashJob::SlotSize
+        : 0;
+    const quint32 inFlash = address >= FlashBase && address < ErasableEnd ? ErasableEnd - address : 0;
+    return inSlots < inFlash ? inSlots : inFlash;
+}
+
+// True when every byte of every region of the job lies in a sector that the job erases.
+// Otherwise false, with the first region that does not fit described in *reason.
+bool erasesEveryRegion(const FlashJob &job, QString *reason = nullptr);
+
+} // namespace FlashLayout

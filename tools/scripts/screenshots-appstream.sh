@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Takes the English screenshots of the real window program (screenshots-languages.sh) and
+# stores the three that the AppStream metadata and the README show, palette-reduced, under
+# docs/screenshots/: main-connected.png, update-in-progress.png, main-unconnected.png.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+
+if ! command -v pngquant >/dev/null; then
+    sudo_cmd=()
+    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo_cmd[@]}" apt-get update -qq
+    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends pngquant
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+(cd "$work" && "$here/screenshots-languages.sh" 0)
+shots=$work/screenshots/languages
+out=$root/docs/screenshots
+mkdir -p "$out"
+for pair in 0-en:main-connected 5-en-updating:update-in-progress 7-en-unconnected:main-unconnected; do
+    pngquant --force --strip --speed 1 --output "$out/${pair#*:}.png" 64 "$shots/${pair%%:*}.png"
+    echo "$out/${pair#*:}.png"
+done
