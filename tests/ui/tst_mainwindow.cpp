@@ -16,6 +16,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -521,16 +522,35 @@ void tst_MainWindow::updateFromLocalFile()
     QVERIFY(!file.isEmpty());
     QString chosen;
     QStringList requests;
-    MainWindow::setFileDialogHook([&](const QString &caption, const QString &filter, bool save) {
-        requests << QStringLiteral("%1|%2|%3").arg(caption, filter).arg(save);
-        return chosen;
-    });
     MainWindow *window = createWindow();
     waitReady(0);
     AdapterEmulator::resetCounters();
     auto *openFile = widget<QToolButton>("toolButton_OpenFile");
 
+    // Qt's own dialog, cancelled: the window's button rules (401 x 72, white) stay off it.
+    MainWindow::setFileDialogHook(nullptr);
+    QList<QSize> buttons;
+    QTimer lookout;
+    QObject::connect(&lookout, &QTimer::timeout, [&] {
+        if (auto *fileDialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+            for (const QPushButton *button : fileDialog->findChildren<QPushButton *>())
+                buttons << button->sizeHint();
+            fileDialog->reject();
+        }
+    });
+    lookout.start(10);
+    openFile->click();
+    lookout.stop();
+    QVERIFY(!buttons.isEmpty());
+    for (const QSize &size : qAsConst(buttons))
+        QVERIFY2(size.width() < 401 && size.height() < 72,
+                 qPrintable(QStringLiteral("%1 x %2").arg(size.width()).arg(size.height())));
+
     // A cancelled dialog starts nothing.
+    MainWindow::setFileDialogHook([&](const QString &caption, const QString &filter, bool save) {
+        requests << QStringLiteral("%1|%2|%3").arg(caption, filter).arg(save);
+        return chosen;
+    });
     openFile->click();
     QCOMPARE(requests, QStringList{QStringLiteral("Open Firmware|Firmware Files (*.bin *.rfw)|0")});
     QTest::qWait(100);
