@@ -89,6 +89,7 @@ if [ "${1:-}" = "--inside-x" ]; then
             sleep 0.1
         done
         if kill -0 "$pid" 2>/dev/null; then
+            echo "the program did not close; ended" >&2
             kill "$pid" 2>/dev/null || true
         fi
         wait "$pid" 2>/dev/null || true
@@ -128,7 +129,8 @@ if [ "${1:-}" = "--inside-x" ]; then
         if dialog=$(other_window_of "$pid" "$wid"); then
             sleep 1
             capture "$dialog" "$out/${index}-${codes[$index]}-open-firmware.png"
-            xdotool key --window "$dialog" Escape >/dev/null 2>&1 || true
+            # Typed, not sent: the toolkit takes keys from the window that has the focus.
+            xdotool windowfocus --sync "$dialog" key Escape >/dev/null 2>&1 || true
             sleep 0.5
         else
             echo "the file dialog did not open" >&2
@@ -152,6 +154,11 @@ if [ "${1:-}" = "--inside-x" ]; then
     done
     sleep 0.5
     capture "$wid" "$out/6-en-updated.png"
+    # The message is modal: acknowledge it before closing.
+    if message=$(other_window_of "$pid" "$wid"); then
+        xdotool windowfocus --sync "$message" key Escape >/dev/null 2>&1 || true
+        sleep 0.5
+    fi
     finish "$pid" "$wid"
 
     # No adapter: the page that asks for one.
