@@ -109,6 +109,9 @@ if [ "${1:-}" = "--inside-x" ]; then
         export CORVANE_EMULATOR_STATE=$work/$name.state
         "$emulator" init --version 5.5.24 --boot-mode 0 >/dev/null
         [ "$plugged" = attached ] || "$emulator" detach >/dev/null
+        # The pointer waits in the screen's far corner, off every button's hover picture.
+        read -r screen_w screen_h < <(xdotool getdisplaygeometry)
+        xdotool mousemove $((screen_w - 1)) $((screen_h - 1)) >/dev/null 2>&1 || true
         "$program" >"$work/$name.log" 2>&1 &
         started_pid=$!
     }
