@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The platform layer as users run it: Debian's hidapi (hidraw backend) opening
-// /dev/hidraw0 and the udev monitor reading kernel events, against a kernel faked by
-// umockdev. The adapter behind the node is the emulator's adapter model. CTest runs this
+// The platform layer as users run it: Debian's hidapi (hidraw backend) enumerating and
+// opening a /dev/hidraw node and the udev monitor reading kernel events, against a kernel
+// faked by umockdev. The adapter behind the node is the emulator's adapter model. CTest runs this
 // under umockdev-wrapper.
 #ifdef CORVANE_HAVE_UMOCKDEV
 // Before Qt: glib's headers use names that Qt defines as macros.
@@ -110,7 +110,8 @@ gboolean handleWrite(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer)
         handled = handleRequestLocked(s, body);
         pumpLocked(s);
     }
-    umockdev_ioctl_client_complete(client, handled ? glong(report->data_len) : -1, handled ? 0 : EIO);
+    umockdev_ioctl_client_complete(
+        client, handled ? glong(report->data_len) : -1, handled ? 0 : EIO);
     return TRUE;
 }
 
@@ -177,14 +178,14 @@ void tst_HidPlatform::initTestCase()
 {
     QSKIP("umockdev's library (libumockdev-dev) was not found when this test was built");
 }
-void tst_HidPlatform::cleanupTestCase() {}
-void tst_HidPlatform::init() {}
-void tst_HidPlatform::cleanup() {}
-void tst_HidPlatform::startupReadsTheAdapter_data() {}
-void tst_HidPlatform::startupReadsTheAdapter() {}
-void tst_HidPlatform::ueventsConnectAndDisconnect() {}
-void tst_HidPlatform::arrivalDuringTaskKeepsTheHandle() {}
-void tst_HidPlatform::unreadableNodeIsDiagnosed() {}
+void tst_HidPlatform::cleanupTestCase() { }
+void tst_HidPlatform::init() { }
+void tst_HidPlatform::cleanup() { }
+void tst_HidPlatform::startupReadsTheAdapter_data() { }
+void tst_HidPlatform::startupReadsTheAdapter() { }
+void tst_HidPlatform::ueventsConnectAndDisconnect() { }
+void tst_HidPlatform::arrivalDuringTaskKeepsTheHandle() { }
+void tst_HidPlatform::unreadableNodeIsDiagnosed() { }
 
 #else
 
@@ -246,27 +247,27 @@ void tst_HidPlatform::plugIn()
     const QByteArray serial = AdapterEmulator::uniqueId().toHex();
     gchar *usb = umockdev_testbed_add_device(m_testbed, "usb", "1-1", nullptr, "idVendor", "0e3a",
         "idProduct", "b471", "serial", serial.constData(), "manufacturer", "Corvane", nullptr,
-        "DEVTYPE", "usb_device", "PRODUCT", "e3a/b471/100", "ID_VENDOR_ID", "0e3a",
-        "ID_MODEL_ID", "b471", "ID_SERIAL_SHORT", serial.constData(), nullptr);
+        "DEVTYPE", "usb_device", "PRODUCT", "e3a/b471/100", "ID_VENDOR_ID", "0e3a", "ID_MODEL_ID",
+        "b471", "ID_SERIAL_SHORT", serial.constData(), nullptr);
     gchar *usbInterface = umockdev_testbed_add_device(m_testbed, "usb", "1-1:1.0", usb,
         "bInterfaceNumber", "00", nullptr, "DEVTYPE", "usb_interface", nullptr);
-    gchar *hid = umockdev_testbed_add_device(m_testbed, "hid", "0003:0E3A:B471.0001",
-        usbInterface, nullptr, "HID_ID", "0003:00000E3A:0000B471", "HID_NAME",
-        "Corvane X9 Adapter", "HID_UNIQ", serial.constData(), nullptr);
+    gchar *hid = umockdev_testbed_add_device(m_testbed, "hid", "0003:0E3A:B471.0001", usbInterface,
+        nullptr, "HID_ID", "0003:00000E3A:0000B471", "HID_NAME", "Corvane X9 Adapter", "HID_UNIQ",
+        serial.constData(), nullptr);
     m_usb = usb;
     const QByteArray name = "hidraw" + QByteArray::number(m_plugs);
     m_node = "/dev/" + name;
     m_devices = QByteArrayList { QByteArray(hid) + "/hidraw/" + name, hid, usbInterface, usb };
-    const QByteArray record = "P: " + m_devices.first().mid(int(std::strlen("/sys"))) + "\nN: "
-        + name + "\nE: DEVNAME=" + m_node + "\nE: SUBSYSTEM=hidraw\nA: dev=245:"
-        + QByteArray::number(m_plugs) + "\n";
+    const QByteArray record = "P: " + m_devices.first().mid(int(std::strlen("/sys")))
+        + "\nN: " + name + "\nE: DEVNAME=" + m_node
+        + "\nE: SUBSYSTEM=hidraw\nA: dev=245:" + QByteArray::number(m_plugs) + "\n";
     ++m_plugs;
     QVERIFY(umockdev_testbed_add_from_string(m_testbed, record.constData(), nullptr));
     // The kernel links a class device to its parent; umockdev does not, and hidapi's
     // enumeration by ids reads the parent's uevent through that link.
     gchar *sys = umockdev_testbed_get_sys_dir(m_testbed);
-    const QByteArray link = QByteArray(sys).chopped(int(std::strlen("/sys"))) + m_devices.first()
-        + "/device";
+    const QByteArray link
+        = QByteArray(sys).chopped(int(std::strlen("/sys"))) + m_devices.first() + "/device";
     g_free(sys);
     QCOMPARE(symlink("../..", link.constData()), 0);
 
@@ -364,8 +365,8 @@ void tst_HidPlatform::ueventsConnectAndDisconnect()
     DeviceFlash device;
     QVERIFY(device.isMonitoring());
     QStringList log;
-    connect(&device, &DeviceFlash::deviceConnectStatusChanged, this,
-        [&log, &device](bool connected) {
+    connect(
+        &device, &DeviceFlash::deviceConnectStatusChanged, this, [&log, &device](bool connected) {
             log << QStringLiteral("connected %1 open %2 version '%3'")
                        .arg(int(connected))
                        .arg(int(device.isDeviceOpen()))
@@ -420,8 +421,8 @@ void tst_HidPlatform::unreadableNodeIsDiagnosed()
     gchar *root = umockdev_testbed_get_root_dir(m_testbed);
     const QString testbed = QString::fromLocal8Bit(root);
     g_free(root);
-    QVERIFY(QFile::setPermissions(
-        testbed + QString::fromLatin1(m_node), QFileDevice::Permissions()));
+    QVERIFY(
+        QFile::setPermissions(testbed + QString::fromLatin1(m_node), QFileDevice::Permissions()));
 
     QTemporaryDir home;
     QVERIFY(home.isValid());
@@ -443,8 +444,8 @@ void tst_HidPlatform::unreadableNodeIsDiagnosed()
         QVERIFY(chmod((root + "/ioctl" + m_node).constData(), 0666) == 0);
         QVERIFY(chmod(QFile::encodeName(home.path()).constData(), 0777) == 0);
         command = QStringList { setpriv, QStringLiteral("--reuid=65534"),
-                      QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
-                      QStringLiteral("--") }
+            QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+            QStringLiteral("--") }
             + command;
     }
     QProcess cli;
