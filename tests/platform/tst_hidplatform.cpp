@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The platform layer as users run it: Debian's hidapi (hidraw backend) enumerating and
 // opening a /dev/hidraw node and the udev monitor reading kernel events, against a kernel
-// faked by umockdev. The adapter behind the node is the emulator's adapter model. CTest runs this
-// under umockdev-wrapper.
+// faked by umockdev. The adapter behind the node is the emulator's adapter model. CTest
+// runs this under umockdev-wrapper.
 #ifdef CORVANE_HAVE_UMOCKDEV
 // Before Qt: glib's headers use names that Qt defines as macros.
 #include <umockdev.h>
