@@ -27,6 +27,9 @@ QString filePath(const QString &dataDirectory)
 
 namespace {
 
+constexpr int LockAttempts = 5000; // 10 s
+constexpr useconds_t LockRetryUs = 2000;
+
 bool writeAll(int fd, const QByteArray &bytes)
 {
     const char *data = bytes.constData();
@@ -60,11 +63,15 @@ bool append(const QString &file, const QJsonObject &entry, QString *errorString)
     const int fd = ::open(name.constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
         return fail("cannot open");
-    // The lock ends with its holder, so a killed writer never holds up the next one.
-    int locked;
-    do {
-        locked = ::flock(fd, LOCK_EX);
-    } while (locked != 0 && errno == EINTR);
+    // The lock ends with its holder, so a killed writer never holds up the next one; a
+    // writer that stopped while holding it costs this line, never the operation.
+    int locked = -1;
+    for (int attempt = 0; attempt < LockAttempts; ++attempt) {
+        locked = ::flock(fd, LOCK_EX | LOCK_NB);
+        if (locked == 0 || (errno != EWOULDBLOCK && errno != EINTR))
+            break;
+        ::usleep(LockRetryUs);
+    }
     if (locked != 0) {
         const bool result = fail("cannot lock");
         ::close(fd);

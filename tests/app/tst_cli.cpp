@@ -508,6 +508,13 @@ void tst_Cli::backupRestoreAndBootMode()
     // Firmware before 5.5.24 has no boot modes.
     seedAdapter(5, 5, 0);
     QCOMPARE(cli({QStringLiteral("boot-mode"), QStringLiteral("1")}).exitCode, 1);
+
+    // Only the two writes reached the adapter.
+    QStringList operations;
+    for (const QJsonValue &entry :
+         QJsonDocument::fromJson(cli({QStringLiteral("--json"), QStringLiteral("history")}).out).array())
+        operations.append(entry.toObject().value(QStringLiteral("operation")).toString());
+    QCOMPARE(operations, (QStringList{QStringLiteral("restore"), QStringLiteral("boot-mode")}));
 }
 
 // While one program writes the adapter, no other one sends it a single report: a command

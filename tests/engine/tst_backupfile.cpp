@@ -279,7 +279,7 @@ void tst_BackupFile::historyLinesStayWhole()
     QCOMPARE(OperationHistory::read(path).size(), 1);
 
     constexpr int Writers = 4;
-    constexpr int Lines = 25;
+    constexpr int Lines = 10;
     const QString filler(20000, QLatin1Char('x'));
     std::vector<std::thread> writers;
     for (int w = 0; w < Writers; ++w) {
