@@ -5,7 +5,6 @@
 #include "deviceflash.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QList>
@@ -28,18 +27,23 @@ QString durationText(qint64 seconds)
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
-// The command line this program was started with, quoted for a POSIX shell.
-QString sameCommand()
+// text as one word for a POSIX shell, so the advice can be copied as it is.
+QString shellWord(QString text)
 {
     static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=@%+,-]+$"));
+    if (plain.match(text).hasMatch())
+        return text;
+    return QLatin1Char('\'') + text.replace(QLatin1String("'"), QLatin1String("'\\''"))
+        + QLatin1Char('\'');
+}
+
+// The command line this program was started with.
+QString sameCommand()
+{
     QString text = QStringLiteral("corvane-cli");
     const QStringList args = QCoreApplication::arguments().mid(1);
-    for (QString arg : args) {
-        if (!plain.match(arg).hasMatch())
-            arg = QLatin1Char('\'') + arg.replace(QLatin1String("'"), QLatin1String("'\\''"))
-                + QLatin1Char('\'');
-        text += QLatin1Char(' ') + arg;
-    }
+    for (const QString &arg : args)
+        text += QLatin1Char(' ') + shellWord(arg);
     return text;
 }
 
@@ -55,7 +59,7 @@ void printRecovery(const CliContext &ctx, const DeviceFlash &device, const Flash
                  .arg(sameCommand()));
     ctx.warn(image.cached ? QStringLiteral("the image is still in the firmware cache: %1").arg(imagePath)
                           : QStringLiteral("the image is %1").arg(imagePath));
-    const QString update = QStringLiteral("corvane-cli update %1").arg(imagePath);
+    const QString update = QStringLiteral("corvane-cli update %1").arg(shellWord(imagePath));
     if (device.firmwareRecordState() == 0)
         ctx.warn(QStringLiteral("the adapter's firmware record now lacks its signatures "
                                 "(\"Firmware lost\"): an update is the way back: %1")
@@ -67,7 +71,7 @@ void printRecovery(const CliContext &ctx, const DeviceFlash &device, const Flash
     if (!backupPath.isEmpty())
         ctx.warn(QStringLiteral("your configuration was saved before the write; once the adapter "
                                 "works again, corvane-cli restore %1 puts it back")
-                     .arg(backupPath));
+                     .arg(shellWord(backupPath)));
 }
 
 QString rateText(double bytesPerSecond)
