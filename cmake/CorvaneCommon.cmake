@@ -17,12 +17,13 @@ if(CORVANE_SANITIZE)
 endif()
 
 # Adds a QtTest executable registered with CTest.
-#   corvane_add_test(tst_name SOURCES a.cpp ... LIBS lib ... [GUI])
+#   corvane_add_test(tst_name SOURCES a.cpp ... LIBS lib ... [GUI] [WRAPPER program])
+# With WRAPPER, CTest runs the test through that program.
 function(corvane_add_test name)
-    cmake_parse_arguments(T "GUI" "" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(T "GUI" "WRAPPER" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE corvane_common Qt5::Test ${T_LIBS})
-    add_test(NAME ${name} COMMAND ${name})
+    add_test(NAME ${name} COMMAND ${T_WRAPPER} $<TARGET_FILE:${name}>)
     set(env "QT_QPA_PLATFORM=offscreen;CORVANE_TEST_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600)
 endfunction()

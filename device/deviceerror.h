@@ -12,6 +12,9 @@ enum DeviceError {
     DeviceError_ConfigurationLost = 4,
     // A flash write stopped before its total (echo mismatch, unplugged adapter, ...).
     DeviceError_WriteFailure = 5,
+    // The configuration could not be saved before an update or factory restore; nothing
+    // was erased.
+    DeviceError_BackupFailure = 6,
 };
 
 Q_DECLARE_METATYPE(DeviceError)

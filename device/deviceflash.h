@@ -113,6 +113,18 @@ public:
     bool loadConfiguration();
     bool isConfigLoaded() const { return m_configLoaded; }
 
+    // --- automatic backup and history ---
+    // The per-user data directory: an update or factory restore first saves the
+    // configuration under its "backups" folder, and every flash operation appends a line
+    // to its "history.jsonl". Empty (the default) keeps neither.
+    void setDataDirectory(const QString &directory);
+    QString dataDirectory() const;
+    // Whether an update or factory restore saves the configuration first (default true).
+    void setAutoBackupEnabled(bool enabled) { m_autoBackup = enabled; }
+    // What the last update or factory restore read back at 0x08004000: 1 when both
+    // signature bytes of the firmware record were there, 0 when not, -1 when unread.
+    int firmwareRecordState() const { return m_recordState; }
+
     // --- engine building blocks (run inside tasks) ---
     QByteArray getFirmwareData(const QString &path);
     // Returns whether the adapter acknowledged the erase (0x59).
@@ -125,6 +137,11 @@ public:
     // DeviceError_FirmwareEmpty.
     bool runFlashJob(FlashJob *job, quint8 progressKind);
     void updateVersion();
+    // Reads the configuration area as a backup does and saves it to a new file under the
+    // data directory, when the firmware keeps a configuration store (5.5.0 and later) and
+    // automatic backups are on. False, after error(DeviceError_BackupFailure), when it
+    // could not be read or written: the caller must not erase anything then.
+    bool saveAutomaticBackup(QString *savedPath);
 
     // Copies of the adapter's buffers, for tests and the command-line front.
     QByteArray factoryInfo() const;
@@ -151,6 +168,9 @@ signals:
     void dataStoreProgressChanged(qlonglong current, qlonglong total);
     void write2FlashProgressChanged(qlonglong current, qlonglong total);
     void settingProgressChanged(qlonglong current, qlonglong total);
+    // The automatic backup before an update or factory restore: its read, then its file.
+    void autoBackupProgressChanged(qlonglong current, qlonglong total);
+    void autoBackupSaved(QString path);
     // The adapter is attached but its HID node cannot be opened (usually permissions).
     void deviceAccessDenied(QString node);
     // Another program holds the adapter (its process id, 0 when unknown): nothing was sent.
@@ -227,6 +247,9 @@ private:
     int m_pendingTasks = 0;
     int m_bufferTasks = 0; // backup and restore tasks using m_backupBuffer
     qint64 m_backupLength = 0; // bytes of m_backupBuffer filled by dataRestore
+    QString m_dataDirectory; // guarded by m_stateMutex
+    std::atomic<bool> m_autoBackup{true};
+    std::atomic<int> m_recordState{-1};
 };
 
 Q_DECLARE_METATYPE(DeviceFlash::Corvane)

@@ -3,6 +3,7 @@
 #include "configrestore.h"
 #include "deviceflash.h"
 #include "flashjob.h"
+#include "operationhistory.h"
 
 #include <QDebug>
 #include <QMutexLocker>
@@ -78,6 +79,9 @@ void DeviceFlash::dataRestore(const QByteArray &data, const QString &version)
 
 void DeviceFlash::restoreTask(const QString &backupVersion)
 {
+    OperationRecord record(*this, QStringLiteral("restore"));
+    bool written = false;
+    QString reason = QStringLiteral("The backup was refused; nothing was written.");
     const QString adapterVersion = version();
     const bool keepMacroLayout = ConfigRestore::keepMacroLayout(adapterVersion, backupVersion);
     qInfo() << "dataRestore...." << adapterVersion << backupVersion << keepMacroLayout;
@@ -90,11 +94,12 @@ void DeviceFlash::restoreTask(const QString &backupVersion)
         // Bytes 1..0x41 of the new block must come from the adapter's own configuration.
         qWarning() << "dataRestore refused: the adapter's configuration could not be read";
     } else if (ConfigRestore::isLayout1(backupVersion)) {
-        restoreV1ToV2(m_backupBuffer, keepMacroLayout);
+        written = restoreV1ToV2(m_backupBuffer, keepMacroLayout);
     } else {
-        restoreV2ToV2(m_backupBuffer, keepMacroLayout);
+        written = restoreV2ToV2(m_backupBuffer, keepMacroLayout);
     }
     emit settingChanged();
+    record.finish(written, reason);
 }
 
 bool DeviceFlash::writeRestoreJob(FlashJob *job)
@@ -143,9 +148,11 @@ void DeviceFlash::setBootMode(int mode)
 
 void DeviceFlash::bootModeTask(int mode)
 {
+    OperationRecord record(*this, QStringLiteral("boot-mode"));
     // The block is rewritten whole: it must be the adapter's own, read since connect.
     if (!ensureConfigLoaded()) {
         qWarning() << "setBootMode refused: the adapter's configuration could not be read";
+        record.finish(false, QStringLiteral("The adapter's configuration could not be read."));
         return;
     }
     QByteArray block = configBuffer();
@@ -155,7 +162,7 @@ void DeviceFlash::bootModeTask(int mode)
     job->addSector(1);
     job->setRegion(0, ConfigBlockAddress, block);
     job->computeTotal();
-    runFlashJob(job.get(), ProgressSetting);
+    record.finish(runFlashJob(job.get(), ProgressSetting));
 }
 
 bool DeviceFlash::loadConfiguration()

@@ -2,6 +2,7 @@
 #include "deviceflash.h"
 #include "firmwareimage.h"
 #include "flashjob.h"
+#include "operationhistory.h"
 #include "updatejobs.h"
 
 #include <QDebug>
@@ -21,7 +22,11 @@ void runFactoryRestore(DeviceFlash &device, UpdateJobs::RestoreGeneration genera
                        const QString &path, const QString &firmwareVersion)
 {
     const bool second = generation == UpdateJobs::RestoreGeneration::Second;
+    OperationRecord record(device, QStringLiteral("restore-defaults"));
     const QByteArray firmware = device.getFirmwareData(path);
+    record.setImage(path, firmware);
+    bool written = false;
+    QString reason;
     const bool open = device.isDeviceOpen();
     const QStringList parts = firmwareVersion.split(QLatin1Char('.'), Qt::KeepEmptyParts);
     UpdateJobs::Version version;
@@ -38,15 +43,22 @@ void runFactoryRestore(DeviceFlash &device, UpdateJobs::RestoreGeneration genera
             qWarning() << (second ? "restoreFactorySettings_v2" : "restoreFactorySettings_v1");
             std::unique_ptr<FlashJob> job = UpdateJobs::buildRestoreJob(generation, firmware,
                                                                         version);
-            if (job)
-                device.runFlashJob(job.get(), ProgressFirmware);
+            // The defaults replace the user's configuration: it is saved first, or nothing
+            // is erased.
+            QString backupPath;
+            if (job && device.saveAutomaticBackup(&backupPath)) {
+                record.setBackup(backupPath);
+                written = device.runFlashJob(job.get(), ProgressFirmware);
+            }
         }
     } else {
+        reason = QStringLiteral("The firmware file, the adapter or the version was missing.");
         qWarning() << "restoreFactorySettings Error! firmware_data.isEmpty" << firmware.isEmpty()
                    << "Device.isOpen" << open << "firmware_version.size is 3" << threeParts
                    << parts;
     }
     device.updateVersion();
+    record.finish(written, reason);
 }
 
 } // namespace
@@ -78,10 +90,14 @@ void DeviceFlash::updateFirmware(const QString &path)
 
 void DeviceFlash::updateTask(const QString &path)
 {
-    const FirmwareImage image = decodeFirmwareImage(getFirmwareData(path));
+    OperationRecord record(*this, QStringLiteral("update"));
+    const QByteArray file = getFirmwareData(path);
+    record.setImage(path, file);
+    const FirmwareImage image = decodeFirmwareImage(file);
 
     if (!isDeviceOpen()) {
         qWarning() << "updateFirmware Device.isOpen" << false;
+        record.finish(false, QStringLiteral("The adapter is not connected."));
         return;
     }
     if (!image.isValid()) {
@@ -106,23 +122,37 @@ void DeviceFlash::updateTask(const QString &path)
         return;
     }
 
+    // The record replaces the user's configuration in sector 1: it is saved first, or
+    // nothing is erased.
+    QString backupPath;
+    if (!saveAutomaticBackup(&backupPath))
+        return;
+    record.setBackup(backupPath);
+
     emit dataStoreProgressChanged(0, job->total);
-    runFlashJob(job.get(), ProgressFirmware);
+    const bool written = runFlashJob(job.get(), ProgressFirmware);
     job.reset();
     // Sector 1 now holds the new record: the configuration copy is stale.
     m_configLoaded = false;
 
-    char record[UpdateJobs::RecordSize] = {};
+    char info[UpdateJobs::RecordSize] = {};
+    m_recordState = -1;
+    bool readBack = false;
     if (readDeviceMemory(CommandReport::Code_Read, UpdateJobs::RecordAddress,
-                         UpdateJobs::RecordSize, record, false)
-        && quint8(record[0]) == 0x55 && quint8(record[UpdateJobs::RecordSize - 1]) == 0xAA) {
-        const QString text = UpdateJobs::versionText(quint8(record[5]), quint8(record[6]),
-                                                     quint8(record[7]));
+                         UpdateJobs::RecordSize, info, false)) {
+        readBack = quint8(info[0]) == 0x55 && quint8(info[UpdateJobs::RecordSize - 1]) == 0xAA;
+        m_recordState = readBack ? 1 : 0;
+    }
+    if (readBack) {
+        const QString text = UpdateJobs::versionText(quint8(info[5]), quint8(info[6]),
+                                                     quint8(info[7]));
         if (text != version()) {
             setVersion(text);
             emit versionChanged(text);
         }
     }
+    record.finish(written && readBack,
+                  QStringLiteral("The firmware information could not be read back."));
 }
 
 void DeviceFlash::restoreFactorySettings(const QString &path, const QString &firmware_version)

@@ -179,6 +179,8 @@ void DeviceFlash::updateVersion()
     m_configLoaded = complete;
 
     const QByteArray block = configBuffer();
+    m_recordState = complete ? (quint8(block[0]) == 0x55 && quint8(block[255]) == 0xAA ? 1 : 0)
+                             : -1;
     const QString text = QStringLiteral("%1.%2.%3")
                              .arg(uint(quint8(block[1])))
                              .arg(uint(quint8(block[2])))

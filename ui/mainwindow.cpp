@@ -112,6 +112,8 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     m_settingsDialog = new SettingsDialog(this);
     m_syncCloud = new SyncCloud(this);
     m_deviceFlash = new DeviceFlash(this);
+    // Updates and factory restores save the configuration there first; history too.
+    m_deviceFlash->setDataDirectory(m_syncCloud->storagePath());
 
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setAcceptDrops(true);
@@ -191,6 +193,12 @@ void MainWindow::connectSignals()
             &MainWindow::onDataStoreProgress, Qt::QueuedConnection);
     connect(m_deviceFlash, &DeviceFlash::write2FlashProgressChanged, this,
             &MainWindow::onWrite2FlashProgress, Qt::QueuedConnection);
+    connect(m_deviceFlash, &DeviceFlash::autoBackupProgressChanged, this,
+            &MainWindow::onAutoBackupProgress, Qt::QueuedConnection);
+    // The tool tip still names the operation that the saved configuration comes before.
+    connect(m_deviceFlash, &DeviceFlash::autoBackupSaved, this, [this] {
+        ui->label_CurrentVersion->setText(ui->progressBar->toolTip() + QStringLiteral("..."));
+    }, Qt::QueuedConnection);
     connect(ui->pushButton_Update, &QPushButton::clicked, this, &MainWindow::onPushButtonUpdateClicked,
             Qt::QueuedConnection);
     connect(ui->pushButton_Restore, &QPushButton::clicked, this,
@@ -313,6 +321,9 @@ void MainWindow::onDeviceError(DeviceError error)
         break;
     case DeviceError_WriteFailure:
         text = tr("Firmware write failed! Reconnect the adapter and try again.");
+        break;
+    case DeviceError_BackupFailure:
+        text = tr("The adapter's configuration could not be saved. Nothing was changed.");
         break;
     }
     m_messageDialog->showMessage(tr("Error"), text);
@@ -557,6 +568,13 @@ void MainWindow::onWrite2FlashProgress(qlonglong current, qlonglong total)
     m_messageDialog->showMessage(tr("Corvane Firmware Tool"), text);
     refreshTexts();
     setOperationControlsEnabled(true);
+}
+
+// The configuration is saved before an update or factory restore: its own phase on the bar.
+void MainWindow::onAutoBackupProgress(qlonglong current, qlonglong total)
+{
+    ui->label_CurrentVersion->setText(tr("Saving the adapter's configuration..."));
+    onProgressChanged(current, total);
 }
 
 void MainWindow::onOpenFileClicked()

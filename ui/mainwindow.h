@@ -85,6 +85,7 @@ private:
     void onSettingProgress(qlonglong current, qlonglong total);
     void onDataBackupProgress(qlonglong current, qlonglong total, char *backupData);
     void onDataStoreProgress(qlonglong current, qlonglong total);
+    void onAutoBackupProgress(qlonglong current, qlonglong total);
     void onDataRestoreRequested();
     QString chooseFile(const QString &caption, const QString &filter, bool save);
     QString fetchFirmwareFile();

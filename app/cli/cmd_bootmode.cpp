@@ -57,6 +57,7 @@ int runBootMode(CliContext &ctx)
     const int opened = openAdapter(device, ctx);
     if (opened != CliExit_Ok)
         return opened;
+    useDataDirectory(device, false); // the history line
     const QString version = device.version();
     if (!device.isSupportBootMode())
         return ctx.fail(CliExit_Failed,

@@ -22,6 +22,7 @@ int runRestore(CliContext &ctx)
     const int opened = openAdapter(device, ctx);
     if (opened != CliExit_Ok)
         return opened;
+    useDataDirectory(device, false); // the history line
     const QString adapterVersion = device.version();
     if (adapterVersion.isEmpty())
         return ctx.fail(CliExit_Failed,

@@ -12,11 +12,13 @@ namespace {
 
 int runRestoreDefaults(CliContext &ctx)
 {
-    if (ctx.args.size() != 2)
+    QStringList args = ctx.args;
+    const bool noBackup = takeNoBackupOption(args);
+    if (args.size() != 2)
         return ctx.fail(CliExit_Usage, QStringLiteral("restore-defaults takes FILE and VERSION "
                                                       "(see restore-defaults --help)"));
-    const QString path = ctx.args.at(0);
-    const QString versionText = ctx.args.at(1);
+    const QString path = args.at(0);
+    const QString versionText = args.at(1);
     UpdateJobs::Version version;
     if (!UpdateJobs::parseVersionText(versionText, &version))
         return ctx.fail(CliExit_Usage,
@@ -50,27 +52,35 @@ int runRestoreDefaults(CliContext &ctx)
     const int opened = openAdapter(device, ctx);
     if (opened != CliExit_Ok)
         return opened;
+    useDataDirectory(device, !noBackup);
     return runFlashOperation(
         device, ctx,
         [&device, &path, &versionText] { device.restoreFactorySettings(path, versionText); },
-        UpdateJobs::versionText(version.major, version.minor, version.patch));
+        UpdateJobs::versionText(version.major, version.minor, version.patch), FlashImage{path});
 }
 
 const CliRegistrar reg({QStringLiteral("restore-defaults"),
                         QStringLiteral("factory restore: default configuration and a firmware file"),
                         QStringLiteral(
-                            "Usage: corvane-cli [--json] restore-defaults FILE VERSION\n"
-                            "Puts the adapter back to its factory state: writes the default "
+                            "Usage: corvane-cli [--json] restore-defaults [--no-backup] FILE "
+                            "VERSION\n"
+                            "Puts the adapter back to its factory state: saves the adapter's "
+                            "configuration (firmware 5.5.0 and later) to a backup file in the "
+                            "data directory and prints its path (nothing is erased when it "
+                            "cannot be saved), then writes the default "
                             "configuration with VERSION and stores FILE, byte for byte, as the "
                             "factory firmware (from 0x08040000 for VERSION 5.5.0 and later, from "
                             "0x08020000 before), verifying every byte; then reads the "
                             "configuration back.\n"
                             "VERSION is the version of FILE, three dot-separated numbers "
                             "(each kept modulo 256).\n"
+                            "  --no-backup  do not save the configuration first\n"
                             "Shows a progress bar on a terminal (plain progress lines otherwise) "
                             "and prints the adapter's version and the bytes written.\n"
-                            "With --json: one object with the keys version and bytesWritten.\n"
-                            "Do not unplug the adapter while it runs.\n"
+                            "With --json: one object with the keys version, bytesWritten and "
+                            "backup (the backup file's path, or null).\n"
+                            "Do not unplug the adapter while it runs; when the write fails, "
+                            "the message says how to recover.\n"
                             "Exit codes: 0 every byte written and verified, 1 the file was "
                             "refused or the write failed, 2 usage error, 3 no adapter found.\n"),
                         &runRestoreDefaults});

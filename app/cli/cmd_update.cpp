@@ -25,6 +25,7 @@ bool takeVersionOption(QStringList &args, QString *version)
 int runUpdate(CliContext &ctx)
 {
     QStringList args = ctx.args;
+    const bool noBackup = takeNoBackupOption(args);
     QString version;
     if (!takeVersionOption(args, &version))
         return ctx.fail(CliExit_Usage, QStringLiteral("--version needs a VERSION (see update --help)"));
@@ -51,24 +52,33 @@ int runUpdate(CliContext &ctx)
     const int opened = openAdapter(device, ctx);
     if (opened != CliExit_Ok)
         return opened;
+    useDataDirectory(device, !noBackup);
     return runFlashOperation(
-        device, ctx, [&device, &path] { device.updateFirmware(path); }, imageVersion);
+        device, ctx, [&device, &path] { device.updateFirmware(path); }, imageVersion,
+        FlashImage{path, !version.isEmpty()});
 }
 
 const CliRegistrar reg({QStringLiteral("update"),
                         QStringLiteral("write a firmware file (*.rfw, *.bin) into the adapter"),
                         QStringLiteral(
-                            "Usage: corvane-cli [--json] update FILE\n"
-                            "       corvane-cli [--json] update --version VERSION [--catalogue URL]\n"
+                            "Usage: corvane-cli [--json] update [--no-backup] FILE\n"
+                            "       corvane-cli [--json] update [--no-backup] --version VERSION "
+                            "[--catalogue URL]\n"
                             "With --version, takes the catalogue's image of VERSION from the "
                             "firmware cache, downloading it first when needed.\n"
-                            "Checks the firmware image, erases the adapter's firmware "
+                            "Checks the firmware image, saves the adapter's configuration "
+                            "(firmware 5.5.0 and later) to a backup file in the data directory "
+                            "and prints its path, erases the adapter's firmware "
                             "sectors, writes and verifies every byte, and reads the firmware "
-                            "information back.\n"
+                            "information back. When the configuration cannot be saved, nothing "
+                            "is erased.\n"
+                            "  --no-backup  do not save the configuration first\n"
                             "Shows a progress bar on a terminal (plain progress lines otherwise) "
                             "and prints the adapter's new version and the bytes written.\n"
-                            "With --json: one object with the keys version and bytesWritten.\n"
-                            "Do not unplug the adapter while it runs.\n"
+                            "With --json: one object with the keys version, bytesWritten and "
+                            "backup (the backup file's path, or null).\n"
+                            "Do not unplug the adapter while it runs; when the write fails, "
+                            "the message says how to recover.\n"
                             "Exit codes: 0 every byte written and verified and the new version "
                             "read back, 1 the file was refused or the write failed, 2 usage "
                             "error, 3 no adapter found.\n"),

@@ -4,9 +4,13 @@
 #include "adapter.h"
 #include "deviceflash.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
+#include <QRegularExpression>
+#include <QStandardPaths>
 
 namespace {
 
@@ -21,6 +25,53 @@ QString durationText(qint64 seconds)
             .arg((seconds / 60) % 60, 2, 10, QLatin1Char('0'))
             .arg(seconds % 60, 2, 10, QLatin1Char('0'));
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+// text as one word for a POSIX shell, so the advice can be copied as it is.
+QString shellWord(QString text)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=@%+,-]+$"));
+    if (plain.match(text).hasMatch())
+        return text;
+    return QLatin1Char('\'') + text.replace(QLatin1String("'"), QLatin1String("'\\''"))
+        + QLatin1Char('\'');
+}
+
+// The command line this program was started with.
+QString sameCommand()
+{
+    QString text = QStringLiteral("corvane-cli");
+    const QStringList args = QCoreApplication::arguments().mid(1);
+    for (const QString &arg : args)
+        text += QLatin1Char(' ') + shellWord(arg);
+    return text;
+}
+
+// What to do after an update or factory restore stopped part-way. Every line must hold:
+// the same command erases and writes everything again, the image is where it was, and an
+// update writes the firmware record that the adapter starts from.
+void printRecovery(const CliContext &ctx, const DeviceFlash &device, const FlashImage &image,
+                   const QString &backupPath)
+{
+    const QString imagePath = QFileInfo(image.path).absoluteFilePath();
+    ctx.warn(QStringLiteral("the adapter's flash is only partly written. Keep the adapter "
+                            "plugged in and run the same command again: %1")
+                 .arg(sameCommand()));
+    ctx.warn(image.cached ? QStringLiteral("the image is still in the firmware cache: %1").arg(imagePath)
+                          : QStringLiteral("the image is %1").arg(imagePath));
+    const QString update = QStringLiteral("corvane-cli update %1").arg(shellWord(imagePath));
+    if (device.firmwareRecordState() == 0)
+        ctx.warn(QStringLiteral("the adapter's firmware record now lacks its signatures "
+                                "(\"Firmware lost\"): an update is the way back: %1")
+                     .arg(update));
+    else if (device.firmwareRecordState() < 0)
+        ctx.warn(QStringLiteral("if the adapter reports \"Firmware lost\" when it is connected "
+                                "again, an update is the way back: %1")
+                     .arg(update));
+    if (!backupPath.isEmpty())
+        ctx.warn(QStringLiteral("your configuration was saved before the write; once the adapter "
+                                "works again, corvane-cli restore %1 puts it back")
+                     .arg(shellWord(backupPath)));
 }
 
 QString rateText(double bytesPerSecond)
@@ -110,17 +161,38 @@ QString deviceErrorText(DeviceError error)
         return QStringLiteral("writing the flash failed (the adapter did not confirm every "
                               "byte, or it was unplugged); run the operation again before "
                               "unplugging");
+    case DeviceError_BackupFailure:
+        return QStringLiteral("The adapter's configuration could not be saved. Nothing was "
+                              "changed. (--no-backup writes without saving it first.)");
     }
     return QStringLiteral("the adapter reported error %1").arg(int(error));
 }
 
+QString cliDataDirectory()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+}
+
+bool takeNoBackupOption(QStringList &args)
+{
+    return args.removeAll(QStringLiteral("--no-backup")) > 0;
+}
+
+void useDataDirectory(DeviceFlash &device, bool autoBackup)
+{
+    device.setDataDirectory(cliDataDirectory());
+    device.setAutoBackupEnabled(autoBackup);
+}
+
 int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
-                      const std::function<void()> &start, const QString &expectedVersion)
+                      const std::function<void()> &start, const QString &expectedVersion,
+                      const FlashImage &image)
 {
     FlashProgressPrinter printer(ctx);
     qlonglong written = 0;
     qlonglong total = 0;
     QList<DeviceError> errors;
+    QString backupPath;
 
     // The device lives on this thread: its worker's signals arrive queued, in the event
     // loop that waitUntilIdle() runs.
@@ -135,28 +207,45 @@ int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
                      [&](qlonglong, qlonglong all) { total = all; });
     QObject::connect(&device, &DeviceFlash::error, &context,
                      [&errors](DeviceError e) { errors.append(e); });
+    QObject::connect(&device, &DeviceFlash::autoBackupSaved, &context,
+                     [&](const QString &path) {
+                         backupPath = path;
+                         if (!ctx.json)
+                             ctx.out << "configuration saved to " << terminalText(path) << Qt::endl;
+                     });
 
     start();
     waitUntilIdle(device);
     printer.finish();
 
-    if (device.answerTimedOut())
-        return ctx.fail(CliExit_Failed,
-                        QStringLiteral("%1 (%2 of %3 bytes written and verified)")
-                            .arg(stoppedAnsweringText())
-                            .arg(written)
-                            .arg(total));
-    if (!errors.isEmpty()) {
-        QString reason = deviceErrorText(errors.first());
-        if (total > 0 && errors.first() != DeviceError_FirmwareEmpty)
+    // A refused file or a failed backup comes before the erase; anything else after it.
+    const bool refused = !errors.isEmpty()
+        && (errors.first() == DeviceError_FirmwareEmpty
+            || errors.first() == DeviceError_BackupFailure);
+    const bool partWritten = !refused
+        && (total > 0 || errors.contains(DeviceError_WriteFailure)
+            || errors.contains(DeviceError_EraseFailure));
+    QString reason;
+    if (device.answerTimedOut()) {
+        reason = QStringLiteral("%1 (%2 of %3 bytes written and verified)")
+                     .arg(stoppedAnsweringText())
+                     .arg(written)
+                     .arg(total);
+    } else if (!errors.isEmpty()) {
+        reason = deviceErrorText(errors.first());
+        if (partWritten)
             reason += QStringLiteral(" (%1 of %2 bytes written and verified)")
                           .arg(written)
                           .arg(total);
-        return ctx.fail(CliExit_Failed, reason);
+    } else if (total <= 0 || written != total) {
+        reason = QStringLiteral("the write stopped after %1 of %2 bytes").arg(written).arg(total);
     }
-    if (total <= 0 || written != total)
-        return ctx.fail(CliExit_Failed,
-                        QStringLiteral("the write stopped after %1 of %2 bytes").arg(written).arg(total));
+    if (!reason.isEmpty()) {
+        ctx.warn(reason);
+        if (partWritten && written != total)
+            printRecovery(ctx, device, image, backupPath);
+        return CliExit_Failed;
+    }
     const QString version = device.version();
     if (version != expectedVersion)
         return ctx.fail(CliExit_Failed,
@@ -167,6 +256,9 @@ int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
     QJsonObject record;
     record.insert(QStringLiteral("version"), version);
     record.insert(QStringLiteral("bytesWritten"), double(written));
+    record.insert(QStringLiteral("backup"),
+                  backupPath.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(backupPath));
+    // The backup's path was printed when it was saved.
     ctx.printRecord(record, {QStringLiteral("version"), QStringLiteral("bytesWritten")});
     return CliExit_Ok;
 }

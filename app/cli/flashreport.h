@@ -39,12 +39,28 @@ private:
 // One clear sentence for each failure the engine reports.
 QString deviceErrorText(DeviceError error);
 
+// The image an update or factory restore writes, for the advice after a failed write.
+struct FlashImage
+{
+    QString path;
+    bool cached = false; // taken from the firmware cache (update --version)
+};
+
 // Runs one flash operation of an opened adapter to its end: start() begins it, progress is
-// shown as it arrives, and the outcome is printed as the record {version, bytesWritten}.
-// Success (CliExit_Ok) needs no error signal, every byte written and verified, and the
-// adapter reading back expectedVersion; otherwise CliExit_Failed with the reason.
+// shown as it arrives, and the outcome is printed as the record {version, bytesWritten,
+// backup}. Success (CliExit_Ok) needs no error signal, every byte written and verified, and
+// the adapter reading back expectedVersion; otherwise CliExit_Failed with the reason and,
+// when the flash may be half written, what to do next.
 int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
-                      const std::function<void()> &start, const QString &expectedVersion);
+                      const std::function<void()> &start, const QString &expectedVersion,
+                      const FlashImage &image);
+
+// The data directory shared with the window (history, automatic backups, cache).
+QString cliDataDirectory();
+// Removes "--no-backup" from args; true when it was there.
+bool takeNoBackupOption(QStringList &args);
+// Sets the device's data directory, with the automatic backup unless noBackup.
+void useDataDirectory(DeviceFlash &device, bool autoBackup);
 
 // What a configuration write reported: its last progress (current -1 when none came, as
 // when the configuration could not be read first) and the errors.

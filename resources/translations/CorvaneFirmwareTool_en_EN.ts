@@ -96,6 +96,14 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>Saving the adapter's configuration...</source>
+        <translation>Saving the adapter's configuration...</translation>
+    </message>
+    <message>
+        <source>The adapter's configuration could not be saved. Nothing was changed.</source>
+        <translation>The adapter's configuration could not be saved. Nothing was changed.</translation>
+    </message>
+    <message>
         <source>The firmware downloaded and checksum error.</source>
         <translation>Firmware file error!</translation>
     </message>

@@ -96,6 +96,14 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>Saving the adapter's configuration...</source>
+        <translation>Enregistrement de la configuration de l'adaptateur…</translation>
+    </message>
+    <message>
+        <source>The adapter's configuration could not be saved. Nothing was changed.</source>
+        <translation>La configuration de l'adaptateur n'a pas pu être enregistrée. Rien n'a été modifié.</translation>
+    </message>
+    <message>
         <source>The firmware downloaded and checksum error.</source>
         <translation>Erreur de somme de contrôle du firmware téléchargé !</translation>
     </message>

@@ -96,6 +96,14 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>Saving the adapter's configuration...</source>
+        <translation>アダプターの設定を保存しています…</translation>
+    </message>
+    <message>
+        <source>The adapter's configuration could not be saved. Nothing was changed.</source>
+        <translation>アダプターの設定を保存できませんでした。何も変更されていません。</translation>
+    </message>
+    <message>
         <source>The firmware downloaded and checksum error.</source>
         <translation>ダウンロードしたファームウェアのチェックサムが一致しません。</translation>
     </message>

@@ -96,6 +96,14 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>Saving the adapter's configuration...</source>
+        <translation>Сохранение конфигурации адаптера…</translation>
+    </message>
+    <message>
+        <source>The adapter's configuration could not be saved. Nothing was changed.</source>
+        <translation>Не удалось сохранить конфигурацию адаптера. Ничего не изменено.</translation>
+    </message>
+    <message>
         <source>The firmware downloaded and checksum error.</source>
         <translation>Ошибка контрольной суммы загруженной прошивки!</translation>
     </message>

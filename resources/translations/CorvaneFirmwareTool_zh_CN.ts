@@ -96,6 +96,14 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>Saving the adapter's configuration...</source>
+        <translation>正在保存适配器的配置…</translation>
+    </message>
+    <message>
+        <source>The adapter's configuration could not be saved. Nothing was changed.</source>
+        <translation>无法保存适配器的配置。未做任何更改。</translation>
+    </message>
+    <message>
         <source>The firmware downloaded and checksum error.</source>
         <translation>下载的固件校验失败！</translation>
     </message>

@@ -6,6 +6,7 @@
 #include "firmwareimagemaker.h"
 #include "httpserverprocess.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -158,7 +159,7 @@ void tst_Cli::usageAndHelp()
     const Run help = cli({QStringLiteral("--help")});
     QCOMPARE(help.exitCode, 0);
     for (const char *command : {"info", "inspect", "update", "restore-defaults", "backup", "restore",
-                                "boot-mode", "catalogue", "download", "watch"})
+                                "boot-mode", "catalogue", "download", "watch", "history"})
         QVERIFY2(help.out.contains(command), command);
     const Run updateHelp = cli({QStringLiteral("update"), QStringLiteral("--help")});
     QCOMPARE(updateHelp.exitCode, 0);
@@ -315,6 +316,12 @@ void tst_Cli::updateWritesAndAnnouncesTheVersion()
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.json().value(QStringLiteral("version")).toString(), QStringLiteral("5.7.2"));
     QCOMPARE(run.json().value(QStringLiteral("bytesWritten")).toInt(), 256 + 70000);
+    // The configuration was saved first, as a backup that restore accepts.
+    const QString backup = run.json().value(QStringLiteral("backup")).toString();
+    QVERIFY2(backup.startsWith(m_dir->filePath(QStringLiteral("data/Corvane/Corvane X9 Firmware "
+                                                              "Tool/backups/00112233445566778899aabb/"))),
+             qPrintable(backup));
+    QCOMPARE(QFileInfo(backup).size(), qint64(245776));
 
     // The next run sees the adapter the update left behind.
     QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
@@ -327,6 +334,42 @@ void tst_Cli::updateWritesAndAnnouncesTheVersion()
     QCOMPARE(cli({QStringLiteral("update"), broken}).exitCode, 1);
     QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
     QVERIFY(AdapterEmulator::memory(0x08010000, 70000) == payload);
+
+    // A write that stops in the record says how to get back, and that advice works.
+    AdapterEmulator::Faults faults;
+    faults.corruptEchoAtWrite = 2;
+    AdapterEmulator::setFaults(faults);
+    QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    const Run failed = cli({QStringLiteral("update"), image});
+    QCOMPARE(failed.exitCode, 1);
+    const QString advice = QString::fromUtf8(failed.err);
+    QVERIFY2(advice.contains(QStringLiteral("run the same command again: corvane-cli update ") + image)
+                 && advice.contains(QStringLiteral("(\"Firmware lost\"): an update is the way back"))
+                 && advice.contains(QStringLiteral("corvane-cli restore ")),
+             failed.err.constData());
+    QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    AdapterEmulator::setFaults(AdapterEmulator::Faults());
+    QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    const Run again = cli({QStringLiteral("--json"), QStringLiteral("update"), QStringLiteral("--no-backup"), image});
+    QCOMPARE(again.exitCode, 0);
+    QVERIFY(again.json().value(QStringLiteral("backup")).isNull());
+
+    // Newest first, one line per operation that reached the adapter.
+    const QJsonArray history = QJsonDocument::fromJson(
+        cli({QStringLiteral("history"), QStringLiteral("--json")}).out).array();
+    QStringList results;
+    for (const QJsonValue &entry : history)
+        results.append(entry.toObject().value(QStringLiteral("result")).toString());
+    QCOMPARE(results, (QStringList{QStringLiteral("success"), QStringLiteral("failed"),
+                                   QStringLiteral("success")}));
+    QCOMPARE(history.last().toObject().value(QStringLiteral("backup")).toString(), backup);
+    QVERIFY(QJsonDocument::fromJson(cli({QStringLiteral("history"), QStringLiteral("--json"),
+                                         QStringLiteral("--serial"), QStringLiteral("ffeeddccbbaa998877665544")})
+                                        .out)
+                .array()
+                .isEmpty());
+    const QList<QByteArray> table = cli({QStringLiteral("history")}).out.split('\n');
+    QVERIFY(table.first().startsWith("TIME") && table.at(2).contains("failed"));
 }
 
 void tst_Cli::updateFromTheCatalogue()
@@ -465,6 +508,13 @@ void tst_Cli::backupRestoreAndBootMode()
     // Firmware before 5.5.24 has no boot modes.
     seedAdapter(5, 5, 0);
     QCOMPARE(cli({QStringLiteral("boot-mode"), QStringLiteral("1")}).exitCode, 1);
+
+    // Only the two writes reached the adapter.
+    QStringList operations;
+    for (const QJsonValue &entry :
+         QJsonDocument::fromJson(cli({QStringLiteral("--json"), QStringLiteral("history")}).out).array())
+        operations.append(entry.toObject().value(QStringLiteral("operation")).toString());
+    QCOMPARE(operations, (QStringList{QStringLiteral("restore"), QStringLiteral("boot-mode")}));
 }
 
 // While one program writes the adapter, no other one sends it a single report: a command

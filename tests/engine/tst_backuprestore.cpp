@@ -2,7 +2,12 @@
 #include "adapteremulator.h"
 #include "backupfile.h"
 #include "deviceflash.h"
+#include "firmwareimagemaker.h"
+#include "operationhistory.h"
+#include "testdata.h"
 
+#include <QCryptographicHash>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -194,8 +199,16 @@ void tst_BackupRestore::roundTrip_data()
 {
     QTest::addColumn<Version>("version");
     QTest::addColumn<int>("fileSize");
-    QTest::newRow("5.5.30") << Version { 5, 5, 30 } << 245776;
-    QTest::newRow("5.6.0") << Version { 5, 6, 0 } << 245776;
+    QTest::addColumn<QString>("damage"); // other settings, or the operation that saves first
+    QTest::addColumn<Version>("image");
+    QTest::newRow("5.5.30") << Version { 5, 5, 30 } << 245776 << "reseed" << Version {};
+    QTest::newRow("5.6.0") << Version { 5, 6, 0 } << 245776 << "reseed" << Version {};
+    QTest::newRow("saved before an update")
+        << Version { 5, 6, 0 } << 245776 << "update" << Version { 5, 6, 4 };
+    QTest::newRow("saved before an update that converts the macros")
+        << Version { 5, 5, 30 } << 245776 << "update" << Version { 5, 6, 0 };
+    QTest::newRow("saved before a factory restore")
+        << Version { 5, 6, 0 } << 245776 << "restore-defaults" << Version { 5, 6, 0 };
 }
 
 // Backup, damage, restore on the same adapter: the written regions come back unchanged.
@@ -203,6 +216,8 @@ void tst_BackupRestore::roundTrip()
 {
     QFETCH(Version, version);
     QFETCH(int, fileSize);
+    QFETCH(QString, damage);
+    QFETCH(Version, image);
     seedAdapter(version, 2, 3, { record(100, 4, 1), record(180, 4, 2) });
     const QByteArray config = AdapterEmulator::memory(ConfigAddress, 0x4000);
     const QByteArray sector2 = AdapterEmulator::memory(Sector2Address, 203);
@@ -211,11 +226,61 @@ void tst_BackupRestore::roundTrip()
 
     auto device = connectAdapter();
     QCOMPARE(device->version(), version.text());
-    const Backup backup = makeBackup(*device, m_dir.filePath(QStringLiteral("round.bkp")));
-    QCOMPARE(backup.fileSize, qint64(fileSize));
-    QCOMPARE(backup.version, version.text());
+    Backup backup;
+    QTemporaryDir data;
+    const QString history = OperationHistory::filePath(data.path());
+    if (damage == QLatin1String("reseed")) {
+        backup = makeBackup(*device, m_dir.filePath(QStringLiteral("round.bkp")));
+        QCOMPARE(backup.fileSize, qint64(fileSize));
+        seedAdapter(version, 0, 9, { record(90, 4, 7) });
+    } else {
+        // The operation saves the configuration, then wipes it.
+        device->setDataDirectory(data.path());
+        const QString file = m_dir.filePath(QStringLiteral("fw.rfw"));
+        const QByteArray bytes = FirmwareImageMaker::make(
+            image.major, image.minor, image.patch, TestData::pattern(3000, 7));
+        QVERIFY(FirmwareImageMaker::writeToFile(file, bytes));
+        QSignalSpy saved(device.get(), &DeviceFlash::autoBackupSaved);
+        if (damage == QLatin1String("update"))
+            device->updateFirmware(file);
+        else
+            device->restoreFactorySettings(file, image.text());
+        device->waitForIdle();
+        QCOMPARE(device->version(), image.text());
+        QCOMPARE(saved.size(), 1);
+        const QString path = saved.first().first().toString();
+        QCOMPARE(QFileInfo(path).absolutePath(),
+            data.filePath(QStringLiteral("backups/") + QString::fromLatin1(device->serialNumber())));
+        QVERIFY2(QFileInfo(path).fileName().contains(
+                     QRegularExpression(QStringLiteral("^\\d{8}-\\d{6}-%1\\.bkp$").arg(version.text()))),
+            qPrintable(path));
+        QCOMPARE(QFileInfo(path).size(), qint64(fileSize));
 
-    seedAdapter(version, 0, 9, { record(90, 4, 7) });
+        const QList<QJsonObject> lines = OperationHistory::read(history);
+        QCOMPARE(lines.size(), 1);
+        const QJsonObject line = lines.first();
+        QCOMPARE(line.value(QStringLiteral("operation")).toString(), damage);
+        QCOMPARE(line.value(QStringLiteral("serial")).toString(),
+            QString::fromLatin1(device->serialNumber()));
+        QCOMPARE(line.value(QStringLiteral("fromVersion")).toString(), version.text());
+        QCOMPARE(line.value(QStringLiteral("toVersion")).toString(), image.text());
+        QCOMPARE(line.value(QStringLiteral("result")).toString(), QStringLiteral("success"));
+        QVERIFY(line.value(QStringLiteral("error")).isNull());
+        QCOMPARE(line.value(QStringLiteral("image")).toString(), file);
+        QCOMPARE(line.value(QStringLiteral("imageMd5")).toString(),
+            QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex()));
+        QCOMPARE(line.value(QStringLiteral("backup")).toString(), path);
+        QVERIFY(QDateTime::fromString(line.value(QStringLiteral("time")).toString(), Qt::ISODate)
+                    .isValid());
+        QVERIFY(line.value(QStringLiteral("seconds")).toDouble(-1) >= 0);
+
+        const BackupFile::ReadResult read
+            = BackupFile::read(path, device->serialNumber(), device->version());
+        QCOMPARE(read.status, BackupFile::ReadStatus_Ok);
+        backup.data = read.data;
+        backup.version = read.version;
+    }
+    QCOMPARE(backup.version, version.text());
     QVERIFY(AdapterEmulator::memory(ConfigAddress, 0x4000) != config);
     AdapterEmulator::resetCounters();
 
@@ -229,10 +294,24 @@ void tst_BackupRestore::roundTrip()
     QCOMPARE(progress.last().at(0), progress.last().at(1));
     QCOMPARE(settings.size(), 1);
     QCOMPARE(AdapterEmulator::eraseLog(), (QList<QList<quint8>> { { 1, 2, 3, 4, 5 } }));
-    QCOMPARE(AdapterEmulator::memory(ConfigAddress, 0x4000), config);
+    // Bytes 1 to 0x41 describe the firmware the adapter runs, not its configuration.
+    const int from = damage == QLatin1String("reseed") ? 0 : 0x42;
+    QCOMPARE(AdapterEmulator::memory(ConfigAddress, 0x4000).mid(from), config.mid(from));
     QCOMPARE(AdapterEmulator::memory(Sector2Address, 203), sector2);
     QCOMPARE(AdapterEmulator::memory(Sector4Address, 403), sector4);
-    QCOMPARE(macroBlock(), macro);
+    if (DeviceFlash::isCompatibleVersion(version.text(), device->version())) {
+        QCOMPARE(macroBlock(), macro);
+    } else {
+        // Both records in the newer layout, 47 bytes longer each.
+        QCOMPARE(int(macroBlock()[2]), 2);
+        QCOMPARE(le16(macroBlock(), 3), 64 + 100 + 180 + 2 * 47);
+    }
+    if (damage != QLatin1String("reseed")) {
+        const QList<QJsonObject> lines = OperationHistory::read(history);
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines.last().value(QStringLiteral("operation")).toString(), QStringLiteral("restore"));
+        QCOMPARE(lines.last().value(QStringLiteral("result")).toString(), QStringLiteral("success"));
+    }
 }
 
 void tst_BackupRestore::restoreAcrossVersions_data()

@@ -3,8 +3,10 @@
 #include "adapteremulator.h"
 #include "deviceflash.h"
 #include "firmwareimagemaker.h"
+#include "operationhistory.h"
 
 #include <QCryptographicHash>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -241,9 +243,11 @@ void tst_FirmwareUpdate::faultsDuringTheWrite_data()
     QTest::addColumn<int>("error");
     QTest::addColumn<bool>("announced");
 
-    // The record takes write commands 1-5; exchange 1 is the erase.
+    // The record takes write commands 1-5; the erase follows the configuration's backup.
     QTest::newRow("unplugged in the payload") << "unplug" << int(DeviceError_WriteFailure)
                                               << false;
+    QTest::newRow("unplugged while the configuration is saved")
+        << "backup" << int(DeviceError_BackupFailure) << false;
     QTest::newRow("corrupted payload echo") << "echo" << int(DeviceError_WriteFailure) << true;
     QTest::newRow("refused erase over the old record")
         << "erase" << int(DeviceError_EraseFailure) << false;
@@ -261,9 +265,14 @@ void tst_FirmwareUpdate::faultsDuringTheWrite()
     AdapterEmulator::resetCounters();
     m_recorder.events.clear();
     const QString path = writeImage(FirmwareImageMaker::make(5, 7, 2, pattern(5000, 3)));
+    m_device->setDataDirectory(m_dir->filePath(QStringLiteral("data")));
+    // Reads of the backup before the erase: 30 slices of 8192 bytes, 158 reports each.
+    constexpr int BackupExchanges = 30 * 158;
     AdapterEmulator::Faults faults;
     if (fault == QLatin1String("unplug"))
-        faults.unplugAtExchange = 40;
+        faults.unplugAtExchange = BackupExchanges + 40;
+    if (fault == QLatin1String("backup"))
+        faults.unplugAtExchange = 100;
     if (fault == QLatin1String("echo"))
         faults.corruptEchoAtWrite = 20;
     faults.refuseErase = fault == QLatin1String("erase");
@@ -273,6 +282,19 @@ void tst_FirmwareUpdate::faultsDuringTheWrite()
     m_device->waitForIdle();
 
     QCOMPARE(m_recorder.values("error"), QList<qlonglong>{error});
+    const QList<QJsonObject> history = OperationHistory::read(
+        OperationHistory::filePath(m_dir->filePath(QStringLiteral("data"))));
+    QCOMPARE(history.size(), 1);
+    QCOMPARE(history.first().value(QStringLiteral("result")).toString(), QStringLiteral("failed"));
+    QCOMPARE(history.first().value(QStringLiteral("error")).toString(),
+             OperationHistory::errorMessage(DeviceError(error)));
+    const bool saved = error != DeviceError_BackupFailure;
+    QCOMPARE(QFileInfo::exists(history.first().value(QStringLiteral("backup")).toString()), saved);
+    if (!saved) {
+        // Nothing erased, nothing written.
+        QVERIFY(AdapterEmulator::eraseLog().isEmpty());
+        QCOMPARE(AdapterEmulator::writeCommandCount(), 0);
+    }
     const QList<qlonglong> written = m_recorder.values("write");
     QVERIFY(written.isEmpty() || written.last() < 256 + 5000);
     QCOMPARE(!m_recorder.values("version").isEmpty(), announced);

@@ -662,10 +662,18 @@ void tst_MainWindow::deviceErrorLeavesControlsDisabled_data()
     QTest::addColumn<bool>("badDigest");
     QTest::addColumn<int>("corruptEchoAtWrite");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("wrongCodeAtExchange");
+    QTest::addColumn<QString>("label"); // the phase the error came in
 
-    QTest::newRow("image with a bad digest") << true << -1 << QStringLiteral("Firmware file error!");
+    const QString update = QStringLiteral("Update Firmware...");
+    QTest::newRow("image with a bad digest") << true << -1 << QStringLiteral("Firmware file error!")
+                                             << -1 << update;
     QTest::newRow("corrupted echo") << false << 4
-                                    << QStringLiteral("Firmware write failed! Reconnect the adapter and try again.");
+                                    << QStringLiteral("Firmware write failed! Reconnect the adapter and try again.")
+                                    << -1 << update;
+    QTest::newRow("configuration unreadable")
+        << false << -1 << QStringLiteral("The adapter's configuration could not be saved. Nothing was changed.")
+        << 60 << QStringLiteral("Saving the adapter's configuration...");
 }
 
 void tst_MainWindow::deviceErrorLeavesControlsDisabled()
@@ -673,6 +681,8 @@ void tst_MainWindow::deviceErrorLeavesControlsDisabled()
     QFETCH(bool, badDigest);
     QFETCH(int, corruptEchoAtWrite);
     QFETCH(QString, message);
+    QFETCH(int, wrongCodeAtExchange);
+    QFETCH(QString, label);
 
     FirmwareImageOptions options;
     options.corruptDigest = badDigest;
@@ -684,7 +694,9 @@ void tst_MainWindow::deviceErrorLeavesControlsDisabled()
     AdapterEmulator::resetCounters();
     AdapterEmulator::Faults faults;
     faults.corruptEchoAtWrite = corruptEchoAtWrite;
+    faults.wrongCodeAtExchange = wrongCodeAtExchange;
     AdapterEmulator::setFaults(faults);
+    const QByteArray record = AdapterEmulator::memory(0x08004000, 256);
 
     widget<QToolButton>("toolButton_OpenFile")->click();
     MessageDialog *dialog = sharedDialog(window);
@@ -693,6 +705,9 @@ void tst_MainWindow::deviceErrorLeavesControlsDisabled()
     QCOMPARE(textOf(dialog), message);
     QTRY_VERIFY_WITH_TIMEOUT(!device()->isBusy(), Slow);
     QTest::qWait(100);
+    QCOMPARE(widget<QLabel>("label_CurrentVersion")->text(), label);
+    if (wrongCodeAtExchange > 0)
+        QCOMPARE(AdapterEmulator::memory(0x08004000, 256), record);
     QVERIFY(!widget<QProgressBar>("progressBar")->isVisible());
     QVERIFY(!widget<QPushButton>("pushButton_Update")->isEnabled());
     QVERIFY(!widget<QComboBox>("comboBox_Version")->isEnabled());

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config git
     qtbase5-dev qttools5-dev qttools5-dev-tools libqt5svg5-dev
-    libhidapi-dev libudev-dev
+    libhidapi-dev libudev-dev umockdev libumockdev-dev
     python3 openssl librsvg2-bin
     clang libclang-rt-14-dev
     xvfb xauth

@@ -1,0 +1,203 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "operationhistory.h"
+
+#include "deviceflash.h"
+
+#include <QCryptographicHash>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace OperationHistory {
+
+QString filePath(const QString &dataDirectory)
+{
+    return QDir(dataDirectory).filePath(QStringLiteral("history.jsonl"));
+}
+
+namespace {
+
+constexpr int LockAttempts = 5000; // 10 s
+constexpr useconds_t LockRetryUs = 2000;
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    const char *data = bytes.constData();
+    qint64 left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        left -= n;
+    }
+    return true;
+}
+
+} // namespace
+
+bool append(const QString &file, const QJsonObject &entry, QString *errorString)
+{
+    const auto fail = [errorString, &file](const char *what) {
+        const QString text = QStringLiteral("%1 %2: %3")
+                                 .arg(QLatin1String(what), file, QString::fromLocal8Bit(std::strerror(errno)));
+        if (errorString)
+            *errorString = text;
+        qWarning().noquote() << "history" << text;
+        return false;
+    };
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    const QByteArray name = QFile::encodeName(file);
+    const int fd = ::open(name.constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return fail("cannot open");
+    // The lock ends with its holder, so a killed writer never holds up the next one; a
+    // writer that stopped while holding it costs this line, never the operation.
+    int locked = -1;
+    for (int attempt = 0; attempt < LockAttempts; ++attempt) {
+        locked = ::flock(fd, LOCK_EX | LOCK_NB);
+        if (locked == 0 || (errno != EWOULDBLOCK && errno != EINTR))
+            break;
+        ::usleep(LockRetryUs);
+    }
+    if (locked != 0) {
+        const bool result = fail("cannot lock");
+        ::close(fd);
+        return result;
+    }
+    QByteArray line = QJsonDocument(entry).toJson(QJsonDocument::Compact);
+    line.append('\n');
+    struct stat info {};
+    char last = '\n';
+    if (::fstat(fd, &info) == 0 && info.st_size > 0 && ::pread(fd, &last, 1, info.st_size - 1) == 1
+        && last != '\n')
+        line.prepend('\n'); // a torn line stays on its own and is skipped when read
+    bool ok = writeAll(fd, line);
+    if (!ok)
+        fail("cannot write");
+    else if (::fdatasync(fd) != 0)
+        ok = fail("cannot sync");
+    ::close(fd);
+    return ok;
+}
+
+QList<QJsonObject> read(const QString &file)
+{
+    QList<QJsonObject> entries;
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly))
+        return entries;
+    const QList<QByteArray> lines = in.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.trimmed().isEmpty())
+            continue;
+        QJsonParseError error{};
+        const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+        if (error.error != QJsonParseError::NoError || !document.isObject()) {
+            qWarning() << "history: skipped a damaged line of" << line.size() << "bytes";
+            continue;
+        }
+        entries.append(document.object());
+    }
+    return entries;
+}
+
+QString errorMessage(DeviceError error)
+{
+    switch (error) {
+    case DeviceError_FirmwareEmpty:
+        return QStringLiteral("Firmware data empty!");
+    case DeviceError_EraseFailure:
+        return QStringLiteral("Erase flash failure!");
+    case DeviceError_HardwareFailure:
+        return QStringLiteral("Hardware failure!");
+    case DeviceError_FirmwareLost:
+        return QStringLiteral("Firmware lost! Please update firmware!");
+    case DeviceError_ConfigurationLost:
+        return QStringLiteral("Configuration lost! Please restore defaults!");
+    case DeviceError_WriteFailure:
+        return QStringLiteral("Firmware write failed! Reconnect the adapter and try again.");
+    case DeviceError_BackupFailure:
+        return QStringLiteral("The adapter's configuration could not be saved. Nothing was changed.");
+    }
+    return QStringLiteral("Error %1").arg(int(error));
+}
+
+} // namespace OperationHistory
+
+OperationRecord::OperationRecord(DeviceFlash &device, const QString &operation)
+    : m_device(device),
+      m_operation(operation),
+      m_started(QDateTime::currentDateTimeUtc()),
+      m_fromVersion(device.version())
+{
+    m_clock.start();
+    if (device.isDeviceOpen())
+        m_serial = QString::fromLatin1(device.serialNumber());
+    // Direct: the error is noted on the task's thread before the task goes on.
+    QObject::connect(&device, &DeviceFlash::error, &m_errorWatch,
+                     [this](DeviceError e) {
+                         int none = -1;
+                         m_firstError.compare_exchange_strong(none, int(e));
+                     },
+                     Qt::DirectConnection);
+}
+
+OperationRecord::~OperationRecord()
+{
+    if (!m_finished)
+        finish(false);
+}
+
+void OperationRecord::setImage(const QString &path, const QByteArray &bytes)
+{
+    m_image = QFileInfo(path).absoluteFilePath();
+    m_imageMd5 = bytes.isEmpty()
+        ? QString()
+        : QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+}
+
+void OperationRecord::finish(bool success, const QString &reason)
+{
+    m_finished = true;
+    QObject::disconnect(&m_device, nullptr, &m_errorWatch, nullptr);
+    const QString directory = m_device.dataDirectory();
+    if (directory.isEmpty())
+        return;
+    const auto textOrNull = [](const QString &text) {
+        return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
+    };
+    QString error;
+    if (!success) {
+        const int first = m_firstError.load();
+        error = first >= 0 ? OperationHistory::errorMessage(DeviceError(first)) : reason;
+        if (error.isEmpty())
+            error = QStringLiteral("The operation did not complete.");
+    }
+    QJsonObject entry;
+    entry.insert(QStringLiteral("time"), m_started.toString(Qt::ISODate));
+    entry.insert(QStringLiteral("serial"), textOrNull(m_serial));
+    entry.insert(QStringLiteral("operation"), m_operation);
+    entry.insert(QStringLiteral("fromVersion"), textOrNull(m_fromVersion));
+    entry.insert(QStringLiteral("toVersion"), textOrNull(m_device.version()));
+    entry.insert(QStringLiteral("result"),
+                 success ? QStringLiteral("success") : QStringLiteral("failed"));
+    entry.insert(QStringLiteral("error"), textOrNull(error));
+    entry.insert(QStringLiteral("image"), textOrNull(m_image));
+    entry.insert(QStringLiteral("imageMd5"), textOrNull(m_imageMd5));
+    entry.insert(QStringLiteral("backup"), textOrNull(m_backup));
+    entry.insert(QStringLiteral("seconds"), double(m_clock.elapsed() / 100) / 10.0);
+    OperationHistory::append(OperationHistory::filePath(directory), entry);
+}
