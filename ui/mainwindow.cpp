@@ -80,7 +80,8 @@ QString downloadDirectory()
 class FileDialog : public QFileDialog
 {
 public:
-    FileDialog(QWidget *over, const QString &caption, const QString &directory, const QString &filter)
+    FileDialog(QWidget *over, const QString &caption, const QString &directory,
+               const QString &filter)
         : QFileDialog(nullptr, caption, directory, filter), m_over(over)
     {
         setWindowModality(Qt::ApplicationModal);
@@ -598,12 +599,14 @@ void MainWindow::openFirmwareFile(const QString &path)
 }
 
 // The one local .rfw file of a drop that the window takes now, or "": only the connected
-// page takes a file, and not while an operation runs.
-QString MainWindow::droppedFirmwareFile(const QMimeData *data) const
+// page takes a file, not while an operation runs, and only as a copy (a file manager deletes
+// the source of an accepted move).
+QString MainWindow::droppedFirmwareFile(const QDropEvent *event) const
 {
-    if (!data || ui->stackedWidget->currentWidget() != ui->page_Connected || isOperationRunning())
+    if (!(event->possibleActions() & Qt::CopyAction) || !event->mimeData()
+        || ui->stackedWidget->currentWidget() != ui->page_Connected || isOperationRunning())
         return {};
-    const QList<QUrl> urls = data->urls();
+    const QList<QUrl> urls = event->mimeData()->urls();
     if (urls.size() != 1 || !urls.first().isLocalFile())
         return {};
     const QFileInfo file(urls.first().toLocalFile());
@@ -614,20 +617,23 @@ QString MainWindow::droppedFirmwareFile(const QMimeData *data) const
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (droppedFirmwareFile(event->mimeData()).isEmpty())
+    if (droppedFirmwareFile(event).isEmpty()) {
         event->ignore();
-    else
-        event->acceptProposedAction();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
 }
 
 void MainWindow::dropEvent(QDropEvent *event)
 {
-    const QString path = droppedFirmwareFile(event->mimeData());
+    const QString path = droppedFirmwareFile(event);
     if (path.isEmpty()) {
         event->ignore();
         return;
     }
-    event->acceptProposedAction();
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
     openFirmwareFile(path);
 }
 

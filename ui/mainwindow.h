@@ -13,7 +13,6 @@ class MessageDialog;
 class QCloseEvent;
 class QDragEnterEvent;
 class QDropEvent;
-class QMimeData;
 class QPushButton;
 class QTimer;
 class QTranslator;
@@ -80,7 +79,7 @@ private:
     void onWrite2FlashProgress(qlonglong current, qlonglong total);
     void onOpenFileClicked();
     void openFirmwareFile(const QString &path);
-    QString droppedFirmwareFile(const QMimeData *data) const;
+    QString droppedFirmwareFile(const QDropEvent *event) const;
     void onSettingChanged();
     void onSettingProgress(qlonglong current, qlonglong total);
     void onDataBackupProgress(qlonglong current, qlonglong total, char *backupData);

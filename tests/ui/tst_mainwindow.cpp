@@ -611,12 +611,17 @@ void tst_MainWindow::dropFirmwareFile()
 
     QMimeData data;
     data.setUrls(urls);
-    QDragEnterEvent enter(QPoint(260, 300), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    // Offered as a move too (a file manager's default), taken only as a copy: an accepted move
+    // would delete the user's file.
+    const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
+    QDragEnterEvent enter(QPoint(260, 300), actions, &data, Qt::LeftButton, Qt::ShiftModifier);
     QApplication::sendEvent(window, &enter);
     QCOMPARE(enter.isAccepted(), taken);
-    QDropEvent drop(QPointF(260, 300), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent drop(QPointF(260, 300), actions, &data, Qt::LeftButton, Qt::ShiftModifier);
     QApplication::sendEvent(window, &drop);
     QCOMPARE(drop.isAccepted(), taken);
+    if (taken)
+        QCOMPARE(drop.dropAction(), Qt::CopyAction);
 
     if (taken || busy) {
         QTRY_COMPARE_WITH_TIMEOUT(textOf(sharedDialog(window)), QStringLiteral("Update successfully!"),
