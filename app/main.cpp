@@ -62,6 +62,13 @@ int main(int argc, char *argv[])
     if (answeredInformationOption(argc, argv))
         return 0;
 
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Scale the fixed-size window, its pixel-sized style and its pictures (picking their @2x
+    // files) by the screen's scale factor. Read when the application object is built, so set
+    // before it. Qt 6 scales by default and deprecates both attributes.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+#endif
     // The instance key is derived here, from the identity the toolkit reports before ours is set.
     SingleApplication app(argc, argv, true, SingleApplication::Option_PerUser, 1000, QString());
     AppIdentity::apply();

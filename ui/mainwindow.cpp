@@ -10,16 +10,21 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFont>
 #include <QListView>
+#include <QMimeData>
 #include <QMovie>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QTranslator>
 #include <QUrl>
+#include <QWindow>
 
 namespace {
 
@@ -68,6 +73,34 @@ QString downloadDirectory()
     return QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
 }
 
+// The window's style sheet reaches every widget below it, and its rules for the window's
+// buttons, labels and combo boxes would make Qt's own file dialog unreadable. So the file
+// dialog has no parent widget: it is a transient window of the one it opens over, modal and
+// placed over it as a child dialog would be.
+class FileDialog : public QFileDialog
+{
+public:
+    FileDialog(QWidget *over, const QString &caption, const QString &directory,
+               const QString &filter)
+        : QFileDialog(nullptr, caption, directory, filter), m_over(over)
+    {
+        setWindowModality(Qt::ApplicationModal);
+        winId();
+        if (windowHandle())
+            windowHandle()->setTransientParent(over->windowHandle());
+    }
+
+protected:
+    void showEvent(QShowEvent *event) override
+    {
+        adjustPosition(m_over);
+        QFileDialog::showEvent(event);
+    }
+
+private:
+    QWidget *m_over;
+};
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
@@ -84,6 +117,7 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     m_deviceFlash->setDataDirectory(m_syncCloud->storagePath());
 
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    setAcceptDrops(true);
     ui->toolButton_Network->setEnabled(m_syncCloud->isSynced());
 
     auto *movie = new QMovie(QStringLiteral(":/images/loading.gif"), QByteArray(), this);
@@ -549,12 +583,58 @@ void MainWindow::onOpenFileClicked()
     if (isOperationRunning())
         return;
     const QString path = chooseFile(tr("Open Firmware"), tr("Firmware Files (*.bin *.rfw)"), false);
-    // The dialog runs its own event loop: an operation may have started behind it.
-    if (path.isEmpty() || isOperationRunning())
+    if (!path.isEmpty())
+        openFirmwareFile(path);
+}
+
+// Writes a firmware file chosen with "Open Firmware" or dropped onto the window.
+void MainWindow::openFirmwareFile(const QString &path)
+{
+    // The file dialog runs its own event loop: an operation may have started behind it.
+    if (isOperationRunning())
         return;
     m_strFirmwareFilePath = path;
     startOperationDisplay(ui->pushButton_Update);
     m_deviceFlash->updateFirmware(m_strFirmwareFilePath);
+}
+
+// The one local .rfw file of a drop that the window takes now, or "": only the connected
+// page takes a file, not while an operation runs, and only as a copy (a file manager deletes
+// the source of an accepted move).
+QString MainWindow::droppedFirmwareFile(const QDropEvent *event) const
+{
+    if (!(event->possibleActions() & Qt::CopyAction) || !event->mimeData()
+        || ui->stackedWidget->currentWidget() != ui->page_Connected || isOperationRunning())
+        return {};
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() != 1 || !urls.first().isLocalFile())
+        return {};
+    const QFileInfo file(urls.first().toLocalFile());
+    if (!file.isFile() || file.suffix().compare(QLatin1String("rfw"), Qt::CaseInsensitive) != 0)
+        return {};
+    return file.filePath();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (droppedFirmwareFile(event).isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void MainWindow::dropEvent(QDropEvent *event)
+{
+    const QString path = droppedFirmwareFile(event);
+    if (path.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    openFirmwareFile(path);
 }
 
 void MainWindow::onSettingChanged()
@@ -642,7 +722,12 @@ QString MainWindow::chooseFile(const QString &caption, const QString &filter, bo
 {
     if (fileDialogHook())
         return fileDialogHook()(caption, filter, save);
-    if (save)
-        return QFileDialog::getSaveFileName(this, caption, downloadDirectory(), filter);
-    return QFileDialog::getOpenFileName(this, caption, downloadDirectory(), filter);
+    // Over the settings dialog when it asks for the file, else over the window.
+    QWidget *over = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : this;
+    FileDialog dialog(over, caption, downloadDirectory(), filter);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.selectedFiles().value(0);
 }

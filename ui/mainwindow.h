@@ -11,6 +11,8 @@
 
 class MessageDialog;
 class QCloseEvent;
+class QDragEnterEvent;
+class QDropEvent;
 class QPushButton;
 class QTimer;
 class QTranslator;
@@ -46,6 +48,9 @@ public:
 protected:
     // A close from the platform while a device operation runs waits for it, like the close button.
     void closeEvent(QCloseEvent *event) override;
+    // One local .rfw file dropped onto the connected page is written like "Open Firmware".
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private slots:
     void onDeviceError(DeviceError error);
@@ -73,6 +78,8 @@ private:
     void onDownloadProgress(qlonglong current, qlonglong total);
     void onWrite2FlashProgress(qlonglong current, qlonglong total);
     void onOpenFileClicked();
+    void openFirmwareFile(const QString &path);
+    QString droppedFirmwareFile(const QDropEvent *event) const;
     void onSettingChanged();
     void onSettingProgress(qlonglong current, qlonglong total);
     void onDataBackupProgress(qlonglong current, qlonglong total, char *backupData);

@@ -16,11 +16,13 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLoggingCategory>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
@@ -146,6 +148,8 @@ private slots:
     void failedDownloadStartsNothing();
     void toolUpdateOpensOnlyWebAddresses();
     void updateFromLocalFile();
+    void dropFirmwareFile_data();
+    void dropFirmwareFile();
     void factoryRestoreFromHiddenButton();
     void deviceErrorLeavesControlsDisabled_data();
     void deviceErrorLeavesControlsDisabled();
@@ -518,16 +522,35 @@ void tst_MainWindow::updateFromLocalFile()
     QVERIFY(!file.isEmpty());
     QString chosen;
     QStringList requests;
-    MainWindow::setFileDialogHook([&](const QString &caption, const QString &filter, bool save) {
-        requests << QStringLiteral("%1|%2|%3").arg(caption, filter).arg(save);
-        return chosen;
-    });
     MainWindow *window = createWindow();
     waitReady(0);
     AdapterEmulator::resetCounters();
     auto *openFile = widget<QToolButton>("toolButton_OpenFile");
 
+    // Qt's own dialog, cancelled: the window's button rules (401 x 72, white) stay off it.
+    MainWindow::setFileDialogHook(nullptr);
+    QList<QSize> buttons;
+    QTimer lookout;
+    QObject::connect(&lookout, &QTimer::timeout, [&] {
+        if (auto *fileDialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+            for (const QPushButton *button : fileDialog->findChildren<QPushButton *>())
+                buttons << button->sizeHint();
+            fileDialog->reject();
+        }
+    });
+    lookout.start(10);
+    openFile->click();
+    lookout.stop();
+    QVERIFY(!buttons.isEmpty());
+    for (const QSize &size : qAsConst(buttons))
+        QVERIFY2(size.width() < 401 && size.height() < 72,
+                 qPrintable(QStringLiteral("%1 x %2").arg(size.width()).arg(size.height())));
+
     // A cancelled dialog starts nothing.
+    MainWindow::setFileDialogHook([&](const QString &caption, const QString &filter, bool save) {
+        requests << QStringLiteral("%1|%2|%3").arg(caption, filter).arg(save);
+        return chosen;
+    });
     openFile->click();
     QCOMPARE(requests, QStringList{QStringLiteral("Open Firmware|Firmware Files (*.bin *.rfw)|0")});
     QTest::qWait(100);
@@ -544,6 +567,74 @@ void tst_MainWindow::updateFromLocalFile()
     QTRY_COMPARE(widget<QLabel>("label_CurrentVersion")->text(),
                  QStringLiteral("Current Firmware Version | 5.7.1"));
     QVERIFY(widget<QPushButton>("pushButton_Update")->isEnabled());
+}
+
+void tst_MainWindow::dropFirmwareFile_data()
+{
+    QTest::addColumn<QStringList>("dropped"); // file names under m_files, or URLs
+    QTest::addColumn<bool>("busy");
+    QTest::addColumn<bool>("taken");
+
+    const QString rfw = QStringLiteral("dropped.rfw");
+    QTest::newRow("one .rfw file") << QStringList{rfw} << false << true;
+    QTest::newRow("while an update runs") << QStringList{rfw} << true << false;
+    QTest::newRow(".bin file") << QStringList{QStringLiteral("dropped.bin")} << false << false;
+    QTest::newRow("two files") << QStringList{rfw, QStringLiteral("second.rfw")} << false << false;
+    QTest::newRow("remote file") << QStringList{QStringLiteral("https://example.com/x.rfw")} << false
+                                 << false;
+}
+
+// A dropped file takes the path of "Open Firmware" after its dialog, guards included.
+void tst_MainWindow::dropFirmwareFile()
+{
+    QFETCH(QStringList, dropped);
+    QFETCH(bool, busy);
+    QFETCH(bool, taken);
+    const QByteArray payload = pattern(5200, 31);
+    const QString image = writeImage(5, 7, 2, payload);
+    QList<QUrl> urls;
+    for (const QString &name : qAsConst(dropped)) {
+        const QString path = m_files->filePath(name);
+        urls << (name.contains(QLatin1Char(':')) ? QUrl(name) : QUrl::fromLocalFile(path));
+        QVERIFY(name.contains(QLatin1Char(':')) || QFile::copy(image, path));
+    }
+    const QByteArray running = pattern(10400, 32);
+    chooseFile(writeImage(5, 7, 3, running));
+    MainWindow *window = createWindow();
+    waitReady(0);
+    AdapterEmulator::resetCounters();
+    if (busy) {
+        setLatency(1500);
+        widget<QToolButton>("toolButton_OpenFile")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(device()->isBusy(), Slow);
+    }
+
+    QMimeData data;
+    data.setUrls(urls);
+    // Offered as a move too (a file manager's default), taken only as a copy: an accepted move
+    // would delete the user's file.
+    const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
+    QDragEnterEvent enter(QPoint(260, 300), actions, &data, Qt::LeftButton, Qt::ShiftModifier);
+    QApplication::sendEvent(window, &enter);
+    QCOMPARE(enter.isAccepted(), taken);
+    QDropEvent drop(QPointF(260, 300), actions, &data, Qt::LeftButton, Qt::ShiftModifier);
+    QApplication::sendEvent(window, &drop);
+    QCOMPARE(drop.isAccepted(), taken);
+    if (taken)
+        QCOMPARE(drop.dropAction(), Qt::CopyAction);
+
+    if (taken || busy) {
+        QTRY_COMPARE_WITH_TIMEOUT(textOf(sharedDialog(window)), QStringLiteral("Update successfully!"),
+                                  Slow);
+        const QByteArray written = taken ? payload : running;
+        QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(written.size())), written);
+        QCOMPARE(AdapterEmulator::eraseLog().size(), 1);
+        return;
+    }
+    // A write would have disabled Update at once.
+    QVERIFY(widget<QPushButton>("pushButton_Update")->isEnabled());
+    QVERIFY(device()->isIdle());
+    QCOMPARE(AdapterEmulator::writeCommandCount(), 0);
 }
 
 void tst_MainWindow::factoryRestoreFromHiddenButton()

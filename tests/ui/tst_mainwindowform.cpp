@@ -254,10 +254,15 @@ void tst_MainWindowForm::styleSheetResource()
         selectors << m.captured(1).trimmed().remove(QChar(0xFEFF));
         QVERIFY2(!m.captured(2).trimmed().isEmpty(), qPrintable(selectors.last()));
     }
-    QCOMPARE(selectors.size(), 58);
-    QCOMPARE(text.count(QLatin1Char('{')), 58);
+    // The 58 rules of the window's look, then only rules for disabled controls.
+    QCOMPARE(selectors.size(), 69);
+    QCOMPARE(text.count(QLatin1Char('{')), 69);
     QCOMPARE(selectors.first(), QStringLiteral("QWidget#MessageWidget"));
-    QCOMPARE(selectors.last(), QStringLiteral("QFrame#frame_Header"));
+    QCOMPARE(selectors.at(57), QStringLiteral("QFrame#frame_Header"));
+    for (const QString &selector : selectors.mid(58)) {
+        for (const QString &part : selector.split(QLatin1Char(',')))
+            QVERIFY2(part.trimmed().endsWith(QLatin1String(":disabled")), qPrintable(selector));
+    }
     QCOMPARE(selectors.removeDuplicates(), 0);
 
     // Every picture that the sheet names is in the bundle and decodes.
@@ -267,7 +272,7 @@ void tst_MainWindowForm::styleSheetResource()
         const QString path = it.next().captured(1);
         QVERIFY2(!QImage(path).isNull(), qPrintable(path));
     }
-    QCOMPARE(urls, 32);
+    QCOMPARE(urls, 40);
 }
 
 void tst_MainWindowForm::resourcesLoad()
@@ -286,7 +291,11 @@ void tst_MainWindowForm::resourcesLoad()
     for (const QString &path : qAsConst(images)) {
         QImageReader reader(path);
         QVERIFY2(reader.canRead(), qPrintable(path));
-        QVERIFY2(!reader.read().isNull(), qPrintable(path));
+        const QSize size = reader.read().size();
+        QVERIFY2(size.isValid(), qPrintable(path));
+        // Screens scaled 2x get the picture drawn at twice the size, not enlarged.
+        const QString twice = path.chopped(4) + QLatin1String("@2x.png");
+        QVERIFY2(QImage(twice).size() == size * 2, qPrintable(twice));
     }
     // The pictures drawn in fixed boxes fit them.
     QCOMPARE(QImage(QStringLiteral(":/images/K2/fuwuqi.png")).size(), QSize(431, 301));
@@ -321,6 +330,8 @@ void tst_MainWindowForm::styleSheetPaintsPictures_data()
     QTest::newRow("network synced") << "toolButton_Network" << 0 << true << blue << 0.15 << 1.0;
     QTest::newRow("network not synced") << "toolButton_Network" << 0 << false << blue << 0.0 << 0.0;
     QTest::newRow("update button") << "pushButton_Update" << 2 << true << blue << 0.5 << 1.0;
+    QTest::newRow("update button disabled")
+        << "pushButton_Update" << 2 << false << blue << 0.0 << 0.02;
     QTest::newRow("restore button") << "pushButton_Restore" << 2 << true << green << 0.5 << 1.0;
     QTest::newRow("computer picture")
         << "label_PC" << 1 << true << QColor(0x2C, 0x36, 0x43) << 0.03 << 1.0;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Renders the interface artwork from the SVG sources in resources/images/src/ into the PNG
-# files next to them in resources/images/, and builds the busy animation loading.gif from
-# rendered spinner frames. Needs rsvg-convert (librsvg2-bin) and ImageMagick's convert.
+# files next to them in resources/images/, each also at twice the size as NAME@2x.png (which
+# Qt picks on screens scaled 2x), and builds the busy animation loading.gif from rendered
+# spinner frames. Needs rsvg-convert (librsvg2-bin) and ImageMagick's convert.
 # The rendered files are committed, so the build itself never runs this.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -14,15 +15,20 @@ for tool in rsvg-convert convert; do
     command -v "$tool" >/dev/null || { echo "render-artwork: $tool is missing" >&2; exit 1; }
 done
 
-# Every SVG except the spinner template becomes the PNG of the same relative path.
+# Every SVG except the spinner template becomes the PNG of the same relative path, at its own
+# size and at twice that size.
 while IFS= read -r svg; do
     rel=${svg#"$src"/}
-    png="$out/${rel%.svg}.png"
-    mkdir -p "$(dirname "$png")"
-    rsvg-convert --format=png --output="$png" "$svg"
-    # Drop metadata so re-rendering an unchanged source gives the same bytes.
-    convert "$png" -strip -define png:exclude-chunks=date,time "$png"
-    echo "rendered $png"
+    base="$out/${rel%.svg}"
+    mkdir -p "$(dirname "$base")"
+    for zoom in 1 2; do
+        png=$base.png
+        [ "$zoom" -eq 1 ] || png=$base@${zoom}x.png
+        rsvg-convert --format=png --zoom="$zoom" --output="$png" "$svg"
+        # Drop metadata so re-rendering an unchanged source gives the same bytes.
+        convert "$png" -strip -define png:exclude-chunks=date,time "$png"
+        echo "rendered $png"
+    done
 done < <(find "$src" -name '*.svg' ! -name 'loading-frame.svg' | sort)
 
 # Busy spinner: an arc that turns once per cycle while it grows and shrinks.

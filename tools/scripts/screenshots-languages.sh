@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Screenshots of the real window program: one per interface language (or only the language
-# indexes 0-4 given), one while a firmware update runs and one without an adapter, saved as
-# PNG files into ./screenshots/languages/. The program is built against the adapter emulator with its catalogue
-# host pointed at a local catalogue server that serves the demo catalogue; everything runs
-# under a virtual X server, so neither a display nor the hardware is needed.
+# Screenshots of the real window program: per interface language (or only the language indexes
+# 0-4 given) the connected page and the "Open Firmware" file dialog, then a firmware update in
+# progress, its result and the unconnected page, saved as PNG files into ./screenshots/languages/.
+# The program is built against the adapter emulator with its catalogue host pointed at a local
+# catalogue server that serves the demo catalogue; everything runs under a virtual X server, so
+# neither a display nor the hardware is needed.
 #
-#   tools/scripts/screenshots-languages.sh [LANGUAGE_INDEX...]
+#   tools/scripts/screenshots-languages.sh [--dpi DPI] [LANGUAGE_INDEX...]
+#
+# --dpi DPI  loads "Xft.dpi: DPI" into the virtual X server's resources (as desktops do on
+#            high-resolution screens; 192 is a 2x display) on a screen large enough for it, and
+#            saves into ./screenshots/languages-DPIdpi/.
 #
 # CORVANE_SCREENSHOT_BUILD names the build folder (default build-screenshots-languages) and
 # CORVANE_SCREENSHOT_PORT the catalogue server's port (default 8771; it is built into the program).
@@ -14,24 +19,45 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 
-# Position of the update button inside the fixed-size 520 x 708 window.
+# Positions inside the fixed-size 520 x 708 window, in its own (unscaled) units.
 update_x=260
 update_y=618
 close_x=486
 close_y=30
+open_file_x=452
+open_file_y=505
 
 if [ "${1:-}" = "--inside-x" ]; then
     # Runs under xvfb-run: the program, xdotool and import share the virtual display.
     shift
-    work=$1 program=$2 emulator=$3 out=$4
-    shift 4
+    work=$1 program=$2 emulator=$3 out=$4 dpi=$5
+    shift 5
     codes=(en zh ja ru fr)
+    if [ "$dpi" -ne 96 ]; then
+        printf 'Xft.dpi: %s\n' "$dpi" | xrdb -nocpp -merge
+        echo "Xft.dpi: $(xrdb -query | sed -n 's/^Xft.dpi:[[:space:]]*//p')"
+    fi
+
+    windows_of() {
+        xdotool search --onlyvisible --pid "$1" 2>/dev/null || true
+    }
 
     window_of() {
         local pid=$1 wid=""
         for _ in $(seq 100); do
             kill -0 "$pid" 2>/dev/null || return 1
-            wid=$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | head -n 1 || true)
+            wid=$(windows_of "$pid" | head -n 1)
+            [ -n "$wid" ] && break
+            sleep 0.1
+        done
+        [ -n "$wid" ] && echo "$wid"
+    }
+
+    # A second window of the program (a dialog) over the main window, once it is shown.
+    other_window_of() {
+        local pid=$1 main=$2 wid=""
+        for _ in $(seq 100); do
+            wid=$(windows_of "$pid" | grep -vx "$main" | head -n 1 || true)
             [ -n "$wid" ] && break
             sleep 0.1
         done
@@ -42,47 +68,76 @@ if [ "${1:-}" = "--inside-x" ]; then
         local wid=$1 file=$2
         eval "$(xdotool getwindowgeometry --shell "$wid")"
         import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$file"
-        echo "  $file"
+        echo "  $file (${WIDTH}x${HEIGHT})"
+    }
+
+    # Clicks a point given in the window's own units; a scaled window is larger on screen.
+    click_at() {
+        local wid=$1 x=$2 y=$3
+        eval "$(xdotool getwindowgeometry --shell "$wid")"
+        xdotool mousemove --window "$wid" $((x * WIDTH / 520)) $((y * WIDTH / 520)) click 1 \
+            >/dev/null 2>&1 || true
     }
 
     # Closes through the window's own close button, so the program ends normally (after a
     # running write, which the button waits for).
     finish() {
         local pid=$1 wid=$2
-        xdotool mousemove --window "$wid" "$close_x" "$close_y" click 1 >/dev/null 2>&1 || true
+        click_at "$wid" "$close_x" "$close_y"
         for _ in $(seq 600); do
             kill -0 "$pid" 2>/dev/null || break
             sleep 0.1
         done
         if kill -0 "$pid" 2>/dev/null; then
+            echo "the program did not close; ended" >&2
             kill "$pid" 2>/dev/null || true
         fi
         wait "$pid" 2>/dev/null || true
     }
 
-    # One run of the program with its own data folder, language and emulated adapter
-    # (pulled out when a third argument says "detached").
+    # One run of the program with its own home and data folder, language and emulated adapter
+    # (pulled out when a third argument says "detached"); its download folder holds a firmware
+    # file for the file dialog to show.
     start() {
         local name=$1 language=$2 plugged=${3:-attached}
         local data=$work/$name
-        mkdir -p "$data/Corvane/Corvane X9 Firmware Tool"
+        mkdir -p "$data/Corvane/Corvane X9 Firmware Tool" "$data/Downloads"
         printf '[General]\nCurrentLanguage=%s\n' "$language" \
             > "$data/Corvane/Corvane X9 Firmware Tool/corvaneflashtool.ini"
-        export XDG_DATA_HOME=$data XDG_CONFIG_HOME=$data/config XDG_CACHE_HOME=$data/cache
+        cp "$work/www/download/corvane-x9/"*.rfw "$data/Downloads/"
+        export HOME=$data XDG_DATA_HOME=$data XDG_CONFIG_HOME=$data/config XDG_CACHE_HOME=$data/cache
         export CORVANE_EMULATOR_STATE=$work/$name.state
         "$emulator" init --version 5.5.24 --boot-mode 0 >/dev/null
         [ "$plugged" = attached ] || "$emulator" detach >/dev/null
+        # The pointer waits in the screen's far corner, off every button's hover picture.
+        read -r screen_w screen_h < <(xdotool getdisplaygeometry)
+        xdotool mousemove $((screen_w - 1)) $((screen_h - 1)) >/dev/null 2>&1 || true
         "$program" >"$work/$name.log" 2>&1 &
         started_pid=$!
+    }
+
+    started_window() {
+        window_of "$1" || { echo "the program did not show its window (see $work/$2.log)" >&2; exit 1; }
     }
 
     for index in "$@"; do
         start "lang-$index" "$index"
         pid=$started_pid
-        wid=$(window_of "$pid") || { echo "the program did not show its window (see $work/lang-$index.log)" >&2; exit 1; }
+        wid=$(started_window "$pid" "lang-$index")
         # Catalogue fetched, adapter read, busy animation gone.
         sleep 2.5
         capture "$wid" "$out/${index}-${codes[$index]}.png"
+        # The "Open Firmware" dialog, then cancelled.
+        click_at "$wid" "$open_file_x" "$open_file_y"
+        if dialog=$(other_window_of "$pid" "$wid"); then
+            sleep 1
+            capture "$dialog" "$out/${index}-${codes[$index]}-open-firmware.png"
+            # Typed, not sent: the toolkit takes keys from the window that has the focus.
+            xdotool windowfocus --sync "$dialog" key Escape >/dev/null 2>&1 || true
+            sleep 0.5
+        else
+            echo "the file dialog did not open" >&2
+        fi
         finish "$pid" "$wid"
     done
 
@@ -90,35 +145,62 @@ if [ "${1:-}" = "--inside-x" ]; then
     start "updating" 0
     pid=$started_pid
     "$emulator" latency 400 >/dev/null
-    wid=$(window_of "$pid") || { echo "the program did not show its window (see $work/updating.log)" >&2; exit 1; }
+    wid=$(started_window "$pid" updating)
     sleep 2.5
-    xdotool mousemove --window "$wid" "$update_x" "$update_y" click 1
+    click_at "$wid" "$update_x" "$update_y"
     sleep 2.5
     capture "$wid" "$out/5-en-updating.png"
     # The result message opens as a second window over the main one.
     for _ in $(seq 600); do
-        [ "$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | wc -l)" -ge 2 ] && break
+        [ "$(windows_of "$pid" | wc -l)" -ge 2 ] && break
         sleep 0.1
     done
     sleep 0.5
     capture "$wid" "$out/6-en-updated.png"
+    # The message is modal: acknowledge it before closing.
+    if message=$(other_window_of "$pid" "$wid"); then
+        xdotool windowfocus --sync "$message" key Escape >/dev/null 2>&1 || true
+        sleep 0.5
+    fi
     finish "$pid" "$wid"
 
     # No adapter: the page that asks for one.
     start "unconnected" 0 detached
     pid=$started_pid
-    wid=$(window_of "$pid") || { echo "the program did not show its window (see $work/unconnected.log)" >&2; exit 1; }
+    wid=$(started_window "$pid" unconnected)
     sleep 2.5
     capture "$wid" "$out/7-en-unconnected.png"
     finish "$pid" "$wid"
     exit 0
 fi
 
+dpi=96
+while [ $# -gt 0 ]; do
+    case $1 in
+    --dpi)
+        [[ ${2:-} =~ ^[0-9]+$ ]] && [ "$2" -ge 48 ] && [ "$2" -le 480 ] \
+            || { echo "--dpi needs a number from 48 to 480" >&2; exit 2; }
+        dpi=$2
+        shift 2
+        ;;
+    *) break ;;
+    esac
+done
+languages=("$@")
+[ ${#languages[@]} -gt 0 ] || languages=(0 1 2 3 4)
+for index in "${languages[@]}"; do
+    case $index in
+    [0-4]) ;;
+    *) echo "language index must be 0 to 4: $index" >&2; exit 2 ;;
+    esac
+done
+
 # Tools this script needs besides the build dependencies (tools/scripts/install-deps.sh).
 missing=()
 command -v xvfb-run >/dev/null || missing+=(xvfb xauth)
 command -v import >/dev/null || missing+=(imagemagick)
 command -v xdotool >/dev/null || missing+=(xdotool)
+[ "$dpi" -eq 96 ] || command -v xrdb >/dev/null || missing+=(x11-xserver-utils)
 if [ ${#missing[@]} -gt 0 ]; then
     sudo_cmd=()
     [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
@@ -130,6 +212,7 @@ fi
 port=${CORVANE_SCREENSHOT_PORT:-8771}
 build=${CORVANE_SCREENSHOT_BUILD:-$root/build-screenshots-languages}
 out=$PWD/screenshots/languages
+[ "$dpi" -eq 96 ] || out=$PWD/screenshots/languages-${dpi}dpi
 if [ -f "$build/CMakeCache.txt" ]; then
     # An existing build folder (e.g. a developer's own) keeps its other settings; it must use
     # the emulator backend.
@@ -142,15 +225,6 @@ else
         -DCORVANE_BUILD_BENCHMARKS=OFF >/dev/null
 fi
 cmake --build "$build" --target corvane-firmware-tool corvane-emulator
-
-languages=("$@")
-[ ${#languages[@]} -gt 0 ] || languages=(0 1 2 3 4)
-for index in "${languages[@]}"; do
-    case $index in
-    [0-4]) ;;
-    *) echo "language index must be 0 to 4: $index" >&2; exit 2 ;;
-    esac
-done
 
 work=$(mktemp -d)
 server=""
@@ -170,7 +244,10 @@ done
 [ -s "$work/server.port" ] || { echo "the catalogue server did not start on port $port" >&2; exit 1; }
 
 mkdir -p "$out"
-xvfb-run --auto-servernum --server-args="-screen 0 1280x1024x24" \
+# The screen grows with the resolution, so that the scaled window and its dialogs fit. Without
+# -noreset the server would drop the loaded resources when xrdb, its first client, disconnects.
+screen="$((1280 * dpi / 96))x$((1024 * dpi / 96))x24"
+xvfb-run --auto-servernum --server-args="-screen 0 $screen -noreset" \
     env QT_QPA_PLATFORM=xcb "$0" --inside-x "$work" "$build/app/corvane-firmware-tool" \
-    "$build/tools/emulator/corvane-emulator" "$out" "${languages[@]}"
+    "$build/tools/emulator/corvane-emulator" "$out" "$dpi" "${languages[@]}"
 echo "screenshots in $out"
