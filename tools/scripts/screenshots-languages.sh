@@ -8,7 +8,11 @@
 #
 #   tools/scripts/screenshots-languages.sh [LANGUAGE_INDEX...]
 #
-# CORVANE_SCREENSHOT_BUILD names the build folder (default build-screenshots-languages) and
+# The pictures are taken with a Qt 5 and a Qt 6 build of the program, each with its own build
+# folder (build-screenshots-languages, build-screenshots-languages-qt6) and folder of pictures
+# (screenshots/languages/, screenshots/languages-qt6/), so that the two can be compared.
+# CORVANE_SCREENSHOT_QT lists the toolkits to take them with (default "5 6");
+# CORVANE_SCREENSHOT_BUILD names the build folder when it is only one;
 # CORVANE_SCREENSHOT_PORT the catalogue server's port (default 8771; it is built into the program).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -29,7 +33,8 @@ if [ "${1:-}" = "--inside-x" ]; then
 
     window_of() {
         local pid=$1 wid=""
-        for _ in $(seq 100); do
+        # Up to 30 s: a first start on a busy machine can take a while.
+        for _ in $(seq 300); do
             kill -0 "$pid" 2>/dev/null || return 1
             wid=$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | head -n 1 || true)
             [ -n "$wid" ] && break
@@ -128,20 +133,41 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 port=${CORVANE_SCREENSHOT_PORT:-8771}
-build=${CORVANE_SCREENSHOT_BUILD:-$root/build-screenshots-languages}
-out=$PWD/screenshots/languages
-if [ -f "$build/CMakeCache.txt" ]; then
-    # An existing build folder (e.g. a developer's own) keeps its other settings; it must use
-    # the emulator backend.
-    grep -q '^CORVANE_HID_BACKEND:.*=emulator$' "$build/CMakeCache.txt" \
-        || { echo "$build is not built with -DCORVANE_HID_BACKEND=emulator" >&2; exit 2; }
-    cmake -S "$root" -B "$build" -DCORVANE_CATALOGUE_HOST="http://127.0.0.1:$port" >/dev/null
-else
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_HID_BACKEND=emulator \
-        -DCORVANE_CATALOGUE_HOST="http://127.0.0.1:$port" -DCORVANE_BUILD_TESTS=OFF \
-        -DCORVANE_BUILD_BENCHMARKS=OFF >/dev/null
+read -r -a majors <<<"${CORVANE_SCREENSHOT_QT:-5 6}"
+for major in "${majors[@]}"; do
+    case $major in
+    5 | 6) ;;
+    *) echo "CORVANE_SCREENSHOT_QT lists 5, 6 or both: $major" >&2; exit 2 ;;
+    esac
+done
+if [ -n "${CORVANE_SCREENSHOT_BUILD:-}" ] && [ ${#majors[@]} -ne 1 ]; then
+    echo "CORVANE_SCREENSHOT_BUILD needs one toolkit in CORVANE_SCREENSHOT_QT" >&2
+    exit 2
 fi
-cmake --build "$build" --target corvane-firmware-tool corvane-emulator
+
+# Configures and builds the program for one toolkit; prints the build folder.
+build_for() {
+    local major=$1 suffix="" build
+    [ "$major" = 5 ] || suffix=-qt$major
+    build=${CORVANE_SCREENSHOT_BUILD:-$root/build-screenshots-languages$suffix}
+    if [ -f "$build/CMakeCache.txt" ]; then
+        # An existing build folder (e.g. a developer's own) keeps its other settings; it must
+        # use the emulator backend and the toolkit asked for.
+        grep -q '^CORVANE_HID_BACKEND:.*=emulator$' "$build/CMakeCache.txt" \
+            || { echo "$build is not built with -DCORVANE_HID_BACKEND=emulator" >&2; return 2; }
+        local cached
+        cached=$(sed -n 's/^CORVANE_QT_MAJOR:[A-Z]*=//p' "$build/CMakeCache.txt")
+        [ "${cached:-5}" = "$major" ] \
+            || { echo "$build is built with Qt ${cached:-5}, not Qt $major" >&2; return 2; }
+        cmake -S "$root" -B "$build" -DCORVANE_CATALOGUE_HOST="http://127.0.0.1:$port" >/dev/null
+    else
+        cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_HID_BACKEND=emulator \
+            -DCORVANE_QT_MAJOR="$major" -DCORVANE_CATALOGUE_HOST="http://127.0.0.1:$port" \
+            -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCHMARKS=OFF >/dev/null
+    fi
+    cmake --build "$build" --target corvane-firmware-tool corvane-emulator >&2
+    echo "$build"
+}
 
 languages=("$@")
 [ ${#languages[@]} -gt 0 ] || languages=(0 1 2 3 4)
@@ -169,8 +195,24 @@ for _ in $(seq 50); do
 done
 [ -s "$work/server.port" ] || { echo "the catalogue server did not start on port $port" >&2; exit 1; }
 
-mkdir -p "$out"
-xvfb-run --auto-servernum --server-args="-screen 0 1280x1024x24" \
-    env QT_QPA_PLATFORM=xcb "$0" --inside-x "$work" "$build/app/corvane-firmware-tool" \
-    "$build/tools/emulator/corvane-emulator" "$out" "${languages[@]}"
-echo "screenshots in $out"
+for major in "${majors[@]}"; do
+    build=$(build_for "$major")
+    out=$PWD/screenshots/languages
+    [ "$major" = 5 ] || out=$out-qt$major
+    mkdir -p "$out" "$work/qt$major"
+    xvfb-run --auto-servernum --server-args="-screen 0 1280x1024x24" \
+        env QT_QPA_PLATFORM=xcb "$0" --inside-x "$work/qt$major" "$build/app/corvane-firmware-tool" \
+        "$build/tools/emulator/corvane-emulator" "$out" "${languages[@]}"
+    echo "screenshots (Qt $major) in $out"
+done
+
+# With both toolkits: how many pixels of each picture differ (look at the pictures themselves
+# for what does; text placement may move by a pixel between the two).
+if [ ${#majors[@]} -eq 2 ]; then
+    for picture in "$PWD"/screenshots/languages/*.png; do
+        other=$PWD/screenshots/languages-qt6/${picture##*/}
+        [ -f "$other" ] || continue
+        pixels=$(compare -metric AE "$picture" "$other" null: 2>&1 || true)
+        echo "  ${picture##*/}: $pixels pixels differ between Qt 5 and Qt 6"
+    done
+fi
