@@ -18,7 +18,9 @@ int sectorOf(quint32 address)
 bool erasesEveryRegion(const FlashJob &job, QString *reason)
 {
     bool erased[LastErasedSector + 1] = {};
-    const quint32 count = std::min<quint32>(job.sectorCount, FlashJob::MaxSectors);
+    // Copied out first: std::min binds references, and the packed field may be misaligned.
+    const quint32 sectorCount = job.sectorCount;
+    const quint32 count = std::min<quint32>(sectorCount, FlashJob::MaxSectors);
     for (quint32 i = 0; i < count; ++i) {
         if (job.sectors[i] <= LastErasedSector)
             erased[job.sectors[i]] = true;
