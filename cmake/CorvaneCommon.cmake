@@ -6,7 +6,7 @@ if(CORVANE_WERROR)
     target_compile_options(corvane_common INTERFACE -Werror)
 endif()
 target_compile_definitions(corvane_common INTERFACE
-    QT_DISABLE_DEPRECATED_BEFORE=0x050F00
+    QT_DISABLE_DEPRECATED_BEFORE=${CORVANE_QT_DEPRECATED_BEFORE}
     QT_NO_CAST_FROM_ASCII
     QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
     QT_NO_FOREACH)
@@ -22,7 +22,7 @@ endif()
 function(corvane_add_test name)
     cmake_parse_arguments(T "GUI" "WRAPPER" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
-    target_link_libraries(${name} PRIVATE corvane_common Qt5::Test ${T_LIBS})
+    target_link_libraries(${name} PRIVATE corvane_common Qt::Test ${T_LIBS})
     add_test(NAME ${name} COMMAND ${T_WRAPPER} $<TARGET_FILE:${name}>)
     set(env "QT_QPA_PLATFORM=offscreen;CORVANE_TEST_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600)

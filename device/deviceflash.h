@@ -63,7 +63,14 @@ public:
     // --- presence and hot-plug ---
     void openDevice();
     bool open(quint16 vendorId, quint16 productId);
-    bool nativeEventFilter(const QByteArray &eventType, void *message, long *result) override;
+    // The native filter's result slot is a long on Qt 5 and a qintptr on Qt 6.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    using NativeEventResult = qintptr;
+#else
+    using NativeEventResult = long;
+#endif
+    bool nativeEventFilter(const QByteArray &eventType, void *message,
+                           NativeEventResult *result) override;
     // Platform-free handling of the three device notices (GUI thread).
     void handleNotice(const DeviceNotice &notice);
     bool isConnected() const;

@@ -158,7 +158,8 @@ void DeviceFlash::arrivalTask(quint32 productId, quint64 epoch)
     announceConnected(Corvane(productId), epoch);
 }
 
-bool DeviceFlash::nativeEventFilter(const QByteArray &eventType, void *message, long *result)
+bool DeviceFlash::nativeEventFilter(const QByteArray &eventType, void *message,
+                                    NativeEventResult *result)
 {
     // Device changes arrive through the udev monitor; nothing in the native stream is ours.
     Q_UNUSED(eventType)

@@ -438,7 +438,8 @@ void MainWindow::refreshTexts()
         + QStringLiteral("\nQWidget { font-family: \"%1\"; }\n").arg(QApplication::font().family());
     if (styleSheet() != styled)
         setStyleSheet(styled);
-    m_translator->load(catalogue, QString(), QString(), QString());
+    // A catalogue that fails to load leaves the source texts showing; nothing more to do.
+    (void)m_translator->load(catalogue, QString(), QString(), QString());
     // Installing the same translator again would only stack duplicates of it.
     QCoreApplication::removeTranslator(m_translator);
     QCoreApplication::installTranslator(m_translator);

@@ -5,6 +5,7 @@
 
 namespace {
 
+// Qt 6 gives mouse positions as floating-point points; Qt 5.15 has no such accessors.
 QPoint localPos(const QMouseEvent *event)
 {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)

@@ -12,6 +12,7 @@
 
 quint16 instanceChecksum(const char *data, qsizetype length)
 {
+    // The same ISO 3309 checksum: Qt 5.15 takes only a pointer and length, Qt 6 a byte view.
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     return qChecksum(QByteArrayView(data, length));
 #else

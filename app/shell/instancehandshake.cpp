@@ -4,6 +4,7 @@
 #include "instanceblock.h"
 
 #include <QDataStream>
+#include <QIODevice>
 #include <QtEndian>
 
 namespace InstanceHandshake {

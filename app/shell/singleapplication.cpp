@@ -297,7 +297,13 @@ void SingleApplicationPrivate::slotConnectionEstablished()
         connect(socket, &QLocalSocket::aboutToClose, this, [this, socket] {
             slotClientConnectionClosed(socket, connections.value(socket).instanceId);
         });
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        // A peer that leaves: Qt 5 closes the socket (about-to-close, above) with the unread
+        // bytes still there; Qt 6 only reports the disconnection and keeps them. Either way
+        // they are handed on once.
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
+            slotClientConnectionClosed(socket, connections.value(socket).instanceId);
+            socket->deleteLater();
+        });
         connect(socket, &QObject::destroyed, this, [this, socket] { connections.remove(socket); });
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readFromPeer(socket); });
     }

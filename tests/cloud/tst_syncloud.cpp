@@ -159,7 +159,8 @@ void tst_SyncCloud::settingsSurviveRestart()
 {
     const QJsonArray firmware { entry(QStringLiteral("1.1.0"), QStringLiteral("a"),
                                     QStringLiteral("http://x/a")),
-        entry(QStringLiteral("1.3.0"), QStringLiteral("b"), QStringLiteral("http://x/b")) };
+        entry(QStringLiteral("1.3.0"), QString::fromUtf8("b \u00e9 \u4fee\u590d\tz\\"),
+            QStringLiteral("http://x/b")) };
     QVERIFY(serveCatalogue(m_server, catalogue(firmware)));
     {
         SyncCloud cloud;
@@ -168,6 +169,18 @@ void tst_SyncCloud::settingsSurviveRestart()
         cloud.setCurrentLanguage(3);
     }
     QCOMPARE(readSetting(QStringLiteral("CurrentLanguage")).toInt(), 3);
+    // Byte for byte what every build of the tool writes, whichever toolkit it runs on: text
+    // beyond ASCII and backslashes are escaped, never written raw.
+    QFile file(settingsPath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray expected("[General]\nCurrentLanguage=3\n"
+        R"ini(FirmwareInfo="@ByteArray([\n    {\n        \"download\": \"http://x/a\",)ini"
+        R"ini(\n        \"info\": \"a\",\n        \"version\": \"1.1.0\"\n    },\n    {)ini"
+        R"ini(\n        \"download\": \"http://x/b\",)ini"
+        R"ini(\n        \"info\": \"b \xc3\xa9 \xe4\xbf\xae\xe5\xa4\x8d\\tz\\\\\",)ini"
+        R"ini(\n        \"version\": \"1.3.0\"\n    }\n]\n)")ini"
+        "\n");
+    QCOMPARE(file.readAll(), expected);
 
     // Later start without network: the cached list is announced, but nothing is synced.
     SyncCloud cloud;

@@ -352,12 +352,12 @@ void tst_Hotplug::volumesAndNativeEventsChangeNothing()
     QVERIFY(m_device->isConnected());
     QVERIFY(m_device->isDeviceOpen());
 
-    long result = 1234;
+    DeviceFlash::NativeEventResult result = 1234;
     QByteArray message(64, '\x19');
     QVERIFY(!m_device->nativeEventFilter(
         QByteArrayLiteral("xcb_generic_event_t"), message.data(), &result));
     QVERIFY(!m_device->nativeEventFilter(QByteArray(), nullptr, nullptr));
-    QCOMPARE(result, 1234L);
+    QCOMPARE(result, DeviceFlash::NativeEventResult(1234));
 }
 
 QTEST_GUILESS_MAIN(tst_Hotplug)

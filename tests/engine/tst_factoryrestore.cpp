@@ -156,10 +156,11 @@ void tst_FactoryRestore::refusedRestoresTouchNothing_data()
     QTest::addColumn<int>("errors");
     QTest::addColumn<QString>("warning");
 
+    // Qt 6 writes a list into a log line with its type name in front.
     QTest::newRow("two-part version")
         << "5.5" << 100 << 0
         << "^restoreFactorySettings Error! firmware_data.isEmpty false Device.isOpen true "
-           "firmware_version.size is 3 false \\(\"5\", \"5\"\\)$";
+           "firmware_version.size is 3 false (QList)?\\(\"5\", \"5\"\\)$";
     QTest::newRow("empty file") << "5.5.0" << 0 << 1
                                 << "^restoreFactorySettings Error! firmware_data.isEmpty true";
     QTest::newRow("second generation over capacity")

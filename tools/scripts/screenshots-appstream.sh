@@ -17,7 +17,8 @@ fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-(cd "$work" && "$here/screenshots-languages.sh" 0)
+# The pictures that users see come from the default (Qt 5) build.
+(cd "$work" && CORVANE_SCREENSHOT_QT=5 "$here/screenshots-languages.sh" 0)
 shots=$work/screenshots/languages
 out=$root/docs/screenshots
 mkdir -p "$out"

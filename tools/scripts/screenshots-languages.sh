@@ -13,7 +13,11 @@
 #            high-resolution screens; 192 is a 2x display) on a screen large enough for it, and
 #            saves into ./screenshots/languages-DPIdpi/.
 #
-# CORVANE_SCREENSHOT_BUILD names the build folder (default build-screenshots-languages) and
+# The pictures are taken with a Qt 5 and a Qt 6 build of the program, each with its own build
+# folder (build-screenshots-languages, build-screenshots-languages-qt6) and folder of pictures
+# (screenshots/languages/, screenshots/languages-qt6/), so that the two can be compared.
+# CORVANE_SCREENSHOT_QT lists the toolkits to take them with (default "5 6");
+# CORVANE_SCREENSHOT_BUILD names the build folder when it is only one;
 # CORVANE_SCREENSHOT_PORT the catalogue server's port (default 8771; it is built into the program).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -44,7 +48,8 @@ if [ "${1:-}" = "--inside-x" ]; then
 
     window_of() {
         local pid=$1 wid=""
-        for _ in $(seq 100); do
+        # Up to 30 s: a first start on a busy machine can take a while.
+        for _ in $(seq 300); do
             kill -0 "$pid" 2>/dev/null || return 1
             wid=$(windows_of "$pid" | head -n 1)
             [ -n "$wid" ] && break
@@ -210,21 +215,50 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 port=${CORVANE_SCREENSHOT_PORT:-8771}
-build=${CORVANE_SCREENSHOT_BUILD:-$root/build-screenshots-languages}
-out=$PWD/screenshots/languages
-[ "$dpi" -eq 96 ] || out=$PWD/screenshots/languages-${dpi}dpi
-if [ -f "$build/CMakeCache.txt" ]; then
-    # An existing build folder (e.g. a developer's own) keeps its other settings; it must use
-    # the emulator backend.
-    grep -q '^CORVANE_HID_BACKEND:.*=emulator$' "$build/CMakeCache.txt" \
-        || { echo "$build is not built with -DCORVANE_HID_BACKEND=emulator" >&2; exit 2; }
-    cmake -S "$root" -B "$build" -DCORVANE_CATALOGUE_HOST="http://127.0.0.1:$port" >/dev/null
-else
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_HID_BACKEND=emulator \
-        -DCORVANE_CATALOGUE_HOST="http://127.0.0.1:$port" -DCORVANE_BUILD_TESTS=OFF \
-        -DCORVANE_BUILD_BENCHMARKS=OFF >/dev/null
+read -r -a majors <<<"${CORVANE_SCREENSHOT_QT:-5 6}"
+for major in "${majors[@]}"; do
+    case $major in
+    5 | 6) ;;
+    *) echo "CORVANE_SCREENSHOT_QT lists 5, 6 or both: $major" >&2; exit 2 ;;
+    esac
+done
+if [ -n "${CORVANE_SCREENSHOT_BUILD:-}" ] && [ ${#majors[@]} -ne 1 ]; then
+    echo "CORVANE_SCREENSHOT_BUILD needs one toolkit in CORVANE_SCREENSHOT_QT" >&2
+    exit 2
 fi
-cmake --build "$build" --target corvane-firmware-tool corvane-emulator
+
+# Configures and builds the program for one toolkit; prints the build folder.
+build_for() {
+    local major=$1 suffix="" build
+    [ "$major" = 5 ] || suffix=-qt$major
+    build=${CORVANE_SCREENSHOT_BUILD:-$root/build-screenshots-languages$suffix}
+    if [ -f "$build/CMakeCache.txt" ]; then
+        # An existing build folder (e.g. a developer's own) keeps its other settings; it must
+        # use the emulator backend and the toolkit asked for.
+        grep -q '^CORVANE_HID_BACKEND:.*=emulator$' "$build/CMakeCache.txt" \
+            || { echo "$build is not built with -DCORVANE_HID_BACKEND=emulator" >&2; return 2; }
+        local cached
+        cached=$(sed -n 's/^CORVANE_QT_MAJOR:[A-Z]*=//p' "$build/CMakeCache.txt")
+        [ "${cached:-5}" = "$major" ] \
+            || { echo "$build is built with Qt ${cached:-5}, not Qt $major" >&2; return 2; }
+        cmake -S "$root" -B "$build" -DCORVANE_CATALOGUE_HOST="http://127.0.0.1:$port" >/dev/null
+    else
+        cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_HID_BACKEND=emulator \
+            -DCORVANE_QT_MAJOR="$major" -DCORVANE_CATALOGUE_HOST="http://127.0.0.1:$port" \
+            -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCHMARKS=OFF >/dev/null
+    fi
+    cmake --build "$build" --target corvane-firmware-tool corvane-emulator >&2
+    echo "$build"
+}
+
+languages=("$@")
+[ ${#languages[@]} -gt 0 ] || languages=(0 1 2 3 4)
+for index in "${languages[@]}"; do
+    case $index in
+    [0-4]) ;;
+    *) echo "language index must be 0 to 4: $index" >&2; exit 2 ;;
+    esac
+done
 
 work=$(mktemp -d)
 server=""
@@ -243,11 +277,30 @@ for _ in $(seq 50); do
 done
 [ -s "$work/server.port" ] || { echo "the catalogue server did not start on port $port" >&2; exit 1; }
 
-mkdir -p "$out"
 # The screen grows with the resolution, so that the scaled window and its dialogs fit. Without
 # -noreset the server would drop the loaded resources when xrdb, its first client, disconnects.
 screen="$((1280 * dpi / 96))x$((1024 * dpi / 96))x24"
-xvfb-run --auto-servernum --server-args="-screen 0 $screen -noreset" \
-    env QT_QPA_PLATFORM=xcb "$0" --inside-x "$work" "$build/app/corvane-firmware-tool" \
-    "$build/tools/emulator/corvane-emulator" "$out" "$dpi" "${languages[@]}"
-echo "screenshots in $out"
+for major in "${majors[@]}"; do
+    build=$(build_for "$major")
+    out=$PWD/screenshots/languages
+    [ "$major" = 5 ] || out=$out-qt$major
+    [ "$dpi" -eq 96 ] || out=$out-${dpi}dpi
+    mkdir -p "$out" "$work/qt$major"
+    xvfb-run --auto-servernum --server-args="-screen 0 $screen -noreset" \
+        env QT_QPA_PLATFORM=xcb "$0" --inside-x "$work/qt$major" "$build/app/corvane-firmware-tool" \
+        "$build/tools/emulator/corvane-emulator" "$out" "$dpi" "${languages[@]}"
+    echo "screenshots (Qt $major) in $out"
+done
+
+# With both toolkits: how many pixels of each picture differ (look at the pictures themselves
+# for what does; text placement may move by a pixel between the two).
+if [ ${#majors[@]} -eq 2 ]; then
+    suffix=""
+    [ "$dpi" -eq 96 ] || suffix=-${dpi}dpi
+    for picture in "$PWD"/screenshots/languages$suffix/*.png; do
+        other=$PWD/screenshots/languages-qt6$suffix/${picture##*/}
+        [ -f "$other" ] || continue
+        pixels=$(compare -metric AE "$picture" "$other" null: 2>&1 || true)
+        echo "  ${picture##*/}: $pixels pixels differ between Qt 5 and Qt 6"
+    done
+fi
