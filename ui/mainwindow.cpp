@@ -16,6 +16,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFont>
+#include <QLibraryInfo>
 #include <QListView>
 #include <QMimeData>
 #include <QMovie>
@@ -38,16 +39,28 @@ struct Language
 {
     const char *catalogue;
     const char *fontFamily;
+    const char *qtCatalogue; // Qt's own texts (file dialogs, standard buttons); "" for English
 };
 
 // Index = the stored language and the language combo box's index.
 const Language languages[] = {
-    {":/translations/CorvaneFirmwareTool_en_EN.qm", "Microsoft Sans Serif"},
-    {":/translations/CorvaneFirmwareTool_zh_CN.qm", "DengXian"},
-    {":/translations/CorvaneFirmwareTool_ja_JP.qm", "Kochi Gothic"},
-    {":/translations/CorvaneFirmwareTool_ru_RU.qm", "Consolas"},
-    {":/translations/CorvaneFirmwareTool_fr_FR.qm", "Arbutus Slab"},
+    {":/translations/CorvaneFirmwareTool_en_EN.qm", "Microsoft Sans Serif", ""},
+    {":/translations/CorvaneFirmwareTool_zh_CN.qm", "DengXian", "qtbase_zh_CN"},
+    {":/translations/CorvaneFirmwareTool_ja_JP.qm", "Kochi Gothic", "qtbase_ja"},
+    {":/translations/CorvaneFirmwareTool_ru_RU.qm", "Consolas", "qtbase_ru"},
+    {":/translations/CorvaneFirmwareTool_fr_FR.qm", "Arbutus Slab", "qtbase_fr"},
 };
+
+// Where the toolkit's own catalogues (qtbase_*.qm) are installed.
+QString qtTranslationsPath()
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+#else
+    // Qt 5.15 has no path(); location() is its form of the same call.
+    return QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+#endif
+}
 
 // The language fonts ask for families that Linux does not have; point each at the
 // embedded font that covers the language's script.
@@ -109,6 +122,7 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     ui->setupUi(this);
 
     m_translator = new QTranslator(this);
+    m_qtTranslator = new QTranslator(this);
     m_messageDialog = new MessageDialog(this);
     m_settingsDialog = new SettingsDialog(this);
     m_syncCloud = new SyncCloud(this);
@@ -426,12 +440,9 @@ bool MainWindow::compareVersion(QString v1, QString v2)
 void MainWindow::refreshTexts()
 {
     const int index = m_syncCloud->currentLanguage();
-    QString catalogue = QString::fromLatin1(languages[0].catalogue);
-    QApplication::setFont(QFont(QString::fromLatin1(languages[0].fontFamily)));
-    if (index >= 1 && index <= 4) {
-        QApplication::setFont(QFont(QString::fromLatin1(languages[index].fontFamily)));
-        catalogue = QString::fromLatin1(languages[index].catalogue);
-    }
+    const Language &language = languages[index >= 1 && index <= 4 ? index : 0];
+    const QString catalogue = QString::fromLatin1(language.catalogue);
+    QApplication::setFont(QFont(QString::fromLatin1(language.fontFamily)));
     // A widget styled by the style sheet keeps the font family it was first polished with,
     // whatever the application font becomes; a style rule carries the family to all of them.
     const QString styled = m_baseStyleSheet
@@ -443,6 +454,12 @@ void MainWindow::refreshTexts()
     // Installing the same translator again would only stack duplicates of it.
     QCoreApplication::removeTranslator(m_translator);
     QCoreApplication::installTranslator(m_translator);
+    // Qt's own file dialog and standard buttons speak the same language when the system has
+    // the toolkit's catalogues; otherwise they stay English.
+    QCoreApplication::removeTranslator(m_qtTranslator);
+    if (*language.qtCatalogue
+        && m_qtTranslator->load(QString::fromLatin1(language.qtCatalogue), qtTranslationsPath()))
+        QCoreApplication::installTranslator(m_qtTranslator);
 
     disconnect(ui->comboBox_Languages, qOverload<int>(&QComboBox::currentIndexChanged), this,
                &MainWindow::onComboBoxLanguagesChanged);

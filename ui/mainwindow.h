@@ -94,6 +94,7 @@ private:
     DeviceFlash *m_deviceFlash = nullptr;
     SyncCloud *m_syncCloud = nullptr;
     QTranslator *m_translator = nullptr;
+    QTranslator *m_qtTranslator = nullptr;
     Ui::MainWindow *ui = nullptr;
     QString m_strFirmwareFilePath;
     // The style sheet as read from the resources, before the language's font rule.

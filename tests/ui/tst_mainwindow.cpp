@@ -958,13 +958,16 @@ void tst_MainWindow::storedLanguageAtStart_data()
     QTest::addColumn<QString>("family");
     QTest::addColumn<QString>("updateText");
     QTest::addColumn<QString>("currentVersionText");
+    QTest::addColumn<QString>("qtCancel"); // Qt's own button text, from the toolkit's catalogue
 
     QTest::newRow("first run") << -1 << 0 << QStringLiteral("Microsoft Sans Serif")
-                               << QStringLiteral("Update Firmware") << QStringLiteral("Current Firmware Version | ");
+                               << QStringLiteral("Update Firmware") << QStringLiteral("Current Firmware Version | ")
+                               << QStringLiteral("Cancel");
     QTest::newRow("French") << 4 << 4 << QStringLiteral("Arbutus Slab") << QStringLiteral("Mettre à jour")
-                            << QStringLiteral("Version actuelle du firmware | ");
+                            << QStringLiteral("Version actuelle du firmware | ") << QStringLiteral("Annuler");
     QTest::newRow("unknown index") << 7 << -1 << QStringLiteral("Microsoft Sans Serif")
-                                   << QStringLiteral("Update Firmware") << QStringLiteral("Current Firmware Version | ");
+                                   << QStringLiteral("Update Firmware") << QStringLiteral("Current Firmware Version | ")
+                                   << QStringLiteral("Cancel");
 }
 
 void tst_MainWindow::storedLanguageAtStart()
@@ -974,6 +977,7 @@ void tst_MainWindow::storedLanguageAtStart()
     QFETCH(QString, family);
     QFETCH(QString, updateText);
     QFETCH(QString, currentVersionText);
+    QFETCH(QString, qtCancel);
     if (stored >= 0)
         writeSetting(QStringLiteral("CurrentLanguage"), stored);
     AdapterEmulator::setAttached(false);
@@ -986,6 +990,7 @@ void tst_MainWindow::storedLanguageAtStart()
     QCOMPARE(widget<QLabel>("label_CurrentVersion")->text(), currentVersionText);
     QCOMPARE(widget<QLabel>("label_ProductConnected")->text(), QString(24, QLatin1Char('0')));
     QCOMPARE(widget<QComboBox>("comboBox_Languages")->currentIndex(), comboIndex);
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), qtCancel);
     QCOMPARE(QSettings(settingsPath(), QSettings::IniFormat).value(QStringLiteral("CurrentLanguage"), -1).toInt(),
              stored);
 }
