@@ -251,15 +251,6 @@ build_for() {
     echo "$build"
 }
 
-languages=("$@")
-[ ${#languages[@]} -gt 0 ] || languages=(0 1 2 3 4)
-for index in "${languages[@]}"; do
-    case $index in
-    [0-4]) ;;
-    *) echo "language index must be 0 to 4: $index" >&2; exit 2 ;;
-    esac
-done
-
 work=$(mktemp -d)
 server=""
 cleanup() {
