@@ -1,5 +1,13 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Warnings and defines shared by every target of the project.
+
+# Rebuilds of unchanged sources come from ccache when it is installed.
+find_program(CORVANE_CCACHE ccache)
+if(CORVANE_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
+    set(CMAKE_C_COMPILER_LAUNCHER ${CORVANE_CCACHE})
+    set(CMAKE_CXX_COMPILER_LAUNCHER ${CORVANE_CCACHE})
+endif()
+
 add_library(corvane_common INTERFACE)
 target_compile_options(corvane_common INTERFACE -Wall -Wextra -Wnon-virtual-dtor)
 if(CORVANE_WERROR)
