@@ -111,6 +111,13 @@ public:
 
     // --- engine operations (each starts one task and returns at once) ---
     void updateFirmware(const QString &path);
+    // Checks the firmware file as an update does, builds the same job and reads every region
+    // of it back from the adapter to compare; never erases or writes. Reports through
+    // verifyProgressChanged and regionVerified, or error(DeviceError_FirmwareEmpty) when the
+    // file is refused.
+    void verifyFirmware(const QString &path);
+    // Whether an update reads every region back after a successful write (default false).
+    void setVerifyAfterWrite(bool enabled) { m_verifyAfterWrite = enabled; }
     void restoreFactorySettings(const QString &path, const QString &firmware_version);
     bool dataBackup();
     void dataRestore(const QByteArray &data, const QString &version);
@@ -144,6 +151,9 @@ public:
     // DeviceError_FirmwareEmpty.
     bool runFlashJob(FlashJob *job, quint8 progressKind);
     void updateVersion();
+    // Reads back the image's bytes of every region of an update job (0x56 reads of up to 52
+    // bytes) and compares them. True when every region was read and matched.
+    bool verifyUpdateJob(const FlashJob &job);
     // Reads the configuration area as a backup does and saves it to a new file under the
     // data directory, when the firmware keeps a configuration store (5.5.0 and later) and
     // automatic backups are on. False, after error(DeviceError_BackupFailure), when it
@@ -178,6 +188,12 @@ signals:
     // The automatic backup before an update or factory restore: its read, then its file.
     void autoBackupProgressChanged(qlonglong current, qlonglong total);
     void autoBackupSaved(QString path);
+    // A read-back: bytes read so far of all it reads, then one signal per region read with
+    // the number of its bytes that differ and the address of the first (-1 when none). A
+    // read that fails ends it short of total.
+    void verifyProgressChanged(qlonglong current, qlonglong total);
+    void regionVerified(quint32 address, quint32 length, quint32 differing,
+                        qint64 firstDifference);
     // The adapter is attached but its HID node cannot be opened (usually permissions).
     void deviceAccessDenied(QString node);
     // Another program holds the adapter (its process id, 0 when unknown): nothing was sent.
@@ -191,6 +207,7 @@ private:
     void startupOpenTask(quint64 epoch);
     void arrivalTask(quint32 productId, quint64 epoch);
     void updateTask(const QString &path);
+    void verifyTask(const QString &path);
     void restoreFactorySettings_v1(const QString &path, const QString &firmware_version);
     void restoreFactorySettings_v2(const QString &path, const QString &firmware_version);
     void backupTask();
@@ -256,6 +273,7 @@ private:
     qint64 m_backupLength = 0; // bytes of m_backupBuffer filled by dataRestore
     QString m_dataDirectory; // guarded by m_stateMutex
     std::atomic<bool> m_autoBackup{true};
+    std::atomic<bool> m_verifyAfterWrite{false};
     std::atomic<int> m_recordState{-1};
 };
 

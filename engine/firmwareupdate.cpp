@@ -131,6 +131,8 @@ void DeviceFlash::updateTask(const QString &path)
 
     emit dataStoreProgressChanged(0, job->total);
     const bool written = runFlashJob(job.get(), ProgressFirmware);
+    // On request every region is read back whole, beyond the echo of each chunk.
+    const bool verified = !written || !m_verifyAfterWrite || verifyUpdateJob(*job);
     job.reset();
     // Sector 1 now holds the new record: the configuration copy is stale.
     m_configLoaded = false;
@@ -151,8 +153,9 @@ void DeviceFlash::updateTask(const QString &path)
             emit versionChanged(text);
         }
     }
-    record.finish(written && readBack,
-                  QStringLiteral("The firmware information could not be read back."));
+    record.finish(written && verified && readBack,
+                  verified ? QStringLiteral("The firmware information could not be read back.")
+                           : QStringLiteral("The firmware read back differs from the image."));
 }
 
 void DeviceFlash::restoreFactorySettings(const QString &path, const QString &firmware_version)

@@ -102,6 +102,15 @@ QByteArray firmwareInfoRecord(const Version &version, quint32 payloadLength,
     return record;
 }
 
+Span imageBytesOfUpdateRegion(int region, quint32 regionLength)
+{
+    if (region != 0)
+        return {0, regionLength};
+    if (regionLength < RecordImageBytes.offset + RecordImageBytes.length)
+        return {0, 0};
+    return RecordImageBytes;
+}
+
 std::unique_ptr<FlashJob> buildUpdateJob(const Version &version, const QByteArray &payload,
                                          const QByteArray &payloadMd5)
 {

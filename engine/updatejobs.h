@@ -74,6 +74,18 @@ QList<quint8> sectorsForRegion(quint8 first, quint32 address, quint32 length);
 QByteArray firmwareInfoRecord(const Version &version, quint32 payloadLength,
                               const QByteArray &payloadMd5);
 
+// The bytes of an update job's region that are the image's own, as {offset, length} within
+// the region: all of the payload, and of the firmware information record only the payload
+// address, version, length and digest (offsets 1 to 27). The record's signatures and the
+// configuration that shares its sector belong to the adapter, so a read-back leaves them out.
+struct Span
+{
+    quint32 offset = 0;
+    quint32 length = 0;
+};
+constexpr Span RecordImageBytes{1, 27};
+Span imageBytesOfUpdateRegion(int region, quint32 regionLength);
+
 // Record in region 0 (sector 1), payload in region 1 from slot 1 (sectors 4...).
 // Null when the payload is larger than MaxUpdatePayload or the digest is not 16 bytes.
 std::unique_ptr<FlashJob> buildUpdateJob(const Version &version, const QByteArray &payload,

@@ -4,6 +4,7 @@
 #include "clicatalogue.h"
 #include "firmwarefile.h"
 #include "flashreport.h"
+#include "readbackreport.h"
 
 #include "deviceflash.h"
 
@@ -26,6 +27,7 @@ int runUpdate(CliContext &ctx)
 {
     QStringList args = ctx.args;
     const bool noBackup = takeNoBackupOption(args);
+    const bool verify = args.removeAll(QStringLiteral("--verify")) > 0;
     QString version;
     if (!takeVersionOption(args, &version))
         return ctx.fail(CliExit_Usage, QStringLiteral("--version needs a VERSION (see update --help)"));
@@ -53,17 +55,21 @@ int runUpdate(CliContext &ctx)
     if (opened != CliExit_Ok)
         return opened;
     useDataDirectory(device, !noBackup);
+    device.setVerifyAfterWrite(verify);
+    const ReadBackReport readBack(device, ctx, true);
     return runFlashOperation(
         device, ctx, [&device, &path] { device.updateFirmware(path); }, imageVersion,
-        FlashImage{path, !version.isEmpty()});
+        FlashImage{path, !version.isEmpty()},
+        verify ? [&readBack](QJsonObject &record) { return readBack.checkAfterWrite(record); }
+               : std::function<QString(QJsonObject &)>());
 }
 
 const CliRegistrar reg({QStringLiteral("update"),
                         QStringLiteral("write a firmware file (*.rfw, *.bin) into the adapter"),
                         QStringLiteral(
-                            "Usage: corvane-cli [--json] update [--no-backup] FILE\n"
-                            "       corvane-cli [--json] update [--no-backup] --version VERSION "
-                            "[--catalogue URL]\n"
+                            "Usage: corvane-cli [--json] update [--no-backup] [--verify] FILE\n"
+                            "       corvane-cli [--json] update [--no-backup] [--verify] "
+                            "--version VERSION [--catalogue URL]\n"
                             "With --version, takes the catalogue's image of VERSION from the "
                             "firmware cache, downloading it first when needed.\n"
                             "Checks the firmware image, saves the adapter's configuration "
@@ -73,10 +79,14 @@ const CliRegistrar reg({QStringLiteral("update"),
                             "information back. When the configuration cannot be saved, nothing "
                             "is erased.\n"
                             "  --no-backup  do not save the configuration first\n"
+                            "  --verify     after the write, read every region back and compare "
+                            "it with the image as verify does (takes about as long again)\n"
                             "Shows a progress bar on a terminal (plain progress lines otherwise) "
-                            "and prints the adapter's new version and the bytes written.\n"
+                            "and prints the adapter's new version and the bytes written "
+                            "(with --verify also \"verified: true\").\n"
                             "With --json: one object with the keys version, bytesWritten and "
-                            "backup (the backup file's path, or null).\n"
+                            "backup (the backup file's path, or null), and with --verify "
+                            "verified.\n"
                             "Do not unplug the adapter while it runs; when the write fails, "
                             "the message says how to recover.\n"
                             "Exit codes: 0 every byte written and verified and the new version "

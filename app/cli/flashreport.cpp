@@ -27,7 +27,8 @@ QString durationText(qint64 seconds)
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
-// text as one word for a POSIX shell, so the advice can be copied as it is.
+} // namespace
+
 QString shellWord(QString text)
 {
     static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=@%+,-]+$"));
@@ -36,6 +37,8 @@ QString shellWord(QString text)
     return QLatin1Char('\'') + text.replace(QLatin1String("'"), QLatin1String("'\\''"))
         + QLatin1Char('\'');
 }
+
+namespace {
 
 // The command line this program was started with.
 QString sameCommand()
@@ -186,7 +189,8 @@ void useDataDirectory(DeviceFlash &device, bool autoBackup)
 
 int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
                       const std::function<void()> &start, const QString &expectedVersion,
-                      const FlashImage &image)
+                      const FlashImage &image,
+                      const std::function<QString(QJsonObject &)> &afterWrite)
 {
     FlashProgressPrinter printer(ctx);
     qlonglong written = 0;
@@ -246,6 +250,10 @@ int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
             printRecovery(ctx, device, image, backupPath);
         return CliExit_Failed;
     }
+    QJsonObject extra;
+    const QString afterWriteFailure = afterWrite ? afterWrite(extra) : QString();
+    if (!afterWriteFailure.isEmpty())
+        return ctx.fail(CliExit_Failed, afterWriteFailure);
     const QString version = device.version();
     if (version != expectedVersion)
         return ctx.fail(CliExit_Failed,
@@ -258,8 +266,12 @@ int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
     record.insert(QStringLiteral("bytesWritten"), double(written));
     record.insert(QStringLiteral("backup"),
                   backupPath.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(backupPath));
+    for (auto it = extra.constBegin(); it != extra.constEnd(); ++it)
+        record.insert(it.key(), it.value());
     // The backup's path was printed when it was saved.
-    ctx.printRecord(record, {QStringLiteral("version"), QStringLiteral("bytesWritten")});
+    ctx.printRecord(record,
+                    QStringList{QStringLiteral("version"), QStringLiteral("bytesWritten")}
+                        + extra.keys());
     return CliExit_Ok;
 }
 

@@ -50,10 +50,16 @@ struct FlashImage
 // shown as it arrives, and the outcome is printed as the record {version, bytesWritten,
 // backup}. Success (CliExit_Ok) needs no error signal, every byte written and verified, and
 // the adapter reading back expectedVersion; otherwise CliExit_Failed with the reason and,
-// when the flash may be half written, what to do next.
+// when the flash may be half written, what to do next. afterWrite, when given, runs once
+// every byte was written and verified: it adds its keys to the record or says why the
+// operation failed.
 int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
                       const std::function<void()> &start, const QString &expectedVersion,
-                      const FlashImage &image);
+                      const FlashImage &image,
+                      const std::function<QString(QJsonObject &)> &afterWrite = {});
+
+// text as one word for a POSIX shell, so that advice can be copied as it is.
+QString shellWord(QString text);
 
 // The data directory shared with the window (history, automatic backups, cache).
 QString cliDataDirectory();

@@ -71,6 +71,7 @@ private slots:
     void inspectTellsValidFromBroken();
     void updateWritesAndAnnouncesTheVersion();
     void updateFromTheCatalogue();
+    void verifyComparesWithTheImage();
     void hostileServer_data();
     void hostileServer();
     void backupRestoreAndBootMode();
@@ -159,7 +160,7 @@ void tst_Cli::usageAndHelp()
     const Run help = cli({QStringLiteral("--help")});
     QCOMPARE(help.exitCode, 0);
     for (const char *command : {"info", "inspect", "update", "restore-defaults", "backup", "restore",
-                                "boot-mode", "catalogue", "download", "watch", "history"})
+                                "boot-mode", "catalogue", "download", "watch", "history", "verify"})
         QVERIFY2(help.out.contains(command), command);
     const Run updateHelp = cli({QStringLiteral("update"), QStringLiteral("--help")});
     QCOMPARE(updateHelp.exitCode, 0);
@@ -412,6 +413,45 @@ void tst_Cli::updateFromTheCatalogue()
     QCOMPARE(
         completions({ QStringLiteral("update"), QStringLiteral("--version"), QStringLiteral("5") }),
         QStringList { QStringLiteral("5.8.0") });
+}
+
+// verify reads back what an update of the image writes and names the first byte that differs.
+void tst_Cli::verifyComparesWithTheImage()
+{
+    const QByteArray payload = payloadOf(70000, 6);
+    const QString image = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payload));
+    const QString other = writeImage(QStringLiteral("other.rfw"), FirmwareImageMaker::make(5, 7, 3, payload));
+    const QString state = m_dir->filePath(QStringLiteral("adapter.state"));
+    const Run update = cli({QStringLiteral("--json"), QStringLiteral("update"), QStringLiteral("--verify"), image});
+    QCOMPARE(update.exitCode, 0);
+    QCOMPARE(update.json().value(QStringLiteral("verified")).toBool(), true);
+    const Run same = cli({QStringLiteral("verify"), image});
+    QCOMPARE(same.exitCode, 0);
+    QCOMPARE(same.out, "matches " + image.toUtf8() + " (version 5.7.2)\n");
+
+    QVERIFY(AdapterEmulator::loadState(state));
+    AdapterEmulator::setMemory(0x08010000 + 1234, QByteArray(1, char(payload.at(1234) ^ 0x01)));
+    QVERIFY(AdapterEmulator::saveState(state));
+    const Run flipped = cli({QStringLiteral("verify"), image});
+    QCOMPARE(flipped.exitCode, 1);
+    QCOMPARE(flipped.out, "differs from " + image.toUtf8() + " at 0x080104d2 (1 byte differs in 1 region)\n");
+    QVERIFY(flipped.err.contains("corvane-cli update " + image.toUtf8()));
+
+    const QJsonArray regions = cli({QStringLiteral("--json"), QStringLiteral("verify"), other})
+                                   .json().value(QStringLiteral("regions")).toArray();
+    QCOMPARE(regions.size(), 2);
+    QCOMPARE(regions.at(0).toObject().value(QStringLiteral("firstDifference")).toInt(), 0x08004007);
+    QCOMPARE(regions.at(0).toObject().value(QStringLiteral("differing")).toInt(), 1);
+
+    // The adapter opens with 8 requests; the 20th of the verify fails.
+    AdapterEmulator::Faults faults;
+    faults.unplugAtExchange = 8 + 20;
+    AdapterEmulator::setFaults(faults);
+    QVERIFY(AdapterEmulator::saveState(state));
+    const Run unplugged = cli({QStringLiteral("verify"), image});
+    QCOMPARE(unplugged.exitCode, 1);
+    QVERIFY2(unplugged.err.startsWith("corvane-cli: the adapter stopped answering ("), unplugged.err.constData());
+    QVERIFY(unplugged.out.isEmpty());
 }
 
 void tst_Cli::hostileServer_data()

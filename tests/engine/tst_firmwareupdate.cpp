@@ -96,6 +96,8 @@ private slots:
     void closedAdapterEndsQuietly();
     void updateOverOtherFirmware_data();
     void updateOverOtherFirmware();
+    void verifyOnlyReads_data();
+    void verifyOnlyReads();
 
 private:
     QString writeImage(const QByteArray &content);
@@ -348,6 +350,52 @@ void tst_FirmwareUpdate::updateOverOtherFirmware()
     QCOMPARE(progress.last().at(0).toLongLong(), qlonglong(256 + payloadLength));
     QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payloadLength)) == payload);
     QCOMPARE(m_device->version(), QStringLiteral("5.7.2"));
+}
+
+void tst_FirmwareUpdate::verifyOnlyReads_data()
+{
+    QTest::addColumn<int>("flipAt"); // payload offset changed after the update, -1 for none
+    QTest::addColumn<int>("unplugAt"); // request of the verify that unplugs, -1 for none
+    // The boot mode the adapter keeps behind the record is changed in every row.
+    QTest::newRow("adapter's own bytes changed") << -1 << -1;
+    QTest::newRow("one payload byte flipped") << 4321 << -1;
+    QTest::newRow("unplugged mid-read") << -1 << 20;
+}
+
+// A verify reads the image's bytes back, never erases or writes, and finds the exact byte.
+void tst_FirmwareUpdate::verifyOnlyReads()
+{
+    QFETCH(int, flipAt);
+    QFETCH(int, unplugAt);
+    const QByteArray payload = pattern(5000, 7);
+    const QString path = writeImage(FirmwareImageMaker::make(5, 7, 2, payload));
+    m_device->updateFirmware(path);
+    m_device->waitForIdle();
+    AdapterEmulator::setMemory(0x08004082, QByteArray(1, '\x02'));
+    if (flipAt >= 0)
+        AdapterEmulator::setMemory(0x08010000 + quint32(flipAt),
+                                   QByteArray(1, char(payload.at(flipAt) ^ 0x10)));
+    AdapterEmulator::resetCounters();
+    AdapterEmulator::Faults faults;
+    faults.unplugAtExchange = unplugAt;
+    AdapterEmulator::setFaults(faults);
+    QSignalSpy progress(m_device.get(), &DeviceFlash::verifyProgressChanged);
+    QSignalSpy regions(m_device.get(), &DeviceFlash::regionVerified);
+
+    m_device->verifyFirmware(path);
+    m_device->waitForIdle();
+
+    QVERIFY(AdapterEmulator::eraseLog().isEmpty());
+    QCOMPARE(AdapterEmulator::writeCommandCount(), 0);
+    // The record's 27 bytes of the image in one read, then the payload.
+    QCOMPARE(progress.last().at(0).toLongLong() == 27 + 5000, unplugAt < 0);
+    QCOMPARE(regions.count(), unplugAt < 0 ? 2 : 1);
+    QCOMPARE(regions.first().at(2).toUInt(), 0u);
+    if (unplugAt >= 0)
+        return;
+    QCOMPARE(AdapterEmulator::exchangeCount(), 1 + (5000 + 51) / 52);
+    QCOMPARE(regions.last().at(2).toUInt(), flipAt < 0 ? 0u : 1u);
+    QCOMPARE(regions.last().at(3).toLongLong(), flipAt < 0 ? -1 : 0x08010000 + flipAt);
 }
 
 QTEST_GUILESS_MAIN(tst_FirmwareUpdate)

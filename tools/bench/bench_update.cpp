@@ -2,7 +2,8 @@
 // A full-size firmware update (983,040-byte payload, the largest an update takes) against
 // the adapter emulator: host-side cost per exchange and of the whole update at zero
 // latency, the same update with 1 ms of emulated latency per report against the floor that
-// latency sets, and the peak memory that the update adds to the process.
+// latency sets, the peak memory that the update adds to the process, and a verify of the
+// written image at 1 ms per report against the update's write phase.
 //
 //   bench_update [--slice BYTES] [--full-latency] [--no-latency]
 //
@@ -21,6 +22,7 @@
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -89,6 +91,7 @@ struct Run
     bool complete = false;
     double seconds = 0;
     qint64 exchanges = 0;
+    double writeSeconds = 0; // update: from the erase to the last written chunk
 };
 
 Run runUpdate(DeviceFlash &device, const QString &path, qlonglong expectedTotal)
@@ -96,8 +99,14 @@ Run runUpdate(DeviceFlash &device, const QString &path, qlonglong expectedTotal)
     Run run;
     qlonglong written = 0;
     bool failed = false;
+    QElapsedTimer writeClock;
+    QObject::connect(&device, &DeviceFlash::dataStoreProgressChanged, &device,
+                     [&writeClock] { writeClock.start(); }, Qt::DirectConnection);
     QObject::connect(&device, &DeviceFlash::write2FlashProgressChanged, &device,
-                     [&written](qlonglong current, qlonglong) { written = current; },
+                     [&](qlonglong current, qlonglong) {
+                         written = current;
+                         run.writeSeconds = double(writeClock.nsecsElapsed()) / 1e9;
+                     },
                      Qt::DirectConnection);
     QObject::connect(&device, &DeviceFlash::error, &device, [&failed] { failed = true; },
                      Qt::DirectConnection);
@@ -109,6 +118,31 @@ Run runUpdate(DeviceFlash &device, const QString &path, qlonglong expectedTotal)
     run.seconds = double(timer.nsecsElapsed()) / 1e9;
     run.exchanges = AdapterEmulator::exchangeCount();
     run.complete = !failed && written == expectedTotal;
+    QObject::disconnect(&device, nullptr, &device, nullptr);
+    return run;
+}
+
+// Reads the image back as corvane-cli verify does; complete when every byte came back equal.
+Run runVerify(DeviceFlash &device, const QString &path, qlonglong expectedRead)
+{
+    Run run;
+    qlonglong read = 0;
+    qint64 differing = 0;
+    QObject::connect(&device, &DeviceFlash::verifyProgressChanged, &device,
+                     [&read](qlonglong current, qlonglong) { read = current; },
+                     Qt::DirectConnection);
+    QObject::connect(&device, &DeviceFlash::regionVerified, &device,
+                     [&differing](quint32, quint32, quint32 n, qint64) { differing += n; },
+                     Qt::DirectConnection);
+    AdapterEmulator::resetCounters();
+    QElapsedTimer timer;
+    timer.start();
+    device.verifyFirmware(path);
+    device.waitForIdle();
+    run.seconds = double(timer.nsecsElapsed()) / 1e9;
+    run.exchanges = AdapterEmulator::exchangeCount();
+    run.complete = read == expectedRead && differing == 0
+        && AdapterEmulator::writeCommandCount() == 0 && AdapterEmulator::eraseLog().isEmpty();
     QObject::disconnect(&device, nullptr, &device, nullptr);
     return run;
 }
@@ -224,6 +258,47 @@ int main(int argc, char *argv[])
                 fullLatency ? "measured" : "extrapolated", fullLatency ? slow.seconds : extrapolated,
                 payloadFloor, fullFloor, qlonglong(fullExchanges),
                 ((fullLatency ? slow.seconds : extrapolated) / fullFloor - 1.0) * 100.0);
+
+    // The image just written, read back: the record's 27 bytes of the image, then the
+    // payload. Both take one request and one answer per chunk, so they are timed in turns
+    // and the fastest of each counts, which keeps other load on the machine out.
+    const QString image = fullLatency ? fullPath : slicePath;
+    const int rounds = fullLatency ? 1 : 3;
+    double writeSeconds = slow.writeSeconds;
+    double verifySeconds = 0;
+    qint64 verifyExchanges = 0;
+    for (int round = 0; round < rounds; ++round) {
+        if (round > 0) {
+            const Run again = runUpdate(device, image, 256 + payload);
+            if (!again.complete) {
+                std::fprintf(stderr, "the 1 ms update did not complete\n");
+                return 1;
+            }
+            writeSeconds = std::min(writeSeconds, again.writeSeconds);
+        }
+        const Run verify = runVerify(device, image, UpdateJobs::RecordImageBytes.length + payload);
+        if (!verify.complete) {
+            std::fprintf(stderr, "the 1 ms verify did not complete or found differences\n");
+            return 1;
+        }
+        verifySeconds = round == 0 ? verify.seconds : std::min(verifySeconds, verify.seconds);
+        verifyExchanges = verify.exchanges;
+    }
+    // The write phase is the erase and every write, without the record's read-back.
+    const double verifyFull = verifySeconds / double(verifyExchanges)
+        * double(1 + (qint64(FullPayload) + 51) / 52);
+    const double writeFull = writeSeconds / double(slow.exchanges - 5)
+        * double(1 + 5 + (qint64(FullPayload) + 51) / 52);
+    const double verifyShown = fullLatency ? verifySeconds : verifyFull;
+    const double writeShown = fullLatency ? writeSeconds : writeFull;
+    std::printf("1 ms per report: verify of the %s %.3f s over %lld exchanges (image decode "
+                "included), the update's write phase %.3f s (fastest of %d); full size %s: "
+                "verify %.2f s, write phase %.2f s, verify/write %.3f (%s)\n",
+                fullLatency ? "full image" : "slice", verifySeconds,
+                qlonglong(verifyExchanges), writeSeconds, rounds,
+                fullLatency ? "measured" : "extrapolated", verifyShown, writeShown,
+                verifyShown / writeShown, verifyShown <= writeShown ? "no longer" : "LONGER");
+
     const double sleepMs = measuredSleepMs();
     std::printf("1 ms per report: a 1 ms sleep takes %.3f ms here, so the emulator's own floor "
                 "is %.3f ms per exchange; the host adds %.3f ms per exchange\n",

@@ -1,0 +1,117 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "adapter.h"
+#include "cli.h"
+#include "clicatalogue.h"
+#include "firmwarefile.h"
+#include "flashreport.h"
+#include "readbackreport.h"
+
+#include "deviceflash.h"
+
+#include <QJsonObject>
+#include <QObject>
+
+namespace {
+
+int runVerify(CliContext &ctx)
+{
+    QStringList args = ctx.args;
+    QString version;
+    const int at = args.indexOf(QStringLiteral("--version"));
+    if (at >= 0) {
+        if (at + 1 >= args.size())
+            return ctx.fail(
+                CliExit_Usage, QStringLiteral("--version needs a VERSION (see verify --help)"));
+        version = args.takeAt(at + 1);
+        args.removeAt(at);
+    }
+    const bool oneSource = version.isEmpty() ? args.size() == 1 : args.isEmpty();
+    if (!oneSource || (!args.isEmpty() && args.first().startsWith(QLatin1Char('-'))))
+        return ctx.fail(CliExit_Usage,
+            QStringLiteral("verify takes one FILE or --version VERSION (see verify "
+                           "--help)"));
+
+    QString path = version.isEmpty() ? args.first() : QString();
+    if (!version.isEmpty()) {
+        const CliCatalogue::FirmwareFetch fetch = CliCatalogue::fetchForCommand(ctx, version);
+        if (fetch.path.isEmpty())
+            return CliExit_Failed;
+        path = fetch.path;
+    }
+
+    // The same checks as an update's, before the adapter is touched.
+    const FirmwareFileCheck check = checkFirmwareFile(path);
+    if (!check.accepted())
+        return ctx.fail(CliExit_Failed, check.reason);
+    const QString imageVersion = check.image.versionText();
+
+    DeviceFlash device;
+    const int opened = openAdapter(device, ctx);
+    if (opened != CliExit_Ok)
+        return opened;
+
+    QList<DeviceError> errors;
+    QObject context;
+    QObject::connect(
+        &device, &DeviceFlash::error, &context, [&errors](DeviceError e) { errors.append(e); });
+    ReadBackReport report(device, ctx, false);
+    device.verifyFirmware(path);
+    waitUntilIdle(device);
+    report.finishLine();
+
+    // The file may have changed since it was checked.
+    if (!errors.isEmpty())
+        return ctx.fail(CliExit_Failed, deviceErrorText(errors.first()));
+    if (!report.complete())
+        return ctx.fail(CliExit_Failed, report.failureText());
+
+    const bool matches = report.matches();
+    if (ctx.json) {
+        QJsonObject result;
+        result.insert(QStringLiteral("matches"), matches);
+        result.insert(QStringLiteral("version"), imageVersion);
+        result.insert(QStringLiteral("regions"), report.regionsJson());
+        ctx.printRecord(result, {});
+    } else if (matches) {
+        ctx.out << "matches " << terminalText(path) << " (version " << imageVersion << ")"
+                << Qt::endl;
+    } else {
+        ctx.out << "differs from " << terminalText(path) << " at " << report.differenceText()
+                << Qt::endl;
+    }
+    if (matches)
+        return CliExit_Ok;
+    ctx.warn(QStringLiteral("to write the image again: corvane-cli update %1")
+                 .arg(version.isEmpty() ? shellWord(path)
+                                        : QStringLiteral("--version ") + shellWord(version)));
+    return CliExit_Failed;
+}
+
+const CliRegistrar reg(
+    { QStringLiteral("verify"), QStringLiteral("compare the adapter's flash with a firmware file"),
+        QStringLiteral("Usage: corvane-cli [--json] verify FILE\n"
+                       "       corvane-cli [--json] verify --version VERSION "
+                       "[--catalogue URL]\n"
+                       "Checks the firmware image as update does, then reads back from "
+                       "the adapter every region that an update with it writes and "
+                       "compares it with the image. Nothing is erased or written.\n"
+                       "With --version, takes the catalogue's image of VERSION from the "
+                       "firmware cache, downloading it first when needed.\n"
+                       "Of the firmware information record, only what the image "
+                       "determines is compared: the payload's address, the version, the "
+                       "payload's length and its MD5 digest. The record's signature bytes "
+                       "and the configuration stored after it belong to the adapter and "
+                       "are left out.\n"
+                       "Shows a progress bar on a terminal, then prints \"matches FILE "
+                       "(version V)\", or \"differs from FILE at ADDRESS (N bytes differ "
+                       "in K regions)\" with the first differing address and the advice "
+                       "to write the image again with update.\n"
+                       "With --json: one object with the keys matches, version and "
+                       "regions, a list of objects with the keys address, length, "
+                       "differing (bytes) and firstDifference (an address, or null).\n"
+                       "Exit codes: 0 the adapter holds the image, 1 it differs, the file "
+                       "was refused or a read failed, 2 usage error, 3 no adapter found, "
+                       "4 the adapter is in use by another program.\n"),
+        &runVerify });
+
+} // namespace

@@ -1,0 +1,106 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "deviceflash.h"
+#include "firmwareimage.h"
+#include "flashjob.h"
+#include "updatejobs.h"
+
+#include <QDebug>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+QString hexAddress(qint64 address)
+{
+    return QStringLiteral("0x%1").arg(address, 8, 16, QLatin1Char('0'));
+}
+
+} // namespace
+
+void DeviceFlash::verifyFirmware(const QString &path)
+{
+    startTask([this, path] { verifyTask(path); });
+}
+
+void DeviceFlash::verifyTask(const QString &path)
+{
+    const FirmwareImage image = decodeFirmwareImage(getFirmwareData(path));
+    if (!isDeviceOpen()) {
+        qWarning() << "verifyFirmware Device.isOpen" << false;
+        return;
+    }
+    if (!image.isValid()) {
+        emit error(DeviceError_FirmwareEmpty);
+        qWarning("%s", FirmwareImage::warningText(image.status));
+        return;
+    }
+    // The job an update of this file writes, so that every byte is read where it would go.
+    const std::unique_ptr<FlashJob> job = UpdateJobs::buildUpdateJob(
+        { image.major, image.minor, image.patch }, image.payload, image.payloadMd5);
+    if (!job) {
+        emit error(DeviceError_FirmwareEmpty);
+        qWarning() << "verifyFirmware firmware too large:" << image.payload.size()
+                   << "bytes, at most" << UpdateJobs::MaxUpdatePayload;
+        return;
+    }
+    verifyUpdateJob(*job);
+}
+
+bool DeviceFlash::verifyUpdateJob(const FlashJob &job)
+{
+    qDebug() << "verifyUpdateJob...";
+
+    // The regions up to the first empty one; a length the job cannot hold is refused
+    // before anything is read.
+    int regions = 0;
+    qlonglong total = 0;
+    for (; regions < FlashJob::MaxRegions; ++regions) {
+        const quint32 length = job.regions[regions].length; // copied: the job is packed
+        if (length == 0)
+            break;
+        if (length > FlashJob::capacityFrom(regions)) {
+            qWarning() << "verifyUpdateJob region exceeds the job" << regions << length;
+            return false;
+        }
+        total += UpdateJobs::imageBytesOfUpdateRegion(regions, length).length;
+    }
+
+    qlonglong current = 0;
+    bool matches = true;
+    char actual[CommandReport::DataSize];
+    for (int region = 0; region < regions; ++region) {
+        const quint32 address = job.regions[region].address;
+        const quint32 length = job.regions[region].length;
+        const UpdateJobs::Span span = UpdateJobs::imageBytesOfUpdateRegion(region, length);
+        const quint8 *expected = job.slot(region);
+        quint32 differing = 0;
+        qint64 first = -1;
+        const quint32 end = span.offset + span.length;
+        for (quint32 offset = span.offset; offset < end;) {
+            const quint32 n = std::min<quint32>(end - offset, CommandReport::DataSize);
+            if (!readDeviceMemory(CommandReport::Code_Read, address + offset, n, actual, false)) {
+                qWarning().noquote()
+                    << "verifyUpdateJob read error at" << hexAddress(qint64(address) + offset);
+                return false;
+            }
+            for (quint32 i = 0; i < n; ++i) {
+                if (quint8(actual[i]) == expected[offset + i])
+                    continue;
+                if (first < 0)
+                    first = qint64(address) + offset + i;
+                ++differing;
+            }
+            offset += n;
+            current += n;
+            emit verifyProgressChanged(current, total);
+        }
+        if (differing > 0) {
+            qWarning().noquote() << "verifyUpdateJob region" << region << "differs in" << differing
+                                 << "bytes, first at" << hexAddress(first);
+            matches = false;
+        }
+        emit regionVerified(address, length, differing, first);
+    }
+    return matches;
+}
