@@ -34,9 +34,11 @@ bool DeviceFlash::eraseFlash(const FlashJob *job)
     // The send's outcome is not examined: a failed send shows as a missing answer.
     writeCMDData(request);
 
+    // The answer comes once every listed sector is erased: the wait allows for the slowest
+    // erase the flash may take, on top of the usual answer time.
     CommandReport response;
     response.setCode(0);
-    readCMDData(response);
+    readCMDData(response, FlashLayout::worstEraseMs(*job));
     if (response.code() != CommandReport::Code_EraseAnswer) {
         qWarning() << "erase error !";
         return false;
