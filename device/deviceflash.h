@@ -14,6 +14,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <limits>
 #include <mutex>
 
 class QHidDevice;
@@ -87,7 +88,9 @@ public:
     // Sends one request, after dropping any input report already waiting on the handle (an
     // answer nobody read must never be taken for this request's).
     bool writeCMDData(const CommandReport &request);
-    bool readCMDData(CommandReport &response);
+    // extraAllowanceMs lengthens the wait for this one answer beyond the usual answer time:
+    // an erase adds the worst-case time of its sectors.
+    bool readCMDData(CommandReport &response, int extraAllowanceMs = 0);
     bool readDeviceMemory(quint32 code, quint32 address, quint32 length, char *destination,
                           bool reportProgress);
     // Longest wait for one answer, in milliseconds; 0 (the default) waits as long as it
@@ -95,6 +98,13 @@ public:
     // opened again, and answerTimedOut() becomes true.
     void setAnswerTimeout(int milliseconds);
     bool answerTimedOut() const { return m_answerTimedOut; }
+    // True while an answer has been outstanding for longer than its request's allowance: the
+    // usual answer time (the time-out above, or the stall time where that is 0) plus what the
+    // request added. A close may then end the job; otherwise nothing may.
+    bool isStalled() const;
+    // The usual answer time that isStalled() counts where no time-out is set (the window,
+    // which waits for the answer itself); 30 s unless set.
+    void setStallTime(int milliseconds);
 
     // --- information and version gates ---
     void readDeviceConfig();
@@ -258,6 +268,9 @@ private:
     QTimer *m_arrivalRetry = nullptr;
     std::atomic<int> m_answerTimeoutMs{0};
     std::atomic<bool> m_answerTimedOut{false};
+    std::atomic<int> m_stallTimeMs{30000};
+    // When the outstanding answer's allowance ends (steady clock, ms); max when none is.
+    std::atomic<qint64> m_answerDueMs{std::numeric_limits<qint64>::max()};
     // Makes a busy change and its signal one step, so removal's order holds against a task.
     std::recursive_mutex m_busyMutex;
     // configBuffer holds the adapter's block read since it was last connected.

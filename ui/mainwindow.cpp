@@ -7,6 +7,7 @@
 #include "settingsdialog.h"
 #include "ui_mainwindow.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -21,6 +22,7 @@
 #include <QMimeData>
 #include <QMovie>
 #include <QRegularExpression>
+#include <QSessionManager>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QTranslator>
@@ -152,6 +154,13 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     }
 
     ui->progressBar->hide();
+    m_closeNotice = new QLabel(ui->page_Connected);
+    m_closeNotice->setObjectName(QStringLiteral("label_CloseDeferred"));
+    m_closeNotice->setWordWrap(true);
+    m_closeNotice->setAlignment(Qt::AlignCenter);
+    m_closeNotice->hide();
+    ui->verticalLayout_2->insertWidget(ui->verticalLayout_2->indexOf(ui->progressBar) + 1,
+                                       m_closeNotice);
 
     ui->comboBox_Version->setView(new QListView(ui->comboBox_Version));
     ui->comboBox_Version->addItems(m_syncCloud->firmwareVersions());
@@ -226,6 +235,18 @@ void MainWindow::connectSignals()
         ui->toolButton_Close->setEnabled(false);
         closeWhenIdle();
     });
+    // Logging out would end the program in the middle of the write.
+    connect(qGuiApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &manager) {
+        if (m_deviceFlash->isIdle())
+            return;
+        if (manager.allowsInteraction()) {
+            manager.cancel();
+            qWarning() << "logout cancelled: the adapter is being written";
+        } else {
+            qWarning() << "logout goes on although the adapter is being written: the session "
+                          "manager allows no cancel";
+        }
+    });
     connect(m_settingsDialog, &SettingsDialog::dataBackup, this, [this] {
         if (!isOperationRunning())
             m_deviceFlash->dataBackup();
@@ -243,22 +264,37 @@ void MainWindow::connectSignals()
             &MainWindow::onComboBoxLanguagesChanged);
 }
 
-// Closes the window now if the engine is idle (no task running or queued), otherwise as
-// soon as it is. The engine reports no signal once its last task has ended, so a deferred
-// close looks again at each busy change and on a short timer.
+// Closes the window now if the engine is idle (no task running or queued) or the adapter has
+// stopped answering, otherwise as soon as the engine is idle.
 void MainWindow::closeWhenIdle()
 {
-    if (m_deviceFlash->isIdle()) {
+    if (m_deviceFlash->isIdle() || m_deviceFlash->isStalled())
         close();
-        return;
+    else
+        deferClose();
+}
+
+// The engine reports no signal once its last task has ended, so a deferred close looks again
+// at each busy change and on a short timer. An adapter that stops answering for longer than
+// its request allows gives the close button back: a close then ends the job.
+void MainWindow::deferClose()
+{
+    if (m_closeNotice->isHidden()) {
+        m_closeNotice->show();
+        QAccessibleEvent shown(m_closeNotice, QAccessible::Alert);
+        QAccessible::updateAccessibility(&shown);
     }
     if (m_closeTimer)
         return;
     m_closeTimer = new QTimer(this);
     m_closeTimer->setInterval(CloseRetryMs);
     const auto retry = [this] {
-        if (!m_closeTimer || !m_deviceFlash->isIdle())
+        if (!m_closeTimer)
             return;
+        if (!m_deviceFlash->isIdle()) {
+            ui->toolButton_Close->setEnabled(m_deviceFlash->isStalled());
+            return;
+        }
         m_closeTimer->deleteLater();
         m_closeTimer = nullptr;
         qInfo() << "safe close...";
@@ -270,15 +306,18 @@ void MainWindow::closeWhenIdle()
 }
 
 // Ending the process in the middle of a flash write would leave the adapter half written,
-// so a close waits for the engine. A second close request while one waits goes through:
-// an adapter that stopped answering must not keep the window open for ever.
+// so every close waits for the engine (a double click on the close button, Alt+F4 twice).
+// Only an adapter that stopped answering may not keep the window open for ever.
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (!m_deviceFlash->isIdle() && !m_closeTimer) {
-        event->ignore();
-        ui->toolButton_Close->setEnabled(false);
-        closeWhenIdle();
-        return;
+    if (!m_deviceFlash->isIdle()) {
+        if (!m_deviceFlash->isStalled()) {
+            event->ignore();
+            ui->toolButton_Close->setEnabled(false);
+            deferClose();
+            return;
+        }
+        qWarning() << "closing although a device task runs: the adapter stopped answering";
     }
     FramelessWidget::closeEvent(event);
 }
@@ -471,6 +510,8 @@ void MainWindow::refreshTexts()
     ui->label_ProductConnected->setText(QString::fromLatin1(m_deviceFlash->serialNumber()));
     ui->label_CurrentVersion->setText(
         QStringLiteral("%1 | %2").arg(tr("Current Firmware Version"), m_deviceFlash->version()));
+    m_closeNotice->setText(
+        tr("The firmware is being written. The window closes by itself when it is done."));
     ui->comboBox_Languages->setCurrentIndex(index);
     connect(ui->comboBox_Languages, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &MainWindow::onComboBoxLanguagesChanged);

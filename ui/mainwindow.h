@@ -13,6 +13,7 @@ class MessageDialog;
 class QCloseEvent;
 class QDragEnterEvent;
 class QDropEvent;
+class QLabel;
 class QPushButton;
 class QTimer;
 class QTranslator;
@@ -46,7 +47,8 @@ public:
     static void setFileDialogHook(FileDialogHook hook);
 
 protected:
-    // A close from the platform while a device operation runs waits for it, like the close button.
+    // A close while a device operation runs waits for it, however often it is asked for,
+    // unless the adapter has stopped answering.
     void closeEvent(QCloseEvent *event) override;
     // One local .rfw file dropped onto the connected page is written like "Open Firmware".
     void dragEnterEvent(QDragEnterEvent *event) override;
@@ -68,6 +70,7 @@ private:
     void setOperationControlsEnabled(bool enabled);
     void startOperationDisplay(QPushButton *button);
     void closeWhenIdle();
+    void deferClose();
     // True while a firmware download or a device task (running or queued) is under way: no
     // control may then start a second operation behind it.
     bool isOperationRunning() const;
@@ -106,4 +109,6 @@ private:
     bool m_restoreRunning = false;
     // Polls for the engine to become idle while a close waits for it; null otherwise.
     QTimer *m_closeTimer = nullptr;
+    // Tells why the window stays, while a close waits.
+    QLabel *m_closeNotice = nullptr;
 };

@@ -104,6 +104,10 @@
         <translation>The adapter's configuration could not be saved. Nothing was changed.</translation>
     </message>
     <message>
+        <source>The firmware is being written. The window closes by itself when it is done.</source>
+        <translation>The firmware is being written. The window closes by itself when it is done.</translation>
+    </message>
+    <message>
         <source>The firmware downloaded and checksum error.</source>
         <translation>Firmware file error!</translation>
     </message>

@@ -104,6 +104,10 @@
         <translation>La configuration de l'adaptateur n'a pas pu être enregistrée. Rien n'a été modifié.</translation>
     </message>
     <message>
+        <source>The firmware is being written. The window closes by itself when it is done.</source>
+        <translation>Le firmware est en cours d'écriture. La fenêtre se fermera d'elle-même une fois l'écriture terminée.</translation>
+    </message>
+    <message>
         <source>The firmware downloaded and checksum error.</source>
         <translation>Erreur de somme de contrôle du firmware téléchargé !</translation>
     </message>

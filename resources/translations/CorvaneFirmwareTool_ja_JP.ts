@@ -104,6 +104,10 @@
         <translation>アダプターの設定を保存できませんでした。何も変更されていません。</translation>
     </message>
     <message>
+        <source>The firmware is being written. The window closes by itself when it is done.</source>
+        <translation>ファームウェアを書き込んでいます。完了するとウィンドウは自動的に閉じます。</translation>
+    </message>
+    <message>
         <source>The firmware downloaded and checksum error.</source>
         <translation>ダウンロードしたファームウェアのチェックサムが一致しません。</translation>
     </message>

@@ -104,6 +104,10 @@
         <translation>Не удалось сохранить конфигурацию адаптера. Ничего не изменено.</translation>
     </message>
     <message>
+        <source>The firmware is being written. The window closes by itself when it is done.</source>
+        <translation>Идёт запись прошивки. Окно закроется само, когда она завершится.</translation>
+    </message>
+    <message>
         <source>The firmware downloaded and checksum error.</source>
         <translation>Ошибка контрольной суммы загруженной прошивки!</translation>
     </message>

@@ -104,6 +104,10 @@
         <translation>无法保存适配器的配置。未做任何更改。</translation>
     </message>
     <message>
+        <source>The firmware is being written. The window closes by itself when it is done.</source>
+        <translation>正在写入固件。完成后窗口将自动关闭。</translation>
+    </message>
+    <message>
         <source>The firmware downloaded and checksum error.</source>
         <translation>下载的固件校验失败！</translation>
     </message>

@@ -77,6 +77,7 @@ private slots:
     void backupRestoreAndBootMode();
     void oneProgramPerAdapter();
     void silentAdapterEndsTheCommand();
+    void slowEraseIsNoSilentAdapter();
 
 private:
     QProcessEnvironment environment() const;
@@ -628,6 +629,22 @@ void tst_Cli::silentAdapterEndsTheCommand()
     const Run run = cli({QStringLiteral("info"), QStringLiteral("--timeout"), QStringLiteral("0.5")});
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.err, QByteArray("corvane-cli: the adapter stopped answering\n"));
+}
+
+// An erase answers only when its sectors are erased (here 2.6 s for sectors 1 and 4-6): the
+// wait for it allows their worst case on top of --timeout, which bounds the other answers.
+void tst_Cli::slowEraseIsNoSilentAdapter()
+{
+    AdapterEmulator::Faults faults;
+    faults.eraseMsPer128KiB = 1000;
+    AdapterEmulator::setFaults(faults);
+    QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    const QByteArray payload = payloadOf(300000, 6);
+    const Run run = cli({QStringLiteral("--timeout"), QStringLiteral("2"), QStringLiteral("update"),
+                         writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 5, payload))});
+    QVERIFY2(run.exitCode == 0, run.err.constData());
+    QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
 }
 
 QTEST_GUILESS_MAIN(tst_Cli)

@@ -834,9 +834,11 @@ void tst_MainWindow::closeDeferredWhileBusy_data()
 {
     QTest::addColumn<bool>("closeButton");
     QTest::addColumn<bool>("queuedTask");
-    QTest::newRow("close button") << true << false;
-    QTest::newRow("close from the platform") << false << false;
-    QTest::newRow("a task queued behind the write") << true << true;
+    QTest::addColumn<bool>("twice");
+    QTest::newRow("close button") << true << false << false;
+    QTest::newRow("close from the platform") << false << false << false;
+    QTest::newRow("a task queued behind the write") << true << true << false;
+    QTest::newRow("closed twice (a double click, Alt+F4 twice)") << false << false << true;
 }
 
 // The close waits for every task, also one queued behind the running write; a file chosen
@@ -845,6 +847,7 @@ void tst_MainWindow::closeDeferredWhileBusy()
 {
     QFETCH(bool, closeButton);
     QFETCH(bool, queuedTask);
+    QFETCH(bool, twice);
     const QByteArray payload = pattern(10400, 21);
     const QString file = writeImage(5, 7, 3, payload);
     const QString other = writeImage(5, 7, 4, pattern(10400, 23));
@@ -872,7 +875,11 @@ void tst_MainWindow::closeDeferredWhileBusy()
         closeTool->click();
     else
         QVERIFY(!window->close());
+    QVERIFY(!twice || !window->close());
     QVERIFY(!closeTool->isEnabled());
+    QVERIFY(widget<QLabel>("label_CloseDeferred")->isVisible());
+    QCOMPARE(widget<QLabel>("label_CloseDeferred")->text(),
+             QStringLiteral("The firmware is being written. The window closes by itself when it is done."));
     QTest::qWait(100);
     QVERIFY(device()->isBusy());
     QVERIFY(window->isVisible());
@@ -888,25 +895,29 @@ void tst_MainWindow::closeDeferredWhileBusy()
         QCOMPARE(textOf(sharedDialog(window)), QStringLiteral("Update successfully!"));
 }
 
-// An adapter that stops answering keeps the engine busy; a second close request ends the
-// window all the same, and the blocked transfer gives up.
+// An adapter that stops answering keeps the engine busy; once it has been silent for longer
+// than its request allows, the close button comes back and a second close ends the window,
+// and the blocked transfer gives up.
 void tst_MainWindow::secondCloseWhileStalled()
 {
     const QString file = writeImage(5, 7, 3, pattern(10400, 22));
     chooseFile(file);
     MainWindow *window = createWindow();
     waitReady(0);
-    AdapterEmulator::Faults faults;
-    faults.stallAtExchange = AdapterEmulator::exchangeCount() + 20;
-    AdapterEmulator::setFaults(faults);
+    device()->setStallTime(1000);
+    setLatency(1500);
 
     widget<QToolButton>("toolButton_OpenFile")->click();
     QTRY_VERIFY_WITH_TIMEOUT(device()->isBusy(), Slow);
-    QTest::qWait(200);
-    QVERIFY(device()->isBusy());
     QVERIFY(!window->close());
+    AdapterEmulator::Faults faults = AdapterEmulator::faults();
+    faults.stallAtExchange = AdapterEmulator::exchangeCount() + 5;
+    AdapterEmulator::setFaults(faults);
     QVERIFY(window->isVisible());
-    QVERIFY(window->close());
+    QTRY_VERIFY_WITH_TIMEOUT(widget<QToolButton>("toolButton_Close")->isEnabled(), Slow);
+    QVERIFY(device()->isStalled());
+    QTest::ignoreMessage(QtWarningMsg, "closing although a device task runs: the adapter stopped answering");
+    widget<QToolButton>("toolButton_Close")->click();
     QVERIFY(!window->isVisible());
 }
 

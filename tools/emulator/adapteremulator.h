@@ -44,6 +44,9 @@ struct Faults
     qint64 shortReportAtExchange = -1;  // answer report of 8 bytes only
     qint64 stallAtExchange = -1;        // no answer at all: reads time out for ever
     int latencyUsPerReport = 0;         // sleep per report written and per report read
+    // The erase answer comes this long after the request per 128 KiB sector erased, smaller
+    // sectors in proportion (as real flash takes 1-4 s per 128 KiB sector).
+    int eraseMsPer128KiB = 0;
 };
 
 // A fresh adapter: flash erased (0xFF), unique id 00 11 22 ... bb, factory block

@@ -354,26 +354,30 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(
     Answer answer;
     int latency = 0;
     {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point deadline = milliseconds > 0
+            ? Clock::now() + std::chrono::milliseconds(milliseconds)
+            : Clock::time_point::max();
         std::unique_lock<std::mutex> lock(s.mutex);
-        if (!isUsableLocked(s, dev))
-            return -1;
-        // Wakes for an answer, or when a detach or close has killed the handle.
-        const auto ready = [&] {
-            return s.queueCount > 0 || !isUsableLocked(s, dev);
-        };
-        if (!ready()) {
-            if (milliseconds == 0)
+        // Waits for an answer that is ready (an erase answers once the erase is done), or
+        // until a detach or close has killed the handle.
+        for (;;) {
+            if (!isUsableLocked(s, dev))
+                return -1;
+            const Clock::time_point now = Clock::now();
+            const bool queued = s.queueCount > 0;
+            if (queued && s.queue[s.queueHead].readyAt <= now)
+                break;
+            if (milliseconds == 0 || now >= deadline)
                 return 0;
-            if (milliseconds < 0) {
-                s.changed.wait(lock, ready);
-            } else {
-                const auto deadline
-                    = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-                if (!s.changed.wait_until(lock, deadline, ready))
-                    return 0;
-            }
+            const Clock::time_point wake
+                = queued ? std::min(deadline, s.queue[s.queueHead].readyAt) : deadline;
+            if (wake == Clock::time_point::max())
+                s.changed.wait(lock);
+            else
+                s.changed.wait_until(lock, wake);
         }
-        if (!isUsableLocked(s, dev) || !popAnswerLocked(s, answer))
+        if (!popAnswerLocked(s, answer))
             return -1;
         latency = s.faults.latencyUsPerReport;
     }
