@@ -277,6 +277,8 @@ for major in "${majors[@]}"; do
     [ "$major" = 5 ] || out=$out-qt$major
     [ "$dpi" -eq 96 ] || out=$out-${dpi}dpi
     mkdir -p "$out" "$work/qt$major"
+    # Each toolkit's runs keep their own folders but share the catalogue's files.
+    ln -sfn "$work/www" "$work/qt$major/www"
     xvfb-run --auto-servernum --server-args="-screen 0 $screen -noreset" \
         env QT_QPA_PLATFORM=xcb "$0" --inside-x "$work/qt$major" "$build/app/corvane-firmware-tool" \
         "$build/tools/emulator/corvane-emulator" "$out" "$dpi" "${languages[@]}"
