@@ -26,8 +26,10 @@ protected:
         if (event->type() != QEvent::KeyPress)
             return false;
         const auto *key = static_cast<QKeyEvent *>(event);
+        Qt::KeyboardModifiers modifiers = key->modifiers();
+        modifiers.setFlag(Qt::KeypadModifier, false);
         if ((key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
-            || (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+            || modifiers != Qt::NoModifier)
             return false;
         // A held key presses once, as Space does.
         if (!key->isAutoRepeat())
