@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mainwindow.h"
 
+#include "accessibility.h"
 #include "backupfile.h"
 #include "configrestore.h"
 #include "messagedialog.h"
@@ -167,6 +168,7 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
 
     installFontSubstitutions();
     connectSignals();
+    setUpKeyboard();
     refreshTexts();
 
     m_syncCloud->getInformation();
@@ -221,7 +223,7 @@ void MainWindow::connectSignals()
             &MainWindow::onAutoBackupProgress, Qt::QueuedConnection);
     // The tool tip still names the operation that the saved configuration comes before.
     connect(m_deviceFlash, &DeviceFlash::autoBackupSaved, this, [this] {
-        ui->label_CurrentVersion->setText(ui->progressBar->toolTip() + QStringLiteral("..."));
+        ui->label_CurrentVersion->setText(tr("%1...").arg(ui->progressBar->toolTip()));
     }, Qt::QueuedConnection);
     connect(ui->pushButton_Update, &QPushButton::clicked, this, &MainWindow::onPushButtonUpdateClicked,
             Qt::QueuedConnection);
@@ -333,6 +335,7 @@ void MainWindow::setOperationControlsEnabled(bool enabled)
     ui->pushButton_Update->setEnabled(enabled);
     ui->pushButton_Restore->setEnabled(enabled);
     ui->toolButton_Settings->setEnabled(enabled);
+    ui->toolButton_OpenFile->setEnabled(enabled);
 }
 
 // The progress bar's tool tip names the operation that runs (update or restore).
@@ -340,7 +343,7 @@ void MainWindow::startOperationDisplay(QPushButton *button)
 {
     const QString buttonText = button->text();
     m_restoreRunning = button == ui->pushButton_Restore;
-    ui->label_CurrentVersion->setText(buttonText + QStringLiteral("..."));
+    ui->label_CurrentVersion->setText(tr("%1...").arg(buttonText));
     ui->progressBar->setToolTip(buttonText);
     ui->progressBar->setValue(0);
     ui->progressBar->show();
@@ -512,9 +515,43 @@ void MainWindow::refreshTexts()
         QStringLiteral("%1 | %2").arg(tr("Current Firmware Version"), m_deviceFlash->version()));
     m_closeNotice->setText(
         tr("The firmware is being written. The window closes by itself when it is done."));
+    nameControls();
     ui->comboBox_Languages->setCurrentIndex(index);
     connect(ui->comboBox_Languages, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &MainWindow::onComboBoxLanguagesChanged);
+}
+
+// What a keyboard needs beyond the form: the network picture is no Tab stop (it only shows
+// the state), Enter presses the focused button, the version list takes the focus when the
+// adapter connects, and the language list's popup shows its current item like the version
+// list's.
+void MainWindow::setUpKeyboard()
+{
+    ui->toolButton_Network->setFocusPolicy(Qt::NoFocus);
+    ui->comboBox_Languages->setView(new QListView(ui->comboBox_Languages));
+    Accessibility::pressButtonsWithEnter(this);
+    connect(ui->stackedWidget, &QStackedWidget::currentChanged, this, [this] {
+        if (ui->stackedWidget->currentWidget() == ui->page_Connected)
+            ui->comboBox_Version->setFocus(Qt::OtherFocusReason);
+    });
+    Accessibility::whenEnabledChanges(ui->toolButton_Network, [this] { nameControls(); });
+}
+
+// Names for screen readers (and tool tips for the buttons that show only a picture), in the
+// current language; controls with a text of their own are read by it.
+void MainWindow::nameControls()
+{
+    using Accessibility::setNameAndToolTip;
+    setNameAndToolTip(ui->toolButton_Network,
+                      ui->toolButton_Network->isEnabled() ? tr("Online") : tr("Offline"));
+    setNameAndToolTip(ui->toolButton_Close, tr("Close"));
+    setNameAndToolTip(ui->toolButton_VersionInfo, tr("Version Change LOG"));
+    setNameAndToolTip(ui->toolButton_OpenFile, tr("Open Firmware"));
+    ui->comboBox_Version->setAccessibleName(tr("New Firmware Version"));
+    ui->comboBox_Languages->setAccessibleName(tr("Language"));
+    ui->progressBar->setAccessibleName(tr("Progress"));
+    ui->label_ProductConnected->setAccessibleName(
+        tr("Serial number: %1").arg(ui->label_ProductConnected->text()));
 }
 
 void MainWindow::onSyncFinished()
@@ -613,6 +650,7 @@ void MainWindow::onDownloadProgress(qlonglong current, qlonglong total)
         ui->comboBox_Version->setEnabled(false);
         ui->pushButton_Update->setEnabled(false);
         ui->pushButton_Restore->setEnabled(false);
+        ui->toolButton_OpenFile->setEnabled(false);
     }
     onProgressChanged(current, total);
 }
@@ -768,8 +806,7 @@ void MainWindow::onDataRestoreRequested()
         return;
     case BackupFile::ReadStatus_UpdateRequired:
         m_messageDialog->showMessage(tr("Corvane Firmware Tool"),
-                                     tr("Firmware Update Required")
-                                         + BackupFile::requiredVersionText(result.version));
+                                     tr("Firmware Update Required( >= %1) !").arg(result.version));
         return;
     case BackupFile::ReadStatus_Ok:
         m_deviceFlash->dataRestore(result.data, result.version);

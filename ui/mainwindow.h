@@ -34,6 +34,8 @@ public:
     // Without the adapter (a second start of the tool, which only hands a notice to the
     // running one) the window never opens or reads the adapter.
     enum AdapterUse { OpenAdapter, LeaveAdapter };
+    // The form's fixed height, in the window's own (unscaled) pixels.
+    static constexpr int FixedHeight = 708;
     explicit MainWindow(QWidget *parent = nullptr, AdapterUse adapter = OpenAdapter);
     ~MainWindow() override;
 
@@ -67,6 +69,8 @@ private slots:
 private:
     void connectSignals();
     void refreshTexts();
+    void setUpKeyboard();
+    void nameControls();
     void setOperationControlsEnabled(bool enabled);
     void startOperationDisplay(QPushButton *button);
     void closeWhenIdle();

@@ -17,7 +17,7 @@
     </message>
     <message>
         <source>Corrupted file/Unauthorized !</source>
-        <translation>ファイルが破損しているか、この機器用のファイルではありません。</translation>
+        <translation>ファイルが破損しているか、別のアダプターのバックアップです。</translation>
     </message>
     <message>
         <source>Current Firmware Version</source>
@@ -37,7 +37,7 @@
     </message>
     <message>
         <source>Firmware Files (*.bin *.rfw)</source>
-        <translation type="unfinished"></translation>
+        <translation>ファームウェアファイル (*.bin *.rfw)</translation>
     </message>
     <message>
         <source>Firmware Update Required</source>
@@ -77,7 +77,7 @@
     </message>
     <message>
         <source>Open Firmware</source>
-        <translation type="unfinished"></translation>
+        <translation>ファームウェアファイルを開く</translation>
     </message>
     <message>
         <source>Corvane Firmware Tool</source>
@@ -160,6 +160,50 @@
         <source>successfully!</source>
         <translation>正常に完了しました。</translation>
     </message>
+    <message>
+        <source>%1...</source>
+        <translation>%1…</translation>
+    </message>
+    <message>
+        <source>Online</source>
+        <translation>オンライン</translation>
+    </message>
+    <message>
+        <source>Offline</source>
+        <translation>オフライン</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>閉じる</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <translation>言語</translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation>進行状況</translation>
+    </message>
+    <message>
+        <source>Serial number: %1</source>
+        <translation>シリアル番号：%1</translation>
+    </message>
+    <message>
+        <source>The latest version update!</source>
+        <translation>新しいバージョンがあります。</translation>
+    </message>
+    <message>
+        <source>Upgrade</source>
+        <translation>アップデート</translation>
+    </message>
+    <message>
+        <source>backup Files (*.bkp)</source>
+        <translation>バックアップファイル (*.bkp)</translation>
+    </message>
+    <message>
+        <source>Firmware Update Required( &gt;= %1) !</source>
+        <translation>ファームウェアを %1 以降に更新する必要があります。</translation>
+    </message>
 </context>
 <context>
     <name>MessageDialog</name>
@@ -178,6 +222,14 @@
     <message>
         <source>Update Firmware</source>
         <translation>ファームウェアを更新</translation>
+    </message>
+    <message>
+        <source>Dialog</source>
+        <translation>ダイアログ</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>閉じる</translation>
     </message>
 </context>
 <context>
@@ -208,6 +260,18 @@
     <message>
         <source>UNDEFINE</source>
         <translation>未定義</translation>
+    </message>
+    <message>
+        <source>Dialog</source>
+        <translation>ダイアログ</translation>
+    </message>
+    <message>
+        <source>Auto</source>
+        <translation>自動</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>閉じる</translation>
     </message>
 </context>
 </TS>

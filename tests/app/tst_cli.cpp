@@ -599,6 +599,8 @@ void tst_Cli::oneProgramPerAdapter()
     QTRY_VERIFY_WITH_TIMEOUT((windowLog += window.readAll()).contains(
                                  "DeviceFlash adapter in use by another program, PID " + writerPid),
                              60000);
+    // The offscreen screen is lower than the window, which is scaled down to fit it.
+    QVERIFY(windowLog.contains("window scaled to fit the screen: 0."));
 
     QVERIFY(QFile::remove(hold));
     QVERIFY(writer.waitForFinished(60000));

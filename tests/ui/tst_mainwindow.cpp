@@ -12,6 +12,7 @@
 #include "settingsdialog.h"
 #include "syncloud.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -164,6 +165,8 @@ private slots:
     void compareVersion_data();
     void compareVersion();
     void changeLogShownAsPlainText();
+    void keyboardOnly_data();
+    void keyboardOnly();
 
 private:
     MainWindow *createWindow();
@@ -407,13 +410,15 @@ void tst_MainWindow::updateFromCatalogue()
         if (current == total)
             return;
         downloadLabels << label->text();
-        controlsEnabledDuringDownload |= update->isEnabled() || versions->isEnabled();
+        controlsEnabledDuringDownload |= update->isEnabled() || versions->isEnabled()
+            || widget<QToolButton>("toolButton_OpenFile")->isEnabled();
     }, Qt::QueuedConnection);
     connect(device(), &DeviceFlash::write2FlashProgressChanged, &observer, [&](qlonglong current, qlonglong total) {
         if (current >= total)
             return;
         writeLabels << label->text();
-        barShownDuringWrite &= bar->isVisible() && bar->value() == current && bar->maximum() == total;
+        barShownDuringWrite &= bar->isVisible() && bar->value() == current && bar->maximum() == total
+            && !widget<QToolButton>("toolButton_OpenFile")->isEnabled();
     }, Qt::QueuedConnection);
 
     m_server.clearRequestLog();
@@ -952,7 +957,7 @@ void tst_MainWindow::languageChangeDuringUpdate()
     QCOMPARE(widget<QLabel>("label_Title")->text(), QStringLiteral("Corvane X9 Firmware Tool v1.9.0"));
     QCOMPARE(child<QPushButton>(sharedDialog(window), "pushButton_MsgOK")->text(), QStringLiteral("ОК"));
     auto *settings = window->findChild<SettingsDialog *>();
-    QCOMPARE(child<QPushButton>(settings, "pushButton_DataBackup")->text(), QStringLiteral("Резервная копия"));
+    QCOMPARE(child<QPushButton>(settings, "pushButton_DataBackup")->text(), QStringLiteral("Создать резервную копию"));
     QVERIFY(device()->isBusy());
     setLatency(0);
 
@@ -974,7 +979,13 @@ void tst_MainWindow::storedLanguageAtStart_data()
     QTest::newRow("first run") << -1 << 0 << QStringLiteral("Microsoft Sans Serif")
                                << QStringLiteral("Update Firmware") << QStringLiteral("Current Firmware Version | ")
                                << QStringLiteral("Cancel");
-    QTest::newRow("French") << 4 << 4 << QStringLiteral("Arbutus Slab") << QStringLiteral("Mettre à jour")
+    QTest::newRow("Chinese") << 1 << 1 << QStringLiteral("DengXian") << QStringLiteral("更新固件")
+                             << QStringLiteral("当前固件版本 | ") << QStringLiteral("取消");
+    QTest::newRow("Japanese") << 2 << 2 << QStringLiteral("Kochi Gothic") << QStringLiteral("ファームウェアを更新")
+                              << QStringLiteral("現在のファームウェア | ") << QStringLiteral("キャンセル");
+    QTest::newRow("Russian") << 3 << 3 << QStringLiteral("Consolas") << QStringLiteral("Обновить прошивку")
+                             << QStringLiteral("Текущая версия прошивки | ") << QStringLiteral("Отмена");
+    QTest::newRow("French") << 4 << 4 << QStringLiteral("Arbutus Slab") << QStringLiteral("Mettre à jour le firmware")
                             << QStringLiteral("Version actuelle du firmware | ") << QStringLiteral("Annuler");
     QTest::newRow("unknown index") << 7 << -1 << QStringLiteral("Microsoft Sans Serif")
                                    << QStringLiteral("Update Firmware") << QStringLiteral("Current Firmware Version | ")
@@ -1004,7 +1015,61 @@ void tst_MainWindow::storedLanguageAtStart()
     QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), qtCancel);
     QCOMPARE(QSettings(settingsPath(), QSettings::IniFormat).value(QStringLiteral("CurrentLanguage"), -1).toInt(),
              stored);
+
+    // Every control that Tab reaches has a name that a screen reader speaks (a combo box on
+    // Linux: its label or its current text), on the connected page and in the message dialog.
+    auto *pages = widget<QStackedWidget>("stackedWidget");
+    pages->setCurrentWidget(widget<QWidget>("page_Connected"));
+    m_window->showMessage(QStringLiteral("Message"), QStringLiteral("hello"));
+    QStringList unnamed;
+    int stops = 0;
+    for (QWidget *control : m_window->findChildren<QWidget *>()) {
+        if (!control->isVisible() || !(control->focusPolicy() & Qt::TabFocus))
+            continue;
+        ++stops;
+        QAccessibleInterface *node = QAccessible::queryAccessibleInterface(control);
+        if (!node || (node->text(QAccessible::Name).isEmpty() && node->relations(QAccessible::Label).isEmpty()))
+            unnamed << control->objectName();
+    }
+    QCOMPARE(unnamed, QStringList());
+    QCOMPARE(stops, 9);
+    QCOMPARE(QAccessible::queryAccessibleInterface(sharedDialog(m_window.get()))->text(QAccessible::Name),
+             QStringLiteral("Message"));
+
+    // Every status and button text fits its control in the language's font.
+    const auto text = [](const char *source) { return QCoreApplication::translate("MainWindow", source); };
+    const QString status = text("%1...");
+    const QList<QPair<const char *, QString>> texts = {
+        {"label_CurrentVersion", text("Firmware downloading...")},
+        {"label_CurrentVersion", text("Saving the adapter's configuration...")},
+        {"label_CurrentVersion", status.arg(text("Update Firmware"))},
+        {"label_CurrentVersion", status.arg(text("Restore Defaults"))},
+        {"label_CurrentVersion", QStringLiteral("%1 | 5.10.24").arg(text("Current Firmware Version"))},
+        {"label_Version", text("New Firmware Version")},
+        {"pushButton_Update", text("Update Firmware")},
+        {"pushButton_MsgOK", QCoreApplication::translate("MessageDialog", "OK")},
+        {"label_Info", text("connect clould and sync information...")},
+        {"label", text("connect Corvane X9 to PC.")},
+    };
+    QStringList cut;
+    for (const auto &shown : texts) {
+        auto *control = m_window->findChild<QWidget *>(QLatin1String(shown.first));
+        QVERIFY(control);
+        if (pages->isAncestorOf(control))
+            pages->setCurrentWidget(control->parentWidget());
+        QCoreApplication::processEvents();
+        const QFontMetrics metrics(control->font());
+        const QRect box = control->contentsRect();
+        // The connect instruction wraps inside its fixed box; the others stay on one line.
+        const QSize needed = qstrcmp(shown.first, "label") == 0
+            ? metrics.boundingRect(QRect(0, 0, box.width(), 10000), Qt::TextWordWrap, shown.second).size()
+            : QSize(metrics.horizontalAdvance(shown.second), metrics.height());
+        if (needed.width() > box.width() || needed.height() > box.height())
+            cut << QStringLiteral("%1: %2").arg(QLatin1String(shown.first), shown.second);
+    }
+    QCOMPARE(cut, QStringList());
 }
+
 
 void tst_MainWindow::compareVersion_data()
 {
@@ -1054,5 +1119,59 @@ void tst_MainWindow::changeLogShownAsPlainText()
     QCOMPARE(textOf(dialog), QStringLiteral("<b>Bold</b> & <i>fast</i>\nsecond line"));
 }
 
+void tst_MainWindow::keyboardOnly_data()
+{
+    QTest::addColumn<bool>("attached");
+    QTest::addColumn<QString>("tabStops"); // from the first focus round to it again
+    QTest::addColumn<QString>("enterOn");
+    QTest::newRow("connected")
+        << true
+        << "comboBox_Version toolButton_VersionInfo toolButton_OpenFile pushButton_Update "
+           "comboBox_Languages toolButton_Close comboBox_Version"
+        << "toolButton_VersionInfo";
+    QTest::newRow("no adapter") << false << "toolButton_Close comboBox_Languages toolButton_Close"
+                                << "toolButton_Close";
+}
+
+// Tab reaches every control with an action, in reading order, and Enter presses a button.
+void tst_MainWindow::keyboardOnly()
+{
+    QFETCH(bool, attached);
+    QFETCH(QString, tabStops);
+    QFETCH(QString, enterOn);
+    serveCatalogue({entry(QStringLiteral("5.6.3"), QStringLiteral("notes"), QUrl())});
+    AdapterEmulator::setAttached(attached);
+    MainWindow *window = createWindow();
+    QTRY_VERIFY(window->isActiveWindow());
+    if (attached)
+        waitReady(1);
+    else
+        QTRY_COMPARE_WITH_TIMEOUT(page(), QStringLiteral("page_Unconnected"), Slow);
+
+    QTRY_VERIFY(QApplication::focusWidget());
+    QStringList stops{QApplication::focusWidget()->objectName()};
+    while (stops.size() < tabStops.count(QLatin1Char(' ')) + 1) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        stops << QApplication::focusWidget()->objectName();
+    }
+    QCOMPARE(stops.join(QLatin1Char(' ')), tabStops);
+
+    auto *button = widget<QToolButton>(qPrintable(enterOn));
+    button->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(button, Qt::Key_Return);
+    if (!attached) {
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), Slow);
+        return;
+    }
+    MessageDialog *dialog = sharedDialog(window);
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(titleOf(dialog), QStringLiteral("Version ChangeLog"));
+    // The message takes the focus on its OK button; Enter on the keypad acknowledges it.
+    QTRY_COMPARE(QApplication::focusWidget(), child<QWidget>(dialog, "pushButton_MsgOK"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier);
+    QVERIFY(!dialog->isVisible());
+}
+
 QTEST_MAIN(tst_MainWindow)
+
 #include "tst_mainwindow.moc"
