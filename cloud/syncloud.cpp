@@ -5,6 +5,7 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -18,6 +19,7 @@
 #include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <utility>
 
@@ -92,6 +94,17 @@ public:
     // Why the body was refused; "" when it was not.
     QString refusal() const { return m_refusal; }
 
+    // Drops the body and aborts the reply, which then fails for reason.
+    void refuse(const QString &reason)
+    {
+        if (!m_refusal.isEmpty())
+            return;
+        m_refusal = reason;
+        m_body = QByteArray();
+        if (!m_reply->isFinished())
+            m_reply->abort();
+    }
+
     // Once the reply has finished: why the body falls short of its announced length (under
     // load Qt can take a connection closed early for the end of the body); "" when it does
     // not. Only a shortfall counts: after a redirect the length can be the redirect's own.
@@ -131,20 +144,72 @@ private:
             m_body.append(m_reply->readAll());
     }
 
-    void refuse(const QString &reason)
-    {
-        if (!m_refusal.isEmpty())
-            return;
-        m_refusal = reason;
-        m_body = QByteArray();
-        if (!m_reply->isFinished())
-            m_reply->abort();
-    }
-
     QNetworkReply *m_reply;
     QByteArray m_body;
     QString m_refusal;
 };
+
+// Ends an image download that, once its first span has passed, receives less than
+// SyncCloud::MinimumDownloadRate bytes per second on average over any later span: a server
+// that sends a byte now and then never lets the inactivity time-out fire.
+class RateWatch : public QObject
+{
+public:
+    RateWatch(QNetworkReply *reply, ReplyBody *body, int spanMs)
+        : QObject(reply), m_reply(reply), m_body(body), m_spanMs(spanMs)
+    {
+        m_clock.start();
+        connect(reply, &QNetworkReply::downloadProgress, this,
+            [this](qint64 received, qint64) { m_received = received; });
+        auto *timer = new QTimer(this);
+        connect(timer, &QTimer::timeout, this, [this] { check(); });
+        timer->start(qMax(1, spanMs / 10));
+    }
+
+private:
+    struct Sample
+    {
+        qint64 ms;
+        qint64 received;
+    };
+
+    void check()
+    {
+        if (m_reply->isFinished())
+            return;
+        const qint64 now = m_clock.elapsed();
+        m_samples.append({ now, m_received });
+        // The span judged starts at the newest sample that is at least a span old.
+        int start = -1;
+        while (start + 1 < m_samples.size() && now - m_samples.at(start + 1).ms >= m_spanMs)
+            ++start;
+        if (start < 0)
+            return;
+        m_samples.erase(m_samples.begin(), m_samples.begin() + start);
+        const Sample from = m_samples.first();
+        if (from.ms < m_spanMs)
+            return;
+        if ((m_received - from.received) * 1000 < SyncCloud::MinimumDownloadRate * (now - from.ms))
+            m_body->refuse(QStringLiteral("less than %1 bytes/s from %2 over %3 s")
+                               .arg(SyncCloud::MinimumDownloadRate)
+                               .arg(m_reply->url().adjusted(QUrl::RemoveUserInfo).authority())
+                               .arg(m_spanMs / 1000.0));
+    }
+
+    QNetworkReply *m_reply;
+    ReplyBody *m_body;
+    const int m_spanMs;
+    QElapsedTimer m_clock;
+    qint64 m_received = 0;
+    QList<Sample> m_samples;
+};
+
+// The base of the time limits: the transfer time-out, or its default when it is off.
+int timeLimit(const SyncCloud *cloud)
+{
+    return cloud->transferTimeout() > 0 ? cloud->transferTimeout()
+                                        : SyncCloud::DefaultTransferTimeoutMs;
+}
 
 // Why a finished reply carries no usable body; "" when it does.
 QString replyFailure(const SyncCloud *cloud, const QNetworkReply *reply, ReplyBody *body)
@@ -214,6 +279,13 @@ void SyncCloud::getInformation()
 
     QNetworkReply *reply = get(plainRequest(catalogueUrl()));
     auto *body = new ReplyBody(reply);
+    // However slowly the server keeps sending, the fetch ends (and the cached list is used).
+    const int deadline = catalogueDeadline();
+    QTimer::singleShot(deadline, body, [reply, body, deadline] {
+        body->refuse(QStringLiteral("no complete catalogue from %1 within %2 s")
+                         .arg(reply->url().adjusted(QUrl::RemoveUserInfo).authority())
+                         .arg(deadline / 1000.0));
+    });
     connect(reply, &QNetworkReply::finished, this, [this, reply, body] {
         const QString failure = replyFailure(this, reply, body);
         onCatalogueReplyFinished(reply, failure, failure.isEmpty() ? body->take() : QByteArray());
@@ -335,6 +407,7 @@ QString SyncCloud::getFirmware(int index)
     QEventLoop loop;
     QNetworkReply *reply = get(plainRequest(url));
     auto *body = new ReplyBody(reply);
+    new RateWatch(reply, body, timeLimit(this));
     connect(
         reply, &QNetworkReply::downloadProgress, this, [this, body](qint64 received, qint64 total) {
             if (body->refusal().isEmpty())
@@ -470,6 +543,11 @@ int SyncCloud::defaultTransferTimeout()
 void SyncCloud::setDefaultTransferTimeout(int ms)
 {
     defaultTransferTimeoutMs() = ms > 0 ? ms : DefaultTransferTimeoutMs;
+}
+
+int SyncCloud::catalogueDeadline() const
+{
+    return 2 * timeLimit(this);
 }
 
 QUrl SyncCloud::catalogueHost() const

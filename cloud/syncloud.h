@@ -33,6 +33,9 @@ public:
     static constexpr qint64 MaxReplySize = 16 * 1024 * 1024;
     // A transfer that receives nothing for this long fails.
     static constexpr int DefaultTransferTimeoutMs = 30000;
+    // An image download fails when, after its first transfer time-out's length, it receives
+    // less than this per second on average over any span of that length.
+    static constexpr qint64 MinimumDownloadRate = 1024;
 
     explicit SyncCloud(QObject *parent = nullptr);
     ~SyncCloud() override;
@@ -59,6 +62,9 @@ public:
     static bool isCachedFile(const QString &path);
     // True for an http or https address with a host: the only ones fetched or opened.
     static bool isWebAddress(const QUrl &url);
+    // The catalogue fetch ends after twice the transfer time-out (60 s by default), however
+    // slowly the server keeps sending.
+    int catalogueDeadline() const;
 
     // Inactivity time-out of the objects created afterwards, in ms (the command line's
     // option, tests); 0 or less restores the default.

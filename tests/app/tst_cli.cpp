@@ -479,6 +479,14 @@ void tst_Cli::hostileServer_data()
         << QStringList{QStringLiteral("--network-timeout"), QStringLiteral("1"), catalogue,
                        QStringLiteral("--catalogue=HOST/_control/silent")}
         << 1 << QStringLiteral("no data from");
+    QTest::newRow("catalogue trickles")
+        << QStringList{QStringLiteral("--network-timeout=0.5"), catalogue,
+                       QStringLiteral("--catalogue=HOST/_control/trickle/0.1")}
+        << 1 << QStringLiteral("no complete catalogue");
+    QTest::newRow("image trickles")
+        << QStringList{QStringLiteral("download"), QStringLiteral("5.9.3"), host,
+                       QStringLiteral("--network-timeout=0.5")}
+        << 1 << QStringLiteral("bytes/s");
     QTest::newRow("image stops half-way")
         << QStringList{QStringLiteral("download"), QStringLiteral("5.9.2"), host,
                        QStringLiteral("--network-timeout=0.5")}
@@ -500,9 +508,11 @@ void tst_Cli::hostileServer()
     QVERIFY(server.putFile(QStringLiteral("fw.rfw"), payloadOf(3000000, 2)));
     const QString catalogue = QStringLiteral(R"({"download": {"flashTool": {"version": "9.9[5m"},
         "firmware": [{"version": "5.9.031m", "info": "fix[2J;]0;owned"},
-                     {"version": "5.9.1", "download": "%1"}, {"version": "5.9.2", "download": "%2"}]}})")
+                     {"version": "5.9.1", "download": "%1"}, {"version": "5.9.2", "download": "%2"},
+                     {"version": "5.9.3", "download": "%3"}]}})")
                                   .arg(server.url(QStringLiteral("/_control/gzip/1073741824/fw.rfw")).toString(),
-                                       server.url(QStringLiteral("/_control/stall/fw.rfw")).toString());
+                                       server.url(QStringLiteral("/_control/stall/fw.rfw")).toString(),
+                                       server.url(QStringLiteral("/_control/trickle/0.1/fw.rfw")).toString());
     QVERIFY(server.putFile(QStringLiteral("download/corvane-x9/corvane-x9.json"), catalogue.toUtf8()));
     args.replaceInStrings(QStringLiteral("HOST"), server.baseUrl().toString());
 

@@ -189,6 +189,8 @@ void tst_FirmwareDownload::downloadFails_data()
         << m_server.url(QStringLiteral("/_control/gzip/1073741824/fw.rfw")).toString() << 0LL;
     QTest::newRow("silent server")
         << m_server.url(QStringLiteral("/_control/silent/fw.rfw")).toString() << 0LL;
+    QTest::newRow("silent but for a byte every 0.2 s")
+        << m_server.url(QStringLiteral("/_control/trickle/0.2/fw.rfw")).toString() << 0LL;
     QTest::newRow("silent after half of the body")
         << m_server.url(QStringLiteral("/_control/stall/fw/image.rfw")).toString() << 0LL;
     QTest::newRow("empty body") << m_server.url(QStringLiteral("/fw/empty.rfw")).toString() << 0LL;
