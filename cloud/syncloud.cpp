@@ -319,6 +319,8 @@ void SyncCloud::onCatalogueReplyFinished(
             const QJsonArray firmware = download.value(QLatin1String("firmware")).toArray();
             qInfo() << "firmawreInfoChanged------------------------" << firmware << m_firmwareInfo;
             m_firmwareInfo = firmware;
+            m_listOverHttps
+                = reply->url().scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
             storeSetting(settingsKeyFirmwareInfo(),
                 QJsonDocument(m_firmwareInfo).toJson(QJsonDocument::Indented));
             emit firmawreInfoChanged(m_firmwareInfo);
@@ -403,6 +405,16 @@ QString SyncCloud::getFirmware(int index)
         emit syncError(SyncError_NetworkError);
         return result;
     }
+    // A list that came over https does not hand the image to anyone on the way.
+    if (url.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0
+        && isCatalogueSecure()) {
+        m_lastError = QStringLiteral("plain http address '%1' of a catalogue fetched over https "
+                                     "refused")
+                          .arg(url.toString());
+        qWarning() << "getFirmware refused download address" << url;
+        emit syncError(SyncError_NetworkError);
+        return result;
+    }
 
     QEventLoop loop;
     QNetworkReply *reply = get(plainRequest(url));
@@ -482,6 +494,12 @@ QString SyncCloud::firmwareFilePath(const QString &version) const
     if (!isSafeFirmwareVersion(version))
         return {};
     return QStringLiteral("%1/Firmware_V%2.rfw").arg(m_storagePath, version);
+}
+
+bool SyncCloud::isCatalogueSecure() const
+{
+    return m_listOverHttps
+        || m_catalogueHost.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
 }
 
 bool SyncCloud::isCachedFile(const QString &path)

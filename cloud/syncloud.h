@@ -94,6 +94,8 @@ private:
         QNetworkReply *reply, const QString &failure, const QByteArray &data);
     // Writes and syncs one key at once, under the settings file's write guard.
     void storeSetting(const QString &key, const QVariant &value);
+    // True when the list in force came over https, or the catalogue server is an https one.
+    bool isCatalogueSecure() const;
 
     QSettings *m_settings = nullptr;
     bool m_synced = false;
@@ -102,4 +104,5 @@ private:
     QString m_storagePath;
     QUrl m_catalogueHost;
     QString m_lastError;
+    bool m_listOverHttps = false;
 };
