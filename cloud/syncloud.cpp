@@ -3,6 +3,8 @@
 
 #include "settingswriteguard.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QElapsedTimer>
@@ -373,7 +375,7 @@ void SyncCloud::storeSetting(const QString &key, const QVariant &value)
     m_settings->sync();
 }
 
-QString SyncCloud::getFirmware(int index)
+QString SyncCloud::getFirmware(int index, bool refresh)
 {
     QString result;
     if (index >= m_firmwareInfo.size())
@@ -391,11 +393,13 @@ QString SyncCloud::getFirmware(int index)
     }
 
     const QString path = firmwareFilePath(version);
-    if (isCachedFile(path))
+    if (!refresh && isCachedFile(path))
         return path;
 
     emit syncError(SyncError_ChecksumError);
-    QFile::remove(path);
+    // A refresh keeps the cached image until the new one replaces it.
+    if (!refresh)
+        QFile::remove(path);
     qDebug() << "getFirmware firmware downloading...";
 
     const QUrl url(entry.value(QLatin1String("download")).toString(), QUrl::TolerantMode);
@@ -427,7 +431,8 @@ QString SyncCloud::getFirmware(int index)
         });
     // The local loop is the context: should the loop end early (the application quitting
     // ends every event loop), the handler can no longer reach this call's locals.
-    connect(reply, &QNetworkReply::finished, &loop, [this, &loop, &result, reply, body, path] {
+    connect(reply, &QNetworkReply::finished, &loop,
+        [this, &loop, &result, reply, body, path, version, refresh] {
         const QString failure = replyFailure(this, reply, body);
         if (!failure.isEmpty()) {
             m_lastError = failure;
@@ -438,10 +443,15 @@ QString SyncCloud::getFirmware(int index)
             const QByteArray data = body->take();
             qDebug() << "download firmware file data size:" << data.size();
             // An empty body is never an image; caching it would stand for this version for good.
+            QString refusal;
             if (data.isEmpty()) {
                 m_lastError = QStringLiteral("the server sent an empty firmware image");
                 qWarning() << "getFirmware empty firmware image" << reply->url();
                 emit syncError(SyncError_NetworkError);
+            } else if (!(refusal = admitImage(version, data, refresh)).isEmpty()) {
+                m_lastError = refusal;
+                qWarning().noquote() << "getFirmware image refused:" << refusal;
+                emit syncError(SyncError_DownloadFail);
             } else {
                 // Written under a temporary name and renamed, so no partial file is ever cached.
                 QSaveFile file(path);
@@ -494,6 +504,45 @@ QString SyncCloud::firmwareFilePath(const QString &version) const
     if (!isSafeFirmwareVersion(version))
         return {};
     return QStringLiteral("%1/Firmware_V%2.rfw").arg(m_storagePath, version);
+}
+
+QString SyncCloud::firmwareDigestPath(const QString &version) const
+{
+    if (!isSafeFirmwareVersion(version))
+        return {};
+    return QStringLiteral("%1/Firmware_V%2.sha256").arg(m_storagePath, version);
+}
+
+// The record is one line: the SHA-256 in hexadecimal, a space and the download time
+// (ISO 8601, UTC). It is written before the image is cached, so a cached image always has one.
+QString SyncCloud::admitImage(const QString &version, const QByteArray &data, bool refresh)
+{
+    const QString recordPath = firmwareDigestPath(version);
+    const QByteArray digest = QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
+    QFile known(recordPath);
+    if (known.exists()) {
+        if (!known.open(QIODevice::ReadOnly))
+            return QStringLiteral("cannot read %1: %2").arg(recordPath, known.errorString());
+        const QList<QByteArray> fields = known.read(256).trimmed().split(' ');
+        if (fields.first() == digest)
+            return {};
+        if (!refresh) {
+            const QDateTime when
+                = QDateTime::fromString(QString::fromLatin1(fields.value(1)), Qt::ISODate);
+            return QStringLiteral("the image for %1 differs from the one downloaded on %2")
+                .arg(version,
+                    when.isValid() ? when.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm 'UTC'"))
+                                   : QStringLiteral("an unknown date"));
+        }
+    }
+    const QByteArray line = digest + ' '
+        + QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toLatin1() + '\n';
+    QSaveFile file(recordPath);
+    if (!file.open(QIODevice::WriteOnly)
+        || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+        || file.write(line) != line.size() || !file.commit())
+        return QStringLiteral("cannot write %1: %2").arg(recordPath, file.errorString());
+    return {};
 }
 
 bool SyncCloud::isCatalogueSecure() const
