@@ -120,7 +120,9 @@ public:
     bool isBusy() const;
 
     // --- engine operations (each starts one task and returns at once) ---
-    void updateFirmware(const QString &path);
+    // With a catalogue version, an image whose own version is another one is refused
+    // before anything is saved or erased.
+    void updateFirmware(const QString &path, const QString &catalogueVersion = QString());
     // Checks the firmware file as an update does, builds the same job and reads every region
     // of it back from the adapter to compare; never erases or writes. Reports through
     // verifyProgressChanged and regionVerified, or error(DeviceError_FirmwareEmpty) when the
@@ -216,7 +218,7 @@ private:
     void startTask(std::function<void()> body);
     void startupOpenTask(quint64 epoch);
     void arrivalTask(quint32 productId, quint64 epoch);
-    void updateTask(const QString &path);
+    void updateTask(const QString &path, const QString &catalogueVersion);
     void verifyTask(const QString &path);
     void restoreFactorySettings_v1(const QString &path, const QString &firmware_version);
     void restoreFactorySettings_v2(const QString &path, const QString &firmware_version);

@@ -83,12 +83,12 @@ QByteArray DeviceFlash::getFirmwareData(const QString &path)
     return data;
 }
 
-void DeviceFlash::updateFirmware(const QString &path)
+void DeviceFlash::updateFirmware(const QString &path, const QString &catalogueVersion)
 {
-    startTask([this, path] { updateTask(path); });
+    startTask([this, path, catalogueVersion] { updateTask(path, catalogueVersion); });
 }
 
-void DeviceFlash::updateTask(const QString &path)
+void DeviceFlash::updateTask(const QString &path, const QString &catalogueVersion)
 {
     OperationRecord record(*this, QStringLiteral("update"));
     const QByteArray file = getFirmwareData(path);
@@ -103,6 +103,12 @@ void DeviceFlash::updateTask(const QString &path)
     if (!image.isValid()) {
         emit error(DeviceError_FirmwareEmpty);
         qWarning("%s", FirmwareImage::warningText(image.status));
+        return;
+    }
+    if (!catalogueVersion.isEmpty() && !image.isVersion(catalogueVersion)) {
+        emit error(DeviceError_FirmwareEmpty);
+        qWarning() << "updateFirmware image version" << image.versionText()
+                   << "is not the catalogue's" << catalogueVersion;
         return;
     }
     if (quint64(image.payload.size()) > UpdateJobs::MaxUpdatePayload) {

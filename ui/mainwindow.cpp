@@ -419,12 +419,14 @@ void MainWindow::onPushButtonUpdateClicked()
 {
     if (isOperationRunning())
         return;
+    // The entry's label, taken before the download: the image must hold that version.
+    const QString version = ui->comboBox_Version->currentText();
     const QString path = fetchFirmwareFile();
-    qDebug() << "firmware_file_path" << path << ui->comboBox_Version->currentText();
+    qDebug() << "firmware_file_path" << path << version;
     if (path.isEmpty())
         return;
     startOperationDisplay(ui->pushButton_Update);
-    m_deviceFlash->updateFirmware(path);
+    m_deviceFlash->updateFirmware(path, version);
 }
 
 void MainWindow::onPushButtonRestoreClicked()

@@ -58,8 +58,8 @@ int runUpdate(CliContext &ctx)
     device.setVerifyAfterWrite(verify);
     const ReadBackReport readBack(device, ctx, true);
     return runFlashOperation(
-        device, ctx, [&device, &path] { device.updateFirmware(path); }, imageVersion,
-        FlashImage{path, !version.isEmpty()},
+        device, ctx, [&device, &path, &version] { device.updateFirmware(path, version); },
+        imageVersion, FlashImage{path, !version.isEmpty()},
         verify ? [&readBack](QJsonObject &record) { return readBack.checkAfterWrite(record); }
                : std::function<QString(QJsonObject &)>());
 }
@@ -71,7 +71,8 @@ const CliRegistrar reg({QStringLiteral("update"),
                             "       corvane-cli [--json] update [--no-backup] [--verify] "
                             "--version VERSION [--catalogue URL]\n"
                             "With --version, takes the catalogue's image of VERSION from the "
-                            "firmware cache, downloading it first when needed.\n"
+                            "firmware cache, downloading it first when needed; an image that "
+                            "holds another version is refused.\n"
                             "Checks the firmware image, saves the adapter's configuration "
                             "(firmware 5.5.0 and later) to a backup file in the data directory "
                             "and prints its path, erases the adapter's firmware "

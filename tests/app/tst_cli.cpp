@@ -402,6 +402,27 @@ void tst_Cli::updateFromTheCatalogue()
                              QStringLiteral("--catalogue"), host});
     QCOMPARE(unknown.exitCode, 1);
 
+    // Other bytes for 5.8.0 are refused, until a refresh takes them; an image holding another
+    // version than its entry's is refused, fresh or cached, before the adapter is touched.
+    const QStringList download{QStringLiteral("download"), QStringLiteral("5.8.0"),
+                               QStringLiteral("--catalogue"), host};
+    QVERIFY(QFile::remove(m_dir->filePath(QStringLiteral("data/Corvane/Corvane X9 Firmware Tool/Firmware_V5.8.0.rfw"))));
+    QVERIFY(server.putFile(QStringLiteral("fw-5.8.0.rfw"), FirmwareImageMaker::make(5, 8, 0, payloadOf(5000, 2))));
+    const Run changed = cli(download);
+    QCOMPARE(changed.exitCode, 1);
+    QVERIFY2(changed.err.contains("the image for 5.8.0 differs from the one downloaded on "), changed.err.constData());
+    QVERIFY(server.putFile(QStringLiteral("fw-5.8.0.rfw"), FirmwareImageMaker::make(5, 7, 9, payload)));
+    const Run mislabelled = cli(download + QStringList{QStringLiteral("--refresh")});
+    QCOMPARE(mislabelled.exitCode, 1);
+    QVERIFY2(mislabelled.err.contains("the image for 5.8.0 holds firmware 5.7.9"), mislabelled.err.constData());
+    server.clearRequestLog();
+    QCOMPARE(cli({QStringLiteral("update"), QStringLiteral("--version"), QStringLiteral("5.8.0")}).exitCode, 1);
+    QVERIFY(server.requestLog().isEmpty());
+    QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    QCOMPARE(AdapterEmulator::memory(0x08004005, 3), QByteArray("\x05\x08\x00", 3));
+    QVERIFY(server.putFile(QStringLiteral("fw-5.8.0.rfw"), FirmwareImageMaker::make(5, 8, 0, payloadOf(5000, 2))));
+    QCOMPARE(cli(download + QStringList{QStringLiteral("--refresh")}).exitCode, 0);
+
     // The cached list, as completion offers it, never asks the server for the newer one.
     QVERIFY(server.putFile(QStringLiteral("download/corvane-x9/corvane-x9.json"),
         QString(catalogue).replace(QLatin1String("5.8.0"), QLatin1String("5.9.0")).toUtf8()));
@@ -479,6 +500,14 @@ void tst_Cli::hostileServer_data()
         << QStringList{QStringLiteral("--network-timeout"), QStringLiteral("1"), catalogue,
                        QStringLiteral("--catalogue=HOST/_control/silent")}
         << 1 << QStringLiteral("no data from");
+    QTest::newRow("catalogue trickles")
+        << QStringList{QStringLiteral("--network-timeout=0.5"), catalogue,
+                       QStringLiteral("--catalogue=HOST/_control/trickle/0.1")}
+        << 1 << QStringLiteral("no complete catalogue");
+    QTest::newRow("image trickles")
+        << QStringList{QStringLiteral("download"), QStringLiteral("5.9.3"), host,
+                       QStringLiteral("--network-timeout=0.5")}
+        << 1 << QStringLiteral("bytes/s");
     QTest::newRow("image stops half-way")
         << QStringList{QStringLiteral("download"), QStringLiteral("5.9.2"), host,
                        QStringLiteral("--network-timeout=0.5")}
@@ -500,9 +529,11 @@ void tst_Cli::hostileServer()
     QVERIFY(server.putFile(QStringLiteral("fw.rfw"), payloadOf(3000000, 2)));
     const QString catalogue = QStringLiteral(R"({"download": {"flashTool": {"version": "9.9[5m"},
         "firmware": [{"version": "5.9.031m", "info": "fix[2J;]0;owned"},
-                     {"version": "5.9.1", "download": "%1"}, {"version": "5.9.2", "download": "%2"}]}})")
+                     {"version": "5.9.1", "download": "%1"}, {"version": "5.9.2", "download": "%2"},
+                     {"version": "5.9.3", "download": "%3"}]}})")
                                   .arg(server.url(QStringLiteral("/_control/gzip/1073741824/fw.rfw")).toString(),
-                                       server.url(QStringLiteral("/_control/stall/fw.rfw")).toString());
+                                       server.url(QStringLiteral("/_control/stall/fw.rfw")).toString(),
+                                       server.url(QStringLiteral("/_control/trickle/0.1/fw.rfw")).toString());
     QVERIFY(server.putFile(QStringLiteral("download/corvane-x9/corvane-x9.json"), catalogue.toUtf8()));
     args.replaceInStrings(QStringLiteral("HOST"), server.baseUrl().toString());
 

@@ -460,6 +460,8 @@ void tst_MainWindow::failedDownloadStartsNothing_data()
     // Half of the image comes, so progress has taken the controls away; then nothing more.
     QTest::newRow("stalled half-way") << QStringLiteral("5.6.3") << QStringLiteral("/_control/stall/fw/big.rfw")
                                       << false << network;
+    QTest::newRow("a byte every 0.2 s") << QStringLiteral("5.6.3") << QStringLiteral("/_control/trickle/0.2/x.rfw")
+                                        << false << network;
     QTest::newRow("cache not writable") << QStringLiteral("5.6.3") << image << true
                                         << QStringLiteral("Firmware file error!");
     QTest::newRow("version no file name") << QStringLiteral("../5.6.3") << image << false
@@ -476,7 +478,7 @@ void tst_MainWindow::failedDownloadStartsNothing()
     serveCatalogue({entry(version, QStringLiteral("gone"), m_server.url(imagePath))});
     if (blockCache)
         QVERIFY(QDir().mkpath(dataDir() + QLatin1String("/Firmware_V5.6.3.rfw")));
-    if (imagePath.contains(QLatin1String("stall")))
+    if (imagePath.contains(QLatin1String("stall")) || imagePath.contains(QLatin1String("trickle")))
         SyncCloud::setDefaultTransferTimeout(1000);
     MainWindow *window = createWindow();
     waitReady(1);
