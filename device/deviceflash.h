@@ -22,6 +22,7 @@ class QTimer;
 class DeviceMonitor;
 struct DeviceNotice;
 struct FlashJob;
+class OperationRecord;
 
 // The adapter: device link (HID access, command channel, presence, information, task
 // model) and the firmware/configuration engine. Every device operation runs as one task
@@ -108,6 +109,9 @@ public:
 
     // --- information and version gates ---
     void readDeviceConfig();
+    // True when the last information read got all three blocks (whether or not the firmware
+    // record had its signatures); false before the first and while or after a failed one.
+    bool isInformationRead() const { return m_informationRead; }
     QString version() const;
     QByteArray serialNumber() const;
     static int compareVersionNumbers(const QString &a, const QString &b);
@@ -147,6 +151,16 @@ public:
     QString dataDirectory() const;
     // Whether an update or factory restore saves the configuration first (default true).
     void setAutoBackupEnabled(bool enabled) { m_autoBackup = enabled; }
+    bool isAutoBackupEnabled() const { return m_autoBackup; }
+    // The history record of the flash operation the running task performs (task thread).
+    void setActiveRecord(OperationRecord *record) { m_activeRecord = record; }
+    // Cancels the flash operation under way or to come, unless its first erase was already
+    // requested. True when nothing will be erased: this and every later flash job of this
+    // object is refused. False once committed: the job runs to its end. Any thread.
+    bool cancelBeforeErase();
+    bool isFlashCancelled() const { return m_flashCommit == Flash_Cancelled; }
+    // A flash job of this object has requested its erase.
+    bool isFlashCommitted() const { return m_flashCommit == Flash_Committed; }
     // What the last update or factory restore read back at 0x08004000: 1 when both
     // signature bytes of the firmware record were there, 0 when not, -1 when unread.
     int firmwareRecordState() const { return m_recordState; }
@@ -206,6 +220,9 @@ signals:
     void verifyProgressChanged(qlonglong current, qlonglong total);
     void regionVerified(quint32 address, quint32 length, quint32 differing,
                         qint64 firstDifference);
+    // After a failed write the adapter's configuration is what that write left: instead of
+    // a new backup, the one saved before the first failed attempt stands (its path).
+    void autoBackupReused(QString path);
     // The adapter is attached but its HID node cannot be opened (usually permissions).
     void deviceAccessDenied(QString node);
     // Another program holds the adapter (its process id, 0 when unknown): nothing was sent.
@@ -231,6 +248,9 @@ private:
     bool writeRestoreJob(FlashJob *job);
     // Reads the configuration block into configBuffer unless it was read since connect.
     bool ensureConfigLoaded();
+    // The cancel point before a job's first erase: commits the flash operation unless it
+    // was cancelled, and writes the "started" line of its history record. False: no erase.
+    bool commitToErase();
 
     void handleArrival(const QString &name);
     // Runs an arrival that came while a task was under way, once the engine is idle.
@@ -290,6 +310,12 @@ private:
     std::atomic<bool> m_autoBackup{true};
     std::atomic<bool> m_verifyAfterWrite{false};
     std::atomic<int> m_recordState{-1};
+    std::atomic<bool> m_informationRead{false};
+    // Preparing until the first erase request, then Committed for good; Cancelled refuses
+    // every flash job. One state, so a cancel and the start of the erase never both win.
+    enum FlashCommit { Flash_Preparing, Flash_Cancelled, Flash_Committed };
+    std::atomic<int> m_flashCommit{Flash_Preparing};
+    OperationRecord *m_activeRecord = nullptr; // task thread only
 };
 
 Q_DECLARE_METATYPE(DeviceFlash::Corvane)

@@ -79,7 +79,8 @@ bool DeviceFlash::open(quint16 vendorId, quint16 productId)
     }
     qInfo() << "DeviceFlash open ..." << vendorId << Corvane(productId) << result;
     if (result) {
-        if (!m_shuttingDown)
+        // A flash operation cancelled before its erase keeps its transfers cancelled.
+        if (!m_shuttingDown && !isFlashCancelled())
             m_cancelTransfers = false;
         m_answerTimedOut = false;
         m_configLoaded = false;

@@ -131,6 +131,8 @@ bool DeviceFlash::runFlashJob(FlashJob *job, quint8 progressKind)
         emit error(DeviceError_FirmwareEmpty);
         return false;
     }
+    if (!commitToErase())
+        return false;
     // Sleep or shutdown would cut the adapter's power between the erase and the last write:
     // the system is kept awake until the write has ended.
     SleepInhibitor awake;

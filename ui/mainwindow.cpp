@@ -384,6 +384,11 @@ void MainWindow::onDeviceError(DeviceError error)
         break;
     }
     m_messageDialog->showMessage(tr("Error"), text);
+    // Nothing was erased: the adapter is as it was, so the controls come back at once.
+    if (error == DeviceError_BackupFailure) {
+        refreshTexts();
+        setOperationControlsEnabled(true);
+    }
 }
 
 void MainWindow::onProgressChanged(qlonglong current, qlonglong total)

@@ -46,6 +46,12 @@ int openAdapter(DeviceFlash &device, const CliContext &ctx)
 
     if (device.answerTimedOut())
         return ctx.fail(CliExit_Failed, stoppedAnsweringText());
+    // An adapter whose serial number and version were not read is no adapter to work on: no
+    // backup, history line or version check could be right.
+    if (device.isConnected() && !device.isInformationRead())
+        return ctx.fail(CliExit_Failed,
+                        QStringLiteral("the adapter answered wrongly while its serial number and "
+                                       "firmware version were read. Nothing was changed."));
     if (device.isConnected())
         return CliExit_Ok;
     if (owner >= 0)

@@ -4,6 +4,7 @@
 #include "clicatalogue.h"
 #include "firmwarefile.h"
 #include "flashreport.h"
+#include "interruptguard.h"
 #include "readbackreport.h"
 
 #include "deviceflash.h"
@@ -51,6 +52,7 @@ int runUpdate(CliContext &ctx)
     const QString imageVersion = check.image.versionText();
 
     DeviceFlash device;
+    const InterruptGuard interrupts(ctx, device);
     const int opened = openAdapter(device, ctx);
     if (opened != CliExit_Ok)
         return opened;
@@ -89,7 +91,9 @@ const CliRegistrar reg({QStringLiteral("update"),
                             "backup (the backup file's path, or null), and with --verify "
                             "verified.\n"
                             "Do not unplug the adapter while it runs; when the write fails, "
-                            "the message says how to recover.\n"
+                            "the message says how to recover. SIGINT (Ctrl+C), SIGTERM or SIGHUP "
+                            "before the erase cancel it (nothing is changed, exit 128 + the "
+                            "signal number); from the erase on, the write runs to its end.\n"
                             "Exit codes: 0 every byte written and verified and the new version "
                             "read back, 1 the file was refused or the write failed, 2 usage "
                             "error, 3 no adapter found.\n"),

@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
 
 #include <sys/resource.h>
@@ -47,6 +48,18 @@ QString manualSection(const QString &manual, const QString &heading)
     return start < 0 ? QString() : manual.mid(start).section(QStringLiteral("\n# "), 1, 1);
 }
 
+// The command lines that the recovery advice on standard error names, in order.
+QStringList advisedCommands(const QByteArray &err)
+{
+    QStringList commands;
+    QRegularExpressionMatchIterator it = QRegularExpression(QStringLiteral("^corvane-cli: .*?: (corvane-cli .+)$"),
+                                                            QRegularExpression::MultilineOption)
+                                             .globalMatch(QString::fromUtf8(err));
+    while (it.hasNext())
+        commands.append(it.next().captured(1));
+    return commands;
+}
+
 QByteArray payloadOf(int length, int seed)
 {
     QByteArray bytes(length, '\0');
@@ -78,8 +91,25 @@ private slots:
     void oneProgramPerAdapter();
     void silentAdapterEndsTheCommand();
     void slowEraseIsNoSilentAdapter();
+    void signalsDuringAnUpdate_data();
+    void signalsDuringAnUpdate();
+    void adviceThatWorks_data();
+    void adviceThatWorks();
+    void backupsThatMatter_data();
+    void backupsThatMatter();
 
 private:
+    // Sets the emulated adapter's faults for the next runs (none: no faults).
+    void setFaults(const AdapterEmulator::Faults &faults = {})
+    {
+        QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
+        AdapterEmulator::setFaults(faults);
+        QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    }
+    QJsonArray history()
+    {
+        return QJsonDocument::fromJson(cli({QStringLiteral("--json"), QStringLiteral("history")}).out).array();
+    }
     QProcessEnvironment environment() const;
     Run cli(const QStringList &args);
     Run run(const QString &program, const QStringList &args, const QProcessEnvironment &env);
@@ -345,9 +375,11 @@ void tst_Cli::updateWritesAndAnnouncesTheVersion()
     const Run failed = cli({QStringLiteral("update"), image});
     QCOMPARE(failed.exitCode, 1);
     const QString advice = QString::fromUtf8(failed.err);
+    // The configuration saved before this write is what the first update left, which restore
+    // refuses: it is not advised.
     QVERIFY2(advice.contains(QStringLiteral("run the same command again: corvane-cli update ") + image)
                  && advice.contains(QStringLiteral("(\"Firmware lost\"): an update is the way back"))
-                 && advice.contains(QStringLiteral("corvane-cli restore ")),
+                 && !advice.contains(QStringLiteral("corvane-cli restore ")),
              failed.err.constData());
     QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
     AdapterEmulator::setFaults(AdapterEmulator::Faults());
@@ -678,6 +710,212 @@ void tst_Cli::slowEraseIsNoSilentAdapter()
     QVERIFY2(run.exitCode == 0, run.err.constData());
     QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
     QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
+}
+
+void tst_Cli::signalsDuringAnUpdate_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<bool>("duringWrite"); // else while the adapter is read, before the erase
+    QTest::addColumn<int>("exitCode");     // -1: killed
+    QTest::addColumn<QString>("result");   // of the history's newest operation
+    QTest::newRow("SIGINT before the erase") << SIGINT << false << 130 << QString();
+    QTest::newRow("SIGTERM during the write") << SIGTERM << true << 0 << QStringLiteral("success");
+    QTest::newRow("killed during the write") << SIGKILL << true << -1 << QStringLiteral("interrupted");
+}
+
+// Real signals to a running update: before the erase they cancel it with nothing changed;
+// from the erase on they are held and the write ends byte-exact; a killed process leaves its
+// "started" line, shown as interrupted.
+void tst_Cli::signalsDuringAnUpdate()
+{
+    QFETCH(int, signalNumber);
+    QFETCH(bool, duringWrite);
+    QFETCH(int, exitCode);
+    QFETCH(QString, result);
+    const QByteArray payload = payloadOf(20000, 8);
+    const QString image = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payload));
+    const QString state = m_dir->filePath(QStringLiteral("adapter.state"));
+    const QString hold = m_dir->filePath(QStringLiteral("hold"));
+    QProcessEnvironment env = environment();
+    const QByteArray before = AdapterEmulator::memory(0x08004000, 0x10000);
+    if (duringWrite) {
+        AdapterEmulator::Faults faults;
+        faults.latencyUsPerReport = 2000;
+        setFaults(faults);
+    } else {
+        // No answer comes while the hold file exists: the command is reading the adapter.
+        env.insert(QStringLiteral("CORVANE_EMULATOR_HOLD"), hold);
+        QVERIFY(QFile(hold).open(QIODevice::WriteOnly));
+    }
+
+    // The command starts with the signal's default action, whatever this test inherited.
+    const auto inherited = signalNumber == SIGKILL ? SIG_DFL : std::signal(signalNumber, SIG_DFL);
+    QProcess writer;
+    writer.setProcessEnvironment(env);
+    writer.start(QStringLiteral(CORVANE_CLI), {QStringLiteral("update"), QStringLiteral("--no-backup"), image});
+    const bool started = writer.waitForStarted();
+    if (signalNumber != SIGKILL)
+        std::signal(signalNumber, inherited);
+    QVERIFY(started);
+    const auto reading = [&state, &writer] {
+        QFile traffic(state + QLatin1String(".traffic"));
+        return traffic.open(QIODevice::ReadOnly)
+            && traffic.readAll().contains(QByteArray::number(writer.processId()));
+    };
+    QByteArray out;
+    QTRY_VERIFY_WITH_TIMEOUT(duringWrite ? (out += writer.readAllStandardOutput()).contains("written ") : reading(),
+                             60000);
+    ::kill(pid_t(writer.processId()), signalNumber);
+    if (exitCode == 0)
+        ::kill(pid_t(writer.processId()), SIGINT);
+    QVERIFY(writer.waitForFinished(60000));
+    QFile::remove(hold);
+
+    QCOMPARE(writer.exitStatus() == QProcess::NormalExit ? writer.exitCode() : -1, exitCode);
+    QCOMPARE(writer.readAllStandardError().count("writing firmware: interrupting now would leave the adapter "
+                                                 "without working firmware; the command ends when the write "
+                                                 "is done\n"),
+             exitCode == 0 ? 1 : 0);
+    QVERIFY(AdapterEmulator::loadState(state));
+    if (exitCode == 0)
+        QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
+    else if (exitCode > 0)
+        QVERIFY(AdapterEmulator::memory(0x08004000, 0x10000) == before);
+    const QJsonArray operations = history();
+    QCOMPARE(operations.isEmpty() ? QString() : operations.first()[QStringLiteral("result")].toString(), result);
+}
+
+void tst_Cli::adviceThatWorks_data()
+{
+    QTest::addColumn<QStringList>("args"); // IMAGE, RAW and BACKUP stand for the files
+    QTest::addColumn<int>("corruptEchoAtWrite");
+    QTest::addColumn<bool>("macrosErased");
+    QTest::addColumn<QString>("toVersion");
+    QTest::addColumn<bool>("restoreAdvised");
+    const QString update = QStringLiteral("update");
+    const QString defaults = QStringLiteral("restore-defaults");
+    QTest::newRow("update") << QStringList{update, QStringLiteral("IMAGE")} << 2 << false << "5.7.2" << true;
+    QTest::newRow("update, macro block erased")
+        << QStringList{update, QStringLiteral("IMAGE")} << 2 << true << "5.7.2" << false;
+    QTest::newRow("factory restore from a raw file")
+        << QStringList{defaults, QStringLiteral("RAW"), QStringLiteral("5.6.3")} << 2 << false << "5.6.3" << false;
+    QTest::newRow("factory restore of the first generation")
+        << QStringList{defaults, QStringLiteral("RAW"), QStringLiteral("5.4.9")} << 2 << false << "5.4.9" << false;
+    QTest::newRow("configuration restore")
+        << QStringList{QStringLiteral("restore"), QStringLiteral("BACKUP")} << 10 << false << "5.6.0" << true;
+    QTest::newRow("boot mode") << QStringList{QStringLiteral("boot-mode"), QStringLiteral("SWITCH")} << 10
+                               << false << "5.6.0" << false;
+}
+
+// A write that fails part-way is recorded with the version it was writing, and every
+// command its advice names, run in order, is taken and succeeds.
+void tst_Cli::adviceThatWorks()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, corruptEchoAtWrite);
+    QFETCH(bool, macrosErased);
+    QFETCH(QString, toVersion);
+    QFETCH(bool, restoreAdvised);
+    if (macrosErased) {
+        AdapterEmulator::setMemory(0x08020000, QByteArray(66, '\xff'));
+        QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    }
+    const QByteArray image = FirmwareImageMaker::make(5, 7, 2, payloadOf(3000, 1));
+    args.replaceInStrings(QStringLiteral("IMAGE"), writeImage(QStringLiteral("fw.rfw"), image));
+    args.replaceInStrings(QStringLiteral("RAW"), writeImage(QStringLiteral("payload.bin"), payloadOf(3000, 2)));
+    const QString backup = m_dir->filePath(QStringLiteral("config.bkp"));
+    if (args.contains(QStringLiteral("BACKUP")))
+        QCOMPARE(cli({QStringLiteral("backup"), backup}).exitCode, 0);
+    args.replaceInStrings(QStringLiteral("BACKUP"), backup);
+    AdapterEmulator::Faults faults;
+    faults.corruptEchoAtWrite = corruptEchoAtWrite;
+    setFaults(faults);
+
+    const Run failed = cli(args);
+    QCOMPARE(failed.exitCode, 1);
+    const QJsonObject last = history().first().toObject();
+    QCOMPARE(last.value(QStringLiteral("result")).toString(), QStringLiteral("failed"));
+    QCOMPARE(last.value(QStringLiteral("toVersion")).toString(), toVersion);
+    const QStringList commands = advisedCommands(failed.err);
+    QVERIFY2(!commands.isEmpty(), failed.err.constData());
+    QCOMPARE(!commands.filter(QRegularExpression(QStringLiteral("^corvane-cli restore "))).isEmpty(),
+             restoreAdvised);
+
+    setFaults();
+    for (const QString &command : commands) {
+        const QString line = QStringLiteral("exec \"$0\" ") + command.mid(int(qstrlen("corvane-cli ")));
+        const Run r = run(QStringLiteral("sh"), {QStringLiteral("-c"), line, QStringLiteral(CORVANE_CLI)},
+                          environment());
+        QVERIFY2(r.exitCode == 0, qPrintable(command + QStringLiteral(": ") + QString::fromUtf8(r.err)));
+    }
+}
+
+void tst_Cli::backupsThatMatter_data()
+{
+    QTest::addColumn<QString>("fault");  // of the first runs: "version" or "echo"
+    QTest::addColumn<int>("faultRuns");
+    QTest::addColumn<int>("cleanRuns");  // then, without the fault
+    QTest::addColumn<int>("futureFiles"); // backups of earlier runs whose clock was a year ahead
+    QTest::addColumn<int>("files");      // backup files at the end
+    QTest::addColumn<int>("named");      // distinct backups the history names
+    QTest::newRow("version unreadable") << "version" << 1 << 0 << 0 << 0 << 0;
+    QTest::newRow("eleven failing retries") << "echo" << 12 << 1 << 0 << 1 << 1;
+    QTest::newRow("a clock a year ahead") << "echo" << 0 << 1 << 10 << 10 << 1;
+    QTest::newRow("same bytes three times") << "echo" << 0 << 3 << 0 << 2 << 2;
+}
+
+// The backup an update promised is taken, named and kept: never written twice, never
+// replaced by one of a half-written adapter, never removed by the clock of another run.
+void tst_Cli::backupsThatMatter()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, faultRuns);
+    QFETCH(int, cleanRuns);
+    QFETCH(int, futureFiles);
+    QFETCH(int, files);
+    QFETCH(int, named);
+    const QString image = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payloadOf(3000, 4)));
+    const QDir folder(m_dir->filePath(QStringLiteral("data/Corvane/Corvane X9 Firmware Tool/backups/"
+                                                     "00112233445566778899aabb")));
+    QVERIFY(folder.mkpath(QStringLiteral(".")));
+    const QString ahead = QDateTime::currentDateTimeUtc().addYears(1).toString(QStringLiteral("yyyyMMdd-HHmm"));
+    for (int i = 0; i < futureFiles; ++i) {
+        QFile file(folder.filePath(QStringLiteral("%1%2-5.6.0.bkp").arg(ahead).arg(i + 10)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    // What killed runs left of their atomic writes: an hour and a day ago.
+    const QString fresh = folder.filePath(QStringLiteral("20260101-000000-5.6.0.bkp.aB3dE6"));
+    const QString stale = folder.filePath(QStringLiteral("20250101-000000-5.6.0.bkp.Zz9yX8"));
+    for (const QString &path : {fresh, stale}) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly)
+                && file.setFileTime(QDateTime::currentDateTime().addSecs(path == stale ? -86400 : -600),
+                                    QFileDevice::FileModificationTime));
+    }
+    const QByteArray before = AdapterEmulator::memory(0x08004000, 0x10000);
+    AdapterEmulator::Faults faults;
+    faults.wrongCodeAtExchange = fault == QLatin1String("version") ? 4 : -1; // the version's answer
+    faults.corruptEchoAtWrite = fault == QLatin1String("echo") ? 40 : -1; // in the payload
+    setFaults(faults);
+    for (int run = 0; run < faultRuns + cleanRuns; ++run) {
+        if (run == faultRuns)
+            setFaults();
+        const Run r = cli({QStringLiteral("update"), image});
+        QVERIFY2(r.exitCode == (run < faultRuns ? 1 : 0), r.err.constData());
+    }
+    QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    QVERIFY(fault != QLatin1String("version") || AdapterEmulator::memory(0x08004000, 0x10000) == before);
+    QSet<QString> backups;
+    for (const QJsonValue &operation : history()) {
+        const QString path = operation[QStringLiteral("backup")].toString();
+        QVERIFY2(path.isEmpty() || QFileInfo::exists(path), qPrintable(path));
+        if (!path.isEmpty())
+            backups.insert(path);
+    }
+    QCOMPARE(backups.size(), named);
+    QCOMPARE(folder.entryList({QStringLiteral("*.bkp")}, QDir::Files).size(), files);
+    QVERIFY(QFileInfo::exists(fresh));
+    QCOMPARE(QFileInfo::exists(stale), fault == QLatin1String("version"));
 }
 
 QTEST_GUILESS_MAIN(tst_Cli)

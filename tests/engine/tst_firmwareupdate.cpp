@@ -257,6 +257,7 @@ void tst_FirmwareUpdate::faultsDuringTheWrite_data()
                                               << false;
     QTest::newRow("unplugged while the configuration is saved")
         << "backup" << int(DeviceError_BackupFailure) << false;
+    QTest::newRow("version unreadable") << "version" << int(DeviceError_BackupFailure) << false;
     QTest::newRow("corrupted payload echo") << "echo" << int(DeviceError_WriteFailure) << true;
     QTest::newRow("refused erase over the old record")
         << "erase" << int(DeviceError_EraseFailure) << false;
@@ -271,6 +272,14 @@ void tst_FirmwareUpdate::faultsDuringTheWrite()
     AdapterEmulator::seedFirmwareVersion(5, 6, 0);
     m_device->readDeviceConfig();
     QCOMPARE(m_device->version(), QStringLiteral("5.6.0"));
+    if (fault == QLatin1String("version")) {
+        // A later read fails at the firmware information: the version read before stays.
+        AdapterEmulator::resetCounters();
+        AdapterEmulator::Faults wrong;
+        wrong.wrongCodeAtExchange = 4;
+        AdapterEmulator::setFaults(wrong);
+        m_device->readDeviceConfig();
+    }
     AdapterEmulator::resetCounters();
     m_recorder.events.clear();
     const QString path = writeImage(FirmwareImageMaker::make(5, 7, 2, pattern(5000, 3)));

@@ -676,16 +676,17 @@ void tst_MainWindow::deviceErrorLeavesControlsDisabled_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("wrongCodeAtExchange");
     QTest::addColumn<QString>("label"); // the phase the error came in
+    QTest::addColumn<bool>("controlsBack"); // nothing was erased: Update works at once
 
     const QString update = QStringLiteral("Update Firmware...");
     QTest::newRow("image with a bad digest") << true << -1 << QStringLiteral("Firmware file error!")
-                                             << -1 << update;
+                                             << -1 << update << false;
     QTest::newRow("corrupted echo") << false << 4
                                     << QStringLiteral("Firmware write failed! Reconnect the adapter and try again.")
-                                    << -1 << update;
+                                    << -1 << update << false;
     QTest::newRow("configuration unreadable")
         << false << -1 << QStringLiteral("The adapter's configuration could not be saved. Nothing was changed.")
-        << 60 << QStringLiteral("Saving the adapter's configuration...");
+        << 60 << QStringLiteral("Current Firmware Version | 5.6.0") << true;
 }
 
 void tst_MainWindow::deviceErrorLeavesControlsDisabled()
@@ -695,6 +696,7 @@ void tst_MainWindow::deviceErrorLeavesControlsDisabled()
     QFETCH(QString, message);
     QFETCH(int, wrongCodeAtExchange);
     QFETCH(QString, label);
+    QFETCH(bool, controlsBack);
 
     FirmwareImageOptions options;
     options.corruptDigest = badDigest;
@@ -721,8 +723,8 @@ void tst_MainWindow::deviceErrorLeavesControlsDisabled()
     if (wrongCodeAtExchange > 0)
         QCOMPARE(AdapterEmulator::memory(0x08004000, 256), record);
     QVERIFY(!widget<QProgressBar>("progressBar")->isVisible());
-    QVERIFY(!widget<QPushButton>("pushButton_Update")->isEnabled());
-    QVERIFY(!widget<QComboBox>("comboBox_Version")->isEnabled());
+    QCOMPARE(widget<QPushButton>("pushButton_Update")->isEnabled(), controlsBack);
+    QCOMPARE(widget<QComboBox>("comboBox_Version")->isEnabled(), controlsBack);
 
     // Unplugging and connecting the adapter again gives the controls back.
     AdapterEmulator::setFaults(AdapterEmulator::Faults());
