@@ -210,6 +210,8 @@ signals:
     void deviceAccessDenied(QString node);
     // Another program holds the adapter (its process id, 0 when unknown): nothing was sent.
     void deviceInUse(qint64 pid);
+    // The adapter's lock cannot be taken, so it was not opened: nothing was sent.
+    void deviceLockFailed(QString reason);
 
 private:
     friend class DeviceFlashTestAccess;
@@ -246,6 +248,7 @@ private:
     void initialise(DeviceMonitor *monitor);
     void reportAccessDenied(quint16 vendorId, quint16 productId);
     void reportInUse();
+    void reportLockFailed();
 
     bool m_isBusy = false;
     bool m_isConnected = false;

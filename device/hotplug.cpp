@@ -41,8 +41,10 @@ void DeviceFlash::openDevice()
 bool DeviceFlash::open(quint16 vendorId, quint16 productId)
 {
     bool result = m_hidDevice->open(vendorId, productId);
-    // A second attempt cannot help while another program holds the adapter.
-    if (!result && m_hidDevice->lastOpenError() != QHidDevice::InUse) {
+    // A second attempt cannot help while another program holds the adapter or its lock
+    // cannot be taken.
+    if (!result && m_hidDevice->lastOpenError() != QHidDevice::InUse
+        && m_hidDevice->lastOpenError() != QHidDevice::LockFailed) {
         qInfo() << "DeviceFlash open try onec more..." << vendorId << productId;
         if (!QCoreApplication::instance()) {
             // Without an application there is no event loop to wait in.
@@ -85,6 +87,8 @@ bool DeviceFlash::open(quint16 vendorId, quint16 productId)
         m_configLoaded = false;
     } else if (m_hidDevice->lastOpenError() == QHidDevice::InUse) {
         reportInUse();
+    } else if (m_hidDevice->lastOpenError() == QHidDevice::LockFailed) {
+        reportLockFailed();
     } else {
         reportAccessDenied(vendorId, productId);
     }
@@ -102,6 +106,13 @@ void DeviceFlash::reportInUse()
     const qint64 owner = m_hidDevice->lockOwner();
     qWarning() << "DeviceFlash adapter in use by another program, PID" << owner;
     emit deviceInUse(owner);
+}
+
+void DeviceFlash::reportLockFailed()
+{
+    const QString reason = m_hidDevice->lockError();
+    qWarning().noquote() << "DeviceFlash adapter not opened: its lock cannot be taken:" << reason;
+    emit deviceLockFailed(reason);
 }
 
 void DeviceFlash::reportAccessDenied(quint16 vendorId, quint16 productId)

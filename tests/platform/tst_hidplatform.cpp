@@ -154,6 +154,7 @@ private slots:
     void ueventsConnectAndDisconnect();
     void arrivalDuringTaskKeepsTheHandle();
     void unreadableNodeIsDiagnosed();
+    void secondProgramMeetsTheNodeLock();
 
 #ifdef CORVANE_HAVE_UMOCKDEV
 private:
@@ -187,6 +188,7 @@ void tst_HidPlatform::startupReadsTheAdapter() { }
 void tst_HidPlatform::ueventsConnectAndDisconnect() { }
 void tst_HidPlatform::arrivalDuringTaskKeepsTheHandle() { }
 void tst_HidPlatform::unreadableNodeIsDiagnosed() { }
+void tst_HidPlatform::secondProgramMeetsTheNodeLock() { }
 
 #else
 
@@ -406,12 +408,14 @@ void tst_HidPlatform::arrivalDuringTaskKeepsTheHandle()
     setHeld(true);
     device.openDevice();
     QTRY_VERIFY_WITH_TIMEOUT(AdapterEmulator::exchangeCount() > 0, WaitMs);
+    // The lock opens the node too: what counts is that the arrival opens nothing more.
+    const int opens = nodeOpens;
     umockdev_testbed_uevent(m_testbed, m_usb.constData(), "add");
     QTRY_COMPARE_WITH_TIMEOUT(notices, 1, WaitMs);
     setHeld(false);
     waitIdle(&device);
 
-    QCOMPARE(nodeOpens.load(), 1);
+    QCOMPARE(nodeOpens.load(), opens);
     QCOMPARE(connected.count(), 1);
     QCOMPARE(device.serialNumber(), AdapterEmulator::uniqueId().toHex());
     QCOMPARE(device.version(), QStringLiteral("5.5.24"));
@@ -463,6 +467,37 @@ void tst_HidPlatform::unreadableNodeIsDiagnosed()
                                  .arg(QString::fromLatin1(m_node)))
             && errors.contains(QStringLiteral("70-corvane-x9.rules")),
         qPrintable(errors));
+#endif
+}
+
+// Another program under the same kernel, without the runtime directory this one uses, meets
+// the lock on the node itself: it exits 4 and sends nothing.
+void tst_HidPlatform::secondProgramMeetsTheNodeLock()
+{
+#ifndef CORVANE_CLI
+    QSKIP("corvane-cli is not built on Debian's hidapi (CORVANE_HID_BACKEND is not system)");
+#else
+    plugIn();
+    DeviceFlash device;
+    device.openDevice();
+    waitIdle(&device);
+    QVERIFY(device.isConnected());
+    const qint64 exchanges = AdapterEmulator::exchangeCount();
+
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    for (const char *name : { "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME" })
+        env.insert(QLatin1String(name), home.path());
+    QProcess cli;
+    cli.setProcessEnvironment(env);
+    cli.start(QStringLiteral(CORVANE_CLI), { QStringLiteral("info") });
+    QVERIFY(cli.waitForFinished(WaitMs));
+    QCOMPARE(cli.readAllStandardError(),
+        QByteArray("corvane-cli: the adapter is in use by another program\n"));
+    QCOMPARE(cli.exitCode(), 4);
+    QCOMPARE(AdapterEmulator::exchangeCount(), exchanges);
 #endif
 }
 
