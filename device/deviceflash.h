@@ -242,7 +242,12 @@ private:
     void announceConnected(Corvane device, quint64 epoch);
     quint64 presenceEpoch() const;
     void dropStaleReports();
-    void handleRemoval(const QString &name);
+    void handleRemoval(const QString &name, const QString &removedPath);
+    // Whether a removal of the device at removedPath concerns the adapter this object
+    // opened or found held; without a location on either side, the ids alone decide.
+    bool removalNamesAdapter(const QString &removedPath) const;
+    // Keeps where the adapter that open() chose sits, for removals.
+    void rememberAdapter();
     bool matchesAdapter(const QString &name, quint32 *productId);
     void setVersion(const QString &version);
     void initialise(DeviceMonitor *monitor);
@@ -271,6 +276,9 @@ private:
     // An arrival that came while a task ran, and the timer that retries it when idle.
     QString m_deferredArrival;
     QTimer *m_arrivalRetry = nullptr;
+    // The adapter's HID node and sysfs path (guarded by m_stateMutex); empty when unknown.
+    QByteArray m_adapterNode;
+    QString m_adapterSysPath;
     std::atomic<int> m_answerTimeoutMs{0};
     std::atomic<bool> m_answerTimedOut{false};
     std::atomic<int> m_stallTimeMs{30000};

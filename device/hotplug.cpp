@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QEventLoop>
+#include <QFile>
 #include <QMutexLocker>
 #include <QThread>
 #include <QTimer>
@@ -85,7 +86,9 @@ bool DeviceFlash::open(quint16 vendorId, quint16 productId)
             m_cancelTransfers = false;
         m_answerTimedOut = false;
         m_configLoaded = false;
+        rememberAdapter();
     } else if (m_hidDevice->lastOpenError() == QHidDevice::InUse) {
+        rememberAdapter();
         reportInUse();
     } else if (m_hidDevice->lastOpenError() == QHidDevice::LockFailed) {
         reportLockFailed();
@@ -99,6 +102,15 @@ void DeviceFlash::closeDevice()
 {
     waitForIdle();
     m_hidDevice->close();
+}
+
+void DeviceFlash::rememberAdapter()
+{
+    const QByteArray node = m_hidDevice->devicePath();
+    const QString sysPath = m_monitor ? m_monitor->sysfsPath(node) : QString();
+    QMutexLocker lock(&m_stateMutex);
+    m_adapterNode = node;
+    m_adapterSysPath = sysPath;
 }
 
 void DeviceFlash::reportInUse()
@@ -186,7 +198,7 @@ void DeviceFlash::handleNotice(const DeviceNotice &notice)
         handleArrival(notice.interfaceName);
         break;
     case DeviceNotice::InterfaceRemoval:
-        handleRemoval(notice.interfaceName);
+        handleRemoval(notice.interfaceName, notice.devicePath);
         break;
     case DeviceNotice::VolumeArrival:
         if (notice.volumeFlags == 0)
@@ -245,7 +257,17 @@ void DeviceFlash::retryDeferredArrival()
     handleArrival(std::exchange(m_deferredArrival, QString()));
 }
 
-void DeviceFlash::handleRemoval(const QString &name)
+bool DeviceFlash::removalNamesAdapter(const QString &removedPath) const
+{
+    QMutexLocker lock(&m_stateMutex);
+    if (removedPath.isEmpty() || m_adapterSysPath.isEmpty())
+        return true;
+    // A USB device's removal names the interfaces and nodes below it too.
+    return removedPath == m_adapterSysPath || removedPath == QFile::decodeName(m_adapterNode)
+        || m_adapterSysPath.startsWith(removedPath + QLatin1Char('/'));
+}
+
+void DeviceFlash::handleRemoval(const QString &name, const QString &removedPath)
 {
     qDebug() << "---" << name << name.size();
     if (name.isEmpty())
@@ -258,12 +280,19 @@ void DeviceFlash::handleRemoval(const QString &name)
         return;
 
     const Corvane device = Corvane(quint16(parsed.productId));
+    // With two adapters attached, pulling out the idle one must not cut the other's write.
+    if (!removalNamesAdapter(removedPath)) {
+        qInfo() << "DeviceFlash removal of another adapter ignored:" << removedPath;
+        return;
+    }
     qWarning() << "nativeEventFilter closed." << device;
     // A connection announced by a task started before now no longer holds.
     std::lock_guard<std::recursive_mutex> step(m_busyMutex);
     {
         QMutexLocker lock(&m_stateMutex);
         ++m_presenceEpoch;
+        m_adapterNode.clear();
+        m_adapterSysPath.clear();
     }
     m_deferredArrival.clear();
     if (m_arrivalRetry)
