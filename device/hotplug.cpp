@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "deviceflash.h"
+#include "adapterlock.h"
 #include "devicemonitor.h"
 #include "devicenotice.h"
 #include "qhiddevice.h"
@@ -21,6 +22,8 @@ constexpr int ReopenDelayMs = 1000;
 constexpr int ShutdownPollMs = 50;
 // How often an arrival that came during a task looks whether the engine is idle.
 constexpr int ArrivalRetryMs = 100;
+// How often a window looks whether another program has let go of the adapter.
+constexpr int ReleasePollMs = 500;
 
 // Shared between the waiting thread and the delayed second attempt, which may run after
 // the waiter has gone (shutdown).
@@ -89,7 +92,7 @@ bool DeviceFlash::open(quint16 vendorId, quint16 productId)
         rememberAdapter();
     } else if (m_hidDevice->lastOpenError() == QHidDevice::InUse) {
         rememberAdapter();
-        reportInUse();
+        reportInUse(productId);
     } else if (m_hidDevice->lastOpenError() == QHidDevice::LockFailed) {
         reportLockFailed();
     } else {
@@ -113,11 +116,14 @@ void DeviceFlash::rememberAdapter()
     m_adapterSysPath = sysPath;
 }
 
-void DeviceFlash::reportInUse()
+void DeviceFlash::reportInUse(quint16 productId)
 {
     const qint64 owner = m_hidDevice->lockOwner();
     qWarning() << "DeviceFlash adapter in use by another program, PID" << owner;
     emit deviceInUse(owner);
+    if (m_connectWhenReleased)
+        QMetaObject::invokeMethod(
+            this, [this, productId] { watchForRelease(productId); }, Qt::QueuedConnection);
 }
 
 void DeviceFlash::reportLockFailed()
@@ -125,6 +131,45 @@ void DeviceFlash::reportLockFailed()
     const QString reason = m_hidDevice->lockError();
     qWarning().noquote() << "DeviceFlash adapter not opened: its lock cannot be taken:" << reason;
     emit deviceLockFailed(reason);
+}
+
+void DeviceFlash::watchForRelease(quint16 productId)
+{
+    if (m_shuttingDown || m_hidDevice->isOpen())
+        return;
+    m_heldProductId = productId;
+    if (!m_releasePoll) {
+        m_releasePoll = new QTimer(this);
+        m_releasePoll->setInterval(ReleasePollMs);
+        connect(m_releasePoll, &QTimer::timeout, this, &DeviceFlash::pollHeldAdapter);
+    }
+    m_releasePoll->start();
+}
+
+// Only the lock is looked at while the other program holds the adapter; once it is free,
+// the adapter is opened as at its arrival (and watched again if a third program was first).
+void DeviceFlash::pollHeldAdapter()
+{
+    if (m_shuttingDown || m_hidDevice->isOpen()) {
+        m_releasePoll->stop();
+        return;
+    }
+    if (!isIdle())
+        return;
+    QByteArray node;
+    {
+        QMutexLocker lock(&m_stateMutex);
+        node = m_adapterNode;
+    }
+    const AdapterLock::Result state = AdapterLock::probe(node);
+    if (state == AdapterLock::Held)
+        return;
+    // Free, or the node has gone: then its removal or next arrival takes over.
+    m_releasePoll->stop();
+    if (state == AdapterLock::Acquired) {
+        qInfo() << "DeviceFlash adapter released by the other program";
+        connectAdapter(m_heldProductId);
+    }
 }
 
 void DeviceFlash::reportAccessDenied(quint16 vendorId, quint16 productId)
@@ -243,7 +288,12 @@ void DeviceFlash::handleArrival(const QString &name)
         m_arrivalRetry->start();
         return;
     }
-    if (!open(adapterVendorId, quint16(productId)))
+    connectAdapter(quint16(productId));
+}
+
+void DeviceFlash::connectAdapter(quint16 productId)
+{
+    if (!open(adapterVendorId, productId))
         return;
     const quint64 epoch = presenceEpoch();
     startTask([this, productId, epoch] { arrivalTask(productId, epoch); });
@@ -297,6 +347,8 @@ void DeviceFlash::handleRemoval(const QString &name, const QString &removedPath)
     m_deferredArrival.clear();
     if (m_arrivalRetry)
         m_arrivalRetry->stop();
+    if (m_releasePoll)
+        m_releasePoll->stop();
     // A task blocked in a read gives up at its next slice; close waits for that slice.
     m_cancelTransfers = true;
     m_hidDevice->close();

@@ -602,9 +602,9 @@ void tst_Cli::oneProgramPerAdapter_data()
 
 // While one program writes the adapter, no other one sends it a single report, whatever its
 // environment or the files beside the lock: a command exits 4 (naming the writer when it
-// can), a window start treats the adapter as one it cannot open, and a second window start
-// (once the adapter is free again) leaves it alone too. The emulator lists every process
-// that sent a report in "<state>.traffic".
+// can), a window start waits, and connects by itself once the writer is done, and a second
+// window start leaves the adapter alone. The emulator lists every process that sent a
+// report in "<state>.traffic".
 void tst_Cli::oneProgramPerAdapter()
 {
     QFETCH(bool, withoutRuntimeDir);
@@ -671,6 +671,8 @@ void tst_Cli::oneProgramPerAdapter()
     QCOMPARE(writer.exitCode(), 0);
     QVERIFY(AdapterEmulator::loadState(state));
     QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
+    const QByteArray windowPid = QByteArray::number(window.processId());
+    QTRY_VERIFY_WITH_TIMEOUT(trafficPids().contains(windowPid), 60000);
 
     QProcess second;
     second.setProcessEnvironment(env);
@@ -680,7 +682,7 @@ void tst_Cli::oneProgramPerAdapter()
     window.kill();
     window.waitForFinished();
 
-    QCOMPARE(trafficPids(), (QList<QByteArray>{writerPid, QByteArray()}));
+    QCOMPARE(trafficPids(), (QList<QByteArray>{writerPid, windowPid, QByteArray()}));
     QVERIFY(AdapterEmulator::loadState(state));
     QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
 }
