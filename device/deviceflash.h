@@ -84,6 +84,10 @@ public:
     void closeDevice();
     // True while the platform monitor reports device changes (hot-plug is followed).
     bool isMonitoring() const;
+    // While another program holds the adapter, looks twice a second whether it has let go
+    // (sending the adapter nothing) and then connects. Off by default: a command that finds
+    // the adapter held ends instead.
+    void setConnectWhenReleased(bool enabled) { m_connectWhenReleased = enabled; }
 
     // --- command channel ---
     // Sends one request, after dropping any input report already waiting on the handle (an
@@ -227,6 +231,8 @@ signals:
     void deviceAccessDenied(QString node);
     // Another program holds the adapter (its process id, 0 when unknown): nothing was sent.
     void deviceInUse(qint64 pid);
+    // The adapter's lock cannot be taken, so it was not opened: nothing was sent.
+    void deviceLockFailed(QString reason);
 
 private:
     friend class DeviceFlashTestAccess;
@@ -253,6 +259,8 @@ private:
     bool commitToErase();
 
     void handleArrival(const QString &name);
+    // Opens the adapter and starts the arrival task (GUI thread, engine idle).
+    void connectAdapter(quint16 productId);
     // Runs an arrival that came while a task was under way, once the engine is idle.
     void retryDeferredArrival();
     // Publishes the connection a start-up or arrival task made, unless the adapter was
@@ -260,12 +268,20 @@ private:
     void announceConnected(Corvane device, quint64 epoch);
     quint64 presenceEpoch() const;
     void dropStaleReports();
-    void handleRemoval(const QString &name);
+    void handleRemoval(const QString &name, const QString &removedPath);
+    // Whether a removal of the device at removedPath concerns the adapter this object
+    // opened or found held; without a location on either side, the ids alone decide.
+    bool removalNamesAdapter(const QString &removedPath) const;
+    // Keeps where the adapter that open() chose sits, for removals.
+    void rememberAdapter();
+    void watchForRelease(quint16 productId);
+    void pollHeldAdapter();
     bool matchesAdapter(const QString &name, quint32 *productId);
     void setVersion(const QString &version);
     void initialise(DeviceMonitor *monitor);
     void reportAccessDenied(quint16 vendorId, quint16 productId);
-    void reportInUse();
+    void reportInUse(quint16 productId);
+    void reportLockFailed();
 
     bool m_isBusy = false;
     bool m_isConnected = false;
@@ -288,6 +304,13 @@ private:
     // An arrival that came while a task ran, and the timer that retries it when idle.
     QString m_deferredArrival;
     QTimer *m_arrivalRetry = nullptr;
+    // The adapter's HID node and sysfs path (guarded by m_stateMutex); empty when unknown.
+    QByteArray m_adapterNode;
+    QString m_adapterSysPath;
+    // Looks whether another program has let go of the adapter (GUI thread).
+    QTimer *m_releasePoll = nullptr;
+    quint16 m_heldProductId = 0;
+    std::atomic<bool> m_connectWhenReleased{false};
     std::atomic<int> m_answerTimeoutMs{0};
     std::atomic<bool> m_answerTimedOut{false};
     std::atomic<int> m_stallTimeMs{30000};

@@ -130,6 +130,7 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     m_settingsDialog = new SettingsDialog(this);
     m_syncCloud = new SyncCloud(this);
     m_deviceFlash = new DeviceFlash(this);
+    m_deviceFlash->setConnectWhenReleased(true);
     // Updates and factory restores save the configuration there first; history too.
     m_deviceFlash->setDataDirectory(m_syncCloud->storagePath());
 
@@ -210,6 +211,8 @@ void MainWindow::connectSignals()
             [this](bool connected, DeviceFlash::Corvane) { onDeviceConnectStatusChanged(connected); },
             Qt::QueuedConnection);
     connect(m_deviceFlash, &DeviceFlash::versionChanged, this, &MainWindow::onVersionChanged,
+            Qt::QueuedConnection);
+    connect(m_deviceFlash, &DeviceFlash::deviceInUse, this, [this] { setAdapterInUse(true); },
             Qt::QueuedConnection);
     connect(m_deviceFlash, &DeviceFlash::dataBackupProgressChanged, this,
             &MainWindow::onDataBackupProgress, Qt::QueuedConnection);
@@ -513,6 +516,7 @@ void MainWindow::refreshTexts()
     disconnect(ui->comboBox_Languages, qOverload<int>(&QComboBox::currentIndexChanged), this,
                &MainWindow::onComboBoxLanguagesChanged);
     ui->retranslateUi(this);
+    setAdapterInUse(m_adapterInUse);
     m_messageDialog->retranslateUi();
     m_settingsDialog->retranslateUi();
     ui->label_Title->setText(QStringLiteral("%1 v%2").arg(QCoreApplication::applicationName(),
@@ -634,8 +638,17 @@ void MainWindow::onFirmwareInfoChanged()
     ui->comboBox_Version->addItems(m_syncCloud->firmwareVersions());
 }
 
+void MainWindow::setAdapterInUse(bool inUse)
+{
+    m_adapterInUse = inUse;
+    ui->label->setText(inUse ? tr("Another program is using the Corvane X9. The tool connects to "
+                                  "it by itself when that program lets it go.")
+                             : tr("connect Corvane X9 to PC."));
+}
+
 void MainWindow::onDeviceConnectStatusChanged(bool connected)
 {
+    setAdapterInUse(false);
     if (connected) {
         ui->progressBar->setValue(0);
         ui->progressBar->hide();

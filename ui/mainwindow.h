@@ -82,6 +82,8 @@ private:
     void onSyncError(SyncCloud::SyncError error);
     void onFirmwareInfoChanged();
     void onDeviceConnectStatusChanged(bool connected);
+    // The unconnected page's text: attach the adapter, or another program is using it.
+    void setAdapterInUse(bool inUse);
     void onDownloadProgress(qlonglong current, qlonglong total);
     void onWrite2FlashProgress(qlonglong current, qlonglong total);
     void onOpenFileClicked();
@@ -115,4 +117,6 @@ private:
     QTimer *m_closeTimer = nullptr;
     // Tells why the window stays, while a close waits.
     QLabel *m_closeNotice = nullptr;
+    // Another program holds the adapter; the window connects once it lets go.
+    bool m_adapterInUse = false;
 };

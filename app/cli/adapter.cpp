@@ -32,6 +32,7 @@ QString stoppedAnsweringText()
 int openAdapter(DeviceFlash &device, const CliContext &ctx)
 {
     QString deniedNode;
+    QString lockError;
     qint64 owner = -1;
     QObject context;
     QObject::connect(
@@ -40,6 +41,9 @@ int openAdapter(DeviceFlash &device, const CliContext &ctx)
     QObject::connect(
         &device, &DeviceFlash::deviceInUse, &context, [&owner](qint64 pid) { owner = pid; },
         Qt::DirectConnection);
+    QObject::connect(
+        &device, &DeviceFlash::deviceLockFailed, &context,
+        [&lockError](const QString &reason) { lockError = reason; }, Qt::DirectConnection);
     device.setAnswerTimeout(ctx.answerTimeoutMs);
     device.openDevice();
     waitUntilIdle(device);
@@ -60,6 +64,11 @@ int openAdapter(DeviceFlash &device, const CliContext &ctx)
                                                    "(PID %1)")
                                         .arg(owner)
                                   : QStringLiteral("the adapter is in use by another program"));
+    if (!lockError.isEmpty())
+        return ctx.fail(CliExit_Failed,
+            QStringLiteral("the adapter cannot be reserved for this program (%1); nothing was "
+                           "sent to it")
+                .arg(lockError));
     if (!deniedNode.isEmpty())
         return ctx.fail(CliExit_NoAdapter,
             QStringLiteral("the adapter is attached at %1 but cannot be opened; %2")

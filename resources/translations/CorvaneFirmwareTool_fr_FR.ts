@@ -4,6 +4,10 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>Another program is using the Corvane X9. The tool connects to it by itself when that program lets it go.</source>
+        <translation>Un autre programme utilise le Corvane X9. L'outil s'y connectera de lui-même dès que ce programme le libérera.</translation>
+    </message>
+    <message>
         <source>Chinese</source>
         <translation>中文</translation>
     </message>

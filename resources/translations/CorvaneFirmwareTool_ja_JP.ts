@@ -4,6 +4,10 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>Another program is using the Corvane X9. The tool connects to it by itself when that program lets it go.</source>
+        <translation>別のプログラムが Corvane X9 を使用中です。そのプログラムが解放すると、このツールが自動的に接続します。</translation>
+    </message>
+    <message>
         <source>Chinese</source>
         <translation>中文</translation>
     </message>

@@ -88,6 +88,7 @@ private slots:
     void hostileServer_data();
     void hostileServer();
     void backupRestoreAndBootMode();
+    void oneProgramPerAdapter_data();
     void oneProgramPerAdapter();
     void silentAdapterEndsTheCommand();
     void slowEraseIsNoSilentAdapter();
@@ -621,12 +622,25 @@ void tst_Cli::backupRestoreAndBootMode()
     QCOMPARE(operations, (QStringList{QStringLiteral("restore"), QStringLiteral("boot-mode")}));
 }
 
-// While one program writes the adapter, no other one sends it a single report: a command
-// exits 4 naming the writer, a window start treats the adapter as one it cannot open, and a
-// second window start (once the adapter is free again) leaves it alone too. The emulator
-// lists every process that sent a report in "<state>.traffic".
+void tst_Cli::oneProgramPerAdapter_data()
+{
+    QTest::addColumn<bool>("withoutRuntimeDir"); // the command runs without XDG_RUNTIME_DIR
+    QTest::addColumn<QString>("pidFileSwapped"); // the writer's PID file becomes this
+    QTest::newRow("same environment") << false << QString();
+    QTest::newRow("command without XDG_RUNTIME_DIR") << true << QString();
+    QTest::newRow("directory in place of the PID file") << false << QStringLiteral("directory");
+    QTest::newRow("symlink in place of the PID file") << false << QStringLiteral("symlink");
+}
+
+// While one program writes the adapter, no other one sends it a single report, whatever its
+// environment or the files beside the lock: a command exits 4 (naming the writer when it
+// can), a window start waits, and connects by itself once the writer is done, and a second
+// window start leaves the adapter alone. The emulator lists every process that sent a
+// report in "<state>.traffic".
 void tst_Cli::oneProgramPerAdapter()
 {
+    QFETCH(bool, withoutRuntimeDir);
+    QFETCH(QString, pidFileSwapped);
     const QByteArray payload = payloadOf(20000, 4);
     const QString image = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 3, payload));
     const QString state = m_dir->filePath(QStringLiteral("adapter.state"));
@@ -649,9 +663,28 @@ void tst_Cli::oneProgramPerAdapter()
     const QByteArray writerPid = QByteArray::number(writer.processId());
     QTRY_VERIFY_WITH_TIMEOUT(trafficPids().contains(writerPid), 60000);
 
-    const Run info = cli({QStringLiteral("info")});
+    const QString victim = m_dir->filePath(QStringLiteral("victim"));
+    QVERIFY(FirmwareImageMaker::writeToFile(victim, "keep"));
+    const QDir locks(m_dir->filePath(QStringLiteral("runtime/corvane-x9")));
+    const QStringList pidFiles = locks.entryList({QStringLiteral("adapter-*")}, QDir::Files);
+    QCOMPARE(pidFiles.size(), 1);
+    const QString pidFile = locks.filePath(pidFiles.first());
+    if (!pidFileSwapped.isEmpty()) {
+        QVERIFY(QFile::remove(pidFile));
+        QVERIFY(pidFileSwapped == QLatin1String("directory") ? locks.mkdir(pidFiles.first())
+                                                             : QFile::link(victim, pidFile));
+    }
+    QProcessEnvironment infoEnv = environment();
+    if (withoutRuntimeDir)
+        infoEnv.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    const Run info = run(QStringLiteral(CORVANE_CLI), {QStringLiteral("info")}, infoEnv);
     QCOMPARE(info.exitCode, 4);
-    QCOMPARE(info.err, "corvane-cli: the adapter is in use by another program (PID " + writerPid + ")\n");
+    QCOMPARE(info.err, withoutRuntimeDir || !pidFileSwapped.isEmpty()
+                           ? QByteArray("corvane-cli: the adapter is in use by another program\n")
+                           : "corvane-cli: the adapter is in use by another program (PID " + writerPid + ")\n");
+    QFile kept(victim);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("keep"));
 
     QProcess window;
     window.setProcessEnvironment(env);
@@ -660,7 +693,7 @@ void tst_Cli::oneProgramPerAdapter()
     QVERIFY(window.waitForStarted());
     QByteArray windowLog;
     QTRY_VERIFY_WITH_TIMEOUT((windowLog += window.readAll()).contains(
-                                 "DeviceFlash adapter in use by another program, PID " + writerPid),
+                                 "DeviceFlash adapter in use by another program, PID "),
                              60000);
     // The offscreen screen is lower than the window, which is scaled down to fit it.
     QVERIFY(windowLog.contains("window scaled to fit the screen: 0."));
@@ -670,6 +703,8 @@ void tst_Cli::oneProgramPerAdapter()
     QCOMPARE(writer.exitCode(), 0);
     QVERIFY(AdapterEmulator::loadState(state));
     QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
+    const QByteArray windowPid = QByteArray::number(window.processId());
+    QTRY_VERIFY_WITH_TIMEOUT(trafficPids().contains(windowPid), 60000);
 
     QProcess second;
     second.setProcessEnvironment(env);
@@ -679,7 +714,7 @@ void tst_Cli::oneProgramPerAdapter()
     window.kill();
     window.waitForFinished();
 
-    QCOMPARE(trafficPids(), (QList<QByteArray>{writerPid, QByteArray()}));
+    QCOMPARE(trafficPids(), (QList<QByteArray>{writerPid, windowPid, QByteArray()}));
     QVERIFY(AdapterEmulator::loadState(state));
     QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
 }

@@ -9,6 +9,7 @@
 #include "httpserverprocess.h"
 #include "mainwindow.h"
 #include "messagedialog.h"
+#include "qhiddevice.h"
 #include "settingsdialog.h"
 #include "syncloud.h"
 
@@ -155,6 +156,7 @@ private slots:
     void deviceErrorLeavesControlsDisabled_data();
     void deviceErrorLeavesControlsDisabled();
     void unplugClosesDialogs();
+    void adapterHeldByAnotherProgram();
     void backupAndRestoreThroughSettingsDialog();
     void closeDeferredWhileBusy_data();
     void closeDeferredWhileBusy();
@@ -757,6 +759,24 @@ void tst_MainWindow::unplugClosesDialogs()
     QVERIFY(window->isVisible());
 }
 
+// The window says that another program holds the adapter, sends it nothing meanwhile and
+// connects by itself once it is let go (no arrival comes then).
+void tst_MainWindow::adapterHeldByAnotherProgram()
+{
+    QHidDevice other; // another handle meets the same lock as another program
+    QVERIFY(other.open(0x0E3A, 0xB471));
+    createWindow();
+    auto *text = widget<QLabel>("label");
+    QTRY_COMPARE_WITH_TIMEOUT(text->text(), QStringLiteral("Another program is using the Corvane X9. "
+        "The tool connects to it by itself when that program lets it go."), Slow);
+    QTRY_COMPARE_WITH_TIMEOUT(page(), QStringLiteral("page_Unconnected"), Slow);
+    QCOMPARE(AdapterEmulator::exchangeCount(), qint64(0));
+
+    other.close();
+    waitReady(0);
+    QVERIFY(!text->text().startsWith(QLatin1String("Another program")));
+}
+
 // The settings button is hidden; its dialog is reached directly, as its signals stay connected.
 void tst_MainWindow::backupAndRestoreThroughSettingsDialog()
 {
@@ -1054,6 +1074,8 @@ void tst_MainWindow::storedLanguageAtStart()
         {"pushButton_MsgOK", QCoreApplication::translate("MessageDialog", "OK")},
         {"label_Info", text("connect clould and sync information...")},
         {"label", text("connect Corvane X9 to PC.")},
+        {"label", text("Another program is using the Corvane X9. The tool connects to it by itself when "
+                       "that program lets it go.")},
     };
     QStringList cut;
     for (const auto &shown : texts) {

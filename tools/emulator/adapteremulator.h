@@ -18,9 +18,12 @@
 // When the environment variable CORVANE_EMULATOR_STATE names a file, the adapter is loaded
 // from it at hid_init() (created fresh when missing) and saved back at hid_close(),
 // hid_exit() and process exit when a request changed it, so separate runs of a program see
-// the same adapter (its device path, by which programs lock it, names the file). Every
-// process that sends it a report appends its process id to "<file>.traffic". While the
-// file named by CORVANE_EMULATOR_HOLD exists, no answer arrives (the adapter seems busy).
+// the same adapter (its device path names "<file>.node", a file beside it that programs
+// lock as they lock a real adapter's node, and that a save never replaces); a program
+// that has no handle open loads the file again at its next open when another one saved
+// it meanwhile. Every process that sends it a report appends its process id to
+// "<file>.traffic". While the file named by CORVANE_EMULATOR_HOLD exists, no answer
+// arrives (the adapter seems busy).
 namespace AdapterEmulator {
 
 constexpr quint16 VendorId = 0x0E3A;
