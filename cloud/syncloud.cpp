@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "syncloud.h"
 
+#include "privatefiles.h"
 #include "settingswriteguard.h"
 
 #include <QCryptographicHash>
@@ -252,10 +253,12 @@ SyncCloud::SyncCloud(QObject *parent)
     m_storagePath = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     QDir dir(m_storagePath);
     if (!dir.exists()) {
-        if (dir.mkpath(QStringLiteral(".")))
+        if (PrivateFiles::makeDirectory(m_storagePath))
             qInfo().noquote().nospace() << "Created directory. " << m_storagePath;
         else
             qWarning().noquote().nospace() << "Failed to create directory. " << m_storagePath;
+    } else {
+        PrivateFiles::makeDirectory(m_storagePath); // tightens one that an earlier version made
     }
 
     const QString settingsPath
@@ -373,6 +376,7 @@ void SyncCloud::storeSetting(const QString &key, const QVariant &value)
     const SettingsWriteGuard guard(*m_settings);
     m_settings->setValue(key, value);
     m_settings->sync();
+    PrivateFiles::restrict(m_settings->fileName());
 }
 
 QString SyncCloud::getFirmware(int index, bool refresh)
@@ -455,7 +459,8 @@ QString SyncCloud::getFirmware(int index, bool refresh)
             } else {
                 // Written under a temporary name and renamed, so no partial file is ever cached.
                 QSaveFile file(path);
-                if (file.open(QIODevice::WriteOnly) && file.write(data) == data.size()
+                if (file.open(QIODevice::WriteOnly) && PrivateFiles::restrict(file)
+                    && file.write(data) == data.size()
                     && file.commit()) {
                     m_lastError.clear();
                     result = path;
@@ -539,7 +544,7 @@ QString SyncCloud::admitImage(const QString &version, const QByteArray &data, bo
         + QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toLatin1() + '\n';
     QSaveFile file(recordPath);
     if (!file.open(QIODevice::WriteOnly)
-        || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+        || !PrivateFiles::restrict(file)
         || file.write(line) != line.size() || !file.commit())
         return QStringLiteral("cannot write %1: %2").arg(recordPath, file.errorString());
     return {};

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "adapterlock.h"
 
+#include "privatefiles.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -208,7 +210,7 @@ QString AdapterLock::directory()
             return QFile::decodeName(directory);
     }
     const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    if (!data.isEmpty() && QDir().mkpath(data)) {
+    if (!data.isEmpty() && PrivateFiles::makeDirectory(data)) {
         const QByteArray directory = QFile::encodeName(data) + "/locks";
         if (makePrivateDirectory(directory))
             return QFile::decodeName(directory);

@@ -5,6 +5,7 @@
 #include "commandreport.h"
 #include "deviceflash.h"
 #include "operationhistory.h"
+#include "privatefiles.h"
 
 #include <QDebug>
 #include <QDir>
@@ -210,7 +211,8 @@ bool DeviceFlash::saveAutomaticBackup(QString *savedPath)
     }
 
     const QString folder = AutoBackup::directory(dataDir, serial);
-    if (!QDir().mkpath(folder))
+    if (!PrivateFiles::makeDirectory(QFileInfo(folder).absolutePath())
+        || !PrivateFiles::makeDirectory(folder))
         return fail(QStringLiteral("cannot create ") + folder);
     const QStringList existing = AutoBackup::files(folder);
     QString path;

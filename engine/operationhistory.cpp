@@ -2,6 +2,7 @@
 #include "operationhistory.h"
 
 #include "deviceflash.h"
+#include "privatefiles.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
@@ -60,9 +61,8 @@ bool append(const QString &file, const QJsonObject &entry, QString *errorString)
         qWarning().noquote() << "history" << text;
         return false;
     };
-    QDir().mkpath(QFileInfo(file).absolutePath());
-    const QByteArray name = QFile::encodeName(file);
-    const int fd = ::open(name.constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    PrivateFiles::makeDirectory(QFileInfo(file).absolutePath());
+    const int fd = PrivateFiles::open(file, O_RDWR | O_APPEND | O_CREAT);
     if (fd < 0)
         return fail("cannot open");
     // The lock ends with its holder, so a killed writer never holds up the next one; a

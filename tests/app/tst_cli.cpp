@@ -6,6 +6,7 @@
 #include "firmwareimagemaker.h"
 #include "httpserverprocess.h"
 
+#include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,6 +19,8 @@
 #include <memory>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -88,6 +91,7 @@ private slots:
     void hostileServer_data();
     void hostileServer();
     void backupRestoreAndBootMode();
+    void backupRefusesAPlantedLink();
     void oneProgramPerAdapter_data();
     void oneProgramPerAdapter();
     void silentAdapterEndsTheCommand();
@@ -123,6 +127,7 @@ private:
 
 void tst_Cli::init()
 {
+    ::umask(022);
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
     seedAdapter(5, 6, 0);
@@ -431,6 +436,14 @@ void tst_Cli::updateFromTheCatalogue()
     QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
     QVERIFY(AdapterEmulator::memory(0x08010000, 5000) == payload);
 
+    // Settings, cached image, automatic backup and history are the user's alone.
+    QStringList entries;
+    for (QDirIterator it(m_dir->filePath(QStringLiteral("data")), QDir::AllEntries | QDir::NoDotAndDotDot,
+             QDirIterator::Subdirectories); it.hasNext();)
+        entries << it.next() + QLatin1String(int(it.fileInfo().permissions() & 0x77) ? " is not private" : "");
+    QVERIFY2(entries.size() >= 7 && entries.filter(QStringLiteral(" is not private")).isEmpty(),
+        qPrintable(entries.join(QLatin1Char('\n'))));
+
     const Run unknown = cli({QStringLiteral("download"), QStringLiteral("9.9.9"),
                              QStringLiteral("--catalogue"), host});
     QCOMPARE(unknown.exitCode, 1);
@@ -620,6 +633,24 @@ void tst_Cli::backupRestoreAndBootMode()
          QJsonDocument::fromJson(cli({QStringLiteral("--json"), QStringLiteral("history")}).out).array())
         operations.append(entry.toObject().value(QStringLiteral("operation")).toString());
     QCOMPARE(operations, (QStringList{QStringLiteral("restore"), QStringLiteral("boot-mode")}));
+}
+
+// A link that another user planted in a shared sticky directory is not written through.
+void tst_Cli::backupRefusesAPlantedLink()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to plant a link as another user");
+    const QString shared = m_dir->filePath(QStringLiteral("shared"));
+    QVERIFY(QDir().mkdir(shared) && ::chmod(QFile::encodeName(shared).constData(), 01777) == 0);
+    const QString victim = m_dir->filePath(QStringLiteral("victim"));
+    QVERIFY(QFile(victim).open(QIODevice::WriteOnly));
+    const QString link = shared + QStringLiteral("/config.bkp");
+    QVERIFY(QFile::link(victim, link) && ::lchown(QFile::encodeName(link).constData(), 65534, 65534) == 0);
+
+    const Run run = cli({ QStringLiteral("backup"), link });
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(run.err.contains("another user made it in a directory that every user can write to"));
+    QCOMPARE(QFileInfo(victim).size(), qint64(0));
 }
 
 void tst_Cli::oneProgramPerAdapter_data()
