@@ -6,7 +6,6 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 
 #include <cerrno>
 #include <limits>
@@ -29,13 +28,6 @@ bool isPrivateDirectory(const QByteArray &path, bool rootMayOwn)
         return false;
     const bool owned = st.st_uid == ::geteuid() || (rootMayOwn && st.st_uid == 0);
     return owned && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
-bool makePrivateDirectory(const QByteArray &path)
-{
-    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
-        return false;
-    return isPrivateDirectory(path, false);
 }
 
 QByteArray parentOf(const QByteArray &path)
@@ -203,19 +195,7 @@ AdapterLock::~AdapterLock()
 
 QString AdapterLock::directory()
 {
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    if (runtime.startsWith('/') && isPrivateDirectory(runtime, false)) {
-        const QByteArray directory = runtime + "/corvane-x9";
-        if (makePrivateDirectory(directory))
-            return QFile::decodeName(directory);
-    }
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    if (!data.isEmpty() && PrivateFiles::makeDirectory(data)) {
-        const QByteArray directory = QFile::encodeName(data) + "/locks";
-        if (makePrivateDirectory(directory))
-            return QFile::decodeName(directory);
-    }
-    return QString();
+    return PrivateFiles::runtimeDirectory();
 }
 
 QString AdapterLock::pidFileName(const QByteArray &devicePath)

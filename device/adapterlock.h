@@ -40,9 +40,8 @@ public:
     // Whether the adapter at devicePath is free (Acquired), held, or cannot be locked, without
     // keeping the lock. Sends nothing to the adapter.
     static Result probe(const QByteArray &devicePath);
-    // The private lock directory: $XDG_RUNTIME_DIR/corvane-x9, else the data directory's
-    // "locks" folder, each only when it belongs to the user and nobody else may write in it
-    // (the runtime directory too). Empty when there is none.
+    // The private lock directory: the tool's private runtime directory (see
+    // PrivateFiles::runtimeDirectory()). Empty when there is none.
     static QString directory();
     // The file in directory() that names the holder of the adapter at devicePath.
     static QString pidFileName(const QByteArray &devicePath);

@@ -156,8 +156,13 @@ QProcessEnvironment tst_Cli::environment() const
     env.insert(QStringLiteral("CORVANE_EMULATOR_STATE"), m_dir->filePath(QStringLiteral("adapter.state")));
     env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir->filePath(QStringLiteral("data")));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir->filePath(QStringLiteral("config")));
-    QDir().mkpath(m_dir->filePath(QStringLiteral("runtime")));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir->filePath(QStringLiteral("runtime")));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), m_dir->filePath(QStringLiteral("cache")));
+    // A runtime directory as the session manager makes it: the user's own, mode 0700.
+    const QString runtime = m_dir->filePath(QStringLiteral("runtime"));
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                       | QFileDevice::ExeOwner);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     return env;
 }
