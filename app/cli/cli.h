@@ -26,6 +26,9 @@ struct CliContext
     QTextStream &err;
     // Longest wait for one answer from the adapter (--timeout); 0 waits for ever.
     int answerTimeoutMs = 30000;
+    // The adapter to work on (--adapter): a serial number or a device path; empty for the
+    // only one attached.
+    QString adapter = QString();
 
     // One clear line on standard error; returns code.
     int fail(int code, const QString &message) const;

@@ -43,9 +43,12 @@ QString toolHelp()
         "                             30, 0 waits for ever; an erase also gets its worst\n"
         "                             case, 4 s per 128 KiB sector); then the command stops,\n"
         "                             exit 1\n"
+        "  -a, --adapter SERIAL|PATH  the adapter to work on, by serial number or device\n"
+        "                             path (see list); needed when several are attached\n"
         "  --help                     show this help, or a command's help after its name\n"
         "  --version                  print the program's version (before the command name)\n\n"
-        "Exit codes: 0 success, 1 the operation failed, 2 usage error, 3 no adapter found,\n"
+        "Exit codes: 0 success, 1 the operation failed, 2 usage error (also: several adapters\n"
+        "are attached and none is chosen), 3 no adapter found (or none that --adapter names),\n"
         "4 the adapter is in use by another program (nothing was sent to it), 130 interrupted\n"
         "(SIGINT), 143 interrupted (SIGTERM), 129 interrupted (SIGHUP) before the adapter's\n"
         "erase (128 + the signal number; nothing was changed). Once the erase has begun, a\n"
@@ -61,6 +64,7 @@ struct ValueOption
 {
     QLatin1String name;
     QString (*apply)(CliContext &ctx, const QString &value);
+    QLatin1String shortName = QLatin1String(); // "-x VALUE", where the option has one
 };
 
 QString applyCatalogue(CliContext &, const QString &value)
@@ -96,10 +100,20 @@ QString applyAnswerTimeout(CliContext &ctx, const QString &value)
     return {};
 }
 
+QString applyAdapter(CliContext &ctx, const QString &value)
+{
+    if (value.trimmed().isEmpty())
+        return QStringLiteral("--adapter needs a serial number or a device path (see "
+                              "corvane-cli list)");
+    ctx.adapter = value.trimmed();
+    return {};
+}
+
 const ValueOption valueOptions[] = {
     { QLatin1String("--catalogue"), &applyCatalogue },
     { QLatin1String("--network-timeout"), &applyNetworkTimeout },
     { QLatin1String("--timeout"), &applyAnswerTimeout },
+    { QLatin1String("--adapter"), &applyAdapter, QLatin1String("-a") },
 };
 
 // The libraries log every step; a command-line user sees them only with --verbose, while
@@ -196,7 +210,7 @@ int main(int argc, char *argv[])
         const ValueOption *option = nullptr;
         QString value;
         for (const ValueOption &o : valueOptions) {
-            if (a == o.name) {
+            if (a == o.name || (!o.shortName.isEmpty() && a == o.shortName)) {
                 if (i + 1 >= args.size())
                     return ctx.fail(CliExit_Usage, QStringLiteral("%1 needs a value").arg(a));
                 option = &o;
