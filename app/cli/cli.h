@@ -29,6 +29,12 @@ struct CliContext
     // The adapter to work on (--adapter): a serial number or a device path; empty for the
     // only one attached.
     QString adapter = QString();
+    // out and err are the process's standard streams; false where they are another
+    // command's (one adapter's lines of a command on several), which draws no bars.
+    bool standardStreams = true;
+    // The arguments that run this command again on this adapter, for advice; empty: the
+    // ones the program was started with.
+    QStringList commandLine = QStringList();
 
     // One clear line on standard error; returns code.
     int fail(int code, const QString &message) const;

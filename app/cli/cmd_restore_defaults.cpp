@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "adapter.h"
 #include "cli.h"
+#include "everyadapter.h"
 #include "flashreport.h"
 #include "interruptguard.h"
 
@@ -15,6 +16,10 @@ int runRestoreDefaults(CliContext &ctx)
 {
     QStringList args = ctx.args;
     const bool noBackup = takeNoBackupOption(args);
+    bool all = false;
+    bool force = false;
+    if (!takeEveryAdapterOptions(ctx, args, &all, &force))
+        return CliExit_Usage;
     if (args.size() != 2)
         return ctx.fail(CliExit_Usage, QStringLiteral("restore-defaults takes FILE and VERSION "
                                                       "(see restore-defaults --help)"));
@@ -49,6 +54,14 @@ int runRestoreDefaults(CliContext &ctx)
                             .arg(versionText)
                             .arg(capacity));
 
+    const QString target = UpdateJobs::versionText(version.major, version.minor, version.patch);
+    // A factory restore resets the configuration whatever the version: none is left alone.
+    if (all)
+        return runOnEveryAdapter(ctx, {target, FlashImage{path, false, true}, !noBackup, false, false,
+                                       [&path, &versionText](DeviceFlash &device) {
+                                           device.restoreFactorySettings(path, versionText);
+                                       }});
+
     DeviceFlash device;
     const InterruptGuard interrupts(ctx, device);
     const int opened = openAdapter(device, ctx);
@@ -58,15 +71,14 @@ int runRestoreDefaults(CliContext &ctx)
     return runFlashOperation(
         device, ctx,
         [&device, &path, &versionText] { device.restoreFactorySettings(path, versionText); },
-        UpdateJobs::versionText(version.major, version.minor, version.patch),
-        FlashImage{path, false, true});
+        target, FlashImage{path, false, true});
 }
 
 const CliRegistrar reg({QStringLiteral("restore-defaults"),
                         QStringLiteral("factory restore: default configuration and a firmware file"),
                         QStringLiteral(
-                            "Usage: corvane-cli [--json] restore-defaults [--no-backup] FILE "
-                            "VERSION\n"
+                            "Usage: corvane-cli [--json] restore-defaults [--no-backup] [--all] "
+                            "FILE VERSION\n"
                             "Puts the adapter back to its factory state: saves the adapter's "
                             "configuration (firmware 5.5.0 and later) to a backup file in the "
                             "data directory and prints its path (nothing is erased when it "
@@ -78,6 +90,9 @@ const CliRegistrar reg({QStringLiteral("restore-defaults"),
                             "VERSION is the version of FILE, three dot-separated numbers "
                             "(each kept modulo 256).\n"
                             "  --no-backup  do not save the configuration first\n"
+                            "  --all        restore every attached adapter at once, each with its "
+                            "own lock, backup, history line and result, as update --all does "
+                            "(whatever version they run)\n"
                             "Shows a progress bar on a terminal (plain progress lines otherwise) "
                             "and prints the adapter's version and the bytes written.\n"
                             "With --json: one object with the keys version, bytesWritten and "

@@ -2,6 +2,7 @@
 #include "adapter.h"
 #include "cli.h"
 #include "clicatalogue.h"
+#include "everyadapter.h"
 #include "firmwarefile.h"
 #include "flashreport.h"
 #include "interruptguard.h"
@@ -29,6 +30,10 @@ int runUpdate(CliContext &ctx)
     QStringList args = ctx.args;
     const bool noBackup = takeNoBackupOption(args);
     const bool verify = args.removeAll(QStringLiteral("--verify")) > 0;
+    bool all = false;
+    bool force = false;
+    if (!takeEveryAdapterOptions(ctx, args, &all, &force))
+        return CliExit_Usage;
     QString version;
     if (!takeVersionOption(args, &version))
         return ctx.fail(CliExit_Usage, QStringLiteral("--version needs a VERSION (see update --help)"));
@@ -50,6 +55,10 @@ int runUpdate(CliContext &ctx)
     if (!check.accepted())
         return ctx.fail(CliExit_Failed, check.reason);
     const QString imageVersion = check.image.versionText();
+    if (all)
+        return runOnEveryAdapter(
+            ctx, {imageVersion, FlashImage{path, !version.isEmpty()}, !noBackup, verify, !force,
+                  [&path, &version](DeviceFlash &device) { device.updateFirmware(path, version); }});
 
     DeviceFlash device;
     const InterruptGuard interrupts(ctx, device);
@@ -69,9 +78,10 @@ int runUpdate(CliContext &ctx)
 const CliRegistrar reg({QStringLiteral("update"),
                         QStringLiteral("write a firmware file (*.rfw, *.bin) into the adapter"),
                         QStringLiteral(
-                            "Usage: corvane-cli [--json] update [--no-backup] [--verify] FILE\n"
+                            "Usage: corvane-cli [--json] update [--no-backup] [--verify] "
+                            "[--all [--force]] FILE\n"
                             "       corvane-cli [--json] update [--no-backup] [--verify] "
-                            "--version VERSION [--catalogue URL]\n"
+                            "[--all [--force]] --version VERSION [--catalogue URL]\n"
                             "With --version, takes the catalogue's image of VERSION from the "
                             "firmware cache, downloading it first when needed; an image that "
                             "holds another version is refused.\n"
@@ -84,6 +94,18 @@ const CliRegistrar reg({QStringLiteral("update"),
                             "  --no-backup  do not save the configuration first\n"
                             "  --verify     after the write, read every region back and compare "
                             "it with the image as verify does (takes about as long again)\n"
+                            "  --all        write every attached adapter at once, each with its "
+                            "own lock, backup, history line and result; those that already run "
+                            "the image's version are left alone (unless the last operation on "
+                            "them failed part-way)\n"
+                            "  --force      with --all, write those too\n"
+                            "With --all, each adapter's lines are prefixed by its serial number "
+                            "(on a terminal: one progress line per adapter), then a table gives "
+                            "each adapter's result: success, skipped, failed, cancelled or in "
+                            "use; --json gives a list of one object per adapter with the keys "
+                            "serial, path, result, fromVersion, version, bytesWritten, backup "
+                            "and error. Exit code 0 only when every adapter succeeded or was "
+                            "left alone.\n"
                             "Shows a progress bar on a terminal (plain progress lines otherwise) "
                             "and prints the adapter's new version and the bytes written "
                             "(with --verify also \"verified: true\").\n"

@@ -182,12 +182,12 @@ void CliContext::printRecord(const QJsonObject &record, const QStringList &order
 
 bool CliContext::interactive() const
 {
-    return isatty(STDOUT_FILENO) == 1;
+    return standardStreams && isatty(STDOUT_FILENO) == 1;
 }
 
 bool CliContext::errorIsTerminal() const
 {
-    return isatty(STDERR_FILENO) == 1;
+    return standardStreams && isatty(STDERR_FILENO) == 1;
 }
 
 int main(int argc, char *argv[])
