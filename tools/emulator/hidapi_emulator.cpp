@@ -26,7 +26,6 @@ using AdapterEmulator::Core::State;
 
 struct hid_device_
 {
-    State *adapter = nullptr; // never dereferenced before the handle is found live
     quint64 generation = 0;
     bool nonBlocking = false;
     hid_device_info *info = nullptr;
@@ -272,7 +271,6 @@ hid_device *openLocked(State &s, const QByteArray &path)
     if (!s.present || !s.attached || s.openRefused)
         return nullptr;
     auto *dev = new hid_device;
-    dev->adapter = &s;
     dev->generation = s.generation;
     dev->info = makeInfoLocked(s, path);
     s.handles.push_back(dev);
