@@ -7,7 +7,19 @@
 
 #include <atomic>
 #include <mutex>
-#include <string>
+
+namespace {
+
+// hidapi keeps process-wide state for its initialisation, enumeration and opens (the last
+// error text among it): with several adapters worked on in parallel, one thread at a time
+// calls those. Transfers on different handles still run side by side.
+std::mutex &hidapiSetupMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+} // namespace
 
 class QHidDevicePrivate
 {
@@ -35,13 +47,16 @@ public:
     void closeLocked()
     {
         hid_device *h = handle.exchange(nullptr);
-        if (h)
+        if (h) {
+            std::lock_guard<std::mutex> setup(hidapiSetupMutex());
             hid_close(h);
+        }
     }
 };
 
 QHidDevice::QHidDevice(QObject *parent) : QObject(parent), d_ptr(new QHidDevicePrivate)
 {
+    std::lock_guard<std::mutex> setup(hidapiSetupMutex());
     hid_init();
 }
 
@@ -53,6 +68,7 @@ QHidDevice::~QHidDevice()
 
 QList<QHidDevice::Interface> QHidDevice::enumerate(quint16 vendorId, quint16 productId)
 {
+    std::lock_guard<std::mutex> setup(hidapiSetupMutex());
     hid_init();
     QList<Interface> found;
     hid_device_info *devices = hid_enumerate(vendorId, productId);
@@ -80,10 +96,8 @@ struct Attempt
     QString lockError;
 };
 
-} // namespace
-
 // Takes the lock of the interface at path and opens it; the caller holds d->mutex.
-static Attempt openLocked(QHidDevicePrivate *d, const QByteArray &path)
+Attempt openLocked(QHidDevicePrivate *d, const QByteArray &path)
 {
     Attempt attempt;
     // The adapter is never opened without its lock.
@@ -102,7 +116,11 @@ static Attempt openLocked(QHidDevicePrivate *d, const QByteArray &path)
         attempt.lockError = d->lock.errorString();
         return attempt;
     }
-    hid_device *h = hid_open_path(path.constData());
+    hid_device *h = nullptr;
+    {
+        std::lock_guard<std::mutex> setup(hidapiSetupMutex());
+        h = hid_open_path(path.constData());
+    }
     d->handle.store(h);
     if (!h) {
         d->lock.release();
@@ -110,6 +128,8 @@ static Attempt openLocked(QHidDevicePrivate *d, const QByteArray &path)
     }
     return attempt;
 }
+
+} // namespace
 
 bool QHidDevice::open(quint16 vendorId, quint16 productId, const QString &serial)
 {
