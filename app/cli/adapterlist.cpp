@@ -20,10 +20,10 @@ QString severalAdaptersText()
 QList<AttachedAdapter> attachedAdapters()
 {
     QList<AttachedAdapter> adapters;
-    const auto interfaces = QHidDevice::enumerate(DeviceFlash::adapterVendorId,
-                                                  quint16(DeviceFlash::Corvane_Adapter));
+    const auto interfaces = QHidDevice::enumerate(
+        DeviceFlash::adapterVendorId, quint16(DeviceFlash::Corvane_Adapter));
     for (const QHidDevice::Interface &entry : interfaces)
-        adapters.append({entry.path, entry.serial.trimmed()});
+        adapters.append({ entry.path, entry.serial.trimmed() });
     return adapters;
 }
 
@@ -37,7 +37,7 @@ QJsonObject AdapterProbe::json() const
     object.insert(QStringLiteral("serial"), textOrNull(serial));
     object.insert(QStringLiteral("version"), textOrNull(version));
     object.insert(QStringLiteral("inUseBy"),
-                  inUseBy > 0 ? QJsonValue(double(inUseBy)) : QJsonValue(QJsonValue::Null));
+        inUseBy > 0 ? QJsonValue(double(inUseBy)) : QJsonValue(QJsonValue::Null));
     object.insert(QStringLiteral("error"), textOrNull(error));
     return object;
 }
@@ -54,7 +54,8 @@ AdapterProbe probeAdapter(const AttachedAdapter &adapter, const CliContext &ctx)
     QObject context;
     QObject::connect(
         &device, &DeviceFlash::error, &context,
-        [&firmwareLost](DeviceError e) { firmwareLost = firmwareLost || e == DeviceError_FirmwareLost; },
+        [&firmwareLost](
+            DeviceError e) { firmwareLost = firmwareLost || e == DeviceError_FirmwareLost; },
         Qt::DirectConnection);
     const AdapterOpening opening(device, ctx);
     waitUntilIdle(device);
@@ -72,9 +73,8 @@ AdapterProbe probeAdapter(const AttachedAdapter &adapter, const CliContext &ctx)
                 : QStringLiteral("could not read the adapter's information");
         }
     } else if (probe.inUseBy >= 0) {
-        probe.error = probe.inUseBy > 0
-            ? QStringLiteral("in use by PID %1").arg(probe.inUseBy)
-            : QStringLiteral("in use by another program");
+        probe.error = probe.inUseBy > 0 ? QStringLiteral("in use by PID %1").arg(probe.inUseBy)
+                                        : QStringLiteral("in use by another program");
     }
     device.closeDevice();
     return probe;
@@ -117,9 +117,9 @@ int chooseAdapter(const CliContext &ctx, QByteArray *path)
         }
     }
     return ctx.fail(CliExit_NoAdapter,
-                    QStringLiteral("no attached adapter has the serial number or device path "
-                                   "'%1' (see corvane-cli list)")
-                        .arg(ctx.adapter));
+        QStringLiteral("no attached adapter has the serial number or device path "
+                       "'%1' (see corvane-cli list)")
+            .arg(ctx.adapter));
 }
 
 int printEveryAdapter(const CliContext &ctx)
@@ -134,9 +134,9 @@ int printEveryAdapter(const CliContext &ctx)
         QJsonObject record = probe.json();
         if (!probe.version.isEmpty()) {
             record.insert(QStringLiteral("supportsBootMode"),
-                          DeviceFlash::compareVersionNumbers(probe.version, QStringLiteral("5.5.24")) >= 0);
+                DeviceFlash::compareVersionNumbers(probe.version, QStringLiteral("5.5.24")) >= 0);
             record.insert(QStringLiteral("supportsDataStore"),
-                          DeviceFlash::compareVersionNumbers(probe.version, QStringLiteral("5.5.0")) >= 0);
+                DeviceFlash::compareVersionNumbers(probe.version, QStringLiteral("5.5.0")) >= 0);
         }
         if (ctx.json) {
             records.append(record);
@@ -145,7 +145,7 @@ int printEveryAdapter(const CliContext &ctx)
         if (!first)
             ctx.out << Qt::endl;
         first = false;
-        QStringList order{QStringLiteral("path"), QStringLiteral("serial")};
+        QStringList order { QStringLiteral("path"), QStringLiteral("serial") };
         order.append(probe.version.isEmpty() ? QStringLiteral("error") : QStringLiteral("version"));
         ctx.printRecord(record, order);
     }

@@ -20,7 +20,8 @@ constexpr int Retries = 12;
 
 QString deviceText()
 {
-    return QStringLiteral("0x%1").arg(quint32(DeviceFlash::Corvane_Adapter), 4, 16, QLatin1Char('0'));
+    return QStringLiteral("0x%1").arg(
+        quint32(DeviceFlash::Corvane_Adapter), 4, 16, QLatin1Char('0'));
 }
 
 QJsonObject eventObject(const QString &kind, const QString &serial, const QByteArray &path)
@@ -29,7 +30,7 @@ QJsonObject eventObject(const QString &kind, const QString &serial, const QByteA
     object.insert(QStringLiteral("event"), kind);
     object.insert(QStringLiteral("device"), deviceText());
     object.insert(QStringLiteral("serial"),
-                  serial.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(serial));
+        serial.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(serial));
     object.insert(QStringLiteral("path"), QFile::decodeName(path));
     return object;
 }
@@ -37,7 +38,8 @@ QJsonObject eventObject(const QString &kind, const QString &serial, const QByteA
 QString named(const QString &serial, const QByteArray &path)
 {
     return QStringLiteral("%1 %2 at %3")
-        .arg(deviceText(), serial.isEmpty() ? QStringLiteral("-") : serial, QFile::decodeName(path));
+        .arg(
+            deviceText(), serial.isEmpty() ? QStringLiteral("-") : serial, QFile::decodeName(path));
 }
 
 } // namespace
@@ -91,7 +93,7 @@ bool AdapterWatch::rescan()
             continue;
         }
         report(eventObject(QStringLiteral("disconnected"), it.value(), path),
-               QStringLiteral("disconnected %1").arg(named(it.value(), path)));
+            QStringLiteral("disconnected %1").arg(named(it.value(), path)));
         it = m_known.erase(it);
         changed = true;
     }
@@ -103,24 +105,28 @@ bool AdapterWatch::rescan()
         m_known.insert(adapter.path, probe.serial);
         QJsonObject object = eventObject(QStringLiteral("connected"), probe.serial, adapter.path);
         if (probe.read) {
-            object.insert(QStringLiteral("version"), probe.version.isEmpty()
-                              ? QJsonValue(QJsonValue::Null) : QJsonValue(probe.version));
+            object.insert(QStringLiteral("version"),
+                probe.version.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(probe.version));
             report(object, QStringLiteral("connected %1").arg(named(probe.serial, adapter.path)));
         } else if (probe.inUseBy >= 0) {
             object.insert(QStringLiteral("inUseBy"), double(probe.inUseBy));
-            report(object, QStringLiteral("connected %1 (in use by another program, PID %2; "
-                                          "not read)")
-                               .arg(named(probe.serial, adapter.path))
-                               .arg(probe.inUseBy));
+            report(object,
+                QStringLiteral("connected %1 (in use by another program, PID %2; "
+                               "not read)")
+                    .arg(named(probe.serial, adapter.path))
+                    .arg(probe.inUseBy));
         } else if (probe.exitCode == CliExit_NoAdapter) {
-            QJsonObject denied = eventObject(QStringLiteral("accessDenied"), probe.serial, adapter.path);
+            QJsonObject denied
+                = eventObject(QStringLiteral("accessDenied"), probe.serial, adapter.path);
             denied.insert(QStringLiteral("node"), QFile::decodeName(adapter.path));
-            report(denied, QStringLiteral("access denied %1: %2")
-                               .arg(QFile::decodeName(adapter.path), udevRuleHint()));
+            report(denied,
+                QStringLiteral("access denied %1: %2")
+                    .arg(QFile::decodeName(adapter.path), udevRuleHint()));
         } else {
             object.insert(QStringLiteral("error"), probe.error);
-            report(object, QStringLiteral("connected %1 (%2)")
-                               .arg(named(probe.serial, adapter.path), probe.error));
+            report(object,
+                QStringLiteral("connected %1 (%2)")
+                    .arg(named(probe.serial, adapter.path), probe.error));
         }
     }
     return changed;

@@ -45,19 +45,18 @@ int runList(CliContext &ctx)
     return CliExit_Ok;
 }
 
-const CliRegistrar reg({QStringLiteral("list"),
-                        QStringLiteral("list the attached adapters: path, serial number, version"),
-                        QStringLiteral(
-                            "Usage: corvane-cli [--json] list\n"
-                            "Prints one line for each attached adapter: its device path (what "
-                            "--adapter takes, as does its serial number), its serial number and "
-                            "its firmware version. An adapter that another program holds is "
-                            "named with \"in use by PID n\" and is sent nothing (its serial "
-                            "number is the one the system lists); one that cannot be opened is "
-                            "named with the reason.\n"
-                            "With --json: a list of objects with the keys path, serial, version, "
-                            "inUseBy (a process id) and error, null where they do not apply.\n"
-                            "Exit codes: 0 the adapters were listed (also none), 2 usage error.\n"),
-                        &runList});
+const CliRegistrar reg({ QStringLiteral("list"),
+    QStringLiteral("list the attached adapters: path, serial number, version"),
+    QStringLiteral("Usage: corvane-cli [--json] list\n"
+                   "Prints one line for each attached adapter: its device path (what "
+                   "--adapter takes, as does its serial number), its serial number and "
+                   "its firmware version. An adapter that another program holds is "
+                   "named with \"in use by PID n\" and is sent nothing (its serial "
+                   "number is the one the system lists); one that cannot be opened is "
+                   "named with the reason.\n"
+                   "With --json: a list of objects with the keys path, serial, version, "
+                   "inUseBy (a process id) and error, null where they do not apply.\n"
+                   "Exit codes: 0 the adapters were listed (also none), 2 usage error.\n"),
+    &runList });
 
 } // namespace

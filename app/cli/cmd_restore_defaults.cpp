@@ -57,10 +57,11 @@ int runRestoreDefaults(CliContext &ctx)
     const QString target = UpdateJobs::versionText(version.major, version.minor, version.patch);
     // A factory restore resets the configuration whatever the version: none is left alone.
     if (all)
-        return runOnEveryAdapter(ctx, {target, FlashImage{path, false, true}, !noBackup, false, false,
-                                       [&path, &versionText](DeviceFlash &device) {
-                                           device.restoreFactorySettings(path, versionText);
-                                       }});
+        return runOnEveryAdapter(
+            ctx, {target, FlashImage{path, false, true}, !noBackup, false, false,
+                  [&path, &versionText](DeviceFlash &device) {
+                      device.restoreFactorySettings(path, versionText);
+                  }});
 
     DeviceFlash device;
     const InterruptGuard interrupts(ctx, device);

@@ -58,7 +58,9 @@ int runUpdate(CliContext &ctx)
     if (all)
         return runOnEveryAdapter(
             ctx, {imageVersion, FlashImage{path, !version.isEmpty()}, !noBackup, verify, !force,
-                  [&path, &version](DeviceFlash &device) { device.updateFirmware(path, version); }});
+                  [&path, &version](DeviceFlash &device) {
+                      device.updateFirmware(path, version);
+                  }});
 
     DeviceFlash device;
     const InterruptGuard interrupts(ctx, device);

@@ -32,10 +32,7 @@ constexpr int SerialWidth = 24;
 class PrefixedLines : public QIODevice
 {
 public:
-    explicit PrefixedLines(QTextStream &target) : m_target(target)
-    {
-        open(QIODevice::WriteOnly);
-    }
+    explicit PrefixedLines(QTextStream &target) : m_target(target) { open(QIODevice::WriteOnly); }
 
     void setPrefix(const QString &prefix) { m_prefix = prefix; }
     void setHeld(bool held)
@@ -190,7 +187,7 @@ QString percentText(qlonglong current, qlonglong total)
 }
 
 QString tableLine(const QString &serial, const QString &from, const QString &to,
-                  const QString &result, const QString &path)
+    const QString &result, const QString &path)
 {
     return QStringLiteral("%1  %2  %3  %4  %5")
         .arg(serial, -SerialWidth)
@@ -239,11 +236,12 @@ int runOnEveryAdapter(const CliContext &ctx, const EveryAdapterJob &job)
         unit->err = std::make_unique<QTextStream>(unit->errLines.get());
         useUtf8(*unit->out);
         useUtf8(*unit->err);
-        unit->ctx = std::make_unique<CliContext>(CliContext{ctx.args, ctx.json, *unit->out, *unit->err});
+        unit->ctx = std::make_unique<CliContext>(
+            CliContext { ctx.args, ctx.json, *unit->out, *unit->err });
         unit->ctx->answerTimeoutMs = ctx.answerTimeoutMs;
         unit->ctx->standardStreams = false;
-        unit->setPrefix(adapter.usbSerial.isEmpty() ? QFile::decodeName(adapter.path)
-                                                    : adapter.usbSerial);
+        unit->setPrefix(
+            adapter.usbSerial.isEmpty() ? QFile::decodeName(adapter.path) : adapter.usbSerial);
         devices.append(unit->device.get());
         units.push_back(std::move(unit));
     }
@@ -253,8 +251,9 @@ int runOnEveryAdapter(const CliContext &ctx, const EveryAdapterJob &job)
         display = std::make_unique<ProgressBoard>(ctx.out, int(units.size()));
     const auto show = [&display, &units](int i, const QString &state, bool now = false) {
         if (display)
-            display->set(i, QStringLiteral("%1  %2").arg(units[size_t(i)]->serial, -SerialWidth).arg(state),
-                         now);
+            display->set(i,
+                QStringLiteral("%1  %2").arg(units[size_t(i)]->serial, -SerialWidth).arg(state),
+                now);
     };
     const InterruptGuard interrupts(ctx, devices, [&display] {
         if (display)
@@ -281,7 +280,8 @@ int runOnEveryAdapter(const CliContext &ctx, const EveryAdapterJob &job)
         QString message;
         const int opened = unit.opening->result(&message);
         if (opened != CliExit_Ok) {
-            unit.result = opened == CliExit_InUse ? QStringLiteral("in use") : QStringLiteral("failed");
+            unit.result
+                = opened == CliExit_InUse ? QStringLiteral("in use") : QStringLiteral("failed");
             unit.error = message;
             unit.ctx->warn(message);
             show(int(i), unit.result, true);
@@ -313,21 +313,22 @@ int runOnEveryAdapter(const CliContext &ctx, const EveryAdapterJob &job)
         }
         if (!board)
             unit.printer = std::make_unique<FlashProgressPrinter>(*unit.ctx);
-        unit.operation = std::make_unique<FlashOperation>(*unit.device, *unit.ctx,
-                                                          job.targetVersion, job.image, afterWrite);
+        unit.operation = std::make_unique<FlashOperation>(
+            *unit.device, *unit.ctx, job.targetVersion, job.image, afterWrite);
         DeviceFlash &device = *unit.device;
         FlashProgressPrinter *printer = unit.printer.get();
         const int line = int(i);
         unit.operation->start([&job, &device] { job.start(device); },
-                              [printer, line, &show](FlashPhase phase, qlonglong current, qlonglong total) {
-                                  if (printer && phase == FlashPhase::Writing)
-                                      printer->update(current, total);
-                                  // An erase tells nothing until it is done.
-                                  show(line, phase == FlashPhase::Erasing
-                                           ? flashPhaseText(phase)
-                                           : QStringLiteral("%1 %2").arg(flashPhaseText(phase),
-                                                                         percentText(current, total)));
-                              });
+            [printer, line, &show](FlashPhase phase, qlonglong current, qlonglong total) {
+                if (printer && phase == FlashPhase::Writing)
+                    printer->update(current, total);
+                // An erase tells nothing until it is done.
+                show(line,
+                    phase == FlashPhase::Erasing
+                        ? flashPhaseText(phase)
+                        : QStringLiteral("%1 %2").arg(
+                            flashPhaseText(phase), percentText(current, total)));
+            });
     }
     waitUntilIdle(devices);
 
@@ -340,7 +341,8 @@ int runOnEveryAdapter(const CliContext &ctx, const EveryAdapterJob &job)
             unit.printer->finish();
         if (unit.device->isFlashCancelled()) {
             unit.result = QStringLiteral("cancelled");
-            unit.error = QStringLiteral("cancelled before anything was erased; nothing was changed");
+            unit.error
+                = QStringLiteral("cancelled before anything was erased; nothing was changed");
         } else if (unit.operation->conclude() == CliExit_Ok) {
             unit.result = QStringLiteral("success");
             unit.record = unit.operation->record();
@@ -367,12 +369,12 @@ int runOnEveryAdapter(const CliContext &ctx, const EveryAdapterJob &job)
     QJsonArray records;
     if (!ctx.json)
         ctx.out << tableLine(QStringLiteral("SERIAL"), QStringLiteral("BEFORE"),
-                             QStringLiteral("AFTER"), QStringLiteral("RESULT"), QStringLiteral("PATH"))
+            QStringLiteral("AFTER"), QStringLiteral("RESULT"), QStringLiteral("PATH"))
                 << Qt::endl;
     for (const auto &unit : units) {
         // A half-written adapter can read back the new version: only a result names one.
-        const bool done = unit->result == QLatin1String("success")
-            || unit->result == QLatin1String("skipped");
+        const bool done
+            = unit->result == QLatin1String("success") || unit->result == QLatin1String("skipped");
         succeeded += done ? 1 : 0;
         inUse += unit->result == QLatin1String("in use") ? 1 : 0;
         const QString after = done ? unit->device->version() : QString();
@@ -388,17 +390,19 @@ int runOnEveryAdapter(const CliContext &ctx, const EveryAdapterJob &job)
             record.insert(QStringLiteral("version"), textOrNull(after));
             if (!record.contains(QStringLiteral("bytesWritten")))
                 record.insert(QStringLiteral("bytesWritten"),
-                              double(unit->operation ? unit->operation->written() : 0));
+                    double(unit->operation ? unit->operation->written() : 0));
             if (!record.contains(QStringLiteral("backup")))
                 record.insert(QStringLiteral("backup"),
-                              textOrNull(unit->operation ? unit->operation->backupPath() : QString()));
+                    textOrNull(unit->operation ? unit->operation->backupPath() : QString()));
             record.insert(QStringLiteral("error"), textOrNull(done ? QString() : unit->error));
             records.append(record);
             continue;
         }
-        const auto dash = [](const QString &text) { return text.isEmpty() ? QStringLiteral("-") : text; };
+        const auto dash = [](const QString &text) {
+            return text.isEmpty() ? QStringLiteral("-") : text;
+        };
         ctx.out << terminalText(tableLine(dash(unit->serial), dash(unit->fromVersion), dash(after),
-                                          unit->result, QFile::decodeName(unit->adapter.path)))
+            unit->result, QFile::decodeName(unit->adapter.path)))
                 << Qt::endl;
     }
     if (ctx.json)

@@ -305,7 +305,9 @@ int FlashOperation::conclude()
                           .arg(m_written)
                           .arg(m_total);
     } else if (m_total <= 0 || m_written != m_total) {
-        reason = QStringLiteral("the write stopped after %1 of %2 bytes").arg(m_written).arg(m_total);
+        reason = QStringLiteral("the write stopped after %1 of %2 bytes")
+                     .arg(m_written)
+                     .arg(m_total);
     }
     if (!reason.isEmpty()) {
         m_failure = reason;

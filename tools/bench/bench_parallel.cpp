@@ -39,8 +39,8 @@ QByteArray payload()
 struct Adapter
 {
     std::unique_ptr<DeviceFlash> device;
-    std::atomic<qlonglong> written{0};
-    std::atomic<bool> failed{false};
+    std::atomic<qlonglong> written { 0 };
+    std::atomic<bool> failed { false };
 };
 
 // Updates the first count adapters at once; the seconds from the first request to the
@@ -54,17 +54,18 @@ double updateAll(int count, const QString &image, const QString &dataDirectory, 
     std::vector<std::unique_ptr<Adapter>> adapters;
     for (int i = 0; i < count; ++i) {
         auto adapter = std::make_unique<Adapter>();
-        adapter->device = std::make_unique<DeviceFlash>(static_cast<DeviceMonitor *>(nullptr), nullptr);
+        adapter->device
+            = std::make_unique<DeviceFlash>(static_cast<DeviceMonitor *>(nullptr), nullptr);
         DeviceFlash &device = *adapter->device;
         device.setAdapterPath(attached.at(i).path);
         device.setDataDirectory(dataDirectory);
         device.setAutoBackupEnabled(backup);
         Adapter *a = adapter.get();
-        QObject::connect(&device, &DeviceFlash::write2FlashProgressChanged, &device,
-                         [a](qlonglong current, qlonglong) { a->written = current; },
-                         Qt::DirectConnection);
-        QObject::connect(&device, &DeviceFlash::error, &device, [a] { a->failed = true; },
-                         Qt::DirectConnection);
+        QObject::connect(
+            &device, &DeviceFlash::write2FlashProgressChanged, &device,
+            [a](qlonglong current, qlonglong) { a->written = current; }, Qt::DirectConnection);
+        QObject::connect(
+            &device, &DeviceFlash::error, &device, [a] { a->failed = true; }, Qt::DirectConnection);
         device.openDevice();
         adapters.push_back(std::move(adapter));
     }
@@ -120,8 +121,9 @@ int main(int argc, char *argv[])
         else
             ok = false;
         if (!ok || count < 1 || count > AdapterEmulator::MaxAdapters || latencyUs < 0) {
-            std::fprintf(stderr, "usage: bench_parallel [--adapters N] [--latency MICROSECONDS] "
-                                 "[--backup]\n");
+            std::fprintf(stderr,
+                "usage: bench_parallel [--adapters N] [--latency MICROSECONDS] "
+                "[--backup]\n");
             return 2;
         }
     }
@@ -142,7 +144,7 @@ int main(int argc, char *argv[])
     QDir().mkpath(data);
 
     std::printf("%d bytes into each adapter, %d us per report%s\n", int(JobTotal), latencyUs,
-                backup ? ", configuration saved first" : "");
+        backup ? ", configuration saved first" : "");
     const double one = updateAll(1, image, data, backup);
     if (one < 0) {
         std::fprintf(stderr, "the update of one adapter did not complete\n");

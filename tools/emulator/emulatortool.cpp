@@ -144,7 +144,8 @@ int parseInit(const QStringList &args, InitOptions *options)
         }
     }
     if (!uid.isEmpty() && options->count > 1)
-        return usageError(QStringLiteral("init: --uid names one adapter, not %1").arg(options->count));
+        return usageError(
+            QStringLiteral("init: --uid names one adapter, not %1").arg(options->count));
     return ExitOk;
 }
 
@@ -158,7 +159,8 @@ void initAdapter(const InitOptions &options, int number)
         uid[0] = char(number - 1);
     }
     AdapterEmulator::setUniqueId(uid);
-    AdapterEmulator::seedFirmwareVersion(options.version[0], options.version[1], options.version[2]);
+    const quint8 *version = options.version;
+    AdapterEmulator::seedFirmwareVersion(version[0], version[1], version[2]);
     AdapterEmulator::seedDefaultConfiguration(quint8(options.bootMode));
 }
 

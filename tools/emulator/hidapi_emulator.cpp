@@ -334,7 +334,8 @@ bool loadStoredLocked(Persistence &p, int index, const QString &path)
     if (node >= 0)
         ::close(node);
     else
-        qWarning("corvane emulator: cannot make the adapter's node %s", stored.nodePath.constData());
+        qWarning("corvane emulator: cannot make the adapter's node %s",
+                 stored.nodePath.constData());
     return true;
 }
 
