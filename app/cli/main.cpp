@@ -387,8 +387,12 @@ int main(int argc, char *argv[])
 
     const QStringList args = app.arguments().mid(1);
     // A script that asked for JSON gets it for a usage error too, wherever --json stands.
-    ctx.json
-        = args.mid(0, int(args.indexOf(QStringLiteral("--")))).contains(QStringLiteral("--json"));
+    const auto usageError = [&ctx, &args](const QString &message) {
+        ctx.json = ctx.json
+            || args.mid(0, int(args.indexOf(QStringLiteral("--"))))
+                   .contains(QStringLiteral("--json"));
+        return ctx.finish(ctx.fail(CliExit_Usage, message), QString());
+    };
     const CliCommand *command = nullptr;
     QStringList rest;
     bool optionsEnded = false;
@@ -399,13 +403,11 @@ int main(int argc, char *argv[])
         } else if (!optionsEnded && a.size() > 1 && a.startsWith(QLatin1Char('-'))) {
             const QString error = takeOption(args, &i, run, command, &rest);
             if (!error.isEmpty())
-                return ctx.finish(ctx.fail(CliExit_Usage, error), QString());
+                return usageError(error);
         } else if (!command) {
             command = findCommand(a);
             if (!command)
-                return ctx.finish(ctx.fail(CliExit_Usage,
-                                      QStringLiteral("unknown command '%1' (see --help)").arg(a)),
-                    QString());
+                return usageError(QStringLiteral("unknown command '%1' (see --help)").arg(a));
         } else {
             rest.append(a);
         }
