@@ -8,7 +8,6 @@
 
 #include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QRegularExpression>
 
 QString severalAdaptersText()
@@ -150,6 +149,6 @@ int printEveryAdapter(const CliContext &ctx)
         ctx.printRecord(record, order);
     }
     if (ctx.json)
-        ctx.out << QJsonDocument(records).toJson(QJsonDocument::Compact) << Qt::endl;
+        ctx.addFields({ { QStringLiteral("adapters"), records } });
     return code;
 }
