@@ -1231,6 +1231,15 @@ void tst_Cli::updateEveryAdapter()
     QCOMPARE(results.values(), (QStringList{QStringLiteral("success"), QStringLiteral("success"),
                                             QStringLiteral("failed"), QStringLiteral("success")}));
 
+    // Failing again with --json: one object, each adapter's result in it and the failure's.
+    const QJsonObject failed = cli({QStringLiteral("--json"), QStringLiteral("update"), QStringLiteral("--all"), image}).json();
+    QStringList retried;
+    for (const QJsonValue &adapter : failed[QStringLiteral("adapters")].toArray())
+        retried.append(adapter[QStringLiteral("result")].toString());
+    QCOMPARE(retried, (QStringList{QStringLiteral("skipped"), QStringLiteral("skipped"),
+                                    QStringLiteral("failed"), QStringLiteral("skipped")}));
+    QCOMPARE(failed[QStringLiteral("exitCode")].toInt(), 1);
+
     // Again: the half-written adapter reads back 5.7.2 too, but only the others are left alone.
     QVERIFY(AdapterEmulator::loadState(adapterState(2)));
     AdapterEmulator::setFaults(AdapterEmulator::Faults());
