@@ -220,7 +220,7 @@ int runOnEveryAdapter(const CliContext &ctx, const EveryAdapterJob &job)
     if (adapters.isEmpty())
         return ctx.fail(CliExit_NoAdapter, QStringLiteral("no Corvane X9 adapter found"));
 
-    const bool board = !ctx.json && ctx.interactive();
+    const bool board = ctx.showsProgress() && ctx.interactive();
     std::vector<std::unique_ptr<Unit>> units;
     QList<DeviceFlash *> devices;
     for (const AttachedAdapter &adapter : adapters) {
@@ -412,7 +412,10 @@ int runOnEveryAdapter(const CliContext &ctx, const EveryAdapterJob &job)
     if (succeeded == int(units.size()))
         return CliExit_Ok;
     if (inUse == int(units.size()))
-        return ctx.fail(CliExit_InUse, QStringLiteral("every adapter is in use by another program"));
+        return ctx.fail(
+            CliExit_InUse, QStringLiteral("every adapter is in use by another program"));
     return ctx.fail(CliExit_Failed,
-        QStringLiteral("%1 of %2 adapters did not succeed").arg(int(units.size()) - succeeded).arg(units.size()));
+        QStringLiteral("%1 of %2 adapters did not succeed")
+            .arg(int(units.size()) - succeeded)
+            .arg(units.size()));
 }
