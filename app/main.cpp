@@ -1,40 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "appidentity.h"
+#include "embeddedfonts.h"
 #include "mainwindow.h"
 #include "singleapplication.h"
 
-#include <QFontDatabase>
 #include <QPointer>
-#include <QStringList>
 #include <QtDebug>
 
 #include <cstdio>
 #include <cstring>
 
 namespace {
-
-// Registered in this order; a font that fails to load is logged and skipped.
-const char *const embeddedFonts[] = {
-    ":/fonts/cn-msyh.ttf",
-    ":/fonts/en-micross.ttf",
-    ":/fonts/jp-msgothic.ttf",
-    ":/fonts/ru-consola.ttf",
-    ":/fonts/arbutusslab-regular.ttf",
-    ":/fonts/FontAwesome.otf",
-};
-
-void registerFonts()
-{
-    for (const char *path : embeddedFonts) {
-        const QString fontPath = QString::fromLatin1(path);
-        const int id = QFontDatabase::addApplicationFont(fontPath);
-        if (id < 0) {
-            qWarning().noquote() << fontPath << "could not be loaded!";
-            continue;
-        }
-        qDebug() << "App Font Families:" << id << QFontDatabase::applicationFontFamilies(id);
-    }
-}
 
 // --version and --help are answered before the application object exists, so they work
 // without a display and never reach a running instance. Returns true when one was answered.
@@ -74,7 +50,7 @@ int main(int argc, char *argv[])
     AppIdentity::apply();
     // Lets Wayland compositors match the window to its desktop entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.corvane.FirmwareTool"));
-    registerFonts();
+    EmbeddedFonts::registerAll();
 
     // Built in every instance (it installs the saved language); only the primary shows it.
     // A second start never touches the adapter: the running instance may be writing it.
