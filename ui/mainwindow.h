@@ -13,6 +13,7 @@ class MessageDialog;
 class QCloseEvent;
 class QDragEnterEvent;
 class QDropEvent;
+class QPaintEvent;
 class QPushButton;
 class QTimer;
 class QTranslator;
@@ -51,6 +52,7 @@ protected:
     // One local .rfw file dropped onto the connected page is written like "Open Firmware".
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private slots:
     void onDeviceError(DeviceError error);
@@ -64,6 +66,7 @@ private slots:
 
 private:
     void connectSignals();
+    void startAfterFirstPaint();
     void refreshTexts();
     void setOperationControlsEnabled(bool enabled);
     void startOperationDisplay(QPushButton *button);
@@ -106,4 +109,7 @@ private:
     bool m_restoreRunning = false;
     // Polls for the engine to become idle while a close waits for it; null otherwise.
     QTimer *m_closeTimer = nullptr;
+    // The catalogue request and the adapter's open wait for the first paint.
+    bool m_openAdapter = false;
+    bool m_started = false;
 };
