@@ -34,10 +34,11 @@ SingleApplication::SingleApplication(int &argc, char *argv[], bool allowSecondar
         d->userData.append(userData);
     d->computeInstanceKey();
 
-    SingleApplicationPrivate::randomSleep();
-
+    // Only starts that meet another instance's block need to drift apart; the first start
+    // of the tool does not wait.
     d->memory = new QSharedMemory(d->instanceKey);
-    d->discardOrphanedBlock();
+    if (d->discardOrphanedBlock())
+        SingleApplicationPrivate::randomSleep();
     if (d->memory->create(InstanceBlock::Size, QSharedMemory::ReadWrite)) {
         if (!d->memory->lock())
             d->abortStart("SingleApplication: Unable to lock memory block after create.");
@@ -179,12 +180,14 @@ void SingleApplicationPrivate::randomSleep()
     QThread::msleep(8 + static_cast<unsigned long>(r / 32767.0 * 10));
 }
 
-void SingleApplicationPrivate::discardOrphanedBlock()
+bool SingleApplicationPrivate::discardOrphanedBlock()
 {
     // System V segments outlive a process that dies without detaching. Detaching the last
     // attachment removes such a segment; a block in use by anybody else stays.
-    if (memory->attach(QSharedMemory::ReadWrite))
-        memory->detach();
+    if (!memory->attach(QSharedMemory::ReadWrite))
+        return false;
+    memory->detach();
+    return true;
 }
 
 InstanceBlock SingleApplicationPrivate::readBlock() const

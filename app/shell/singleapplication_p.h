@@ -43,8 +43,9 @@ public:
     static void randomSleep();
 
     // Removes a block that no process holds any more (left behind by a process that died
-    // without detaching), so that it cannot pose as a running primary.
-    void discardOrphanedBlock();
+    // without detaching), so that it cannot pose as a running primary. Returns true when a
+    // block of the key existed.
+    bool discardOrphanedBlock();
     InstanceBlock readBlock() const;
     void writeBlock(const InstanceBlock &block);
     void resetBlock();
