@@ -4,11 +4,15 @@
 #include "mainwindow.h"
 #include "singleapplication.h"
 
+#include <QGuiApplication>
 #include <QPointer>
+#include <QScreen>
 #include <QtDebug>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -31,6 +35,33 @@ bool answeredInformationOption(int argc, char *argv[])
     return false;
 }
 
+// The window has a fixed size. On a screen whose available height, at the screen's scale
+// factor, is smaller than the window, a global factor below 1 makes it fit instead of running
+// off the bottom. Only an application object knows the screen, and the factor must be set
+// before the real one exists, so a short-lived one reads it. A factor the user set stays.
+void scaleWindowToFitScreen(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR"))
+        return;
+    double factor = 1.0;
+    {
+        // The application object takes Qt's own options out of the list it is given.
+        std::vector<char *> args(argv, argv + argc);
+        args.push_back(nullptr);
+        int count = argc;
+        QGuiApplication probe(count, args.data());
+        if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+            const int available = screen->availableGeometry().height();
+            if (available > 0 && available < MainWindow::FixedHeight)
+                factor = std::floor(100.0 * available / MainWindow::FixedHeight) / 100.0;
+        }
+    }
+    if (factor < 1.0) {
+        qputenv("QT_SCALE_FACTOR", QByteArray::number(factor, 'f', 2));
+        qInfo() << "window scaled to fit the screen:" << factor;
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -45,6 +76,10 @@ int main(int argc, char *argv[])
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
 #endif
+    // The screen's own factor (1.5 at 150 %), not rounded to a whole one; Qt 6's default.
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+    scaleWindowToFitScreen(argc, argv);
     // The instance key is derived here, from the identity the toolkit reports before ours is set.
     SingleApplication app(argc, argv, true, SingleApplication::Option_PerUser, 1000, QString());
     AppIdentity::apply();

@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "syncloud.h"
 
+#include "privatefiles.h"
 #include "settingswriteguard.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -18,6 +22,7 @@
 #include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <utility>
 
@@ -92,6 +97,17 @@ public:
     // Why the body was refused; "" when it was not.
     QString refusal() const { return m_refusal; }
 
+    // Drops the body and aborts the reply, which then fails for reason.
+    void refuse(const QString &reason)
+    {
+        if (!m_refusal.isEmpty())
+            return;
+        m_refusal = reason;
+        m_body = QByteArray();
+        if (!m_reply->isFinished())
+            m_reply->abort();
+    }
+
     // Once the reply has finished: why the body falls short of its announced length (under
     // load Qt can take a connection closed early for the end of the body); "" when it does
     // not. Only a shortfall counts: after a redirect the length can be the redirect's own.
@@ -131,20 +147,72 @@ private:
             m_body.append(m_reply->readAll());
     }
 
-    void refuse(const QString &reason)
-    {
-        if (!m_refusal.isEmpty())
-            return;
-        m_refusal = reason;
-        m_body = QByteArray();
-        if (!m_reply->isFinished())
-            m_reply->abort();
-    }
-
     QNetworkReply *m_reply;
     QByteArray m_body;
     QString m_refusal;
 };
+
+// Ends an image download that, once its first span has passed, receives less than
+// SyncCloud::MinimumDownloadRate bytes per second on average over any later span: a server
+// that sends a byte now and then never lets the inactivity time-out fire.
+class RateWatch : public QObject
+{
+public:
+    RateWatch(QNetworkReply *reply, ReplyBody *body, int spanMs)
+        : QObject(reply), m_reply(reply), m_body(body), m_spanMs(spanMs)
+    {
+        m_clock.start();
+        connect(reply, &QNetworkReply::downloadProgress, this,
+            [this](qint64 received, qint64) { m_received = received; });
+        auto *timer = new QTimer(this);
+        connect(timer, &QTimer::timeout, this, [this] { check(); });
+        timer->start(qMax(1, spanMs / 10));
+    }
+
+private:
+    struct Sample
+    {
+        qint64 ms;
+        qint64 received;
+    };
+
+    void check()
+    {
+        if (m_reply->isFinished())
+            return;
+        const qint64 now = m_clock.elapsed();
+        m_samples.append({ now, m_received });
+        // The span judged starts at the newest sample that is at least a span old.
+        int start = -1;
+        while (start + 1 < m_samples.size() && now - m_samples.at(start + 1).ms >= m_spanMs)
+            ++start;
+        if (start < 0)
+            return;
+        m_samples.erase(m_samples.begin(), m_samples.begin() + start);
+        const Sample from = m_samples.first();
+        if (from.ms < m_spanMs)
+            return;
+        if ((m_received - from.received) * 1000 < SyncCloud::MinimumDownloadRate * (now - from.ms))
+            m_body->refuse(QStringLiteral("less than %1 bytes/s from %2 over %3 s")
+                               .arg(SyncCloud::MinimumDownloadRate)
+                               .arg(m_reply->url().adjusted(QUrl::RemoveUserInfo).authority())
+                               .arg(m_spanMs / 1000.0));
+    }
+
+    QNetworkReply *m_reply;
+    ReplyBody *m_body;
+    const int m_spanMs;
+    QElapsedTimer m_clock;
+    qint64 m_received = 0;
+    QList<Sample> m_samples;
+};
+
+// The base of the time limits: the transfer time-out, or its default when it is off.
+int timeLimit(const SyncCloud *cloud)
+{
+    return cloud->transferTimeout() > 0 ? cloud->transferTimeout()
+                                        : SyncCloud::DefaultTransferTimeoutMs;
+}
 
 // Why a finished reply carries no usable body; "" when it does.
 QString replyFailure(const SyncCloud *cloud, const QNetworkReply *reply, ReplyBody *body)
@@ -185,10 +253,12 @@ SyncCloud::SyncCloud(QObject *parent)
     m_storagePath = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     QDir dir(m_storagePath);
     if (!dir.exists()) {
-        if (dir.mkpath(QStringLiteral(".")))
+        if (PrivateFiles::makeDirectory(m_storagePath))
             qInfo().noquote().nospace() << "Created directory. " << m_storagePath;
         else
             qWarning().noquote().nospace() << "Failed to create directory. " << m_storagePath;
+    } else {
+        PrivateFiles::makeDirectory(m_storagePath); // tightens one that an earlier version made
     }
 
     const QString settingsPath
@@ -214,6 +284,13 @@ void SyncCloud::getInformation()
 
     QNetworkReply *reply = get(plainRequest(catalogueUrl()));
     auto *body = new ReplyBody(reply);
+    // However slowly the server keeps sending, the fetch ends (and the cached list is used).
+    const int deadline = catalogueDeadline();
+    QTimer::singleShot(deadline, body, [reply, body, deadline] {
+        body->refuse(QStringLiteral("no complete catalogue from %1 within %2 s")
+                         .arg(reply->url().adjusted(QUrl::RemoveUserInfo).authority())
+                         .arg(deadline / 1000.0));
+    });
     connect(reply, &QNetworkReply::finished, this, [this, reply, body] {
         const QString failure = replyFailure(this, reply, body);
         onCatalogueReplyFinished(reply, failure, failure.isEmpty() ? body->take() : QByteArray());
@@ -247,6 +324,8 @@ void SyncCloud::onCatalogueReplyFinished(
             const QJsonArray firmware = download.value(QLatin1String("firmware")).toArray();
             qInfo() << "firmawreInfoChanged------------------------" << firmware << m_firmwareInfo;
             m_firmwareInfo = firmware;
+            m_listOverHttps
+                = reply->url().scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
             storeSetting(settingsKeyFirmwareInfo(),
                 QJsonDocument(m_firmwareInfo).toJson(QJsonDocument::Indented));
             emit firmawreInfoChanged(m_firmwareInfo);
@@ -297,9 +376,10 @@ void SyncCloud::storeSetting(const QString &key, const QVariant &value)
     const SettingsWriteGuard guard(*m_settings);
     m_settings->setValue(key, value);
     m_settings->sync();
+    PrivateFiles::restrict(m_settings->fileName());
 }
 
-QString SyncCloud::getFirmware(int index)
+QString SyncCloud::getFirmware(int index, bool refresh)
 {
     QString result;
     if (index >= m_firmwareInfo.size())
@@ -317,11 +397,13 @@ QString SyncCloud::getFirmware(int index)
     }
 
     const QString path = firmwareFilePath(version);
-    if (isCachedFile(path))
+    if (!refresh && isCachedFile(path))
         return path;
 
     emit syncError(SyncError_ChecksumError);
-    QFile::remove(path);
+    // A refresh keeps the cached image until the new one replaces it.
+    if (!refresh)
+        QFile::remove(path);
     qDebug() << "getFirmware firmware downloading...";
 
     const QUrl url(entry.value(QLatin1String("download")).toString(), QUrl::TolerantMode);
@@ -331,10 +413,21 @@ QString SyncCloud::getFirmware(int index)
         emit syncError(SyncError_NetworkError);
         return result;
     }
+    // A list that came over https does not hand the image to anyone on the way.
+    if (url.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0
+        && isCatalogueSecure()) {
+        m_lastError = QStringLiteral("plain http address '%1' of a catalogue fetched over https "
+                                     "refused")
+                          .arg(url.toString());
+        qWarning() << "getFirmware refused download address" << url;
+        emit syncError(SyncError_NetworkError);
+        return result;
+    }
 
     QEventLoop loop;
     QNetworkReply *reply = get(plainRequest(url));
     auto *body = new ReplyBody(reply);
+    new RateWatch(reply, body, timeLimit(this));
     connect(
         reply, &QNetworkReply::downloadProgress, this, [this, body](qint64 received, qint64 total) {
             if (body->refusal().isEmpty())
@@ -342,7 +435,8 @@ QString SyncCloud::getFirmware(int index)
         });
     // The local loop is the context: should the loop end early (the application quitting
     // ends every event loop), the handler can no longer reach this call's locals.
-    connect(reply, &QNetworkReply::finished, &loop, [this, &loop, &result, reply, body, path] {
+    connect(reply, &QNetworkReply::finished, &loop,
+        [this, &loop, &result, reply, body, path, version, refresh] {
         const QString failure = replyFailure(this, reply, body);
         if (!failure.isEmpty()) {
             m_lastError = failure;
@@ -353,14 +447,20 @@ QString SyncCloud::getFirmware(int index)
             const QByteArray data = body->take();
             qDebug() << "download firmware file data size:" << data.size();
             // An empty body is never an image; caching it would stand for this version for good.
+            QString refusal;
             if (data.isEmpty()) {
                 m_lastError = QStringLiteral("the server sent an empty firmware image");
                 qWarning() << "getFirmware empty firmware image" << reply->url();
                 emit syncError(SyncError_NetworkError);
+            } else if (!(refusal = admitImage(version, data, refresh)).isEmpty()) {
+                m_lastError = refusal;
+                qWarning().noquote() << "getFirmware image refused:" << refusal;
+                emit syncError(SyncError_DownloadFail);
             } else {
                 // Written under a temporary name and renamed, so no partial file is ever cached.
                 QSaveFile file(path);
-                if (file.open(QIODevice::WriteOnly) && file.write(data) == data.size()
+                if (file.open(QIODevice::WriteOnly) && PrivateFiles::restrict(file)
+                    && file.write(data) == data.size()
                     && file.commit()) {
                     m_lastError.clear();
                     result = path;
@@ -409,6 +509,51 @@ QString SyncCloud::firmwareFilePath(const QString &version) const
     if (!isSafeFirmwareVersion(version))
         return {};
     return QStringLiteral("%1/Firmware_V%2.rfw").arg(m_storagePath, version);
+}
+
+QString SyncCloud::firmwareDigestPath(const QString &version) const
+{
+    if (!isSafeFirmwareVersion(version))
+        return {};
+    return QStringLiteral("%1/Firmware_V%2.sha256").arg(m_storagePath, version);
+}
+
+// The record is one line: the SHA-256 in hexadecimal, a space and the download time
+// (ISO 8601, UTC). It is written before the image is cached, so a cached image always has one.
+QString SyncCloud::admitImage(const QString &version, const QByteArray &data, bool refresh)
+{
+    const QString recordPath = firmwareDigestPath(version);
+    const QByteArray digest = QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
+    QFile known(recordPath);
+    if (known.exists()) {
+        if (!known.open(QIODevice::ReadOnly))
+            return QStringLiteral("cannot read %1: %2").arg(recordPath, known.errorString());
+        const QList<QByteArray> fields = known.read(256).trimmed().split(' ');
+        if (fields.first() == digest)
+            return {};
+        if (!refresh) {
+            const QDateTime when
+                = QDateTime::fromString(QString::fromLatin1(fields.value(1)), Qt::ISODate);
+            return QStringLiteral("the image for %1 differs from the one downloaded on %2")
+                .arg(version,
+                    when.isValid() ? when.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm 'UTC'"))
+                                   : QStringLiteral("an unknown date"));
+        }
+    }
+    const QByteArray line = digest + ' '
+        + QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toLatin1() + '\n';
+    QSaveFile file(recordPath);
+    if (!file.open(QIODevice::WriteOnly)
+        || !PrivateFiles::restrict(file)
+        || file.write(line) != line.size() || !file.commit())
+        return QStringLiteral("cannot write %1: %2").arg(recordPath, file.errorString());
+    return {};
+}
+
+bool SyncCloud::isCatalogueSecure() const
+{
+    return m_listOverHttps
+        || m_catalogueHost.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
 }
 
 bool SyncCloud::isCachedFile(const QString &path)
@@ -470,6 +615,11 @@ int SyncCloud::defaultTransferTimeout()
 void SyncCloud::setDefaultTransferTimeout(int ms)
 {
     defaultTransferTimeoutMs() = ms > 0 ? ms : DefaultTransferTimeoutMs;
+}
+
+int SyncCloud::catalogueDeadline() const
+{
+    return 2 * timeLimit(this);
 }
 
 QUrl SyncCloud::catalogueHost() const

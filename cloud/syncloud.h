@@ -33,6 +33,9 @@ public:
     static constexpr qint64 MaxReplySize = 16 * 1024 * 1024;
     // A transfer that receives nothing for this long fails.
     static constexpr int DefaultTransferTimeoutMs = 30000;
+    // An image download fails when, after its first transfer time-out's length, it receives
+    // less than this per second on average over any span of that length.
+    static constexpr qint64 MinimumDownloadRate = 1024;
 
     explicit SyncCloud(QObject *parent = nullptr);
     ~SyncCloud() override;
@@ -46,7 +49,9 @@ public:
     QJsonObject flashToolInfo() const;
     int currentLanguage() const;
     void setCurrentLanguage(int index);
-    QString getFirmware(int index);
+    // The local image of entry index, downloaded when it is not cached. With refresh it is
+    // downloaded even when cached, and its bytes replace those remembered for the version.
+    QString getFirmware(int index, bool refresh = false);
 
     // The firmware list in force (cached or fetched), one object per version.
     QJsonArray firmwareInfo() const;
@@ -59,6 +64,13 @@ public:
     static bool isCachedFile(const QString &path);
     // True for an http or https address with a host: the only ones fetched or opened.
     static bool isWebAddress(const QUrl &url);
+    // The file that remembers the SHA-256 of the image first downloaded for a version; ""
+    // when the version cannot be used as part of a file name.
+    QString firmwareDigestPath(const QString &version) const;
+
+    // The catalogue fetch ends after twice the transfer time-out (60 s by default), however
+    // slowly the server keeps sending.
+    int catalogueDeadline() const;
 
     // Inactivity time-out of the objects created afterwards, in ms (the command line's
     // option, tests); 0 or less restores the default.
@@ -88,6 +100,11 @@ private:
         QNetworkReply *reply, const QString &failure, const QByteArray &data);
     // Writes and syncs one key at once, under the settings file's write guard.
     void storeSetting(const QString &key, const QVariant &value);
+    // Why the downloaded bytes of version may not be cached, after remembering their digest
+    // when the version has none yet (or refresh replaces it); "" when they may.
+    QString admitImage(const QString &version, const QByteArray &data, bool refresh);
+    // True when the list in force came over https, or the catalogue server is an https one.
+    bool isCatalogueSecure() const;
 
     QSettings *m_settings = nullptr;
     bool m_synced = false;
@@ -96,4 +113,5 @@ private:
     QString m_storagePath;
     QUrl m_catalogueHost;
     QString m_lastError;
+    bool m_listOverHttps = false;
 };

@@ -7,11 +7,12 @@
 
 // An advisory lock per adapter, shared by every program of the tool (the window and
 // corvane-cli): on Linux every open HID handle receives every input report, so a second
-// program talking to the adapter would take the first one's answers. The lock is a file
-// in the user's runtime directory (the data directory when there is none) named after the
-// adapter's device path, locked with flock(); the kernel releases it when its holder ends,
-// however it ends. The holder writes its process id into the file for the message others
-// show.
+// program talking to the adapter would take the first one's answers. Where the adapter's
+// path names a file (its /dev/hidraw node, the emulator's node file) the lock is flock() on
+// that file itself, so every program meets it whatever its environment; other paths lock a
+// file in the user's private lock directory. The kernel releases the lock when its holder
+// ends, however it ends. The holder leaves its process id in the private directory for the
+// message others show; the lock holds without it.
 class AdapterLock
 {
 public:
@@ -22,23 +23,32 @@ public:
 
     enum Result {
         Acquired,
-        Held,        // another program (or handle) holds the adapter
-        Unavailable, // no lock file could be made: the caller goes on without one
+        Held,   // another program (or handle) holds the adapter
+        Denied, // the node may not be opened by this user (the adapter's open would fail too)
+        Failed, // the lock cannot be taken: the adapter must not be opened (see errorString)
     };
 
     // Takes the lock of the adapter at devicePath, giving up one held for another path.
-    // With Held, *owner is the holder's process id (0 when it has not written it yet).
+    // With Held, *owner is the holder's process id (0 when it is not known).
     Result acquire(const QByteArray &devicePath, qint64 *owner = nullptr);
     void release();
     bool isHeld() const { return m_fd >= 0; }
     QByteArray devicePath() const { return m_devicePath; }
+    // Why the last acquire gave Denied or Failed.
+    QString errorString() const { return m_error; }
 
-    // Where the lock files live.
+    // Whether the adapter at devicePath is free (Acquired), held, or cannot be locked, without
+    // keeping the lock. Sends nothing to the adapter.
+    static Result probe(const QByteArray &devicePath);
+    // The private lock directory: the tool's private runtime directory (see
+    // PrivateFiles::runtimeDirectory()). Empty when there is none.
     static QString directory();
-    // The lock file of a device path.
-    static QString filePath(const QByteArray &devicePath);
+    // The file in directory() that names the holder of the adapter at devicePath.
+    static QString pidFileName(const QByteArray &devicePath);
 
 private:
     int m_fd = -1;
     QByteArray m_devicePath;
+    QByteArray m_pidPath;
+    QString m_error;
 };

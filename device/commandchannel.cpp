@@ -5,11 +5,20 @@
 #include <QDebug>
 #include <QElapsedTimer>
 
+#include <chrono>
 #include <cstring>
+#include <limits>
 
 namespace {
 // A blocked read gives up its slot this often, so removal and shutdown can end it.
 constexpr int ReadSliceMs = 50;
+constexpr qint64 NoAnswerDue = std::numeric_limits<qint64>::max();
+
+qint64 steadyMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 // Reports dropped before one request at most: an adapter that keeps sending cannot hold
 // the channel here.
 constexpr int MaxStaleReports = 64;
@@ -18,6 +27,16 @@ constexpr int MaxStaleReports = 64;
 void DeviceFlash::setAnswerTimeout(int milliseconds)
 {
     m_answerTimeoutMs = qMax(milliseconds, 0);
+}
+
+void DeviceFlash::setStallTime(int milliseconds)
+{
+    m_stallTimeMs = qMax(milliseconds, 0);
+}
+
+bool DeviceFlash::isStalled() const
+{
+    return steadyMs() > m_answerDueMs;
 }
 
 void DeviceFlash::dropStaleReports()
@@ -45,11 +64,15 @@ bool DeviceFlash::writeCMDData(const CommandReport &request)
     return true;
 }
 
-bool DeviceFlash::readCMDData(CommandReport &response)
+bool DeviceFlash::readCMDData(CommandReport &response, int extraAllowanceMs)
 {
     // Byte 0 stays the report id; the report body lands behind it.
     quint8 received[CommandReport::Size + 1] = {};
     int count = 0;
+    const int timeout = m_answerTimeoutMs;
+    const int extra = qMax(extraAllowanceMs, 0);
+    const int limit = timeout > 0 ? timeout + extra : 0;
+    m_answerDueMs = steadyMs() + (timeout > 0 ? timeout : m_stallTimeMs.load()) + extra;
     QElapsedTimer waited;
     waited.start();
     for (;;) {
@@ -60,7 +83,6 @@ bool DeviceFlash::readCMDData(CommandReport &response)
         count = m_hidDevice->read(received + 1, CommandReport::Size, ReadSliceMs);
         if (count != 0)
             break;
-        const int limit = m_answerTimeoutMs;
         if (limit > 0 && waited.elapsed() >= limit) {
             qWarning() << "readCMDData no answer from the adapter within" << limit << "ms";
             m_answerTimedOut = true;
@@ -69,6 +91,7 @@ bool DeviceFlash::readCMDData(CommandReport &response)
             break;
         }
     }
+    m_answerDueMs = NoAnswerDue;
     if (count < 0) {
         qWarning("readCMDData read error !!!");
         return false;

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <limits>
 #include <mutex>
 
 class QHidDevice;
@@ -21,6 +22,7 @@ class QTimer;
 class DeviceMonitor;
 struct DeviceNotice;
 struct FlashJob;
+class OperationRecord;
 
 // The adapter: device link (HID access, command channel, presence, information, task
 // model) and the firmware/configuration engine. Every device operation runs as one task
@@ -82,12 +84,18 @@ public:
     void closeDevice();
     // True while the platform monitor reports device changes (hot-plug is followed).
     bool isMonitoring() const;
+    // While another program holds the adapter, looks twice a second whether it has let go
+    // (sending the adapter nothing) and then connects. Off by default: a command that finds
+    // the adapter held ends instead.
+    void setConnectWhenReleased(bool enabled) { m_connectWhenReleased = enabled; }
 
     // --- command channel ---
     // Sends one request, after dropping any input report already waiting on the handle (an
     // answer nobody read must never be taken for this request's).
     bool writeCMDData(const CommandReport &request);
-    bool readCMDData(CommandReport &response);
+    // extraAllowanceMs lengthens the wait for this one answer beyond the usual answer time:
+    // an erase adds the worst-case time of its sectors.
+    bool readCMDData(CommandReport &response, int extraAllowanceMs = 0);
     bool readDeviceMemory(quint32 code, quint32 address, quint32 length, char *destination,
                           bool reportProgress);
     // Longest wait for one answer, in milliseconds; 0 (the default) waits as long as it
@@ -95,9 +103,19 @@ public:
     // opened again, and answerTimedOut() becomes true.
     void setAnswerTimeout(int milliseconds);
     bool answerTimedOut() const { return m_answerTimedOut; }
+    // True while an answer has been outstanding for longer than its request's allowance: the
+    // usual answer time (the time-out above, or the stall time where that is 0) plus what the
+    // request added. A close may then end the job; otherwise nothing may.
+    bool isStalled() const;
+    // The usual answer time that isStalled() counts where no time-out is set (the window,
+    // which waits for the answer itself); 30 s unless set.
+    void setStallTime(int milliseconds);
 
     // --- information and version gates ---
     void readDeviceConfig();
+    // True when the last information read got all three blocks (whether or not the firmware
+    // record had its signatures); false before the first and while or after a failed one.
+    bool isInformationRead() const { return m_informationRead; }
     QString version() const;
     QByteArray serialNumber() const;
     static int compareVersionNumbers(const QString &a, const QString &b);
@@ -110,7 +128,9 @@ public:
     bool isBusy() const;
 
     // --- engine operations (each starts one task and returns at once) ---
-    void updateFirmware(const QString &path);
+    // With a catalogue version, an image whose own version is another one is refused
+    // before anything is saved or erased.
+    void updateFirmware(const QString &path, const QString &catalogueVersion = QString());
     // Checks the firmware file as an update does, builds the same job and reads every region
     // of it back from the adapter to compare; never erases or writes. Reports through
     // verifyProgressChanged and regionVerified, or error(DeviceError_FirmwareEmpty) when the
@@ -135,6 +155,16 @@ public:
     QString dataDirectory() const;
     // Whether an update or factory restore saves the configuration first (default true).
     void setAutoBackupEnabled(bool enabled) { m_autoBackup = enabled; }
+    bool isAutoBackupEnabled() const { return m_autoBackup; }
+    // The history record of the flash operation the running task performs (task thread).
+    void setActiveRecord(OperationRecord *record) { m_activeRecord = record; }
+    // Cancels the flash operation under way or to come, unless its first erase was already
+    // requested. True when nothing will be erased: this and every later flash job of this
+    // object is refused. False once committed: the job runs to its end. Any thread.
+    bool cancelBeforeErase();
+    bool isFlashCancelled() const { return m_flashCommit == Flash_Cancelled; }
+    // A flash job of this object has requested its erase.
+    bool isFlashCommitted() const { return m_flashCommit == Flash_Committed; }
     // What the last update or factory restore read back at 0x08004000: 1 when both
     // signature bytes of the firmware record were there, 0 when not, -1 when unread.
     int firmwareRecordState() const { return m_recordState; }
@@ -194,10 +224,15 @@ signals:
     void verifyProgressChanged(qlonglong current, qlonglong total);
     void regionVerified(quint32 address, quint32 length, quint32 differing,
                         qint64 firstDifference);
+    // After a failed write the adapter's configuration is what that write left: instead of
+    // a new backup, the one saved before the first failed attempt stands (its path).
+    void autoBackupReused(QString path);
     // The adapter is attached but its HID node cannot be opened (usually permissions).
     void deviceAccessDenied(QString node);
     // Another program holds the adapter (its process id, 0 when unknown): nothing was sent.
     void deviceInUse(qint64 pid);
+    // The adapter's lock cannot be taken, so it was not opened: nothing was sent.
+    void deviceLockFailed(QString reason);
 
 private:
     friend class DeviceFlashTestAccess;
@@ -206,7 +241,7 @@ private:
     void startTask(std::function<void()> body);
     void startupOpenTask(quint64 epoch);
     void arrivalTask(quint32 productId, quint64 epoch);
-    void updateTask(const QString &path);
+    void updateTask(const QString &path, const QString &catalogueVersion);
     void verifyTask(const QString &path);
     void restoreFactorySettings_v1(const QString &path, const QString &firmware_version);
     void restoreFactorySettings_v2(const QString &path, const QString &firmware_version);
@@ -219,8 +254,13 @@ private:
     bool writeRestoreJob(FlashJob *job);
     // Reads the configuration block into configBuffer unless it was read since connect.
     bool ensureConfigLoaded();
+    // The cancel point before a job's first erase: commits the flash operation unless it
+    // was cancelled, and writes the "started" line of its history record. False: no erase.
+    bool commitToErase();
 
     void handleArrival(const QString &name);
+    // Opens the adapter and starts the arrival task (GUI thread, engine idle).
+    void connectAdapter(quint16 productId);
     // Runs an arrival that came while a task was under way, once the engine is idle.
     void retryDeferredArrival();
     // Publishes the connection a start-up or arrival task made, unless the adapter was
@@ -228,12 +268,20 @@ private:
     void announceConnected(Corvane device, quint64 epoch);
     quint64 presenceEpoch() const;
     void dropStaleReports();
-    void handleRemoval(const QString &name);
+    void handleRemoval(const QString &name, const QString &removedPath);
+    // Whether a removal of the device at removedPath concerns the adapter this object
+    // opened or found held; without a location on either side, the ids alone decide.
+    bool removalNamesAdapter(const QString &removedPath) const;
+    // Keeps where the adapter that open() chose sits, for removals.
+    void rememberAdapter();
+    void watchForRelease(quint16 productId);
+    void pollHeldAdapter();
     bool matchesAdapter(const QString &name, quint32 *productId);
     void setVersion(const QString &version);
     void initialise(DeviceMonitor *monitor);
     void reportAccessDenied(quint16 vendorId, quint16 productId);
-    void reportInUse();
+    void reportInUse(quint16 productId);
+    void reportLockFailed();
 
     bool m_isBusy = false;
     bool m_isConnected = false;
@@ -256,8 +304,18 @@ private:
     // An arrival that came while a task ran, and the timer that retries it when idle.
     QString m_deferredArrival;
     QTimer *m_arrivalRetry = nullptr;
+    // The adapter's HID node and sysfs path (guarded by m_stateMutex); empty when unknown.
+    QByteArray m_adapterNode;
+    QString m_adapterSysPath;
+    // Looks whether another program has let go of the adapter (GUI thread).
+    QTimer *m_releasePoll = nullptr;
+    quint16 m_heldProductId = 0;
+    std::atomic<bool> m_connectWhenReleased{false};
     std::atomic<int> m_answerTimeoutMs{0};
     std::atomic<bool> m_answerTimedOut{false};
+    std::atomic<int> m_stallTimeMs{30000};
+    // When the outstanding answer's allowance ends (steady clock, ms); max when none is.
+    std::atomic<qint64> m_answerDueMs{std::numeric_limits<qint64>::max()};
     // Makes a busy change and its signal one step, so removal's order holds against a task.
     std::recursive_mutex m_busyMutex;
     // configBuffer holds the adapter's block read since it was last connected.
@@ -275,6 +333,12 @@ private:
     std::atomic<bool> m_autoBackup{true};
     std::atomic<bool> m_verifyAfterWrite{false};
     std::atomic<int> m_recordState{-1};
+    std::atomic<bool> m_informationRead{false};
+    // Preparing until the first erase request, then Committed for good; Cancelled refuses
+    // every flash job. One state, so a cancel and the start of the erase never both win.
+    enum FlashCommit { Flash_Preparing, Flash_Cancelled, Flash_Committed };
+    std::atomic<int> m_flashCommit{Flash_Preparing};
+    OperationRecord *m_activeRecord = nullptr; // task thread only
 };
 
 Q_DECLARE_METATYPE(DeviceFlash::Corvane)

@@ -42,6 +42,7 @@ void DeviceFlash::readDeviceConfig()
     if (!m_hidDevice->isOpen())
         return;
     qInfo("readDeviceConfig....");
+    m_informationRead = false;
 
     // Read into locals and publish under the state lock: the GUI thread reads factoryInfo.
     char factory[FactoryInfoSize];
@@ -71,6 +72,7 @@ void DeviceFlash::readDeviceConfig()
         qWarning("read firmware Info failure!");
         return;
     }
+    m_informationRead = true;
     if (info[0] == 0x55 && info[FirmwareInfoSize - 1] == 0xAA) {
         const QString text = QStringLiteral("%1.%2.%3").arg(info[5]).arg(info[6]).arg(info[7]);
         setVersion(text);

@@ -19,6 +19,9 @@ public:
     // Device node of an attached HID interface with these ids, or empty when none is
     // attached (tells "cannot open" apart from "not attached").
     virtual QString findHidNode(quint16 vendorId, quint16 productId) const = 0;
+    // The sysfs path of the device behind a HID node (a /dev/hidraw path), or empty when
+    // the platform cannot tell: what removal notices are matched against.
+    virtual QString sysfsPath(const QByteArray &node) const;
 
 signals:
     void notice(const DeviceNotice &notice);

@@ -67,6 +67,11 @@ DeviceMonitor *DeviceMonitor::create(QObject *parent)
     return new DeviceMonitorUdev(parent);
 }
 
+QString DeviceMonitor::sysfsPath(const QByteArray &) const
+{
+    return QString();
+}
+
 DeviceMonitorUdev::DeviceMonitorUdev(QObject *parent) : DeviceMonitor(parent)
 {
     m_udev = udev_new();
@@ -145,6 +150,7 @@ void DeviceMonitorUdev::handleDevice(udev_device *device)
         if (serial.isEmpty())
             serial = text(udev_device_get_devpath(device));
         notice.interfaceName = interfaceName(vendorId, productId, serial);
+        notice.devicePath = text(udev_device_get_syspath(device));
         emit this->notice(notice);
         return;
     }
@@ -190,4 +196,37 @@ QString DeviceMonitorUdev::findHidNode(quint16 vendorId, quint16 productId) cons
         udev_enumerate_unref(enumerate);
     udev_unref(context);
     return node;
+}
+
+QString DeviceMonitorUdev::sysfsPath(const QByteArray &node) const
+{
+    if (!node.startsWith("/dev/"))
+        return QString();
+    // A context of its own, as in findHidNode.
+    udev *context = udev_new();
+    if (!context)
+        return QString();
+    QString path;
+    udev_enumerate *enumerate = udev_enumerate_new(context);
+    if (enumerate && udev_enumerate_add_match_subsystem(enumerate, "hidraw") >= 0
+        && udev_enumerate_scan_devices(enumerate) >= 0) {
+        udev_list_entry *entry = nullptr;
+        udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate))
+        {
+            udev_device *hid
+                = udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
+            if (!hid)
+                continue;
+            const char *devnode = udev_device_get_devnode(hid);
+            if (devnode && node == devnode)
+                path = text(udev_device_get_syspath(hid));
+            udev_device_unref(hid);
+            if (!path.isEmpty())
+                break;
+        }
+    }
+    if (enumerate)
+        udev_enumerate_unref(enumerate);
+    udev_unref(context);
+    return path;
 }

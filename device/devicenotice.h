@@ -16,6 +16,9 @@ struct DeviceNotice
     Kind kind = InterfaceArrival;
     QString interfaceName; // interface notices: "...#VID_0E3A&PID_B471#..." form
     quint32 volumeFlags = 0; // volume notices: 0 a removable disk, 1 media (DBTF_MEDIA)
+    // Interface notices: the sysfs path of the device, where the platform tells it; a
+    // removal closes the adapter only when this names the adapter that is open.
+    QString devicePath;
 };
 
 // Vendor and product id parsed from an interface name.

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "deviceflash.h"
+#include "adapterlock.h"
 #include "devicemonitor.h"
 #include "devicenotice.h"
 #include "qhiddevice.h"
@@ -7,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QEventLoop>
+#include <QFile>
 #include <QMutexLocker>
 #include <QThread>
 #include <QTimer>
@@ -20,6 +22,8 @@ constexpr int ReopenDelayMs = 1000;
 constexpr int ShutdownPollMs = 50;
 // How often an arrival that came during a task looks whether the engine is idle.
 constexpr int ArrivalRetryMs = 100;
+// How often a window looks whether another program has let go of the adapter.
+constexpr int ReleasePollMs = 500;
 
 // Shared between the waiting thread and the delayed second attempt, which may run after
 // the waiter has gone (shutdown).
@@ -41,8 +45,10 @@ void DeviceFlash::openDevice()
 bool DeviceFlash::open(quint16 vendorId, quint16 productId)
 {
     bool result = m_hidDevice->open(vendorId, productId);
-    // A second attempt cannot help while another program holds the adapter.
-    if (!result && m_hidDevice->lastOpenError() != QHidDevice::InUse) {
+    // A second attempt cannot help while another program holds the adapter or its lock
+    // cannot be taken.
+    if (!result && m_hidDevice->lastOpenError() != QHidDevice::InUse
+        && m_hidDevice->lastOpenError() != QHidDevice::LockFailed) {
         qInfo() << "DeviceFlash open try onec more..." << vendorId << productId;
         if (!QCoreApplication::instance()) {
             // Without an application there is no event loop to wait in.
@@ -79,12 +85,17 @@ bool DeviceFlash::open(quint16 vendorId, quint16 productId)
     }
     qInfo() << "DeviceFlash open ..." << vendorId << Corvane(productId) << result;
     if (result) {
-        if (!m_shuttingDown)
+        // A flash operation cancelled before its erase keeps its transfers cancelled.
+        if (!m_shuttingDown && !isFlashCancelled())
             m_cancelTransfers = false;
         m_answerTimedOut = false;
         m_configLoaded = false;
+        rememberAdapter();
     } else if (m_hidDevice->lastOpenError() == QHidDevice::InUse) {
-        reportInUse();
+        rememberAdapter();
+        reportInUse(productId);
+    } else if (m_hidDevice->lastOpenError() == QHidDevice::LockFailed) {
+        reportLockFailed();
     } else {
         reportAccessDenied(vendorId, productId);
     }
@@ -97,11 +108,69 @@ void DeviceFlash::closeDevice()
     m_hidDevice->close();
 }
 
-void DeviceFlash::reportInUse()
+void DeviceFlash::rememberAdapter()
+{
+    const QByteArray node = m_hidDevice->devicePath();
+    const QString sysPath = m_monitor ? m_monitor->sysfsPath(node) : QString();
+    QMutexLocker lock(&m_stateMutex);
+    m_adapterNode = node;
+    m_adapterSysPath = sysPath;
+}
+
+void DeviceFlash::reportInUse(quint16 productId)
 {
     const qint64 owner = m_hidDevice->lockOwner();
     qWarning() << "DeviceFlash adapter in use by another program, PID" << owner;
     emit deviceInUse(owner);
+    if (m_connectWhenReleased)
+        QMetaObject::invokeMethod(
+            this, [this, productId] { watchForRelease(productId); }, Qt::QueuedConnection);
+}
+
+void DeviceFlash::reportLockFailed()
+{
+    const QString reason = m_hidDevice->lockError();
+    qWarning().noquote() << "DeviceFlash adapter not opened: its lock cannot be taken:" << reason;
+    emit deviceLockFailed(reason);
+}
+
+void DeviceFlash::watchForRelease(quint16 productId)
+{
+    if (m_shuttingDown || m_hidDevice->isOpen())
+        return;
+    m_heldProductId = productId;
+    if (!m_releasePoll) {
+        m_releasePoll = new QTimer(this);
+        m_releasePoll->setInterval(ReleasePollMs);
+        connect(m_releasePoll, &QTimer::timeout, this, &DeviceFlash::pollHeldAdapter);
+    }
+    m_releasePoll->start();
+}
+
+// Only the lock is looked at while the other program holds the adapter; once it is free,
+// the adapter is opened as at its arrival (and watched again if a third program was first).
+void DeviceFlash::pollHeldAdapter()
+{
+    if (m_shuttingDown || m_hidDevice->isOpen()) {
+        m_releasePoll->stop();
+        return;
+    }
+    if (!isIdle())
+        return;
+    QByteArray node;
+    {
+        QMutexLocker lock(&m_stateMutex);
+        node = m_adapterNode;
+    }
+    const AdapterLock::Result state = AdapterLock::probe(node);
+    if (state == AdapterLock::Held)
+        return;
+    // Free, or the node has gone: then its removal or next arrival takes over.
+    m_releasePoll->stop();
+    if (state == AdapterLock::Acquired) {
+        qInfo() << "DeviceFlash adapter released by the other program";
+        connectAdapter(m_heldProductId);
+    }
 }
 
 void DeviceFlash::reportAccessDenied(quint16 vendorId, quint16 productId)
@@ -175,7 +244,7 @@ void DeviceFlash::handleNotice(const DeviceNotice &notice)
         handleArrival(notice.interfaceName);
         break;
     case DeviceNotice::InterfaceRemoval:
-        handleRemoval(notice.interfaceName);
+        handleRemoval(notice.interfaceName, notice.devicePath);
         break;
     case DeviceNotice::VolumeArrival:
         if (notice.volumeFlags == 0)
@@ -220,7 +289,12 @@ void DeviceFlash::handleArrival(const QString &name)
         m_arrivalRetry->start();
         return;
     }
-    if (!open(adapterVendorId, quint16(productId)))
+    connectAdapter(quint16(productId));
+}
+
+void DeviceFlash::connectAdapter(quint16 productId)
+{
+    if (!open(adapterVendorId, productId))
         return;
     const quint64 epoch = presenceEpoch();
     startTask([this, productId, epoch] { arrivalTask(productId, epoch); });
@@ -234,7 +308,17 @@ void DeviceFlash::retryDeferredArrival()
     handleArrival(std::exchange(m_deferredArrival, QString()));
 }
 
-void DeviceFlash::handleRemoval(const QString &name)
+bool DeviceFlash::removalNamesAdapter(const QString &removedPath) const
+{
+    QMutexLocker lock(&m_stateMutex);
+    if (removedPath.isEmpty() || m_adapterSysPath.isEmpty())
+        return true;
+    // A USB device's removal names the interfaces and nodes below it too.
+    return removedPath == m_adapterSysPath || removedPath == QFile::decodeName(m_adapterNode)
+        || m_adapterSysPath.startsWith(removedPath + QLatin1Char('/'));
+}
+
+void DeviceFlash::handleRemoval(const QString &name, const QString &removedPath)
 {
     qDebug() << "---" << name << name.size();
     if (name.isEmpty())
@@ -247,16 +331,25 @@ void DeviceFlash::handleRemoval(const QString &name)
         return;
 
     const Corvane device = Corvane(quint16(parsed.productId));
+    // With two adapters attached, pulling out the idle one must not cut the other's write.
+    if (!removalNamesAdapter(removedPath)) {
+        qInfo() << "DeviceFlash removal of another adapter ignored:" << removedPath;
+        return;
+    }
     qWarning() << "nativeEventFilter closed." << device;
     // A connection announced by a task started before now no longer holds.
     std::lock_guard<std::recursive_mutex> step(m_busyMutex);
     {
         QMutexLocker lock(&m_stateMutex);
         ++m_presenceEpoch;
+        m_adapterNode.clear();
+        m_adapterSysPath.clear();
     }
     m_deferredArrival.clear();
     if (m_arrivalRetry)
         m_arrivalRetry->stop();
+    if (m_releasePoll)
+        m_releasePoll->stop();
     // A task blocked in a read gives up at its next slice; close waits for that slice.
     m_cancelTransfers = true;
     m_hidDevice->close();

@@ -19,6 +19,18 @@ public:
     AdapterLock lock;
     std::atomic<int> openError { QHidDevice::NoError };
     std::atomic<qint64> lockOwner { 0 };
+    // The chosen path and the lock's failure; apart from the transfer mutex, which a
+    // blocked read may hold for long.
+    mutable std::mutex infoMutex;
+    QByteArray path;
+    QString lockError;
+
+    void setInfo(const QByteArray &chosen, const QString &error)
+    {
+        std::lock_guard<std::mutex> lock(infoMutex);
+        path = chosen;
+        lockError = error;
+    }
 
     void closeLocked()
     {
@@ -65,17 +77,27 @@ bool QHidDevice::open(quint16 vendorId, quint16 productId, const QString &serial
     d->closeLocked();
     d->lockOwner = 0;
     const QByteArray path = firstDevicePath(vendorId, productId, wideSerial);
+    d->setInfo(path, QString());
     if (path.isEmpty()) {
         d->lock.release();
         d->openError = NotFound;
         return false;
     }
     qint64 owner = 0;
-    // Without a place for the lock file the adapter is still opened: the lock only guards
-    // against a second program, and refusing here would leave the user without the tool.
-    if (d->lock.acquire(path, &owner) == AdapterLock::Held) {
+    // The adapter is never opened without its lock.
+    switch (d->lock.acquire(path, &owner)) {
+    case AdapterLock::Acquired:
+        break;
+    case AdapterLock::Held:
         d->lockOwner = owner;
         d->openError = InUse;
+        return false;
+    case AdapterLock::Denied:
+        d->openError = CannotOpen;
+        return false;
+    case AdapterLock::Failed:
+        d->setInfo(path, d->lock.errorString());
+        d->openError = LockFailed;
         return false;
     }
     hid_device *h = hid_open_path(path.constData());
@@ -99,6 +121,20 @@ qint64 QHidDevice::lockOwner() const
 {
     Q_D(const QHidDevice);
     return d->lockOwner;
+}
+
+QString QHidDevice::lockError() const
+{
+    Q_D(const QHidDevice);
+    std::lock_guard<std::mutex> lock(d->infoMutex);
+    return d->lockError;
+}
+
+QByteArray QHidDevice::devicePath() const
+{
+    Q_D(const QHidDevice);
+    std::lock_guard<std::mutex> lock(d->infoMutex);
+    return d->path;
 }
 
 bool QHidDevice::isOpen() const

@@ -23,6 +23,7 @@ public:
         NotFound,   // no interface with these ids (and serial) is attached
         InUse,      // another program holds the adapter's lock
         CannotOpen, // attached, but the system refused the open (usually permissions)
+        LockFailed, // the adapter's lock cannot be taken (lockError() says why): not opened
     };
 
     // Opens the first interface with these ids in hidapi's enumeration order (as hid_open
@@ -35,6 +36,10 @@ public:
     // Why the last open failed, and with InUse the holder's process id (0 when unknown).
     OpenError lastOpenError() const;
     qint64 lockOwner() const;
+    QString lockError() const;
+    // The path of the interface the last open chose, whether it opened or another program
+    // held it; empty when none was attached.
+    QByteArray devicePath() const;
 
     // hidapi's conventions: bytes copied, 0 on time-out, -1 on error (also when closed).
     int read(QByteArray &buffer, int length = -1, int timeoutMs = -1);

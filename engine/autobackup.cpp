@@ -5,6 +5,7 @@
 #include "commandreport.h"
 #include "deviceflash.h"
 #include "operationhistory.h"
+#include "privatefiles.h"
 
 #include <QDebug>
 #include <QDir>
@@ -60,13 +61,66 @@ QStringList files(const QString &directory)
     return paths;
 }
 
-void prune(const QString &directory, int keep)
+void prune(const QString &directory, const QStringList &keepAlways, int keep)
 {
-    const QStringList all = files(directory);
-    for (int i = 0; i < all.size() - keep; ++i) {
-        if (!QFile::remove(all.at(i)))
-            qWarning() << "autoBackup cannot remove" << all.at(i);
+    QStringList kept;
+    for (const QString &path : keepAlways) {
+        if (!path.isEmpty())
+            kept.append(QFileInfo(path).absoluteFilePath());
     }
+    const QStringList all = files(directory);
+    int excess = all.size() - keep;
+    for (const QString &path : all) {
+        if (excess <= 0)
+            break;
+        if (kept.contains(path))
+            continue;
+        if (!QFile::remove(path))
+            qWarning() << "autoBackup cannot remove" << path;
+        --excess;
+    }
+}
+
+void removeStaleTemporaries(const QString &backupsRoot, const QDateTime &now)
+{
+    static const QRegularExpression temporary(
+        QStringLiteral("^\\d{8}-\\d{6}-.+\\.bkp\\.[A-Za-z0-9]{6}$"));
+    constexpr qint64 StaleMs = 3600 * 1000;
+    const QFileInfoList folders
+        = QDir(backupsRoot).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
+    for (const QFileInfo &folder : folders) {
+        const QFileInfoList entries
+            = QDir(folder.filePath()).entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+        for (const QFileInfo &entry : entries) {
+            if (temporary.match(entry.fileName()).hasMatch()
+                && entry.lastModified().msecsTo(now) > StaleMs && !QFile::remove(entry.filePath()))
+                qWarning() << "autoBackup cannot remove" << entry.filePath();
+        }
+    }
+}
+
+State state(const QList<QJsonObject> &operations, const QString &serial)
+{
+    State result;
+    bool latest = true;
+    for (auto it = operations.crbegin(); it != operations.crend(); ++it) {
+        if (it->value(QStringLiteral("serial")).toString() != serial)
+            continue;
+        const QString backup = it->value(QStringLiteral("backup")).toString();
+        if (latest)
+            result.latestBackup = backup;
+        latest = false;
+        const QString outcome = it->value(QStringLiteral("result")).toString();
+        if (outcome == QLatin1String("success"))
+            break;
+        // A failure before the erase changed nothing on the adapter.
+        if (outcome == QLatin1String("interrupted")
+            || it->value(QStringLiteral("erased")).toBool()) {
+            result.afterFailure = true;
+            result.backupBeforeFailure = backup;
+        }
+    }
+    return result;
 }
 
 } // namespace AutoBackup
@@ -91,10 +145,22 @@ QString DeviceFlash::dataDirectory() const
     return m_dataDirectory;
 }
 
+namespace {
+
+// Whether the backup file at path holds exactly what encoding data would write.
+bool holdsSameBackup(const QString &path, const QByteArray &encoded)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.size() == encoded.size()
+        && file.readAll() == encoded;
+}
+
+} // namespace
+
 bool DeviceFlash::saveAutomaticBackup(QString *savedPath)
 {
     const QString dataDir = dataDirectory();
-    if (!m_autoBackup || dataDir.isEmpty() || !isSupportDataStore())
+    if (!m_autoBackup || dataDir.isEmpty())
         return true;
 
     const auto fail = [this](const QString &reason) {
@@ -102,6 +168,35 @@ bool DeviceFlash::saveAutomaticBackup(QString *savedPath)
         emit error(DeviceError_BackupFailure);
         return false;
     };
+    // Without the adapter's version nothing tells whether it keeps a configuration.
+    if (!isInformationRead())
+        return fail(QStringLiteral("the adapter's information could not be read"));
+    // Only firmware below 5.5.0 keeps no configuration store. A lost firmware record says
+    // nothing about the configuration, which is saved all the same.
+    const QString firmware = version();
+    if (!firmware.isEmpty() && !isSupportDataStore()) {
+        qInfo().noquote() << "autoBackup skipped: firmware" << firmware
+                          << "keeps no configuration store";
+        return true;
+    }
+
+    const QString serial = QString::fromLatin1(serialNumber());
+    AutoBackup::removeStaleTemporaries(QDir(dataDir).filePath(QStringLiteral("backups")),
+                                       QDateTime::currentDateTimeUtc());
+    const AutoBackup::State history
+        = AutoBackup::state(OperationHistory::read(OperationHistory::filePath(dataDir)), serial);
+    if (history.afterFailure) {
+        const QString kept = QFileInfo::exists(history.backupBeforeFailure)
+            ? history.backupBeforeFailure
+            : QString();
+        qInfo().noquote() << "autoBackup: no new backup after a failed write; kept:" << kept;
+        if (savedPath)
+            *savedPath = kept;
+        if (!kept.isEmpty())
+            emit autoBackupReused(kept);
+        return true;
+    }
+
     // Exactly what a backup reads: the whole configuration area of firmware 5.5.0 and later.
     const quint32 length = quint32(BackupFile::Layout2Length);
     QByteArray area(int(length), '\0');
@@ -115,16 +210,28 @@ bool DeviceFlash::saveAutomaticBackup(QString *savedPath)
         emit autoBackupProgressChanged(done, length);
     }
 
-    const QByteArray serial = serialNumber();
-    const QString folder = AutoBackup::directory(dataDir, QString::fromLatin1(serial));
-    if (!QDir().mkpath(folder))
+    const QString folder = AutoBackup::directory(dataDir, serial);
+    if (!PrivateFiles::makeDirectory(QFileInfo(folder).absolutePath())
+        || !PrivateFiles::makeDirectory(folder))
         return fail(QStringLiteral("cannot create ") + folder);
-    const QString path = AutoBackup::newFilePath(folder, QDateTime::currentDateTimeUtc(), version());
-    QString reason;
-    if (!BackupFile::write(path, area.constData(), length, serial, &reason))
-        return fail(path + QStringLiteral(": ") + reason);
-    AutoBackup::prune(folder);
-    qInfo().noquote() << "autoBackup saved" << path;
+    const QStringList existing = AutoBackup::files(folder);
+    QString path;
+    if (!existing.isEmpty()
+        && holdsSameBackup(existing.last(),
+                           BackupFile::encode(area.constData(), length, serial.toLatin1()))) {
+        // Not written twice: the newest backup already holds these bytes.
+        path = existing.last();
+        qInfo().noquote() << "autoBackup unchanged since" << path;
+    } else {
+        path = AutoBackup::newFilePath(folder, QDateTime::currentDateTimeUtc(),
+                                       firmware.isEmpty() ? QStringLiteral("unknown") : firmware);
+        QString reason;
+        if (!BackupFile::write(path, area.constData(), length, serial.toLatin1(), &reason))
+            return fail(path + QStringLiteral(": ") + reason);
+        // Whatever the clocks of earlier runs said, the file just written stays.
+        AutoBackup::prune(folder, {path, history.latestBackup});
+        qInfo().noquote() << "autoBackup saved" << path;
+    }
     if (savedPath)
         *savedPath = path;
     emit autoBackupSaved(path);

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <QDateTime>
+#include <QJsonObject>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -17,7 +19,25 @@ QString directory(const QString &dataDirectory, const QString &serial);
 QString newFilePath(const QString &directory, const QDateTime &utc, const QString &version);
 // The directory's backup files, oldest first.
 QStringList files(const QString &directory);
-// Removes all but the newest keep backup files (other files are left alone).
-void prune(const QString &directory, int keep = KeptPerAdapter);
+// Removes the oldest backup files until keep are left, but never one of keepAlways (other
+// files are left alone).
+void prune(const QString &directory, const QStringList &keepAlways = {},
+           int keep = KeptPerAdapter);
+// Removes what a killed process left of an atomic backup write ("<backup>.bkp.XXXXXX") in
+// the adapters' folders under backupsRoot, once older than an hour.
+void removeStaleTemporaries(const QString &backupsRoot, const QDateTime &now);
+
+// What the history (operations, oldest first) says about an adapter's configuration.
+struct State
+{
+    // An operation on it failed after its erase, and none has succeeded since: its
+    // configuration is what that write left, not one the user made.
+    bool afterFailure = false;
+    // The backup taken before the first of those failed operations ("" when none was).
+    QString backupBeforeFailure;
+    // The backup its latest operation names.
+    QString latestBackup;
+};
+State state(const QList<QJsonObject> &operations, const QString &serial);
 
 } // namespace AutoBackup

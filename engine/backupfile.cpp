@@ -2,11 +2,11 @@
 #include "backupfile.h"
 
 #include "deviceflash.h"
+#include "privatefiles.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QFile>
-#include <QSaveFile>
 #include <QStringList>
 
 QByteArray BackupFile::key(const QByteArray &serialNumber)
@@ -125,16 +125,10 @@ bool BackupFile::write(const QString &path, const char *data, qint64 length,
     if (bytes.isEmpty())
         return fail(QStringLiteral("no backup data to write"));
 
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
-    if (file.write(bytes) != bytes.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
+    // Never through a link another user planted; the file holds the adapter's configuration.
+    QString reason;
+    if (!PrivateFiles::writeAtomically(path, bytes, &reason))
         return fail(reason);
-    }
-    if (!file.commit())
-        return fail(file.errorString());
     return true;
 }
 

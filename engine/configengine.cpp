@@ -162,7 +162,10 @@ void DeviceFlash::bootModeTask(int mode)
     job->addSector(1);
     job->setRegion(0, ConfigBlockAddress, block);
     job->computeTotal();
-    record.finish(runFlashJob(job.get(), ProgressSetting));
+    const bool written = runFlashJob(job.get(), ProgressSetting);
+    // Sector 1 now holds the new block (or what of it was written), not configBuffer's copy.
+    m_configLoaded = false;
+    record.finish(written);
 }
 
 bool DeviceFlash::loadConfiguration()

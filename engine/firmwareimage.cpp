@@ -4,6 +4,8 @@
 #include "qaesencryption.h"
 
 #include <QCryptographicHash>
+#include <QRegularExpression>
+#include <QStringList>
 
 #include <array>
 #include <cstring>
@@ -117,6 +119,21 @@ FirmwareImage decodeCipherText(QByteArray &&cipherText)
 QString FirmwareImage::versionText() const
 {
     return QStringLiteral("%1.%2.%3").arg(major).arg(minor).arg(patch);
+}
+
+bool FirmwareImage::isVersion(const QString &label) const
+{
+    static const QRegularExpression decoration(QStringLiteral("[a-zA-Z() ]"));
+    const QStringList parts = QString(label).remove(decoration).split(QLatin1Char('.'));
+    const quint8 bytes[] = { major, minor, patch };
+    if (parts.size() != 3)
+        return false;
+    for (int i = 0; i < 3; ++i) {
+        bool ok = false;
+        if (parts.at(i).toUInt(&ok, 10) != bytes[i] || !ok)
+            return false;
+    }
+    return true;
 }
 
 const char *FirmwareImage::warningText(Status status)

@@ -41,6 +41,10 @@ struct FirmwareImage
     bool isValid() const { return status == Ok; }
     // "major.minor.patch" in decimal, for example "5.6.3".
     QString versionText() const;
+    // True when a version label (of a catalogue entry) names this image's version: three
+    // dot-separated decimal numbers equal to its bytes; letters, brackets and spaces in the
+    // label ("V5.6.3", "5.6.3 (beta)") are not part of the version.
+    bool isVersion(const QString &label) const;
     // The warning line for a failed check: "file md5 error" or "file type error"
     // (TooShort is reported like a type failure); an empty text for Ok.
     static const char *warningText(Status status);

@@ -31,6 +31,9 @@ void runFactoryRestore(DeviceFlash &device, UpdateJobs::RestoreGeneration genera
     const QStringList parts = firmwareVersion.split(QLatin1Char('.'), Qt::KeepEmptyParts);
     UpdateJobs::Version version;
     const bool threeParts = UpdateJobs::parseVersionText(firmwareVersion, &version);
+    if (threeParts)
+        record.setTargetVersion(
+            UpdateJobs::versionText(version.major, version.minor, version.patch));
 
     if (!firmware.isEmpty() && open && threeParts) {
         const quint32 capacity = UpdateJobs::restoreCapacity(generation);
@@ -83,12 +86,12 @@ QByteArray DeviceFlash::getFirmwareData(const QString &path)
     return data;
 }
 
-void DeviceFlash::updateFirmware(const QString &path)
+void DeviceFlash::updateFirmware(const QString &path, const QString &catalogueVersion)
 {
-    startTask([this, path] { updateTask(path); });
+    startTask([this, path, catalogueVersion] { updateTask(path, catalogueVersion); });
 }
 
-void DeviceFlash::updateTask(const QString &path)
+void DeviceFlash::updateTask(const QString &path, const QString &catalogueVersion)
 {
     OperationRecord record(*this, QStringLiteral("update"));
     const QByteArray file = getFirmwareData(path);
@@ -105,6 +108,12 @@ void DeviceFlash::updateTask(const QString &path)
         qWarning("%s", FirmwareImage::warningText(image.status));
         return;
     }
+    if (!catalogueVersion.isEmpty() && !image.isVersion(catalogueVersion)) {
+        emit error(DeviceError_FirmwareEmpty);
+        qWarning() << "updateFirmware image version" << image.versionText()
+                   << "is not the catalogue's" << catalogueVersion;
+        return;
+    }
     if (quint64(image.payload.size()) > UpdateJobs::MaxUpdatePayload) {
         // Refused before anything is erased: the job could not hold the payload.
         emit error(DeviceError_FirmwareEmpty);
@@ -114,6 +123,8 @@ void DeviceFlash::updateTask(const QString &path)
     }
 
     const UpdateJobs::Version imageVersion{image.major, image.minor, image.patch};
+    const QString target = UpdateJobs::versionText(image.major, image.minor, image.patch);
+    record.setTargetVersion(target);
     std::unique_ptr<FlashJob> job
         = UpdateJobs::buildUpdateJob(imageVersion, image.payload, image.payloadMd5);
     if (!job) {
@@ -153,9 +164,12 @@ void DeviceFlash::updateTask(const QString &path)
             emit versionChanged(text);
         }
     }
-    record.finish(written && verified && readBack,
-                  verified ? QStringLiteral("The firmware information could not be read back.")
-                           : QStringLiteral("The firmware read back differs from the image."));
+    QString reason = QStringLiteral("The firmware information could not be read back.");
+    if (!verified)
+        reason = QStringLiteral("The firmware read back differs from the image.");
+    else if (readBack)
+        reason = QStringLiteral("The adapter reads back version %1.").arg(version());
+    record.finish(written && verified && readBack && version() == target, reason);
 }
 
 void DeviceFlash::restoreFactorySettings(const QString &path, const QString &firmware_version)

@@ -15,6 +15,16 @@ int sectorOf(quint32 address)
     return sector;
 }
 
+int worstEraseMs(const FlashJob &job)
+{
+    const quint32 sectorCount = job.sectorCount; // copied: the job is packed
+    const quint32 count = std::min<quint32>(sectorCount, FlashJob::MaxSectors);
+    int total = 0;
+    for (quint32 i = 0; i < count; ++i)
+        total += int(worstEraseMs(job.sectors[i]));
+    return total;
+}
+
 bool erasesEveryRegion(const FlashJob &job, QString *reason)
 {
     bool erased[LastErasedSector + 1] = {};

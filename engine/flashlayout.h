@@ -33,6 +33,17 @@ constexpr quint32 ErasableEnd = sectorStart(LastErasedSector) + sectorSize(LastE
 // Sector number of a flash address, -1 outside the sectors the erase command reaches.
 int sectorOf(quint32 address);
 
+// The longest an erase of one sector may take: 4 s for a 128 KiB sector, smaller sectors in
+// proportion. The adapter answers an erase only once every listed sector is erased.
+constexpr quint32 WorstEraseMsPer128KiB = 4000;
+constexpr quint32 worstEraseMs(int sector)
+{
+    return sectorSize(sector) / 0x4000 * (WorstEraseMsPer128KiB / 8);
+}
+
+// The worst-case time of a job's erase request: the sum over the sectors it lists.
+int worstEraseMs(const FlashJob &job);
+
 // Bytes that a region starting at `address` in slot `slot` of a job may hold: up to
 // ErasableEnd, and no more than the job's slots from `slot` on.
 constexpr quint32 regionCapacity(int slot, quint32 address)

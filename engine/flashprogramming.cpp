@@ -3,6 +3,7 @@
 #include "flashjob.h"
 #include "flashlayout.h"
 #include "qhiddevice.h"
+#include "sleepinhibitor.h"
 
 #include <QByteArray>
 #include <QDebug>
@@ -34,9 +35,11 @@ bool DeviceFlash::eraseFlash(const FlashJob *job)
     // The send's outcome is not examined: a failed send shows as a missing answer.
     writeCMDData(request);
 
+    // The answer comes once every listed sector is erased: the wait allows for the slowest
+    // erase the flash may take, on top of the usual answer time.
     CommandReport response;
     response.setCode(0);
-    readCMDData(response);
+    readCMDData(response, FlashLayout::worstEraseMs(*job));
     if (response.code() != CommandReport::Code_EraseAnswer) {
         qWarning() << "erase error !";
         return false;
@@ -128,10 +131,16 @@ bool DeviceFlash::runFlashJob(FlashJob *job, quint8 progressKind)
         emit error(DeviceError_FirmwareEmpty);
         return false;
     }
+    if (!commitToErase())
+        return false;
+    // Sleep or shutdown would cut the adapter's power between the erase and the last write:
+    // the system is kept awake until the write has ended.
+    SleepInhibitor awake;
     const bool erased = eraseFlash(job);
     // A refused erase is still followed by the write: some adapters erase and answer oddly,
     // and the echo check tells whether the data landed.
     const bool written = write2Flash(job, progressKind);
+    awake.release();
     if (!written)
         emit error(erased ? DeviceError_WriteFailure : DeviceError_EraseFailure);
     return written;

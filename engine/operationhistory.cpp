@@ -2,13 +2,16 @@
 #include "operationhistory.h"
 
 #include "deviceflash.h"
+#include "privatefiles.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonDocument>
+#include <QUuid>
 
 #include <cerrno>
 #include <cstring>
@@ -58,9 +61,8 @@ bool append(const QString &file, const QJsonObject &entry, QString *errorString)
         qWarning().noquote() << "history" << text;
         return false;
     };
-    QDir().mkpath(QFileInfo(file).absolutePath());
-    const QByteArray name = QFile::encodeName(file);
-    const int fd = ::open(name.constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    PrivateFiles::makeDirectory(QFileInfo(file).absolutePath());
+    const int fd = PrivateFiles::open(file, O_RDWR | O_APPEND | O_CREAT);
     if (fd < 0)
         return fail("cannot open");
     // The lock ends with its holder, so a killed writer never holds up the next one; a
@@ -93,7 +95,7 @@ bool append(const QString &file, const QJsonObject &entry, QString *errorString)
     return ok;
 }
 
-QList<QJsonObject> read(const QString &file)
+QList<QJsonObject> readLines(const QString &file)
 {
     QList<QJsonObject> entries;
     QFile in(file);
@@ -112,6 +114,34 @@ QList<QJsonObject> read(const QString &file)
         entries.append(document.object());
     }
     return entries;
+}
+
+QList<QJsonObject> operations(const QList<QJsonObject> &lines)
+{
+    const QString result = QStringLiteral("result");
+    QList<QJsonObject> entries;
+    QHash<QString, int> open; // id of a started line -> its entry
+    for (const QJsonObject &line : lines) {
+        const QString id = line.value(QStringLiteral("id")).toString();
+        if (id.isEmpty()) {
+            entries.append(line);
+        } else if (line.value(result).toString() == QLatin1String("started")) {
+            open.insert(id, entries.size());
+            QJsonObject entry = line;
+            entry.insert(result, QStringLiteral("interrupted"));
+            entries.append(entry);
+        } else if (open.contains(id)) {
+            entries[open.take(id)] = line;
+        } else {
+            entries.append(line);
+        }
+    }
+    return entries;
+}
+
+QList<QJsonObject> read(const QString &file)
+{
+    return operations(readLines(file));
 }
 
 QString errorMessage(DeviceError error)
@@ -140,12 +170,14 @@ QString errorMessage(DeviceError error)
 OperationRecord::OperationRecord(DeviceFlash &device, const QString &operation)
     : m_device(device),
       m_operation(operation),
+      m_id(QUuid::createUuid().toString(QUuid::WithoutBraces)),
       m_started(QDateTime::currentDateTimeUtc()),
       m_fromVersion(device.version())
 {
     m_clock.start();
     if (device.isDeviceOpen())
         m_serial = QString::fromLatin1(device.serialNumber());
+    device.setActiveRecord(this);
     // Direct: the error is noted on the task's thread before the task goes on.
     QObject::connect(&device, &DeviceFlash::error, &m_errorWatch,
                      [this](DeviceError e) {
@@ -159,6 +191,7 @@ OperationRecord::~OperationRecord()
 {
     if (!m_finished)
         finish(false);
+    m_device.setActiveRecord(nullptr);
 }
 
 void OperationRecord::setImage(const QString &path, const QByteArray &bytes)
@@ -169,6 +202,40 @@ void OperationRecord::setImage(const QString &path, const QByteArray &bytes)
         : QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
 }
 
+QJsonObject OperationRecord::line(const QString &result, const QString &error) const
+{
+    const auto textOrNull = [](const QString &text) {
+        return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
+    };
+    QJsonObject entry;
+    entry.insert(QStringLiteral("id"), m_id);
+    entry.insert(QStringLiteral("time"), m_started.toString(Qt::ISODate));
+    entry.insert(QStringLiteral("serial"), textOrNull(m_serial));
+    entry.insert(QStringLiteral("operation"), m_operation);
+    entry.insert(QStringLiteral("fromVersion"), textOrNull(m_fromVersion));
+    entry.insert(QStringLiteral("toVersion"),
+                 textOrNull(m_toVersion.isEmpty() ? m_fromVersion : m_toVersion));
+    entry.insert(QStringLiteral("result"), result);
+    entry.insert(QStringLiteral("error"), textOrNull(error));
+    entry.insert(QStringLiteral("image"), textOrNull(m_image));
+    entry.insert(QStringLiteral("imageMd5"), textOrNull(m_imageMd5));
+    entry.insert(QStringLiteral("backup"), textOrNull(m_backup));
+    entry.insert(QStringLiteral("erased"), m_erasing);
+    entry.insert(QStringLiteral("seconds"), double(m_clock.elapsed() / 100) / 10.0);
+    return entry;
+}
+
+void OperationRecord::started()
+{
+    if (m_erasing || m_finished)
+        return;
+    m_erasing = true;
+    const QString directory = m_device.dataDirectory();
+    if (!directory.isEmpty())
+        OperationHistory::append(OperationHistory::filePath(directory),
+                                 line(QStringLiteral("started"), QString()));
+}
+
 void OperationRecord::finish(bool success, const QString &reason)
 {
     m_finished = true;
@@ -176,28 +243,42 @@ void OperationRecord::finish(bool success, const QString &reason)
     const QString directory = m_device.dataDirectory();
     if (directory.isEmpty())
         return;
-    const auto textOrNull = [](const QString &text) {
-        return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
-    };
     QString error;
     if (!success) {
         const int first = m_firstError.load();
-        error = first >= 0 ? OperationHistory::errorMessage(DeviceError(first)) : reason;
+        if (!m_erasing && m_device.isFlashCancelled())
+            error = QStringLiteral("Cancelled before anything was erased.");
+        else
+            error = first >= 0 ? OperationHistory::errorMessage(DeviceError(first)) : reason;
         if (error.isEmpty())
             error = QStringLiteral("The operation did not complete.");
     }
-    QJsonObject entry;
-    entry.insert(QStringLiteral("time"), m_started.toString(Qt::ISODate));
-    entry.insert(QStringLiteral("serial"), textOrNull(m_serial));
-    entry.insert(QStringLiteral("operation"), m_operation);
-    entry.insert(QStringLiteral("fromVersion"), textOrNull(m_fromVersion));
-    entry.insert(QStringLiteral("toVersion"), textOrNull(m_device.version()));
-    entry.insert(QStringLiteral("result"),
-                 success ? QStringLiteral("success") : QStringLiteral("failed"));
-    entry.insert(QStringLiteral("error"), textOrNull(error));
-    entry.insert(QStringLiteral("image"), textOrNull(m_image));
-    entry.insert(QStringLiteral("imageMd5"), textOrNull(m_imageMd5));
-    entry.insert(QStringLiteral("backup"), textOrNull(m_backup));
-    entry.insert(QStringLiteral("seconds"), double(m_clock.elapsed() / 100) / 10.0);
-    OperationHistory::append(OperationHistory::filePath(directory), entry);
+    OperationHistory::append(
+        OperationHistory::filePath(directory),
+        line(success ? QStringLiteral("success") : QStringLiteral("failed"), error));
+}
+
+bool DeviceFlash::cancelBeforeErase()
+{
+    int state = Flash_Preparing;
+    if (!m_flashCommit.compare_exchange_strong(state, Flash_Cancelled)
+        && state != Flash_Cancelled)
+        return false;
+    // Reads of the preparation (information, backup) give up at their next slice.
+    m_cancelTransfers = true;
+    qInfo("flash operation cancelled before its erase");
+    return true;
+}
+
+bool DeviceFlash::commitToErase()
+{
+    int state = Flash_Preparing;
+    if (!m_flashCommit.compare_exchange_strong(state, Flash_Committed)
+        && state == Flash_Cancelled) {
+        qWarning("flash job cancelled, nothing erased");
+        return false;
+    }
+    if (m_activeRecord)
+        m_activeRecord->started();
+    return true;
 }

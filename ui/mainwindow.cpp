@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mainwindow.h"
 
+#include "accessibility.h"
 #include "backupfile.h"
 #include "configrestore.h"
 #include "messagedialog.h"
 #include "settingsdialog.h"
 #include "ui_mainwindow.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -21,6 +23,7 @@
 #include <QMimeData>
 #include <QMovie>
 #include <QRegularExpression>
+#include <QSessionManager>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QTranslator>
@@ -130,6 +133,7 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     m_settingsDialog = new SettingsDialog(this);
     m_syncCloud = new SyncCloud(this);
     m_deviceFlash = new DeviceFlash(this);
+    m_deviceFlash->setConnectWhenReleased(true);
     // Updates and factory restores save the configuration there first; history too.
     m_deviceFlash->setDataDirectory(m_syncCloud->storagePath());
 
@@ -155,12 +159,20 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     }
 
     ui->progressBar->hide();
+    m_closeNotice = new QLabel(ui->page_Connected);
+    m_closeNotice->setObjectName(QStringLiteral("label_CloseDeferred"));
+    m_closeNotice->setWordWrap(true);
+    m_closeNotice->setAlignment(Qt::AlignCenter);
+    m_closeNotice->hide();
+    ui->verticalLayout_2->insertWidget(ui->verticalLayout_2->indexOf(ui->progressBar) + 1,
+                                       m_closeNotice);
 
     ui->comboBox_Version->setView(new QListView(ui->comboBox_Version));
     ui->comboBox_Version->addItems(m_syncCloud->firmwareVersions());
 
     installFontSubstitutions();
     connectSignals();
+    setUpKeyboard();
     refreshTexts();
 
     // A window that is never painted (one hidden on another desktop) starts a moment later.
@@ -222,6 +234,8 @@ void MainWindow::connectSignals()
             Qt::QueuedConnection);
     connect(m_deviceFlash, &DeviceFlash::versionChanged, this, &MainWindow::onVersionChanged,
             Qt::QueuedConnection);
+    connect(m_deviceFlash, &DeviceFlash::deviceInUse, this, [this] { setAdapterInUse(true); },
+            Qt::QueuedConnection);
     connect(m_deviceFlash, &DeviceFlash::dataBackupProgressChanged, this,
             &MainWindow::onDataBackupProgress, Qt::QueuedConnection);
     connect(m_deviceFlash, &DeviceFlash::settingProgressChanged, this, &MainWindow::onSettingProgress,
@@ -234,7 +248,7 @@ void MainWindow::connectSignals()
             &MainWindow::onAutoBackupProgress, Qt::QueuedConnection);
     // The tool tip still names the operation that the saved configuration comes before.
     connect(m_deviceFlash, &DeviceFlash::autoBackupSaved, this, [this] {
-        ui->label_CurrentVersion->setText(ui->progressBar->toolTip() + QStringLiteral("..."));
+        ui->label_CurrentVersion->setText(tr("%1...").arg(ui->progressBar->toolTip()));
     }, Qt::QueuedConnection);
     connect(ui->pushButton_Update, &QPushButton::clicked, this, &MainWindow::onPushButtonUpdateClicked,
             Qt::QueuedConnection);
@@ -247,6 +261,18 @@ void MainWindow::connectSignals()
     connect(ui->toolButton_Close, &QToolButton::clicked, this, [this] {
         ui->toolButton_Close->setEnabled(false);
         closeWhenIdle();
+    });
+    // Logging out would end the program in the middle of the write.
+    connect(qGuiApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &manager) {
+        if (m_deviceFlash->isIdle())
+            return;
+        if (manager.allowsInteraction()) {
+            manager.cancel();
+            qWarning() << "logout cancelled: the adapter is being written";
+        } else {
+            qWarning() << "logout goes on although the adapter is being written: the session "
+                          "manager allows no cancel";
+        }
     });
     connect(m_settingsDialog, &SettingsDialog::dataBackup, this, [this] {
         if (!isOperationRunning())
@@ -265,22 +291,37 @@ void MainWindow::connectSignals()
             &MainWindow::onComboBoxLanguagesChanged);
 }
 
-// Closes the window now if the engine is idle (no task running or queued), otherwise as
-// soon as it is. The engine reports no signal once its last task has ended, so a deferred
-// close looks again at each busy change and on a short timer.
+// Closes the window now if the engine is idle (no task running or queued) or the adapter has
+// stopped answering, otherwise as soon as the engine is idle.
 void MainWindow::closeWhenIdle()
 {
-    if (m_deviceFlash->isIdle()) {
+    if (m_deviceFlash->isIdle() || m_deviceFlash->isStalled())
         close();
-        return;
+    else
+        deferClose();
+}
+
+// The engine reports no signal once its last task has ended, so a deferred close looks again
+// at each busy change and on a short timer. An adapter that stops answering for longer than
+// its request allows gives the close button back: a close then ends the job.
+void MainWindow::deferClose()
+{
+    if (m_closeNotice->isHidden()) {
+        m_closeNotice->show();
+        QAccessibleEvent shown(m_closeNotice, QAccessible::Alert);
+        QAccessible::updateAccessibility(&shown);
     }
     if (m_closeTimer)
         return;
     m_closeTimer = new QTimer(this);
     m_closeTimer->setInterval(CloseRetryMs);
     const auto retry = [this] {
-        if (!m_closeTimer || !m_deviceFlash->isIdle())
+        if (!m_closeTimer)
             return;
+        if (!m_deviceFlash->isIdle()) {
+            ui->toolButton_Close->setEnabled(m_deviceFlash->isStalled());
+            return;
+        }
         m_closeTimer->deleteLater();
         m_closeTimer = nullptr;
         qInfo() << "safe close...";
@@ -292,15 +333,18 @@ void MainWindow::closeWhenIdle()
 }
 
 // Ending the process in the middle of a flash write would leave the adapter half written,
-// so a close waits for the engine. A second close request while one waits goes through:
-// an adapter that stopped answering must not keep the window open for ever.
+// so every close waits for the engine (a double click on the close button, Alt+F4 twice).
+// Only an adapter that stopped answering may not keep the window open for ever.
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (!m_deviceFlash->isIdle() && !m_closeTimer) {
-        event->ignore();
-        ui->toolButton_Close->setEnabled(false);
-        closeWhenIdle();
-        return;
+    if (!m_deviceFlash->isIdle()) {
+        if (!m_deviceFlash->isStalled()) {
+            event->ignore();
+            ui->toolButton_Close->setEnabled(false);
+            deferClose();
+            return;
+        }
+        qWarning() << "closing although a device task runs: the adapter stopped answering";
     }
     FramelessWidget::closeEvent(event);
 }
@@ -316,6 +360,7 @@ void MainWindow::setOperationControlsEnabled(bool enabled)
     ui->pushButton_Update->setEnabled(enabled);
     ui->pushButton_Restore->setEnabled(enabled);
     ui->toolButton_Settings->setEnabled(enabled);
+    ui->toolButton_OpenFile->setEnabled(enabled);
 }
 
 // The progress bar's tool tip names the operation that runs (update or restore).
@@ -323,7 +368,7 @@ void MainWindow::startOperationDisplay(QPushButton *button)
 {
     const QString buttonText = button->text();
     m_restoreRunning = button == ui->pushButton_Restore;
-    ui->label_CurrentVersion->setText(buttonText + QStringLiteral("..."));
+    ui->label_CurrentVersion->setText(tr("%1...").arg(buttonText));
     ui->progressBar->setToolTip(buttonText);
     ui->progressBar->setValue(0);
     ui->progressBar->show();
@@ -364,6 +409,11 @@ void MainWindow::onDeviceError(DeviceError error)
         break;
     }
     m_messageDialog->showMessage(tr("Error"), text);
+    // Nothing was erased: the adapter is as it was, so the controls come back at once.
+    if (error == DeviceError_BackupFailure) {
+        refreshTexts();
+        setOperationControlsEnabled(true);
+    }
 }
 
 void MainWindow::onProgressChanged(qlonglong current, qlonglong total)
@@ -399,12 +449,14 @@ void MainWindow::onPushButtonUpdateClicked()
 {
     if (isOperationRunning())
         return;
+    // The entry's label, taken before the download: the image must hold that version.
+    const QString version = ui->comboBox_Version->currentText();
     const QString path = fetchFirmwareFile();
-    qDebug() << "firmware_file_path" << path << ui->comboBox_Version->currentText();
+    qDebug() << "firmware_file_path" << path << version;
     if (path.isEmpty())
         return;
     startOperationDisplay(ui->pushButton_Update);
-    m_deviceFlash->updateFirmware(path);
+    m_deviceFlash->updateFirmware(path, version);
 }
 
 void MainWindow::onPushButtonRestoreClicked()
@@ -486,6 +538,7 @@ void MainWindow::refreshTexts()
     disconnect(ui->comboBox_Languages, qOverload<int>(&QComboBox::currentIndexChanged), this,
                &MainWindow::onComboBoxLanguagesChanged);
     ui->retranslateUi(this);
+    setAdapterInUse(m_adapterInUse);
     m_messageDialog->retranslateUi();
     m_settingsDialog->retranslateUi();
     ui->label_Title->setText(QStringLiteral("%1 v%2").arg(QCoreApplication::applicationName(),
@@ -493,9 +546,45 @@ void MainWindow::refreshTexts()
     ui->label_ProductConnected->setText(QString::fromLatin1(m_deviceFlash->serialNumber()));
     ui->label_CurrentVersion->setText(
         QStringLiteral("%1 | %2").arg(tr("Current Firmware Version"), m_deviceFlash->version()));
+    m_closeNotice->setText(
+        tr("The firmware is being written. The window closes by itself when it is done."));
+    nameControls();
     ui->comboBox_Languages->setCurrentIndex(index);
     connect(ui->comboBox_Languages, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &MainWindow::onComboBoxLanguagesChanged);
+}
+
+// What a keyboard needs beyond the form: the network picture is no Tab stop (it only shows
+// the state), Enter presses the focused button, the version list takes the focus when the
+// adapter connects, and the language list's popup shows its current item like the version
+// list's.
+void MainWindow::setUpKeyboard()
+{
+    ui->toolButton_Network->setFocusPolicy(Qt::NoFocus);
+    ui->comboBox_Languages->setView(new QListView(ui->comboBox_Languages));
+    Accessibility::pressButtonsWithEnter(this);
+    connect(ui->stackedWidget, &QStackedWidget::currentChanged, this, [this] {
+        if (ui->stackedWidget->currentWidget() == ui->page_Connected)
+            ui->comboBox_Version->setFocus(Qt::OtherFocusReason);
+    });
+    Accessibility::whenEnabledChanges(ui->toolButton_Network, [this] { nameControls(); });
+}
+
+// Names for screen readers (and tool tips for the buttons that show only a picture), in the
+// current language; controls with a text of their own are read by it.
+void MainWindow::nameControls()
+{
+    using Accessibility::setNameAndToolTip;
+    setNameAndToolTip(ui->toolButton_Network,
+                      ui->toolButton_Network->isEnabled() ? tr("Online") : tr("Offline"));
+    setNameAndToolTip(ui->toolButton_Close, tr("Close"));
+    setNameAndToolTip(ui->toolButton_VersionInfo, tr("Version Change LOG"));
+    setNameAndToolTip(ui->toolButton_OpenFile, tr("Open Firmware"));
+    ui->comboBox_Version->setAccessibleName(tr("New Firmware Version"));
+    ui->comboBox_Languages->setAccessibleName(tr("Language"));
+    ui->progressBar->setAccessibleName(tr("Progress"));
+    ui->label_ProductConnected->setAccessibleName(
+        tr("Serial number: %1").arg(ui->label_ProductConnected->text()));
 }
 
 void MainWindow::onSyncFinished()
@@ -571,8 +660,17 @@ void MainWindow::onFirmwareInfoChanged()
     ui->comboBox_Version->addItems(m_syncCloud->firmwareVersions());
 }
 
+void MainWindow::setAdapterInUse(bool inUse)
+{
+    m_adapterInUse = inUse;
+    ui->label->setText(inUse ? tr("Another program is using the Corvane X9. The tool connects to "
+                                  "it by itself when that program lets it go.")
+                             : tr("connect Corvane X9 to PC."));
+}
+
 void MainWindow::onDeviceConnectStatusChanged(bool connected)
 {
+    setAdapterInUse(false);
     if (connected) {
         ui->progressBar->setValue(0);
         ui->progressBar->hide();
@@ -594,6 +692,7 @@ void MainWindow::onDownloadProgress(qlonglong current, qlonglong total)
         ui->comboBox_Version->setEnabled(false);
         ui->pushButton_Update->setEnabled(false);
         ui->pushButton_Restore->setEnabled(false);
+        ui->toolButton_OpenFile->setEnabled(false);
     }
     onProgressChanged(current, total);
 }
@@ -749,8 +848,7 @@ void MainWindow::onDataRestoreRequested()
         return;
     case BackupFile::ReadStatus_UpdateRequired:
         m_messageDialog->showMessage(tr("Corvane Firmware Tool"),
-                                     tr("Firmware Update Required")
-                                         + BackupFile::requiredVersionText(result.version));
+                                     tr("Firmware Update Required( >= %1) !").arg(result.version));
         return;
     case BackupFile::ReadStatus_Ok:
         m_deviceFlash->dataRestore(result.data, result.version);

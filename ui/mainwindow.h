@@ -13,6 +13,7 @@ class MessageDialog;
 class QCloseEvent;
 class QDragEnterEvent;
 class QDropEvent;
+class QLabel;
 class QPaintEvent;
 class QPushButton;
 class QTimer;
@@ -34,6 +35,8 @@ public:
     // Without the adapter (a second start of the tool, which only hands a notice to the
     // running one) the window never opens or reads the adapter.
     enum AdapterUse { OpenAdapter, LeaveAdapter };
+    // The form's fixed height, in the window's own (unscaled) pixels.
+    static constexpr int FixedHeight = 708;
     explicit MainWindow(QWidget *parent = nullptr, AdapterUse adapter = OpenAdapter);
     ~MainWindow() override;
 
@@ -47,7 +50,8 @@ public:
     static void setFileDialogHook(FileDialogHook hook);
 
 protected:
-    // A close from the platform while a device operation runs waits for it, like the close button.
+    // A close while a device operation runs waits for it, however often it is asked for,
+    // unless the adapter has stopped answering.
     void closeEvent(QCloseEvent *event) override;
     // One local .rfw file dropped onto the connected page is written like "Open Firmware".
     void dragEnterEvent(QDragEnterEvent *event) override;
@@ -68,9 +72,12 @@ private:
     void connectSignals();
     void startAfterFirstPaint();
     void refreshTexts();
+    void setUpKeyboard();
+    void nameControls();
     void setOperationControlsEnabled(bool enabled);
     void startOperationDisplay(QPushButton *button);
     void closeWhenIdle();
+    void deferClose();
     // True while a firmware download or a device task (running or queued) is under way: no
     // control may then start a second operation behind it.
     bool isOperationRunning() const;
@@ -78,6 +85,8 @@ private:
     void onSyncError(SyncCloud::SyncError error);
     void onFirmwareInfoChanged();
     void onDeviceConnectStatusChanged(bool connected);
+    // The unconnected page's text: attach the adapter, or another program is using it.
+    void setAdapterInUse(bool inUse);
     void onDownloadProgress(qlonglong current, qlonglong total);
     void onWrite2FlashProgress(qlonglong current, qlonglong total);
     void onOpenFileClicked();
@@ -109,6 +118,10 @@ private:
     bool m_restoreRunning = false;
     // Polls for the engine to become idle while a close waits for it; null otherwise.
     QTimer *m_closeTimer = nullptr;
+    // Tells why the window stays, while a close waits.
+    QLabel *m_closeNotice = nullptr;
+    // Another program holds the adapter; the window connects once it lets go.
+    bool m_adapterInUse = false;
     // The catalogue request and the adapter's open wait for the first paint.
     bool m_openAdapter = false;
     bool m_started = false;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "messagedialog.h"
+#include "accessibility.h"
 #include "ui_messagedialog.h"
 
 #include <QMetaType>
@@ -29,6 +30,8 @@ MessageDialog::MessageDialog(QWidget *parent) : QDialog(parent), ui(new Ui::Mess
     connect(ui->toolButton_Close, &QToolButton::clicked, this, &MessageDialog::onCloseClicked);
     // Escape or a close from the platform also ends a blocking execMessage().
     connect(this, &QDialog::finished, &m_loop, &QEventLoop::quit);
+    Accessibility::pressButtonsWithEnter(this);
+    Accessibility::setNameAndToolTip(ui->toolButton_Close, tr("Close"));
 }
 
 MessageDialog::~MessageDialog()
@@ -70,6 +73,7 @@ void MessageDialog::retranslateUi()
     const QString shownTitle = ui->label_Title->text();
     ui->retranslateUi(this);
     ui->label_Title->setText(shownTitle);
+    Accessibility::setNameAndToolTip(ui->toolButton_Close, tr("Close"));
 }
 
 void MessageDialog::showOkButtonOnly()
@@ -83,6 +87,10 @@ void MessageDialog::setMessage(const QString &title, const QString &text)
 {
     ui->label_Title->setText(title);
     ui->textBrowser->setPlainText(text);
+    // Screen readers announce the dialog and its text by the title; Enter acknowledges it.
+    setAccessibleName(title);
+    ui->textBrowser->setAccessibleName(title);
+    ui->pushButton_MsgOK->setFocus(Qt::OtherFocusReason);
 }
 
 void MessageDialog::onOkClicked()

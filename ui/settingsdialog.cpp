@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settingsdialog.h"
+#include "accessibility.h"
 #include "ui_settingsdialog.h"
 
 #include <QSignalBlocker>
@@ -23,6 +24,8 @@ SettingsDialog::SettingsDialog(QWidget *parent) : QDialog(parent), ui(new Ui::Se
     connect(ui->pushButton_DataRestore, &QPushButton::clicked, this, &SettingsDialog::dataRestore);
     connect(ui->comboBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
         &SettingsDialog::onBootModeIndexChanged);
+    Accessibility::pressButtonsWithEnter(this);
+    nameControls();
 }
 
 SettingsDialog::~SettingsDialog()
@@ -73,6 +76,13 @@ void SettingsDialog::retranslateUi()
     const QSignalBlocker blocker(ui->comboBox);
     ui->retranslateUi(this);
     ui->comboBox->setCurrentIndex(index);
+    nameControls();
+}
+
+void SettingsDialog::nameControls()
+{
+    Accessibility::setNameAndToolTip(ui->toolButton_Close, tr("Close"));
+    ui->comboBox->setAccessibleName(ui->label->text());
 }
 
 void SettingsDialog::onBootModeIndexChanged(int index)

@@ -32,6 +32,8 @@ signals:
 
 private:
     void onBootModeIndexChanged(int index);
+    // Screen-reader names (and the close button's tool tip) in the current language.
+    void nameControls();
 
     Ui::SettingsDialog *ui;
     int m_bootMode = -1;

@@ -32,6 +32,7 @@ QString stoppedAnsweringText()
 int openAdapter(DeviceFlash &device, const CliContext &ctx)
 {
     QString deniedNode;
+    QString lockError;
     qint64 owner = -1;
     QObject context;
     QObject::connect(
@@ -40,12 +41,21 @@ int openAdapter(DeviceFlash &device, const CliContext &ctx)
     QObject::connect(
         &device, &DeviceFlash::deviceInUse, &context, [&owner](qint64 pid) { owner = pid; },
         Qt::DirectConnection);
+    QObject::connect(
+        &device, &DeviceFlash::deviceLockFailed, &context,
+        [&lockError](const QString &reason) { lockError = reason; }, Qt::DirectConnection);
     device.setAnswerTimeout(ctx.answerTimeoutMs);
     device.openDevice();
     waitUntilIdle(device);
 
     if (device.answerTimedOut())
         return ctx.fail(CliExit_Failed, stoppedAnsweringText());
+    // An adapter whose serial number and version were not read is no adapter to work on: no
+    // backup, history line or version check could be right.
+    if (device.isConnected() && !device.isInformationRead())
+        return ctx.fail(CliExit_Failed,
+                        QStringLiteral("the adapter answered wrongly while its serial number and "
+                                       "firmware version were read. Nothing was changed."));
     if (device.isConnected())
         return CliExit_Ok;
     if (owner >= 0)
@@ -54,6 +64,11 @@ int openAdapter(DeviceFlash &device, const CliContext &ctx)
                                                    "(PID %1)")
                                         .arg(owner)
                                   : QStringLiteral("the adapter is in use by another program"));
+    if (!lockError.isEmpty())
+        return ctx.fail(CliExit_Failed,
+            QStringLiteral("the adapter cannot be reserved for this program (%1); nothing was "
+                           "sent to it")
+                .arg(lockError));
     if (!deniedNode.isEmpty())
         return ctx.fail(CliExit_NoAdapter,
             QStringLiteral("the adapter is attached at %1 but cannot be opened; %2")

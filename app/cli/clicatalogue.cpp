@@ -2,6 +2,7 @@
 #include "clicatalogue.h"
 
 #include "cli.h"
+#include "firmwarefile.h"
 
 #include "syncloud.h"
 
@@ -63,8 +64,8 @@ CatalogueFetch fetchCatalogue(SyncCloud &cloud)
     return fetch;
 }
 
-FirmwareFetch fetchFirmware(
-    SyncCloud &cloud, const QString &version, const std::function<void(qint64, qint64)> &progress)
+FirmwareFetch fetchFirmware(SyncCloud &cloud, const QString &version,
+    const std::function<void(qint64, qint64)> &progress, bool refresh)
 {
     FirmwareFetch fetch;
     const QString path = cloud.firmwareFilePath(version);
@@ -73,7 +74,7 @@ FirmwareFetch fetchFirmware(
             = QStringLiteral("version '%1' cannot be used as a cache file name").arg(version);
         return fetch;
     }
-    if (SyncCloud::isCachedFile(path)) {
+    if (!refresh && SyncCloud::isCachedFile(path)) {
         fetch.path = path;
         return fetch;
     }
@@ -97,7 +98,7 @@ FirmwareFetch fetchFirmware(
     if (progress)
         progressConnection = QObject::connect(&cloud, &SyncCloud::downloadFirmwareProgress, &cloud,
             [&progress](qlonglong received, qlonglong total) { progress(received, total); });
-    fetch.path = cloud.getFirmware(index);
+    fetch.path = cloud.getFirmware(index, refresh);
     QObject::disconnect(progressConnection);
     if (fetch.path.isEmpty())
         fetch.error = QStringLiteral("download of version '%1' failed: %2")
@@ -107,7 +108,7 @@ FirmwareFetch fetchFirmware(
     return fetch;
 }
 
-FirmwareFetch fetchForCommand(CliContext &ctx, const QString &version)
+FirmwareFetch fetchForCommand(CliContext &ctx, const QString &version, bool refresh)
 {
     SyncCloud cloud;
     const bool showProgress = ctx.errorIsTerminal() && !ctx.json;
@@ -121,11 +122,19 @@ FirmwareFetch fetchForCommand(CliContext &ctx, const QString &version)
             ctx.err << "\rdownloading " << version << ": " << percent << "%" << Qt::flush;
         }
     };
-    FirmwareFetch fetch = fetchFirmware(cloud, version, progress);
+    FirmwareFetch fetch = fetchFirmware(cloud, version, progress, refresh);
     if (shown >= 0)
         ctx.err << Qt::endl;
     if (!fetch.notice.isEmpty())
         ctx.warn(fetch.notice);
+    if (!fetch.path.isEmpty()) {
+        // Fresh or cached, the image is checked before anyone uses it.
+        const FirmwareFileCheck check = checkCatalogueImage(fetch.path, version);
+        if (!check.accepted()) {
+            fetch.path.clear();
+            fetch.error = check.reason;
+        }
+    }
     if (fetch.path.isEmpty())
         ctx.fail(CliExit_Failed, fetch.error);
     return fetch;

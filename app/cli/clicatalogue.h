@@ -43,13 +43,14 @@ bool parseHost(const QString &value, QUrl *host, QString *error);
 CatalogueFetch fetchCatalogue(SyncCloud &cloud);
 
 // Local image of version: the cached file at once, otherwise looked up in the catalogue
-// (or the cached list) and downloaded into the cache. progress gets (received, total).
+// (or the cached list) and downloaded into the cache. progress gets (received, total). With
+// refresh the image is downloaded even when cached and replaces the remembered one.
 FirmwareFetch fetchFirmware(SyncCloud &cloud, const QString &version,
-    const std::function<void(qint64, qint64)> &progress = {});
+    const std::function<void(qint64, qint64)> &progress = {}, bool refresh = false);
 
 // fetchFirmware for a command, from the catalogue server in force: a percentage while it
 // downloads when standard error is a terminal, notices and the failure reason as lines on
-// standard error.
-FirmwareFetch fetchForCommand(CliContext &ctx, const QString &version);
+// standard error. An image that update would refuse, or that holds another version, fails.
+FirmwareFetch fetchForCommand(CliContext &ctx, const QString &version, bool refresh = false);
 
 } // namespace CliCatalogue

@@ -5,6 +5,7 @@
 
 #include "backupfile.h"
 #include "deviceflash.h"
+#include "privatefiles.h"
 
 #include <QFileInfo>
 #include <QJsonObject>
@@ -17,6 +18,10 @@ int runBackup(CliContext &ctx)
         return ctx.fail(
             CliExit_Usage, QStringLiteral("backup needs exactly one OUT.bkp (see backup --help)"));
     const QString path = ctx.args.first();
+    // A path that cannot be written safely is refused before the adapter is read.
+    QString unsafe;
+    if (PrivateFiles::resolveForWriting(path, &unsafe).isEmpty())
+        return ctx.fail(CliExit_Failed, QStringLiteral("cannot write %1: %2").arg(path, unsafe));
 
     DeviceFlash device;
     const int opened = openAdapter(device, ctx);
@@ -87,7 +92,8 @@ const CliRegistrar reg({ QStringLiteral("backup"),
                    "114,688 bytes below firmware 5.5.0, 245,760 bytes from 5.5.0 on) "
                    "and writes it to OUT.bkp with its digest, scrambled with the "
                    "adapter's serial number: the file restores only onto this adapter. "
-                   "OUT.bkp is replaced whole or not at all.\n"
+                   "OUT.bkp is replaced whole or not at all, readable by you alone; "
+                   "a symbolic link on the way that another user made is refused.\n"
                    "Prints the file's path, its size, the firmware version and the "
                    "serial number.\n"
                    "With --json: one object with the keys path, size, version and "

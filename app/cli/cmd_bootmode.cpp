@@ -2,6 +2,7 @@
 #include "adapter.h"
 #include "cli.h"
 #include "flashreport.h"
+#include "interruptguard.h"
 
 #include "deviceflash.h"
 
@@ -54,6 +55,7 @@ int runBootMode(CliContext &ctx)
     }
 
     DeviceFlash device;
+    const InterruptGuard interrupts(ctx, device);
     const int opened = openAdapter(device, ctx);
     if (opened != CliExit_Ok)
         return opened;
@@ -80,8 +82,11 @@ int runBootMode(CliContext &ctx)
     const FlashOutcome outcome = watchFlashWrite(device, ctx, &DeviceFlash::settingProgressChanged,
                                                  [&device, mode] { device.setBootMode(mode); });
     const QString failure = flashFailure(outcome);
-    if (!failure.isEmpty())
-        return ctx.fail(CliExit_Failed, failure);
+    if (!failure.isEmpty()) {
+        ctx.warn(failure);
+        adviseAfterConfigWrite(ctx, device, version);
+        return CliExit_Failed;
+    }
     printMode(ctx, mode);
     return CliExit_Ok;
 }

@@ -8,12 +8,15 @@ namespace {
 
 int runDownload(CliContext &ctx)
 {
-    if (ctx.args.size() != 1)
+    QStringList args = ctx.args;
+    const bool refresh = args.removeAll(QStringLiteral("--refresh")) > 0;
+    if (args.size() != 1)
         return ctx.fail(
             CliExit_Usage, QStringLiteral("download takes one VERSION (see download --help)"));
-    const QString version = ctx.args.first();
+    const QString version = args.first();
 
-    const CliCatalogue::FirmwareFetch fetch = CliCatalogue::fetchForCommand(ctx, version);
+    const CliCatalogue::FirmwareFetch fetch
+        = CliCatalogue::fetchForCommand(ctx, version, refresh);
     if (fetch.path.isEmpty())
         return CliExit_Failed;
 
@@ -32,12 +35,15 @@ const CliRegistrar registrar({
     QStringLiteral("download"),
     QStringLiteral("fetch a catalogue firmware version into the cache and print its path"),
     QStringLiteral(
-        "Usage: corvane-cli [--json] download VERSION [--catalogue URL]\n"
+        "Usage: corvane-cli [--json] download [--refresh] VERSION [--catalogue URL]\n"
         "Prints the path of the cached image of VERSION, downloading it first when it is\n"
         "not cached yet (the catalogue, or the cached list when the network fails, gives\n"
-        "its address). Fails (exit 1) for a version the catalogue does not list or a failed\n"
-        "download.\n\n"
+        "its address). Fails (exit 1) for a version the catalogue does not list, a failed\n"
+        "download, an image that update would refuse or that holds another version, and a\n"
+        "download whose bytes differ from those first downloaded for VERSION.\n\n"
         "Options:\n"
+        "  --refresh        download VERSION even when it is cached, and take its bytes as\n"
+        "                   the ones to expect from now on\n"
         "  --catalogue URL  catalogue server (http[s]://host[:port]) instead of the built-in one\n"
         "  --json           print {\"version\", \"path\", \"downloaded\"}\n"),
     &runDownload,

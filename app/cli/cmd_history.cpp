@@ -91,11 +91,14 @@ const CliRegistrar reg({QStringLiteral("history"),
                             "Prints the history of flash operations (update, restore-defaults, "
                             "restore, boot-mode) that the window and corvane-cli made, newest "
                             "first, as a table: time (UTC), adapter serial, operation, firmware "
-                            "version before and after, result, seconds and the error.\n"
+                            "version before and the version written, result (success, failed, "
+                            "or interrupted: the program ended during the write), seconds and "
+                            "the error.\n"
                             "  --serial SERIAL  only the operations on that adapter\n"
-                            "With --json: one JSON array of objects with the keys time, serial, "
-                            "operation, fromVersion, toVersion, result, error, image, imageMd5, "
-                            "backup and seconds.\n"
+                            "With --json: one JSON array of objects with the keys id, time, "
+                            "serial, operation, fromVersion, toVersion, result, error, image, "
+                            "imageMd5, backup, erased (whether the adapter's erase was reached) "
+                            "and seconds.\n"
                             "Exit codes: 0 success, 2 usage error.\n"),
                         &runHistory});
 

@@ -2,9 +2,9 @@
 #include "adapter.h"
 #include "cli.h"
 #include "flashreport.h"
+#include "interruptguard.h"
 
 #include "backupfile.h"
-#include "configrestore.h"
 #include "deviceflash.h"
 
 #include <QJsonObject>
@@ -19,55 +19,28 @@ int runRestore(CliContext &ctx)
     const QString path = ctx.args.first();
 
     DeviceFlash device;
+    const InterruptGuard interrupts(ctx, device);
     const int opened = openAdapter(device, ctx);
     if (opened != CliExit_Ok)
         return opened;
     useDataDirectory(device, false); // the history line
     const QString adapterVersion = device.version();
-    if (adapterVersion.isEmpty())
-        return ctx.fail(CliExit_Failed,
-            QStringLiteral("could not read the adapter's firmware "
-                           "version"));
-    if (!device.isSupportDataStore())
-        return ctx.fail(CliExit_Failed,
-            QStringLiteral("firmware %1 keeps no configuration store; a restore "
-                           "needs 5.5.0 or later")
-                .arg(adapterVersion));
-
-    const BackupFile::ReadResult read
-        = BackupFile::read(path, device.serialNumber(), adapterVersion);
-    switch (read.status) {
-    case BackupFile::ReadStatus_Ok:
-        break;
-    case BackupFile::ReadStatus_Unreadable:
-        return ctx.fail(
-            CliExit_Failed, QStringLiteral("cannot read %1: %2").arg(path, read.errorString));
-    case BackupFile::ReadStatus_Corrupted:
-        return ctx.fail(CliExit_Failed,
-            QStringLiteral("%1: Corrupted file/Unauthorized ! (the file is damaged "
-                           "or was made on another adapter); nothing was written")
-                .arg(path));
-    case BackupFile::ReadStatus_UpdateRequired:
-        return ctx.fail(CliExit_Failed,
-            QStringLiteral("%1: Firmware Update Required %2 The backup is of "
-                           "firmware %3, the adapter runs %4; nothing was written")
-                .arg(path, BackupFile::requiredVersionText(read.version), read.version,
-                    adapterVersion));
-    }
-
-    // Refuse before touching the adapter when the backup's blocks do not fit.
-    const bool keep = ConfigRestore::keepMacroLayout(adapterVersion, read.version);
-    QString reason;
-    if (!ConfigRestore::validate(read.data, read.version, keep, &reason))
-        return ctx.fail(CliExit_Failed,
-            QStringLiteral("%1 cannot be restored: %2; nothing was written").arg(path, reason));
+    BackupFile::ReadResult read;
+    bool keep = false;
+    const QString refusal
+        = restoreRefusal(path, device.serialNumber(), adapterVersion, &read, &keep);
+    if (!refusal.isEmpty())
+        return ctx.fail(CliExit_Failed, refusal);
 
     const FlashOutcome outcome = watchFlashWrite(
         device, ctx, &DeviceFlash::dataStoreProgressChanged,
         [&device, &read] { device.dataRestore(read.data, read.version); });
     const QString failure = flashFailure(outcome);
-    if (!failure.isEmpty())
-        return ctx.fail(CliExit_Failed, failure);
+    if (!failure.isEmpty()) {
+        ctx.warn(failure);
+        adviseAfterConfigWrite(ctx, device, adapterVersion);
+        return CliExit_Failed;
+    }
     const qlonglong total = outcome.total;
 
     QJsonObject record;

@@ -2,6 +2,7 @@
 #include "adapter.h"
 #include "cli.h"
 #include "flashreport.h"
+#include "interruptguard.h"
 
 #include "deviceflash.h"
 #include "updatejobs.h"
@@ -49,6 +50,7 @@ int runRestoreDefaults(CliContext &ctx)
                             .arg(capacity));
 
     DeviceFlash device;
+    const InterruptGuard interrupts(ctx, device);
     const int opened = openAdapter(device, ctx);
     if (opened != CliExit_Ok)
         return opened;
@@ -56,7 +58,8 @@ int runRestoreDefaults(CliContext &ctx)
     return runFlashOperation(
         device, ctx,
         [&device, &path, &versionText] { device.restoreFactorySettings(path, versionText); },
-        UpdateJobs::versionText(version.major, version.minor, version.patch), FlashImage{path});
+        UpdateJobs::versionText(version.major, version.minor, version.patch),
+        FlashImage{path, false, true});
 }
 
 const CliRegistrar reg({QStringLiteral("restore-defaults"),
@@ -80,7 +83,9 @@ const CliRegistrar reg({QStringLiteral("restore-defaults"),
                             "With --json: one object with the keys version, bytesWritten and "
                             "backup (the backup file's path, or null).\n"
                             "Do not unplug the adapter while it runs; when the write fails, "
-                            "the message says how to recover.\n"
+                            "the message says how to recover. SIGINT (Ctrl+C), SIGTERM or SIGHUP "
+                            "before the erase cancel it (nothing is changed, exit 128 + the "
+                            "signal number); from the erase on, the write runs to its end.\n"
                             "Exit codes: 0 every byte written and verified, 1 the file was "
                             "refused or the write failed, 2 usage error, 3 no adapter found.\n"),
                         &runRestoreDefaults});

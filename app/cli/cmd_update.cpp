@@ -4,6 +4,7 @@
 #include "clicatalogue.h"
 #include "firmwarefile.h"
 #include "flashreport.h"
+#include "interruptguard.h"
 #include "readbackreport.h"
 
 #include "deviceflash.h"
@@ -51,6 +52,7 @@ int runUpdate(CliContext &ctx)
     const QString imageVersion = check.image.versionText();
 
     DeviceFlash device;
+    const InterruptGuard interrupts(ctx, device);
     const int opened = openAdapter(device, ctx);
     if (opened != CliExit_Ok)
         return opened;
@@ -58,8 +60,8 @@ int runUpdate(CliContext &ctx)
     device.setVerifyAfterWrite(verify);
     const ReadBackReport readBack(device, ctx, true);
     return runFlashOperation(
-        device, ctx, [&device, &path] { device.updateFirmware(path); }, imageVersion,
-        FlashImage{path, !version.isEmpty()},
+        device, ctx, [&device, &path, &version] { device.updateFirmware(path, version); },
+        imageVersion, FlashImage{path, !version.isEmpty()},
         verify ? [&readBack](QJsonObject &record) { return readBack.checkAfterWrite(record); }
                : std::function<QString(QJsonObject &)>());
 }
@@ -71,7 +73,8 @@ const CliRegistrar reg({QStringLiteral("update"),
                             "       corvane-cli [--json] update [--no-backup] [--verify] "
                             "--version VERSION [--catalogue URL]\n"
                             "With --version, takes the catalogue's image of VERSION from the "
-                            "firmware cache, downloading it first when needed.\n"
+                            "firmware cache, downloading it first when needed; an image that "
+                            "holds another version is refused.\n"
                             "Checks the firmware image, saves the adapter's configuration "
                             "(firmware 5.5.0 and later) to a backup file in the data directory "
                             "and prints its path, erases the adapter's firmware "
@@ -88,7 +91,9 @@ const CliRegistrar reg({QStringLiteral("update"),
                             "backup (the backup file's path, or null), and with --verify "
                             "verified.\n"
                             "Do not unplug the adapter while it runs; when the write fails, "
-                            "the message says how to recover.\n"
+                            "the message says how to recover. SIGINT (Ctrl+C), SIGTERM or SIGHUP "
+                            "before the erase cancel it (nothing is changed, exit 128 + the "
+                            "signal number); from the erase on, the write runs to its end.\n"
                             "Exit codes: 0 every byte written and verified and the new version "
                             "read back, 1 the file was refused or the write failed, 2 usage "
                             "error, 3 no adapter found.\n"),

@@ -62,3 +62,15 @@ FirmwareFileCheck checkFirmwareFile(const QString &path)
     }
     return check;
 }
+
+FirmwareFileCheck checkCatalogueImage(const QString &path, const QString &version)
+{
+    FirmwareFileCheck check = checkFirmwareFile(path);
+    if (check.accepted() && !check.image.isVersion(version)) {
+        check.error = QStringLiteral("version differs from the catalogue");
+        check.reason = QStringLiteral("the image for %1 holds firmware %2 (%3); "
+                                      "corvane-cli download --refresh %1 fetches it again")
+                           .arg(version, check.image.versionText(), path);
+    }
+    return check;
+}

@@ -20,3 +20,6 @@ struct FirmwareFileCheck
 // Reads at most as much of the file as the engine does, decodes it and checks its digest,
 // type tag and whether its payload fits the flash the update erases.
 FirmwareFileCheck checkFirmwareFile(const QString &path);
+// checkFirmwareFile for the image of a catalogue entry, which must also hold the version of
+// the entry's label.
+FirmwareFileCheck checkCatalogueImage(const QString &path, const QString &version);

@@ -2,6 +2,9 @@
 #include "flashreport.h"
 
 #include "adapter.h"
+#include "firmwarefile.h"
+
+#include "configrestore.h"
 #include "deviceflash.h"
 
 #include <QCoreApplication>
@@ -50,11 +53,12 @@ QString sameCommand()
     return text;
 }
 
-// What to do after an update or factory restore stopped part-way. Every line must hold:
-// the same command erases and writes everything again, the image is where it was, and an
-// update writes the firmware record that the adapter starts from.
+// What to do after an update or factory restore stopped part-way. Every command named must
+// be one this program takes in that state, in the order given: the same command erases and
+// writes everything again, `update` only gets an image it accepts, and `restore` only a
+// backup it accepts on the adapter that the advised commands leave behind.
 void printRecovery(const CliContext &ctx, const DeviceFlash &device, const FlashImage &image,
-                   const QString &backupPath)
+                   const QString &backupPath, bool backupReused, const QString &expectedVersion)
 {
     const QString imagePath = QFileInfo(image.path).absoluteFilePath();
     ctx.warn(QStringLiteral("the adapter's flash is only partly written. Keep the adapter "
@@ -62,19 +66,26 @@ void printRecovery(const CliContext &ctx, const DeviceFlash &device, const Flash
                  .arg(sameCommand()));
     ctx.warn(image.cached ? QStringLiteral("the image is still in the firmware cache: %1").arg(imagePath)
                           : QStringLiteral("the image is %1").arg(imagePath));
-    const QString update = QStringLiteral("corvane-cli update %1").arg(shellWord(imagePath));
-    if (device.firmwareRecordState() == 0)
-        ctx.warn(QStringLiteral("the adapter's firmware record now lacks its signatures "
-                                "(\"Firmware lost\"): an update is the way back: %1")
-                     .arg(update));
-    else if (device.firmwareRecordState() < 0)
-        ctx.warn(QStringLiteral("if the adapter reports \"Firmware lost\" when it is connected "
-                                "again, an update is the way back: %1")
-                     .arg(update));
-    if (!backupPath.isEmpty())
-        ctx.warn(QStringLiteral("your configuration was saved before the write; once the adapter "
-                                "works again, corvane-cli restore %1 puts it back")
-                     .arg(shellWord(backupPath)));
+    if (checkFirmwareFile(image.path).accepted()) {
+        const QString update = QStringLiteral("corvane-cli update %1").arg(shellWord(imagePath));
+        if (device.firmwareRecordState() == 0)
+            ctx.warn(QStringLiteral("the adapter's firmware record now lacks its signatures "
+                                    "(\"Firmware lost\"): an update is the way back: %1")
+                         .arg(update));
+        else if (device.firmwareRecordState() < 0)
+            ctx.warn(QStringLiteral("if the adapter reports \"Firmware lost\" when it is "
+                                    "connected again, an update is the way back: %1")
+                         .arg(update));
+    }
+    // After a factory restore the adapter has no firmware record, and restore takes nothing.
+    const QString after = image.factoryRestore ? QString() : expectedVersion;
+    if (!backupPath.isEmpty()
+        && restoreRefusal(backupPath, device.serialNumber(), after).isEmpty())
+        ctx.warn(QStringLiteral("your configuration was saved before the %1; once the adapter "
+                                "works again, this puts it back: corvane-cli restore %2")
+                     .arg(backupReused ? QStringLiteral("first failed write")
+                                       : QStringLiteral("write"),
+                          shellWord(backupPath)));
 }
 
 QString rateText(double bytesPerSecond)
@@ -217,6 +228,21 @@ int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
                          if (!ctx.json)
                              ctx.out << "configuration saved to " << terminalText(path) << Qt::endl;
                      });
+    bool backupReused = false;
+    QObject::connect(&device, &DeviceFlash::autoBackupReused, &context,
+                     [&](const QString &path) {
+                         backupPath = path;
+                         backupReused = true;
+                         if (!ctx.json)
+                             ctx.out << "no new configuration backup after a failed write; the "
+                                        "one saved before it stays: "
+                                     << terminalText(path) << Qt::endl;
+                     });
+    const QString firmware = device.version();
+    if (device.isAutoBackupEnabled() && !firmware.isEmpty() && !device.isSupportDataStore()
+        && !ctx.json)
+        ctx.out << "firmware " << terminalText(firmware)
+                << " keeps no configuration store: there is none to save first" << Qt::endl;
 
     start();
     waitUntilIdle(device);
@@ -247,7 +273,7 @@ int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
     if (!reason.isEmpty()) {
         ctx.warn(reason);
         if (partWritten && written != total)
-            printRecovery(ctx, device, image, backupPath);
+            printRecovery(ctx, device, image, backupPath, backupReused, expectedVersion);
         return CliExit_Failed;
     }
     QJsonObject extra;
@@ -273,6 +299,71 @@ int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
                     QStringList{QStringLiteral("version"), QStringLiteral("bytesWritten")}
                         + extra.keys());
     return CliExit_Ok;
+}
+
+QString restoreRefusal(const QString &path, const QByteArray &serial,
+                       const QString &adapterVersion, BackupFile::ReadResult *read,
+                       bool *keepMacroLayout)
+{
+    if (adapterVersion.isEmpty())
+        return QStringLiteral("could not read the adapter's firmware version");
+    if (DeviceFlash::compareVersionNumbers(adapterVersion, QStringLiteral("5.5.0")) < 0)
+        return QStringLiteral("firmware %1 keeps no configuration store; a restore needs 5.5.0 "
+                              "or later")
+            .arg(adapterVersion);
+    const BackupFile::ReadResult file = BackupFile::read(path, serial, adapterVersion);
+    switch (file.status) {
+    case BackupFile::ReadStatus_Ok:
+        break;
+    case BackupFile::ReadStatus_Unreadable:
+        return QStringLiteral("cannot read %1: %2").arg(path, file.errorString);
+    case BackupFile::ReadStatus_Corrupted:
+        return QStringLiteral("%1: Corrupted file/Unauthorized ! (the file is damaged or was made "
+                              "on another adapter); nothing was written")
+            .arg(path);
+    case BackupFile::ReadStatus_UpdateRequired:
+        return QStringLiteral("%1: Firmware Update Required %2 The backup is of firmware %3, the "
+                              "adapter runs %4; nothing was written")
+            .arg(path, BackupFile::requiredVersionText(file.version), file.version,
+                 adapterVersion);
+    }
+    // Refused before the adapter is touched when the backup's blocks do not fit.
+    const bool keep = ConfigRestore::keepMacroLayout(adapterVersion, file.version);
+    QString reason;
+    if (!ConfigRestore::validate(file.data, file.version, keep, &reason))
+        return QStringLiteral("%1 cannot be restored: %2; nothing was written").arg(path, reason);
+    if (read)
+        *read = file;
+    if (keepMacroLayout)
+        *keepMacroLayout = keep;
+    return QString();
+}
+
+void adviseAfterConfigWrite(const CliContext &ctx, DeviceFlash &device,
+                            const QString &firmwareVersion)
+{
+    if (!device.isFlashCommitted())
+        return; // nothing was erased
+    bool readBack = false;
+    if (!device.answerTimedOut() && device.loadConfiguration()) {
+        waitUntilIdle(device);
+        readBack = device.isConfigLoaded();
+    }
+    const QByteArray block = device.configBuffer();
+    if (readBack && (quint8(block.at(0)) != 0x55 || quint8(block.at(255)) != 0xAA)) {
+        // Neither restore nor boot-mode works on an adapter without its version.
+        ctx.warn(QStringLiteral("the adapter's firmware record is only partly written (\"Firmware "
+                                "lost\"): an update brings it back, for example with the "
+                                "catalogue's image of the firmware it ran: corvane-cli update "
+                                "--version %1")
+                     .arg(firmwareVersion));
+        return;
+    }
+    ctx.warn(QStringLiteral("the adapter's configuration is only partly written. %1 run the same "
+                            "command again: %2")
+                 .arg(readBack ? QStringLiteral("Keep the adapter plugged in and")
+                               : QStringLiteral("When the adapter is connected again,"),
+                      sameCommand()));
 }
 
 FlashOutcome watchFlashWrite(DeviceFlash &device, const CliContext &ctx,

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "backupfile.h"
 #include "cli.h"
 #include "deviceerror.h"
 
@@ -44,6 +45,8 @@ struct FlashImage
 {
     QString path;
     bool cached = false; // taken from the firmware cache (update --version)
+    // A factory restore: afterwards the adapter has no firmware record until an update.
+    bool factoryRestore = false;
 };
 
 // Runs one flash operation of an opened adapter to its end: start() begins it, progress is
@@ -77,6 +80,18 @@ struct FlashOutcome
     QList<DeviceError> errors;
     bool timedOut = false; // the adapter stopped answering within --timeout
 };
+
+// Why `restore` refuses the backup file at path for the adapter with that serial number
+// when it runs adapterVersion (empty: unknown), or "" when it takes it; then read and
+// keepMacroLayout, when given, receive the file and how its macros are written.
+QString restoreRefusal(const QString &path, const QByteArray &serial,
+                       const QString &adapterVersion, BackupFile::ReadResult *read = nullptr,
+                       bool *keepMacroLayout = nullptr);
+
+// What to do after a configuration write (restore, boot-mode) that failed once the adapter's
+// erase had begun: reads the configuration block back to tell which command still works.
+void adviseAfterConfigWrite(const CliContext &ctx, DeviceFlash &device,
+                            const QString &firmwareVersion);
 
 // Runs start(), shows the progress that the given signal reports, and waits until the
 // device is idle.

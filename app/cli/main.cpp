@@ -3,6 +3,7 @@
 
 #include "appidentity.h"
 #include "clicatalogue.h"
+#include "interruptguard.h"
 #include "syncloud.h"
 
 #include <QCoreApplication>
@@ -35,13 +36,20 @@ QString toolHelp()
         "  --catalogue URL            catalogue server (http[s]://host[:port]) instead of the\n"
         "                             built-in one\n"
         "  --network-timeout SECONDS  give up a download or catalogue fetch that receives\n"
-        "                             nothing for this long (default 30)\n"
+        "                             nothing for this long (default 30), a catalogue fetch\n"
+        "                             that takes twice as long, and a download that gets\n"
+        "                             less than 1 KiB/s over this long after the first\n"
         "  --timeout SECONDS          longest wait for an answer from the adapter (default\n"
-        "                             30, 0 waits for ever); then the command stops, exit 1\n"
+        "                             30, 0 waits for ever; an erase also gets its worst\n"
+        "                             case, 4 s per 128 KiB sector); then the command stops,\n"
+        "                             exit 1\n"
         "  --help                     show this help, or a command's help after its name\n"
         "  --version                  print the program's version (before the command name)\n\n"
         "Exit codes: 0 success, 1 the operation failed, 2 usage error, 3 no adapter found,\n"
-        "4 the adapter is in use by another program (nothing was sent to it).\n");
+        "4 the adapter is in use by another program (nothing was sent to it), 130 interrupted\n"
+        "(SIGINT), 143 interrupted (SIGTERM), 129 interrupted (SIGHUP) before the adapter's\n"
+        "erase (128 + the signal number; nothing was changed). Once the erase has begun, a\n"
+        "write runs to its end whatever the signal, and the command exits with its result.\n");
     return text;
 }
 
@@ -124,6 +132,9 @@ int CliContext::fail(int code, const QString &message) const
 
 void CliContext::warn(const QString &message) const
 {
+    // After a cancel, what fails further on follows from it and says nothing new.
+    if (InterruptGuard::cancelledBy() != 0)
+        return;
     err << "corvane-cli: " << terminalText(message) << Qt::endl;
 }
 
@@ -236,7 +247,9 @@ int main(int argc, char *argv[])
             return CliExit_Ok;
         }
         ctx.args = rest;
-        const int code = c.run(ctx);
+        int code = c.run(ctx);
+        if (const int signalNumber = InterruptGuard::cancelledBy())
+            code = 128 + signalNumber;
         out.flush();
         err.flush();
         return code;

@@ -2,8 +2,11 @@
 #include "singleapplication.h"
 #include "singleapplication_p.h"
 
+#include "privatefiles.h"
+
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QRandomGenerator>
@@ -11,7 +14,17 @@
 #include <QThread>
 #include <QtDebug>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -21,6 +34,20 @@ constexpr qint64 InconsistentBlockGraceMs = 5000;
 int remainingMs(int timeoutMs, const QElapsedTimer &timer)
 {
     return int(qMax<qint64>(0, qint64(timeoutMs) - timer.elapsed()));
+}
+
+bool peerIsThisUser(qintptr descriptor)
+{
+    struct ucred peer = {};
+    socklen_t length = sizeof peer;
+    return descriptor >= 0
+        && ::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0
+        && peer.uid == ::geteuid();
+}
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
 }
 
 } // namespace
@@ -34,22 +61,41 @@ SingleApplication::SingleApplication(int &argc, char *argv[], bool allowSecondar
         d->userData.append(userData);
     d->computeInstanceKey();
 
-    // Only starts that meet another instance's block need to drift apart; the first start
-    // of the tool does not wait.
-    d->memory = new QSharedMemory(d->instanceKey);
+    // Nothing another user could have made is trusted: without a private directory of
+    // this user's, or with a block of someone else's, the process starts without the guard.
+    const QString untrusted = d->openGuard();
+    if (!untrusted.isEmpty()) {
+        d->startUnguarded(untrusted);
+        return;
+    }
+    // From here on the guard's own lock is held (Qt has none for a block named by a file).
+    // Only a start that meets another instance's block pauses, so that starts which come
+    // together drift apart; the first start of the tool does not wait.
     if (d->discardOrphanedBlock())
         SingleApplicationPrivate::randomSleep();
+    if (!d->prepareKeyFile())
+        d->abortStart("SingleApplication: Unable to create block.", systemError());
     if (d->memory->create(InstanceBlock::Size, QSharedMemory::ReadWrite)) {
-        if (!d->memory->lock())
-            d->abortStart("SingleApplication: Unable to lock memory block after create.");
         d->resetBlock();
     } else if (d->memory->error() == QSharedMemory::AlreadyExists) {
-        if (!d->memory->attach(QSharedMemory::ReadWrite))
-            d->abortStart("SingleApplication: Unable to attach to shared memory block.");
-        if (!d->memory->lock())
-            d->abortStart("SingleApplication: Unable to lock memory block after attach.");
+        // After a failed create Qt keeps an error that fails every attach of the same
+        // object when the key is a file name; a fresh object attaches.
+        const QString keyFile = d->memory->nativeKey();
+        delete d->memory;
+        d->memory = new QSharedMemory();
+        d->memory->setNativeKey(keyFile);
+        if (!d->memory->attach(QSharedMemory::ReadWrite)) {
+            d->startUnguarded(QStringLiteral("the shared block cannot be attached"));
+            return;
+        }
     } else {
         d->abortStart("SingleApplication: Unable to create block.");
+    }
+    const QString foreign = d->foreignBlock();
+    if (!foreign.isEmpty() || d->memory->size() < InstanceBlock::Size) {
+        d->startUnguarded(
+            foreign.isEmpty() ? QStringLiteral("the shared block is too small") : foreign);
+        return;
     }
 
     QElapsedTimer timer;
@@ -62,7 +108,7 @@ SingleApplication::SingleApplication(int &argc, char *argv[], bool allowSecondar
         }
         d->unlockMemory("SingleApplication: Unable to unlock memory for random wait.");
         SingleApplicationPrivate::randomSleep();
-        if (!d->memory->lock())
+        if (!d->lockBlock())
             d->abortStart("SingleApplication: Unable to lock memory after random wait.");
     }
 
@@ -94,7 +140,7 @@ SingleApplication::~SingleApplication()
 
 bool SingleApplication::isSecondaryInstance() const
 {
-    return d->server == nullptr;
+    return d->server == nullptr && !d->unguarded;
 }
 
 quint32 SingleApplication::instanceNumber() const
@@ -105,6 +151,11 @@ quint32 SingleApplication::instanceNumber() const
 QString SingleApplication::instanceKey() const
 {
     return d->instanceKey;
+}
+
+QString SingleApplication::serverName() const
+{
+    return d->unguarded ? QString() : d->guardFile(".socket");
 }
 
 bool SingleApplication::sendToPrimary(const QByteArray &message, int timeoutMs)
@@ -127,10 +178,13 @@ SingleApplicationPrivate::~SingleApplicationPrivate()
         delete clientSocket;
         clientSocket = nullptr;
     }
-    if (!memory)
+    if (!memory) {
+        if (lockFd >= 0)
+            ::close(lockFd);
         return;
+    }
 
-    memory->lock();
+    lockBlock();
     if (server) {
         // The accepted sockets die with the server; none of them may report any more.
         const QList<QLocalSocket *> sockets = connections.keys();
@@ -146,9 +200,13 @@ SingleApplicationPrivate::~SingleApplicationPrivate()
             writeBlock(block);
         }
     }
-    memory->unlock();
+    // Detached under the lock: the last one out removes the block and its key file, which
+    // must not happen while another process is about to create or attach it.
     delete memory;
     memory = nullptr;
+    ::flock(lockFd, LOCK_UN);
+    ::close(lockFd);
+    lockFd = -1;
 }
 
 void SingleApplicationPrivate::computeInstanceKey()
@@ -178,6 +236,85 @@ void SingleApplicationPrivate::randomSleep()
         timeSeed ^ (quint32(QCoreApplication::applicationPid()) * 2654435761u));
     const quint32 r = generator.bounded(32768u);
     QThread::msleep(8 + static_cast<unsigned long>(r / 32767.0 * 10));
+}
+
+QString SingleApplicationPrivate::guardFile(const char *suffix) const
+{
+    // 96 bits of the key tell our few keys apart and keep the socket's path well within
+    // the 107 bytes a local socket may have, even under a long home directory.
+    return directory + QLatin1Char('/') + instanceKey.left(16) + QLatin1String(suffix);
+}
+
+QString SingleApplicationPrivate::openGuard()
+{
+    directory = PrivateFiles::runtimeDirectory();
+    if (directory.isEmpty())
+        return QStringLiteral("no private runtime directory");
+    const QString lockPath = guardFile(".lock");
+    lockFd = PrivateFiles::open(lockPath, O_RDWR | O_CREAT | O_NOFOLLOW);
+    struct stat info = {};
+    if (lockFd < 0 || ::fstat(lockFd, &info) != 0)
+        return lockPath + QLatin1String(": ") + systemError();
+    if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
+        return lockPath + QLatin1String(" is not the user's own file");
+    if (!lockBlock())
+        return lockPath + QLatin1String(": cannot lock: ") + systemError();
+
+    memory = new QSharedMemory();
+    memory->setNativeKey(guardFile(".block"));
+    // A key file that cannot be made is a block that cannot be created, which ends the start.
+    return prepareKeyFile() ? foreignBlock() : QString();
+}
+
+bool SingleApplicationPrivate::prepareKeyFile()
+{
+    // Qt would make it 0640; made here first, it is ours and 0600 before anything uses it.
+    const int fd = PrivateFiles::open(memory->nativeKey(), O_RDONLY | O_CREAT | O_NOFOLLOW);
+    if (fd < 0)
+        return false;
+    struct stat info = {};
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    ::close(fd);
+    if (!regular)
+        errno = EISDIR;
+    return regular;
+}
+
+QString SingleApplicationPrivate::foreignBlock() const
+{
+    // The block is found through ftok() of its key file, as Qt finds it; another user can
+    // make a block of the same key (ftok keys are guessable) but cannot make it ours.
+    const key_t key = ::ftok(QFile::encodeName(memory->nativeKey()).constData(), 'Q');
+    const int id = key == -1 ? -1 : ::shmget(key, 0, 0);
+    if (id < 0)
+        return QString();
+    struct shmid_ds info = {};
+    if (::shmctl(id, IPC_STAT, &info) != 0)
+        return QStringLiteral("the shared block cannot be attached");
+    if (info.shm_perm.uid != ::geteuid() || info.shm_perm.cuid != ::geteuid())
+        return QStringLiteral("the shared block belongs to another user");
+    return QString();
+}
+
+void SingleApplicationPrivate::startUnguarded(const QString &reason)
+{
+    qWarning().noquote() << "SingleApplication:" << reason
+                         << "- starting without the single-instance guard";
+    delete memory;
+    memory = nullptr;
+    if (lockFd >= 0)
+        ::close(lockFd);
+    lockFd = -1;
+    unguarded = true;
+}
+
+bool SingleApplicationPrivate::lockBlock()
+{
+    int locked;
+    do
+        locked = ::flock(lockFd, LOCK_EX);
+    while (locked != 0 && errno == EINTR);
+    return locked == 0;
 }
 
 bool SingleApplicationPrivate::discardOrphanedBlock()
@@ -214,13 +351,14 @@ void SingleApplicationPrivate::startPrimary()
     writeBlock(block);
     instanceNumber = 0;
 
-    QLocalServer::removeServer(instanceKey);
+    const QString socketPath = guardFile(".socket");
+    QLocalServer::removeServer(socketPath);
     server = new QLocalServer();
     server->setSocketOptions((options & SingleApplication::Option_PerUser)
             ? QLocalServer::UserAccessOption
             : QLocalServer::WorldAccessOption);
-    if (!server->listen(instanceKey))
-        qWarning().noquote() << "SingleApplication: Unable to listen on" << instanceKey
+    if (!server->listen(socketPath))
+        qWarning().noquote() << "SingleApplication: Unable to listen on" << socketPath
                              << server->errorString();
     connect(server, &QLocalServer::newConnection, this,
         &SingleApplicationPrivate::slotConnectionEstablished);
@@ -245,13 +383,18 @@ bool SingleApplicationPrivate::connectToPrimary(int timeoutMs, qint8 kind)
     for (;;) {
         randomSleep();
         if (clientSocket->state() != QLocalSocket::ConnectingState)
-            clientSocket->connectToServer(instanceKey, QIODevice::ReadWrite);
+            clientSocket->connectToServer(guardFile(".socket"), QIODevice::ReadWrite);
         if (clientSocket->state() == QLocalSocket::ConnectingState)
             clientSocket->waitForConnected(remainingMs(timeoutMs, timer));
         if (clientSocket->state() == QLocalSocket::ConnectedState)
             break;
         if (timer.elapsed() >= timeoutMs)
             return false;
+    }
+    // Our notice goes to nobody but this user's own primary.
+    if (!peerIsThisUser(clientSocket->socketDescriptor())) {
+        clientSocket->abort();
+        return false;
     }
 
     return writeToPrimary(
@@ -276,17 +419,20 @@ bool SingleApplicationPrivate::writeToPrimary(const QByteArray &data, int timeou
 
 void SingleApplicationPrivate::unlockMemory(const char *context)
 {
-    if (memory->unlock())
+    if (::flock(lockFd, LOCK_UN) == 0)
         return;
     qDebug("%s", context);
-    qDebug().noquote() << memory->errorString();
+    qDebug().noquote() << systemError();
 }
 
-void SingleApplicationPrivate::abortStart(const char *what)
+void SingleApplicationPrivate::abortStart(const char *what, const QString &detail)
 {
     qCritical("%s", what);
-    qCritical().noquote() << "SingleApplication:" << int(memory ? memory->error() : 0)
-                          << (memory ? memory->errorString() : QString());
+    if (!detail.isEmpty())
+        qCritical().noquote() << "SingleApplication:" << detail;
+    else
+        qCritical().noquote() << "SingleApplication:" << int(memory ? memory->error() : 0)
+                              << (memory ? memory->errorString() : QString());
     SingleApplication *application = owner;
     application->d = nullptr;
     delete this;
@@ -296,6 +442,11 @@ void SingleApplicationPrivate::abortStart(const char *what)
 void SingleApplicationPrivate::slotConnectionEstablished()
 {
     while (QLocalSocket *socket = server->nextPendingConnection()) {
+        if (!peerIsThisUser(socket->socketDescriptor())) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         connections.insert(socket, PeerConnection());
         connect(socket, &QLocalSocket::aboutToClose, this, [this, socket] {
             slotClientConnectionClosed(socket, connections.value(socket).instanceId);

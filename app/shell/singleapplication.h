@@ -10,7 +10,9 @@ class SingleApplicationPrivate;
 // The application object, which decides while it is constructed whether this process is
 // the primary instance for its key (per user with Option_PerUser) or a secondary one.
 // The primary listens on a local server; secondaries can send it bytes, which arrive as
-// receivedMessage(). If the shared block cannot be set up the process ends with code 1;
+// receivedMessage(). Block, lock and server live in the user's private runtime directory;
+// when that directory or the block is not the user's own, the process starts as a primary
+// without the guard. If the shared block cannot be set up the process ends with code 1;
 // when secondaries are not allowed, a later start tells the primary and ends with code 0.
 class SingleApplication : public QApplication
 {
@@ -34,6 +36,8 @@ public:
     quint32 instanceNumber() const;
     // The derived key naming the shared block and the local server.
     QString instanceKey() const;
+    // Full path of the primary's local server; empty when the guard is off.
+    QString serverName() const;
 
     // Sends raw bytes to the primary; true when all of them were written within timeoutMs.
     // Always false in the primary itself.

@@ -42,10 +42,21 @@ public:
     // Sleeps 8 to 18 ms so that processes started together drift apart.
     static void randomSleep();
 
+    // Finds the private directory, takes the guard's lock and prepares the block's key
+    // file there. Returns why the guard cannot be trusted, or "" with the lock held.
+    QString openGuard();
+    // Makes the key file that names the block (0600). False when it cannot be made.
+    bool prepareKeyFile();
+    // Why the block of the key file, if there is one, is not this user's own; "" when it is.
+    QString foreignBlock() const;
+    // Logs one line and goes on as a primary without block, lock or server.
+    void startUnguarded(const QString &reason);
     // Removes a block that no process holds any more (left behind by a process that died
     // without detaching), so that it cannot pose as a running primary. Returns true when a
     // block of the key existed.
     bool discardOrphanedBlock();
+    QString guardFile(const char *suffix) const;
+    bool lockBlock();
     InstanceBlock readBlock() const;
     void writeBlock(const InstanceBlock &block);
     void resetBlock();
@@ -55,7 +66,7 @@ public:
     bool writeToPrimary(const QByteArray &data, int timeoutMs);
     void unlockMemory(const char *context);
     // Logs, gives up the private part and ends the process with code 1.
-    [[noreturn]] void abortStart(const char *what);
+    [[noreturn]] void abortStart(const char *what, const QString &detail = QString());
 
     SingleApplication *owner;
     QSharedMemory *memory = nullptr;
@@ -64,6 +75,10 @@ public:
     quint32 instanceNumber = 0;
     QString instanceKey;
     QString userName;
+    // The user's private runtime directory holding the key file, the lock and the socket.
+    QString directory;
+    int lockFd = -1;
+    bool unguarded = false;
     int options = 0;
     QMap<QLocalSocket *, PeerConnection> connections;
     QStringList userData;

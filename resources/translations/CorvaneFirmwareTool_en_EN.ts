@@ -4,6 +4,10 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>Another program is using the Corvane X9. The tool connects to it by itself when that program lets it go.</source>
+        <translation>Another program is using the Corvane X9. The tool connects to it by itself when that program lets it go.</translation>
+    </message>
+    <message>
         <source>Chinese</source>
         <translation>中文</translation>
     </message>
@@ -104,6 +108,10 @@
         <translation>The adapter's configuration could not be saved. Nothing was changed.</translation>
     </message>
     <message>
+        <source>The firmware is being written. The window closes by itself when it is done.</source>
+        <translation>The firmware is being written. The window closes by itself when it is done.</translation>
+    </message>
+    <message>
         <source>The firmware downloaded and checksum error.</source>
         <translation>Firmware file error!</translation>
     </message>
@@ -156,6 +164,50 @@ Release the button until the LED indicator is stable green</translation>
         <source>successfully!</source>
         <translation>completed successfully!</translation>
     </message>
+    <message>
+        <source>%1...</source>
+        <translation>%1...</translation>
+    </message>
+    <message>
+        <source>Online</source>
+        <translation>Online</translation>
+    </message>
+    <message>
+        <source>Offline</source>
+        <translation>Offline</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <translation>Language</translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation>Progress</translation>
+    </message>
+    <message>
+        <source>Serial number: %1</source>
+        <translation>Serial number: %1</translation>
+    </message>
+    <message>
+        <source>The latest version update!</source>
+        <translation>The latest version update!</translation>
+    </message>
+    <message>
+        <source>Upgrade</source>
+        <translation>Upgrade</translation>
+    </message>
+    <message>
+        <source>backup Files (*.bkp)</source>
+        <translation>backup Files (*.bkp)</translation>
+    </message>
+    <message>
+        <source>Firmware Update Required( &gt;= %1) !</source>
+        <translation>Firmware Update Required( &gt;= %1) !</translation>
+    </message>
 </context>
 <context>
     <name>MessageDialog</name>
@@ -174,6 +226,14 @@ Release the button until the LED indicator is stable green</translation>
     <message>
         <source>Update Firmware</source>
         <translation>Update Firmware</translation>
+    </message>
+    <message>
+        <source>Dialog</source>
+        <translation>Dialog</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
     </message>
 </context>
 <context>
@@ -204,6 +264,18 @@ Release the button until the LED indicator is stable green</translation>
     <message>
         <source>UNDEFINE</source>
         <translation>[TBD]</translation>
+    </message>
+    <message>
+        <source>Dialog</source>
+        <translation>Dialog</translation>
+    </message>
+    <message>
+        <source>Auto</source>
+        <translation>Auto</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
     </message>
 </context>
 </TS>

@@ -4,20 +4,24 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>Another program is using the Corvane X9. The tool connects to it by itself when that program lets it go.</source>
+        <translation>Un autre programme utilise le Corvane X9. L'outil s'y connectera de lui-même dès que ce programme le libérera.</translation>
+    </message>
+    <message>
         <source>Chinese</source>
         <translation>中文</translation>
     </message>
     <message>
         <source>Configuration lost! Please restore defaults!</source>
-        <translation>Configuration perdue ! Veuillez restaurer les paramètres par défaut !</translation>
+        <translation>Configuration perdue ! Veuillez restaurer les paramètres par défaut !</translation>
     </message>
     <message>
         <source>Connect server error, will only use local cache firmware.</source>
-        <translation>Impossible de joindre le serveur cloud : seuls les firmwares déjà téléchargés seront utilisés.</translation>
+        <translation>Impossible de joindre le serveur cloud : seuls les firmwares déjà téléchargés seront utilisés.</translation>
     </message>
     <message>
         <source>Corrupted file/Unauthorized !</source>
-        <translation>Fichier corrompu ou non autorisé !</translation>
+        <translation>Fichier corrompu, ou sauvegarde d'un autre adaptateur !</translation>
     </message>
     <message>
         <source>Current Firmware Version</source>
@@ -29,7 +33,7 @@
     </message>
     <message>
         <source>Erase flash failure!</source>
-        <translation>Échec de l'effacement de la mémoire flash !</translation>
+        <translation>Échec de l'effacement de la mémoire flash !</translation>
     </message>
     <message>
         <source>Error</source>
@@ -37,7 +41,7 @@
     </message>
     <message>
         <source>Firmware Files (*.bin *.rfw)</source>
-        <translation type="unfinished"></translation>
+        <translation>Fichiers de firmware (*.bin *.rfw)</translation>
     </message>
     <message>
         <source>Firmware Update Required</source>
@@ -45,7 +49,7 @@
     </message>
     <message>
         <source>Firmware data empty!</source>
-        <translation>Fichier de firmware invalide !</translation>
+        <translation>Fichier de firmware invalide !</translation>
     </message>
     <message>
         <source>Firmware downloading...</source>
@@ -53,11 +57,11 @@
     </message>
     <message>
         <source>Firmware lost! Please update firmware!</source>
-        <translation>Firmware perdu ! Veuillez mettre à jour le firmware !</translation>
+        <translation>Firmware perdu ! Veuillez mettre à jour le firmware !</translation>
     </message>
     <message>
         <source>Firmware write failed! Reconnect the adapter and try again.</source>
-        <translation>Échec de l'écriture du firmware ! Rebranchez l'adaptateur et réessayez.</translation>
+        <translation>Échec de l'écriture du firmware ! Rebranchez l'adaptateur et réessayez.</translation>
     </message>
     <message>
         <source>French</source>
@@ -65,7 +69,7 @@
     </message>
     <message>
         <source>Hardware failure!</source>
-        <translation>Défaillance matérielle !</translation>
+        <translation>Défaillance matérielle !</translation>
     </message>
     <message>
         <source>Japanese</source>
@@ -77,7 +81,7 @@
     </message>
     <message>
         <source>Open Firmware</source>
-        <translation type="unfinished"></translation>
+        <translation>Ouvrir un fichier de firmware</translation>
     </message>
     <message>
         <source>Corvane Firmware Tool</source>
@@ -89,7 +93,7 @@
     </message>
     <message>
         <source>Restored successfully!</source>
-        <translation>Réinitialisation réussie !</translation>
+        <translation>Réinitialisation réussie !</translation>
     </message>
     <message>
         <source>Russian</source>
@@ -97,15 +101,19 @@
     </message>
     <message>
         <source>Saving the adapter's configuration...</source>
-        <translation>Enregistrement de la configuration de l'adaptateur…</translation>
+        <translation>Sauvegarde de la configuration…</translation>
     </message>
     <message>
         <source>The adapter's configuration could not be saved. Nothing was changed.</source>
         <translation>La configuration de l'adaptateur n'a pas pu être enregistrée. Rien n'a été modifié.</translation>
     </message>
     <message>
+        <source>The firmware is being written. The window closes by itself when it is done.</source>
+        <translation>Le firmware est en cours d'écriture. La fenêtre se fermera d'elle-même une fois l'écriture terminée.</translation>
+    </message>
+    <message>
         <source>The firmware downloaded and checksum error.</source>
-        <translation>Erreur de somme de contrôle du firmware téléchargé !</translation>
+        <translation>Erreur de somme de contrôle du firmware téléchargé !</translation>
     </message>
     <message>
         <source>The information of server error, contact Corvane for help.</source>
@@ -117,11 +125,11 @@
     </message>
     <message>
         <source>Update Firmware</source>
-        <translation>Mettre à jour</translation>
+        <translation>Mettre à jour le firmware</translation>
     </message>
     <message>
         <source>Update successfully!</source>
-        <translation>Mise à jour réussie !</translation>
+        <translation>Mise à jour réussie !</translation>
     </message>
     <message>
         <source>Version Change LOG</source>
@@ -133,7 +141,7 @@
     </message>
     <message>
         <source>When you first install Corvane Firmware Tool must connect network, and restart Corvane Firmware Tool.</source>
-        <translation>Au premier lancement, l'outil firmware Corvane doit accéder au réseau. Connectez-vous, puis relancez l'outil.</translation>
+        <translation>Au premier lancement, l'outil firmware Corvane doit accéder au réseau. Connectez l'ordinateur à Internet, puis relancez l'outil.</translation>
     </message>
     <message>
         <source>connect Corvane X9 to PC.</source>
@@ -154,7 +162,51 @@ Relâchez-le quand le voyant reste vert.</translation>
     </message>
     <message>
         <source>successfully!</source>
-        <translation>Opération réussie !</translation>
+        <translation>Opération réussie !</translation>
+    </message>
+    <message>
+        <source>%1...</source>
+        <translation>%1…</translation>
+    </message>
+    <message>
+        <source>Online</source>
+        <translation>En ligne</translation>
+    </message>
+    <message>
+        <source>Offline</source>
+        <translation>Hors ligne</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Fermer</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <translation>Langue</translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation>Progression</translation>
+    </message>
+    <message>
+        <source>Serial number: %1</source>
+        <translation>Numéro de série : %1</translation>
+    </message>
+    <message>
+        <source>The latest version update!</source>
+        <translation>Une nouvelle version de l'outil est disponible !</translation>
+    </message>
+    <message>
+        <source>Upgrade</source>
+        <translation>Mise à jour</translation>
+    </message>
+    <message>
+        <source>backup Files (*.bkp)</source>
+        <translation>Fichiers de sauvegarde (*.bkp)</translation>
+    </message>
+    <message>
+        <source>Firmware Update Required( &gt;= %1) !</source>
+        <translation>Mettez d'abord le firmware à jour (version %1 ou ultérieure) !</translation>
     </message>
 </context>
 <context>
@@ -173,7 +225,15 @@ Relâchez-le quand le voyant reste vert.</translation>
     </message>
     <message>
         <source>Update Firmware</source>
-        <translation>Mettre à jour</translation>
+        <translation>Mettre à jour le firmware</translation>
+    </message>
+    <message>
+        <source>Dialog</source>
+        <translation>Boîte de dialogue</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Fermer</translation>
     </message>
 </context>
 <context>
@@ -184,14 +244,14 @@ Relâchez-le quand le voyant reste vert.</translation>
     </message>
     <message>
         <source>Corvane Firmware Tool is already running!</source>
-        <translation>L'outil firmware Corvane est déjà ouvert !</translation>
+        <translation>L'outil firmware Corvane est déjà ouvert !</translation>
     </message>
 </context>
 <context>
     <name>SettingsDialog</name>
     <message>
         <source>Boot Mode(No Controller):</source>
-        <translation>Mode de démarrage (sans manette) :</translation>
+        <translation>Mode de démarrage (sans manette) :</translation>
     </message>
     <message>
         <source>Data Backup</source>
@@ -204,6 +264,18 @@ Relâchez-le quand le voyant reste vert.</translation>
     <message>
         <source>UNDEFINE</source>
         <translation>Non défini</translation>
+    </message>
+    <message>
+        <source>Dialog</source>
+        <translation>Boîte de dialogue</translation>
+    </message>
+    <message>
+        <source>Auto</source>
+        <translation>Auto</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Fermer</translation>
     </message>
 </context>
 </TS>

@@ -4,6 +4,10 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>Another program is using the Corvane X9. The tool connects to it by itself when that program lets it go.</source>
+        <translation>別のプログラムが Corvane X9 を使用中です。そのプログラムが解放すると、このツールが自動的に接続します。</translation>
+    </message>
+    <message>
         <source>Chinese</source>
         <translation>中文</translation>
     </message>
@@ -17,7 +21,7 @@
     </message>
     <message>
         <source>Corrupted file/Unauthorized !</source>
-        <translation>ファイルが破損しているか、この機器用のファイルではありません。</translation>
+        <translation>ファイルが破損しているか、別のアダプターのバックアップです。</translation>
     </message>
     <message>
         <source>Current Firmware Version</source>
@@ -37,7 +41,7 @@
     </message>
     <message>
         <source>Firmware Files (*.bin *.rfw)</source>
-        <translation type="unfinished"></translation>
+        <translation>ファームウェアファイル (*.bin *.rfw)</translation>
     </message>
     <message>
         <source>Firmware Update Required</source>
@@ -77,7 +81,7 @@
     </message>
     <message>
         <source>Open Firmware</source>
-        <translation type="unfinished"></translation>
+        <translation>ファームウェアファイルを開く</translation>
     </message>
     <message>
         <source>Corvane Firmware Tool</source>
@@ -102,6 +106,10 @@
     <message>
         <source>The adapter's configuration could not be saved. Nothing was changed.</source>
         <translation>アダプターの設定を保存できませんでした。何も変更されていません。</translation>
+    </message>
+    <message>
+        <source>The firmware is being written. The window closes by itself when it is done.</source>
+        <translation>ファームウェアを書き込んでいます。完了するとウィンドウは自動的に閉じます。</translation>
     </message>
     <message>
         <source>The firmware downloaded and checksum error.</source>
@@ -156,6 +164,50 @@
         <source>successfully!</source>
         <translation>正常に完了しました。</translation>
     </message>
+    <message>
+        <source>%1...</source>
+        <translation>%1…</translation>
+    </message>
+    <message>
+        <source>Online</source>
+        <translation>オンライン</translation>
+    </message>
+    <message>
+        <source>Offline</source>
+        <translation>オフライン</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>閉じる</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <translation>言語</translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation>進行状況</translation>
+    </message>
+    <message>
+        <source>Serial number: %1</source>
+        <translation>シリアル番号：%1</translation>
+    </message>
+    <message>
+        <source>The latest version update!</source>
+        <translation>新しいバージョンがあります。</translation>
+    </message>
+    <message>
+        <source>Upgrade</source>
+        <translation>アップデート</translation>
+    </message>
+    <message>
+        <source>backup Files (*.bkp)</source>
+        <translation>バックアップファイル (*.bkp)</translation>
+    </message>
+    <message>
+        <source>Firmware Update Required( &gt;= %1) !</source>
+        <translation>ファームウェアを %1 以降に更新する必要があります。</translation>
+    </message>
 </context>
 <context>
     <name>MessageDialog</name>
@@ -174,6 +226,14 @@
     <message>
         <source>Update Firmware</source>
         <translation>ファームウェアを更新</translation>
+    </message>
+    <message>
+        <source>Dialog</source>
+        <translation>ダイアログ</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>閉じる</translation>
     </message>
 </context>
 <context>
@@ -204,6 +264,18 @@
     <message>
         <source>UNDEFINE</source>
         <translation>未定義</translation>
+    </message>
+    <message>
+        <source>Dialog</source>
+        <translation>ダイアログ</translation>
+    </message>
+    <message>
+        <source>Auto</source>
+        <translation>自動</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>閉じる</translation>
     </message>
 </context>
 </TS>

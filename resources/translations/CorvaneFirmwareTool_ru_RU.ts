@@ -4,16 +4,20 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>Another program is using the Corvane X9. The tool connects to it by itself when that program lets it go.</source>
+        <translation>Corvane X9 занят другой программой. Программа подключится к нему сама, как только та его освободит.</translation>
+    </message>
+    <message>
         <source>Chinese</source>
         <translation>中文</translation>
     </message>
     <message>
         <source>Configuration lost! Please restore defaults!</source>
-        <translation>Конфигурация утеряна! Восстановите заводские настройки!</translation>
+        <translation>Конфигурация не найдена! Сбросьте настройки!</translation>
     </message>
     <message>
         <source>Connect server error, will only use local cache firmware.</source>
-        <translation>Не удалось подключиться к облачному серверу. Будут использоваться только сохранённые прошивки.</translation>
+        <translation>Не удалось подключиться к облачному серверу. Будут использоваться только ранее скачанные прошивки.</translation>
     </message>
     <message>
         <source>Corrupted file/Unauthorized !</source>
@@ -37,7 +41,7 @@
     </message>
     <message>
         <source>Firmware Files (*.bin *.rfw)</source>
-        <translation type="unfinished"></translation>
+        <translation>Файлы прошивки (*.bin *.rfw)</translation>
     </message>
     <message>
         <source>Firmware Update Required</source>
@@ -49,11 +53,11 @@
     </message>
     <message>
         <source>Firmware downloading...</source>
-        <translation>Загрузка прошивки…</translation>
+        <translation>Скачивание прошивки…</translation>
     </message>
     <message>
         <source>Firmware lost! Please update firmware!</source>
-        <translation>Прошивка утеряна! Обновите прошивку!</translation>
+        <translation>Прошивка не найдена! Обновите прошивку!</translation>
     </message>
     <message>
         <source>Firmware write failed! Reconnect the adapter and try again.</source>
@@ -77,7 +81,7 @@
     </message>
     <message>
         <source>Open Firmware</source>
-        <translation type="unfinished"></translation>
+        <translation>Открыть файл прошивки</translation>
     </message>
     <message>
         <source>Corvane Firmware Tool</source>
@@ -104,8 +108,12 @@
         <translation>Не удалось сохранить конфигурацию адаптера. Ничего не изменено.</translation>
     </message>
     <message>
+        <source>The firmware is being written. The window closes by itself when it is done.</source>
+        <translation>Идёт запись прошивки. Окно закроется само, когда она завершится.</translation>
+    </message>
+    <message>
         <source>The firmware downloaded and checksum error.</source>
-        <translation>Ошибка контрольной суммы загруженной прошивки!</translation>
+        <translation>Ошибка контрольной суммы скачанной прошивки!</translation>
     </message>
     <message>
         <source>The information of server error, contact Corvane for help.</source>
@@ -138,7 +146,7 @@
     <message>
         <source>connect Corvane X9 to PC.</source>
         <translation>Подключите Corvane X9 к компьютеру, удерживая кнопку.
-Отпустите кнопку, когда индикатор загорится зелёным.</translation>
+Отпустите кнопку, когда индикатор будет гореть зелёным, не мигая.</translation>
     </message>
     <message>
         <source>connect clould and sync information...</source>
@@ -155,6 +163,50 @@
     <message>
         <source>successfully!</source>
         <translation>Готово!</translation>
+    </message>
+    <message>
+        <source>%1...</source>
+        <translation>%1…</translation>
+    </message>
+    <message>
+        <source>Online</source>
+        <translation>В сети</translation>
+    </message>
+    <message>
+        <source>Offline</source>
+        <translation>Не в сети</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Закрыть</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <translation>Язык</translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation>Ход выполнения</translation>
+    </message>
+    <message>
+        <source>Serial number: %1</source>
+        <translation>Серийный номер: %1</translation>
+    </message>
+    <message>
+        <source>The latest version update!</source>
+        <translation>Доступна новая версия программы!</translation>
+    </message>
+    <message>
+        <source>Upgrade</source>
+        <translation>Обновление</translation>
+    </message>
+    <message>
+        <source>backup Files (*.bkp)</source>
+        <translation>Файлы резервных копий (*.bkp)</translation>
+    </message>
+    <message>
+        <source>Firmware Update Required( &gt;= %1) !</source>
+        <translation>Требуется обновить прошивку до версии %1 или новее!</translation>
     </message>
 </context>
 <context>
@@ -175,6 +227,14 @@
         <source>Update Firmware</source>
         <translation>Обновить прошивку</translation>
     </message>
+    <message>
+        <source>Dialog</source>
+        <translation>Диалог</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Закрыть</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>
@@ -184,7 +244,7 @@
     </message>
     <message>
         <source>Corvane Firmware Tool is already running!</source>
-        <translation>Corvane Firmware Tool уже запущена!</translation>
+        <translation>Программа Corvane Firmware Tool уже запущена!</translation>
     </message>
 </context>
 <context>
@@ -195,15 +255,27 @@
     </message>
     <message>
         <source>Data Backup</source>
-        <translation>Резервная копия</translation>
+        <translation>Создать резервную копию</translation>
     </message>
     <message>
         <source>Data Restore</source>
-        <translation>Восстановить</translation>
+        <translation>Восстановить из копии</translation>
     </message>
     <message>
         <source>UNDEFINE</source>
         <translation>Не задан</translation>
+    </message>
+    <message>
+        <source>Dialog</source>
+        <translation>Диалог</translation>
+    </message>
+    <message>
+        <source>Auto</source>
+        <translation>Авто</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Закрыть</translation>
     </message>
 </context>
 </TS>

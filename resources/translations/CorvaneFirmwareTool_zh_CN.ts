@@ -4,12 +4,16 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>Another program is using the Corvane X9. The tool connects to it by itself when that program lets it go.</source>
+        <translation>另一个程序正在使用 Corvane X9。该程序释放它后，本工具会自动连接。</translation>
+    </message>
+    <message>
         <source>Chinese</source>
         <translation>中文</translation>
     </message>
     <message>
         <source>Configuration lost! Please restore defaults!</source>
-        <translation>配置丢失！请恢复默认设置！</translation>
+        <translation>配置丢失！请恢复出厂设置！</translation>
     </message>
     <message>
         <source>Connect server error, will only use local cache firmware.</source>
@@ -17,7 +21,7 @@
     </message>
     <message>
         <source>Corrupted file/Unauthorized !</source>
-        <translation>文件已损坏或未经授权！</translation>
+        <translation>文件已损坏，或这是另一台适配器的备份！</translation>
     </message>
     <message>
         <source>Current Firmware Version</source>
@@ -37,7 +41,7 @@
     </message>
     <message>
         <source>Firmware Files (*.bin *.rfw)</source>
-        <translation type="unfinished"></translation>
+        <translation>固件文件 (*.bin *.rfw)</translation>
     </message>
     <message>
         <source>Firmware Update Required</source>
@@ -77,7 +81,7 @@
     </message>
     <message>
         <source>Open Firmware</source>
-        <translation type="unfinished"></translation>
+        <translation>打开固件文件</translation>
     </message>
     <message>
         <source>Corvane Firmware Tool</source>
@@ -85,11 +89,11 @@
     </message>
     <message>
         <source>Restore Defaults</source>
-        <translation>恢复默认设置</translation>
+        <translation>恢复出厂设置</translation>
     </message>
     <message>
         <source>Restored successfully!</source>
-        <translation>恢复成功！</translation>
+        <translation>已恢复出厂设置！</translation>
     </message>
     <message>
         <source>Russian</source>
@@ -102,6 +106,10 @@
     <message>
         <source>The adapter's configuration could not be saved. Nothing was changed.</source>
         <translation>无法保存适配器的配置。未做任何更改。</translation>
+    </message>
+    <message>
+        <source>The firmware is being written. The window closes by itself when it is done.</source>
+        <translation>正在写入固件。完成后窗口将自动关闭。</translation>
     </message>
     <message>
         <source>The firmware downloaded and checksum error.</source>
@@ -156,6 +164,50 @@
         <source>successfully!</source>
         <translation>操作成功！</translation>
     </message>
+    <message>
+        <source>%1...</source>
+        <translation>%1…</translation>
+    </message>
+    <message>
+        <source>Online</source>
+        <translation>在线</translation>
+    </message>
+    <message>
+        <source>Offline</source>
+        <translation>离线</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <translation>语言</translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation>进度</translation>
+    </message>
+    <message>
+        <source>Serial number: %1</source>
+        <translation>序列号：%1</translation>
+    </message>
+    <message>
+        <source>The latest version update!</source>
+        <translation>发现新版本！</translation>
+    </message>
+    <message>
+        <source>Upgrade</source>
+        <translation>升级</translation>
+    </message>
+    <message>
+        <source>backup Files (*.bkp)</source>
+        <translation>备份文件 (*.bkp)</translation>
+    </message>
+    <message>
+        <source>Firmware Update Required( &gt;= %1) !</source>
+        <translation>需要先将固件更新到 %1 或更高版本！</translation>
+    </message>
 </context>
 <context>
     <name>MessageDialog</name>
@@ -169,11 +221,19 @@
     </message>
     <message>
         <source>Restore Defaults</source>
-        <translation>恢复默认设置</translation>
+        <translation>恢复出厂设置</translation>
     </message>
     <message>
         <source>Update Firmware</source>
         <translation>更新固件</translation>
+    </message>
+    <message>
+        <source>Dialog</source>
+        <translation>对话框</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
     </message>
 </context>
 <context>
@@ -204,6 +264,18 @@
     <message>
         <source>UNDEFINE</source>
         <translation>未定义</translation>
+    </message>
+    <message>
+        <source>Dialog</source>
+        <translation>对话框</translation>
+    </message>
+    <message>
+        <source>Auto</source>
+        <translation>自动</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
     </message>
 </context>
 </TS>

@@ -6,6 +6,7 @@
 #include "firmwareimagemaker.h"
 #include "httpserverprocess.h"
 
+#include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,9 +15,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -47,6 +51,18 @@ QString manualSection(const QString &manual, const QString &heading)
     return start < 0 ? QString() : manual.mid(start).section(QStringLiteral("\n# "), 1, 1);
 }
 
+// The command lines that the recovery advice on standard error names, in order.
+QStringList advisedCommands(const QByteArray &err)
+{
+    QStringList commands;
+    QRegularExpressionMatchIterator it = QRegularExpression(QStringLiteral("^corvane-cli: .*?: (corvane-cli .+)$"),
+                                                            QRegularExpression::MultilineOption)
+                                             .globalMatch(QString::fromUtf8(err));
+    while (it.hasNext())
+        commands.append(it.next().captured(1));
+    return commands;
+}
+
 QByteArray payloadOf(int length, int seed)
 {
     QByteArray bytes(length, '\0');
@@ -75,10 +91,30 @@ private slots:
     void hostileServer_data();
     void hostileServer();
     void backupRestoreAndBootMode();
+    void backupRefusesAPlantedLink();
+    void oneProgramPerAdapter_data();
     void oneProgramPerAdapter();
     void silentAdapterEndsTheCommand();
+    void slowEraseIsNoSilentAdapter();
+    void signalsDuringAnUpdate_data();
+    void signalsDuringAnUpdate();
+    void adviceThatWorks_data();
+    void adviceThatWorks();
+    void backupsThatMatter_data();
+    void backupsThatMatter();
 
 private:
+    // Sets the emulated adapter's faults for the next runs (none: no faults).
+    void setFaults(const AdapterEmulator::Faults &faults = {})
+    {
+        QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
+        AdapterEmulator::setFaults(faults);
+        QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    }
+    QJsonArray history()
+    {
+        return QJsonDocument::fromJson(cli({QStringLiteral("--json"), QStringLiteral("history")}).out).array();
+    }
     QProcessEnvironment environment() const;
     Run cli(const QStringList &args);
     Run run(const QString &program, const QStringList &args, const QProcessEnvironment &env);
@@ -91,6 +127,7 @@ private:
 
 void tst_Cli::init()
 {
+    ::umask(022);
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
     seedAdapter(5, 6, 0);
@@ -119,8 +156,13 @@ QProcessEnvironment tst_Cli::environment() const
     env.insert(QStringLiteral("CORVANE_EMULATOR_STATE"), m_dir->filePath(QStringLiteral("adapter.state")));
     env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir->filePath(QStringLiteral("data")));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir->filePath(QStringLiteral("config")));
-    QDir().mkpath(m_dir->filePath(QStringLiteral("runtime")));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir->filePath(QStringLiteral("runtime")));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), m_dir->filePath(QStringLiteral("cache")));
+    // A runtime directory as the session manager makes it: the user's own, mode 0700.
+    const QString runtime = m_dir->filePath(QStringLiteral("runtime"));
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                       | QFileDevice::ExeOwner);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     return env;
 }
@@ -344,9 +386,11 @@ void tst_Cli::updateWritesAndAnnouncesTheVersion()
     const Run failed = cli({QStringLiteral("update"), image});
     QCOMPARE(failed.exitCode, 1);
     const QString advice = QString::fromUtf8(failed.err);
+    // The configuration saved before this write is what the first update left, which restore
+    // refuses: it is not advised.
     QVERIFY2(advice.contains(QStringLiteral("run the same command again: corvane-cli update ") + image)
                  && advice.contains(QStringLiteral("(\"Firmware lost\"): an update is the way back"))
-                 && advice.contains(QStringLiteral("corvane-cli restore ")),
+                 && !advice.contains(QStringLiteral("corvane-cli restore ")),
              failed.err.constData());
     QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
     AdapterEmulator::setFaults(AdapterEmulator::Faults());
@@ -397,9 +441,38 @@ void tst_Cli::updateFromTheCatalogue()
     QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
     QVERIFY(AdapterEmulator::memory(0x08010000, 5000) == payload);
 
+    // Settings, cached image, automatic backup and history are the user's alone.
+    QStringList entries;
+    for (QDirIterator it(m_dir->filePath(QStringLiteral("data")), QDir::AllEntries | QDir::NoDotAndDotDot,
+             QDirIterator::Subdirectories); it.hasNext();)
+        entries << it.next() + QLatin1String(int(it.fileInfo().permissions() & 0x77) ? " is not private" : "");
+    QVERIFY2(entries.size() >= 7 && entries.filter(QStringLiteral(" is not private")).isEmpty(),
+        qPrintable(entries.join(QLatin1Char('\n'))));
+
     const Run unknown = cli({QStringLiteral("download"), QStringLiteral("9.9.9"),
                              QStringLiteral("--catalogue"), host});
     QCOMPARE(unknown.exitCode, 1);
+
+    // Other bytes for 5.8.0 are refused, until a refresh takes them; an image holding another
+    // version than its entry's is refused, fresh or cached, before the adapter is touched.
+    const QStringList download{QStringLiteral("download"), QStringLiteral("5.8.0"),
+                               QStringLiteral("--catalogue"), host};
+    QVERIFY(QFile::remove(m_dir->filePath(QStringLiteral("data/Corvane/Corvane X9 Firmware Tool/Firmware_V5.8.0.rfw"))));
+    QVERIFY(server.putFile(QStringLiteral("fw-5.8.0.rfw"), FirmwareImageMaker::make(5, 8, 0, payloadOf(5000, 2))));
+    const Run changed = cli(download);
+    QCOMPARE(changed.exitCode, 1);
+    QVERIFY2(changed.err.contains("the image for 5.8.0 differs from the one downloaded on "), changed.err.constData());
+    QVERIFY(server.putFile(QStringLiteral("fw-5.8.0.rfw"), FirmwareImageMaker::make(5, 7, 9, payload)));
+    const Run mislabelled = cli(download + QStringList{QStringLiteral("--refresh")});
+    QCOMPARE(mislabelled.exitCode, 1);
+    QVERIFY2(mislabelled.err.contains("the image for 5.8.0 holds firmware 5.7.9"), mislabelled.err.constData());
+    server.clearRequestLog();
+    QCOMPARE(cli({QStringLiteral("update"), QStringLiteral("--version"), QStringLiteral("5.8.0")}).exitCode, 1);
+    QVERIFY(server.requestLog().isEmpty());
+    QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    QCOMPARE(AdapterEmulator::memory(0x08004005, 3), QByteArray("\x05\x08\x00", 3));
+    QVERIFY(server.putFile(QStringLiteral("fw-5.8.0.rfw"), FirmwareImageMaker::make(5, 8, 0, payloadOf(5000, 2))));
+    QCOMPARE(cli(download + QStringList{QStringLiteral("--refresh")}).exitCode, 0);
 
     // The cached list, as completion offers it, never asks the server for the newer one.
     QVERIFY(server.putFile(QStringLiteral("download/corvane-x9/corvane-x9.json"),
@@ -478,6 +551,14 @@ void tst_Cli::hostileServer_data()
         << QStringList{QStringLiteral("--network-timeout"), QStringLiteral("1"), catalogue,
                        QStringLiteral("--catalogue=HOST/_control/silent")}
         << 1 << QStringLiteral("no data from");
+    QTest::newRow("catalogue trickles")
+        << QStringList{QStringLiteral("--network-timeout=0.5"), catalogue,
+                       QStringLiteral("--catalogue=HOST/_control/trickle/0.1")}
+        << 1 << QStringLiteral("no complete catalogue");
+    QTest::newRow("image trickles")
+        << QStringList{QStringLiteral("download"), QStringLiteral("5.9.3"), host,
+                       QStringLiteral("--network-timeout=0.5")}
+        << 1 << QStringLiteral("bytes/s");
     QTest::newRow("image stops half-way")
         << QStringList{QStringLiteral("download"), QStringLiteral("5.9.2"), host,
                        QStringLiteral("--network-timeout=0.5")}
@@ -499,9 +580,11 @@ void tst_Cli::hostileServer()
     QVERIFY(server.putFile(QStringLiteral("fw.rfw"), payloadOf(3000000, 2)));
     const QString catalogue = QStringLiteral(R"({"download": {"flashTool": {"version": "9.9[5m"},
         "firmware": [{"version": "5.9.031m", "info": "fix[2J;]0;owned"},
-                     {"version": "5.9.1", "download": "%1"}, {"version": "5.9.2", "download": "%2"}]}})")
+                     {"version": "5.9.1", "download": "%1"}, {"version": "5.9.2", "download": "%2"},
+                     {"version": "5.9.3", "download": "%3"}]}})")
                                   .arg(server.url(QStringLiteral("/_control/gzip/1073741824/fw.rfw")).toString(),
-                                       server.url(QStringLiteral("/_control/stall/fw.rfw")).toString());
+                                       server.url(QStringLiteral("/_control/stall/fw.rfw")).toString(),
+                                       server.url(QStringLiteral("/_control/trickle/0.1/fw.rfw")).toString());
     QVERIFY(server.putFile(QStringLiteral("download/corvane-x9/corvane-x9.json"), catalogue.toUtf8()));
     args.replaceInStrings(QStringLiteral("HOST"), server.baseUrl().toString());
 
@@ -557,12 +640,43 @@ void tst_Cli::backupRestoreAndBootMode()
     QCOMPARE(operations, (QStringList{QStringLiteral("restore"), QStringLiteral("boot-mode")}));
 }
 
-// While one program writes the adapter, no other one sends it a single report: a command
-// exits 4 naming the writer, a window start treats the adapter as one it cannot open, and a
-// second window start (once the adapter is free again) leaves it alone too. The emulator
-// lists every process that sent a report in "<state>.traffic".
+// A link that another user planted in a shared sticky directory is not written through.
+void tst_Cli::backupRefusesAPlantedLink()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to plant a link as another user");
+    const QString shared = m_dir->filePath(QStringLiteral("shared"));
+    QVERIFY(QDir().mkdir(shared) && ::chmod(QFile::encodeName(shared).constData(), 01777) == 0);
+    const QString victim = m_dir->filePath(QStringLiteral("victim"));
+    QVERIFY(QFile(victim).open(QIODevice::WriteOnly));
+    const QString link = shared + QStringLiteral("/config.bkp");
+    QVERIFY(QFile::link(victim, link) && ::lchown(QFile::encodeName(link).constData(), 65534, 65534) == 0);
+
+    const Run run = cli({ QStringLiteral("backup"), link });
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(run.err.contains("another user made it in a directory that every user can write to"));
+    QCOMPARE(QFileInfo(victim).size(), qint64(0));
+}
+
+void tst_Cli::oneProgramPerAdapter_data()
+{
+    QTest::addColumn<bool>("withoutRuntimeDir"); // the command runs without XDG_RUNTIME_DIR
+    QTest::addColumn<QString>("pidFileSwapped"); // the writer's PID file becomes this
+    QTest::newRow("same environment") << false << QString();
+    QTest::newRow("command without XDG_RUNTIME_DIR") << true << QString();
+    QTest::newRow("directory in place of the PID file") << false << QStringLiteral("directory");
+    QTest::newRow("symlink in place of the PID file") << false << QStringLiteral("symlink");
+}
+
+// While one program writes the adapter, no other one sends it a single report, whatever its
+// environment or the files beside the lock: a command exits 4 (naming the writer when it
+// can), a window start waits, and connects by itself once the writer is done, and a second
+// window start leaves the adapter alone. The emulator lists every process that sent a
+// report in "<state>.traffic".
 void tst_Cli::oneProgramPerAdapter()
 {
+    QFETCH(bool, withoutRuntimeDir);
+    QFETCH(QString, pidFileSwapped);
     const QByteArray payload = payloadOf(20000, 4);
     const QString image = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 3, payload));
     const QString state = m_dir->filePath(QStringLiteral("adapter.state"));
@@ -585,9 +699,28 @@ void tst_Cli::oneProgramPerAdapter()
     const QByteArray writerPid = QByteArray::number(writer.processId());
     QTRY_VERIFY_WITH_TIMEOUT(trafficPids().contains(writerPid), 60000);
 
-    const Run info = cli({QStringLiteral("info")});
+    const QString victim = m_dir->filePath(QStringLiteral("victim"));
+    QVERIFY(FirmwareImageMaker::writeToFile(victim, "keep"));
+    const QDir locks(m_dir->filePath(QStringLiteral("runtime/corvane-x9")));
+    const QStringList pidFiles = locks.entryList({QStringLiteral("adapter-*")}, QDir::Files);
+    QCOMPARE(pidFiles.size(), 1);
+    const QString pidFile = locks.filePath(pidFiles.first());
+    if (!pidFileSwapped.isEmpty()) {
+        QVERIFY(QFile::remove(pidFile));
+        QVERIFY(pidFileSwapped == QLatin1String("directory") ? locks.mkdir(pidFiles.first())
+                                                             : QFile::link(victim, pidFile));
+    }
+    QProcessEnvironment infoEnv = environment();
+    if (withoutRuntimeDir)
+        infoEnv.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    const Run info = run(QStringLiteral(CORVANE_CLI), {QStringLiteral("info")}, infoEnv);
     QCOMPARE(info.exitCode, 4);
-    QCOMPARE(info.err, "corvane-cli: the adapter is in use by another program (PID " + writerPid + ")\n");
+    QCOMPARE(info.err, withoutRuntimeDir || !pidFileSwapped.isEmpty()
+                           ? QByteArray("corvane-cli: the adapter is in use by another program\n")
+                           : "corvane-cli: the adapter is in use by another program (PID " + writerPid + ")\n");
+    QFile kept(victim);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("keep"));
 
     QProcess window;
     window.setProcessEnvironment(env);
@@ -596,14 +729,20 @@ void tst_Cli::oneProgramPerAdapter()
     QVERIFY(window.waitForStarted());
     QByteArray windowLog;
     QTRY_VERIFY_WITH_TIMEOUT((windowLog += window.readAll()).contains(
-                                 "DeviceFlash adapter in use by another program, PID " + writerPid),
+                                 "DeviceFlash adapter in use by another program, PID "),
                              60000);
+    // Qt 5's offscreen screen (800 x 600) is lower than the window, which is scaled down to
+    // fit it; Qt 6's (800 x 800) holds it as it is.
+    QCOMPARE(windowLog.contains("window scaled to fit the screen: 0."),
+             QT_VERSION < QT_VERSION_CHECK(6, 0, 0));
 
     QVERIFY(QFile::remove(hold));
     QVERIFY(writer.waitForFinished(60000));
     QCOMPARE(writer.exitCode(), 0);
     QVERIFY(AdapterEmulator::loadState(state));
     QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
+    const QByteArray windowPid = QByteArray::number(window.processId());
+    QTRY_VERIFY_WITH_TIMEOUT(trafficPids().contains(windowPid), 60000);
 
     QProcess second;
     second.setProcessEnvironment(env);
@@ -613,7 +752,7 @@ void tst_Cli::oneProgramPerAdapter()
     window.kill();
     window.waitForFinished();
 
-    QCOMPARE(trafficPids(), (QList<QByteArray>{writerPid, QByteArray()}));
+    QCOMPARE(trafficPids(), (QList<QByteArray>{writerPid, windowPid, QByteArray()}));
     QVERIFY(AdapterEmulator::loadState(state));
     QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
 }
@@ -628,6 +767,228 @@ void tst_Cli::silentAdapterEndsTheCommand()
     const Run run = cli({QStringLiteral("info"), QStringLiteral("--timeout"), QStringLiteral("0.5")});
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.err, QByteArray("corvane-cli: the adapter stopped answering\n"));
+}
+
+// An erase answers only when its sectors are erased (here 2.6 s for sectors 1 and 4-6): the
+// wait for it allows their worst case on top of --timeout, which bounds the other answers.
+void tst_Cli::slowEraseIsNoSilentAdapter()
+{
+    AdapterEmulator::Faults faults;
+    faults.eraseMsPer128KiB = 1000;
+    AdapterEmulator::setFaults(faults);
+    QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    const QByteArray payload = payloadOf(300000, 6);
+    const Run run = cli({QStringLiteral("--timeout"), QStringLiteral("2"), QStringLiteral("update"),
+                         writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 5, payload))});
+    QVERIFY2(run.exitCode == 0, run.err.constData());
+    QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
+}
+
+void tst_Cli::signalsDuringAnUpdate_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<bool>("duringWrite"); // else while the adapter is read, before the erase
+    QTest::addColumn<int>("exitCode");     // -1: killed
+    QTest::addColumn<QString>("result");   // of the history's newest operation
+    QTest::newRow("SIGINT before the erase") << SIGINT << false << 130 << QString();
+    QTest::newRow("SIGTERM during the write") << SIGTERM << true << 0 << QStringLiteral("success");
+    QTest::newRow("killed during the write") << SIGKILL << true << -1 << QStringLiteral("interrupted");
+}
+
+// Real signals to a running update: before the erase they cancel it with nothing changed;
+// from the erase on they are held and the write ends byte-exact; a killed process leaves its
+// "started" line, shown as interrupted.
+void tst_Cli::signalsDuringAnUpdate()
+{
+    QFETCH(int, signalNumber);
+    QFETCH(bool, duringWrite);
+    QFETCH(int, exitCode);
+    QFETCH(QString, result);
+    const QByteArray payload = payloadOf(20000, 8);
+    const QString image = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payload));
+    const QString state = m_dir->filePath(QStringLiteral("adapter.state"));
+    const QString hold = m_dir->filePath(QStringLiteral("hold"));
+    QProcessEnvironment env = environment();
+    const QByteArray before = AdapterEmulator::memory(0x08004000, 0x10000);
+    if (duringWrite) {
+        AdapterEmulator::Faults faults;
+        faults.latencyUsPerReport = 2000;
+        setFaults(faults);
+    } else {
+        // No answer comes while the hold file exists: the command is reading the adapter.
+        env.insert(QStringLiteral("CORVANE_EMULATOR_HOLD"), hold);
+        QVERIFY(QFile(hold).open(QIODevice::WriteOnly));
+    }
+
+    // The command starts with the signal's default action, whatever this test inherited.
+    const auto inherited = signalNumber == SIGKILL ? SIG_DFL : std::signal(signalNumber, SIG_DFL);
+    QProcess writer;
+    writer.setProcessEnvironment(env);
+    writer.start(QStringLiteral(CORVANE_CLI), {QStringLiteral("update"), QStringLiteral("--no-backup"), image});
+    const bool started = writer.waitForStarted();
+    if (signalNumber != SIGKILL)
+        std::signal(signalNumber, inherited);
+    QVERIFY(started);
+    const auto reading = [&state, &writer] {
+        QFile traffic(state + QLatin1String(".traffic"));
+        return traffic.open(QIODevice::ReadOnly)
+            && traffic.readAll().contains(QByteArray::number(writer.processId()));
+    };
+    QByteArray out;
+    QTRY_VERIFY_WITH_TIMEOUT(duringWrite ? (out += writer.readAllStandardOutput()).contains("written ") : reading(),
+                             60000);
+    ::kill(pid_t(writer.processId()), signalNumber);
+    if (exitCode == 0)
+        ::kill(pid_t(writer.processId()), SIGINT);
+    QVERIFY(writer.waitForFinished(60000));
+    QFile::remove(hold);
+
+    QCOMPARE(writer.exitStatus() == QProcess::NormalExit ? writer.exitCode() : -1, exitCode);
+    QCOMPARE(writer.readAllStandardError().count("writing firmware: interrupting now would leave the adapter "
+                                                 "without working firmware; the command ends when the write "
+                                                 "is done\n"),
+             exitCode == 0 ? 1 : 0);
+    QVERIFY(AdapterEmulator::loadState(state));
+    if (exitCode == 0)
+        QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
+    else if (exitCode > 0)
+        QVERIFY(AdapterEmulator::memory(0x08004000, 0x10000) == before);
+    const QJsonArray operations = history();
+    QCOMPARE(operations.isEmpty() ? QString() : operations.first()[QStringLiteral("result")].toString(), result);
+}
+
+void tst_Cli::adviceThatWorks_data()
+{
+    QTest::addColumn<QStringList>("args"); // IMAGE, RAW and BACKUP stand for the files
+    QTest::addColumn<int>("corruptEchoAtWrite");
+    QTest::addColumn<bool>("macrosErased");
+    QTest::addColumn<QString>("toVersion");
+    QTest::addColumn<bool>("restoreAdvised");
+    const QString update = QStringLiteral("update");
+    const QString defaults = QStringLiteral("restore-defaults");
+    QTest::newRow("update") << QStringList{update, QStringLiteral("IMAGE")} << 2 << false << "5.7.2" << true;
+    QTest::newRow("update, macro block erased")
+        << QStringList{update, QStringLiteral("IMAGE")} << 2 << true << "5.7.2" << false;
+    QTest::newRow("factory restore from a raw file")
+        << QStringList{defaults, QStringLiteral("RAW"), QStringLiteral("5.6.3")} << 2 << false << "5.6.3" << false;
+    QTest::newRow("factory restore of the first generation")
+        << QStringList{defaults, QStringLiteral("RAW"), QStringLiteral("5.4.9")} << 2 << false << "5.4.9" << false;
+    QTest::newRow("configuration restore")
+        << QStringList{QStringLiteral("restore"), QStringLiteral("BACKUP")} << 10 << false << "5.6.0" << true;
+    QTest::newRow("boot mode") << QStringList{QStringLiteral("boot-mode"), QStringLiteral("SWITCH")} << 10
+                               << false << "5.6.0" << false;
+}
+
+// A write that fails part-way is recorded with the version it was writing, and every
+// command its advice names, run in order, is taken and succeeds.
+void tst_Cli::adviceThatWorks()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, corruptEchoAtWrite);
+    QFETCH(bool, macrosErased);
+    QFETCH(QString, toVersion);
+    QFETCH(bool, restoreAdvised);
+    if (macrosErased) {
+        AdapterEmulator::setMemory(0x08020000, QByteArray(66, '\xff'));
+        QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    }
+    const QByteArray image = FirmwareImageMaker::make(5, 7, 2, payloadOf(3000, 1));
+    args.replaceInStrings(QStringLiteral("IMAGE"), writeImage(QStringLiteral("fw.rfw"), image));
+    args.replaceInStrings(QStringLiteral("RAW"), writeImage(QStringLiteral("payload.bin"), payloadOf(3000, 2)));
+    const QString backup = m_dir->filePath(QStringLiteral("config.bkp"));
+    if (args.contains(QStringLiteral("BACKUP")))
+        QCOMPARE(cli({QStringLiteral("backup"), backup}).exitCode, 0);
+    args.replaceInStrings(QStringLiteral("BACKUP"), backup);
+    AdapterEmulator::Faults faults;
+    faults.corruptEchoAtWrite = corruptEchoAtWrite;
+    setFaults(faults);
+
+    const Run failed = cli(args);
+    QCOMPARE(failed.exitCode, 1);
+    const QJsonObject last = history().first().toObject();
+    QCOMPARE(last.value(QStringLiteral("result")).toString(), QStringLiteral("failed"));
+    QCOMPARE(last.value(QStringLiteral("toVersion")).toString(), toVersion);
+    const QStringList commands = advisedCommands(failed.err);
+    QVERIFY2(!commands.isEmpty(), failed.err.constData());
+    QCOMPARE(!commands.filter(QRegularExpression(QStringLiteral("^corvane-cli restore "))).isEmpty(),
+             restoreAdvised);
+
+    setFaults();
+    for (const QString &command : commands) {
+        const QString line = QStringLiteral("exec \"$0\" ") + command.mid(int(qstrlen("corvane-cli ")));
+        const Run r = run(QStringLiteral("sh"), {QStringLiteral("-c"), line, QStringLiteral(CORVANE_CLI)},
+                          environment());
+        QVERIFY2(r.exitCode == 0, qPrintable(command + QStringLiteral(": ") + QString::fromUtf8(r.err)));
+    }
+}
+
+void tst_Cli::backupsThatMatter_data()
+{
+    QTest::addColumn<QString>("fault");  // of the first runs: "version" or "echo"
+    QTest::addColumn<int>("faultRuns");
+    QTest::addColumn<int>("cleanRuns");  // then, without the fault
+    QTest::addColumn<int>("futureFiles"); // backups of earlier runs whose clock was a year ahead
+    QTest::addColumn<int>("files");      // backup files at the end
+    QTest::addColumn<int>("named");      // distinct backups the history names
+    QTest::newRow("version unreadable") << "version" << 1 << 0 << 0 << 0 << 0;
+    QTest::newRow("eleven failing retries") << "echo" << 12 << 1 << 0 << 1 << 1;
+    QTest::newRow("a clock a year ahead") << "echo" << 0 << 1 << 10 << 10 << 1;
+    QTest::newRow("same bytes three times") << "echo" << 0 << 3 << 0 << 2 << 2;
+}
+
+// The backup an update promised is taken, named and kept: never written twice, never
+// replaced by one of a half-written adapter, never removed by the clock of another run.
+void tst_Cli::backupsThatMatter()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, faultRuns);
+    QFETCH(int, cleanRuns);
+    QFETCH(int, futureFiles);
+    QFETCH(int, files);
+    QFETCH(int, named);
+    const QString image = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payloadOf(3000, 4)));
+    const QDir folder(m_dir->filePath(QStringLiteral("data/Corvane/Corvane X9 Firmware Tool/backups/"
+                                                     "00112233445566778899aabb")));
+    QVERIFY(folder.mkpath(QStringLiteral(".")));
+    const QString ahead = QDateTime::currentDateTimeUtc().addYears(1).toString(QStringLiteral("yyyyMMdd-HHmm"));
+    for (int i = 0; i < futureFiles; ++i) {
+        QFile file(folder.filePath(QStringLiteral("%1%2-5.6.0.bkp").arg(ahead).arg(i + 10)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    // What killed runs left of their atomic writes: an hour and a day ago.
+    const QString fresh = folder.filePath(QStringLiteral("20260101-000000-5.6.0.bkp.aB3dE6"));
+    const QString stale = folder.filePath(QStringLiteral("20250101-000000-5.6.0.bkp.Zz9yX8"));
+    for (const QString &path : {fresh, stale}) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly)
+                && file.setFileTime(QDateTime::currentDateTime().addSecs(path == stale ? -86400 : -600),
+                                    QFileDevice::FileModificationTime));
+    }
+    const QByteArray before = AdapterEmulator::memory(0x08004000, 0x10000);
+    AdapterEmulator::Faults faults;
+    faults.wrongCodeAtExchange = fault == QLatin1String("version") ? 4 : -1; // the version's answer
+    faults.corruptEchoAtWrite = fault == QLatin1String("echo") ? 40 : -1; // in the payload
+    setFaults(faults);
+    for (int run = 0; run < faultRuns + cleanRuns; ++run) {
+        if (run == faultRuns)
+            setFaults();
+        const Run r = cli({QStringLiteral("update"), image});
+        QVERIFY2(r.exitCode == (run < faultRuns ? 1 : 0), r.err.constData());
+    }
+    QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    QVERIFY(fault != QLatin1String("version") || AdapterEmulator::memory(0x08004000, 0x10000) == before);
+    QSet<QString> backups;
+    for (const QJsonValue &operation : history()) {
+        const QString path = operation[QStringLiteral("backup")].toString();
+        QVERIFY2(path.isEmpty() || QFileInfo::exists(path), qPrintable(path));
+        if (!path.isEmpty())
+            backups.insert(path);
+    }
+    QCOMPARE(backups.size(), named);
+    QCOMPARE(folder.entryList({QStringLiteral("*.bkp")}, QDir::Files).size(), files);
+    QVERIFY(QFileInfo::exists(fresh));
+    QCOMPARE(QFileInfo::exists(stale), fault == QLatin1String("version"));
 }
 
 QTEST_GUILESS_MAIN(tst_Cli)

@@ -13,8 +13,11 @@
 #include <QtTest>
 
 #include <memory>
-#include <unistd.h>
 #include <vector>
+
+#include <sys/shm.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -127,6 +130,21 @@ SingleApplication *application()
     return static_cast<SingleApplication *>(QCoreApplication::instance());
 }
 
+// A file of the guard in the private runtime directory that main() gives every process.
+QString guardFile(const QByteArray &key, const char *suffix)
+{
+    return qEnvironmentVariable("XDG_RUNTIME_DIR") + QLatin1String("/corvane-x9/")
+        + QString::fromLatin1(key.left(16)) + QLatin1String(suffix);
+}
+
+// The key that the helper derives for name, from a start that ends by itself.
+QByteArray probeKey(const QString &name)
+{
+    Helper probe(helperArgs(name));
+    const QByteArray key = probe.role().value(2);
+    return probe.finish() == 0 ? key : QByteArray();
+}
+
 } // namespace
 
 class tst_SingleApplication : public QObject
@@ -148,6 +166,10 @@ private slots:
     void inconsistentBlockIsRecovered();
     void unusableSharedMemoryEndsWithCodeOne();
     void twoUsersGetTwoPrimaries();
+    void guardObjectsArePrivate_data();
+    void guardObjectsArePrivate();
+    void foreignBlockDoesNotStopTheWindow_data();
+    void foreignBlockDoesNotStopTheWindow();
 };
 
 void tst_SingleApplication::primaryDoesNotSendToItself()
@@ -210,7 +232,7 @@ void tst_SingleApplication::peerHandshake()
     QSignalSpy messageSpy(app, &SingleApplication::receivedMessage);
 
     QLocalSocket peer;
-    peer.connectToServer(app->instanceKey());
+    peer.connectToServer(app->serverName());
     QVERIFY(peer.waitForConnected(2000));
     peer.write(payload);
     QVERIFY(peer.waitForBytesWritten(2000));
@@ -247,7 +269,7 @@ void tst_SingleApplication::handshakeArrivingInPieces()
     QSignalSpy messageSpy(app, &SingleApplication::receivedMessage);
 
     QLocalSocket peer;
-    peer.connectToServer(app->instanceKey());
+    peer.connectToServer(app->serverName());
     QVERIFY(peer.waitForConnected(2000));
 
     const QByteArray handshake
@@ -275,7 +297,7 @@ void tst_SingleApplication::peerClosingBeforeHandshake()
     QSignalSpy messageSpy(app, &SingleApplication::receivedMessage);
     {
         QLocalSocket peer;
-        peer.connectToServer(app->instanceKey());
+        peer.connectToServer(app->serverName());
         QVERIFY(peer.waitForConnected(2000));
         peer.write(QByteArrayLiteral("half"));
         QVERIFY(peer.waitForBytesWritten(2000));
@@ -429,15 +451,14 @@ void tst_SingleApplication::inconsistentBlockIsRecovered()
     }
 
     // Leave a block behind whose writer "died" half-way: garbage that fails the checksum.
-    QSharedMemory block(key);
+    QSharedMemory block;
+    block.setNativeKey(guardFile(key.toLatin1(), ".block"));
     QVERIFY2(block.create(InstanceBlock::Size), qPrintable(block.errorString()));
-    QVERIFY(block.lock());
     char *data = static_cast<char *>(block.data());
     for (int i = 0; i < InstanceBlock::Size; ++i)
         data[i] = char(0xA5 ^ i);
     data[0] = 1; // claims a primary
     QVERIFY(!InstanceBlock::load(data).isConsistent());
-    QVERIFY(block.unlock());
 
     Helper late(helperArgs(name, { QStringLiteral("--serve") }));
     const QList<QByteArray> role = late.role();
@@ -448,9 +469,7 @@ void tst_SingleApplication::inconsistentBlockIsRecovered()
                                           "inconsistent state from more than 5s. "
                                           "Assuming primary instance failure."));
 
-    QVERIFY(block.lock());
     const InstanceBlock seen = InstanceBlock::load(block.constData());
-    QVERIFY(block.unlock());
     QVERIFY(seen.isConsistent());
     QCOMPARE(int(seen.hasPrimary), 1);
     QCOMPARE(seen.secondaryCount, 0u);
@@ -459,11 +478,13 @@ void tst_SingleApplication::inconsistentBlockIsRecovered()
 
 void tst_SingleApplication::unusableSharedMemoryEndsWithCodeOne()
 {
-    // The block's key files live in the temporary directory; /proc takes no new files.
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TMPDIR"), QStringLiteral("/proc"));
-    Helper helper(helperArgs(freshName("nomemory")), env);
+    // A directory stands where the block's key file must be made.
+    const QString name = freshName("nomemory");
+    const QString keyFile = guardFile(probeKey(name), ".block");
+    QVERIFY(QDir().mkpath(keyFile));
+    Helper helper(helperArgs(name));
     QCOMPARE(helper.finish(), 1);
+    QVERIFY(QDir().rmdir(keyFile));
     QVERIFY(helper.line("role", 0).isEmpty());
     QVERIFY(helper.standardError().contains("SingleApplication: Unable to create block."));
 }
@@ -479,8 +500,11 @@ void tst_SingleApplication::twoUsersGetTwoPrimaries()
     const QList<QByteArray> myRole = mine.role();
     QCOMPARE(myRole.value(0), QByteArrayLiteral("primary"));
 
+    // A home of their own, where their guard's cache directory goes.
+    QTemporaryDir home;
+    QVERIFY(::chown(QFile::encodeName(home.path()).constData(), 65534, 65534) == 0);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), QDir::tempPath());
+    env.insert(QStringLiteral("HOME"), home.path());
     env.insert(QStringLiteral("USER"), QStringLiteral("nobody"));
     env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
     Helper theirs(QStringList { QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
@@ -499,10 +523,96 @@ void tst_SingleApplication::twoUsersGetTwoPrimaries()
     QCOMPARE(mine.quit(), 0);
 }
 
+// The guard's objects never reach the shared temporary directory, nor a runtime directory
+// that other users can enter (the cache directory then takes over), and are private.
+void tst_SingleApplication::guardObjectsArePrivate_data()
+{
+    QTest::addColumn<int>("runtimeMode");
+    QTest::addColumn<QString>("guardDirectory");
+    QTest::newRow("private runtime directory") << 0700 << QStringLiteral("runtime/corvane-x9");
+    QTest::newRow("runtime directory others can enter")
+        << 0755 << QStringLiteral("cache/corvane-x9");
+}
+
+void tst_SingleApplication::guardObjectsArePrivate()
+{
+    QFETCH(int, runtimeMode);
+    QFETCH(QString, guardDirectory);
+    QTemporaryDir root;
+    const QDir dir(root.path());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    const std::pair<const char *, const char *> places[]
+        = { { "TMPDIR", "tmp" }, { "XDG_RUNTIME_DIR", "runtime" }, { "XDG_CACHE_HOME", "cache" } };
+    for (const auto &place : places) {
+        const QString path = dir.filePath(QLatin1String(place.second));
+        QVERIFY(::mkdir(QFile::encodeName(path).constData(), mode_t(runtimeMode)) == 0);
+        env.insert(QLatin1String(place.first), path);
+    }
+
+    const QString name = freshName("private");
+    Helper primary(helperArgs(name, { QStringLiteral("--serve") }), env);
+    const QByteArray key = primary.role().value(2);
+    Helper second(helperArgs(name, { QStringLiteral("--send"), QStringLiteral("hi") }), env);
+    QCOMPARE(second.line("sent"), QByteArrayLiteral("sent 1"));
+
+    // Only Qt's own stand-in for a runtime directory it cannot use may appear there.
+    QCOMPARE(QDir(dir.filePath(QStringLiteral("tmp")))
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
+                 .filter(QRegularExpression(QStringLiteral("^(?!runtime-)"))),
+        QStringList());
+    const QString guard = dir.filePath(guardDirectory);
+    for (const QString &path : { guard, guard + QLatin1Char('/') + QString::fromLatin1(key.left(16) + ".lock") })
+        QVERIFY2(QFileInfo::exists(path) && int(QFileInfo(path).permissions() & 0x77) == 0, qPrintable(path));
+    QCOMPARE(primary.quit(), 0);
+}
+
+// A block where the guard looks that another user made, left unattachable or posing as a
+// running primary, does not keep the window from starting; one in the shared temporary
+// directory is not even looked at.
+void tst_SingleApplication::foreignBlockDoesNotStopTheWindow_data()
+{
+    QTest::addColumn<bool>("atGuardKeyFile");
+    QTest::newRow("in the shared temporary directory") << false;
+    QTest::newRow("at the guard's own key file") << true;
+}
+
+void tst_SingleApplication::foreignBlockDoesNotStopTheWindow()
+{
+    QFETCH(bool, atGuardKeyFile);
+    const QString name = freshName("foreign");
+    const QByteArray key = probeKey(name);
+    QSharedMemory planted(QString::fromLatin1(key));
+    if (atGuardKeyFile)
+        planted.setNativeKey(guardFile(key, ".block"));
+    QVERIFY2(planted.create(InstanceBlock::Size), qPrintable(planted.errorString()));
+    InstanceBlock block = InstanceBlock::load(planted.constData());
+    block.registerPrimary(1, QByteArrayLiteral("mallory"));
+    block.store(planted.data());
+    // Root hands the block to another user and lets everybody attach it; others lock it.
+    const int id = ::shmget(::ftok(QFile::encodeName(planted.nativeKey()).constData(), 'Q'), 0, 0);
+    struct shmid_ds own = {}, foreign = {};
+    QVERIFY(::shmctl(id, IPC_STAT, &own) == 0 && ::shmctl(id, IPC_STAT, &foreign) == 0);
+    foreign.shm_perm.uid = ::geteuid() == 0 ? 65534 : own.shm_perm.uid;
+    foreign.shm_perm.mode = ::geteuid() == 0 ? 0666 : 0;
+    QVERIFY(::shmctl(id, IPC_SET, &foreign) == 0);
+
+    Helper window(helperArgs(name, { QStringLiteral("--serve") }));
+    const QByteArray role = window.role().value(0);
+    QCOMPARE(window.quit(), 0);
+    QVERIFY(::shmctl(id, IPC_SET, &own) == 0);
+    QCOMPARE(role, QByteArrayLiteral("primary"));
+    QCOMPARE(window.standardError().count("starting without the single-instance guard"),
+        atGuardKeyFile ? 1 : 0);
+}
+
 int main(int argc, char *argv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Every process of the test meets in a private runtime directory of its own.
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    ::umask(022);
     QCoreApplication::setApplicationName(
         QStringLiteral("tst_singleapplication-%1").arg(QCoreApplication::applicationPid()));
     SingleApplication app(argc, argv, true, SingleApplication::Option_PerUser, 1000, QString());

@@ -21,6 +21,7 @@ private slots:
     void unsafeVersionRefused_data();
     void unsafeVersionRefused();
     void cacheWriteFails();
+    void changedImageRefused();
     void quitDuringDownload();
 
 private:
@@ -107,7 +108,7 @@ void tst_FirmwareDownload::downloadSucceeds()
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll() == m_image);
-    QCOMPARE(dataDirEntries().size(), 2); // the settings file and the image
+    QCOMPARE(dataDirEntries().size(), 3); // the settings file, the image and its digest
     QVERIFY(!m_server.requestLog().contains(QStringLiteral("/fw/other.rfw")));
 
     // The second request finds the cached file: no traffic, no signal.
@@ -189,6 +190,8 @@ void tst_FirmwareDownload::downloadFails_data()
         << m_server.url(QStringLiteral("/_control/gzip/1073741824/fw.rfw")).toString() << 0LL;
     QTest::newRow("silent server")
         << m_server.url(QStringLiteral("/_control/silent/fw.rfw")).toString() << 0LL;
+    QTest::newRow("silent but for a byte every 0.2 s")
+        << m_server.url(QStringLiteral("/_control/trickle/0.2/fw.rfw")).toString() << 0LL;
     QTest::newRow("silent after half of the body")
         << m_server.url(QStringLiteral("/_control/stall/fw/image.rfw")).toString() << 0LL;
     QTest::newRow("empty body") << m_server.url(QStringLiteral("/fw/empty.rfw")).toString() << 0LL;
@@ -271,8 +274,34 @@ void tst_FirmwareDownload::cacheWriteFails()
             QStringLiteral("SyncError_DownloadFail") }));
     QVERIFY(cloud.lastErrorString().startsWith(QLatin1String("cannot write")));
     QCOMPARE(dataDirEntries(),
-        QStringList(
-            { QStringLiteral("Firmware_V1.0.0.rfw"), QStringLiteral("corvaneflashtool.ini") }));
+        QStringList({ QStringLiteral("Firmware_V1.0.0.rfw"),
+            QStringLiteral("Firmware_V1.0.0.sha256"), QStringLiteral("corvaneflashtool.ini") }));
+}
+
+// Other bytes for a version downloaded before are refused, until a refresh takes them.
+void tst_FirmwareDownload::changedImageRefused()
+{
+    QVERIFY(m_server.putFile(QStringLiteral("fw/changing.rfw"), "first"));
+    SyncCloud cloud;
+    load(cloud,
+        { entry(QStringLiteral("3.0.0"), QString(),
+            m_server.url(QStringLiteral("/fw/changing.rfw")).toString()) });
+    const QString path = cloud.getFirmware(0);
+    QVERIFY(QFile::remove(path));
+    QCOMPARE(QFileInfo(cloud.firmwareDigestPath(QStringLiteral("3.0.0"))).permissions(),
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser
+            | QFileDevice::WriteUser);
+    QVERIFY(m_server.putFile(QStringLiteral("fw/changing.rfw"), "second"));
+    SignalLog log(&cloud);
+
+    QCOMPARE(cloud.getFirmware(0), QString());
+    QCOMPARE(log.lines.last(), QStringLiteral("SyncError_DownloadFail"));
+    QVERIFY(cloud.lastErrorString().startsWith(
+        QLatin1String("the image for 3.0.0 differs from the one downloaded on ")));
+    QVERIFY(!QFileInfo::exists(path));
+    QCOMPARE(cloud.getFirmware(0, true), path);
+    QVERIFY(QFile::remove(path));
+    QCOMPARE(cloud.getFirmware(0), path);
 }
 
 // The application quitting ends every event loop, the download's included: the call returns

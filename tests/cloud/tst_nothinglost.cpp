@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "testdata.h"
+#include "firmwareimagemaker.h"
 #include "backupfile.h"
 #include "settingswriteguard.h"
 
@@ -275,7 +276,7 @@ void tst_NothingLost::downloadKilledHalfWay()
     QFAIL("built without the command-line front's path");
 #else
     ImageServer server;
-    server.image = pattern(400000, 5);
+    server.image = FirmwareImageMaker::make(5, 7, 2, pattern(300000, 5));
     QVERIFY(server.start());
     QTemporaryDir home;
     QVERIFY(home.isValid());

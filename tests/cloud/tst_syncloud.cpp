@@ -233,6 +233,8 @@ void tst_SyncCloud::unusableReply_data()
         << QStringLiteral("/_control/gzip/1073741824") << QByteArray() << cacheUsed;
     QTest::newRow("silent server")
         << QStringLiteral("/_control/silent") << QByteArray() << cacheUsed;
+    QTest::newRow("silent server but for a byte every 0.2 s")
+        << QStringLiteral("/_control/trickle/0.2") << QByteArray() << cacheUsed;
     QTest::newRow("malformed control path")
         << QStringLiteral("/_control/status/none") << QByteArray() << cacheUsed;
 }
@@ -248,7 +250,7 @@ void tst_SyncCloud::unusableReply()
     SyncCloud cloud;
     SignalLog log(&cloud);
     cloud.setCatalogueHost(m_server.url(hostPath));
-    if (hostPath.contains(QLatin1String("silent")))
+    if (QByteArray(QTest::currentDataTag()).startsWith("silent"))
         cloud.setTransferTimeout(SilenceTimeoutMs);
     QVERIFY(fetch(cloud));
     QCOMPARE(log.lines, expected);
@@ -289,20 +291,25 @@ void tst_SyncCloud::httpsCertificates_data()
 {
     QTest::addColumn<QString>("certificate");
     QTest::addColumn<bool>("accepted");
-    QTest::newRow("signed by the trusted test authority") << QStringLiteral("server") << true;
-    QTest::newRow("self-signed") << QStringLiteral("selfsigned") << false;
+    QTest::addColumn<QString>("image"); // a plain http image address, fetched when given
+    QTest::newRow("signed by the trusted test authority")
+        << QStringLiteral("server") << true << QString();
+    QTest::newRow("self-signed") << QStringLiteral("selfsigned") << false << QString();
+    QTest::newRow("trusted, image over plain http")
+        << QStringLiteral("server") << true << m_server.url(QStringLiteral("/fw/plain.rfw")).toString();
 }
 
 void tst_SyncCloud::httpsCertificates()
 {
     QFETCH(QString, certificate);
     QFETCH(bool, accepted);
+    QFETCH(QString, image);
     HttpServerProcess server;
     server.useTls(certificate);
     QString error;
     QVERIFY2(server.start(&error), qPrintable(error));
-    const QJsonArray firmware { entry(
-        QStringLiteral("1.0.0"), QStringLiteral("a"), QStringLiteral("https://x/a")) };
+    const QJsonArray firmware { entry(QStringLiteral("1.0.0"), QStringLiteral("a"),
+        image.isEmpty() ? QStringLiteral("https://x/a") : image) };
     QVERIFY(serveCatalogue(server, catalogue(firmware)));
 
     SyncCloud cloud;
@@ -312,6 +319,11 @@ void tst_SyncCloud::httpsCertificates()
     QCOMPARE(cloud.firmwareInfo(), accepted ? firmware : QJsonArray());
     QVERIFY2(accepted || cloud.lastErrorString().contains(QLatin1String("SSL")),
         qPrintable(cloud.lastErrorString()));
+    if (!image.isEmpty()) {
+        QVERIFY(m_server.putFile(QStringLiteral("fw/plain.rfw"), "image"));
+        QCOMPARE(cloud.getFirmware(0), QString());
+        QVERIFY(m_server.requestLog().isEmpty());
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_SyncCloud)

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "adapteremulator.h"
+#include "adapterlock.h"
 #include "commandreport.h"
 #include "qhiddevice.h"
 
@@ -26,6 +27,7 @@ private slots:
     void readSizesBufferToReport();
     void readTimeoutAndFailureLeaveBufferEmpty();
     void closedWrapperRefusesTransfers();
+    void lockFileInTheWayKeepsTheAdapterClosed();
 };
 
 void tst_QHidDevice::openMatchesIdsAndSerial_data()
@@ -130,6 +132,22 @@ void tst_QHidDevice::closedWrapperRefusesTransfers()
     QCOMPARE(device.read(raw, 65, 20), -1);
     QCOMPARE(device.write(raw, 65), -1);
     QCOMPARE(AdapterEmulator::exchangeCount(), qint64(0));
+}
+
+// A path that names no file is locked through a file in the private directory: anything
+// else in its place keeps the adapter closed, never opened unlocked.
+void tst_QHidDevice::lockFileInTheWayKeepsTheAdapterClosed()
+{
+    QHidDevice device;
+    QVERIFY(device.open(0x0E3A, 0xB471));
+    device.close();
+    const QString lockFile = AdapterLock::directory() + QLatin1Char('/')
+        + AdapterLock::pidFileName(device.devicePath()).replace(QLatin1String(".pid"), QLatin1String(".lock"));
+    QVERIFY(QFile::remove(lockFile));
+    QVERIFY(QDir().mkdir(lockFile));
+    QVERIFY(!device.open(0x0E3A, 0xB471));
+    QCOMPARE(device.lastOpenError(), QHidDevice::LockFailed);
+    QVERIFY(QDir().rmdir(lockFile));
 }
 
 QTEST_GUILESS_MAIN(tst_QHidDevice)

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include <sys/stat.h>
+
 namespace {
 
 const QByteArray serialA = QByteArrayLiteral("00112233445566778899aabb");
@@ -48,6 +50,7 @@ private slots:
     void unreadableFiles();
     void automaticBackupsKeepTheNewestTen();
     void historyLinesStayWhole();
+    void writtenFilesArePrivate();
 };
 
 void tst_BackupFile::fileFormat_data()
@@ -296,6 +299,26 @@ void tst_BackupFile::historyLinesStayWhole()
     QCOMPARE(entries.size(), 1 + Writers * Lines);
     for (const QJsonObject &entry : entries.mid(1))
         QCOMPARE(entry.value(QStringLiteral("filler")).toString(), filler);
+}
+
+// Under the usual umask 022, new files and folders come out the user's alone, and a backup
+// that an earlier version left readable to others is tightened when it is replaced.
+void tst_BackupFile::writtenFilesArePrivate()
+{
+    QTemporaryDir dir;
+    const QString old = dir.filePath(QStringLiteral("old.bkp"));
+    const mode_t umask = ::umask(022);
+    QVERIFY(QFile(old).open(QIODevice::WriteOnly));
+    QVERIFY(QFileInfo(old).permissions() & QFileDevice::ReadOther);
+    QVERIFY(BackupFile::write(old, "x", 1, serialA));
+    QVERIFY(BackupFile::write(dir.filePath(QStringLiteral("new.bkp")), "x", 1, serialA));
+    QVERIFY(OperationHistory::append(OperationHistory::filePath(dir.filePath(QStringLiteral("a/b"))),
+        QJsonObject { { QStringLiteral("operation"), QStringLiteral("update") } }));
+    ::umask(umask);
+    for (const char *name : { "old.bkp", "new.bkp", "a", "a/b", "a/b/history.jsonl" }) {
+        const QFileInfo entry(dir.filePath(QLatin1String(name)));
+        QVERIFY2(entry.exists() && int(entry.permissions() & 0x77) == 0, name);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_BackupFile)

@@ -190,6 +190,7 @@ void tst_FirmwareUpdate::refusedFilesTouchNothing_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<int>("errors");
     QTest::addColumn<QString>("warning");
+    QTest::addColumn<QString>("catalogueVersion");
 
     const QByteArray payload = pattern(300, 1);
     FirmwareImageMaker::Options otherKey;
@@ -197,19 +198,24 @@ void tst_FirmwareUpdate::refusedFilesTouchNothing_data()
     FirmwareImageMaker::Options otherTag;
     otherTag.tag = QByteArrayLiteral("Corvane_X8");
 
-    QTest::newRow("empty file") << QByteArray() << 2 << "file md5 error";
-    QTest::newRow("not an image") << QByteArray("hello, world") << 1 << "file md5 error";
+    QTest::newRow("empty file") << QByteArray() << 2 << "file md5 error" << QString();
+    QTest::newRow("not an image") << QByteArray("hello, world") << 1 << "file md5 error"
+                                  << QString();
     QTest::newRow("other key") << FirmwareImageMaker::make(5, 7, 2, payload, otherKey) << 1
-                               << "file md5 error";
-    QTest::newRow("other product")
-        << FirmwareImageMaker::make(5, 7, 2, payload, otherTag) << 1 << "file type error";
+                               << "file md5 error" << QString();
+    QTest::newRow("other product") << FirmwareImageMaker::make(5, 7, 2, payload, otherTag) << 1
+                                   << "file type error" << QString();
     QTest::newRow("too short for a version")
         << FirmwareImageMaker::encipher(
                FirmwareImageMaker::withDigest(QByteArrayLiteral("Corvane_X9\x05\x06")))
-        << 1 << "file type error";
+        << 1 << "file type error" << QString();
     QTest::newRow("payload over capacity")
         << FirmwareImageMaker::make(5, 7, 2, pattern(983040 + 1, 2)) << 1
-        << "updateFirmware firmware too large: 983041 bytes, at most 983040";
+        << "updateFirmware firmware too large: 983041 bytes, at most 983040" << QString();
+    QTest::newRow("version other than its catalogue entry's")
+        << FirmwareImageMaker::make(5, 7, 2, payload) << 1
+        << R"(updateFirmware image version "5.7.2" is not the catalogue's "5.7.3")"
+        << QStringLiteral("5.7.3");
 }
 
 void tst_FirmwareUpdate::refusedFilesTouchNothing()
@@ -217,6 +223,7 @@ void tst_FirmwareUpdate::refusedFilesTouchNothing()
     QFETCH(QByteArray, content);
     QFETCH(int, errors);
     QFETCH(QString, warning);
+    QFETCH(QString, catalogueVersion);
 
     const QString path = writeImage(content);
     const QByteArray flashBefore = AdapterEmulator::memory(0x08000000, 0x200000);
@@ -225,7 +232,7 @@ void tst_FirmwareUpdate::refusedFilesTouchNothing()
                                                "^getFirmwareData is Empty! \".*\" \".*\"$")));
     QTest::ignoreMessage(QtWarningMsg, warning.toUtf8().constData());
 
-    m_device->updateFirmware(path);
+    m_device->updateFirmware(path, catalogueVersion);
     m_device->waitForIdle();
 
     QVERIFY(AdapterEmulator::eraseLog().isEmpty());
@@ -250,6 +257,7 @@ void tst_FirmwareUpdate::faultsDuringTheWrite_data()
                                               << false;
     QTest::newRow("unplugged while the configuration is saved")
         << "backup" << int(DeviceError_BackupFailure) << false;
+    QTest::newRow("version unreadable") << "version" << int(DeviceError_BackupFailure) << false;
     QTest::newRow("corrupted payload echo") << "echo" << int(DeviceError_WriteFailure) << true;
     QTest::newRow("refused erase over the old record")
         << "erase" << int(DeviceError_EraseFailure) << false;
@@ -264,6 +272,14 @@ void tst_FirmwareUpdate::faultsDuringTheWrite()
     AdapterEmulator::seedFirmwareVersion(5, 6, 0);
     m_device->readDeviceConfig();
     QCOMPARE(m_device->version(), QStringLiteral("5.6.0"));
+    if (fault == QLatin1String("version")) {
+        // A later read fails at the firmware information: the version read before stays.
+        AdapterEmulator::resetCounters();
+        AdapterEmulator::Faults wrong;
+        wrong.wrongCodeAtExchange = 4;
+        AdapterEmulator::setFaults(wrong);
+        m_device->readDeviceConfig();
+    }
     AdapterEmulator::resetCounters();
     m_recorder.events.clear();
     const QString path = writeImage(FirmwareImageMaker::make(5, 7, 2, pattern(5000, 3)));

@@ -13,6 +13,8 @@
 #include "deviceflash.h"
 #include "devicemonitor.h"
 #include "emulatorcore.h"
+#include "firmwareimagemaker.h"
+#include "testdata.h"
 
 #include <QtTest>
 
@@ -40,6 +42,7 @@ struct FakeNode
     int master = -1; // the test's end of the PTY that umockdev puts behind the node
     bool held = false; // answers are kept back: the adapter seems busy
     bool inFlight = false; // an answer waits in the PTY for the client's read
+    qint64 holdAtWrite = -1; // answers are kept back from this flash write (0x57) on
 };
 
 FakeNode &fakeNode()
@@ -108,6 +111,8 @@ gboolean handleWrite(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer)
         State &s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
         handled = handleRequestLocked(s, body);
+        if (s.writeCommands == fakeNode().holdAtWrite)
+            fakeNode().held = true;
         pumpLocked(s);
     }
     umockdev_ioctl_client_complete(
@@ -154,6 +159,8 @@ private slots:
     void ueventsConnectAndDisconnect();
     void arrivalDuringTaskKeepsTheHandle();
     void unreadableNodeIsDiagnosed();
+    void secondProgramMeetsTheNodeLock();
+    void removingAnotherAdapterKeepsTheWrite();
 
 #ifdef CORVANE_HAVE_UMOCKDEV
 private:
@@ -187,6 +194,8 @@ void tst_HidPlatform::startupReadsTheAdapter() { }
 void tst_HidPlatform::ueventsConnectAndDisconnect() { }
 void tst_HidPlatform::arrivalDuringTaskKeepsTheHandle() { }
 void tst_HidPlatform::unreadableNodeIsDiagnosed() { }
+void tst_HidPlatform::secondProgramMeetsTheNodeLock() { }
+void tst_HidPlatform::removingAnotherAdapterKeepsTheWrite() { }
 
 #else
 
@@ -235,6 +244,11 @@ void tst_HidPlatform::init()
     AdapterEmulator::reset();
     AdapterEmulator::seedFirmwareVersion(5, 5, 24);
     AdapterEmulator::setUniqueId(QByteArray::fromHex("a1b2c3d4e5f60718293a4b5c"));
+    {
+        AdapterEmulator::Core::State &s = AdapterEmulator::Core::state();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        fakeNode().holdAtWrite = -1;
+    }
     setHeld(false);
     nodeOpens = 0;
 }
@@ -406,12 +420,14 @@ void tst_HidPlatform::arrivalDuringTaskKeepsTheHandle()
     setHeld(true);
     device.openDevice();
     QTRY_VERIFY_WITH_TIMEOUT(AdapterEmulator::exchangeCount() > 0, WaitMs);
+    // The lock opens the node too: what counts is that the arrival opens nothing more.
+    const int opens = nodeOpens;
     umockdev_testbed_uevent(m_testbed, m_usb.constData(), "add");
     QTRY_COMPARE_WITH_TIMEOUT(notices, 1, WaitMs);
     setHeld(false);
     waitIdle(&device);
 
-    QCOMPARE(nodeOpens.load(), 1);
+    QCOMPARE(nodeOpens.load(), opens);
     QCOMPARE(connected.count(), 1);
     QCOMPARE(device.serialNumber(), AdapterEmulator::uniqueId().toHex());
     QCOMPARE(device.version(), QStringLiteral("5.5.24"));
@@ -464,6 +480,78 @@ void tst_HidPlatform::unreadableNodeIsDiagnosed()
             && errors.contains(QStringLiteral("70-corvane-x9.rules")),
         qPrintable(errors));
 #endif
+}
+
+// Another program under the same kernel, without the runtime directory this one uses, meets
+// the lock on the node itself: it exits 4 and sends nothing.
+void tst_HidPlatform::secondProgramMeetsTheNodeLock()
+{
+#ifndef CORVANE_CLI
+    QSKIP("corvane-cli is not built on Debian's hidapi (CORVANE_HID_BACKEND is not system)");
+#else
+    plugIn();
+    DeviceFlash device;
+    device.openDevice();
+    waitIdle(&device);
+    QVERIFY(device.isConnected());
+    const qint64 exchanges = AdapterEmulator::exchangeCount();
+
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    for (const char *name : { "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME" })
+        env.insert(QLatin1String(name), home.path());
+    QProcess cli;
+    cli.setProcessEnvironment(env);
+    cli.start(QStringLiteral(CORVANE_CLI), { QStringLiteral("info") });
+    QVERIFY(cli.waitForFinished(WaitMs));
+    QCOMPARE(cli.readAllStandardError(),
+        QByteArray("corvane-cli: the adapter is in use by another program\n"));
+    QCOMPARE(cli.exitCode(), 4);
+    QCOMPARE(AdapterEmulator::exchangeCount(), exchanges);
+#endif
+}
+
+// With two adapters attached, pulling out the idle one leaves the other's update running to
+// its end.
+void tst_HidPlatform::removingAnotherAdapterKeepsTheWrite()
+{
+    plugIn();
+    DeviceMonitor *monitor = DeviceMonitor::create(nullptr);
+    DeviceFlash device(monitor, nullptr);
+    int removals = 0;
+    connect(monitor, &DeviceMonitor::notice, this, [&removals](const DeviceNotice &notice) {
+        removals += notice.kind == DeviceNotice::InterfaceRemoval;
+    });
+    device.openDevice();
+    waitIdle(&device);
+    QVERIFY(device.isConnected());
+    gchar *other = umockdev_testbed_add_device(m_testbed, "usb", "1-2", nullptr, "idVendor",
+        "0e3a", "idProduct", "b471", nullptr, "DEVTYPE", "usb_device", "PRODUCT", "e3a/b471/100",
+        nullptr);
+
+    QTemporaryDir files;
+    const QString image = files.filePath(QStringLiteral("fw.rfw"));
+    const QByteArray payload = TestData::pattern(4000, 7);
+    QVERIFY(FirmwareImageMaker::writeToFile(image, FirmwareImageMaker::make(5, 7, 3, payload)));
+    {
+        AdapterEmulator::Core::State &s = AdapterEmulator::Core::state();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        fakeNode().holdAtWrite = 10;
+    }
+    device.updateFirmware(image);
+    QTRY_COMPARE_WITH_TIMEOUT(AdapterEmulator::writeCommandCount(), qint64(10), WaitMs);
+    umockdev_testbed_uevent(m_testbed, other, "remove");
+    umockdev_testbed_remove_device(m_testbed, other);
+    g_free(other);
+    QTRY_COMPARE_WITH_TIMEOUT(removals, 1, WaitMs);
+    setHeld(false);
+    waitIdle(&device);
+
+    QVERIFY(device.isConnected());
+    QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(payload.size())), payload);
+    QCOMPARE(device.version(), QStringLiteral("5.7.3"));
 }
 
 #endif

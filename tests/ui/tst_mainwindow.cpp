@@ -9,9 +9,11 @@
 #include "httpserverprocess.h"
 #include "mainwindow.h"
 #include "messagedialog.h"
+#include "qhiddevice.h"
 #include "settingsdialog.h"
 #include "syncloud.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -154,6 +156,7 @@ private slots:
     void deviceErrorLeavesControlsDisabled_data();
     void deviceErrorLeavesControlsDisabled();
     void unplugClosesDialogs();
+    void adapterHeldByAnotherProgram();
     void backupAndRestoreThroughSettingsDialog();
     void closeDeferredWhileBusy_data();
     void closeDeferredWhileBusy();
@@ -164,6 +167,8 @@ private slots:
     void compareVersion_data();
     void compareVersion();
     void changeLogShownAsPlainText();
+    void keyboardOnly_data();
+    void keyboardOnly();
 
 private:
     MainWindow *createWindow();
@@ -407,13 +412,15 @@ void tst_MainWindow::updateFromCatalogue()
         if (current == total)
             return;
         downloadLabels << label->text();
-        controlsEnabledDuringDownload |= update->isEnabled() || versions->isEnabled();
+        controlsEnabledDuringDownload |= update->isEnabled() || versions->isEnabled()
+            || widget<QToolButton>("toolButton_OpenFile")->isEnabled();
     }, Qt::QueuedConnection);
     connect(device(), &DeviceFlash::write2FlashProgressChanged, &observer, [&](qlonglong current, qlonglong total) {
         if (current >= total)
             return;
         writeLabels << label->text();
-        barShownDuringWrite &= bar->isVisible() && bar->value() == current && bar->maximum() == total;
+        barShownDuringWrite &= bar->isVisible() && bar->value() == current && bar->maximum() == total
+            && !widget<QToolButton>("toolButton_OpenFile")->isEnabled();
     }, Qt::QueuedConnection);
 
     m_server.clearRequestLog();
@@ -455,6 +462,8 @@ void tst_MainWindow::failedDownloadStartsNothing_data()
     // Half of the image comes, so progress has taken the controls away; then nothing more.
     QTest::newRow("stalled half-way") << QStringLiteral("5.6.3") << QStringLiteral("/_control/stall/fw/big.rfw")
                                       << false << network;
+    QTest::newRow("a byte every 0.2 s") << QStringLiteral("5.6.3") << QStringLiteral("/_control/trickle/0.2/x.rfw")
+                                        << false << network;
     QTest::newRow("cache not writable") << QStringLiteral("5.6.3") << image << true
                                         << QStringLiteral("Firmware file error!");
     QTest::newRow("version no file name") << QStringLiteral("../5.6.3") << image << false
@@ -471,7 +480,7 @@ void tst_MainWindow::failedDownloadStartsNothing()
     serveCatalogue({entry(version, QStringLiteral("gone"), m_server.url(imagePath))});
     if (blockCache)
         QVERIFY(QDir().mkpath(dataDir() + QLatin1String("/Firmware_V5.6.3.rfw")));
-    if (imagePath.contains(QLatin1String("stall")))
+    if (imagePath.contains(QLatin1String("stall")) || imagePath.contains(QLatin1String("trickle")))
         SyncCloud::setDefaultTransferTimeout(1000);
     MainWindow *window = createWindow();
     waitReady(1);
@@ -669,16 +678,17 @@ void tst_MainWindow::deviceErrorLeavesControlsDisabled_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("wrongCodeAtExchange");
     QTest::addColumn<QString>("label"); // the phase the error came in
+    QTest::addColumn<bool>("controlsBack"); // nothing was erased: Update works at once
 
     const QString update = QStringLiteral("Update Firmware...");
     QTest::newRow("image with a bad digest") << true << -1 << QStringLiteral("Firmware file error!")
-                                             << -1 << update;
+                                             << -1 << update << false;
     QTest::newRow("corrupted echo") << false << 4
                                     << QStringLiteral("Firmware write failed! Reconnect the adapter and try again.")
-                                    << -1 << update;
+                                    << -1 << update << false;
     QTest::newRow("configuration unreadable")
         << false << -1 << QStringLiteral("The adapter's configuration could not be saved. Nothing was changed.")
-        << 60 << QStringLiteral("Saving the adapter's configuration...");
+        << 60 << QStringLiteral("Current Firmware Version | 5.6.0") << true;
 }
 
 void tst_MainWindow::deviceErrorLeavesControlsDisabled()
@@ -688,6 +698,7 @@ void tst_MainWindow::deviceErrorLeavesControlsDisabled()
     QFETCH(QString, message);
     QFETCH(int, wrongCodeAtExchange);
     QFETCH(QString, label);
+    QFETCH(bool, controlsBack);
 
     FirmwareImageOptions options;
     options.corruptDigest = badDigest;
@@ -714,8 +725,8 @@ void tst_MainWindow::deviceErrorLeavesControlsDisabled()
     if (wrongCodeAtExchange > 0)
         QCOMPARE(AdapterEmulator::memory(0x08004000, 256), record);
     QVERIFY(!widget<QProgressBar>("progressBar")->isVisible());
-    QVERIFY(!widget<QPushButton>("pushButton_Update")->isEnabled());
-    QVERIFY(!widget<QComboBox>("comboBox_Version")->isEnabled());
+    QCOMPARE(widget<QPushButton>("pushButton_Update")->isEnabled(), controlsBack);
+    QCOMPARE(widget<QComboBox>("comboBox_Version")->isEnabled(), controlsBack);
 
     // Unplugging and connecting the adapter again gives the controls back.
     AdapterEmulator::setFaults(AdapterEmulator::Faults());
@@ -746,6 +757,24 @@ void tst_MainWindow::unplugClosesDialogs()
     QVERIFY(!settings->isVisible());
     QVERIFY(!widget<QToolButton>("toolButton_Settings")->isEnabled());
     QVERIFY(window->isVisible());
+}
+
+// The window says that another program holds the adapter, sends it nothing meanwhile and
+// connects by itself once it is let go (no arrival comes then).
+void tst_MainWindow::adapterHeldByAnotherProgram()
+{
+    QHidDevice other; // another handle meets the same lock as another program
+    QVERIFY(other.open(0x0E3A, 0xB471));
+    createWindow();
+    auto *text = widget<QLabel>("label");
+    QTRY_COMPARE_WITH_TIMEOUT(text->text(), QStringLiteral("Another program is using the Corvane X9. "
+        "The tool connects to it by itself when that program lets it go."), Slow);
+    QTRY_COMPARE_WITH_TIMEOUT(page(), QStringLiteral("page_Unconnected"), Slow);
+    QCOMPARE(AdapterEmulator::exchangeCount(), qint64(0));
+
+    other.close();
+    waitReady(0);
+    QVERIFY(!text->text().startsWith(QLatin1String("Another program")));
 }
 
 // The settings button is hidden; its dialog is reached directly, as its signals stay connected.
@@ -834,9 +863,11 @@ void tst_MainWindow::closeDeferredWhileBusy_data()
 {
     QTest::addColumn<bool>("closeButton");
     QTest::addColumn<bool>("queuedTask");
-    QTest::newRow("close button") << true << false;
-    QTest::newRow("close from the platform") << false << false;
-    QTest::newRow("a task queued behind the write") << true << true;
+    QTest::addColumn<bool>("twice");
+    QTest::newRow("close button") << true << false << false;
+    QTest::newRow("close from the platform") << false << false << false;
+    QTest::newRow("a task queued behind the write") << true << true << false;
+    QTest::newRow("closed twice (a double click, Alt+F4 twice)") << false << false << true;
 }
 
 // The close waits for every task, also one queued behind the running write; a file chosen
@@ -845,6 +876,7 @@ void tst_MainWindow::closeDeferredWhileBusy()
 {
     QFETCH(bool, closeButton);
     QFETCH(bool, queuedTask);
+    QFETCH(bool, twice);
     const QByteArray payload = pattern(10400, 21);
     const QString file = writeImage(5, 7, 3, payload);
     const QString other = writeImage(5, 7, 4, pattern(10400, 23));
@@ -872,7 +904,11 @@ void tst_MainWindow::closeDeferredWhileBusy()
         closeTool->click();
     else
         QVERIFY(!window->close());
+    QVERIFY(!twice || !window->close());
     QVERIFY(!closeTool->isEnabled());
+    QVERIFY(widget<QLabel>("label_CloseDeferred")->isVisible());
+    QCOMPARE(widget<QLabel>("label_CloseDeferred")->text(),
+             QStringLiteral("The firmware is being written. The window closes by itself when it is done."));
     QTest::qWait(100);
     QVERIFY(device()->isBusy());
     QVERIFY(window->isVisible());
@@ -888,25 +924,29 @@ void tst_MainWindow::closeDeferredWhileBusy()
         QCOMPARE(textOf(sharedDialog(window)), QStringLiteral("Update successfully!"));
 }
 
-// An adapter that stops answering keeps the engine busy; a second close request ends the
-// window all the same, and the blocked transfer gives up.
+// An adapter that stops answering keeps the engine busy; once it has been silent for longer
+// than its request allows, the close button comes back and a second close ends the window,
+// and the blocked transfer gives up.
 void tst_MainWindow::secondCloseWhileStalled()
 {
     const QString file = writeImage(5, 7, 3, pattern(10400, 22));
     chooseFile(file);
     MainWindow *window = createWindow();
     waitReady(0);
-    AdapterEmulator::Faults faults;
-    faults.stallAtExchange = AdapterEmulator::exchangeCount() + 20;
-    AdapterEmulator::setFaults(faults);
+    device()->setStallTime(1000);
+    setLatency(1500);
 
     widget<QToolButton>("toolButton_OpenFile")->click();
     QTRY_VERIFY_WITH_TIMEOUT(device()->isBusy(), Slow);
-    QTest::qWait(200);
-    QVERIFY(device()->isBusy());
     QVERIFY(!window->close());
+    AdapterEmulator::Faults faults = AdapterEmulator::faults();
+    faults.stallAtExchange = AdapterEmulator::exchangeCount() + 5;
+    AdapterEmulator::setFaults(faults);
     QVERIFY(window->isVisible());
-    QVERIFY(window->close());
+    QTRY_VERIFY_WITH_TIMEOUT(widget<QToolButton>("toolButton_Close")->isEnabled(), Slow);
+    QVERIFY(device()->isStalled());
+    QTest::ignoreMessage(QtWarningMsg, "closing although a device task runs: the adapter stopped answering");
+    widget<QToolButton>("toolButton_Close")->click();
     QVERIFY(!window->isVisible());
 }
 
@@ -941,7 +981,7 @@ void tst_MainWindow::languageChangeDuringUpdate()
     QCOMPARE(widget<QLabel>("label_Title")->text(), QStringLiteral("Corvane X9 Firmware Tool v1.9.0"));
     QCOMPARE(child<QPushButton>(sharedDialog(window), "pushButton_MsgOK")->text(), QStringLiteral("ОК"));
     auto *settings = window->findChild<SettingsDialog *>();
-    QCOMPARE(child<QPushButton>(settings, "pushButton_DataBackup")->text(), QStringLiteral("Резервная копия"));
+    QCOMPARE(child<QPushButton>(settings, "pushButton_DataBackup")->text(), QStringLiteral("Создать резервную копию"));
     QVERIFY(device()->isBusy());
     setLatency(0);
 
@@ -963,7 +1003,13 @@ void tst_MainWindow::storedLanguageAtStart_data()
     QTest::newRow("first run") << -1 << 0 << QStringLiteral("Microsoft Sans Serif")
                                << QStringLiteral("Update Firmware") << QStringLiteral("Current Firmware Version | ")
                                << QStringLiteral("Cancel");
-    QTest::newRow("French") << 4 << 4 << QStringLiteral("Arbutus Slab") << QStringLiteral("Mettre à jour")
+    QTest::newRow("Chinese") << 1 << 1 << QStringLiteral("DengXian") << QStringLiteral("更新固件")
+                             << QStringLiteral("当前固件版本 | ") << QStringLiteral("取消");
+    QTest::newRow("Japanese") << 2 << 2 << QStringLiteral("Kochi Gothic") << QStringLiteral("ファームウェアを更新")
+                              << QStringLiteral("現在のファームウェア | ") << QStringLiteral("キャンセル");
+    QTest::newRow("Russian") << 3 << 3 << QStringLiteral("Consolas") << QStringLiteral("Обновить прошивку")
+                             << QStringLiteral("Текущая версия прошивки | ") << QStringLiteral("Отмена");
+    QTest::newRow("French") << 4 << 4 << QStringLiteral("Arbutus Slab") << QStringLiteral("Mettre à jour le firmware")
                             << QStringLiteral("Version actuelle du firmware | ") << QStringLiteral("Annuler");
     QTest::newRow("unknown index") << 7 << -1 << QStringLiteral("Microsoft Sans Serif")
                                    << QStringLiteral("Update Firmware") << QStringLiteral("Current Firmware Version | ")
@@ -993,7 +1039,63 @@ void tst_MainWindow::storedLanguageAtStart()
     QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), qtCancel);
     QCOMPARE(QSettings(settingsPath(), QSettings::IniFormat).value(QStringLiteral("CurrentLanguage"), -1).toInt(),
              stored);
+
+    // Every control that Tab reaches has a name that a screen reader speaks (a combo box on
+    // Linux: its label or its current text), on the connected page and in the message dialog.
+    auto *pages = widget<QStackedWidget>("stackedWidget");
+    pages->setCurrentWidget(widget<QWidget>("page_Connected"));
+    m_window->showMessage(QStringLiteral("Message"), QStringLiteral("hello"));
+    QStringList unnamed;
+    int stops = 0;
+    for (QWidget *control : m_window->findChildren<QWidget *>()) {
+        if (!control->isVisible() || !(control->focusPolicy() & Qt::TabFocus))
+            continue;
+        ++stops;
+        QAccessibleInterface *node = QAccessible::queryAccessibleInterface(control);
+        if (!node || (node->text(QAccessible::Name).isEmpty() && node->relations(QAccessible::Label).isEmpty()))
+            unnamed << control->objectName();
+    }
+    QCOMPARE(unnamed, QStringList());
+    QCOMPARE(stops, 9);
+    QCOMPARE(QAccessible::queryAccessibleInterface(sharedDialog(m_window.get()))->text(QAccessible::Name),
+             QStringLiteral("Message"));
+
+    // Every status and button text fits its control in the language's font.
+    const auto text = [](const char *source) { return QCoreApplication::translate("MainWindow", source); };
+    const QString status = text("%1...");
+    const QList<QPair<const char *, QString>> texts = {
+        {"label_CurrentVersion", text("Firmware downloading...")},
+        {"label_CurrentVersion", text("Saving the adapter's configuration...")},
+        {"label_CurrentVersion", status.arg(text("Update Firmware"))},
+        {"label_CurrentVersion", status.arg(text("Restore Defaults"))},
+        {"label_CurrentVersion", QStringLiteral("%1 | 5.10.24").arg(text("Current Firmware Version"))},
+        {"label_Version", text("New Firmware Version")},
+        {"pushButton_Update", text("Update Firmware")},
+        {"pushButton_MsgOK", QCoreApplication::translate("MessageDialog", "OK")},
+        {"label_Info", text("connect clould and sync information...")},
+        {"label", text("connect Corvane X9 to PC.")},
+        {"label", text("Another program is using the Corvane X9. The tool connects to it by itself when "
+                       "that program lets it go.")},
+    };
+    QStringList cut;
+    for (const auto &shown : texts) {
+        auto *control = m_window->findChild<QWidget *>(QLatin1String(shown.first));
+        QVERIFY(control);
+        if (pages->isAncestorOf(control))
+            pages->setCurrentWidget(control->parentWidget());
+        QCoreApplication::processEvents();
+        const QFontMetrics metrics(control->font());
+        const QRect box = control->contentsRect();
+        // The connect instruction wraps inside its fixed box; the others stay on one line.
+        const QSize needed = qstrcmp(shown.first, "label") == 0
+            ? metrics.boundingRect(QRect(0, 0, box.width(), 10000), Qt::TextWordWrap, shown.second).size()
+            : QSize(metrics.horizontalAdvance(shown.second), metrics.height());
+        if (needed.width() > box.width() || needed.height() > box.height())
+            cut << QStringLiteral("%1: %2").arg(QLatin1String(shown.first), shown.second);
+    }
+    QCOMPARE(cut, QStringList());
 }
+
 
 void tst_MainWindow::compareVersion_data()
 {
@@ -1043,5 +1145,59 @@ void tst_MainWindow::changeLogShownAsPlainText()
     QCOMPARE(textOf(dialog), QStringLiteral("<b>Bold</b> & <i>fast</i>\nsecond line"));
 }
 
+void tst_MainWindow::keyboardOnly_data()
+{
+    QTest::addColumn<bool>("attached");
+    QTest::addColumn<QString>("tabStops"); // from the first focus round to it again
+    QTest::addColumn<QString>("enterOn");
+    QTest::newRow("connected")
+        << true
+        << "comboBox_Version toolButton_VersionInfo toolButton_OpenFile pushButton_Update "
+           "comboBox_Languages toolButton_Close comboBox_Version"
+        << "toolButton_VersionInfo";
+    QTest::newRow("no adapter") << false << "toolButton_Close comboBox_Languages toolButton_Close"
+                                << "toolButton_Close";
+}
+
+// Tab reaches every control with an action, in reading order, and Enter presses a button.
+void tst_MainWindow::keyboardOnly()
+{
+    QFETCH(bool, attached);
+    QFETCH(QString, tabStops);
+    QFETCH(QString, enterOn);
+    serveCatalogue({entry(QStringLiteral("5.6.3"), QStringLiteral("notes"), QUrl())});
+    AdapterEmulator::setAttached(attached);
+    MainWindow *window = createWindow();
+    QTRY_VERIFY(window->isActiveWindow());
+    if (attached)
+        waitReady(1);
+    else
+        QTRY_COMPARE_WITH_TIMEOUT(page(), QStringLiteral("page_Unconnected"), Slow);
+
+    QTRY_VERIFY(QApplication::focusWidget());
+    QStringList stops{QApplication::focusWidget()->objectName()};
+    while (stops.size() < tabStops.count(QLatin1Char(' ')) + 1) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        stops << QApplication::focusWidget()->objectName();
+    }
+    QCOMPARE(stops.join(QLatin1Char(' ')), tabStops);
+
+    auto *button = widget<QToolButton>(qPrintable(enterOn));
+    button->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(button, Qt::Key_Return);
+    if (!attached) {
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), Slow);
+        return;
+    }
+    MessageDialog *dialog = sharedDialog(window);
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(titleOf(dialog), QStringLiteral("Version ChangeLog"));
+    // The message takes the focus on its OK button; Enter on the keypad acknowledges it.
+    QTRY_COMPARE(QApplication::focusWidget(), child<QWidget>(dialog, "pushButton_MsgOK"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier);
+    QVERIFY(!dialog->isVisible());
+}
+
 QTEST_MAIN(tst_MainWindow)
+
 #include "tst_mainwindow.moc"

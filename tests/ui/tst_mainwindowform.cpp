@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "embeddedfonts.h"
 #include "framelesswidget.h"
+#include "messagedialog.h"
+#include "settingsdialog.h"
 #include "ui_mainwindow.h"
 
 #include <QDirIterator>
@@ -66,6 +68,8 @@ private slots:
     void resourcesLoad();
     void styleSheetPaintsPictures_data();
     void styleSheetPaintsPictures();
+    void focusIsVisible_data();
+    void focusIsVisible();
 };
 
 void tst_MainWindowForm::sizeIsFixed()
@@ -257,14 +261,16 @@ void tst_MainWindowForm::styleSheetResource()
         selectors << m.captured(1).trimmed().remove(QChar(0xFEFF));
         QVERIFY2(!m.captured(2).trimmed().isEmpty(), qPrintable(selectors.last()));
     }
-    // The 58 rules of the window's look, then only rules for disabled controls.
-    QCOMPARE(selectors.size(), 69);
-    QCOMPARE(text.count(QLatin1Char('{')), 69);
+    // The 58 rules of the window's look, then only rules for disabled and focused controls.
+    QCOMPARE(selectors.size(), 83);
+    QCOMPARE(text.count(QLatin1Char('{')), 83);
     QCOMPARE(selectors.first(), QStringLiteral("QWidget#MessageWidget"));
     QCOMPARE(selectors.at(57), QStringLiteral("QFrame#frame_Header"));
     for (const QString &selector : selectors.mid(58)) {
         for (const QString &part : selector.split(QLatin1Char(',')))
-            QVERIFY2(part.trimmed().endsWith(QLatin1String(":disabled")), qPrintable(selector));
+            QVERIFY2(part.trimmed().endsWith(QLatin1String(":disabled"))
+                    || part.contains(QLatin1String(":focus")),
+                qPrintable(selector));
     }
     QCOMPARE(selectors.removeDuplicates(), 0);
 
@@ -275,7 +281,7 @@ void tst_MainWindowForm::styleSheetResource()
         const QString path = it.next().captured(1);
         QVERIFY2(!QImage(path).isNull(), qPrintable(path));
     }
-    QCOMPARE(urls, 40);
+    QCOMPARE(urls, 50);
 }
 
 void tst_MainWindowForm::resourcesLoad()
@@ -375,6 +381,51 @@ void tst_MainWindowForm::styleSheetPaintsPictures()
 
     const double share = shareOf(target->grab().toImage(), colour);
     QVERIFY2(share >= minShare && share <= maxShare, qPrintable(QString::number(share)));
+}
+
+void tst_MainWindowForm::focusIsVisible_data()
+{
+    QTest::addColumn<QString>("dialog"); // "" for the window itself
+    QTest::addColumn<QString>("widgetName");
+    for (const char *name : { "toolButton_Close", "comboBox_Version", "toolButton_VersionInfo",
+             "toolButton_OpenFile", "pushButton_Update", "pushButton_Restore", "comboBox_Languages" })
+        QTest::newRow(name) << QString() << QString::fromLatin1(name);
+    for (const char *name : { "toolButton_Close", "textBrowser", "pushButton_MsgOK" })
+        QTest::newRow(name) << QStringLiteral("MessageDialog") << QString::fromLatin1(name);
+    QTest::newRow("pushButton_DataBackup") << QStringLiteral("SettingsDialog")
+                                           << QStringLiteral("pushButton_DataBackup");
+}
+
+// A keyboard user sees which control has the focus.
+void tst_MainWindowForm::focusIsVisible()
+{
+    QFETCH(QString, dialog);
+    QFETCH(QString, widgetName);
+    Window w;
+    w.widget.setStyleSheet(styleSheetText());
+    w.ui.stackedWidget->setCurrentIndex(2);
+    w.widget.show();
+    MessageDialog message(&w.widget);
+    SettingsDialog settings(&w.widget);
+    QWidget *window = &w.widget;
+    if (dialog == QLatin1String("MessageDialog")) {
+        message.showMessage(QStringLiteral("Error"), QStringLiteral("Hardware failure!"));
+        window = &message;
+    } else if (dialog == QLatin1String("SettingsDialog")) {
+        settings.show();
+        window = &settings;
+    }
+    window->activateWindow();
+    QTRY_VERIFY(window->isActiveWindow());
+    auto *target = window->findChild<QWidget *>(widgetName);
+    QVERIFY(target);
+    QVERIFY(target->focusPolicy() & Qt::TabFocus);
+
+    target->clearFocus();
+    const QImage plain = target->grab().toImage();
+    target->setFocus(Qt::TabFocusReason);
+    QVERIFY(target->hasFocus());
+    QVERIFY(target->grab().toImage() != plain);
 }
 
 QTEST_MAIN(tst_MainWindowForm)

@@ -27,13 +27,16 @@ namespace {
     constexpr quint32 CodeWrongAnswer = 0x5A;
 
     // State file: magic, format version, flash size, flash image, unique id, attached flag,
-    // faults. All integers little-endian.
+    // faults. All integers little-endian. Version 2 adds the erase time; version 1 files
+    // (without it) are still read.
     const char StateMagic[8] = { 'C', 'V', 'X', '9', 'E', 'M', 'U', 'S' };
-    constexpr quint32 StateVersion = 1;
+    constexpr quint32 StateVersion = 2;
     constexpr int StateFaultCount = 7;
-    constexpr qint64 StateFileSize
+    constexpr qint64 StateFileSizeV1
         = 8 + 4 + 4 + qint64(FlashSize) + Core::UniqueIdSize + 1 + StateFaultCount * 8 + 1 + 4;
+    constexpr qint64 StateFileSize = StateFileSizeV1 + 4;
     constexpr int MaxLatencyUs = 10 * 1000 * 1000;
+    constexpr int MaxEraseMs = 60 * 1000;
 
     quint32 le32(const quint8 *p)
     {
@@ -186,6 +189,7 @@ namespace Core {
         Answer &answer = queued ? s.queue[(s.queueHead + s.queueCount) % QueueCapacity] : scratch;
         std::memset(answer.bytes, 0, sizeof answer.bytes);
         answer.size = ReportSize;
+        answer.readyAt = std::chrono::steady_clock::now();
         quint8 *answerData = answer.bytes + 12;
 
         quint32 answerCode = 0;
@@ -220,12 +224,16 @@ namespace Core {
             s.eraseLog.append(sectors);
             if (!f.refuseErase) {
                 s.modified = true;
+                qint64 eraseMs = 0;
                 for (quint32 i = 0; i < count; ++i) {
                     const int sector = data[i];
-                    if (sector < SectorCount)
+                    if (sector < SectorCount) {
                         std::fill_n(s.flash.begin() + (sectorStart(sector) - FlashBase),
                             sectorSize(sector), quint8(0xFF));
+                        eraseMs += qint64(sectorSize(sector)) * f.eraseMsPer128KiB / 0x20000;
+                    }
                 }
+                answer.readyAt += std::chrono::milliseconds(eraseMs);
             }
             answerCode = f.refuseErase ? CodeAnswer : CodeEraseAnswer;
             answerAddress = 0;
@@ -397,6 +405,7 @@ void injectInputReport(const QByteArray &body)
     std::memset(answer.bytes, 0, sizeof answer.bytes);
     std::memcpy(answer.bytes, body.constData(), size_t(std::min<int>(body.size(), Core::ReportSize)));
     answer.size = Core::ReportSize;
+    answer.readyAt = std::chrono::steady_clock::now();
     ++s.queueCount;
     s.changed.notify_all();
 }
@@ -407,6 +416,7 @@ void setFaults(const Faults &faults)
     std::lock_guard<std::mutex> lock(s.mutex);
     s.faults = faults;
     s.faults.latencyUsPerReport = qBound(0, faults.latencyUsPerReport, MaxLatencyUs);
+    s.faults.eraseMsPer128KiB = qBound(0, faults.eraseMsPer128KiB, MaxEraseMs);
 }
 
 Faults faults()
@@ -470,6 +480,8 @@ bool saveState(const QString &path)
         out.append(char(f.refuseErase ? 1 : 0));
         putLe32(word, quint32(f.latencyUsPerReport));
         out.append(reinterpret_cast<const char *>(word), 4);
+        putLe32(word, quint32(f.eraseMsPer128KiB));
+        out.append(reinterpret_cast<const char *>(word), 4);
     }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
@@ -484,14 +496,15 @@ bool saveState(const QString &path)
 bool loadState(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() != StateFileSize)
+    if (!file.open(QIODevice::ReadOnly)
+        || (file.size() != StateFileSize && file.size() != StateFileSizeV1))
         return false;
     const QByteArray in = file.read(StateFileSize + 1);
-    if (in.size() != StateFileSize)
-        return false;
     const auto *p = reinterpret_cast<const quint8 *>(in.constData());
-    if (std::memcmp(p, StateMagic, sizeof StateMagic) != 0 || le32(p + 8) != StateVersion
-        || le32(p + 12) != FlashSize)
+    const quint32 version = in.size() >= 16 ? le32(p + 8) : 0;
+    if (in.size() != (version == 1 ? StateFileSizeV1 : StateFileSize)
+        || std::memcmp(p, StateMagic, sizeof StateMagic) != 0 || version < 1
+        || version > StateVersion || le32(p + 12) != FlashSize)
         return false;
     p += 16;
     const quint8 *flash = p;
@@ -506,7 +519,10 @@ bool loadState(const QString &path)
     }
     const quint8 refuseErase = *p++;
     const qint64 latency = qint32(le32(p));
-    if (attached > 1 || refuseErase > 1 || latency < 0 || latency > MaxLatencyUs)
+    p += 4;
+    const qint64 eraseMs = version >= 2 ? qint32(le32(p)) : 0;
+    if (attached > 1 || refuseErase > 1 || latency < 0 || latency > MaxLatencyUs || eraseMs < 0
+        || eraseMs > MaxEraseMs)
         return false;
 
     Faults f;
@@ -519,6 +535,7 @@ bool loadState(const QString &path)
     f.stallAtExchange = values[6];
     f.refuseErase = refuseErase != 0;
     f.latencyUsPerReport = int(latency);
+    f.eraseMsPer128KiB = int(eraseMs);
 
     Core::State &s = Core::state();
     std::lock_guard<std::mutex> lock(s.mutex);

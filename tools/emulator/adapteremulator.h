@@ -18,9 +18,12 @@
 // When the environment variable CORVANE_EMULATOR_STATE names a file, the adapter is loaded
 // from it at hid_init() (created fresh when missing) and saved back at hid_close(),
 // hid_exit() and process exit when a request changed it, so separate runs of a program see
-// the same adapter (its device path, by which programs lock it, names the file). Every
-// process that sends it a report appends its process id to "<file>.traffic". While the
-// file named by CORVANE_EMULATOR_HOLD exists, no answer arrives (the adapter seems busy).
+// the same adapter (its device path names "<file>.node", a file beside it that programs
+// lock as they lock a real adapter's node, and that a save never replaces); a program
+// that has no handle open loads the file again at its next open when another one saved
+// it meanwhile. Every process that sends it a report appends its process id to
+// "<file>.traffic". While the file named by CORVANE_EMULATOR_HOLD exists, no answer
+// arrives (the adapter seems busy).
 namespace AdapterEmulator {
 
 constexpr quint16 VendorId = 0x0E3A;
@@ -44,6 +47,9 @@ struct Faults
     qint64 shortReportAtExchange = -1;  // answer report of 8 bytes only
     qint64 stallAtExchange = -1;        // no answer at all: reads time out for ever
     int latencyUsPerReport = 0;         // sleep per report written and per report read
+    // The erase answer comes this long after the request per 128 KiB sector erased, smaller
+    // sectors in proportion (as real flash takes 1-4 s per 128 KiB sector).
+    int eraseMsPer128KiB = 0;
 };
 
 // A fresh adapter: flash erased (0xFF), unique id 00 11 22 ... bb, factory block

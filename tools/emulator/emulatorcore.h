@@ -3,6 +3,7 @@
 
 #include "adapteremulator.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <vector>
@@ -24,6 +25,8 @@ struct Answer
 {
     quint8 bytes[ReportSize];
     int size;
+    // Not readable before this time (an erase that is still under way).
+    std::chrono::steady_clock::time_point readyAt;
 };
 
 struct State

@@ -33,7 +33,9 @@ const char Usage[]
       "  dump ADDRESS LENGTH      adapter memory in hexadecimal\n"
       "  fault NAME VALUE         inject a fault: unplugAtExchange, corruptEchoAtWrite,\n"
       "                           refuseErase (0/1), wrongCodeAtExchange, wrongAddressAtExchange,\n"
-      "                           wrongLengthAtExchange, shortReportAtExchange, stallAtExchange\n"
+      "                           wrongLengthAtExchange, shortReportAtExchange, stallAtExchange,\n"
+      "                           eraseMsPer128KiB (milliseconds an erase takes per 128 KiB\n"
+      "                           sector, smaller sectors in proportion; 0-60000)\n"
       "  fault clear              remove every fault and the latency\n"
       "  latency MICROSECONDS     delay per report written and read\n";
 
@@ -155,6 +157,8 @@ int commandShow()
     }
     if (f.refuseErase)
         out += QStringLiteral("refuseErase: 1\n");
+    if (f.eraseMsPer128KiB)
+        out += QStringLiteral("eraseMsPer128KiB: %1\n").arg(f.eraseMsPer128KiB);
     out += QStringLiteral("latency: %1\n").arg(f.latencyUsPerReport);
     printOut(out);
     return ExitOk;
@@ -198,6 +202,11 @@ int commandFault(const QStringList &args)
         if (!parseNumber(value, 0, 1, &v))
             return usageError(QStringLiteral("fault refuseErase takes 0 or 1"));
         f.refuseErase = v != 0;
+    } else if (name == QLatin1String("eraseMsPer128KiB")) {
+        qint64 v = 0;
+        if (!parseNumber(value, 0, 60000, &v))
+            return usageError(QStringLiteral("fault eraseMsPer128KiB takes 0-60000"));
+        f.eraseMsPer128KiB = int(v);
     } else {
         const FaultField *match = nullptr;
         for (const FaultField &field : FaultFields) {

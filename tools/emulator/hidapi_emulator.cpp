@@ -17,6 +17,10 @@
 #include <cwchar>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using AdapterEmulator::Core::State;
 
 struct hid_device_
@@ -43,6 +47,10 @@ struct Persistence
     bool trafficRecorded = false;
     QString path;
     QString holdPath; // CORVANE_EMULATOR_HOLD: no answer arrives while this file exists
+    // The adapter's node: a file next to the state file that is never replaced (a save
+    // renames a new state file into place), so programs lock it as they lock a real node.
+    QByteArray nodePath;
+    QByteArray seen; // the state file's signature when this process last loaded or saved it
 };
 
 Persistence &persistence()
@@ -52,14 +60,27 @@ Persistence &persistence()
 }
 
 // The adapter's device path: one adapter per state file, shared by the programs that name
-// it, and otherwise one per process. Programs lock the adapter by this path.
+// it (the path of its node file), and otherwise one per process. Programs lock the adapter
+// by this path.
 QByteArray devicePath()
 {
     Persistence &p = persistence();
     std::lock_guard<std::mutex> lock(p.mutex);
     if (p.active)
-        return "emulator:" + QFile::encodeName(QFileInfo(p.path).absoluteFilePath());
+        return p.nodePath;
     return "emulator:pid-" + QByteArray::number(QCoreApplication::applicationPid());
+}
+
+// One version of the state file: a save renames a new file into place.
+QByteArray fileSignature(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return QByteArray();
+    return QByteArray::number(qulonglong(st.st_ino)) + ':'
+        + QByteArray::number(qlonglong(st.st_mtim.tv_sec)) + '.'
+        + QByteArray::number(qlonglong(st.st_mtim.tv_nsec)) + ':'
+        + QByteArray::number(qlonglong(st.st_size));
 }
 
 // Saves the adapter when this process changed it (or the file is new); a program that only
@@ -76,8 +97,10 @@ bool saveLocked(Persistence &p)
         s.modified = false;
     }
     p.fresh = false;
-    if (AdapterEmulator::saveState(p.path))
+    if (AdapterEmulator::saveState(p.path)) {
+        p.seen = fileSignature(p.path);
         return true;
+    }
     qWarning("corvane emulator: cannot save the state file %s", qPrintable(p.path));
     return false;
 }
@@ -87,6 +110,29 @@ void saveIfPersisting()
     Persistence &p = persistence();
     std::lock_guard<std::mutex> lock(p.mutex);
     saveLocked(p);
+}
+
+// Another program may have changed the adapter since this one last loaded or saved it: with
+// no handle open here (the lock kept the others away while one was), the file is the adapter.
+void reloadIfChanged()
+{
+    Persistence &p = persistence();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    if (!p.active || p.fresh)
+        return;
+    {
+        State &s = AdapterEmulator::Core::state();
+        std::lock_guard<std::mutex> stateLock(s.mutex);
+        if (!s.handles.empty() || s.modified)
+            return;
+    }
+    const QByteArray now = fileSignature(p.path);
+    if (now.isEmpty() || now == p.seen)
+        return;
+    if (AdapterEmulator::loadState(p.path))
+        p.seen = now;
+    else
+        qWarning("corvane emulator: unreadable state file %s", qPrintable(p.path));
 }
 
 // Appends this process's id to "<state file>.traffic" at its first report, so tests can
@@ -227,11 +273,19 @@ int HID_API_EXPORT HID_API_CALL hid_init(void)
                 qWarning("corvane emulator: unreadable state file %s", qPrintable(path));
                 return -1;
             }
+            p.seen = fileSignature(path);
         } else {
             AdapterEmulator::reset();
             p.fresh = true;
         }
         p.path = path;
+        p.nodePath = QFile::encodeName(QFileInfo(path).absoluteFilePath()) + ".node";
+        const int node = ::open(
+            p.nodePath.constData(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+        if (node >= 0)
+            ::close(node);
+        else
+            qWarning("corvane emulator: cannot make the adapter's node %s", p.nodePath.constData());
         p.active = true;
         p.holdPath = QFile::decodeName(qgetenv("CORVANE_EMULATOR_HOLD"));
         if (!p.exitHandlerRegistered) {
@@ -283,6 +337,7 @@ HID_API_EXPORT hid_device *HID_API_CALL hid_open(
         return nullptr;
     if (vendor_id != AdapterEmulator::VendorId || product_id != AdapterEmulator::ProductId)
         return nullptr;
+    reloadIfChanged();
     const QByteArray path = devicePath();
     State &s = AdapterEmulator::Core::state();
     std::lock_guard<std::mutex> lock(s.mutex);
@@ -302,6 +357,7 @@ HID_API_EXPORT hid_device *HID_API_CALL hid_open_path(const char *path)
     const QByteArray ours = devicePath();
     if (ours != path)
         return nullptr;
+    reloadIfChanged();
     State &s = AdapterEmulator::Core::state();
     std::lock_guard<std::mutex> lock(s.mutex);
     return openLocked(s, ours);
@@ -354,26 +410,30 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(
     Answer answer;
     int latency = 0;
     {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point deadline = milliseconds > 0
+            ? Clock::now() + std::chrono::milliseconds(milliseconds)
+            : Clock::time_point::max();
         std::unique_lock<std::mutex> lock(s.mutex);
-        if (!isUsableLocked(s, dev))
-            return -1;
-        // Wakes for an answer, or when a detach or close has killed the handle.
-        const auto ready = [&] {
-            return s.queueCount > 0 || !isUsableLocked(s, dev);
-        };
-        if (!ready()) {
-            if (milliseconds == 0)
+        // Waits for an answer that is ready (an erase answers once the erase is done), or
+        // until a detach or close has killed the handle.
+        for (;;) {
+            if (!isUsableLocked(s, dev))
+                return -1;
+            const Clock::time_point now = Clock::now();
+            const bool queued = s.queueCount > 0;
+            if (queued && s.queue[s.queueHead].readyAt <= now)
+                break;
+            if (milliseconds == 0 || now >= deadline)
                 return 0;
-            if (milliseconds < 0) {
-                s.changed.wait(lock, ready);
-            } else {
-                const auto deadline
-                    = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-                if (!s.changed.wait_until(lock, deadline, ready))
-                    return 0;
-            }
+            const Clock::time_point wake
+                = queued ? std::min(deadline, s.queue[s.queueHead].readyAt) : deadline;
+            if (wake == Clock::time_point::max())
+                s.changed.wait(lock);
+            else
+                s.changed.wait_until(lock, wake);
         }
-        if (!isUsableLocked(s, dev) || !popAnswerLocked(s, answer))
+        if (!popAnswerLocked(s, answer))
             return -1;
         latency = s.faults.latencyUsPerReport;
     }

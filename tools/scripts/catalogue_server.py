@@ -17,6 +17,8 @@ Besides plain files under DIR it answers these control paths:
   /_control/reason/TEXT/...      answers 500 with TEXT as the status line's reason phrase
   /_control/silent/...           reads the request and never answers
   /_control/stall/FILE           announces FILE's full length, sends half of it, then waits
+  /_control/trickle/SECONDS/...  announces 266712 bytes of body, sends one every SECONDS
+                                 (the rest once the client has waited HOLD_SECONDS)
   /_control/gzip/SIZE/...        gzip-encoded body (sent unasked) that unpacks to SIZE spaces
   /_control/big/SIZE/...         SIZE zero bytes with their length announced
   /_control/bigchunked/SIZE/...  SIZE zero bytes, chunked (no length announced)
@@ -45,6 +47,7 @@ import zlib
 
 PIECE = 16 * 1024
 HOLD_SECONDS = 120
+TRICKLE_SIZE = 266712
 MIB = 1 << 20
 
 
@@ -93,6 +96,30 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 break
         self.close_connection = True
 
+    def trickle(self, interval):
+        """Sends one byte of the announced body every interval seconds until the client goes
+        away; a client still there after HOLD_SECONDS gets the rest at once."""
+        if not interval > 0:
+            raise ValueError(interval)
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(TRICKLE_SIZE))
+        self.end_headers()
+        self.wfile.flush()
+        deadline = time.monotonic() + HOLD_SECONDS
+        sent = 0
+        while sent < TRICKLE_SIZE and time.monotonic() < deadline:
+            readable, _, _ = select.select([self.connection], [], [], interval)
+            if readable:
+                if not self.connection.recv(4096):
+                    self.close_connection = True
+                    return
+                continue
+            self.wfile.write(b" ")
+            self.wfile.flush()
+            sent += 1
+        self.wfile.write(b" " * (TRICKLE_SIZE - sent))
+
     def route(self, path):
         if not path.startswith("/_control/"):
             return self.send_file(path)
@@ -132,6 +159,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return None
         if action == "silent":
             return self.hold()
+        if action == "trickle":
+            return self.trickle(float(rest.split("/", 1)[0]))
         if action == "gzip":
             body = gzip_of_spaces(int(rest.split("/", 1)[0]))
             self.send_response(200)

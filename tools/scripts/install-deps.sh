@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config git ccache
     qtbase5-dev qttools5-dev qttools5-dev-tools libqt5svg5-dev
     qt6-base-dev qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools qt6-svg-dev
-    libhidapi-dev libudev-dev umockdev libumockdev-dev
+    libhidapi-dev libudev-dev umockdev libumockdev-dev dbus-daemon
     qttranslations5-l10n qt6-translations-l10n
     python3 openssl librsvg2-bin
     clang libclang-rt-14-dev

@@ -46,7 +46,11 @@ dpkg -x "$deb" "$unpacked/root"
 appstreamcli validate --no-net --strict "$unpacked/root/usr/share/metainfo/$app_id.metainfo.xml" \
     || fail "appstreamcli validate"
 # lintian looks for the hardware match only beside udev rules in /lib, not in /usr/lib.
-[ -f "$unpacked/root/usr/lib/udev/rules.d/70-corvane-x9.rules" ] || fail "no udev rule in /usr/lib/udev/rules.d"
+rule=$unpacked/root/usr/lib/udev/rules.d/70-corvane-x9.rules
+[ -f "$rule" ] || fail "no udev rule in /usr/lib/udev/rules.d"
+# The user gets the adapter's hidraw node and nothing else.
+extra=$(grep -v -e '^#' -e '^$' -e '^SUBSYSTEM=="hidraw",' "$rule" || true)
+[ -z "$extra" ] || fail "the udev rule gives access to more than the adapter's hidraw node: $extra"
 grep -q '<modalias>usb:v0E3ApB471\*</modalias>' "$unpacked/root/usr/share/metainfo/$app_id.metainfo.xml" \
     || fail "the AppStream metadata does not provide the adapter's modalias"
 desktop_report=$(desktop-file-validate "$unpacked/root/usr/share/applications/$app_id.desktop" 2>&1) \

@@ -9,9 +9,9 @@
 #
 #   tools/scripts/screenshots-languages.sh [--dpi DPI] [LANGUAGE_INDEX...]
 #
-# --dpi DPI  loads "Xft.dpi: DPI" into the virtual X server's resources (as desktops do on
-#            high-resolution screens; 192 is a 2x display) on a screen large enough for it, and
-#            saves into ./screenshots/languages-DPIdpi/.
+# --dpi DPI  loads "Xft.dpi: DPI" (default 96) into the virtual X server's resources, as
+#            desktops do (120, 144, 168 and 192 are screens scaled 125 %, 150 %, 175 % and
+#            2x), on a screen large enough for it, and saves into ./screenshots/languages-DPIdpi/.
 #
 # The pictures are taken with a Qt 5 and a Qt 6 build of the program, each with its own build
 # folder (build-screenshots-languages, build-screenshots-languages-qt6) and folder of pictures
@@ -37,10 +37,10 @@ if [ "${1:-}" = "--inside-x" ]; then
     work=$1 program=$2 emulator=$3 out=$4 dpi=$5
     shift 5
     codes=(en zh ja ru fr)
-    if [ "$dpi" -ne 96 ]; then
-        printf 'Xft.dpi: %s\n' "$dpi" | xrdb -nocpp -merge
-        echo "Xft.dpi: $(xrdb -query | sed -n 's/^Xft.dpi:[[:space:]]*//p')"
-    fi
+    # Set at 96 too, as desktops do: without it Qt 5 would scale by the virtual screen's
+    # nominal physical resolution (100 dpi for Xvfb).
+    printf 'Xft.dpi: %s\n' "$dpi" | xrdb -nocpp -merge
+    echo "Xft.dpi: $(xrdb -query | sed -n 's/^Xft.dpi:[[:space:]]*//p')"
 
     windows_of() {
         xdotool search --onlyvisible --pid "$1" 2>/dev/null || true
@@ -205,7 +205,7 @@ missing=()
 command -v xvfb-run >/dev/null || missing+=(xvfb xauth)
 command -v import >/dev/null || missing+=(imagemagick)
 command -v xdotool >/dev/null || missing+=(xdotool)
-[ "$dpi" -eq 96 ] || command -v xrdb >/dev/null || missing+=(x11-xserver-utils)
+command -v xrdb >/dev/null || missing+=(x11-xserver-utils)
 if [ ${#missing[@]} -gt 0 ]; then
     sudo_cmd=()
     [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
@@ -277,6 +277,8 @@ for major in "${majors[@]}"; do
     [ "$major" = 5 ] || out=$out-qt$major
     [ "$dpi" -eq 96 ] || out=$out-${dpi}dpi
     mkdir -p "$out" "$work/qt$major"
+    # Each toolkit's runs keep their own folders but share the catalogue's files.
+    ln -sfn "$work/www" "$work/qt$major/www"
     xvfb-run --auto-servernum --server-args="-screen 0 $screen -noreset" \
         env QT_QPA_PLATFORM=xcb "$0" --inside-x "$work/qt$major" "$build/app/corvane-firmware-tool" \
         "$build/tools/emulator/corvane-emulator" "$out" "$dpi" "${languages[@]}"

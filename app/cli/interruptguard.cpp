@@ -1,0 +1,116 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "interruptguard.h"
+
+#include "deviceflash.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Write end of the pipe, for the handler; -1 while no guard is installed.
+volatile std::sig_atomic_t g_writeFd = -1;
+int g_cancelledBy = 0;
+
+void onSignal(int signalNumber)
+{
+    const int saved = errno;
+    const unsigned char byte = static_cast<unsigned char>(signalNumber);
+    if (g_writeFd >= 0)
+        (void)!::write(g_writeFd, &byte, 1);
+    errno = saved;
+}
+
+const char *signalName(int signalNumber)
+{
+    switch (signalNumber) {
+    case SIGINT:
+        return "SIGINT";
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGHUP:
+        return "SIGHUP";
+    }
+    return "a signal";
+}
+
+} // namespace
+
+InterruptGuard::InterruptGuard(const CliContext &ctx, DeviceFlash &device)
+    : m_ctx(ctx),
+      m_device(device)
+{
+    if (::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        m_ctx.warn(QStringLiteral("cannot watch for interrupting signals: %1")
+                       .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        m_pipe[0] = m_pipe[1] = -1;
+        return;
+    }
+    m_notifier = std::make_unique<QSocketNotifier>(m_pipe[0], QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(),
+                     [this] { takeSignals(); });
+    g_writeFd = m_pipe[1];
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int i = 0; i < 3; ++i) {
+        if (::sigaction(Watched[i], nullptr, &m_previous[i]) != 0
+            || m_previous[i].sa_handler == SIG_IGN)
+            continue;
+        m_installed[i] = ::sigaction(Watched[i], &action, nullptr) == 0;
+    }
+}
+
+InterruptGuard::~InterruptGuard()
+{
+    for (int i = 0; i < 3; ++i) {
+        if (m_installed[i])
+            ::sigaction(Watched[i], &m_previous[i], nullptr);
+    }
+    g_writeFd = -1;
+    m_notifier.reset();
+    for (int fd : m_pipe) {
+        if (fd >= 0)
+            ::close(fd);
+    }
+}
+
+int InterruptGuard::cancelledBy()
+{
+    return g_cancelledBy;
+}
+
+void InterruptGuard::takeSignals()
+{
+    unsigned char received[16];
+    ssize_t n;
+    while ((n = ::read(m_pipe[0], received, sizeof received)) > 0) {
+        for (ssize_t i = 0; i < n; ++i) {
+            const int signalNumber = received[i];
+            if (g_cancelledBy != 0)
+                return;
+            if (m_device.cancelBeforeErase()) {
+                m_ctx.warn(QStringLiteral("interrupted by %1 before anything was erased; "
+                                          "nothing was changed")
+                               .arg(QLatin1String(signalName(signalNumber))));
+                // The failures the cancel causes further on are not reported.
+                g_cancelledBy = signalNumber;
+                return;
+            }
+            if (!m_heldNoticePrinted) {
+                m_heldNoticePrinted = true;
+                // On a terminal the line would otherwise continue the progress bar's.
+                if (m_ctx.interactive() && m_ctx.errorIsTerminal())
+                    m_ctx.err << Qt::endl;
+                m_ctx.err << "writing firmware: interrupting now would leave the adapter "
+                             "without working firmware; the command ends when the write is "
+                             "done"
+                          << Qt::endl;
+            }
+        }
+    }
+}

@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "cli.h"
+
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <memory>
+
+class DeviceFlash;
+
+// SIGINT, SIGTERM and SIGHUP while a command that writes the adapter runs, from construction
+// to destruction. The handler only writes the signal's number into a pipe; the event loop
+// takes it from there. Before the adapter's first erase a signal cancels the operation:
+// nothing is changed and the program exits with 128 + the signal's number. From the first
+// erase request to the end of the job the signal is held: one line says so on standard
+// error and the job runs to its end. A signal that the program was started with ignored
+// (nohup) stays ignored.
+class InterruptGuard
+{
+public:
+    InterruptGuard(const CliContext &ctx, DeviceFlash &device);
+    ~InterruptGuard();
+    InterruptGuard(const InterruptGuard &) = delete;
+    InterruptGuard &operator=(const InterruptGuard &) = delete;
+
+    // The signal that cancelled the command before anything was erased, or 0.
+    static int cancelledBy();
+
+private:
+    void takeSignals();
+
+    static constexpr int Watched[] = {SIGINT, SIGTERM, SIGHUP};
+
+    const CliContext &m_ctx;
+    DeviceFlash &m_device;
+    int m_pipe[2] = {-1, -1};
+    struct sigaction m_previous[3] = {};
+    bool m_installed[3] = {};
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    bool m_heldNoticePrinted = false;
+};

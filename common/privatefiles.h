@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class QFileDevice;
+
+// The tool's files hold serial numbers, configurations and image paths, and its runtime
+// objects decide which program may start: other users of the machine get no access to
+// any of them, whatever the umask. Directories the tool makes are 0700, files it writes
+// 0600; those left wider by earlier versions are tightened when they are next written.
+namespace PrivateFiles {
+
+// Creates path with its missing parents, each 0700. An existing directory loses group
+// and other access. False (with the reason) when path is not a directory of this user.
+bool makeDirectory(const QString &path, QString *errorString = nullptr);
+
+// Opens path with ::open() flags, creating it 0600, and brings an existing file of this
+// user to 0600. Returns the descriptor (close-on-exec) or -1 with errno set.
+int open(const QString &path, int flags);
+// Brings an open file, or the file at path, to 0600 when it belongs to this user.
+bool restrict(int fd);
+bool restrict(QFileDevice &file);
+bool restrict(const QString &path);
+
+// Where the tool's runtime objects live: "corvane-x9" in $XDG_RUNTIME_DIR when that
+// directory is this user's and 0700, otherwise in the user's cache directory. Empty when
+// neither can be made private.
+QString runtimeDirectory();
+
+// The path that writing at path ends up at, with every symbolic link followed. Refuses
+// (empty result and the reason) a link that neither this user nor the owner of the
+// directory holding it made: whoever can write to that directory (in /tmp, every user)
+// could have planted it to turn the write onto another of the user's files.
+QString resolveForWriting(const QString &path, QString *errorString);
+
+// Replaces the file at path (links resolved as above) with bytes, 0600: a temporary file
+// beside it is written, synced and renamed over it, so path holds either its old content
+// or all of bytes.
+bool writeAtomically(const QString &path, const QByteArray &bytes, QString *errorString);
+
+} // namespace PrivateFiles
