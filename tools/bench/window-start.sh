@@ -23,6 +23,9 @@ if [ "${1:-}" = "--inside-x" ]; then
     # Under xvfb-run: alternating runs, one result line each ("bare|tool MS CPU_MS RSS_KB ANON_KB").
     shift
     probe=$1 bare=$2 tool=$3 emulator=$4 pairs=$5
+    # A 96-dpi desktop, as desktops set it: without it Qt 5 scales by the virtual screen's
+    # nominal 100 dpi and draws every picture from its @2x file.
+    printf 'Xft.dpi: 96\n' | xrdb -nocpp -merge
     "$emulator" init --version 5.5.24 --boot-mode 0 >/dev/null
     for i in $(seq 0 "$pairs"); do
         for which in bare tool; do
@@ -54,8 +57,8 @@ while [ $# -gt 0 ]; do
     *) echo "usage: window-start.sh [--qt 5|6] [--pairs N]" >&2; exit 2 ;;
     esac
 done
-for tool in xvfb-run python3; do
-    command -v "$tool" >/dev/null || { echo "window-start.sh needs $tool (tools/scripts/install-deps.sh)" >&2; exit 2; }
+for tool in xvfb-run xrdb python3; do
+    command -v "$tool" >/dev/null || { echo "window-start.sh needs $tool (xvfb, x11-xserver-utils, python3)" >&2; exit 2; }
 done
 
 port=${CORVANE_BENCH_PORT:-8772}
@@ -99,7 +102,9 @@ mkdir -p "$work/home"
 export HOME=$work/home XDG_DATA_HOME=$work/home/data XDG_CONFIG_HOME=$work/home/config \
     XDG_CACHE_HOME=$work/home/cache CORVANE_EMULATOR_STATE=$work/adapter.state QT_QPA_PLATFORM=xcb
 unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_AUTO_SCREEN_SCALE_FACTOR QT_FONT_DPI
-xvfb-run --auto-servernum --server-args="-screen 0 1280x1024x24" \
+# Without -noreset the server would drop the loaded resources when xrdb, its first client,
+# disconnects.
+xvfb-run --auto-servernum --server-args="-screen 0 1280x1024x24 -noreset" \
     "$0" --inside-x "$build/tools/bench/bench_window_probe" "$build/tools/bench/bench_bare_window" \
     "$build/app/corvane-firmware-tool" "$build/tools/emulator/corvane-emulator" "$pairs" \
     >"$work/runs"
@@ -123,7 +128,7 @@ bare_ms, tool_ms = median("bare", 0), median("tool", 0)
 bare_cpu, tool_cpu = median("bare", 1), median("tool", 1)
 bare_rss, tool_rss = median("bare", 2), median("tool", 2)
 bare_anon, tool_anon = median("bare", 3), median("tool", 3)
-print(f"Qt {qt}, Xvfb, release build, emulated adapter attached, catalogue on loopback;")
+print(f"Qt {qt}, Xvfb at 96 dpi, release build, emulated adapter attached, catalogue on loopback;")
 print(f"median of {pairs} alternating pairs, load average {load}")
 print()
 print("| | window mapped | processor time by then | resident memory | of it anonymous |")
