@@ -8,8 +8,9 @@ class DeviceFlash;
 // Runs the start-up open on the adapter (with the answer time-out of --timeout) and waits
 // for it; CliExit_Ok when connected and its information read. Otherwise one clear line on
 // standard error and CliExit_NoAdapter (with the udev hint when the adapter is attached but
-// its node cannot be opened), CliExit_InUse when another program holds it, or
-// CliExit_Failed when it stopped answering or its information could not be read.
+// its node cannot be opened, with a line of advice when none is found), CliExit_InUse when
+// another program holds it, or CliExit_Failed when it stopped answering or its information
+// could not be read.
 int openAdapter(DeviceFlash &device, const CliContext &ctx);
 
 // What the command says when the adapter stopped answering within the --timeout.

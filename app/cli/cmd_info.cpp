@@ -51,9 +51,10 @@ const CliRegistrar reg({ QStringLiteral("info"),
                    "Opens the attached adapter and prints its serial number "
                    "(24 hexadecimal digits) and firmware version.\n"
                    "With --json: one object with the keys serial, version, "
-                   "supportsBootMode and supportsDataStore.\n"
-                   "Exit codes: 0 success, 1 the information could not be "
-                   "read, 3 no adapter found.\n"),
-    &runInfo });
+                   "supportsBootMode and supportsDataStore.\n"),
+    &runInfo, {},
+    cliExitCodes({ { CliExit_Ok, QStringLiteral("success") },
+                     { CliExit_Failed, QStringLiteral("the information could not be read") } },
+        CliExitSet_Adapter) });
 
 } // namespace

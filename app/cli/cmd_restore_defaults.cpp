@@ -77,7 +77,6 @@ const CliRegistrar reg({QStringLiteral("restore-defaults"),
                             "configuration back.\n"
                             "VERSION is the version of FILE, three dot-separated numbers "
                             "(each kept modulo 256).\n"
-                            "  --no-backup  do not save the configuration first\n"
                             "Shows a progress bar on a terminal (plain progress lines otherwise) "
                             "and prints the adapter's version and the bytes written.\n"
                             "With --json: one object with the keys version, bytesWritten and "
@@ -85,9 +84,14 @@ const CliRegistrar reg({QStringLiteral("restore-defaults"),
                             "Do not unplug the adapter while it runs; when the write fails, "
                             "the message says how to recover. SIGINT (Ctrl+C), SIGTERM or SIGHUP "
                             "before the erase cancel it (nothing is changed, exit 128 + the "
-                            "signal number); from the erase on, the write runs to its end.\n"
-                            "Exit codes: 0 every byte written and verified, 1 the file was "
-                            "refused or the write failed, 2 usage error, 3 no adapter found.\n"),
-                        &runRestoreDefaults});
+                            "signal number); from the erase on, the write runs to its end.\n"),
+                        &runRestoreDefaults,
+                        {{QStringLiteral("--no-backup"), QString(),
+                          QStringLiteral("do not save the configuration first")}},
+                        cliExitCodes(
+                            {{CliExit_Ok, QStringLiteral("every byte written and verified")},
+                             {CliExit_Failed,
+                              QStringLiteral("the file was refused or the write failed")}},
+                            CliExitSet_Adapter | CliExitSet_Interrupt)});
 
 } // namespace

@@ -71,32 +71,41 @@ const CliRegistrar reg({QStringLiteral("update"),
                         QStringLiteral(
                             "Usage: corvane-cli [--json] update [--no-backup] [--verify] FILE\n"
                             "       corvane-cli [--json] update [--no-backup] [--verify] "
-                            "--version VERSION [--catalogue URL]\n"
+                            "--version VERSION\n"
                             "With --version, takes the catalogue's image of VERSION from the "
-                            "firmware cache, downloading it first when needed; an image that "
-                            "holds another version is refused.\n"
+                            "firmware cache, downloading it first when needed (from the server "
+                            "of --catalogue URL when given); an image that holds another "
+                            "version is refused.\n"
                             "Checks the firmware image, saves the adapter's configuration "
                             "(firmware 5.5.0 and later) to a backup file in the data directory "
                             "and prints its path, erases the adapter's firmware "
                             "sectors, writes and verifies every byte, and reads the firmware "
                             "information back. When the configuration cannot be saved, nothing "
                             "is erased.\n"
-                            "  --no-backup  do not save the configuration first\n"
-                            "  --verify     after the write, read every region back and compare "
-                            "it with the image as verify does (takes about as long again)\n"
                             "Shows a progress bar on a terminal (plain progress lines otherwise) "
                             "and prints the adapter's new version and the bytes written "
-                            "(with --verify also \"verified: true\").\n"
+                            "(with --verify also \"verified: true\"; with --quiet also the "
+                            "backup's path).\n"
                             "With --json: one object with the keys version, bytesWritten and "
                             "backup (the backup file's path, or null), and with --verify "
                             "verified.\n"
                             "Do not unplug the adapter while it runs; when the write fails, "
                             "the message says how to recover. SIGINT (Ctrl+C), SIGTERM or SIGHUP "
                             "before the erase cancel it (nothing is changed, exit 128 + the "
-                            "signal number); from the erase on, the write runs to its end.\n"
-                            "Exit codes: 0 every byte written and verified and the new version "
-                            "read back, 1 the file was refused or the write failed, 2 usage "
-                            "error, 3 no adapter found.\n"),
-                        &runUpdate});
+                            "signal number); from the erase on, the write runs to its end.\n"),
+                        &runUpdate,
+                        {{QStringLiteral("--version"), QStringLiteral("VERSION"),
+                          QStringLiteral("write the catalogue's image of VERSION")},
+                         {QStringLiteral("--no-backup"), QString(),
+                          QStringLiteral("do not save the configuration first")},
+                         {QStringLiteral("--verify"), QString(),
+                          QStringLiteral("after the write, read every region back and compare "
+                                         "it with the image as verify does (takes about as long "
+                                         "again)")}},
+                        cliExitCodes({{CliExit_Ok, QStringLiteral("every byte written and verified "
+                                                                  "and the new version read back")},
+                                      {CliExit_Failed,
+                                       QStringLiteral("the file was refused or the write failed")}},
+                                     CliExitSet_Adapter | CliExitSet_Interrupt)});
 
 } // namespace

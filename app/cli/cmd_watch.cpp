@@ -123,6 +123,8 @@ const CliRegistrar reg(
                        "With --json: one object per event with the key event "
                        "(connected, disconnected or accessDenied), device or node, and "
                        "inUseBy (a process id) for an adapter in use.\n"),
-        &runWatch });
+        &runWatch, {},
+        cliExitCodes({ { CliExit_Ok, QStringLiteral("ended by SIGINT (Ctrl+C) or SIGTERM") },
+            { CliExit_Failed, QStringLiteral("device changes cannot be followed") } }) });
 
 } // namespace

@@ -7,10 +7,9 @@
 
 namespace {
 
-FirmwareFileCheck refused(const char *error, const QString &reason)
+FirmwareFileCheck refused(const QString &reason)
 {
     FirmwareFileCheck check;
-    check.error = QString::fromLatin1(error);
     check.reason = reason;
     return check;
 }
@@ -21,18 +20,16 @@ FirmwareFileCheck checkFirmwareFile(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return refused("getFirmwareData is Empty!",
-                       QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+        return refused(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
     // One byte past the limit tells a too-large file (or a device such as /dev/zero)
     // without reading it whole.
     QByteArray content = file.read(UpdateJobs::MaxFirmwareFileSize + 1);
     if (content.size() > UpdateJobs::MaxFirmwareFileSize)
-        return refused("file too large",
-                       QStringLiteral("%1 is too large to be a firmware file (more than %2 bytes)")
+        return refused(QStringLiteral("%1 is too large to be a firmware file (more than %2 bytes)")
                            .arg(path)
                            .arg(UpdateJobs::MaxFirmwareFileSize));
     if (content.isEmpty())
-        return refused("getFirmwareData is Empty!", QStringLiteral("%1 is empty").arg(path));
+        return refused(QStringLiteral("%1 is empty").arg(path));
 
     FirmwareFileCheck check;
     check.image = decodeFirmwareImage(std::move(content));
@@ -40,20 +37,17 @@ FirmwareFileCheck checkFirmwareFile(const QString &path)
     case FirmwareImage::Ok:
         break;
     case FirmwareImage::DigestMismatch:
-        check.error = QString::fromLatin1(FirmwareImage::warningText(check.image.status));
         check.reason = QStringLiteral("%1 is not a Corvane X9 firmware image (its digest does not "
                                       "match: damaged, truncated or another format)")
                            .arg(path);
         return check;
     case FirmwareImage::TypeMismatch:
     case FirmwareImage::TooShort:
-        check.error = QString::fromLatin1(FirmwareImage::warningText(check.image.status));
         check.reason
             = QStringLiteral("%1 is not a Corvane X9 firmware image (wrong type)").arg(path);
         return check;
     }
     if (quint64(check.image.payload.size()) > UpdateJobs::MaxUpdatePayload) {
-        check.error = QStringLiteral("firmware too large");
         check.reason = QStringLiteral("the firmware in %1 has %2 bytes, more than the adapter "
                                       "takes (at most %3 bytes)")
                            .arg(path)
@@ -67,7 +61,6 @@ FirmwareFileCheck checkCatalogueImage(const QString &path, const QString &versio
 {
     FirmwareFileCheck check = checkFirmwareFile(path);
     if (check.accepted() && !check.image.isVersion(version)) {
-        check.error = QStringLiteral("version differs from the catalogue");
         check.reason = QStringLiteral("the image for %1 holds firmware %2 (%3); "
                                       "corvane-cli download --refresh %1 fetches it again")
                            .arg(version, check.image.versionText(), path);

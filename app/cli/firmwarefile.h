@@ -9,12 +9,10 @@
 struct FirmwareFileCheck
 {
     FirmwareImage image;
-    // "" when an update would take the file; otherwise the short error that inspect prints.
-    QString error;
-    // One sentence for standard error when error is set.
+    // "" when an update would take the file; otherwise why not, in one sentence.
     QString reason;
 
-    bool accepted() const { return error.isEmpty(); }
+    bool accepted() const { return reason.isEmpty(); }
 };
 
 // Reads at most as much of the file as the engine does, decodes it and checks its digest,

@@ -119,7 +119,7 @@ QString FlashProgressPrinter::barLine(qlonglong current, qlonglong total, double
 
 void FlashProgressPrinter::update(qlonglong current, qlonglong total)
 {
-    if (m_ctx.json || total <= 0)
+    if (!m_ctx.showsProgress() || total <= 0)
         return;
     if (!m_clock.isValid()) {
         m_clock.start();
@@ -225,7 +225,7 @@ int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
     QObject::connect(&device, &DeviceFlash::autoBackupSaved, &context,
                      [&](const QString &path) {
                          backupPath = path;
-                         if (!ctx.json)
+                         if (ctx.showsProgress())
                              ctx.out << "configuration saved to " << terminalText(path) << Qt::endl;
                      });
     bool backupReused = false;
@@ -233,20 +233,23 @@ int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
                      [&](const QString &path) {
                          backupPath = path;
                          backupReused = true;
-                         if (!ctx.json)
+                         if (ctx.showsProgress())
                              ctx.out << "no new configuration backup after a failed write; the "
                                         "one saved before it stays: "
                                      << terminalText(path) << Qt::endl;
                      });
     const QString firmware = device.version();
     if (device.isAutoBackupEnabled() && !firmware.isEmpty() && !device.isSupportDataStore()
-        && !ctx.json)
+        && ctx.showsProgress())
         ctx.out << "firmware " << terminalText(firmware)
                 << " keeps no configuration store: there is none to save first" << Qt::endl;
 
     start();
     waitUntilIdle(device);
     printer.finish();
+    ctx.addFields({{QStringLiteral("bytesWritten"), double(written)},
+                   {QStringLiteral("backup"), backupPath.isEmpty() ? QJsonValue(QJsonValue::Null)
+                                                                   : QJsonValue(backupPath)}});
 
     // A refused file or a failed backup comes before the erase; anything else after it.
     const bool refused = !errors.isEmpty()
@@ -271,10 +274,10 @@ int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
         reason = QStringLiteral("the write stopped after %1 of %2 bytes").arg(written).arg(total);
     }
     if (!reason.isEmpty()) {
-        ctx.warn(reason);
+        const int code = ctx.fail(CliExit_Failed, reason);
         if (partWritten && written != total)
             printRecovery(ctx, device, image, backupPath, backupReused, expectedVersion);
-        return CliExit_Failed;
+        return code;
     }
     QJsonObject extra;
     const QString afterWriteFailure = afterWrite ? afterWrite(extra) : QString();
@@ -294,10 +297,12 @@ int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
                   backupPath.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(backupPath));
     for (auto it = extra.constBegin(); it != extra.constEnd(); ++it)
         record.insert(it.key(), it.value());
-    // The backup's path was printed when it was saved.
-    ctx.printRecord(record,
-                    QStringList{QStringLiteral("version"), QStringLiteral("bytesWritten")}
-                        + extra.keys());
+    // The backup's path was printed when it was saved, unless --quiet kept that line back.
+    QStringList order = QStringList{QStringLiteral("version"), QStringLiteral("bytesWritten")}
+        + extra.keys();
+    if (ctx.quiet && !backupPath.isEmpty())
+        order.append(QStringLiteral("backup"));
+    ctx.printRecord(record, order);
     return CliExit_Ok;
 }
 

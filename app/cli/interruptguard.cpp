@@ -94,7 +94,8 @@ void InterruptGuard::takeSignals()
             if (g_cancelledBy != 0)
                 return;
             if (m_device.cancelBeforeErase()) {
-                m_ctx.warn(QStringLiteral("interrupted by %1 before anything was erased; "
+                m_ctx.fail(128 + signalNumber,
+                           QStringLiteral("interrupted by %1 before anything was erased; "
                                           "nothing was changed")
                                .arg(QLatin1String(signalName(signalNumber))));
                 // The failures the cancel causes further on are not reported.
