@@ -37,12 +37,13 @@ set(CORVANE_TEST_TIMEOUT_platform 180)
 
 # Adds a QtTest executable registered with CTest.
 #   corvane_add_test(tst_name SOURCES a.cpp ... LIBS lib ... [LABEL label] [WRAPPER program])
-# With WRAPPER, CTest runs the test through that program. Without LABEL the label follows from
+# With WRAPPER, CTest runs the test through that program. Every test runs in a home of its own
+# (tests/support/testhome.cpp). Without LABEL the label follows from
 # the first source: widget for QTEST_MAIN, process when it names one of the programs that the
 # build passes in (CORVANE_CLI, CORVANE_WINDOW, CORVANE_INSTANCE_HELPER), else unit.
 function(corvane_add_test name)
     cmake_parse_arguments(T "" "WRAPPER;LABEL" "SOURCES;LIBS" ${ARGN})
-    add_executable(${name} ${T_SOURCES})
+    add_executable(${name} ${T_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/testhome.cpp)
     target_link_libraries(${name} PRIVATE corvane_common Qt::Test ${T_LIBS})
     add_test(NAME ${name} COMMAND ${T_WRAPPER} $<TARGET_FILE:${name}>)
     if(NOT T_LABEL)
