@@ -5,6 +5,7 @@
 #include "corvaneversion.h"
 #include "firmwareimagemaker.h"
 #include "httpserverprocess.h"
+#include "orphanedblocks.h"
 
 #include <QDirIterator>
 #include <QJsonArray>
@@ -12,7 +13,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSharedMemory>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -837,15 +837,10 @@ void tst_Cli::oneProgramPerAdapter()
     QCOMPARE(second.exitCode(), 0);
     window.kill();
     window.waitForFinished();
-    // The killed window's single-instance block (a System V segment) outlives it; the last
-    // detach removes it, which a start of its own would have done.
+    // The killed window leaves its single-instance block behind.
     const QDir guard(m_dir->filePath(QStringLiteral("runtime/corvane-x9")));
-    for (const QString &key : guard.entryList({QStringLiteral("*.block")}, QDir::Files)) {
-        QSharedMemory block;
-        block.setNativeKey(guard.filePath(key));
-        if (block.attach())
-            block.detach();
-    }
+    for (const QString &key : guard.entryList({QStringLiteral("*.block")}, QDir::Files))
+        OrphanedBlocks::discard(guard.filePath(key));
 
     QCOMPARE(trafficPids(), (QList<QByteArray>{writerPid, windowPid, QByteArray()}));
     QVERIFY(AdapterEmulator::loadState(state));
