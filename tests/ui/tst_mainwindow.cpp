@@ -40,7 +40,7 @@
 
 namespace {
 
-const int Slow = 60000; // ms; generous for sanitizer builds and concurrent runs on a shared machine
+const int Slow = 60000; // ms; an upper bound, generous for sanitizer builds on a shared machine
 
 const QString AdapterInterface = QStringLiteral(
     "\\\\?\\USB#VID_0E3A&PID_B471#6&2c4f1a0b&0&3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
