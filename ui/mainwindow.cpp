@@ -2,8 +2,8 @@
 #include "mainwindow.h"
 
 #include "accessibility.h"
-#include "backupfile.h"
-#include "configrestore.h"
+#include "backupadmission.h"
+#include "filechooser.h"
 #include "messagedialog.h"
 #include "settingsdialog.h"
 #include "ui_mainwindow.h"
@@ -15,71 +15,13 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QFont>
-#include <QLibraryInfo>
 #include <QListView>
-#include <QMimeData>
 #include <QMovie>
 #include <QRegularExpression>
 #include <QSessionManager>
-#include <QStandardPaths>
 #include <QTimer>
-#include <QTranslator>
-#include <QUrl>
-#include <QWindow>
 
 namespace {
-
-MainWindow::FileDialogHook &fileDialogHook()
-{
-    static MainWindow::FileDialogHook hook;
-    return hook;
-}
-
-struct Language
-{
-    const char *catalogue;
-    const char *fontFamily;
-    const char *qtCatalogue; // Qt's own texts (file dialogs, standard buttons); "" for English
-};
-
-// Index = the stored language and the language combo box's index.
-const Language languages[] = {
-    {":/translations/CorvaneFirmwareTool_en_EN.qm", "Microsoft Sans Serif", ""},
-    {":/translations/CorvaneFirmwareTool_zh_CN.qm", "DengXian", "qtbase_zh_CN"},
-    {":/translations/CorvaneFirmwareTool_ja_JP.qm", "Kochi Gothic", "qtbase_ja"},
-    {":/translations/CorvaneFirmwareTool_ru_RU.qm", "Consolas", "qtbase_ru"},
-    {":/translations/CorvaneFirmwareTool_fr_FR.qm", "Arbutus Slab", "qtbase_fr"},
-};
-
-// Where the toolkit's own catalogues (qtbase_*.qm) are installed.
-QString qtTranslationsPath()
-{
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    return QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-#else
-    // Qt 5.15 has no path(); location() is its form of the same call.
-    return QLibraryInfo::location(QLibraryInfo::TranslationsPath);
-#endif
-}
-
-// The language fonts ask for families that Linux does not have; point each at the
-// embedded font that covers the language's script.
-void installFontSubstitutions()
-{
-    QFont::insertSubstitutions(QStringLiteral("Microsoft Sans Serif"),
-                               {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-    QFont::insertSubstitutions(QStringLiteral("DengXian"),
-                               {QStringLiteral("Droid Sans Fallback"), QStringLiteral("WenQuanYi Micro Hei")});
-    QFont::insertSubstitutions(QStringLiteral("Kochi Gothic"),
-                               {QStringLiteral("IPAGothic"), QStringLiteral("Droid Sans Fallback")});
-    QFont::insertSubstitutions(QStringLiteral("Consolas"),
-                               {QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Liberation Mono")});
-    QFont::insertSubstitutions(QStringLiteral("Arbutus Slab"),
-                               {QStringLiteral("Roboto Slab"), QStringLiteral("DejaVu Serif")});
-}
 
 // How often a deferred close looks whether the engine has become idle.
 constexpr int CloseRetryMs = 100;
@@ -87,48 +29,13 @@ constexpr int CloseRetryMs = 100;
 // When a shown window that has not been painted yet starts its catalogue request and adapter.
 constexpr int StartWithoutPaintMs = 1000;
 
-QString downloadDirectory()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
-}
-
-// The window's style sheet reaches every widget below it, and its rules for the window's
-// buttons, labels and combo boxes would make Qt's own file dialog unreadable. So the file
-// dialog has no parent widget: it is a transient window of the one it opens over, modal and
-// placed over it as a child dialog would be.
-class FileDialog : public QFileDialog
-{
-public:
-    FileDialog(QWidget *over, const QString &caption, const QString &directory,
-               const QString &filter)
-        : QFileDialog(nullptr, caption, directory, filter), m_over(over)
-    {
-        setWindowModality(Qt::ApplicationModal);
-        winId();
-        if (windowHandle())
-            windowHandle()->setTransientParent(over->windowHandle());
-    }
-
-protected:
-    void showEvent(QShowEvent *event) override
-    {
-        adjustPosition(m_over);
-        QFileDialog::showEvent(event);
-    }
-
-private:
-    QWidget *m_over;
-};
-
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
-    : FramelessWidget(parent), ui(new Ui::MainWindow)
+    : FramelessWidget(parent), ui(std::make_unique<Ui::MainWindow>())
 {
     ui->setupUi(this);
 
-    m_translator = new QTranslator(this);
-    m_qtTranslator = new QTranslator(this);
     m_messageDialog = new MessageDialog(this);
     m_settingsDialog = new SettingsDialog(this);
     m_syncCloud = new SyncCloud(this);
@@ -170,7 +77,7 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     ui->comboBox_Version->setView(new QListView(ui->comboBox_Version));
     ui->comboBox_Version->addItems(m_syncCloud->firmwareVersions());
 
-    installFontSubstitutions();
+    Languages::installFontSubstitutions();
     connectSignals();
     setUpKeyboard();
     refreshTexts();
@@ -180,10 +87,7 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     QTimer::singleShot(StartWithoutPaintMs, this, &MainWindow::startAfterFirstPaint);
 }
 
-MainWindow::~MainWindow()
-{
-    delete ui;
-}
+MainWindow::~MainWindow() = default;
 
 void MainWindow::paintEvent(QPaintEvent *event)
 {
@@ -206,7 +110,7 @@ void MainWindow::startAfterFirstPaint()
 
 void MainWindow::setFileDialogHook(FileDialogHook hook)
 {
-    fileDialogHook() = std::move(hook);
+    FileChooser::setHook(std::move(hook));
 }
 
 void MainWindow::showMessage(const QString &title, const QString &text)
@@ -389,10 +293,9 @@ void MainWindow::onDeviceError(DeviceError error)
         text = tr("Erase flash failure!");
         break;
     case DeviceError_HardwareFailure: {
-        auto *dialog = new MessageDialog(this);
-        dialog->execMessage(tr("Error"), tr("Hardware failure!"));
+        MessageDialog dialog(this);
+        dialog.execMessage(tr("Error"), tr("Hardware failure!"));
         closeWhenIdle();
-        delete dialog;
         return;
     }
     case DeviceError_FirmwareLost:
@@ -514,26 +417,11 @@ bool MainWindow::compareVersion(QString v1, QString v2)
 void MainWindow::refreshTexts()
 {
     const int index = m_syncCloud->currentLanguage();
-    const Language &language = languages[index >= 1 && index <= 4 ? index : 0];
-    const QString catalogue = QString::fromLatin1(language.catalogue);
-    QApplication::setFont(QFont(QString::fromLatin1(language.fontFamily)));
-    // A widget styled by the style sheet keeps the font family it was first polished with,
-    // whatever the application font becomes; a style rule carries the family to all of them.
-    const QString styled = m_baseStyleSheet
-        + QStringLiteral("\nQWidget { font-family: \"%1\"; }\n").arg(QApplication::font().family());
+    // A catalogue that fails to load leaves the source texts showing; nothing more to do.
+    (void)m_translators.install(index);
+    const QString styled = m_baseStyleSheet + Languages::fontRule(QApplication::font().family());
     if (styleSheet() != styled)
         setStyleSheet(styled);
-    // A catalogue that fails to load leaves the source texts showing; nothing more to do.
-    (void)m_translator->load(catalogue, QString(), QString(), QString());
-    // Installing the same translator again would only stack duplicates of it.
-    QCoreApplication::removeTranslator(m_translator);
-    QCoreApplication::installTranslator(m_translator);
-    // Qt's own file dialog and standard buttons speak the same language when the system has
-    // the toolkit's catalogues; otherwise they stay English.
-    QCoreApplication::removeTranslator(m_qtTranslator);
-    if (*language.qtCatalogue
-        && m_qtTranslator->load(QString::fromLatin1(language.qtCatalogue), qtTranslationsPath()))
-        QCoreApplication::installTranslator(m_qtTranslator);
 
     disconnect(ui->comboBox_Languages, qOverload<int>(&QComboBox::currentIndexChanged), this,
                &MainWindow::onComboBoxLanguagesChanged);
@@ -641,11 +529,11 @@ void MainWindow::onFirmwareInfoChanged()
     const QJsonObject tool = m_syncCloud->flashToolInfo();
     const QString release = tool.value(QStringLiteral("version")).toString();
     if (compareVersion(QCoreApplication::applicationVersion(), release)) {
-        auto *dialog = new MessageDialog(this);
+        MessageDialog dialog(this);
         const QString text = QStringLiteral("%1\n%2").arg(
             tr("The latest version update!"), tool.value(QStringLiteral("info")).toString());
         const QString title = QStringLiteral("%1 V%2").arg(tr("Upgrade"), release);
-        dialog->execMessage(title, text);
+        dialog.execMessage(title, text);
         // Only a web address goes to the desktop: a catalogue must not open local files or
         // start other scheme handlers.
         const QUrl toolUrl(tool.value(QStringLiteral("windowsURL")).toString(), QUrl::TolerantMode);
@@ -654,7 +542,6 @@ void MainWindow::onFirmwareInfoChanged()
         else
             qWarning() << "tool update address refused" << toolUrl;
         closeWhenIdle();
-        delete dialog;
     }
     ui->comboBox_Version->clear();
     ui->comboBox_Version->addItems(m_syncCloud->firmwareVersions());
@@ -721,7 +608,8 @@ void MainWindow::onOpenFileClicked()
 {
     if (isOperationRunning())
         return;
-    const QString path = chooseFile(tr("Open Firmware"), tr("Firmware Files (*.bin *.rfw)"), false);
+    const QString path =
+        FileChooser::choose(this, tr("Open Firmware"), tr("Firmware Files (*.bin *.rfw)"), false);
     if (!path.isEmpty())
         openFirmwareFile(path);
 }
@@ -742,16 +630,10 @@ void MainWindow::openFirmwareFile(const QString &path)
 // the source of an accepted move).
 QString MainWindow::droppedFirmwareFile(const QDropEvent *event) const
 {
-    if (!(event->possibleActions() & Qt::CopyAction) || !event->mimeData()
+    if (!(event->possibleActions() & Qt::CopyAction)
         || ui->stackedWidget->currentWidget() != ui->page_Connected || isOperationRunning())
         return {};
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.size() != 1 || !urls.first().isLocalFile())
-        return {};
-    const QFileInfo file(urls.first().toLocalFile());
-    if (!file.isFile() || file.suffix().compare(QLatin1String("rfw"), Qt::CaseInsensitive) != 0)
-        return {};
-    return file.filePath();
+    return FileChooser::droppedFile(event->mimeData(), QStringLiteral("rfw"));
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)
@@ -795,7 +677,8 @@ void MainWindow::onDataBackupProgress(qlonglong current, qlonglong total, char *
     m_settingsDialog->setProgress(current, total);
     if (current == total && backupData && total > 0
         && total + BackupFile::DigestLength <= DeviceFlash::BackupBufferSize) {
-        const QString path = chooseFile(tr("save backup"), tr("backup Files (*.bkp)"), true);
+        const QString path =
+            FileChooser::choose(this, tr("save backup"), tr("backup Files (*.bkp)"), true);
         if (!path.isEmpty()) {
             QString reason;
             if (BackupFile::write(path, backupData, total, m_deviceFlash->serialNumber(), &reason)) {
@@ -823,49 +706,34 @@ void MainWindow::onDataRestoreRequested()
 {
     if (isOperationRunning())
         return;
-    const QString path = chooseFile(tr("restore"), tr("backup Files (*.bkp)"), false);
+    const QString path = FileChooser::choose(this, tr("restore"), tr("backup Files (*.bkp)"), false);
     if (path.isEmpty() || isOperationRunning())
         return;
-    BackupFile::ReadResult result =
-        BackupFile::read(path, m_deviceFlash->serialNumber(), m_deviceFlash->version());
-    // A file whose digest verifies but whose length fields would not build a restore is
-    // reported like a damaged file rather than refused silently by the engine.
-    QString reason;
-    if (result.status == BackupFile::ReadStatus_Ok
-        && !ConfigRestore::validate(
-            result.data, result.version,
-            ConfigRestore::keepMacroLayout(m_deviceFlash->version(), result.version), &reason)) {
-        qWarning().noquote() << "dataRestore refused:" << reason;
-        result.status = BackupFile::ReadStatus_Corrupted;
-    }
-    switch (result.status) {
-    case BackupFile::ReadStatus_Unreadable:
+    const BackupAdmission admission =
+        backupAdmission(path, m_deviceFlash->serialNumber(), m_deviceFlash->version());
+    switch (admission.verdict) {
+    case BackupAdmission::Admitted:
+        m_deviceFlash->dataRestore(admission.file.data, admission.file.version);
         return;
-    case BackupFile::ReadStatus_Corrupted:
+    case BackupAdmission::UnknownVersion:
+    case BackupAdmission::NoConfigurationStore:
+        qWarning() << "dataRestore refused: firmware below 5.5.0 keeps no configuration store"
+                   << m_deviceFlash->version();
+        return;
+    case BackupAdmission::Unreadable:
+        return;
+    case BackupAdmission::DoesNotFit:
+        // Reported like a damaged file rather than refused silently by the engine.
+        qWarning().noquote() << "dataRestore refused:" << admission.reason;
+        Q_FALLTHROUGH();
+    case BackupAdmission::Corrupted:
         qWarning() << "Corrupted file/Unauthorized !";
         m_settingsDialog->reject();
         m_messageDialog->showMessage(tr("Corvane Firmware Tool"), tr("Corrupted file/Unauthorized !"));
         return;
-    case BackupFile::ReadStatus_UpdateRequired:
+    case BackupAdmission::UpdateRequired:
         m_messageDialog->showMessage(tr("Corvane Firmware Tool"),
-                                     tr("Firmware Update Required( >= %1) !").arg(result.version));
-        return;
-    case BackupFile::ReadStatus_Ok:
-        m_deviceFlash->dataRestore(result.data, result.version);
+                                     tr("Firmware Update Required( >= %1) !").arg(admission.file.version));
         return;
     }
-}
-
-QString MainWindow::chooseFile(const QString &caption, const QString &filter, bool save)
-{
-    if (fileDialogHook())
-        return fileDialogHook()(caption, filter, save);
-    // Over the settings dialog when it asks for the file, else over the window.
-    QWidget *over = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : this;
-    FileDialog dialog(over, caption, downloadDirectory(), filter);
-    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    if (dialog.exec() != QDialog::Accepted)
-        return {};
-    return dialog.selectedFiles().value(0);
 }

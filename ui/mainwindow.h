@@ -2,12 +2,14 @@
 #pragma once
 
 #include "deviceflash.h"
+#include "filechooser.h"
 #include "framelesswidget.h"
+#include "languages.h"
 #include "syncloud.h"
 
 #include <QString>
 
-#include <functional>
+#include <memory>
 
 class MessageDialog;
 class QCloseEvent;
@@ -17,7 +19,6 @@ class QLabel;
 class QPaintEvent;
 class QPushButton;
 class QTimer;
-class QTranslator;
 class SettingsDialog;
 
 namespace Ui {
@@ -43,10 +44,8 @@ public:
     // Raises and activates the window, then shows the message without blocking.
     void showMessage(const QString &title, const QString &text);
 
-    // Replaces the modal file dialogs (tests). Receives the caption and the filter, and
-    // whether a file is to be saved; returns the chosen path or "" for a cancel.
-    using FileDialogHook =
-        std::function<QString(const QString &caption, const QString &filter, bool save)>;
+    // Replaces the modal file dialogs (tests).
+    using FileDialogHook = FileChooser::Hook;
     static void setFileDialogHook(FileDialogHook hook);
 
 protected:
@@ -98,16 +97,14 @@ private:
     void onDataStoreProgress(qlonglong current, qlonglong total);
     void onAutoBackupProgress(qlonglong current, qlonglong total);
     void onDataRestoreRequested();
-    QString chooseFile(const QString &caption, const QString &filter, bool save);
     QString fetchFirmwareFile();
 
     MessageDialog *m_messageDialog = nullptr;
     SettingsDialog *m_settingsDialog = nullptr;
     DeviceFlash *m_deviceFlash = nullptr;
     SyncCloud *m_syncCloud = nullptr;
-    QTranslator *m_translator = nullptr;
-    QTranslator *m_qtTranslator = nullptr;
-    Ui::MainWindow *ui = nullptr;
+    LanguageTranslators m_translators;
+    const std::unique_ptr<Ui::MainWindow> ui;
     QString m_strFirmwareFilePath;
     // The style sheet as read from the resources, before the language's font rule.
     QString m_baseStyleSheet;
