@@ -2,6 +2,7 @@
 #include "filechooser.h"
 
 #include <QApplication>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMimeData>
@@ -45,6 +46,45 @@ private:
     QWidget *m_over;
 };
 
+class DropTaker : public QObject
+{
+public:
+    DropTaker(QWidget *window, const QString &suffix, std::function<bool()> accepting,
+              std::function<void(const QString &)> open)
+        : QObject(window), m_suffix(suffix), m_accepting(std::move(accepting)),
+          m_open(std::move(open))
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched != parent()
+            || (event->type() != QEvent::DragEnter && event->type() != QEvent::Drop))
+            return QObject::eventFilter(watched, event);
+        // A drag enter event is a drop event too.
+        auto *drop = static_cast<QDropEvent *>(event);
+        const QString path = (drop->possibleActions() & Qt::CopyAction) && m_accepting()
+            ? FileChooser::droppedFile(drop->mimeData(), m_suffix)
+            : QString();
+        if (path.isEmpty()) {
+            drop->ignore();
+            return true;
+        }
+        drop->setDropAction(Qt::CopyAction);
+        drop->accept();
+        if (event->type() == QEvent::Drop)
+            m_open(path);
+        return true;
+    }
+
+private:
+    QString m_suffix;
+    std::function<bool()> m_accepting;
+    std::function<void(const QString &)> m_open;
+};
+
 } // namespace
 
 void FileChooser::setHook(Hook replacement)
@@ -78,4 +118,11 @@ QString FileChooser::droppedFile(const QMimeData *mimeData, const QString &suffi
     if (!file.isFile() || file.suffix().compare(suffix, Qt::CaseInsensitive) != 0)
         return {};
     return file.filePath();
+}
+
+void FileChooser::takeDrops(QWidget *window, const QString &suffix,
+                            std::function<bool()> accepting,
+                            std::function<void(const QString &path)> open)
+{
+    new DropTaker(window, suffix, std::move(accepting), std::move(open));
 }

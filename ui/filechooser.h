@@ -23,4 +23,9 @@ QString choose(QWidget *window, const QString &caption, const QString &filter, b
 // The one local file with that suffix (any case) that a drop carries, or "".
 QString droppedFile(const QMimeData *mimeData, const QString &suffix);
 
+// Lets window take a drop of one local file with that suffix while accepting() holds, and
+// only as a copy (a file manager deletes the source of an accepted move); open receives it.
+void takeDrops(QWidget *window, const QString &suffix, std::function<bool()> accepting,
+               std::function<void(const QString &path)> open);
+
 } // namespace FileChooser

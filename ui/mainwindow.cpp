@@ -3,28 +3,22 @@
 
 #include "accessibility.h"
 #include "backupadmission.h"
+#include "closeguard.h"
 #include "filechooser.h"
 #include "messagedialog.h"
 #include "settingsdialog.h"
 #include "ui_mainwindow.h"
 
-#include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QFile>
 #include <QListView>
 #include <QMovie>
 #include <QRegularExpression>
-#include <QSessionManager>
 #include <QTimer>
 
 namespace {
-
-// How often a deferred close looks whether the engine has become idle.
-constexpr int CloseRetryMs = 100;
 
 // When a shown window that has not been painted yet starts its catalogue request and adapter.
 constexpr int StartWithoutPaintMs = 1000;
@@ -108,11 +102,6 @@ void MainWindow::startAfterFirstPaint()
         m_deviceFlash->openDevice();
 }
 
-void MainWindow::setFileDialogHook(FileDialogHook hook)
-{
-    FileChooser::setHook(std::move(hook));
-}
-
 void MainWindow::showMessage(const QString &title, const QString &text)
 {
     raise();
@@ -122,6 +111,14 @@ void MainWindow::showMessage(const QString &title, const QString &text)
 
 void MainWindow::connectSignals()
 {
+    m_closeGuard = new CloseGuard(this, m_deviceFlash, ui->toolButton_Close, m_closeNotice);
+    // Only the connected page takes a file, and not while an operation runs.
+    FileChooser::takeDrops(
+        this, QStringLiteral("rfw"),
+        [this] {
+            return ui->stackedWidget->currentWidget() == ui->page_Connected && !isOperationRunning();
+        },
+        [this](const QString &path) { openFirmwareFile(path); });
     connect(m_syncCloud, &SyncCloud::firmawreInfoChanged, this, &MainWindow::onFirmwareInfoChanged,
             Qt::QueuedConnection);
     connect(m_syncCloud, &SyncCloud::syncFinshed, this, &MainWindow::onSyncFinished,
@@ -162,22 +159,6 @@ void MainWindow::connectSignals()
             &MainWindow::onPushButtonVersionInfoClicked);
     connect(ui->toolButton_OpenFile, &QToolButton::clicked, this, &MainWindow::onOpenFileClicked);
     connect(ui->toolButton_Settings, &QToolButton::clicked, m_settingsDialog, &SettingsDialog::show);
-    connect(ui->toolButton_Close, &QToolButton::clicked, this, [this] {
-        ui->toolButton_Close->setEnabled(false);
-        closeWhenIdle();
-    });
-    // Logging out would end the program in the middle of the write.
-    connect(qGuiApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &manager) {
-        if (m_deviceFlash->isIdle())
-            return;
-        if (manager.allowsInteraction()) {
-            manager.cancel();
-            qWarning() << "logout cancelled: the adapter is being written";
-        } else {
-            qWarning() << "logout goes on although the adapter is being written: the session "
-                          "manager allows no cancel";
-        }
-    });
     connect(m_settingsDialog, &SettingsDialog::dataBackup, this, [this] {
         if (!isOperationRunning())
             m_deviceFlash->dataBackup();
@@ -195,62 +176,10 @@ void MainWindow::connectSignals()
             &MainWindow::onComboBoxLanguagesChanged);
 }
 
-// Closes the window now if the engine is idle (no task running or queued) or the adapter has
-// stopped answering, otherwise as soon as the engine is idle.
-void MainWindow::closeWhenIdle()
-{
-    if (m_deviceFlash->isIdle() || m_deviceFlash->isStalled())
-        close();
-    else
-        deferClose();
-}
-
-// The engine reports no signal once its last task has ended, so a deferred close looks again
-// at each busy change and on a short timer. An adapter that stops answering for longer than
-// its request allows gives the close button back: a close then ends the job.
-void MainWindow::deferClose()
-{
-    if (m_closeNotice->isHidden()) {
-        m_closeNotice->show();
-        QAccessibleEvent shown(m_closeNotice, QAccessible::Alert);
-        QAccessible::updateAccessibility(&shown);
-    }
-    if (m_closeTimer)
-        return;
-    m_closeTimer = new QTimer(this);
-    m_closeTimer->setInterval(CloseRetryMs);
-    const auto retry = [this] {
-        if (!m_closeTimer)
-            return;
-        if (!m_deviceFlash->isIdle()) {
-            ui->toolButton_Close->setEnabled(m_deviceFlash->isStalled());
-            return;
-        }
-        m_closeTimer->deleteLater();
-        m_closeTimer = nullptr;
-        qInfo() << "safe close...";
-        close();
-    };
-    connect(m_closeTimer, &QTimer::timeout, this, retry);
-    connect(m_deviceFlash, &DeviceFlash::isBusyChanged, m_closeTimer, retry, Qt::QueuedConnection);
-    m_closeTimer->start();
-}
-
-// Ending the process in the middle of a flash write would leave the adapter half written,
-// so every close waits for the engine (a double click on the close button, Alt+F4 twice).
-// Only an adapter that stopped answering may not keep the window open for ever.
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (!m_deviceFlash->isIdle()) {
-        if (!m_deviceFlash->isStalled()) {
-            event->ignore();
-            ui->toolButton_Close->setEnabled(false);
-            deferClose();
-            return;
-        }
-        qWarning() << "closing although a device task runs: the adapter stopped answering";
-    }
-    FramelessWidget::closeEvent(event);
+    if (m_closeGuard->admit(event))
+        FramelessWidget::closeEvent(event);
 }
 
 bool MainWindow::isOperationRunning() const
@@ -295,7 +224,7 @@ void MainWindow::onDeviceError(DeviceError error)
     case DeviceError_HardwareFailure: {
         MessageDialog dialog(this);
         dialog.execMessage(tr("Error"), tr("Hardware failure!"));
-        closeWhenIdle();
+        m_closeGuard->closeWhenIdle();
         return;
     }
     case DeviceError_FirmwareLost:
@@ -493,7 +422,8 @@ void MainWindow::onSyncError(SyncCloud::SyncError error)
                                      tr("When you first install Corvane Firmware Tool must connect "
                                         "network, and restart Corvane Firmware Tool."));
         disconnect(m_deviceFlash, &DeviceFlash::error, this, &MainWindow::onDeviceError);
-        connect(m_messageDialog, &MessageDialog::okButtonClicked, this, &MainWindow::closeWhenIdle);
+        connect(m_messageDialog, &MessageDialog::okButtonClicked, m_closeGuard,
+                &CloseGuard::closeWhenIdle);
         break;
     case SyncCloud::SyncError_LocalCacheUsed:
         m_messageDialog->showMessage(tr("Waring"),
@@ -541,7 +471,7 @@ void MainWindow::onFirmwareInfoChanged()
             QDesktopServices::openUrl(toolUrl);
         else
             qWarning() << "tool update address refused" << toolUrl;
-        closeWhenIdle();
+        m_closeGuard->closeWhenIdle();
     }
     ui->comboBox_Version->clear();
     ui->comboBox_Version->addItems(m_syncCloud->firmwareVersions());
@@ -623,39 +553,6 @@ void MainWindow::openFirmwareFile(const QString &path)
     m_strFirmwareFilePath = path;
     startOperationDisplay(ui->pushButton_Update);
     m_deviceFlash->updateFirmware(m_strFirmwareFilePath);
-}
-
-// The one local .rfw file of a drop that the window takes now, or "": only the connected
-// page takes a file, not while an operation runs, and only as a copy (a file manager deletes
-// the source of an accepted move).
-QString MainWindow::droppedFirmwareFile(const QDropEvent *event) const
-{
-    if (!(event->possibleActions() & Qt::CopyAction)
-        || ui->stackedWidget->currentWidget() != ui->page_Connected || isOperationRunning())
-        return {};
-    return FileChooser::droppedFile(event->mimeData(), QStringLiteral("rfw"));
-}
-
-void MainWindow::dragEnterEvent(QDragEnterEvent *event)
-{
-    if (droppedFirmwareFile(event).isEmpty()) {
-        event->ignore();
-        return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
-}
-
-void MainWindow::dropEvent(QDropEvent *event)
-{
-    const QString path = droppedFirmwareFile(event);
-    if (path.isEmpty()) {
-        event->ignore();
-        return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
-    openFirmwareFile(path);
 }
 
 void MainWindow::onSettingChanged()

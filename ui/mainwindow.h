@@ -11,14 +11,12 @@
 
 #include <memory>
 
+class CloseGuard;
 class MessageDialog;
 class QCloseEvent;
-class QDragEnterEvent;
-class QDropEvent;
 class QLabel;
 class QPaintEvent;
 class QPushButton;
-class QTimer;
 class SettingsDialog;
 
 namespace Ui {
@@ -46,15 +44,12 @@ public:
 
     // Replaces the modal file dialogs (tests).
     using FileDialogHook = FileChooser::Hook;
-    static void setFileDialogHook(FileDialogHook hook);
+    static void setFileDialogHook(FileDialogHook hook) { FileChooser::setHook(std::move(hook)); }
 
 protected:
     // A close while a device operation runs waits for it, however often it is asked for,
     // unless the adapter has stopped answering.
     void closeEvent(QCloseEvent *event) override;
-    // One local .rfw file dropped onto the connected page is written like "Open Firmware".
-    void dragEnterEvent(QDragEnterEvent *event) override;
-    void dropEvent(QDropEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private slots:
@@ -75,8 +70,6 @@ private:
     void nameControls();
     void setOperationControlsEnabled(bool enabled);
     void startOperationDisplay(QPushButton *button);
-    void closeWhenIdle();
-    void deferClose();
     // True while a firmware download or a device task (running or queued) is under way: no
     // control may then start a second operation behind it.
     bool isOperationRunning() const;
@@ -90,7 +83,6 @@ private:
     void onWrite2FlashProgress(qlonglong current, qlonglong total);
     void onOpenFileClicked();
     void openFirmwareFile(const QString &path);
-    QString droppedFirmwareFile(const QDropEvent *event) const;
     void onSettingChanged();
     void onSettingProgress(qlonglong current, qlonglong total);
     void onDataBackupProgress(qlonglong current, qlonglong total, char *backupData);
@@ -113,8 +105,7 @@ private:
     // The running flash operation is a factory restore (kept apart from the translatable
     // tool tip, so that a language change during the write does not change the result text).
     bool m_restoreRunning = false;
-    // Polls for the engine to become idle while a close waits for it; null otherwise.
-    QTimer *m_closeTimer = nullptr;
+    CloseGuard *m_closeGuard = nullptr;
     // Tells why the window stays, while a close waits.
     QLabel *m_closeNotice = nullptr;
     // Another program holds the adapter; the window connects once it lets go.
