@@ -347,7 +347,7 @@ void MainWindow::refreshTexts()
 {
     const int index = m_syncCloud->currentLanguage();
     // A catalogue that fails to load leaves the source texts showing; nothing more to do.
-    (void)m_translators.install(index);
+    (void)m_translator.install(index);
     const QString styled = m_baseStyleSheet + Languages::fontRule(QApplication::font().family());
     if (styleSheet() != styled)
         setStyleSheet(styled);

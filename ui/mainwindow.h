@@ -95,7 +95,8 @@ private:
     SettingsDialog *m_settingsDialog = nullptr;
     DeviceFlash *m_deviceFlash = nullptr;
     SyncCloud *m_syncCloud = nullptr;
-    LanguageTranslators m_translators;
+    // The chosen language's catalogues, the tool's and the toolkit's.
+    LanguageTranslators m_translator;
     const std::unique_ptr<Ui::MainWindow> ui;
     QString m_strFirmwareFilePath;
     // The style sheet as read from the resources, before the language's font rule.
