@@ -30,7 +30,8 @@ BackupAdmission backupAdmission(const QString &path, const QByteArray &serialNum
         admission.verdict = BackupAdmission::UpdateRequired;
         return admission;
     }
-    admission.keepMacroLayout = ConfigRestore::keepMacroLayout(adapterVersion, admission.file.version);
+    admission.keepMacroLayout =
+        ConfigRestore::keepMacroLayout(adapterVersion, admission.file.version);
     admission.verdict = ConfigRestore::validate(admission.file.data, admission.file.version,
                                                 admission.keepMacroLayout, &admission.reason)
         ? BackupAdmission::Admitted

@@ -116,7 +116,8 @@ void MainWindow::connectSignals()
     FileChooser::takeDrops(
         this, QStringLiteral("rfw"),
         [this] {
-            return ui->stackedWidget->currentWidget() == ui->page_Connected && !isOperationRunning();
+            return ui->stackedWidget->currentWidget() == ui->page_Connected
+                && !isOperationRunning();
         },
         [this](const QString &path) { openFirmwareFile(path); });
     connect(m_syncCloud, &SyncCloud::firmawreInfoChanged, this, &MainWindow::onFirmwareInfoChanged,
@@ -603,7 +604,8 @@ void MainWindow::onDataRestoreRequested()
 {
     if (isOperationRunning())
         return;
-    const QString path = FileChooser::choose(this, tr("restore"), tr("backup Files (*.bkp)"), false);
+    const QString path =
+        FileChooser::choose(this, tr("restore"), tr("backup Files (*.bkp)"), false);
     if (path.isEmpty() || isOperationRunning())
         return;
     const BackupAdmission admission =
@@ -614,7 +616,7 @@ void MainWindow::onDataRestoreRequested()
         return;
     case BackupAdmission::UnknownVersion:
     case BackupAdmission::NoConfigurationStore:
-        qWarning() << "dataRestore refused: firmware below 5.5.0 keeps no configuration store"
+        qWarning() << "dataRestore refused: the firmware keeps no configuration store"
                    << m_deviceFlash->version();
         return;
     case BackupAdmission::Unreadable:
@@ -630,7 +632,8 @@ void MainWindow::onDataRestoreRequested()
         return;
     case BackupAdmission::UpdateRequired:
         m_messageDialog->showMessage(tr("Corvane Firmware Tool"),
-                                     tr("Firmware Update Required( >= %1) !").arg(admission.file.version));
+                                     tr("Firmware Update Required( >= %1) !")
+                                         .arg(admission.file.version));
         return;
     }
 }
