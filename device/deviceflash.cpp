@@ -38,6 +38,10 @@ void DeviceFlash::initialise(DeviceMonitor *monitor)
     qRegisterMetaType<char *>("char*");
 
     m_hidDevice = new QHidDevice(this);
+    // Tasks run one at a time anyway (the operation mutex); a thread of their own keeps
+    // them from queueing behind other objects' tasks in a shared pool.
+    m_pool = new QThreadPool(this);
+    m_pool->setMaxThreadCount(1);
     factoryInfoBuffer = new char[FactoryInfoSize]();
     configBufferData = new char[ConfigBufferSize]();
     m_backupBuffer = new char[BackupBufferSize]();
@@ -80,7 +84,7 @@ void DeviceFlash::startTask(std::function<void()> body)
         std::lock_guard<std::mutex> lock(m_taskCountMutex);
         ++m_pendingTasks;
     }
-    QThreadPool::globalInstance()->start([this, body = std::move(body)]() {
+    m_pool->start([this, body = std::move(body)]() {
         if (!m_shuttingDown) {
             QMutexLocker operation(&m_operationMutex);
             // Shutdown may have begun while this task waited behind a blocked one.

@@ -18,6 +18,7 @@
 #include <mutex>
 
 class QHidDevice;
+class QThreadPool;
 class QTimer;
 class DeviceMonitor;
 struct DeviceNotice;
@@ -26,7 +27,8 @@ class OperationRecord;
 
 // The adapter: device link (HID access, command channel, presence, information, task
 // model) and the firmware/configuration engine. Every device operation runs as one task
-// on the global thread pool under one operation mutex, framed by the busy flag.
+// on this object's own worker thread under one operation mutex, framed by the busy flag;
+// several objects, each on its own adapter, work in parallel.
 // The engine operations are implemented in the engine library.
 class DeviceFlash : public QObject, public QAbstractNativeEventFilter
 {
@@ -64,6 +66,13 @@ public:
 
     // --- presence and hot-plug ---
     void openDevice();
+    // Opens the adapter at path (as QHidDevice::enumerate() lists it); by default (empty)
+    // the first one that no other program holds. Set before openDevice().
+    void setAdapterPath(const QByteArray &path);
+    QByteArray adapterPath() const;
+    // Where the adapter that the last open chose sits (also when another program held
+    // it); empty when none was attached.
+    QByteArray openedPath() const;
     bool open(quint16 vendorId, quint16 productId);
     // The native filter's result slot is a long on Qt 5 and a qintptr on Qt 6.
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
@@ -290,6 +299,9 @@ private:
     QList<quint16> productIds;
     QHidDevice *m_hidDevice = nullptr;
     DeviceMonitor *m_monitor = nullptr;
+    // The tasks' thread: one per object, so one object's tasks never wait for another's.
+    QThreadPool *m_pool = nullptr;
+    QByteArray m_adapterPath; // guarded by m_stateMutex
     QMutex m_operationMutex;
     char *factoryInfoBuffer = nullptr;
     char *configBufferData = nullptr;

@@ -42,9 +42,31 @@ void DeviceFlash::openDevice()
     startTask([this, epoch] { startupOpenTask(epoch); });
 }
 
+void DeviceFlash::setAdapterPath(const QByteArray &path)
+{
+    QMutexLocker lock(&m_stateMutex);
+    m_adapterPath = path;
+}
+
+QByteArray DeviceFlash::adapterPath() const
+{
+    QMutexLocker lock(&m_stateMutex);
+    return m_adapterPath;
+}
+
+QByteArray DeviceFlash::openedPath() const
+{
+    return m_hidDevice->devicePath();
+}
+
 bool DeviceFlash::open(quint16 vendorId, quint16 productId)
 {
-    bool result = m_hidDevice->open(vendorId, productId);
+    const QByteArray path = adapterPath();
+    const auto openOnce = [this, path, vendorId, productId] {
+        return path.isEmpty() ? m_hidDevice->open(vendorId, productId)
+                              : m_hidDevice->openPath(path);
+    };
+    bool result = openOnce();
     // A second attempt cannot help while another program holds the adapter or its lock
     // cannot be taken.
     if (!result && m_hidDevice->lastOpenError() != QHidDevice::InUse
@@ -53,7 +75,7 @@ bool DeviceFlash::open(quint16 vendorId, quint16 productId)
         if (!QCoreApplication::instance()) {
             // Without an application there is no event loop to wait in.
             QThread::msleep(ReopenDelayMs);
-            result = m_hidDevice->open(vendorId, productId);
+            result = openOnce();
         } else {
             auto state = std::make_shared<ReopenState>();
             QEventLoop loop;
@@ -62,8 +84,8 @@ bool DeviceFlash::open(quint16 vendorId, quint16 productId)
                 state->loop = &loop;
             }
             // The second attempt runs on this object's thread; the caller waits here.
-            QTimer::singleShot(ReopenDelayMs, this, [this, state, vendorId, productId] {
-                const bool opened = m_hidDevice->open(vendorId, productId);
+            QTimer::singleShot(ReopenDelayMs, this, [state, openOnce] {
+                const bool opened = openOnce();
                 std::lock_guard<std::mutex> lock(state->mutex);
                 state->result = opened;
                 if (QEventLoop *waiting = state->loop)
@@ -175,9 +197,14 @@ void DeviceFlash::pollHeldAdapter()
 
 void DeviceFlash::reportAccessDenied(quint16 vendorId, quint16 productId)
 {
-    if (!m_monitor)
-        return;
-    const QString node = m_monitor->findHidNode(vendorId, productId);
+    // A chosen adapter is its own node; otherwise the monitor tells whether one is attached.
+    const QByteArray path = adapterPath();
+    QString node;
+    if (!path.isEmpty())
+        node = m_hidDevice->lastOpenError() == QHidDevice::CannotOpen ? QFile::decodeName(path)
+                                                                      : QString();
+    else if (m_monitor)
+        node = m_monitor->findHidNode(vendorId, productId);
     if (node.isEmpty())
         return;
     qWarning() << "DeviceFlash adapter present but cannot be opened:" << node

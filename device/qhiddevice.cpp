@@ -7,7 +7,19 @@
 
 #include <atomic>
 #include <mutex>
-#include <string>
+
+namespace {
+
+// hidapi keeps process-wide state for its initialisation, enumeration and opens (the last
+// error text among it): with several adapters worked on in parallel, one thread at a time
+// calls those. Transfers on different handles still run side by side.
+std::mutex &hidapiSetupMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+} // namespace
 
 class QHidDevicePrivate
 {
@@ -35,13 +47,16 @@ public:
     void closeLocked()
     {
         hid_device *h = handle.exchange(nullptr);
-        if (h)
+        if (h) {
+            std::lock_guard<std::mutex> setup(hidapiSetupMutex());
             hid_close(h);
+        }
     }
 };
 
 QHidDevice::QHidDevice(QObject *parent) : QObject(parent), d_ptr(new QHidDevicePrivate)
 {
+    std::lock_guard<std::mutex> setup(hidapiSetupMutex());
     hid_init();
 }
 
@@ -51,64 +66,119 @@ QHidDevice::~QHidDevice()
     close();
 }
 
-namespace {
-
-// Path of the first interface with the ids (and serial) in enumeration order; empty if none.
-QByteArray firstDevicePath(quint16 vendorId, quint16 productId, const std::wstring &serial)
+QList<QHidDevice::Interface> QHidDevice::enumerate(quint16 vendorId, quint16 productId)
 {
-    QByteArray path;
+    std::lock_guard<std::mutex> setup(hidapiSetupMutex());
+    hid_init();
+    QList<Interface> found;
     hid_device_info *devices = hid_enumerate(vendorId, productId);
-    for (hid_device_info *d = devices; d && path.isEmpty(); d = d->next) {
-        if (!d->path || (!serial.empty() && (!d->serial_number || serial != d->serial_number)))
+    for (hid_device_info *d = devices; d; d = d->next) {
+        if (!d->path || (vendorId && d->vendor_id != vendorId)
+            || (productId && d->product_id != productId))
             continue;
-        path = QByteArray(d->path);
+        Interface entry;
+        entry.path = QByteArray(d->path);
+        if (d->serial_number)
+            entry.serial = QString::fromWCharArray(d->serial_number);
+        found.append(entry);
     }
     hid_free_enumeration(devices);
-    return path;
+    return found;
+}
+
+namespace {
+
+// What one attempt to open an interface gave.
+struct Attempt
+{
+    QHidDevice::OpenError error = QHidDevice::NoError;
+    qint64 owner = 0;
+    QString lockError;
+};
+
+// Takes the lock of the interface at path and opens it; the caller holds d->mutex.
+Attempt openLocked(QHidDevicePrivate *d, const QByteArray &path)
+{
+    Attempt attempt;
+    // The adapter is never opened without its lock.
+    switch (d->lock.acquire(path, &attempt.owner)) {
+    case AdapterLock::Acquired:
+        break;
+    case AdapterLock::Held:
+        attempt.error = QHidDevice::InUse;
+        return attempt;
+    case AdapterLock::Denied:
+        attempt.error = QHidDevice::CannotOpen;
+        attempt.lockError = d->lock.errorString();
+        return attempt;
+    case AdapterLock::Failed:
+        attempt.error = QHidDevice::LockFailed;
+        attempt.lockError = d->lock.errorString();
+        return attempt;
+    }
+    hid_device *h = nullptr;
+    {
+        std::lock_guard<std::mutex> setup(hidapiSetupMutex());
+        h = hid_open_path(path.constData());
+    }
+    d->handle.store(h);
+    if (!h) {
+        d->lock.release();
+        attempt.error = QHidDevice::CannotOpen;
+    }
+    return attempt;
 }
 
 } // namespace
 
 bool QHidDevice::open(quint16 vendorId, quint16 productId, const QString &serial)
 {
+    QList<QByteArray> paths;
+    for (const Interface &entry : enumerate(vendorId, productId)) {
+        if (serial.isEmpty() || entry.serial.compare(serial, Qt::CaseInsensitive) == 0)
+            paths.append(entry.path);
+    }
+    return openFirst(paths);
+}
+
+bool QHidDevice::openPath(const QByteArray &path)
+{
+    QList<QByteArray> paths;
+    for (const Interface &entry : enumerate(quint16(0), quint16(0))) {
+        if (entry.path == path)
+            paths.append(path);
+    }
+    return openFirst(paths.mid(0, 1));
+}
+
+bool QHidDevice::openFirst(const QList<QByteArray> &paths)
+{
     Q_D(QHidDevice);
-    const std::wstring wideSerial = serial.toStdWString();
     std::lock_guard<std::mutex> lock(d->mutex);
     d->closeLocked();
     d->lockOwner = 0;
-    const QByteArray path = firstDevicePath(vendorId, productId, wideSerial);
-    d->setInfo(path, QString());
-    if (path.isEmpty()) {
+    d->setInfo(paths.value(0), QString());
+    if (paths.isEmpty()) {
         d->lock.release();
         d->openError = NotFound;
         return false;
     }
-    qint64 owner = 0;
-    // The adapter is never opened without its lock.
-    switch (d->lock.acquire(path, &owner)) {
-    case AdapterLock::Acquired:
-        break;
-    case AdapterLock::Held:
-        d->lockOwner = owner;
-        d->openError = InUse;
-        return false;
-    case AdapterLock::Denied:
-        d->openError = CannotOpen;
-        return false;
-    case AdapterLock::Failed:
-        d->setInfo(path, d->lock.errorString());
-        d->openError = LockFailed;
-        return false;
+    Attempt first;
+    for (int i = 0; i < paths.size(); ++i) {
+        const Attempt attempt = openLocked(d, paths.at(i));
+        if (attempt.error == NoError) {
+            d->setInfo(paths.at(i), QString());
+            d->openError = NoError;
+            return true;
+        }
+        if (i == 0)
+            first = attempt;
     }
-    hid_device *h = hid_open_path(path.constData());
-    d->handle.store(h);
-    if (!h) {
-        d->lock.release();
-        d->openError = CannotOpen;
-        return false;
-    }
-    d->openError = NoError;
-    return true;
+    // None opened: the first one is the one to tell about.
+    d->setInfo(paths.first(), first.lockError);
+    d->lockOwner = first.owner;
+    d->openError = first.error;
+    return false;
 }
 
 QHidDevice::OpenError QHidDevice::lastOpenError() const

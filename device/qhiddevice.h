@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QScopedPointer>
 #include <QString>
@@ -26,11 +27,24 @@ public:
         LockFailed, // the adapter's lock cannot be taken (lockError() says why): not opened
     };
 
-    // Opens the first interface with these ids in hidapi's enumeration order (as hid_open
-    // does); an absent or empty serial matches any. Takes the adapter's lock first, so two
-    // programs never talk to one adapter, and keeps it until close(). Closes a handle that
-    // is still open first, so a reopen never leaks the old handle.
+    // An attached interface as hidapi lists it: its path and USB serial number string.
+    struct Interface
+    {
+        QByteArray path;
+        QString serial;
+    };
+    // Every attached interface with these ids (0: any), in hidapi's enumeration order.
+    // Sends nothing.
+    static QList<Interface> enumerate(quint16 vendorId, quint16 productId);
+
+    // Opens the first interface with these ids, in hidapi's enumeration order, that no other
+    // program holds; an absent or empty serial matches any. When none opens, the first
+    // one's failure is kept. Takes the adapter's lock first, so two programs never talk to
+    // one adapter, and keeps it until close(). Closes a handle that is still open first, so
+    // a reopen never leaks the old handle.
     bool open(quint16 vendorId, quint16 productId, const QString &serial = QString());
+    // Opens the interface at path (one that enumerate() lists), as open() does.
+    bool openPath(const QByteArray &path);
     bool isOpen() const;
     void close();
     // Why the last open failed, and with InUse the holder's process id (0 when unknown).
@@ -49,6 +63,9 @@ public:
     int write(const quint8 *data, int length);
 
 private:
+    // Opens the first of paths that opens; see open().
+    bool openFirst(const QList<QByteArray> &paths);
+
     Q_DECLARE_PRIVATE(QHidDevice)
     QScopedPointer<QHidDevicePrivate> d_ptr;
 };

@@ -13,6 +13,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFile>
+#include <QFont>
 #include <QListView>
 #include <QMovie>
 #include <QRegularExpression>
@@ -28,11 +29,20 @@ constexpr int StartWithoutPaintMs = 1000;
 MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     : FramelessWidget(parent), ui(std::make_unique<Ui::MainWindow>())
 {
+    // The saved language's font family comes before the widgets: the style sheet is applied
+    // once, with it, since each application polishes every widget and decodes its pictures.
+    m_syncCloud = new SyncCloud(this);
+    const int savedLanguage = m_syncCloud->currentLanguage();
+    const QString family = Languages::fontFamily(savedLanguage);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    // Qt 6 sizes widgets without a font-size rule by the application font they are built
+    // with; Qt 5 by the desktop's font that they first meet the style sheet with.
+    QApplication::setFont(QFont(family));
+#endif
     ui->setupUi(this);
 
     m_messageDialog = new MessageDialog(this);
     m_settingsDialog = new SettingsDialog(this);
-    m_syncCloud = new SyncCloud(this);
     m_deviceFlash = new DeviceFlash(this);
     m_deviceFlash->setConnectWhenReleased(true);
     // Updates and factory restores save the configuration there first; history too.
@@ -55,7 +65,7 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     QFile styleFile(QStringLiteral(":/ui/style.qss"));
     if (styleFile.open(QIODevice::ReadOnly)) {
         m_baseStyleSheet = QString::fromUtf8(styleFile.readAll());
-        setStyleSheet(m_baseStyleSheet);
+        setStyleSheet(m_baseStyleSheet + Languages::fontRule(family));
         styleFile.close();
     }
 

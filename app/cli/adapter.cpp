@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "adapter.h"
 
+#include "adapterlist.h"
 #include "deviceflash.h"
 
 #include <QCoreApplication>
@@ -101,54 +102,82 @@ QString stoppedAnsweringText()
     return QStringLiteral("the adapter stopped answering");
 }
 
-int openAdapter(DeviceFlash &device, const CliContext &ctx)
+void waitUntilIdle(const QList<DeviceFlash *> &devices)
 {
-    QString deniedNode;
-    QString lockError;
-    qint64 owner = -1;
-    QObject context;
+    // The event loop runs while any of them is waited for: all of their signals come in.
+    for (DeviceFlash *device : devices)
+        waitUntilIdle(*device);
+}
+
+AdapterOpening::AdapterOpening(DeviceFlash &device, const CliContext &ctx) : m_device(device)
+{
     QObject::connect(
-        &device, &DeviceFlash::deviceAccessDenied, &context,
-        [&deniedNode](const QString &node) { deniedNode = node; }, Qt::DirectConnection);
+        &device, &DeviceFlash::deviceAccessDenied, &m_context,
+        [this](const QString &node) { m_deniedNode = node; }, Qt::DirectConnection);
     QObject::connect(
-        &device, &DeviceFlash::deviceInUse, &context, [&owner](qint64 pid) { owner = pid; },
+        &device, &DeviceFlash::deviceInUse, &m_context, [this](qint64 pid) { m_owner = pid; },
         Qt::DirectConnection);
     QObject::connect(
-        &device, &DeviceFlash::deviceLockFailed, &context,
-        [&lockError](const QString &reason) { lockError = reason; }, Qt::DirectConnection);
+        &device, &DeviceFlash::deviceLockFailed, &m_context,
+        [this](const QString &reason) { m_lockError = reason; }, Qt::DirectConnection);
     device.setAnswerTimeout(ctx.answerTimeoutMs);
     device.openDevice();
-    waitUntilIdle(device);
+}
 
-    if (device.answerTimedOut())
-        return ctx.fail(CliExit_Failed, stoppedAnsweringText());
+int AdapterOpening::result(QString *message) const
+{
+    const auto fail = [message](int code, const QString &text) {
+        *message = text;
+        return code;
+    };
+    if (m_device.answerTimedOut())
+        return fail(CliExit_Failed, stoppedAnsweringText());
     // An adapter whose serial number and version were not read is no adapter to work on: no
     // backup, history line or version check could be right.
-    if (device.isConnected() && !device.isInformationRead())
-        return ctx.fail(CliExit_Failed,
-                        QStringLiteral("the adapter answered wrongly while its serial number and "
-                                       "firmware version were read. Nothing was changed."));
-    if (device.isConnected())
+    if (m_device.isConnected() && !m_device.isInformationRead())
+        return fail(CliExit_Failed,
+                    QStringLiteral("the adapter answered wrongly while its serial number and "
+                                   "firmware version were read. Nothing was changed."));
+    if (m_device.isConnected())
         return CliExit_Ok;
-    if (owner >= 0)
-        return ctx.fail(CliExit_InUse,
-                        owner > 0 ? QStringLiteral("the adapter is in use by another program "
-                                                   "(PID %1)")
-                                        .arg(owner)
-                                  : QStringLiteral("the adapter is in use by another program"));
-    if (!lockError.isEmpty())
-        return ctx.fail(CliExit_Failed,
+    if (m_owner >= 0)
+        return fail(CliExit_InUse,
+                    m_owner > 0 ? QStringLiteral("the adapter is in use by another program "
+                                                 "(PID %1)")
+                                      .arg(m_owner)
+                                : QStringLiteral("the adapter is in use by another program"));
+    if (!m_lockError.isEmpty())
+        return fail(CliExit_Failed,
             QStringLiteral("the adapter cannot be reserved for this program (%1); nothing was "
                            "sent to it")
-                .arg(lockError));
-    if (!deniedNode.isEmpty()) {
-        qInfo().noquote() << "adapter node" << deniedNode << nodeAccessText(deniedNode);
-        return ctx.fail(CliExit_NoAdapter,
+                .arg(m_lockError));
+    if (!m_deniedNode.isEmpty())
+        return fail(CliExit_NoAdapter,
             QStringLiteral("the adapter is attached at %1 but cannot be opened; %2")
-                .arg(deniedNode, udevRuleHint()));
+                .arg(m_deniedNode, udevRuleHint()));
+    return fail(CliExit_NoAdapter, QStringLiteral("no Corvane X9 adapter found"));
+}
+
+int openAdapter(DeviceFlash &device, const CliContext &ctx)
+{
+    QByteArray path;
+    const int chosen = chooseAdapter(ctx, &path);
+    if (chosen != CliExit_Ok)
+        return chosen;
+    device.setAdapterPath(path);
+    const AdapterOpening opening(device, ctx);
+    waitUntilIdle(device);
+    QString message;
+    const int code = opening.result(&message);
+    if (code != CliExit_NoAdapter)
+        return code == CliExit_Ok ? code : ctx.fail(code, message);
+    if (!opening.deniedNode().isEmpty()) {
+        qInfo().noquote() << "adapter node" << opening.deniedNode()
+                          << nodeAccessText(opening.deniedNode());
+        return ctx.fail(code, message);
     }
     logAdapterNodes();
-    const int code = ctx.fail(CliExit_NoAdapter, QStringLiteral("no Corvane X9 adapter found"));
+    ctx.fail(code, message);
     ctx.warn(QStringLiteral("plug the adapter in; if it is plugged in, check its udev rule "
                             "(70-corvane-x9.rules): corvane-cli info --verbose names the "
                             "adapter's node and its permissions"));

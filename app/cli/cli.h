@@ -31,6 +31,15 @@ struct CliContext
     QTextStream &err;
     // Longest wait for one answer from the adapter (--timeout); 0 waits for ever.
     int answerTimeoutMs = 30000;
+    // The adapter to work on (--adapter): a serial number or a device path; empty for the
+    // only one attached.
+    QString adapter = QString();
+    // out and err are the process's standard streams; false where they are another
+    // command's (one adapter's lines of a command on several), which draws no bars.
+    bool standardStreams = true;
+    // The arguments that run this command again on this adapter, for advice; empty: the
+    // ones the program was started with.
+    QStringList commandLine = QStringList();
 
     // One clear line on standard error; returns code. The first failure's message is the
     // "error" of the JSON object that a failed command prints with --json.

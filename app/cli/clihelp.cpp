@@ -35,7 +35,9 @@ const QList<CliExitCode> &cliSharedExitCodes()
 {
     static const QList<CliExitCode> codes {
         { CliExit_Usage, QStringLiteral("usage error") },
-        { CliExit_NoAdapter, QStringLiteral("no adapter found, or it cannot be opened") },
+        { CliExit_NoAdapter,
+            QStringLiteral("no adapter found, none that --adapter names, or it cannot be "
+                           "opened") },
         { CliExit_InUse,
             QStringLiteral("the adapter is in use by another program (nothing was "
                            "sent to it)") },
@@ -55,10 +57,16 @@ const QList<CliExitCode> &cliSharedExitCodes()
 QList<CliExitCode> cliExitCodes(const QList<CliExitCode> &own, int sets)
 {
     QList<CliExitCode> codes = own;
-    for (const CliExitCode &shared : cliSharedExitCodes()) {
-        const bool wanted = shared.code == CliExit_Usage
+    for (CliExitCode shared : cliSharedExitCodes()) {
+        bool wanted = shared.code == CliExit_Usage
             || ((sets & CliExitSet_Adapter) && shared.code <= CliExit_InUse)
             || ((sets & CliExitSet_Interrupt) && shared.code > 128);
+        for (const CliExitCode &code : own)
+            wanted = wanted && code.code != shared.code;
+        // A command on one adapter cannot choose among several by itself.
+        if (shared.code == CliExit_Usage && (sets & CliExitSet_Adapter))
+            shared.meaning = QStringLiteral("usage error, or several adapters are attached and "
+                                            "--adapter chooses none (nothing was sent to any)");
         if (wanted)
             codes.append(shared);
     }

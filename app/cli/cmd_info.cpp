@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "adapter.h"
+#include "adapterlist.h"
 #include "cli.h"
 
 #include "deviceflash.h"
@@ -12,6 +13,8 @@ int runInfo(CliContext &ctx)
 {
     if (!ctx.args.isEmpty())
         return ctx.fail(CliExit_Usage, QStringLiteral("info takes no arguments (see info --help)"));
+    if (ctx.adapter.isEmpty() && attachedAdapters().size() > 1)
+        return printEveryAdapter(ctx);
 
     DeviceFlash device;
     bool firmwareLost = false;
@@ -47,14 +50,18 @@ int runInfo(CliContext &ctx)
 
 const CliRegistrar reg({ QStringLiteral("info"),
     QStringLiteral("show the adapter's serial number and firmware version"),
-    QStringLiteral("Usage: corvane-cli [--json] info\n"
+    QStringLiteral("Usage: corvane-cli [--json] [--adapter SERIAL|PATH] info\n"
                    "Opens the attached adapter and prints its serial number "
                    "(24 hexadecimal digits) and firmware version.\n"
                    "With --json: one object with the keys serial, version, "
-                   "supportsBootMode and supportsDataStore.\n"),
+                   "supportsBootMode and supportsDataStore.\n"
+                   "With several adapters attached and no --adapter: the path, serial "
+                   "number and version of each (--json: a list of objects, with the keys "
+                   "of list and the two above).\n"),
     &runInfo, {},
     cliExitCodes({ { CliExit_Ok, QStringLiteral("success") },
-                     { CliExit_Failed, QStringLiteral("the information could not be read") } },
+                     { CliExit_Failed, QStringLiteral("the information could not be read") },
+                     { CliExit_Usage, QStringLiteral("usage error") } },
         CliExitSet_Adapter) });
 
 } // namespace

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "adapter.h"
 #include "cli.h"
+#include "everyadapter.h"
 #include "flashreport.h"
 #include "interruptguard.h"
 
@@ -15,6 +16,10 @@ int runRestoreDefaults(CliContext &ctx)
 {
     QStringList args = ctx.args;
     const bool noBackup = takeNoBackupOption(args);
+    bool all = false;
+    bool force = false;
+    if (!takeEveryAdapterOptions(ctx, args, &all, &force))
+        return CliExit_Usage;
     if (args.size() != 2)
         return ctx.fail(CliExit_Usage, QStringLiteral("restore-defaults takes FILE and VERSION "
                                                       "(see restore-defaults --help)"));
@@ -49,6 +54,15 @@ int runRestoreDefaults(CliContext &ctx)
                             .arg(versionText)
                             .arg(capacity));
 
+    const QString target = UpdateJobs::versionText(version.major, version.minor, version.patch);
+    // A factory restore resets the configuration whatever the version: none is left alone.
+    if (all)
+        return runOnEveryAdapter(ctx,
+            { target, FlashImage { path, false, true }, !noBackup, false, false,
+                [&path, &versionText](DeviceFlash &device) {
+                    device.restoreFactorySettings(path, versionText);
+                } });
+
     DeviceFlash device;
     const InterruptGuard interrupts(ctx, device);
     const int opened = openAdapter(device, ctx);
@@ -58,15 +72,14 @@ int runRestoreDefaults(CliContext &ctx)
     return runFlashOperation(
         device, ctx,
         [&device, &path, &versionText] { device.restoreFactorySettings(path, versionText); },
-        UpdateJobs::versionText(version.major, version.minor, version.patch),
-        FlashImage{path, false, true});
+        target, FlashImage{path, false, true});
 }
 
 const CliRegistrar reg({QStringLiteral("restore-defaults"),
                         QStringLiteral("factory restore: default configuration and a firmware file"),
                         QStringLiteral(
-                            "Usage: corvane-cli [--json] restore-defaults [--no-backup] FILE "
-                            "VERSION\n"
+                            "Usage: corvane-cli [--json] restore-defaults [--no-backup] [--all] "
+                            "FILE VERSION\n"
                             "Puts the adapter back to its factory state: saves the adapter's "
                             "configuration (firmware 5.5.0 and later) to a backup file in the "
                             "data directory and prints its path (nothing is erased when it "
@@ -81,17 +94,24 @@ const CliRegistrar reg({QStringLiteral("restore-defaults"),
                             "and prints the adapter's version and the bytes written.\n"
                             "With --json: one object with the keys version, bytesWritten and "
                             "backup (the backup file's path, or null).\n"
+                            "With --all, every attached adapter is restored at once, whatever "
+                            "version it runs, with its lines, table and --json object as update "
+                            "--all gives them.\n"
                             "Do not unplug the adapter while it runs; when the write fails, "
                             "the message says how to recover. SIGINT (Ctrl+C), SIGTERM or SIGHUP "
                             "before the erase cancel it (nothing is changed, exit 128 + the "
                             "signal number); from the erase on, the write runs to its end.\n"),
                         &runRestoreDefaults,
                         {{QStringLiteral("--no-backup"), QString(),
-                          QStringLiteral("do not save the configuration first")}},
+                          QStringLiteral("do not save the configuration first")},
+                         {QStringLiteral("--all"), QString(),
+                          QStringLiteral("restore every attached adapter at once, each with its "
+                                         "own lock, backup, history line and result")}},
                         cliExitCodes(
                             {{CliExit_Ok, QStringLiteral("every byte written and verified")},
                              {CliExit_Failed,
-                              QStringLiteral("the file was refused or the write failed")}},
+                              QStringLiteral("the file was refused or the write failed (with "
+                                             "--all: on any adapter)")}},
                             CliExitSet_Adapter | CliExitSet_Interrupt)});
 
 } // namespace

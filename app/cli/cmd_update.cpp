@@ -2,6 +2,7 @@
 #include "adapter.h"
 #include "cli.h"
 #include "clicatalogue.h"
+#include "everyadapter.h"
 #include "firmwarefile.h"
 #include "flashreport.h"
 #include "interruptguard.h"
@@ -29,6 +30,10 @@ int runUpdate(CliContext &ctx)
     QStringList args = ctx.args;
     const bool noBackup = takeNoBackupOption(args);
     const bool verify = args.removeAll(QStringLiteral("--verify")) > 0;
+    bool all = false;
+    bool force = false;
+    if (!takeEveryAdapterOptions(ctx, args, &all, &force))
+        return CliExit_Usage;
     QString version;
     if (!takeVersionOption(args, &version))
         return ctx.fail(CliExit_Usage, QStringLiteral("--version needs a VERSION (see update --help)"));
@@ -50,6 +55,10 @@ int runUpdate(CliContext &ctx)
     if (!check.accepted())
         return ctx.fail(CliExit_Failed, check.reason);
     const QString imageVersion = check.image.versionText();
+    if (all)
+        return runOnEveryAdapter(ctx,
+            { imageVersion, FlashImage { path, !version.isEmpty() }, !noBackup, verify, !force,
+                [&path, &version](DeviceFlash &device) { device.updateFirmware(path, version); } });
 
     DeviceFlash device;
     const InterruptGuard interrupts(ctx, device);
@@ -69,9 +78,10 @@ int runUpdate(CliContext &ctx)
 const CliRegistrar reg({QStringLiteral("update"),
                         QStringLiteral("write a firmware file (*.rfw, *.bin) into the adapter"),
                         QStringLiteral(
-                            "Usage: corvane-cli [--json] update [--no-backup] [--verify] FILE\n"
+                            "Usage: corvane-cli [--json] update [--no-backup] [--verify] "
+                            "[--all [--force]] FILE\n"
                             "       corvane-cli [--json] update [--no-backup] [--verify] "
-                            "--version VERSION\n"
+                            "[--all [--force]] --version VERSION\n"
                             "With --version, takes the catalogue's image of VERSION from the "
                             "firmware cache, downloading it first when needed (from the server "
                             "of --catalogue URL when given); an image that holds another "
@@ -89,6 +99,12 @@ const CliRegistrar reg({QStringLiteral("update"),
                             "With --json: one object with the keys version, bytesWritten and "
                             "backup (the backup file's path, or null), and with --verify "
                             "verified.\n"
+                            "With --all, each adapter's lines are prefixed by its serial number "
+                            "(on a terminal: one progress line per adapter), then a table gives "
+                            "each adapter's result: success, skipped, failed, cancelled or in "
+                            "use. With --json and --all: one object whose key adapters holds one "
+                            "object per adapter with the keys serial, path, result, fromVersion, "
+                            "version, bytesWritten, backup and error.\n"
                             "Do not unplug the adapter while it runs; when the write fails, "
                             "the message says how to recover. SIGINT (Ctrl+C), SIGTERM or SIGHUP "
                             "before the erase cancel it (nothing is changed, exit 128 + the "
@@ -101,11 +117,21 @@ const CliRegistrar reg({QStringLiteral("update"),
                          {QStringLiteral("--verify"), QString(),
                           QStringLiteral("after the write, read every region back and compare "
                                          "it with the image as verify does (takes about as long "
-                                         "again)")}},
+                                         "again)")},
+                         {QStringLiteral("--all"), QString(),
+                          QStringLiteral("write every attached adapter at once, each with its "
+                                         "own lock, backup, history line and result; those that "
+                                         "already run the image's version are left alone (unless "
+                                         "the last operation on them failed part-way)")},
+                         {QStringLiteral("--force"), QString(),
+                          QStringLiteral("with --all, write those too")}},
                         cliExitCodes({{CliExit_Ok, QStringLiteral("every byte written and verified "
-                                                                  "and the new version read back")},
+                                                                  "and the new version read back "
+                                                                  "(with --all: on every adapter "
+                                                                  "not left alone)")},
                                       {CliExit_Failed,
-                                       QStringLiteral("the file was refused or the write failed")}},
+                                       QStringLiteral("the file was refused or the write failed "
+                                                      "(with --all: on any adapter)")}},
                                      CliExitSet_Adapter | CliExitSet_Interrupt)});
 
 } // namespace

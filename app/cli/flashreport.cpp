@@ -43,11 +43,13 @@ QString shellWord(QString text)
 
 namespace {
 
-// The command line this program was started with.
-QString sameCommand()
+// The command line this program was started with, or the one for this adapter alone.
+QString sameCommand(const CliContext &ctx)
 {
     QString text = QStringLiteral("corvane-cli");
-    const QStringList args = QCoreApplication::arguments().mid(1);
+    const QStringList args = ctx.commandLine.isEmpty()
+        ? QStringList(QCoreApplication::arguments().mid(1))
+        : ctx.commandLine;
     for (const QString &arg : args)
         text += QLatin1Char(' ') + shellWord(arg);
     return text;
@@ -63,7 +65,7 @@ void printRecovery(const CliContext &ctx, const DeviceFlash &device, const Flash
     const QString imagePath = QFileInfo(image.path).absoluteFilePath();
     ctx.warn(QStringLiteral("the adapter's flash is only partly written. Keep the adapter "
                             "plugged in and run the same command again: %1")
-                 .arg(sameCommand()));
+                 .arg(sameCommand(ctx)));
     ctx.warn(image.cached ? QStringLiteral("the image is still in the firmware cache: %1").arg(imagePath)
                           : QStringLiteral("the image is %1").arg(imagePath));
     if (checkFirmwareFile(image.path).accepted()) {
@@ -198,112 +200,170 @@ void useDataDirectory(DeviceFlash &device, bool autoBackup)
     device.setAutoBackupEnabled(autoBackup);
 }
 
+QString flashPhaseText(FlashPhase phase)
+{
+    switch (phase) {
+    case FlashPhase::Opening:
+        return QStringLiteral("opening");
+    case FlashPhase::SavingConfiguration:
+        return QStringLiteral("saving configuration");
+    case FlashPhase::Erasing:
+        return QStringLiteral("erasing");
+    case FlashPhase::Writing:
+        return QStringLiteral("writing");
+    case FlashPhase::Verifying:
+        return QStringLiteral("verifying");
+    }
+    return QString();
+}
+
+FlashOperation::FlashOperation(DeviceFlash &device, const CliContext &ctx,
+                               const QString &expectedVersion, const FlashImage &image,
+                               const std::function<QString(QJsonObject &)> &afterWrite)
+    : m_device(device),
+      m_ctx(ctx),
+      m_expectedVersion(expectedVersion),
+      m_image(image),
+      m_afterWrite(afterWrite)
+{
+}
+
+void FlashOperation::start(const std::function<void()> &start, const Progress &progress)
+{
+    const CliContext &ctx = m_ctx;
+    // The device lives on this thread: its worker's signals arrive queued, in the event
+    // loop that waitUntilIdle() runs.
+    QObject::connect(&m_device, &DeviceFlash::write2FlashProgressChanged, &m_context,
+                     [this, progress](qlonglong current, qlonglong all) {
+                         m_written = current;
+                         m_total = all;
+                         if (progress)
+                             progress(FlashPhase::Writing, current, all);
+                     });
+    QObject::connect(&m_device, &DeviceFlash::dataStoreProgressChanged, &m_context,
+                     [this, progress](qlonglong, qlonglong all) {
+                         m_total = all;
+                         if (progress)
+                             progress(FlashPhase::Erasing, 0, all);
+                     });
+    QObject::connect(&m_device, &DeviceFlash::autoBackupProgressChanged, &m_context,
+                     [progress](qlonglong current, qlonglong all) {
+                         if (progress)
+                             progress(FlashPhase::SavingConfiguration, current, all);
+                     });
+    QObject::connect(&m_device, &DeviceFlash::verifyProgressChanged, &m_context,
+                     [progress](qlonglong current, qlonglong all) {
+                         if (progress)
+                             progress(FlashPhase::Verifying, current, all);
+                     });
+    QObject::connect(&m_device, &DeviceFlash::error, &m_context,
+                     [this](DeviceError e) { m_errors.append(e); });
+    QObject::connect(&m_device, &DeviceFlash::autoBackupSaved, &m_context,
+                     [this, &ctx](const QString &path) {
+                         m_backupPath = path;
+                         if (ctx.showsProgress())
+                             ctx.out << "configuration saved to " << terminalText(path) << Qt::endl;
+                     });
+    QObject::connect(&m_device, &DeviceFlash::autoBackupReused, &m_context,
+                     [this, &ctx](const QString &path) {
+                         m_backupPath = path;
+                         m_backupReused = true;
+                         if (ctx.showsProgress())
+                             ctx.out << "no new configuration backup after a failed write; the "
+                                        "one saved before it stays: "
+                                     << terminalText(path) << Qt::endl;
+                     });
+    const QString firmware = m_device.version();
+    if (m_device.isAutoBackupEnabled() && !firmware.isEmpty() && !m_device.isSupportDataStore()
+        && ctx.showsProgress())
+        ctx.out << "firmware " << terminalText(firmware)
+                << " keeps no configuration store: there is none to save first" << Qt::endl;
+    start();
+}
+
+int FlashOperation::conclude()
+{
+    const CliContext &ctx = m_ctx;
+    QObject::disconnect(&m_device, nullptr, &m_context, nullptr);
+    ctx.addFields({ { QStringLiteral("bytesWritten"), double(m_written) },
+        { QStringLiteral("backup"),
+            m_backupPath.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(m_backupPath) } });
+    // A refused file or a failed backup comes before the erase; anything else after it.
+    const bool refused = !m_errors.isEmpty()
+        && (m_errors.first() == DeviceError_FirmwareEmpty
+            || m_errors.first() == DeviceError_BackupFailure);
+    const bool partWritten = !refused
+        && (m_total > 0 || m_errors.contains(DeviceError_WriteFailure)
+            || m_errors.contains(DeviceError_EraseFailure));
+    QString reason;
+    if (m_device.answerTimedOut()) {
+        reason = QStringLiteral("%1 (%2 of %3 bytes written and verified)")
+                     .arg(stoppedAnsweringText())
+                     .arg(m_written)
+                     .arg(m_total);
+    } else if (!m_errors.isEmpty()) {
+        reason = deviceErrorText(m_errors.first());
+        if (partWritten)
+            reason += QStringLiteral(" (%1 of %2 bytes written and verified)")
+                          .arg(m_written)
+                          .arg(m_total);
+    } else if (m_total <= 0 || m_written != m_total) {
+        reason = QStringLiteral("the write stopped after %1 of %2 bytes")
+                     .arg(m_written)
+                     .arg(m_total);
+    }
+    if (!reason.isEmpty()) {
+        m_failure = reason;
+        const int code = ctx.fail(CliExit_Failed, reason);
+        if (partWritten && m_written != m_total)
+            printRecovery(ctx, m_device, m_image, m_backupPath, m_backupReused, m_expectedVersion);
+        return code;
+    }
+    QJsonObject extra;
+    const QString afterWriteFailure = m_afterWrite ? m_afterWrite(extra) : QString();
+    if (!afterWriteFailure.isEmpty()) {
+        m_failure = afterWriteFailure;
+        return ctx.fail(CliExit_Failed, afterWriteFailure);
+    }
+    const QString version = m_device.version();
+    if (version != m_expectedVersion) {
+        m_failure = QStringLiteral("every byte was written, but the adapter reads back version "
+                                   "'%1' instead of %2")
+                        .arg(version, m_expectedVersion);
+        return ctx.fail(CliExit_Failed, m_failure);
+    }
+
+    m_record.insert(QStringLiteral("version"), version);
+    m_record.insert(QStringLiteral("bytesWritten"), double(m_written));
+    m_record.insert(QStringLiteral("backup"), m_backupPath.isEmpty() ? QJsonValue(QJsonValue::Null)
+                                                                     : QJsonValue(m_backupPath));
+    for (auto it = extra.constBegin(); it != extra.constEnd(); ++it)
+        m_record.insert(it.key(), it.value());
+    // The backup's path was printed when it was saved, unless --quiet kept that line back.
+    m_recordOrder = QStringList{QStringLiteral("version"), QStringLiteral("bytesWritten")}
+        + extra.keys();
+    if (ctx.quiet && !m_backupPath.isEmpty())
+        m_recordOrder.append(QStringLiteral("backup"));
+    return CliExit_Ok;
+}
+
 int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
                       const std::function<void()> &start, const QString &expectedVersion,
                       const FlashImage &image,
                       const std::function<QString(QJsonObject &)> &afterWrite)
 {
     FlashProgressPrinter printer(ctx);
-    qlonglong written = 0;
-    qlonglong total = 0;
-    QList<DeviceError> errors;
-    QString backupPath;
-
-    // The device lives on this thread: its worker's signals arrive queued, in the event
-    // loop that waitUntilIdle() runs.
-    QObject context;
-    QObject::connect(&device, &DeviceFlash::write2FlashProgressChanged, &context,
-                     [&](qlonglong current, qlonglong all) {
-                         written = current;
-                         total = all;
-                         printer.update(current, all);
-                     });
-    QObject::connect(&device, &DeviceFlash::dataStoreProgressChanged, &context,
-                     [&](qlonglong, qlonglong all) { total = all; });
-    QObject::connect(&device, &DeviceFlash::error, &context,
-                     [&errors](DeviceError e) { errors.append(e); });
-    QObject::connect(&device, &DeviceFlash::autoBackupSaved, &context,
-                     [&](const QString &path) {
-                         backupPath = path;
-                         if (ctx.showsProgress())
-                             ctx.out << "configuration saved to " << terminalText(path) << Qt::endl;
-                     });
-    bool backupReused = false;
-    QObject::connect(&device, &DeviceFlash::autoBackupReused, &context,
-                     [&](const QString &path) {
-                         backupPath = path;
-                         backupReused = true;
-                         if (ctx.showsProgress())
-                             ctx.out << "no new configuration backup after a failed write; the "
-                                        "one saved before it stays: "
-                                     << terminalText(path) << Qt::endl;
-                     });
-    const QString firmware = device.version();
-    if (device.isAutoBackupEnabled() && !firmware.isEmpty() && !device.isSupportDataStore()
-        && ctx.showsProgress())
-        ctx.out << "firmware " << terminalText(firmware)
-                << " keeps no configuration store: there is none to save first" << Qt::endl;
-
-    start();
+    FlashOperation operation(device, ctx, expectedVersion, image, afterWrite);
+    operation.start(start, [&printer](FlashPhase phase, qlonglong current, qlonglong total) {
+        if (phase == FlashPhase::Writing)
+            printer.update(current, total);
+    });
     waitUntilIdle(device);
     printer.finish();
-    ctx.addFields({{QStringLiteral("bytesWritten"), double(written)},
-                   {QStringLiteral("backup"), backupPath.isEmpty() ? QJsonValue(QJsonValue::Null)
-                                                                   : QJsonValue(backupPath)}});
-
-    // A refused file or a failed backup comes before the erase; anything else after it.
-    const bool refused = !errors.isEmpty()
-        && (errors.first() == DeviceError_FirmwareEmpty
-            || errors.first() == DeviceError_BackupFailure);
-    const bool partWritten = !refused
-        && (total > 0 || errors.contains(DeviceError_WriteFailure)
-            || errors.contains(DeviceError_EraseFailure));
-    QString reason;
-    if (device.answerTimedOut()) {
-        reason = QStringLiteral("%1 (%2 of %3 bytes written and verified)")
-                     .arg(stoppedAnsweringText())
-                     .arg(written)
-                     .arg(total);
-    } else if (!errors.isEmpty()) {
-        reason = deviceErrorText(errors.first());
-        if (partWritten)
-            reason += QStringLiteral(" (%1 of %2 bytes written and verified)")
-                          .arg(written)
-                          .arg(total);
-    } else if (total <= 0 || written != total) {
-        reason = QStringLiteral("the write stopped after %1 of %2 bytes").arg(written).arg(total);
-    }
-    if (!reason.isEmpty()) {
-        const int code = ctx.fail(CliExit_Failed, reason);
-        if (partWritten && written != total)
-            printRecovery(ctx, device, image, backupPath, backupReused, expectedVersion);
-        return code;
-    }
-    QJsonObject extra;
-    const QString afterWriteFailure = afterWrite ? afterWrite(extra) : QString();
-    if (!afterWriteFailure.isEmpty())
-        return ctx.fail(CliExit_Failed, afterWriteFailure);
-    const QString version = device.version();
-    if (version != expectedVersion)
-        return ctx.fail(CliExit_Failed,
-                        QStringLiteral("every byte was written, but the adapter reads back version "
-                                       "'%1' instead of %2")
-                            .arg(version, expectedVersion));
-
-    QJsonObject record;
-    record.insert(QStringLiteral("version"), version);
-    record.insert(QStringLiteral("bytesWritten"), double(written));
-    record.insert(QStringLiteral("backup"),
-                  backupPath.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(backupPath));
-    for (auto it = extra.constBegin(); it != extra.constEnd(); ++it)
-        record.insert(it.key(), it.value());
-    // The backup's path was printed when it was saved, unless --quiet kept that line back.
-    QStringList order = QStringList{QStringLiteral("version"), QStringLiteral("bytesWritten")}
-        + extra.keys();
-    if (ctx.quiet && !backupPath.isEmpty())
-        order.append(QStringLiteral("backup"));
-    ctx.printRecord(record, order);
-    return CliExit_Ok;
+    const int code = operation.conclude();
+    if (code == CliExit_Ok)
+        ctx.printRecord(operation.record(), operation.recordOrder());
+    return code;
 }
 
 void adviseAfterConfigWrite(const CliContext &ctx, DeviceFlash &device,
@@ -330,7 +390,7 @@ void adviseAfterConfigWrite(const CliContext &ctx, DeviceFlash &device,
                             "command again: %2")
                  .arg(readBack ? QStringLiteral("Keep the adapter plugged in and")
                                : QStringLiteral("When the adapter is connected again,"),
-                      sameCommand()));
+                      sameCommand(ctx)));
 }
 
 FlashOutcome watchFlashWrite(DeviceFlash &device, const CliContext &ctx,

@@ -5,7 +5,9 @@
 #include "deviceerror.h"
 
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QList>
+#include <QObject>
 #include <QString>
 
 #include <functional>
@@ -46,6 +48,56 @@ struct FlashImage
     bool cached = false; // taken from the firmware cache (update --version)
     // A factory restore: afterwards the adapter has no firmware record until an update.
     bool factoryRestore = false;
+};
+
+// What a flash operation is doing, for its progress.
+enum class FlashPhase { Opening, SavingConfiguration, Erasing, Writing, Verifying };
+QString flashPhaseText(FlashPhase phase);
+
+// One flash operation (update, factory restore) of an opened adapter, from its start to its
+// outcome, as runFlashOperation() below tells it; several run side by side on several
+// adapters.
+class FlashOperation
+{
+public:
+    FlashOperation(DeviceFlash &device, const CliContext &ctx, const QString &expectedVersion,
+                   const FlashImage &image,
+                   const std::function<QString(QJsonObject &)> &afterWrite = {});
+    FlashOperation(const FlashOperation &) = delete;
+    FlashOperation &operator=(const FlashOperation &) = delete;
+
+    using Progress = std::function<void(FlashPhase phase, qlonglong current, qlonglong total)>;
+    // Follows the device's signals (progress goes to progress), says what comes first, and
+    // calls start().
+    void start(const std::function<void()> &start, const Progress &progress);
+    // Once the device is idle: CliExit_Ok with record(), or CliExit_Failed after saying why
+    // on the context's standard error, with what to do next when the flash may be half
+    // written.
+    int conclude();
+
+    // {version, bytesWritten, backup} and afterWrite's keys; the keys printed as text.
+    const QJsonObject &record() const { return m_record; }
+    QStringList recordOrder() const { return m_recordOrder; }
+    // Why it failed ("" when it did not).
+    QString failure() const { return m_failure; }
+    qlonglong written() const { return m_written; }
+    QString backupPath() const { return m_backupPath; }
+
+private:
+    DeviceFlash &m_device;
+    const CliContext &m_ctx;
+    const QString m_expectedVersion;
+    const FlashImage m_image;
+    const std::function<QString(QJsonObject &)> m_afterWrite;
+    QObject m_context;
+    qlonglong m_written = 0;
+    qlonglong m_total = 0;
+    QList<DeviceError> m_errors;
+    QString m_backupPath;
+    bool m_backupReused = false;
+    QString m_failure;
+    QJsonObject m_record;
+    QStringList m_recordOrder;
 };
 
 // Runs one flash operation of an opened adapter to its end: start() begins it, progress is

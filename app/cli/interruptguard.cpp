@@ -40,8 +40,15 @@ const char *signalName(int signalNumber)
 } // namespace
 
 InterruptGuard::InterruptGuard(const CliContext &ctx, DeviceFlash &device)
+    : InterruptGuard(ctx, QList<DeviceFlash *>{&device})
+{
+}
+
+InterruptGuard::InterruptGuard(const CliContext &ctx, const QList<DeviceFlash *> &devices,
+                               const std::function<void()> &beforeNotice)
     : m_ctx(ctx),
-      m_device(device)
+      m_devices(devices),
+      m_beforeNotice(beforeNotice)
 {
     if (::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         m_ctx.warn(QStringLiteral("cannot watch for interrupting signals: %1")
@@ -93,19 +100,37 @@ void InterruptGuard::takeSignals()
             const int signalNumber = received[i];
             if (g_cancelledBy != 0)
                 return;
-            if (m_device.cancelBeforeErase()) {
+            int cancelled = 0;
+            for (DeviceFlash *device : m_devices)
+                cancelled += device->cancelBeforeErase() ? 1 : 0;
+            if (cancelled == m_devices.size()) {
+                if (m_beforeNotice)
+                    m_beforeNotice();
                 m_ctx.fail(128 + signalNumber,
-                           QStringLiteral("interrupted by %1 before anything was erased; "
-                                          "nothing was changed")
-                               .arg(QLatin1String(signalName(signalNumber))));
+                    QStringLiteral("interrupted by %1 before anything was erased; "
+                                   "nothing was changed")
+                        .arg(QLatin1String(signalName(signalNumber))));
                 // The failures the cancel causes further on are not reported.
                 g_cancelledBy = signalNumber;
                 return;
             }
+            if (m_beforeNotice)
+                m_beforeNotice();
+            if (cancelled > m_cancelled) {
+                m_cancelled = cancelled;
+                const QString left = cancelled == 1
+                    ? QStringLiteral("the adapter whose erase had not begun is left as it was")
+                    : QStringLiteral("the %1 adapters whose erase had not begun are left as "
+                                     "they were")
+                          .arg(cancelled);
+                m_ctx.warn(QStringLiteral("interrupted by %1: %2; the others' writes run to "
+                                          "their end")
+                               .arg(QLatin1String(signalName(signalNumber)), left));
+            }
             if (!m_heldNoticePrinted) {
                 m_heldNoticePrinted = true;
                 // On a terminal the line would otherwise continue the progress bar's.
-                if (m_ctx.interactive() && m_ctx.errorIsTerminal())
+                if (m_ctx.interactive() && m_ctx.errorIsTerminal() && !m_beforeNotice)
                     m_ctx.err << Qt::endl;
                 m_ctx.err << "writing firmware: interrupting now would leave the adapter "
                              "without working firmware; the command ends when the write is "

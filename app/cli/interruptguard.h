@@ -3,9 +3,11 @@
 
 #include "cli.h"
 
+#include <QList>
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <functional>
 #include <memory>
 
 class DeviceFlash;
@@ -16,11 +18,16 @@ class DeviceFlash;
 // nothing is changed and the program exits with 128 + the signal's number. From the first
 // erase request to the end of the job the signal is held: one line says so on standard
 // error and the job runs to its end. A signal that the program was started with ignored
-// (nohup) stays ignored.
+// (nohup) stays ignored. With several adapters, the rule holds for each: a signal cancels
+// those whose erase has not begun and holds for the others; the command counts as
+// interrupted only when it cancelled every one.
 class InterruptGuard
 {
 public:
     InterruptGuard(const CliContext &ctx, DeviceFlash &device);
+    // beforeNotice runs before the guard prints its line (a progress display makes room).
+    InterruptGuard(const CliContext &ctx, const QList<DeviceFlash *> &devices,
+                   const std::function<void()> &beforeNotice = {});
     ~InterruptGuard();
     InterruptGuard(const InterruptGuard &) = delete;
     InterruptGuard &operator=(const InterruptGuard &) = delete;
@@ -34,7 +41,9 @@ private:
     static constexpr int Watched[] = {SIGINT, SIGTERM, SIGHUP};
 
     const CliContext &m_ctx;
-    DeviceFlash &m_device;
+    const QList<DeviceFlash *> m_devices;
+    const std::function<void()> m_beforeNotice;
+    int m_cancelled = 0; // adapters a signal cancelled
     int m_pipe[2] = {-1, -1};
     struct sigaction m_previous[3] = {};
     bool m_installed[3] = {};

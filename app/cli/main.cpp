@@ -76,6 +76,15 @@ QString applyAnswerTimeout(Invocation &run, const QString &value)
     return {};
 }
 
+QString applyAdapter(Invocation &run, const QString &value)
+{
+    if (value.trimmed().isEmpty())
+        return QStringLiteral("--adapter needs a serial number or a device path (see "
+                              "corvane-cli list)");
+    run.ctx.adapter = value.trimmed();
+    return {};
+}
+
 const GlobalOption globalOptions[] = {
     { "--help", 'h', nullptr, "show this help, or a command's help after its name",
         [](Invocation &run, const QString &) {
@@ -117,6 +126,10 @@ const GlobalOption globalOptions[] = {
         "longest wait for an answer from the adapter (default 30, 0 waits for ever; an erase "
         "also gets its worst case, 4 s per 128 KiB sector); then the command stops, exit 1",
         &applyAnswerTimeout },
+    { "--adapter", 'a', "SERIAL|PATH",
+        "the adapter to work on, by serial number or device path (see list); needed when "
+        "several are attached",
+        &applyAdapter },
 };
 
 const GlobalOption *findGlobal(const QString &name)
@@ -366,12 +379,12 @@ int CliContext::finish(int code, const QString &fallbackError) const
 
 bool CliContext::interactive() const
 {
-    return isatty(STDOUT_FILENO) == 1;
+    return standardStreams && isatty(STDOUT_FILENO) == 1;
 }
 
 bool CliContext::errorIsTerminal() const
 {
-    return isatty(STDERR_FILENO) == 1;
+    return standardStreams && isatty(STDERR_FILENO) == 1;
 }
 
 int main(int argc, char *argv[])

@@ -2,6 +2,7 @@
 // End-to-end runs of corvane-cli (linked with the adapter emulator) as a separate process,
 // with the emulated adapter kept in a state file between runs.
 #include "adapteremulator.h"
+#include "adapterlock.h"
 #include "corvaneversion.h"
 #include "firmwareimagemaker.h"
 #include "httpserverprocess.h"
@@ -104,6 +105,11 @@ private slots:
     void adviceThatWorks();
     void backupsThatMatter_data();
     void backupsThatMatter();
+    void listTheAdapters_data();
+    void listTheAdapters();
+    void chooseAnAdapter_data();
+    void chooseAnAdapter();
+    void updateEveryAdapter();
 
 private:
     // Sets the emulated adapter's faults for the next runs (none: no faults).
@@ -122,9 +128,22 @@ private:
     Run run(const QString &program, const QStringList &args, const QProcessEnvironment &env);
     QStringList completions(const QStringList &words);
     void seedAdapter(quint8 major, quint8 minor, quint8 patch);
+    // count adapters in the state directory "adapters" (as corvane-emulator init --count
+    // makes them), which the next runs use; their serial numbers are serials[i].
+    void seedAdapters(int count);
+    QString adapterState(int i) const
+    {
+        return m_dir->filePath(QStringLiteral("adapters/adapter-%1.state").arg(i + 1));
+    }
+    QString serial(int i) const
+    {
+        return QString::number(i, 16).rightJustified(2, QLatin1Char('0'))
+            + QStringLiteral("112233445566778899aabb");
+    }
     QString writeImage(const QString &name, const QByteArray &content);
 
     std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_state; // CORVANE_EMULATOR_STATE of the runs
 };
 
 void tst_Cli::init()
@@ -132,6 +151,7 @@ void tst_Cli::init()
     ::umask(022);
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
+    m_state = m_dir->filePath(QStringLiteral("adapter.state"));
     seedAdapter(5, 6, 0);
 }
 
@@ -151,11 +171,23 @@ void tst_Cli::seedAdapter(quint8 major, quint8 minor, quint8 patch)
     QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
 }
 
+void tst_Cli::seedAdapters(int count)
+{
+    m_state = m_dir->filePath(QStringLiteral("adapters"));
+    QVERIFY(QDir().mkpath(m_state));
+    for (int i = 0; i < count; ++i) {
+        AdapterEmulator::reset();
+        AdapterEmulator::setUniqueId(QByteArray::fromHex(serial(i).toLatin1()));
+        AdapterEmulator::seedDefaultConfiguration(2);
+        QVERIFY(AdapterEmulator::saveState(adapterState(i)));
+    }
+}
+
 // Every program of a test shares the adapter's state file, data and runtime directories.
 QProcessEnvironment tst_Cli::environment() const
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("CORVANE_EMULATOR_STATE"), m_dir->filePath(QStringLiteral("adapter.state")));
+    env.insert(QStringLiteral("CORVANE_EMULATOR_STATE"), m_state);
     env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir->filePath(QStringLiteral("data")));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir->filePath(QStringLiteral("config")));
     env.insert(QStringLiteral("XDG_CACHE_HOME"), m_dir->filePath(QStringLiteral("cache")));
@@ -1074,6 +1106,154 @@ void tst_Cli::backupsThatMatter()
     QCOMPARE(folder.entryList({QStringLiteral("*.bkp")}, QDir::Files).size(), files);
     QVERIFY(QFileInfo::exists(fresh));
     QCOMPARE(QFileInfo::exists(stale), fault == QLatin1String("version"));
+}
+
+void tst_Cli::listTheAdapters_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("held"); // the adapter another program holds, -1 none
+    QTest::newRow("none") << 0 << -1;
+    QTest::newRow("one") << 1 << -1;
+    QTest::newRow("three") << 3 << -1;
+    QTest::newRow("three, the second held by another program") << 3 << 1;
+}
+
+// list reads every free adapter and names a held one by its holder, sending it nothing.
+void tst_Cli::listTheAdapters()
+{
+    QFETCH(int, count);
+    QFETCH(int, held);
+    seedAdapters(count);
+    const QByteArray runtime = QFile::encodeName(environment().value(QStringLiteral("XDG_RUNTIME_DIR")));
+    const QByteArray inherited = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", runtime); // where the holder leaves its process id
+    AdapterLock holder;
+    QFile node(adapterState(held) + QStringLiteral(".node")); // as the emulator makes it
+    if (held >= 0)
+        QCOMPARE(node.open(QIODevice::WriteOnly) ? holder.acquire(QFile::encodeName(node.fileName()))
+                                                 : AdapterLock::Failed,
+                 AdapterLock::Acquired);
+    qputenv("XDG_RUNTIME_DIR", inherited);
+
+    const Run text = cli({QStringLiteral("list")});
+    QCOMPARE(text.exitCode, 0);
+    QCOMPARE(text.out.count('\n'), qMax(count, 1));
+    const QJsonArray list = QJsonDocument::fromJson(cli({QStringLiteral("--json"), QStringLiteral("list")}).out).array();
+    QCOMPARE(list.size(), count);
+    for (int i = 0; i < count; ++i) {
+        const QJsonObject entry = list.at(i).toObject();
+        QCOMPARE(entry[QStringLiteral("path")].toString(), adapterState(i) + QStringLiteral(".node"));
+        QCOMPARE(entry[QStringLiteral("serial")].toString(), serial(i));
+        QCOMPARE(entry[QStringLiteral("version")].toString(), i == held ? QString() : QStringLiteral("5.6.0"));
+        QCOMPARE(entry[QStringLiteral("inUseBy")].toInt(), i == held ? int(QCoreApplication::applicationPid()) : 0);
+        QCOMPARE(QFileInfo::exists(adapterState(i) + QStringLiteral(".traffic")), i != held);
+    }
+    if (held >= 0)
+        QVERIFY2(text.out.contains("in use by PID " + QByteArray::number(QCoreApplication::applicationPid())),
+                 text.out.constData());
+}
+
+void tst_Cli::chooseAnAdapter_data()
+{
+    QTest::addColumn<QStringList>("args"); // PATH stands for the third adapter's path
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<int>("chosen"); // the adapter that was read and written, -1 none
+    QTest::newRow("by serial") << QStringList{QStringLiteral("-a"), QStringLiteral("01112233445566778899AABB"),
+                                              QStringLiteral("update"), QStringLiteral("IMAGE")}
+                               << 0 << 1;
+    QTest::newRow("by path") << QStringList{QStringLiteral("update"), QStringLiteral("IMAGE"),
+                                            QStringLiteral("--adapter"), QStringLiteral("PATH")}
+                             << 0 << 2;
+    QTest::newRow("a serial no adapter has")
+        << QStringList{QStringLiteral("--adapter=ff1122334455667788990011"), QStringLiteral("update"),
+                       QStringLiteral("IMAGE")}
+        << 3 << -1;
+    QTest::newRow("several, none chosen") << QStringList{QStringLiteral("update"), QStringLiteral("IMAGE")}
+                                          << 2 << -1;
+}
+
+// With several adapters a write goes to the one chosen, and to none without a choice.
+void tst_Cli::chooseAnAdapter()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(int, chosen);
+    seedAdapters(3);
+    const QByteArray payload = payloadOf(3000, 5);
+    args.replaceInStrings(QStringLiteral("IMAGE"),
+                          writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payload)));
+    args.replaceInStrings(QStringLiteral("PATH"), adapterState(2) + QStringLiteral(".node"));
+    const Run r = cli(args);
+    QVERIFY2(r.exitCode == exitCode, r.err.constData());
+    if (exitCode == 2)
+        QCOMPARE(r.err, QByteArray("corvane-cli: several adapters are attached; choose one with "
+                                   "--adapter (see corvane-cli list)\n"));
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY(AdapterEmulator::loadState(adapterState(i)));
+        QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload, i == chosen);
+        // A refusal sends nothing to any adapter.
+        QVERIFY(exitCode != 2 || !QFileInfo::exists(adapterState(i) + QStringLiteral(".traffic")));
+    }
+}
+
+// Four adapters at once, the third failing part-way: the others end byte-exact, the third
+// gets its own advice, which works, and each adapter its own history line.
+void tst_Cli::updateEveryAdapter()
+{
+    seedAdapters(4);
+    QVERIFY(AdapterEmulator::loadState(adapterState(2)));
+    AdapterEmulator::Faults faults;
+    faults.corruptEchoAtWrite = 40;
+    AdapterEmulator::setFaults(faults);
+    QVERIFY(AdapterEmulator::saveState(adapterState(2)));
+    const QByteArray payload = payloadOf(20000, 3);
+    const QString image = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payload));
+
+    const Run r = cli({QStringLiteral("update"), QStringLiteral("--all"), image});
+    QCOMPARE(r.exitCode, 1);
+    for (int i = 0; i < 4; ++i) {
+        QVERIFY(AdapterEmulator::loadState(adapterState(i)));
+        QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload, i != 2);
+        QVERIFY2(r.out.contains(serial(i).toUtf8() + "  5.6.0") && r.err.contains(serial(i).toUtf8()) == (i == 2),
+                 r.out.constData());
+    }
+    const QStringList advice = QString::fromUtf8(r.err).split(QLatin1Char('\n')).filter(
+        QStringLiteral("run the same command again: "));
+    QCOMPARE(advice.size(), 1);
+    const QString command = QStringLiteral("corvane-cli update --adapter %1 %2").arg(serial(2), image);
+    QVERIFY2(advice.first().startsWith(serial(2) + QStringLiteral(": corvane-cli: "))
+                 && advice.first().endsWith(command),
+             qPrintable(advice.first()));
+    QMap<QString, QString> results;
+    for (const QJsonValue &operation : history())
+        results.insert(operation[QStringLiteral("serial")].toString(), operation[QStringLiteral("result")].toString());
+    QCOMPARE(history().size(), 4);
+    QCOMPARE(results.values(), (QStringList{QStringLiteral("success"), QStringLiteral("success"),
+                                            QStringLiteral("failed"), QStringLiteral("success")}));
+
+    // Failing again with --json: one object, each adapter's result in it and the failure's.
+    const QJsonObject failed = cli({QStringLiteral("--json"), QStringLiteral("update"), QStringLiteral("--all"), image}).json();
+    QStringList retried;
+    for (const QJsonValue &adapter : failed[QStringLiteral("adapters")].toArray())
+        retried.append(adapter[QStringLiteral("result")].toString());
+    QCOMPARE(retried, (QStringList{QStringLiteral("skipped"), QStringLiteral("skipped"),
+                                    QStringLiteral("failed"), QStringLiteral("skipped")}));
+    QCOMPARE(failed[QStringLiteral("exitCode")].toInt(), 1);
+
+    // Again: the half-written adapter reads back 5.7.2 too, but only the others are left alone.
+    QVERIFY(AdapterEmulator::loadState(adapterState(2)));
+    AdapterEmulator::setFaults(AdapterEmulator::Faults());
+    QVERIFY(AdapterEmulator::saveState(adapterState(2)));
+    const Run again = cli({QStringLiteral("--json"), QStringLiteral("update"), QStringLiteral("--all"), image});
+    QCOMPARE(again.exitCode, 0);
+    QStringList outcomes;
+    for (const QJsonValue &adapter : again.json()[QStringLiteral("adapters")].toArray())
+        outcomes.append(adapter[QStringLiteral("result")].toString());
+    QCOMPARE(outcomes, (QStringList{QStringLiteral("skipped"), QStringLiteral("skipped"),
+                                    QStringLiteral("success"), QStringLiteral("skipped")}));
+    QCOMPARE(cli(command.split(QLatin1Char(' ')).mid(1)).exitCode, 0);
+    QVERIFY(AdapterEmulator::loadState(adapterState(2)));
+    QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
 }
 
 QTEST_GUILESS_MAIN(tst_Cli)

@@ -28,6 +28,7 @@ private slots:
     void readTimeoutAndFailureLeaveBufferEmpty();
     void closedWrapperRefusesTransfers();
     void lockFileInTheWayKeepsTheAdapterClosed();
+    void openTakesTheFirstFreeAdapter();
 };
 
 void tst_QHidDevice::openMatchesIdsAndSerial_data()
@@ -148,6 +149,23 @@ void tst_QHidDevice::lockFileInTheWayKeepsTheAdapterClosed()
     QVERIFY(!device.open(0x0E3A, 0xB471));
     QCOMPARE(device.lastOpenError(), QHidDevice::LockFailed);
     QVERIFY(QDir().rmdir(lockFile));
+}
+
+// With two adapters, a second program opens the one the first leaves free; a third is
+// told about the first one, which it did not open.
+void tst_QHidDevice::openTakesTheFirstFreeAdapter()
+{
+    AdapterEmulator::setAdapterCount(2);
+    const QList<QHidDevice::Interface> attached = QHidDevice::enumerate(0x0E3A, 0xB471);
+    QCOMPARE(attached.size(), 2);
+    QHidDevice first;
+    QHidDevice second;
+    QHidDevice third;
+    QVERIFY(first.openPath(attached.at(0).path) && second.open(0x0E3A, 0xB471));
+    QCOMPARE(second.devicePath(), attached.at(1).path);
+    QVERIFY(!third.open(0x0E3A, 0xB471));
+    QCOMPARE(third.lastOpenError(), QHidDevice::InUse);
+    QCOMPARE(third.devicePath(), attached.at(0).path);
 }
 
 QTEST_GUILESS_MAIN(tst_QHidDevice)

@@ -3,10 +3,12 @@
 
 #include "emulatorcore.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSaveFile>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace AdapterEmulator {
@@ -124,16 +126,52 @@ namespace {
 
 } // namespace
 
+namespace {
+
+    // The adapters, made at first use and never destroyed.
+    struct Registry
+    {
+        std::mutex mutex;
+        Core::State *adapters[MaxAdapters] = {};
+        std::atomic<int> made { 0 };
+        std::atomic<int> count { 1 };
+        std::atomic<int> selected { 0 };
+    };
+
+    Registry &registry()
+    {
+        static Registry *const r = new Registry;
+        return *r;
+    }
+
+} // namespace
+
 namespace Core {
+
+    State &adapter(int index)
+    {
+        Registry &r = registry();
+        const int i = qBound(0, index, MaxAdapters - 1);
+        std::lock_guard<std::mutex> lock(r.mutex);
+        if (!r.adapters[i]) {
+            auto *fresh = new State;
+            fresh->index = i;
+            fresh->present = i < r.count;
+            resetLocked(*fresh);
+            r.adapters[i] = fresh;
+            r.made = std::max(r.made.load(), i + 1);
+        }
+        return *r.adapters[i];
+    }
 
     State &state()
     {
-        static State *const s = [] {
-            auto *fresh = new State;
-            resetLocked(*fresh);
-            return fresh;
-        }();
-        return *s;
+        return adapter(registry().selected);
+    }
+
+    int adaptersMade()
+    {
+        return registry().made;
     }
 
     void resetLocked(State &s)
@@ -144,6 +182,8 @@ namespace Core {
             sizeof factoryName - 1);
         for (int i = 0; i < UniqueIdSize; ++i)
             s.uniqueId[i] = quint8(i * 0x11);
+        // Every adapter of the set has its own serial number.
+        s.uniqueId[0] = quint8(s.index);
         seedFirmwareVersionLocked(s, 5, 6, 0);
         s.attached = true;
         s.openRefused = false;
@@ -283,9 +323,58 @@ namespace Core {
 
 void reset()
 {
+    setAdapterCount(1);
+    selectAdapter(0);
     Core::State &s = Core::state();
     std::lock_guard<std::mutex> lock(s.mutex);
     Core::resetLocked(s);
+}
+
+void setAdapterCount(int count)
+{
+    const int n = qBound(0, count, MaxAdapters);
+    Registry &r = registry();
+    const int made = std::max(Core::adaptersMade(), n);
+    r.count = n;
+    for (int i = 0; i < made; ++i) {
+        Core::State &s = Core::adapter(i);
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (i < n && !s.present) {
+            Core::resetLocked(s);
+            s.present = true;
+        } else if (i >= n && s.present) {
+            Core::detachLocked(s);
+            s.present = false;
+        }
+    }
+}
+
+int adapterCount()
+{
+    return registry().count;
+}
+
+void selectAdapter(int index)
+{
+    registry().selected = qBound(0, index, MaxAdapters - 1);
+}
+
+int selectedAdapter()
+{
+    return registry().selected;
+}
+
+QStringList stateFiles(const QString &directory)
+{
+    QStringList names = QDir(directory).entryList({ QStringLiteral("*.state") }, QDir::Files);
+    // adapter-2 before adapter-10.
+    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+        return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
+    QStringList paths;
+    for (const QString &name : qAsConst(names))
+        paths.append(QDir(directory).filePath(name));
+    return paths.mid(0, MaxAdapters);
 }
 
 void setAttached(bool attached)
@@ -458,10 +547,19 @@ void resetCounters()
 
 bool saveState(const QString &path)
 {
+    return Core::saveStateOf(Core::state(), path);
+}
+
+bool loadState(const QString &path)
+{
+    return Core::loadStateOf(Core::state(), path);
+}
+
+bool Core::saveStateOf(State &s, const QString &path)
+{
     QByteArray out;
     out.reserve(int(StateFileSize));
     {
-        Core::State &s = Core::state();
         std::lock_guard<std::mutex> lock(s.mutex);
         out.append(StateMagic, sizeof StateMagic);
         quint8 word[4];
@@ -493,7 +591,7 @@ bool saveState(const QString &path)
     return file.commit();
 }
 
-bool loadState(const QString &path)
+bool Core::loadStateOf(State &s, const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)
@@ -537,7 +635,6 @@ bool loadState(const QString &path)
     f.latencyUsPerReport = int(latency);
     f.eraseMsPer128KiB = int(eraseMs);
 
-    Core::State &s = Core::state();
     std::lock_guard<std::mutex> lock(s.mutex);
     std::memcpy(s.flash.data(), flash, FlashSize);
     std::memcpy(s.uniqueId, uid, Core::UniqueIdSize);

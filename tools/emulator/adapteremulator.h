@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 // An in-memory Corvane X9 behind hidapi's C functions (hidapi_emulator.cpp).
@@ -15,15 +16,18 @@
 // can only clear bits, and a write's echo carries what the flash holds afterwards.
 //
 // All functions are thread-safe: hidapi calls arrive from worker threads.
+// Several adapters can be attached at once (setAdapterCount()), each with its own flash,
+// unique id, faults and latency; the functions below address the selected one.
 // When the environment variable CORVANE_EMULATOR_STATE names a file, the adapter is loaded
 // from it at hid_init() (created fresh when missing) and saved back at hid_close(),
 // hid_exit() and process exit when a request changed it, so separate runs of a program see
 // the same adapter (its device path names "<file>.node", a file beside it that programs
 // lock as they lock a real adapter's node, and that a save never replaces); a program
 // that has no handle open loads the file again at its next open when another one saved
-// it meanwhile. Every process that sends it a report appends its process id to
-// "<file>.traffic". While the file named by CORVANE_EMULATOR_HOLD exists, no answer
-// arrives (the adapter seems busy).
+// it meanwhile. When it names a directory, every "*.state" file in it is one adapter, in
+// the order of their names, kept in the same way. Every process that sends an adapter a
+// report appends its process id to "<file>.traffic". While the file named by
+// CORVANE_EMULATOR_HOLD exists, no answer arrives (the adapters seem busy).
 namespace AdapterEmulator {
 
 constexpr quint16 VendorId = 0x0E3A;
@@ -33,6 +37,7 @@ constexpr quint32 FlashSize = 0x200000;
 constexpr quint32 FactoryInfoAddress = 0x08003FC0;
 constexpr quint32 UniqueIdAddress = 0x1FFF7A10;
 constexpr int SectorCount = 20;
+constexpr int MaxAdapters = 32;
 
 // Faults to inject. Exchange numbers count request reports (1-based) since the last
 // reset() or resetCounters(); -1 disables a fault.
@@ -52,9 +57,18 @@ struct Faults
     int eraseMsPer128KiB = 0;
 };
 
-// A fresh adapter: flash erased (0xFF), unique id 00 11 22 ... bb, factory block
-// "CORVANE-X9" padded with 0xFF, firmware 5.6.0 seeded, attached, no faults.
+// One fresh adapter, selected: flash erased (0xFF), unique id 00 11 22 ... bb, factory
+// block "CORVANE-X9" padded with 0xFF, firmware 5.6.0 seeded, attached, no faults.
 void reset();
+
+// Attaches count adapters (1 to MaxAdapters, or 0 for none): those already there keep their
+// state, new ones are fresh with the unique id of the first but their index (0-based) in its
+// first byte; those beyond count go away as if unplugged.
+void setAdapterCount(int count);
+int adapterCount();
+// The adapter that the other functions address (0-based, below MaxAdapters).
+void selectAdapter(int index);
+int selectedAdapter();
 
 void setAttached(bool attached);
 bool isAttached();
@@ -92,7 +106,10 @@ qint64 writeCommandCount();
 QList<QList<quint8>> eraseLog();
 void resetCounters();
 
+// The selected adapter from or to a state file.
 bool loadState(const QString &path);
 bool saveState(const QString &path);
+// The state files of a state directory, in adapter order.
+QStringList stateFiles(const QString &directory);
 
 } // namespace AdapterEmulator

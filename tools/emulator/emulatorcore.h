@@ -10,8 +10,9 @@
 
 struct hid_device_;
 
-// The adapter's state shared by the test-facing functions (adapteremulator.cpp) and the
-// hidapi C functions (hidapi_emulator.cpp). Everything is guarded by State::mutex.
+// The adapters' state shared by the test-facing functions (adapteremulator.cpp) and the
+// hidapi C functions (hidapi_emulator.cpp). Everything of one adapter is guarded by its
+// State::mutex; the adapters are independent of each other.
 namespace AdapterEmulator::Core {
 
 constexpr int ReportSize = 64; // an answer report body, without report id
@@ -49,10 +50,18 @@ struct State
     int queueHead = 0;
     int queueCount = 0;
     std::vector<hid_device_ *> handles;
+    // Position among the adapters, and whether it belongs to the set (see adapterCount()).
+    int index = 0;
+    bool present = true;
 };
 
-// The one adapter of the process; never destroyed, so exit handlers can still use it.
+// The adapter the test-facing functions address (the first unless another is selected).
+// Adapters are never destroyed, so exit handlers and stale handles can still use them.
 State &state();
+// The adapter at index (0 to MaxAdapters - 1), made fresh at first use.
+State &adapter(int index);
+// How many adapters are made so far; those from adapterCount() on are not present.
+int adaptersMade();
 
 // The functions below expect State::mutex to be held.
 void resetLocked(State &s);
@@ -62,5 +71,9 @@ void detachLocked(State &s);
 bool handleRequestLocked(State &s, const quint8 *body);
 bool popAnswerLocked(State &s, Answer &out);
 QByteArray uniqueIdHexLocked(const State &s);
+
+// An adapter from or to a state file (each takes the adapter's mutex itself).
+bool loadStateOf(State &s, const QString &path);
+bool saveStateOf(State &s, const QString &path);
 
 } // namespace AdapterEmulator::Core

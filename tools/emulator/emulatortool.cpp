@@ -4,6 +4,7 @@
 #include "adapteremulator.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QString>
@@ -21,13 +22,16 @@ constexpr quint32 BootModeAddress = FirmwareInfoAddress + 0x82;
 constexpr qint64 MaxDumpLength = 16 * 1024 * 1024;
 
 const char Usage[]
-    = "Usage: corvane-emulator [--state FILE] COMMAND [ARGUMENTS]\n"
-      "Prepares and inspects the emulated Corvane X9 kept in a state file\n"
-      "(default: $CORVANE_EMULATOR_STATE).\n"
+    = "Usage: corvane-emulator [--state PATH] [--adapter N] COMMAND [ARGUMENTS]\n"
+      "Prepares and inspects the emulated Corvane X9 kept in a state file, or several\n"
+      "adapters kept in a state directory, one file each (default: $CORVANE_EMULATOR_STATE).\n"
+      "Commands act on every adapter of a directory, or with --adapter on the Nth (from 1).\n"
       "\n"
       "Commands:\n"
-      "  init [--version X.Y.Z] [--uid 24HEX] [--boot-mode N]\n"
-      "                           a factory-fresh adapter (default firmware 5.6.0, boot mode 0)\n"
+      "  init [--count N] [--version X.Y.Z] [--uid 24HEX] [--boot-mode N]\n"
+      "                           factory-fresh adapters (default firmware 5.6.0, boot mode 0);\n"
+      "                           --count N (1-32) makes PATH a directory of N adapters with\n"
+      "                           distinct serial numbers and device paths\n"
       "  attach | detach          plug the adapter in or pull it out\n"
       "  show                     unique id, firmware version, attached state, faults\n"
       "  dump ADDRESS LENGTH      adapter memory in hexadecimal\n"
@@ -99,17 +103,31 @@ const FaultField FaultFields[] = {
     { "stallAtExchange", &AdapterEmulator::Faults::stallAtExchange },
 };
 
-int commandInit(const QStringList &args)
+// The settings of init.
+struct InitOptions
 {
     quint8 version[3] = { 5, 6, 0 };
     QByteArray uid;
     qint64 bootMode = 0;
+    qint64 count = 0; // 0: not given
+};
+
+int parseInit(const QStringList &args, InitOptions *options)
+{
+    quint8 *version = options->version;
+    QByteArray &uid = options->uid;
+    qint64 &bootMode = options->bootMode;
     for (int i = 0; i < args.size(); ++i) {
         const QString &option = args.at(i);
         if (i + 1 >= args.size())
             return usageError(QStringLiteral("init: %1 needs a value").arg(option));
         const QString value = args.at(++i);
-        if (option == QLatin1String("--version")) {
+        if (option == QLatin1String("--count")) {
+            if (!parseNumber(value, 1, AdapterEmulator::MaxAdapters, &options->count))
+                return usageError(QStringLiteral("init: bad count '%1' (1-%2)")
+                                      .arg(value)
+                                      .arg(AdapterEmulator::MaxAdapters));
+        } else if (option == QLatin1String("--version")) {
             if (!parseVersion(value, version))
                 return usageError(
                     QStringLiteral("init: bad version '%1' (X.Y.Z, each 0-255)").arg(value));
@@ -125,11 +143,46 @@ int commandInit(const QStringList &args)
             return usageError(QStringLiteral("init: unknown option '%1'").arg(option));
         }
     }
+    if (!uid.isEmpty() && options->count > 1)
+        return usageError(
+            QStringLiteral("init: --uid names one adapter, not %1").arg(options->count));
+    return ExitOk;
+}
+
+// Adapter number `number` (from 1) of a set: its own serial number.
+void initAdapter(const InitOptions &options, int number)
+{
     AdapterEmulator::reset();
-    if (!uid.isEmpty())
-        AdapterEmulator::setUniqueId(uid);
+    QByteArray uid = options.uid;
+    if (uid.isEmpty()) {
+        uid = AdapterEmulator::uniqueId();
+        uid[0] = char(number - 1);
+    }
+    AdapterEmulator::setUniqueId(uid);
+    const quint8 *version = options.version;
     AdapterEmulator::seedFirmwareVersion(version[0], version[1], version[2]);
-    AdapterEmulator::seedDefaultConfiguration(quint8(bootMode));
+    AdapterEmulator::seedDefaultConfiguration(quint8(options.bootMode));
+}
+
+// init on a directory: N state files named adapter-1.state ... adapter-N.state, and no others.
+int initDirectory(const QString &directory, const InitOptions &options)
+{
+    if (!QDir().mkpath(directory))
+        return failure(QStringLiteral("cannot make the directory %1").arg(directory));
+    const QStringList before = AdapterEmulator::stateFiles(directory);
+    const int count = options.count > 0 ? int(options.count) : qMax(1, int(before.size()));
+    QStringList written;
+    for (int n = 1; n <= count; ++n) {
+        const QString path = QDir(directory).filePath(QStringLiteral("adapter-%1.state").arg(n));
+        initAdapter(options, n);
+        if (!AdapterEmulator::saveState(path))
+            return failure(QStringLiteral("cannot write %1").arg(path));
+        written.append(path);
+    }
+    for (const QString &path : before) {
+        if (!written.contains(path) && !QFile::remove(path))
+            return failure(QStringLiteral("cannot remove %1").arg(path));
+    }
     return ExitOk;
 }
 
@@ -237,6 +290,44 @@ int commandLatency(const QStringList &args)
     return ExitOk;
 }
 
+// Runs command on the adapter kept in path; header, when not empty, comes before its output.
+int runOnAdapter(const QString &command, const QStringList &args, const QString &path,
+                 const QString &header)
+{
+    const bool inspectOnly = command == QLatin1String("show") || command == QLatin1String("dump");
+    if (QFileInfo::exists(path)) {
+        if (!AdapterEmulator::loadState(path))
+            return failure(QStringLiteral("%1 is not a valid state file").arg(path));
+    } else if (inspectOnly) {
+        return failure(QStringLiteral("%1 does not exist (run init first)").arg(path));
+    } else {
+        AdapterEmulator::reset();
+    }
+    if (!header.isEmpty())
+        printOut(header);
+
+    int result = ExitOk;
+    if (command == QLatin1String("show"))
+        result = args.isEmpty() ? commandShow()
+                                : usageError(QStringLiteral("show takes no arguments"));
+    else if (command == QLatin1String("dump"))
+        result = commandDump(args);
+    else if (command == QLatin1String("fault"))
+        result = commandFault(args);
+    else if (command == QLatin1String("latency"))
+        result = commandLatency(args);
+    else if (!args.isEmpty())
+        result = usageError(QStringLiteral("%1 takes no arguments").arg(command));
+    else
+        AdapterEmulator::setAttached(command == QLatin1String("attach"));
+
+    if (result != ExitOk || inspectOnly)
+        return result;
+    if (!AdapterEmulator::saveState(path))
+        return failure(QStringLiteral("cannot write %1").arg(path));
+    return ExitOk;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -246,17 +337,24 @@ int main(int argc, char *argv[])
         args.append(QString::fromLocal8Bit(argv[i]));
 
     QString statePath = QFile::decodeName(qgetenv("CORVANE_EMULATOR_STATE"));
+    qint64 adapterNumber = 0;
     while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
         const QString option = args.takeFirst();
         if (option == QLatin1String("--help")) {
             std::fputs(Usage, stdout);
             return ExitOk;
         }
-        if (option != QLatin1String("--state"))
+        if (option != QLatin1String("--state") && option != QLatin1String("--adapter"))
             return usageError(QStringLiteral("unknown option '%1'").arg(option));
         if (args.isEmpty())
-            return usageError(QStringLiteral("--state needs a file name"));
-        statePath = args.takeFirst();
+            return usageError(QStringLiteral("%1 needs a value").arg(option));
+        const QString value = args.takeFirst();
+        if (option == QLatin1String("--state"))
+            statePath = value;
+        else if (!parseNumber(value, 1, AdapterEmulator::MaxAdapters, &adapterNumber))
+            return usageError(QStringLiteral("--adapter needs a number from 1 to %1, not '%2'")
+                                  .arg(AdapterEmulator::MaxAdapters)
+                                  .arg(value));
     }
     if (args.isEmpty())
         return usageError(QStringLiteral("no command given"));
@@ -273,41 +371,52 @@ int main(int argc, char *argv[])
     if (!known)
         return usageError(QStringLiteral("unknown command '%1'").arg(command));
     if (statePath.isEmpty())
-        return usageError(QStringLiteral("no state file: give --state FILE or set "
+        return usageError(QStringLiteral("no state file: give --state PATH or set "
                                          "CORVANE_EMULATOR_STATE"));
 
-    const bool inspectOnly = command == QLatin1String("show") || command == QLatin1String("dump");
-    if (command != QLatin1String("init")) {
-        if (QFileInfo::exists(statePath)) {
-            if (!AdapterEmulator::loadState(statePath))
-                return failure(QStringLiteral("%1 is not a valid state file").arg(statePath));
-        } else if (inspectOnly) {
-            return failure(QStringLiteral("%1 does not exist (run init first)").arg(statePath));
-        } else {
-            AdapterEmulator::reset();
-        }
+    const bool directory = QFileInfo(statePath).isDir();
+    if (command == QLatin1String("init")) {
+        InitOptions options;
+        const int parsed = parseInit(args, &options);
+        if (parsed != ExitOk)
+            return parsed;
+        if (adapterNumber > 0)
+            return usageError(QStringLiteral("init makes every adapter; --adapter does not apply"));
+        if (directory || options.count > 1)
+            return QFileInfo(statePath).exists() && !directory
+                ? usageError(QStringLiteral("%1 is a state file, which holds one adapter; give a "
+                                            "directory for --count %2")
+                                 .arg(statePath)
+                                 .arg(options.count))
+                : initDirectory(statePath, options);
+        initAdapter(options, 1);
+        return AdapterEmulator::saveState(statePath)
+            ? int(ExitOk)
+            : failure(QStringLiteral("cannot write %1").arg(statePath));
     }
 
-    int result = ExitOk;
-    if (command == QLatin1String("init"))
-        result = commandInit(args);
-    else if (command == QLatin1String("show"))
-        result = args.isEmpty() ? commandShow()
-                                : usageError(QStringLiteral("show takes no arguments"));
-    else if (command == QLatin1String("dump"))
-        result = commandDump(args);
-    else if (command == QLatin1String("fault"))
-        result = commandFault(args);
-    else if (command == QLatin1String("latency"))
-        result = commandLatency(args);
-    else if (!args.isEmpty())
-        result = usageError(QStringLiteral("%1 takes no arguments").arg(command));
-    else
-        AdapterEmulator::setAttached(command == QLatin1String("attach"));
-
-    if (result != ExitOk || inspectOnly)
-        return result;
-    if (!AdapterEmulator::saveState(statePath))
-        return failure(QStringLiteral("cannot write %1").arg(statePath));
+    if (!directory) {
+        if (adapterNumber > 1)
+            return failure(QStringLiteral("%1 holds one adapter").arg(statePath));
+        return runOnAdapter(command, args, statePath, QString());
+    }
+    const QStringList files = AdapterEmulator::stateFiles(statePath);
+    if (adapterNumber > files.size())
+        return failure(QStringLiteral("%1 holds %2 adapters").arg(statePath).arg(files.size()));
+    if (adapterNumber > 0)
+        return runOnAdapter(command, args, files.at(int(adapterNumber - 1)), QString());
+    if (command == QLatin1String("dump") && files.size() > 1)
+        return usageError(QStringLiteral("dump reads one adapter: choose it with --adapter N"));
+    for (int i = 0; i < files.size(); ++i) {
+        const QString header = command == QLatin1String("show") && files.size() > 1
+            ? QStringLiteral("%1adapter %2: %3\n")
+                  .arg(i > 0 ? QStringLiteral("\n") : QString())
+                  .arg(i + 1)
+                  .arg(files.at(i))
+            : QString();
+        const int result = runOnAdapter(command, args, files.at(i), header);
+        if (result != ExitOk)
+            return result;
+    }
     return ExitOk;
 }

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QList>
 
 #include <algorithm>
 #include <chrono>
@@ -36,21 +37,27 @@ const wchar_t Manufacturer[] = L"Corvane";
 const wchar_t Product[] = L"Corvane X9 Adapter";
 const wchar_t ErrorText[] = L"emulated adapter: request failed or adapter not available";
 
-// Persistence of the adapter in the file named by CORVANE_EMULATOR_STATE.
+// How one adapter is kept in its state file.
+struct StoredAdapter
+{
+    bool fresh = false; // no state file existed: the first save creates it
+    bool trafficRecorded = false;
+    QString path;
+    // The adapter's node: a file next to the state file that is never replaced (a save
+    // renames a new state file into place), so programs lock it as they lock a real node.
+    QByteArray nodePath;
+    QByteArray seen; // the state file's signature when this process last loaded or saved it
+};
+
+// Persistence of the adapters in the file or directory named by CORVANE_EMULATOR_STATE.
 struct Persistence
 {
     std::mutex mutex;
     bool initialised = false;
     bool active = false;
     bool exitHandlerRegistered = false;
-    bool fresh = false; // no state file existed: the first save creates it
-    bool trafficRecorded = false;
-    QString path;
     QString holdPath; // CORVANE_EMULATOR_HOLD: no answer arrives while this file exists
-    // The adapter's node: a file next to the state file that is never replaced (a save
-    // renames a new state file into place), so programs lock it as they lock a real node.
-    QByteArray nodePath;
-    QByteArray seen; // the state file's signature when this process last loaded or saved it
+    StoredAdapter adapters[AdapterEmulator::MaxAdapters];
 };
 
 Persistence &persistence()
@@ -59,16 +66,46 @@ Persistence &persistence()
     return *p;
 }
 
-// The adapter's device path: one adapter per state file, shared by the programs that name
-// it (the path of its node file), and otherwise one per process. Programs lock the adapter
-// by this path.
-QByteArray devicePath()
+// An adapter's device path: one adapter per state file, shared by the programs that name it
+// (the path of its node file), and otherwise one per process and index. Programs lock the
+// adapter by this path.
+QByteArray devicePath(int index)
 {
     Persistence &p = persistence();
     std::lock_guard<std::mutex> lock(p.mutex);
     if (p.active)
-        return p.nodePath;
-    return "emulator:pid-" + QByteArray::number(QCoreApplication::applicationPid());
+        return p.adapters[index].nodePath;
+    QByteArray path = "emulator:pid-" + QByteArray::number(QCoreApplication::applicationPid());
+    if (index > 0)
+        path += '-' + QByteArray::number(index + 1);
+    return path;
+}
+
+// The adapters that hid_enumerate() lists, in order.
+QList<State *> attachedAdapters()
+{
+    QList<State *> found;
+    const int count = AdapterEmulator::adapterCount();
+    for (int i = 0; i < count; ++i) {
+        State &s = AdapterEmulator::Core::adapter(i);
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (s.present && s.attached)
+            found.append(&s);
+    }
+    return found;
+}
+
+// The adapter a live handle belongs to; null for a handle that is closed or not ours.
+State *adapterOf(const hid_device *dev)
+{
+    const int made = AdapterEmulator::Core::adaptersMade();
+    for (int i = 0; i < made; ++i) {
+        State &s = AdapterEmulator::Core::adapter(i);
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (std::find(s.handles.begin(), s.handles.end(), dev) != s.handles.end())
+            return &s;
+    }
+    return nullptr;
 }
 
 // One version of the state file: a save renames a new file into place.
@@ -83,68 +120,82 @@ QByteArray fileSignature(const QString &path)
         + QByteArray::number(qlonglong(st.st_size));
 }
 
-// Saves the adapter when this process changed it (or the file is new); a program that only
+// Saves an adapter when this process changed it (or its file is new); a program that only
 // read it must not put back what it loaded over another program's writes.
-bool saveLocked(Persistence &p)
+bool saveLocked(Persistence &p, int index)
 {
     if (!p.active)
         return true;
-    State &s = AdapterEmulator::Core::state();
+    StoredAdapter &stored = p.adapters[index];
+    if (stored.path.isEmpty())
+        return true;
+    State &s = AdapterEmulator::Core::adapter(index);
     {
         std::lock_guard<std::mutex> lock(s.mutex);
-        if (!s.modified && !p.fresh)
+        if (!s.modified && !stored.fresh)
             return true;
         s.modified = false;
     }
-    p.fresh = false;
-    if (AdapterEmulator::saveState(p.path)) {
-        p.seen = fileSignature(p.path);
+    stored.fresh = false;
+    if (AdapterEmulator::Core::saveStateOf(s, stored.path)) {
+        stored.seen = fileSignature(stored.path);
         return true;
     }
-    qWarning("corvane emulator: cannot save the state file %s", qPrintable(p.path));
+    qWarning("corvane emulator: cannot save the state file %s", qPrintable(stored.path));
     return false;
 }
 
-void saveIfPersisting()
+bool saveAllLocked(Persistence &p)
+{
+    bool ok = true;
+    for (int i = 0; i < AdapterEmulator::MaxAdapters; ++i)
+        ok = saveLocked(p, i) && ok;
+    return ok;
+}
+
+void saveIfPersisting(int index)
 {
     Persistence &p = persistence();
     std::lock_guard<std::mutex> lock(p.mutex);
-    saveLocked(p);
+    saveLocked(p, index);
 }
 
 // Another program may have changed the adapter since this one last loaded or saved it: with
-// no handle open here (the lock kept the others away while one was), the file is the adapter.
-void reloadIfChanged()
+// no handle open on it here (the lock kept the others away while one was), the file is the
+// adapter.
+void reloadIfChanged(int index)
 {
     Persistence &p = persistence();
     std::lock_guard<std::mutex> lock(p.mutex);
-    if (!p.active || p.fresh)
+    StoredAdapter &stored = p.adapters[index];
+    if (!p.active || stored.fresh || stored.path.isEmpty())
         return;
+    State &s = AdapterEmulator::Core::adapter(index);
     {
-        State &s = AdapterEmulator::Core::state();
         std::lock_guard<std::mutex> stateLock(s.mutex);
         if (!s.handles.empty() || s.modified)
             return;
     }
-    const QByteArray now = fileSignature(p.path);
-    if (now.isEmpty() || now == p.seen)
+    const QByteArray now = fileSignature(stored.path);
+    if (now.isEmpty() || now == stored.seen)
         return;
-    if (AdapterEmulator::loadState(p.path))
-        p.seen = now;
+    if (AdapterEmulator::Core::loadStateOf(s, stored.path))
+        stored.seen = now;
     else
-        qWarning("corvane emulator: unreadable state file %s", qPrintable(p.path));
+        qWarning("corvane emulator: unreadable state file %s", qPrintable(stored.path));
 }
 
-// Appends this process's id to "<state file>.traffic" at its first report, so tests can
-// tell which programs talked to the shared adapter.
-void recordTraffic()
+// Appends this process's id to "<state file>.traffic" at its first report to the adapter,
+// so tests can tell which programs talked to it.
+void recordTraffic(int index)
 {
     Persistence &p = persistence();
     std::lock_guard<std::mutex> lock(p.mutex);
-    if (!p.active || p.trafficRecorded)
+    StoredAdapter &stored = p.adapters[index];
+    if (!p.active || stored.trafficRecorded || stored.path.isEmpty())
         return;
-    p.trafficRecorded = true;
-    QFile log(p.path + QLatin1String(".traffic"));
+    stored.trafficRecorded = true;
+    QFile log(stored.path + QLatin1String(".traffic"));
     if (log.open(QIODevice::WriteOnly | QIODevice::Append))
         log.write(QByteArray::number(QCoreApplication::applicationPid()) + '\n');
 }
@@ -217,7 +268,7 @@ void freeInfo(hid_device_info *info)
 
 hid_device *openLocked(State &s, const QByteArray &path)
 {
-    if (!s.attached || s.openRefused)
+    if (!s.present || !s.attached || s.openRefused)
         return nullptr;
     auto *dev = new hid_device;
     dev->generation = s.generation;
@@ -231,10 +282,12 @@ int copyString(hid_device *dev, const wchar_t *text, wchar_t *string, size_t max
 {
     if (!dev || !string || maxlen == 0)
         return -1;
-    State &s = AdapterEmulator::Core::state();
+    State *s = adapterOf(dev);
+    if (!s)
+        return -1;
     {
-        std::lock_guard<std::mutex> lock(s.mutex);
-        if (!isUsableLocked(s, dev))
+        std::lock_guard<std::mutex> lock(s->mutex);
+        if (!isUsableLocked(*s, dev))
             return -1;
     }
     const size_t n = std::min(std::wcslen(text), maxlen - 1);
@@ -251,7 +304,39 @@ void sleepMicroseconds(int us)
 
 void saveAtExit()
 {
-    saveIfPersisting();
+    Persistence &p = persistence();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    saveAllLocked(p);
+}
+
+// Loads the adapter at index from its state file, or marks it fresh when there is none.
+bool loadStoredLocked(Persistence &p, int index, const QString &path)
+{
+    StoredAdapter &stored = p.adapters[index];
+    stored = StoredAdapter();
+    if (QFileInfo::exists(path)) {
+        // A damaged file is left alone rather than overwritten with a fresh adapter.
+        if (!AdapterEmulator::Core::loadStateOf(AdapterEmulator::Core::adapter(index), path)) {
+            qWarning("corvane emulator: unreadable state file %s", qPrintable(path));
+            return false;
+        }
+        stored.seen = fileSignature(path);
+    } else {
+        State &s = AdapterEmulator::Core::adapter(index);
+        std::lock_guard<std::mutex> lock(s.mutex);
+        AdapterEmulator::Core::resetLocked(s);
+        stored.fresh = true;
+    }
+    stored.path = path;
+    stored.nodePath = QFile::encodeName(QFileInfo(path).absoluteFilePath()) + ".node";
+    const int node = ::open(stored.nodePath.constData(),
+        O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+    if (node >= 0)
+        ::close(node);
+    else
+        qWarning("corvane emulator: cannot make the adapter's node %s",
+                 stored.nodePath.constData());
+    return true;
 }
 
 } // namespace
@@ -267,25 +352,14 @@ int HID_API_EXPORT HID_API_CALL hid_init(void)
     const QByteArray env = qgetenv("CORVANE_EMULATOR_STATE");
     if (!env.isEmpty()) {
         const QString path = QFile::decodeName(env);
-        if (QFileInfo::exists(path)) {
-            // A damaged file is left alone rather than overwritten with a fresh adapter.
-            if (!AdapterEmulator::loadState(path)) {
-                qWarning("corvane emulator: unreadable state file %s", qPrintable(path));
+        // A directory holds one state file per adapter, a file the one adapter.
+        const QStringList files = QFileInfo(path).isDir() ? AdapterEmulator::stateFiles(path)
+                                                          : QStringList { path };
+        AdapterEmulator::setAdapterCount(int(files.size()));
+        for (int i = 0; i < files.size(); ++i) {
+            if (!loadStoredLocked(p, i, files.at(i)))
                 return -1;
-            }
-            p.seen = fileSignature(path);
-        } else {
-            AdapterEmulator::reset();
-            p.fresh = true;
         }
-        p.path = path;
-        p.nodePath = QFile::encodeName(QFileInfo(path).absoluteFilePath()) + ".node";
-        const int node = ::open(
-            p.nodePath.constData(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
-        if (node >= 0)
-            ::close(node);
-        else
-            qWarning("corvane emulator: cannot make the adapter's node %s", p.nodePath.constData());
         p.active = true;
         p.holdPath = QFile::decodeName(qgetenv("CORVANE_EMULATOR_HOLD"));
         if (!p.exitHandlerRegistered) {
@@ -301,7 +375,7 @@ int HID_API_EXPORT HID_API_CALL hid_exit(void)
 {
     Persistence &p = persistence();
     std::lock_guard<std::mutex> lock(p.mutex);
-    const int result = saveLocked(p) ? 0 : -1;
+    const int result = saveAllLocked(p) ? 0 : -1;
     p.active = false;
     p.initialised = false;
     return result;
@@ -315,10 +389,18 @@ struct hid_device_info HID_API_EXPORT *HID_API_CALL hid_enumerate(
     if ((vendor_id != 0 && vendor_id != AdapterEmulator::VendorId)
         || (product_id != 0 && product_id != AdapterEmulator::ProductId))
         return nullptr;
-    const QByteArray path = devicePath();
-    State &s = AdapterEmulator::Core::state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return s.attached ? makeInfoLocked(s, path) : nullptr;
+    hid_device_info *first = nullptr;
+    hid_device_info **next = &first;
+    for (State *s : attachedAdapters()) {
+        const QByteArray path = devicePath(s->index);
+        std::lock_guard<std::mutex> lock(s->mutex);
+        if (!s->present || !s->attached)
+            continue;
+        *next = makeInfoLocked(*s, path);
+        if (*next)
+            next = &(*next)->next;
+    }
+    return first;
 }
 
 void HID_API_EXPORT HID_API_CALL hid_free_enumeration(struct hid_device_info *devs)
@@ -330,6 +412,7 @@ void HID_API_EXPORT HID_API_CALL hid_free_enumeration(struct hid_device_info *de
     }
 }
 
+// As hidapi does: the first attached adapter with the ids (and serial), whether or not it opens.
 HID_API_EXPORT hid_device *HID_API_CALL hid_open(
     unsigned short vendor_id, unsigned short product_id, const wchar_t *serial_number)
 {
@@ -337,30 +420,39 @@ HID_API_EXPORT hid_device *HID_API_CALL hid_open(
         return nullptr;
     if (vendor_id != AdapterEmulator::VendorId || product_id != AdapterEmulator::ProductId)
         return nullptr;
-    reloadIfChanged();
-    const QByteArray path = devicePath();
-    State &s = AdapterEmulator::Core::state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    if (serial_number && serial_number[0] != L'\0') {
-        wchar_t serial[2 * AdapterEmulator::Core::UniqueIdSize + 1];
-        uniqueIdWideLocked(s, serial);
-        if (wcscasecmp(serial, serial_number) != 0)
-            return nullptr;
+    for (State *s : attachedAdapters()) {
+        if (serial_number && serial_number[0] != L'\0') {
+            wchar_t serial[2 * AdapterEmulator::Core::UniqueIdSize + 1];
+            {
+                std::lock_guard<std::mutex> lock(s->mutex);
+                uniqueIdWideLocked(*s, serial);
+            }
+            if (wcscasecmp(serial, serial_number) != 0)
+                continue;
+        }
+        reloadIfChanged(s->index);
+        const QByteArray path = devicePath(s->index);
+        std::lock_guard<std::mutex> lock(s->mutex);
+        return openLocked(*s, path);
     }
-    return openLocked(s, path);
+    return nullptr;
 }
 
 HID_API_EXPORT hid_device *HID_API_CALL hid_open_path(const char *path)
 {
     if (!path || hid_init() != 0)
         return nullptr;
-    const QByteArray ours = devicePath();
-    if (ours != path)
-        return nullptr;
-    reloadIfChanged();
-    State &s = AdapterEmulator::Core::state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return openLocked(s, ours);
+    const int count = AdapterEmulator::adapterCount();
+    for (int i = 0; i < count; ++i) {
+        const QByteArray ours = devicePath(i);
+        if (ours != path)
+            continue;
+        reloadIfChanged(i);
+        State &s = AdapterEmulator::Core::adapter(i);
+        std::lock_guard<std::mutex> lock(s.mutex);
+        return openLocked(s, ours);
+    }
+    return nullptr;
 }
 
 int HID_API_EXPORT HID_API_CALL hid_write(hid_device *dev, const unsigned char *data, size_t length)
@@ -371,7 +463,10 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device *dev, const unsigned char *
         return -1;
     quint8 body[ReportSize] = {};
     std::memcpy(body, data + 1, length - 1);
-    State &s = state();
+    State *adapter = adapterOf(dev);
+    if (!adapter)
+        return -1;
+    State &s = *adapter;
     int latency = 0;
     {
         std::lock_guard<std::mutex> lock(s.mutex);
@@ -379,7 +474,7 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device *dev, const unsigned char *
             return -1;
         latency = s.faults.latencyUsPerReport;
     }
-    recordTraffic();
+    recordTraffic(s.index);
     sleepMicroseconds(latency);
     return int(length);
 }
@@ -390,7 +485,10 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(
     using namespace AdapterEmulator::Core;
     if (!dev || (!data && length > 0))
         return -1;
-    State &s = state();
+    State *adapter = adapterOf(dev);
+    if (!adapter)
+        return -1;
+    State &s = *adapter;
     // Held answers: the adapter looks busy until the hold file goes away.
     const QString hold = holdPath();
     if (!hold.isEmpty()) {
@@ -450,9 +548,11 @@ int HID_API_EXPORT HID_API_CALL hid_read(hid_device *dev, unsigned char *data, s
         return -1;
     bool nonBlocking = false;
     {
-        State &s = AdapterEmulator::Core::state();
-        std::lock_guard<std::mutex> lock(s.mutex);
-        if (!isLiveLocked(s, dev))
+        State *s = adapterOf(dev);
+        if (!s)
+            return -1;
+        std::lock_guard<std::mutex> lock(s->mutex);
+        if (!isLiveLocked(*s, dev))
             return -1;
         nonBlocking = dev->nonBlocking;
     }
@@ -461,11 +561,11 @@ int HID_API_EXPORT HID_API_CALL hid_read(hid_device *dev, unsigned char *data, s
 
 int HID_API_EXPORT HID_API_CALL hid_set_nonblocking(hid_device *dev, int nonblock)
 {
-    if (!dev)
+    State *s = adapterOf(dev);
+    if (!s)
         return -1;
-    State &s = AdapterEmulator::Core::state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    if (!isLiveLocked(s, dev))
+    std::lock_guard<std::mutex> lock(s->mutex);
+    if (!isLiveLocked(*s, dev))
         return -1;
     dev->nonBlocking = nonblock != 0;
     return 0;
@@ -489,21 +589,22 @@ int HID_API_EXPORT HID_API_CALL hid_get_input_report(hid_device *, unsigned char
 
 void HID_API_EXPORT HID_API_CALL hid_close(hid_device *dev)
 {
-    if (!dev)
-        return;
-    State &s = AdapterEmulator::Core::state();
+    State *adapter = adapterOf(dev);
+    if (!adapter)
+        return; // not ours or already closed
+    State &s = *adapter;
     {
         std::lock_guard<std::mutex> lock(s.mutex);
         const auto it = std::find(s.handles.begin(), s.handles.end(), dev);
         if (it == s.handles.end())
-            return; // not ours or already closed
+            return; // closed meanwhile
         s.handles.erase(it);
         if (dev->info)
             freeInfo(dev->info);
         delete dev;
         s.changed.notify_all();
     }
-    saveIfPersisting();
+    saveIfPersisting(s.index);
 }
 
 int HID_API_EXPORT_CALL hid_get_manufacturer_string(hid_device *dev, wchar_t *string, size_t maxlen)
@@ -519,22 +620,24 @@ int HID_API_EXPORT_CALL hid_get_product_string(hid_device *dev, wchar_t *string,
 int HID_API_EXPORT_CALL hid_get_serial_number_string(
     hid_device *dev, wchar_t *string, size_t maxlen)
 {
+    State *s = adapterOf(dev);
+    if (!s)
+        return -1;
     wchar_t serial[2 * AdapterEmulator::Core::UniqueIdSize + 1];
     {
-        State &s = AdapterEmulator::Core::state();
-        std::lock_guard<std::mutex> lock(s.mutex);
-        uniqueIdWideLocked(s, serial);
+        std::lock_guard<std::mutex> lock(s->mutex);
+        uniqueIdWideLocked(*s, serial);
     }
     return copyString(dev, serial, string, maxlen);
 }
 
 struct hid_device_info HID_API_EXPORT *HID_API_CALL hid_get_device_info(hid_device *dev)
 {
-    if (!dev)
+    State *s = adapterOf(dev);
+    if (!s)
         return nullptr;
-    State &s = AdapterEmulator::Core::state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return isUsableLocked(s, dev) ? dev->info : nullptr;
+    std::lock_guard<std::mutex> lock(s->mutex);
+    return isUsableLocked(*s, dev) ? dev->info : nullptr;
 }
 
 int HID_API_EXPORT_CALL hid_get_indexed_string(hid_device *, int, wchar_t *, size_t)
