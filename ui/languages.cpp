@@ -45,6 +45,15 @@ QString Languages::fontFamily(int index)
     return QString::fromLatin1(language(index).fontFamily);
 }
 
+QString Languages::fontBeforeWidgets(int index)
+{
+    const QString family = fontFamily(index);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    QApplication::setFont(QFont(family));
+#endif
+    return family;
+}
+
 void Languages::installFontSubstitutions()
 {
     QFont::insertSubstitutions(QStringLiteral("Microsoft Sans Serif"),

@@ -14,6 +14,11 @@ constexpr int Count = 5;
 // The language's font family; an index out of range is English.
 QString fontFamily(int index);
 
+// The family for widgets about to be built, before the style sheet meets them: Qt 6 sizes
+// widgets without a font-size rule by the application font they are built with, so there it
+// becomes the application font; Qt 5 sizes them by the desktop's font.
+QString fontBeforeWidgets(int index);
+
 // The language fonts ask for families that Linux does not have; this points each at the
 // embedded font that covers the language's script.
 void installFontSubstitutions();

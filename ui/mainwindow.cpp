@@ -7,16 +7,15 @@
 #include "filechooser.h"
 #include "messagedialog.h"
 #include "settingsdialog.h"
+#include "toolversion.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFile>
-#include <QFont>
 #include <QListView>
 #include <QMovie>
-#include <QRegularExpression>
 #include <QTimer>
 
 namespace {
@@ -32,13 +31,7 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     // The saved language's font family comes before the widgets: the style sheet is applied
     // once, with it, since each application polishes every widget and decodes its pictures.
     m_syncCloud = new SyncCloud(this);
-    const int savedLanguage = m_syncCloud->currentLanguage();
-    const QString family = Languages::fontFamily(savedLanguage);
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    // Qt 6 sizes widgets without a font-size rule by the application font they are built
-    // with; Qt 5 by the desktop's font that they first meet the style sheet with.
-    QApplication::setFont(QFont(family));
-#endif
+    const QString family = Languages::fontBeforeWidgets(m_syncCloud->currentLanguage());
     ui->setupUi(this);
 
     m_messageDialog = new MessageDialog(this);
@@ -333,25 +326,9 @@ void MainWindow::onVersionChanged(QString version)
     refreshTexts();
 }
 
-// True when v1 is older than v2. Letters, parentheses and spaces are ignored; each text
-// must have three dot-separated parts, packed into one number 8 bits apart.
 bool MainWindow::compareVersion(QString v1, QString v2)
 {
-    static const QRegularExpression ignored(QStringLiteral("[a-zA-Z() ]"));
-    v1.remove(ignored);
-    v2.remove(ignored);
-    const QStringList a = v1.split(QLatin1Char('.'), Qt::KeepEmptyParts, Qt::CaseSensitive);
-    const QStringList b = v2.split(QLatin1Char('.'), Qt::KeepEmptyParts, Qt::CaseSensitive);
-    if (a.size() != 3 || b.size() != 3)
-        return false;
-    // Packed with unsigned arithmetic, so large or negative parts wrap instead of overflowing.
-    const auto pack = [](const QStringList &parts) {
-        quint32 value = quint32(parts.at(0).toInt(nullptr, 10));
-        value = (value << 8) | quint32(parts.at(1).toInt(nullptr, 10));
-        value = (value << 8) | quint32(parts.at(2).toInt(nullptr, 10));
-        return qint32(value);
-    };
-    return pack(a) < pack(b);
+    return ToolVersion::isOlder(v1, v2);
 }
 
 void MainWindow::refreshTexts()
