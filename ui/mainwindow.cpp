@@ -2,151 +2,38 @@
 #include "mainwindow.h"
 
 #include "accessibility.h"
-#include "backupfile.h"
-#include "configrestore.h"
+#include "backupadmission.h"
+#include "closeguard.h"
+#include "filechooser.h"
 #include "messagedialog.h"
 #include "settingsdialog.h"
+#include "toolversion.h"
 #include "ui_mainwindow.h"
 
-#include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QFile>
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QFont>
-#include <QLibraryInfo>
 #include <QListView>
-#include <QMimeData>
 #include <QMovie>
-#include <QRegularExpression>
-#include <QSessionManager>
-#include <QStandardPaths>
 #include <QTimer>
-#include <QTranslator>
-#include <QUrl>
-#include <QWindow>
 
 namespace {
-
-MainWindow::FileDialogHook &fileDialogHook()
-{
-    static MainWindow::FileDialogHook hook;
-    return hook;
-}
-
-struct Language
-{
-    const char *catalogue;
-    const char *fontFamily;
-    const char *qtCatalogue; // Qt's own texts (file dialogs, standard buttons); "" for English
-};
-
-// Index = the stored language and the language combo box's index.
-const Language languages[] = {
-    {":/translations/CorvaneFirmwareTool_en_EN.qm", "Microsoft Sans Serif", ""},
-    {":/translations/CorvaneFirmwareTool_zh_CN.qm", "DengXian", "qtbase_zh_CN"},
-    {":/translations/CorvaneFirmwareTool_ja_JP.qm", "Kochi Gothic", "qtbase_ja"},
-    {":/translations/CorvaneFirmwareTool_ru_RU.qm", "Consolas", "qtbase_ru"},
-    {":/translations/CorvaneFirmwareTool_fr_FR.qm", "Arbutus Slab", "qtbase_fr"},
-};
-
-// Where the toolkit's own catalogues (qtbase_*.qm) are installed.
-QString qtTranslationsPath()
-{
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    return QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-#else
-    // Qt 5.15 has no path(); location() is its form of the same call.
-    return QLibraryInfo::location(QLibraryInfo::TranslationsPath);
-#endif
-}
-
-// The language fonts ask for families that Linux does not have; point each at the
-// embedded font that covers the language's script.
-void installFontSubstitutions()
-{
-    QFont::insertSubstitutions(QStringLiteral("Microsoft Sans Serif"),
-                               {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-    QFont::insertSubstitutions(QStringLiteral("DengXian"),
-                               {QStringLiteral("Droid Sans Fallback"), QStringLiteral("WenQuanYi Micro Hei")});
-    QFont::insertSubstitutions(QStringLiteral("Kochi Gothic"),
-                               {QStringLiteral("IPAGothic"), QStringLiteral("Droid Sans Fallback")});
-    QFont::insertSubstitutions(QStringLiteral("Consolas"),
-                               {QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Liberation Mono")});
-    QFont::insertSubstitutions(QStringLiteral("Arbutus Slab"),
-                               {QStringLiteral("Roboto Slab"), QStringLiteral("DejaVu Serif")});
-}
-
-// A widget styled by the style sheet keeps the font family it was first polished with,
-// whatever the application font becomes; a style rule carries the family to all of them.
-QString styleSheetWithFamily(const QString &base, const QString &family)
-{
-    return base + QStringLiteral("\nQWidget { font-family: \"%1\"; }\n").arg(family);
-}
-
-// How often a deferred close looks whether the engine has become idle.
-constexpr int CloseRetryMs = 100;
 
 // When a shown window that has not been painted yet starts its catalogue request and adapter.
 constexpr int StartWithoutPaintMs = 1000;
 
-QString downloadDirectory()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
-}
-
-// The window's style sheet reaches every widget below it, and its rules for the window's
-// buttons, labels and combo boxes would make Qt's own file dialog unreadable. So the file
-// dialog has no parent widget: it is a transient window of the one it opens over, modal and
-// placed over it as a child dialog would be.
-class FileDialog : public QFileDialog
-{
-public:
-    FileDialog(QWidget *over, const QString &caption, const QString &directory,
-               const QString &filter)
-        : QFileDialog(nullptr, caption, directory, filter), m_over(over)
-    {
-        setWindowModality(Qt::ApplicationModal);
-        winId();
-        if (windowHandle())
-            windowHandle()->setTransientParent(over->windowHandle());
-    }
-
-protected:
-    void showEvent(QShowEvent *event) override
-    {
-        adjustPosition(m_over);
-        QFileDialog::showEvent(event);
-    }
-
-private:
-    QWidget *m_over;
-};
-
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
-    : FramelessWidget(parent), ui(new Ui::MainWindow)
+    : FramelessWidget(parent), ui(std::make_unique<Ui::MainWindow>())
 {
     // The saved language's font family comes before the widgets: the style sheet is applied
     // once, with it, since each application polishes every widget and decodes its pictures.
     m_syncCloud = new SyncCloud(this);
-    const int savedLanguage = m_syncCloud->currentLanguage();
-    const QString family = QString::fromLatin1(
-        languages[savedLanguage >= 1 && savedLanguage <= 4 ? savedLanguage : 0].fontFamily);
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    // Qt 6 sizes widgets without a font-size rule by the application font they are built
-    // with; Qt 5 by the desktop's font that they first meet the style sheet with.
-    QApplication::setFont(QFont(family));
-#endif
+    const QString family = Languages::fontBeforeWidgets(m_syncCloud->currentLanguage());
     ui->setupUi(this);
 
-    m_translator = new QTranslator(this);
-    m_qtTranslator = new QTranslator(this);
     m_messageDialog = new MessageDialog(this);
     m_settingsDialog = new SettingsDialog(this);
     m_deviceFlash = new DeviceFlash(this);
@@ -171,7 +58,7 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     QFile styleFile(QStringLiteral(":/ui/style.qss"));
     if (styleFile.open(QIODevice::ReadOnly)) {
         m_baseStyleSheet = QString::fromUtf8(styleFile.readAll());
-        setStyleSheet(styleSheetWithFamily(m_baseStyleSheet, family));
+        setStyleSheet(m_baseStyleSheet + Languages::fontRule(family));
         styleFile.close();
     }
 
@@ -187,7 +74,7 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     ui->comboBox_Version->setView(new QListView(ui->comboBox_Version));
     ui->comboBox_Version->addItems(m_syncCloud->firmwareVersions());
 
-    installFontSubstitutions();
+    Languages::installFontSubstitutions();
     connectSignals();
     setUpKeyboard();
     refreshTexts();
@@ -197,10 +84,7 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     QTimer::singleShot(StartWithoutPaintMs, this, &MainWindow::startAfterFirstPaint);
 }
 
-MainWindow::~MainWindow()
-{
-    delete ui;
-}
+MainWindow::~MainWindow() = default;
 
 void MainWindow::paintEvent(QPaintEvent *event)
 {
@@ -221,11 +105,6 @@ void MainWindow::startAfterFirstPaint()
         m_deviceFlash->openDevice();
 }
 
-void MainWindow::setFileDialogHook(FileDialogHook hook)
-{
-    fileDialogHook() = std::move(hook);
-}
-
 void MainWindow::showMessage(const QString &title, const QString &text)
 {
     raise();
@@ -235,6 +114,15 @@ void MainWindow::showMessage(const QString &title, const QString &text)
 
 void MainWindow::connectSignals()
 {
+    m_closeGuard = new CloseGuard(this, m_deviceFlash, ui->toolButton_Close, m_closeNotice);
+    // Only the connected page takes a file, and not while an operation runs.
+    FileChooser::takeDrops(
+        this, QStringLiteral("rfw"),
+        [this] {
+            return ui->stackedWidget->currentWidget() == ui->page_Connected
+                && !isOperationRunning();
+        },
+        [this](const QString &path) { openFirmwareFile(path); });
     connect(m_syncCloud, &SyncCloud::firmawreInfoChanged, this, &MainWindow::onFirmwareInfoChanged,
             Qt::QueuedConnection);
     connect(m_syncCloud, &SyncCloud::syncFinshed, this, &MainWindow::onSyncFinished,
@@ -275,22 +163,6 @@ void MainWindow::connectSignals()
             &MainWindow::onPushButtonVersionInfoClicked);
     connect(ui->toolButton_OpenFile, &QToolButton::clicked, this, &MainWindow::onOpenFileClicked);
     connect(ui->toolButton_Settings, &QToolButton::clicked, m_settingsDialog, &SettingsDialog::show);
-    connect(ui->toolButton_Close, &QToolButton::clicked, this, [this] {
-        ui->toolButton_Close->setEnabled(false);
-        closeWhenIdle();
-    });
-    // Logging out would end the program in the middle of the write.
-    connect(qGuiApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &manager) {
-        if (m_deviceFlash->isIdle())
-            return;
-        if (manager.allowsInteraction()) {
-            manager.cancel();
-            qWarning() << "logout cancelled: the adapter is being written";
-        } else {
-            qWarning() << "logout goes on although the adapter is being written: the session "
-                          "manager allows no cancel";
-        }
-    });
     connect(m_settingsDialog, &SettingsDialog::dataBackup, this, [this] {
         if (!isOperationRunning())
             m_deviceFlash->dataBackup();
@@ -308,62 +180,10 @@ void MainWindow::connectSignals()
             &MainWindow::onComboBoxLanguagesChanged);
 }
 
-// Closes the window now if the engine is idle (no task running or queued) or the adapter has
-// stopped answering, otherwise as soon as the engine is idle.
-void MainWindow::closeWhenIdle()
-{
-    if (m_deviceFlash->isIdle() || m_deviceFlash->isStalled())
-        close();
-    else
-        deferClose();
-}
-
-// The engine reports no signal once its last task has ended, so a deferred close looks again
-// at each busy change and on a short timer. An adapter that stops answering for longer than
-// its request allows gives the close button back: a close then ends the job.
-void MainWindow::deferClose()
-{
-    if (m_closeNotice->isHidden()) {
-        m_closeNotice->show();
-        QAccessibleEvent shown(m_closeNotice, QAccessible::Alert);
-        QAccessible::updateAccessibility(&shown);
-    }
-    if (m_closeTimer)
-        return;
-    m_closeTimer = new QTimer(this);
-    m_closeTimer->setInterval(CloseRetryMs);
-    const auto retry = [this] {
-        if (!m_closeTimer)
-            return;
-        if (!m_deviceFlash->isIdle()) {
-            ui->toolButton_Close->setEnabled(m_deviceFlash->isStalled());
-            return;
-        }
-        m_closeTimer->deleteLater();
-        m_closeTimer = nullptr;
-        qInfo() << "safe close...";
-        close();
-    };
-    connect(m_closeTimer, &QTimer::timeout, this, retry);
-    connect(m_deviceFlash, &DeviceFlash::isBusyChanged, m_closeTimer, retry, Qt::QueuedConnection);
-    m_closeTimer->start();
-}
-
-// Ending the process in the middle of a flash write would leave the adapter half written,
-// so every close waits for the engine (a double click on the close button, Alt+F4 twice).
-// Only an adapter that stopped answering may not keep the window open for ever.
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (!m_deviceFlash->isIdle()) {
-        if (!m_deviceFlash->isStalled()) {
-            event->ignore();
-            ui->toolButton_Close->setEnabled(false);
-            deferClose();
-            return;
-        }
-        qWarning() << "closing although a device task runs: the adapter stopped answering";
-    }
-    FramelessWidget::closeEvent(event);
+    if (m_closeGuard->admit(event))
+        FramelessWidget::closeEvent(event);
 }
 
 bool MainWindow::isOperationRunning() const
@@ -406,10 +226,9 @@ void MainWindow::onDeviceError(DeviceError error)
         text = tr("Erase flash failure!");
         break;
     case DeviceError_HardwareFailure: {
-        auto *dialog = new MessageDialog(this);
-        dialog->execMessage(tr("Error"), tr("Hardware failure!"));
-        closeWhenIdle();
-        delete dialog;
+        MessageDialog dialog(this);
+        dialog.execMessage(tr("Error"), tr("Hardware failure!"));
+        m_closeGuard->closeWhenIdle();
         return;
     }
     case DeviceError_FirmwareLost:
@@ -507,47 +326,19 @@ void MainWindow::onVersionChanged(QString version)
     refreshTexts();
 }
 
-// True when v1 is older than v2. Letters, parentheses and spaces are ignored; each text
-// must have three dot-separated parts, packed into one number 8 bits apart.
 bool MainWindow::compareVersion(QString v1, QString v2)
 {
-    static const QRegularExpression ignored(QStringLiteral("[a-zA-Z() ]"));
-    v1.remove(ignored);
-    v2.remove(ignored);
-    const QStringList a = v1.split(QLatin1Char('.'), Qt::KeepEmptyParts, Qt::CaseSensitive);
-    const QStringList b = v2.split(QLatin1Char('.'), Qt::KeepEmptyParts, Qt::CaseSensitive);
-    if (a.size() != 3 || b.size() != 3)
-        return false;
-    // Packed with unsigned arithmetic, so large or negative parts wrap instead of overflowing.
-    const auto pack = [](const QStringList &parts) {
-        quint32 value = quint32(parts.at(0).toInt(nullptr, 10));
-        value = (value << 8) | quint32(parts.at(1).toInt(nullptr, 10));
-        value = (value << 8) | quint32(parts.at(2).toInt(nullptr, 10));
-        return qint32(value);
-    };
-    return pack(a) < pack(b);
+    return ToolVersion::isOlder(v1, v2);
 }
 
 void MainWindow::refreshTexts()
 {
     const int index = m_syncCloud->currentLanguage();
-    const Language &language = languages[index >= 1 && index <= 4 ? index : 0];
-    const QString catalogue = QString::fromLatin1(language.catalogue);
-    QApplication::setFont(QFont(QString::fromLatin1(language.fontFamily)));
-    const QString styled = styleSheetWithFamily(m_baseStyleSheet, QApplication::font().family());
+    // A catalogue that fails to load leaves the source texts showing; nothing more to do.
+    (void)m_translator.install(index);
+    const QString styled = m_baseStyleSheet + Languages::fontRule(QApplication::font().family());
     if (styleSheet() != styled)
         setStyleSheet(styled);
-    // A catalogue that fails to load leaves the source texts showing; nothing more to do.
-    (void)m_translator->load(catalogue, QString(), QString(), QString());
-    // Installing the same translator again would only stack duplicates of it.
-    QCoreApplication::removeTranslator(m_translator);
-    QCoreApplication::installTranslator(m_translator);
-    // Qt's own file dialog and standard buttons speak the same language when the system has
-    // the toolkit's catalogues; otherwise they stay English.
-    QCoreApplication::removeTranslator(m_qtTranslator);
-    if (*language.qtCatalogue
-        && m_qtTranslator->load(QString::fromLatin1(language.qtCatalogue), qtTranslationsPath()))
-        QCoreApplication::installTranslator(m_qtTranslator);
 
     disconnect(ui->comboBox_Languages, qOverload<int>(&QComboBox::currentIndexChanged), this,
                &MainWindow::onComboBoxLanguagesChanged);
@@ -619,7 +410,8 @@ void MainWindow::onSyncError(SyncCloud::SyncError error)
                                      tr("When you first install Corvane Firmware Tool must connect "
                                         "network, and restart Corvane Firmware Tool."));
         disconnect(m_deviceFlash, &DeviceFlash::error, this, &MainWindow::onDeviceError);
-        connect(m_messageDialog, &MessageDialog::okButtonClicked, this, &MainWindow::closeWhenIdle);
+        connect(m_messageDialog, &MessageDialog::okButtonClicked, m_closeGuard,
+                &CloseGuard::closeWhenIdle);
         break;
     case SyncCloud::SyncError_LocalCacheUsed:
         m_messageDialog->showMessage(tr("Waring"),
@@ -655,11 +447,11 @@ void MainWindow::onFirmwareInfoChanged()
     const QJsonObject tool = m_syncCloud->flashToolInfo();
     const QString release = tool.value(QStringLiteral("version")).toString();
     if (compareVersion(QCoreApplication::applicationVersion(), release)) {
-        auto *dialog = new MessageDialog(this);
+        MessageDialog dialog(this);
         const QString text = QStringLiteral("%1\n%2").arg(
             tr("The latest version update!"), tool.value(QStringLiteral("info")).toString());
         const QString title = QStringLiteral("%1 V%2").arg(tr("Upgrade"), release);
-        dialog->execMessage(title, text);
+        dialog.execMessage(title, text);
         // Only a web address goes to the desktop: a catalogue must not open local files or
         // start other scheme handlers.
         const QUrl toolUrl(tool.value(QStringLiteral("windowsURL")).toString(), QUrl::TolerantMode);
@@ -667,8 +459,7 @@ void MainWindow::onFirmwareInfoChanged()
             QDesktopServices::openUrl(toolUrl);
         else
             qWarning() << "tool update address refused" << toolUrl;
-        closeWhenIdle();
-        delete dialog;
+        m_closeGuard->closeWhenIdle();
     }
     ui->comboBox_Version->clear();
     ui->comboBox_Version->addItems(m_syncCloud->firmwareVersions());
@@ -735,7 +526,8 @@ void MainWindow::onOpenFileClicked()
 {
     if (isOperationRunning())
         return;
-    const QString path = chooseFile(tr("Open Firmware"), tr("Firmware Files (*.bin *.rfw)"), false);
+    const QString path =
+        FileChooser::choose(this, tr("Open Firmware"), tr("Firmware Files (*.bin *.rfw)"), false);
     if (!path.isEmpty())
         openFirmwareFile(path);
 }
@@ -749,45 +541,6 @@ void MainWindow::openFirmwareFile(const QString &path)
     m_strFirmwareFilePath = path;
     startOperationDisplay(ui->pushButton_Update);
     m_deviceFlash->updateFirmware(m_strFirmwareFilePath);
-}
-
-// The one local .rfw file of a drop that the window takes now, or "": only the connected
-// page takes a file, not while an operation runs, and only as a copy (a file manager deletes
-// the source of an accepted move).
-QString MainWindow::droppedFirmwareFile(const QDropEvent *event) const
-{
-    if (!(event->possibleActions() & Qt::CopyAction) || !event->mimeData()
-        || ui->stackedWidget->currentWidget() != ui->page_Connected || isOperationRunning())
-        return {};
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.size() != 1 || !urls.first().isLocalFile())
-        return {};
-    const QFileInfo file(urls.first().toLocalFile());
-    if (!file.isFile() || file.suffix().compare(QLatin1String("rfw"), Qt::CaseInsensitive) != 0)
-        return {};
-    return file.filePath();
-}
-
-void MainWindow::dragEnterEvent(QDragEnterEvent *event)
-{
-    if (droppedFirmwareFile(event).isEmpty()) {
-        event->ignore();
-        return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
-}
-
-void MainWindow::dropEvent(QDropEvent *event)
-{
-    const QString path = droppedFirmwareFile(event);
-    if (path.isEmpty()) {
-        event->ignore();
-        return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
-    openFirmwareFile(path);
 }
 
 void MainWindow::onSettingChanged()
@@ -809,7 +562,8 @@ void MainWindow::onDataBackupProgress(qlonglong current, qlonglong total, char *
     m_settingsDialog->setProgress(current, total);
     if (current == total && backupData && total > 0
         && total + BackupFile::DigestLength <= DeviceFlash::BackupBufferSize) {
-        const QString path = chooseFile(tr("save backup"), tr("backup Files (*.bkp)"), true);
+        const QString path =
+            FileChooser::choose(this, tr("save backup"), tr("backup Files (*.bkp)"), true);
         if (!path.isEmpty()) {
             QString reason;
             if (BackupFile::write(path, backupData, total, m_deviceFlash->serialNumber(), &reason)) {
@@ -837,49 +591,36 @@ void MainWindow::onDataRestoreRequested()
 {
     if (isOperationRunning())
         return;
-    const QString path = chooseFile(tr("restore"), tr("backup Files (*.bkp)"), false);
+    const QString path =
+        FileChooser::choose(this, tr("restore"), tr("backup Files (*.bkp)"), false);
     if (path.isEmpty() || isOperationRunning())
         return;
-    BackupFile::ReadResult result =
-        BackupFile::read(path, m_deviceFlash->serialNumber(), m_deviceFlash->version());
-    // A file whose digest verifies but whose length fields would not build a restore is
-    // reported like a damaged file rather than refused silently by the engine.
-    QString reason;
-    if (result.status == BackupFile::ReadStatus_Ok
-        && !ConfigRestore::validate(
-            result.data, result.version,
-            ConfigRestore::keepMacroLayout(m_deviceFlash->version(), result.version), &reason)) {
-        qWarning().noquote() << "dataRestore refused:" << reason;
-        result.status = BackupFile::ReadStatus_Corrupted;
-    }
-    switch (result.status) {
-    case BackupFile::ReadStatus_Unreadable:
+    const BackupAdmission admission =
+        backupAdmission(path, m_deviceFlash->serialNumber(), m_deviceFlash->version());
+    switch (admission.verdict) {
+    case BackupAdmission::Admitted:
+        m_deviceFlash->dataRestore(admission.file.data, admission.file.version);
         return;
-    case BackupFile::ReadStatus_Corrupted:
+    case BackupAdmission::UnknownVersion:
+    case BackupAdmission::NoConfigurationStore:
+        qWarning() << "dataRestore refused: the firmware keeps no configuration store"
+                   << m_deviceFlash->version();
+        return;
+    case BackupAdmission::Unreadable:
+        return;
+    case BackupAdmission::DoesNotFit:
+        // Reported like a damaged file rather than refused silently by the engine.
+        qWarning().noquote() << "dataRestore refused:" << admission.reason;
+        Q_FALLTHROUGH();
+    case BackupAdmission::Corrupted:
         qWarning() << "Corrupted file/Unauthorized !";
         m_settingsDialog->reject();
         m_messageDialog->showMessage(tr("Corvane Firmware Tool"), tr("Corrupted file/Unauthorized !"));
         return;
-    case BackupFile::ReadStatus_UpdateRequired:
+    case BackupAdmission::UpdateRequired:
         m_messageDialog->showMessage(tr("Corvane Firmware Tool"),
-                                     tr("Firmware Update Required( >= %1) !").arg(result.version));
-        return;
-    case BackupFile::ReadStatus_Ok:
-        m_deviceFlash->dataRestore(result.data, result.version);
+                                     tr("Firmware Update Required( >= %1) !")
+                                         .arg(admission.file.version));
         return;
     }
-}
-
-QString MainWindow::chooseFile(const QString &caption, const QString &filter, bool save)
-{
-    if (fileDialogHook())
-        return fileDialogHook()(caption, filter, save);
-    // Over the settings dialog when it asks for the file, else over the window.
-    QWidget *over = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : this;
-    FileDialog dialog(over, caption, downloadDirectory(), filter);
-    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    if (dialog.exec() != QDialog::Accepted)
-        return {};
-    return dialog.selectedFiles().value(0);
 }

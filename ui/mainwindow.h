@@ -2,22 +2,21 @@
 #pragma once
 
 #include "deviceflash.h"
+#include "filechooser.h"
 #include "framelesswidget.h"
+#include "languages.h"
 #include "syncloud.h"
 
 #include <QString>
 
-#include <functional>
+#include <memory>
 
+class CloseGuard;
 class MessageDialog;
 class QCloseEvent;
-class QDragEnterEvent;
-class QDropEvent;
 class QLabel;
 class QPaintEvent;
 class QPushButton;
-class QTimer;
-class QTranslator;
 class SettingsDialog;
 
 namespace Ui {
@@ -43,19 +42,14 @@ public:
     // Raises and activates the window, then shows the message without blocking.
     void showMessage(const QString &title, const QString &text);
 
-    // Replaces the modal file dialogs (tests). Receives the caption and the filter, and
-    // whether a file is to be saved; returns the chosen path or "" for a cancel.
-    using FileDialogHook =
-        std::function<QString(const QString &caption, const QString &filter, bool save)>;
-    static void setFileDialogHook(FileDialogHook hook);
+    // Replaces the modal file dialogs (tests).
+    using FileDialogHook = FileChooser::Hook;
+    static void setFileDialogHook(FileDialogHook hook) { FileChooser::setHook(std::move(hook)); }
 
 protected:
     // A close while a device operation runs waits for it, however often it is asked for,
     // unless the adapter has stopped answering.
     void closeEvent(QCloseEvent *event) override;
-    // One local .rfw file dropped onto the connected page is written like "Open Firmware".
-    void dragEnterEvent(QDragEnterEvent *event) override;
-    void dropEvent(QDropEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private slots:
@@ -76,8 +70,6 @@ private:
     void nameControls();
     void setOperationControlsEnabled(bool enabled);
     void startOperationDisplay(QPushButton *button);
-    void closeWhenIdle();
-    void deferClose();
     // True while a firmware download or a device task (running or queued) is under way: no
     // control may then start a second operation behind it.
     bool isOperationRunning() const;
@@ -91,23 +83,21 @@ private:
     void onWrite2FlashProgress(qlonglong current, qlonglong total);
     void onOpenFileClicked();
     void openFirmwareFile(const QString &path);
-    QString droppedFirmwareFile(const QDropEvent *event) const;
     void onSettingChanged();
     void onSettingProgress(qlonglong current, qlonglong total);
     void onDataBackupProgress(qlonglong current, qlonglong total, char *backupData);
     void onDataStoreProgress(qlonglong current, qlonglong total);
     void onAutoBackupProgress(qlonglong current, qlonglong total);
     void onDataRestoreRequested();
-    QString chooseFile(const QString &caption, const QString &filter, bool save);
     QString fetchFirmwareFile();
 
     MessageDialog *m_messageDialog = nullptr;
     SettingsDialog *m_settingsDialog = nullptr;
     DeviceFlash *m_deviceFlash = nullptr;
     SyncCloud *m_syncCloud = nullptr;
-    QTranslator *m_translator = nullptr;
-    QTranslator *m_qtTranslator = nullptr;
-    Ui::MainWindow *ui = nullptr;
+    // The chosen language's catalogues, the tool's and the toolkit's.
+    LanguageTranslators m_translator;
+    const std::unique_ptr<Ui::MainWindow> ui;
     QString m_strFirmwareFilePath;
     // The style sheet as read from the resources, before the language's font rule.
     QString m_baseStyleSheet;
@@ -116,8 +106,7 @@ private:
     // The running flash operation is a factory restore (kept apart from the translatable
     // tool tip, so that a language change during the write does not change the result text).
     bool m_restoreRunning = false;
-    // Polls for the engine to become idle while a close waits for it; null otherwise.
-    QTimer *m_closeTimer = nullptr;
+    CloseGuard *m_closeGuard = nullptr;
     // Tells why the window stays, while a close waits.
     QLabel *m_closeNotice = nullptr;
     // Another program holds the adapter; the window connects once it lets go.

@@ -11,7 +11,7 @@ namespace {
 constexpr int QueueIntervalMs = 3000;
 }
 
-MessageDialog::MessageDialog(QWidget *parent) : QDialog(parent), ui(new Ui::MessageDialog)
+MessageDialog::MessageDialog(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::MessageDialog>())
 {
     qRegisterMetaType<QTextCursor>("QTextCursor");
     ui->setupUi(this);
@@ -34,10 +34,7 @@ MessageDialog::MessageDialog(QWidget *parent) : QDialog(parent), ui(new Ui::Mess
     Accessibility::setNameAndToolTip(ui->toolButton_Close, tr("Close"));
 }
 
-MessageDialog::~MessageDialog()
-{
-    delete ui;
-}
+MessageDialog::~MessageDialog() = default;
 
 void MessageDialog::showMessage(const QString &title, const QString &text)
 {

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QVector>
 
+#include <memory>
+
 class QTimer;
 
 namespace Ui {
@@ -46,7 +48,7 @@ private:
     void onUpdateClicked();
     void onCloseClicked();
 
-    Ui::MessageDialog *ui;
+    const std::unique_ptr<Ui::MessageDialog> ui;
     QTimer *m_timer = nullptr;
     QEventLoop m_loop;
     // Pending messages as (title, text); kept apart so that no character of either is lost.

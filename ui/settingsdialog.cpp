@@ -7,7 +7,7 @@
 
 #include <climits>
 
-SettingsDialog::SettingsDialog(QWidget *parent) : QDialog(parent), ui(new Ui::SettingsDialog)
+SettingsDialog::SettingsDialog(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::SettingsDialog>())
 {
     ui->setupUi(this);
 
@@ -28,10 +28,7 @@ SettingsDialog::SettingsDialog(QWidget *parent) : QDialog(parent), ui(new Ui::Se
     nameControls();
 }
 
-SettingsDialog::~SettingsDialog()
-{
-    delete ui;
-}
+SettingsDialog::~SettingsDialog() = default;
 
 void SettingsDialog::setBootMode(int mode, bool supported)
 {

@@ -3,6 +3,8 @@
 
 #include <QDialog>
 
+#include <memory>
+
 namespace Ui {
 class SettingsDialog;
 }
@@ -35,6 +37,6 @@ private:
     // Screen-reader names (and the close button's tool tip) in the current language.
     void nameControls();
 
-    Ui::SettingsDialog *ui;
+    const std::unique_ptr<Ui::SettingsDialog> ui;
     int m_bootMode = -1;
 };

@@ -4,12 +4,44 @@
 #include "flashreport.h"
 #include "interruptguard.h"
 
-#include "backupfile.h"
+#include "backupadmission.h"
 #include "deviceflash.h"
 
 #include <QJsonObject>
 
 namespace {
+
+// Why `restore` refuses the backup file at path; nothing has been written then.
+QString refusalText(const BackupAdmission &admission, const QString &path,
+                    const QString &adapterVersion)
+{
+    const BackupFile::ReadResult &file = admission.file;
+    switch (admission.verdict) {
+    case BackupAdmission::Admitted:
+        break;
+    case BackupAdmission::UnknownVersion:
+        return QStringLiteral("could not read the adapter's firmware version");
+    case BackupAdmission::NoConfigurationStore:
+        return QStringLiteral("firmware %1 keeps no configuration store; a restore needs 5.5.0 "
+                              "or later")
+            .arg(adapterVersion);
+    case BackupAdmission::Unreadable:
+        return QStringLiteral("cannot read %1: %2").arg(path, file.errorString);
+    case BackupAdmission::Corrupted:
+        return QStringLiteral("%1: Corrupted file/Unauthorized ! (the file is damaged or was made "
+                              "on another adapter); nothing was written")
+            .arg(path);
+    case BackupAdmission::UpdateRequired:
+        return QStringLiteral("%1: Firmware Update Required %2 The backup is of firmware %3, the "
+                              "adapter runs %4; nothing was written")
+            .arg(path, BackupFile::requiredVersionText(file.version), file.version,
+                 adapterVersion);
+    case BackupAdmission::DoesNotFit:
+        return QStringLiteral("%1 cannot be restored: %2; nothing was written")
+            .arg(path, admission.reason);
+    }
+    return QString();
+}
 
 int runRestore(CliContext &ctx)
 {
@@ -25,12 +57,12 @@ int runRestore(CliContext &ctx)
         return opened;
     useDataDirectory(device, false); // the history line
     const QString adapterVersion = device.version();
-    BackupFile::ReadResult read;
-    bool keep = false;
-    const QString refusal
-        = restoreRefusal(path, device.serialNumber(), adapterVersion, &read, &keep);
-    if (!refusal.isEmpty())
-        return ctx.fail(CliExit_Failed, refusal);
+    const BackupAdmission admission
+        = backupAdmission(path, device.serialNumber(), adapterVersion);
+    if (!admission.admitted())
+        return ctx.fail(CliExit_Failed, refusalText(admission, path, adapterVersion));
+    const BackupFile::ReadResult &read = admission.file;
+    const bool keep = admission.keepMacroLayout;
 
     const FlashOutcome outcome = watchFlashWrite(
         device, ctx, &DeviceFlash::dataStoreProgressChanged,

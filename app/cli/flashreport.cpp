@@ -4,7 +4,7 @@
 #include "adapter.h"
 #include "firmwarefile.h"
 
-#include "configrestore.h"
+#include "backupadmission.h"
 #include "deviceflash.h"
 
 #include <QCoreApplication>
@@ -82,7 +82,7 @@ void printRecovery(const CliContext &ctx, const DeviceFlash &device, const Flash
     // After a factory restore the adapter has no firmware record, and restore takes nothing.
     const QString after = image.factoryRestore ? QString() : expectedVersion;
     if (!backupPath.isEmpty()
-        && restoreRefusal(backupPath, device.serialNumber(), after).isEmpty())
+        && backupAdmission(backupPath, device.serialNumber(), after).admitted())
         ctx.warn(QStringLiteral("your configuration was saved before the %1; once the adapter "
                                 "works again, this puts it back: corvane-cli restore %2")
                      .arg(backupReused ? QStringLiteral("first failed write")
@@ -364,44 +364,6 @@ int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
     if (code == CliExit_Ok)
         ctx.printRecord(operation.record(), operation.recordOrder());
     return code;
-}
-
-QString restoreRefusal(const QString &path, const QByteArray &serial,
-                       const QString &adapterVersion, BackupFile::ReadResult *read,
-                       bool *keepMacroLayout)
-{
-    if (adapterVersion.isEmpty())
-        return QStringLiteral("could not read the adapter's firmware version");
-    if (DeviceFlash::compareVersionNumbers(adapterVersion, QStringLiteral("5.5.0")) < 0)
-        return QStringLiteral("firmware %1 keeps no configuration store; a restore needs 5.5.0 "
-                              "or later")
-            .arg(adapterVersion);
-    const BackupFile::ReadResult file = BackupFile::read(path, serial, adapterVersion);
-    switch (file.status) {
-    case BackupFile::ReadStatus_Ok:
-        break;
-    case BackupFile::ReadStatus_Unreadable:
-        return QStringLiteral("cannot read %1: %2").arg(path, file.errorString);
-    case BackupFile::ReadStatus_Corrupted:
-        return QStringLiteral("%1: Corrupted file/Unauthorized ! (the file is damaged or was made "
-                              "on another adapter); nothing was written")
-            .arg(path);
-    case BackupFile::ReadStatus_UpdateRequired:
-        return QStringLiteral("%1: Firmware Update Required %2 The backup is of firmware %3, the "
-                              "adapter runs %4; nothing was written")
-            .arg(path, BackupFile::requiredVersionText(file.version), file.version,
-                 adapterVersion);
-    }
-    // Refused before the adapter is touched when the backup's blocks do not fit.
-    const bool keep = ConfigRestore::keepMacroLayout(adapterVersion, file.version);
-    QString reason;
-    if (!ConfigRestore::validate(file.data, file.version, keep, &reason))
-        return QStringLiteral("%1 cannot be restored: %2; nothing was written").arg(path, reason);
-    if (read)
-        *read = file;
-    if (keepMacroLayout)
-        *keepMacroLayout = keep;
-    return QString();
 }
 
 void adviseAfterConfigWrite(const CliContext &ctx, DeviceFlash &device,

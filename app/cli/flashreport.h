@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "backupfile.h"
 #include "cli.h"
 #include "deviceerror.h"
 
@@ -132,13 +131,6 @@ struct FlashOutcome
     QList<DeviceError> errors;
     bool timedOut = false; // the adapter stopped answering within --timeout
 };
-
-// Why `restore` refuses the backup file at path for the adapter with that serial number
-// when it runs adapterVersion (empty: unknown), or "" when it takes it; then read and
-// keepMacroLayout, when given, receive the file and how its macros are written.
-QString restoreRefusal(const QString &path, const QByteArray &serial,
-                       const QString &adapterVersion, BackupFile::ReadResult *read = nullptr,
-                       bool *keepMacroLayout = nullptr);
 
 // What to do after a configuration write (restore, boot-mode) that failed once the adapter's
 // erase had begun: reads the configuration block back to tell which command still works.

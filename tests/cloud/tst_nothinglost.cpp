@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "testdata.h"
-#include "firmwareimagemaker.h"
 #include "backupfile.h"
 #include "settingswriteguard.h"
 
 #include <QCoreApplication>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,16 +11,14 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSettings>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
 #include <cstdio>
 
-// A process killed at any moment while it writes the settings file, a firmware cache file or
-// a backup file leaves the previous file or the complete new one, never a torn one.
+// A process killed at any moment while it writes the settings file or a backup file leaves
+// the previous file or the complete new one, never a torn one.
 
 namespace {
 
@@ -33,6 +29,7 @@ constexpr int ProcessMs = 30000;
 
 const QByteArray serialNumber = QByteArrayLiteral("00112233445566778899aabb");
 
+using TestData::filesBelow;
 using TestData::pattern;
 
 // Two configuration areas of firmware 5.6.x that differ everywhere.
@@ -93,89 +90,6 @@ int runChild(int argc, char **argv)
     }
 }
 
-// Files whose names start with prefix below dir (the target and any temporary sibling).
-QStringList filesBelow(const QString &dir, const QString &prefix = QString())
-{
-    QStringList found;
-    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        if (prefix.isEmpty() || QFileInfo(file).fileName().startsWith(prefix))
-            found.append(file);
-    }
-    return found;
-}
-
-// Serves a catalogue with one firmware version and that version's image. With stall set,
-// the image's length is announced but only half of it is sent, and the connection stays open.
-class ImageServer : public QObject
-{
-public:
-    bool start() { return m_server.listen(QHostAddress::LocalHost); }
-    QString base() const
-    {
-        return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort());
-    }
-
-    QByteArray image;
-    bool stall = true;
-    bool halfSent = false;
-
-    ImageServer()
-    {
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            }
-        });
-    }
-
-private:
-    void serve(QTcpSocket *socket)
-    {
-        QByteArray &request = m_requests[socket];
-        request += socket->readAll();
-        if (!request.contains("\r\n\r\n"))
-            return;
-        const QList<QByteArray> line = request.left(request.indexOf("\r\n")).split(' ');
-        request.clear();
-        const QByteArray path = line.value(1);
-        if (path == "/download/corvane-x9/corvane-x9.json") {
-            const QJsonObject entry { { QStringLiteral("version"), QStringLiteral("5.7.2") },
-                { QStringLiteral("download"), base() + QStringLiteral("/fw/image.rfw") },
-                { QStringLiteral("info"), QStringLiteral("fixes") } };
-            const QJsonObject root { { QStringLiteral("download"),
-                QJsonObject { { QStringLiteral("flashTool"), QJsonObject() },
-                    { QStringLiteral("firmware"), QJsonArray { entry } } } } };
-            reply(socket, QJsonDocument(root).toJson());
-        } else if (path == "/fw/image.rfw") {
-            if (!stall) {
-                reply(socket, image);
-                return;
-            }
-            reply(socket, image.left(image.size() / 2), image.size());
-            connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
-                if (socket->bytesToWrite() == 0)
-                    halfSent = true;
-            });
-        } else {
-            socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
-        }
-    }
-
-    static void reply(QTcpSocket *socket, const QByteArray &body, qint64 announced = -1)
-    {
-        socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
-                      "Content-Length: "
-            + QByteArray::number(announced < 0 ? body.size() : announced) + "\r\n\r\n");
-        socket->write(body);
-    }
-
-    QTcpServer m_server;
-    QHash<QTcpSocket *, QByteArray> m_requests;
-};
-
 } // namespace
 
 class tst_NothingLost : public QObject
@@ -185,7 +99,6 @@ class tst_NothingLost : public QObject
 private slots:
     void killedWriterLeavesAWholeFile_data();
     void killedWriterLeavesAWholeFile();
-    void downloadKilledHalfWay();
 
 private:
     // Starts a writer child and SIGKILLs it after a random delay; false when it never ran.
@@ -268,58 +181,6 @@ void tst_NothingLost::killedWriterLeavesAWholeFile()
     const QStringList leftovers = filesBelow(dir.path());
     qInfo("%s: %d/%d rounds ended on each content, %d file(s) in the directory", qPrintable(mode),
         seen[1], seen[2], int(leftovers.size()));
-}
-
-void tst_NothingLost::downloadKilledHalfWay()
-{
-#ifndef CORVANE_CLI
-    QFAIL("built without the command-line front's path");
-#else
-    ImageServer server;
-    server.image = FirmwareImageMaker::make(5, 7, 2, pattern(300000, 5));
-    QVERIFY(server.start());
-    QTemporaryDir home;
-    QVERIFY(home.isValid());
-
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), home.path());
-    env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral("cache")));
-    const QStringList args = { QStringLiteral("download"), QStringLiteral("5.7.2"),
-        QStringLiteral("--catalogue"), server.base() };
-
-    QProcess child;
-    child.setProcessEnvironment(env);
-    child.setStandardErrorFile(QProcess::nullDevice());
-    child.start(QStringLiteral(CORVANE_CLI), args);
-    QVERIFY(child.waitForStarted(ProcessMs));
-    QTRY_VERIFY_WITH_TIMEOUT(server.halfSent, ProcessMs);
-    QTest::qWait(300); // the client takes in what was sent
-    QCOMPARE(child.state(), QProcess::Running);
-    child.kill();
-    QVERIFY(child.waitForFinished(ProcessMs));
-
-    // The catalogue had been stored; no image file, whole or torn, is in the cache.
-    QVERIFY(!filesBelow(home.path(), QStringLiteral("corvaneflashtool.ini")).isEmpty());
-    QCOMPARE(filesBelow(home.path(), QStringLiteral("Firmware_V")), QStringList());
-
-    // The next download is not misled by anything the killed one left.
-    server.stall = false;
-    QProcess again;
-    again.setProcessEnvironment(env);
-    again.setStandardErrorFile(QProcess::nullDevice());
-    again.start(QStringLiteral(CORVANE_CLI), args);
-    QVERIFY(again.waitForStarted(ProcessMs));
-    QTRY_VERIFY_WITH_TIMEOUT(again.state() == QProcess::NotRunning, ProcessMs);
-    QCOMPARE(again.exitCode(), 0);
-    const QStringList cached = filesBelow(home.path(), QStringLiteral("Firmware_V5.7.2.rfw"));
-    QCOMPARE(cached.size(), 1);
-    QCOMPARE(QString::fromLocal8Bit(again.readAllStandardOutput()).trimmed(), cached.first());
-    QFile file(cached.first());
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QVERIFY(file.readAll() == server.image);
-#endif
 }
 
 int main(int argc, char **argv)

@@ -1,20 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "adapteremulator.h"
 #include "deviceflash.h"
+#include "deviceflashtestaccess.h"
 
 #include <QtTest>
 
 #include <atomic>
-
-class DeviceFlashTestAccess
-{
-public:
-    static char *configBuffer(DeviceFlash &d) { return d.configBufferData; }
-    static void startTask(DeviceFlash &d, std::function<void()> body)
-    {
-        d.startTask(std::move(body));
-    }
-};
 
 namespace {
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "adapteremulator.h"
 #include "deviceflash.h"
+#include "deviceflashtestaccess.h"
 #include "devicemonitor.h"
 #include "devicemonitor_udev.h"
 #include "devicenotice.h"
@@ -8,15 +9,6 @@
 #include <QtTest>
 
 #include <atomic>
-
-class DeviceFlashTestAccess
-{
-public:
-    static void startTask(DeviceFlash &d, std::function<void()> body)
-    {
-        d.startTask(std::move(body));
-    }
-};
 
 namespace {
 

@@ -1,5 +1,4 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "autobackup.h"
 #include "backupfile.h"
 #include "operationhistory.h"
 
@@ -8,9 +7,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <thread>
-#include <vector>
 
 #include <sys/stat.h>
 
@@ -48,8 +44,6 @@ private slots:
     void versionGate();
     void writeIsAtomicAndLeavesBufferIntact();
     void unreadableFiles();
-    void automaticBackupsKeepTheNewestTen();
-    void historyLinesStayWhole();
     void writtenFilesArePrivate();
 };
 
@@ -236,69 +230,6 @@ void tst_BackupFile::unreadableFiles()
         BackupFile::read(dir.filePath(QStringLiteral("none.bkp")), serialA, QStringLiteral("5.6.0"))
             .status,
         BackupFile::ReadStatus_Unreadable);
-}
-
-// Twelve backups, the last two in the same second: the two oldest go, no file is replaced
-// and files that are no automatic backup stay.
-void tst_BackupFile::automaticBackupsKeepTheNewestTen()
-{
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QDateTime start(QDate(2026, 12, 31), QTime(23, 59, 50), Qt::UTC);
-    QStringList written;
-    for (int i = 0; i < 12; ++i) {
-        const QString path = AutoBackup::newFilePath(dir.path(), start.addSecs(qMin(i, 10)),
-                                                     QStringLiteral("5.6.%1").arg(i));
-        QVERIFY(!QFileInfo::exists(path));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        written.append(QFileInfo(path).absoluteFilePath());
-    }
-    QVERIFY(written.at(10).endsWith(QLatin1String("/20270101-000000-5.6.10.bkp")));
-    for (const char *other : {"notes.txt", "mine.bkp"}) {
-        QFile file(dir.filePath(QLatin1String(other)));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-    }
-
-    AutoBackup::prune(dir.path());
-    QCOMPARE(AutoBackup::files(dir.path()), written.mid(2));
-    QVERIFY(QFileInfo::exists(dir.filePath(QStringLiteral("notes.txt"))));
-    QVERIFY(QFileInfo::exists(dir.filePath(QStringLiteral("mine.bkp"))));
-}
-
-// A line torn by a crash is skipped and never swallows the next one; writers running at
-// the same time never mix their lines.
-void tst_BackupFile::historyLinesStayWhole()
-{
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString path = OperationHistory::filePath(dir.path());
-    {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(R"({"operation":"update"})" "\n" R"({"operation":"resto)");
-    }
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^history: skipped")));
-    QCOMPARE(OperationHistory::read(path).size(), 1);
-
-    constexpr int Writers = 4;
-    constexpr int Lines = 10;
-    const QString filler(20000, QLatin1Char('x'));
-    std::vector<std::thread> writers;
-    for (int w = 0; w < Writers; ++w) {
-        writers.emplace_back([&, w] {
-            for (int i = 0; i < Lines; ++i)
-                OperationHistory::append(path, QJsonObject{{QStringLiteral("writer"), w},
-                                                           {QStringLiteral("filler"), filler}});
-        });
-    }
-    for (std::thread &t : writers)
-        t.join();
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^history: skipped")));
-    const QList<QJsonObject> entries = OperationHistory::read(path);
-    QCOMPARE(entries.size(), 1 + Writers * Lines);
-    for (const QJsonObject &entry : entries.mid(1))
-        QCOMPARE(entry.value(QStringLiteral("filler")).toString(), filler);
 }
 
 // Under the usual umask 022, new files and folders come out the user's alone, and a backup

@@ -2,12 +2,12 @@
 #include "testdata.h"
 #include "adapteremulator.h"
 #include "deviceflash.h"
+#include "deviceflashrecorder.h"
 #include "firmwareimagemaker.h"
 
 #include <QElapsedTimer>
 #include <QLoggingCategory>
 #include <QMap>
-#include <QMutex>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -249,74 +249,44 @@ Q_DECLARE_METATYPE(Op)
 Q_DECLARE_METATYPE(Fault)
 Q_DECLARE_METATYPE(Outcome)
 
-// What one operation told the user, recorded on the worker thread.
+// What one operation told the user: its progress (of a configuration restore only the
+// written bytes count), errors and busy flag, read from the signals recorded on the worker thread.
 struct Report
 {
-    QMutex mutex;
+    DeviceFlashRecorder recorder;
+    QByteArray kind; // the operation's progress signal
     QList<qlonglong> progress; // current values of the operation's write progress
     qlonglong total = -1;
     QList<int> errors;
     QList<bool> busy;
     bool errorAfterProgress = true;
-    int versionChanges = 0;
 
     void attach(DeviceFlash *device, Op op, QObject *context)
     {
-        const auto onProgress = [this](qlonglong current, qlonglong all) {
-            QMutexLocker lock(&mutex);
-            if (!errors.isEmpty())
-                errorAfterProgress = false;
-            progress.append(current);
-            total = all;
-        };
-        switch (op) {
-        case Op::Update:
-        case Op::RestoreV1:
-        case Op::RestoreV2:
-            QObject::connect(device, &DeviceFlash::write2FlashProgressChanged, context, onProgress,
-                Qt::DirectConnection);
-            break;
-        case Op::ConfigRestore:
-            // The restore announces (0, total) before it erases; only written bytes count.
-            QObject::connect(
-                device, &DeviceFlash::dataStoreProgressChanged, context,
-                [onProgress](qlonglong current, qlonglong all) {
-                    if (current > 0)
-                        onProgress(current, all);
-                },
-                Qt::DirectConnection);
-            break;
-        case Op::BootMode:
-            QObject::connect(device, &DeviceFlash::settingProgressChanged, context, onProgress,
-                Qt::DirectConnection);
-            break;
-        }
-        QObject::connect(
-            device, &DeviceFlash::error, context,
-            [this](DeviceError e) {
-                QMutexLocker lock(&mutex);
-                errors.append(int(e));
-            },
-            Qt::DirectConnection);
-        QObject::connect(
-            device, &DeviceFlash::isBusyChanged, context,
-            [this](bool b) {
-                QMutexLocker lock(&mutex);
-                busy.append(b);
-            },
-            Qt::DirectConnection);
-        QObject::connect(
-            device, &DeviceFlash::versionChanged, context,
-            [this](const QString &) {
-                QMutexLocker lock(&mutex);
-                ++versionChanges;
-            },
-            Qt::DirectConnection);
+        kind = op == Op::ConfigRestore ? "store" : op == Op::BootMode ? "setting" : "write";
+        recorder.attach(device, context);
     }
 
-    bool reachedTotal()
+    // Reads what the operation has reported.
+    void read()
     {
-        QMutexLocker lock(&mutex);
+        for (const DeviceFlashRecorder::Event &e : recorder.events()) {
+            // The restore announces (0, total) before it erases.
+            if (e.name == kind && (kind != "store" || e.value > 0)) {
+                if (!errors.isEmpty())
+                    errorAfterProgress = false;
+                progress.append(e.value);
+                total = e.total;
+            } else if (e.name == "error") {
+                errors.append(int(e.value));
+            } else if (e.name == "busy") {
+                busy.append(e.value != 0);
+            }
+        }
+    }
+
+    bool reachedTotal() const
+    {
         return total > 0 && !progress.isEmpty() && progress.last() == total;
     }
 };
@@ -434,7 +404,10 @@ QByteArray tst_FaultMatrix::goldenFlash(Op op)
     Report report;
     report.attach(device.get(), op, this);
     start(device.get(), op);
-    if (!device->waitForIdle(TaskTimeoutMs) || !report.reachedTotal() || !report.errors.isEmpty())
+    if (!device->waitForIdle(TaskTimeoutMs))
+        return {};
+    report.read();
+    if (!report.reachedTotal() || !report.errors.isEmpty())
         return {};
     quint32 expectedTotal = 0;
     for (quint32 length : shapeOf(op).regions)
@@ -522,7 +495,7 @@ void tst_FaultMatrix::cell()
     QVERIFY2(AdapterEmulator::exchangeCount() >= exchange,
         qPrintable(QStringLiteral("only %1 exchanges").arg(AdapterEmulator::exchangeCount())));
 
-    QMutexLocker lock(&report.mutex);
+    report.read();
     QVERIFY(!device->isBusy());
     QCOMPARE(report.busy, (QList<bool> { true, false }));
 
@@ -562,7 +535,6 @@ void tst_FaultMatrix::cell()
             == flashBefore);
         break;
     }
-    lock.unlock();
     device.reset();
     cellText = outcomeName(outcome);
 }
@@ -624,7 +596,7 @@ void tst_FaultMatrix::refusedInputErasesNothing()
     }
     QVERIFY(device->waitForIdle(TaskTimeoutMs));
 
-    QMutexLocker lock(&report.mutex);
+    report.read();
     QVERIFY(AdapterEmulator::eraseLog().isEmpty());
     QCOMPARE(AdapterEmulator::writeCommandCount(), 0);
     QVERIFY(AdapterEmulator::memory(AdapterEmulator::FlashBase, AdapterEmulator::FlashSize)

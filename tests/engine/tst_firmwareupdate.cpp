@@ -2,6 +2,7 @@
 #include "testdata.h"
 #include "adapteremulator.h"
 #include "deviceflash.h"
+#include "deviceflashrecorder.h"
 #include "firmwareimagemaker.h"
 #include "operationhistory.h"
 
@@ -36,50 +37,6 @@ QByteArray expectedRecord(quint8 major, quint8 minor, quint8 patch, const QByteA
 
 } // namespace
 
-// Records the update's signals in the order the worker thread emits them.
-struct UpdateRecorder
-{
-    QList<QPair<QByteArray, qlonglong>> events;
-
-    void attach(DeviceFlash *device, QObject *context)
-    {
-        const auto add = [this](const char *name, qlonglong v) {
-            events.append({QByteArray(name), v});
-        };
-        QObject::connect(device, &DeviceFlash::dataStoreProgressChanged, context,
-                         [add](qlonglong c, qlonglong t) {
-                             add("store", c);
-                             add("of", t);
-                         },
-                         Qt::DirectConnection);
-        QObject::connect(device, &DeviceFlash::write2FlashProgressChanged, context,
-                         [add](qlonglong c, qlonglong) { add("write", c); }, Qt::DirectConnection);
-        QObject::connect(device, &DeviceFlash::error, context,
-                         [add](DeviceError e) { add("error", e); }, Qt::DirectConnection);
-        QObject::connect(device, &DeviceFlash::versionChanged, context,
-                         [add](const QString &) { add("version", 0); }, Qt::DirectConnection);
-        QObject::connect(device, &DeviceFlash::isBusyChanged, context,
-                         [add](bool b) { add("busy", b); }, Qt::DirectConnection);
-    }
-    QList<qlonglong> values(const QByteArray &name) const
-    {
-        QList<qlonglong> list;
-        for (const auto &e : events)
-            if (e.first == name)
-                list.append(e.second);
-        return list;
-    }
-    // Signal names in order, repeats folded.
-    QList<QByteArray> names() const
-    {
-        QList<QByteArray> list;
-        for (const auto &e : events)
-            if (list.isEmpty() || list.last() != e.first)
-                list.append(e.first);
-        return list;
-    }
-};
-
 class tst_FirmwareUpdate : public QObject
 {
     Q_OBJECT
@@ -104,7 +61,7 @@ private:
 
     std::unique_ptr<DeviceFlash> m_device;
     std::unique_ptr<QTemporaryDir> m_dir;
-    UpdateRecorder m_recorder;
+    DeviceFlashRecorder m_recorder;
 };
 
 void tst_FirmwareUpdate::init()
@@ -115,7 +72,7 @@ void tst_FirmwareUpdate::init()
     m_device = std::make_unique<DeviceFlash>(nullptr, nullptr);
     QVERIFY(m_device->open(AdapterEmulator::VendorId, AdapterEmulator::ProductId));
     AdapterEmulator::resetCounters();
-    m_recorder = UpdateRecorder();
+    m_recorder.clear();
     m_recorder.attach(m_device.get(), this);
 }
 
@@ -159,7 +116,7 @@ void tst_FirmwareUpdate::writesRecordAndPayload()
     }()));
     m_device->updateVersion(); // a configuration copy that the update makes stale
     QVERIFY(m_device->isConfigLoaded());
-    m_recorder.events.clear();
+    m_recorder.clear();
     QSignalSpy versions(m_device.get(), &DeviceFlash::versionChanged);
 
     m_device->updateFirmware(path);
@@ -173,9 +130,9 @@ void tst_FirmwareUpdate::writesRecordAndPayload()
 
     const qlonglong total = 256 + payloadLength;
     QCOMPARE(m_recorder.names(),
-             (QList<QByteArray>{"busy", "store", "of", "write", "version", "busy"}));
+             (QList<QByteArray>{"busy", "store", "write", "version", "busy"}));
     QCOMPARE(m_recorder.values("store"), QList<qlonglong>{0});
-    QCOMPARE(m_recorder.values("of"), QList<qlonglong>{total});
+    QCOMPARE(m_recorder.totals("store"), QList<qlonglong>{total});
     const QList<qlonglong> written = m_recorder.values("write");
     QCOMPARE(written.first(), 52);
     QCOMPARE(written.last(), total);
@@ -281,7 +238,7 @@ void tst_FirmwareUpdate::faultsDuringTheWrite()
         m_device->readDeviceConfig();
     }
     AdapterEmulator::resetCounters();
-    m_recorder.events.clear();
+    m_recorder.clear();
     const QString path = writeImage(FirmwareImageMaker::make(5, 7, 2, pattern(5000, 3)));
     m_device->setDataDirectory(m_dir->filePath(QStringLiteral("data")));
     // Reads of the backup before the erase: 30 slices of 8192 bytes, 158 reports each.
@@ -327,7 +284,7 @@ void tst_FirmwareUpdate::closedAdapterEndsQuietly()
 {
     const QString path = writeImage(FirmwareImageMaker::make(5, 7, 2, pattern(100, 4)));
     DeviceFlash closed(nullptr, nullptr);
-    UpdateRecorder recorder;
+    DeviceFlashRecorder recorder;
     recorder.attach(&closed, this);
     QTest::ignoreMessage(QtWarningMsg, "updateFirmware Device.isOpen false");
 

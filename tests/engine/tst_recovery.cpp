@@ -2,10 +2,10 @@
 #include "testdata.h"
 #include "adapteremulator.h"
 #include "deviceflash.h"
+#include "deviceflashrecorder.h"
 #include "devicenotice.h"
 #include "firmwareimagemaker.h"
 
-#include <QMutex>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -43,40 +43,6 @@ void notify(DeviceFlash *device, DeviceNotice::Kind kind)
     device->handleNotice(notice);
 }
 
-// Signals of one device, recorded from whatever thread emits them.
-struct Recorder
-{
-    QMutex mutex;
-    QList<int> errors;
-    qlonglong lastProgress = -1;
-    qlonglong total = -1;
-
-    void attach(DeviceFlash *device, QObject *context)
-    {
-        QObject::connect(
-            device, &DeviceFlash::error, context,
-            [this](DeviceError e) {
-                QMutexLocker lock(&mutex);
-                errors.append(int(e));
-            },
-            Qt::DirectConnection);
-        QObject::connect(
-            device, &DeviceFlash::write2FlashProgressChanged, context,
-            [this](qlonglong current, qlonglong all) {
-                QMutexLocker lock(&mutex);
-                lastProgress = current;
-                total = all;
-            },
-            Qt::DirectConnection);
-    }
-    void clear()
-    {
-        QMutexLocker lock(&mutex);
-        errors.clear();
-        lastProgress = total = -1;
-    }
-};
-
 } // namespace
 
 class tst_Recovery : public QObject
@@ -90,14 +56,14 @@ private slots:
 
 private:
     // A fresh adapter at 5.6.0, connected through the arrival path and read.
-    std::unique_ptr<DeviceFlash> connectedDevice(Recorder *recorder);
+    std::unique_ptr<DeviceFlash> connectedDevice(DeviceFlashRecorder *recorder);
 
     QTemporaryDir m_dir;
     QString m_imagePath;
     QByteArray m_golden;
 };
 
-std::unique_ptr<DeviceFlash> tst_Recovery::connectedDevice(Recorder *recorder)
+std::unique_ptr<DeviceFlash> tst_Recovery::connectedDevice(DeviceFlashRecorder *recorder)
 {
     AdapterEmulator::reset();
     AdapterEmulator::seedFirmwareVersion(5, 6, 0);
@@ -119,13 +85,13 @@ void tst_Recovery::initTestCase()
         m_imagePath, FirmwareImageMaker::make(5, 7, 2, pattern(PayloadLength, 5))));
 
     // The flash after an update that nothing interrupted.
-    Recorder recorder;
+    DeviceFlashRecorder recorder;
     std::unique_ptr<DeviceFlash> device = connectedDevice(&recorder);
     QVERIFY(device);
     device->updateFirmware(m_imagePath);
     QVERIFY(device->waitForIdle(TaskTimeoutMs));
-    QVERIFY(recorder.errors.isEmpty());
-    QCOMPARE(recorder.lastProgress, qlonglong(256 + PayloadLength));
+    QVERIFY(recorder.values("error").isEmpty());
+    QCOMPARE(recorder.last("write"), qlonglong(256 + PayloadLength));
     QCOMPARE(AdapterEmulator::exchangeCount(), qint64(UpdateExchanges));
     QCOMPARE(device->version(), QStringLiteral("5.7.2"));
     m_golden = wholeFlash();
@@ -144,7 +110,7 @@ void tst_Recovery::updateAgainAfterUnplug()
 {
     QFETCH(int, exchange);
 
-    Recorder recorder;
+    DeviceFlashRecorder recorder;
     std::unique_ptr<DeviceFlash> device = connectedDevice(&recorder);
     QVERIFY(device);
     AdapterEmulator::Faults faults;
@@ -155,14 +121,11 @@ void tst_Recovery::updateAgainAfterUnplug()
     QVERIFY2(device->waitForIdle(TaskTimeoutMs), "the interrupted update did not end");
     QVERIFY(!AdapterEmulator::isAttached());
     QVERIFY(!device->isBusy());
-    {
-        QMutexLocker lock(&recorder.mutex);
-        // Cut off before the last chunk: the write failed and said so. During the read-back
-        // every byte had already been verified.
-        const bool writeComplete = exchange > UpdateExchanges - 5;
-        QCOMPARE(recorder.errors.isEmpty(), writeComplete);
-        QCOMPARE(recorder.lastProgress == qlonglong(256 + PayloadLength), writeComplete);
-    }
+    // Cut off before the last chunk: the write failed and said so. During the read-back
+    // every byte had already been verified.
+    const bool writeComplete = exchange > UpdateExchanges - 5;
+    QCOMPARE(recorder.values("error").isEmpty(), writeComplete);
+    QCOMPARE(recorder.last("write") == qlonglong(256 + PayloadLength), writeComplete);
 
     // The system reports the removal; the adapter comes back and is read as at arrival.
     notify(device.get(), DeviceNotice::InterfaceRemoval);
@@ -176,25 +139,21 @@ void tst_Recovery::updateAgainAfterUnplug()
     // The erase (exchange 1) clears the record; its signature bytes come back with its first
     // chunk (0x55) and its last chunk (0xAA).
     const bool recordLost = exchange > 1 && exchange <= RecordLastExchange;
-    {
-        QMutexLocker lock(&recorder.mutex);
-        if (recordLost) {
-            QCOMPARE(recorder.errors, QList<int> { int(DeviceError_FirmwareLost) });
-            QCOMPARE(device->version(), QString());
-        } else {
-            QVERIFY(recorder.errors.isEmpty());
-            QCOMPARE(device->version(),
-                exchange == 1 ? QStringLiteral("5.6.0") : QStringLiteral("5.7.2"));
-        }
+    if (recordLost) {
+        QCOMPARE(recorder.values("error"), QList<qlonglong> { DeviceError_FirmwareLost });
+        QCOMPARE(device->version(), QString());
+    } else {
+        QVERIFY(recorder.values("error").isEmpty());
+        QCOMPARE(device->version(),
+            exchange == 1 ? QStringLiteral("5.6.0") : QStringLiteral("5.7.2"));
     }
 
     recorder.clear();
     AdapterEmulator::resetCounters();
     device->updateFirmware(m_imagePath);
     QVERIFY(device->waitForIdle(TaskTimeoutMs));
-    QMutexLocker lock(&recorder.mutex);
-    QVERIFY(recorder.errors.isEmpty());
-    QCOMPARE(recorder.lastProgress, qlonglong(256 + PayloadLength));
+    QVERIFY(recorder.values("error").isEmpty());
+    QCOMPARE(recorder.last("write"), qlonglong(256 + PayloadLength));
     QCOMPARE(device->version(), QStringLiteral("5.7.2"));
     QCOMPARE(AdapterEmulator::eraseLog(), (QList<QList<quint8>> { { 1, 4 } }));
     QVERIFY2(wholeFlash() == m_golden, "the flash differs from an uninterrupted update");

@@ -16,7 +16,6 @@
 #include <cstdio>
 #include <memory>
 
-#include <csignal>
 #include <unistd.h>
 
 // An adapter that stops answering must not keep the tool alive: closing (destroying the
@@ -102,8 +101,6 @@ private slots:
     void blockedTaskEnds();
     void processEnds_data();
     void processEnds();
-    void commandLineUpdateEnds_data();
-    void commandLineUpdateEnds();
 
 private:
     QTemporaryDir m_dir;
@@ -251,50 +248,6 @@ void tst_Shutdown::processEnds()
     }
     QVERIFY2(timer.elapsed() < ProcessEndMs,
         qPrintable(QStringLiteral("took %1 ms").arg(timer.elapsed())));
-}
-
-void tst_Shutdown::commandLineUpdateEnds_data()
-{
-    QTest::addColumn<int>("signalNumber");
-    QTest::newRow("SIGTERM") << int(SIGTERM);
-    QTest::newRow("SIGINT") << int(SIGINT);
-    QTest::newRow("SIGHUP (terminal closed)") << int(SIGHUP);
-}
-
-void tst_Shutdown::commandLineUpdateEnds()
-{
-    QFETCH(int, signalNumber);
-#ifndef CORVANE_CLI_USES_EMULATOR
-    Q_UNUSED(signalNumber)
-    QSKIP("corvane-cli talks to real hardware in this build (CORVANE_HID_BACKEND is not emulator)");
-#else
-    // An adapter that stops answering at the update's 12th request (the information read
-    // at start takes 8).
-    const QString state = m_dir.filePath(QStringLiteral("stalled.state"));
-    AdapterEmulator::reset();
-    AdapterEmulator::Faults faults;
-    faults.stallAtExchange = 20;
-    AdapterEmulator::setFaults(faults);
-    QVERIFY(AdapterEmulator::saveState(state));
-    AdapterEmulator::reset();
-
-    QProcess cli;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("CORVANE_EMULATOR_STATE"), state);
-    cli.setProcessEnvironment(env);
-    cli.setStandardErrorFile(QProcess::nullDevice());
-    cli.start(QStringLiteral(CORVANE_CLI), { QStringLiteral("update"), m_imagePath });
-    QVERIFY(cli.waitForStarted(ProcessEndMs));
-    // An unblocked update of this image ends in well under a second.
-    QVERIFY(!cli.waitForFinished(1500));
-    QCOMPARE(cli.state(), QProcess::Running);
-
-    QElapsedTimer timer;
-    timer.start();
-    QCOMPARE(::kill(pid_t(cli.processId()), signalNumber), 0);
-    QVERIFY2(cli.waitForFinished(ProcessEndMs), "corvane-cli outlived the signal");
-    QVERIFY(timer.elapsed() < ProcessEndMs);
-#endif
 }
 
 int main(int argc, char **argv)

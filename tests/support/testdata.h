@@ -2,8 +2,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
 #include <QList>
 #include <QSignalSpy>
+#include <QStringList>
 
 namespace TestData {
 
@@ -24,6 +28,19 @@ inline QList<qlonglong> currents(const QSignalSpy &spy)
     for (const QList<QVariant> &args : spy)
         values.append(args.at(0).toLongLong());
     return values;
+}
+
+// Files whose names start with prefix below dir (the target and any temporary sibling).
+inline QStringList filesBelow(const QString &dir, const QString &prefix = QString())
+{
+    QStringList found;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        if (prefix.isEmpty() || QFileInfo(file).fileName().startsWith(prefix))
+            found.append(file);
+    }
+    return found;
 }
 
 } // namespace TestData

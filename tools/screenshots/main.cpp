@@ -6,6 +6,7 @@
 #include "corvaneversion.h"
 #include "embeddedfonts.h"
 #include "framelesswidget.h"
+#include "languages.h"
 #include "messagedialog.h"
 #include "settingsdialog.h"
 #include "ui_mainwindow.h"
@@ -19,24 +20,8 @@
 #include <QScreen>
 #include <QTextStream>
 #include <QThread>
-#include <QTranslator>
 
 namespace {
-
-struct Language
-{
-    const char *code;
-    const char *catalogue;
-    const char *family;
-};
-
-const Language languages[] = {
-    { "en", ":/translations/CorvaneFirmwareTool_en_EN.qm", "Microsoft Sans Serif" },
-    { "zh", ":/translations/CorvaneFirmwareTool_zh_CN.qm", "DengXian" },
-    { "ja", ":/translations/CorvaneFirmwareTool_ja_JP.qm", "Kochi Gothic" },
-    { "ru", ":/translations/CorvaneFirmwareTool_ru_RU.qm", "Consolas" },
-    { "fr", ":/translations/CorvaneFirmwareTool_fr_FR.qm", "Arbutus Slab" },
-};
 
 QTextStream &err()
 {
@@ -88,20 +73,19 @@ int main(int argc, char **argv)
     }
     const QString outDir = args.at(1);
     const int languageIndex = args.size() > 2 ? args.at(2).toInt() : 0;
-    if (languageIndex < 0 || languageIndex >= int(std::size(languages))) {
+    if (languageIndex < 0 || languageIndex >= Languages::Count) {
         err() << "language index must be 0 to 4" << Qt::endl;
         return 2;
     }
-    const Language &language = languages[languageIndex];
     QDir().mkpath(outDir);
 
     if (!EmbeddedFonts::registerAll())
         return 1;
-    QApplication::setFont(QFont(QLatin1String(language.family)));
-    QTranslator translator;
-    if (!translator.load(QLatin1String(language.catalogue)))
-        err() << "no catalogue " << language.catalogue << Qt::endl;
-    QCoreApplication::installTranslator(&translator);
+    // The window's fonts and catalogues for the language.
+    Languages::installFontSubstitutions();
+    LanguageTranslators translators;
+    if (!translators.install(languageIndex))
+        err() << "no catalogue for language " << languageIndex << Qt::endl;
 
     FramelessWidget window;
     Ui::MainWindow ui;

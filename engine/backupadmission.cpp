@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "backupadmission.h"
+
+#include "configrestore.h"
+#include "deviceflash.h"
+
+BackupAdmission backupAdmission(const QString &path, const QByteArray &serialNumber,
+                                const QString &adapterVersion)
+{
+    BackupAdmission admission;
+    if (adapterVersion.isEmpty()) {
+        admission.verdict = BackupAdmission::UnknownVersion;
+        return admission;
+    }
+    if (DeviceFlash::compareVersionNumbers(adapterVersion, QStringLiteral("5.5.0")) < 0) {
+        admission.verdict = BackupAdmission::NoConfigurationStore;
+        return admission;
+    }
+    admission.file = BackupFile::read(path, serialNumber, adapterVersion);
+    switch (admission.file.status) {
+    case BackupFile::ReadStatus_Ok:
+        break;
+    case BackupFile::ReadStatus_Unreadable:
+        admission.verdict = BackupAdmission::Unreadable;
+        return admission;
+    case BackupFile::ReadStatus_Corrupted:
+        admission.verdict = BackupAdmission::Corrupted;
+        return admission;
+    case BackupFile::ReadStatus_UpdateRequired:
+        admission.verdict = BackupAdmission::UpdateRequired;
+        return admission;
+    }
+    admission.keepMacroLayout =
+        ConfigRestore::keepMacroLayout(adapterVersion, admission.file.version);
+    admission.verdict = ConfigRestore::validate(admission.file.data, admission.file.version,
+                                                admission.keepMacroLayout, &admission.reason)
+        ? BackupAdmission::Admitted
+        : BackupAdmission::DoesNotFit;
+    return admission;
+}
