@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "adapteremulator.h"
+#include "adapterlink.h"
 #include "deviceflash.h"
 #include "devicemonitor.h"
 #include "devicemonitor_udev.h"
@@ -8,15 +9,6 @@
 #include <QtTest>
 
 #include <atomic>
-
-class DeviceFlashTestAccess
-{
-public:
-    static void startTask(DeviceFlash &d, std::function<void()> body)
-    {
-        d.startTask(std::move(body));
-    }
-};
 
 namespace {
 
@@ -250,7 +242,7 @@ void tst_Hotplug::removalDuringTransfer()
     std::atomic<int> result { -1 };
     QByteArray buffer(256, '\0');
     DeviceFlash *device = m_device;
-    DeviceFlashTestAccess::startTask(*m_device, [device, &result, &buffer] {
+    AdapterLink(*m_device).startTask([device, &result, &buffer] {
         result = device->readDeviceMemory(0x56, 0x08004000, 256, buffer.data(), true) ? 1 : 0;
     });
     QTRY_COMPARE(AdapterEmulator::exchangeCount(), qint64(2));
@@ -298,7 +290,7 @@ void tst_Hotplug::hotplugNeverPullsTheHandleFromATask()
     std::atomic<int> result { -1 };
     QByteArray buffer(8192, '\0');
     DeviceFlash *device = m_device;
-    DeviceFlashTestAccess::startTask(*m_device, [device, &result, &buffer] {
+    AdapterLink(*m_device).startTask([device, &result, &buffer] {
         result = device->readDeviceMemory(0x56, 0x08004000, 8192, buffer.data(), false) ? 1 : 0;
     });
     QTRY_VERIFY(AdapterEmulator::exchangeCount() > 10);
