@@ -3,6 +3,7 @@
 
 #include "firmwareimage.h"
 
+#include <QByteArray>
 #include <QString>
 
 // A firmware file checked as an update checks it before it touches the adapter.
@@ -10,28 +11,29 @@ struct FirmwareFileCheck
 {
     enum Problem {
         None,
-        Unreadable,   // missing, unreadable, empty or larger than any firmware file
+        Unreadable,   // missing, unreadable or empty
+        FileTooLarge, // larger than any firmware file: not read whole
         NotAnImage,   // digest or type tag wrong
         TooLarge,     // the payload does not fit the flash the update erases
         OtherVersion, // not the version of the catalogue entry
     };
     Problem problem = None;
-    // The file's bytes as read; empty when it was unreadable or too large.
+    // The file's bytes as read; empty when it could not be read or was too large.
     QByteArray content;
     FirmwareImage image;
-    // "" when an update would take the file; otherwise the short error that inspect prints.
-    QString error;
-    // One sentence for standard error when error is set.
+    // "" when an update would take the file; otherwise why not, in one sentence.
     QString reason;
 
-    bool accepted() const { return error.isEmpty(); }
+    bool accepted() const { return reason.isEmpty(); }
+    // Nothing was read to decode.
+    bool unread() const { return problem == Unreadable || problem == FileTooLarge; }
 };
 
 // Reads the file as every flash operation does: at most UpdateJobs::MaxFirmwareFileSize
-// bytes; a larger or empty file is Unreadable. Nothing is decoded.
+// bytes; a larger or empty file is refused. Nothing is decoded.
 FirmwareFileCheck readFirmwareFile(const QString &path);
-// Reads at most UpdateJobs::MaxFirmwareFileSize bytes of the file, decodes it and checks its digest,
-// type tag and whether its payload fits the flash the update erases.
+// Reads the file as above, decodes it and checks its digest, type tag and whether its
+// payload fits the flash the update erases.
 FirmwareFileCheck checkFirmwareFile(const QString &path);
 // checkFirmwareFile for the image of a catalogue entry, which must also hold the version of
 // the entry's label.

@@ -158,9 +158,9 @@ void updateTask(const AdapterLink &link, const QString &path, const QString &cat
 
 void logUnreadable(const QString &path, const FirmwareFileCheck &file)
 {
-    if (file.problem != FirmwareFileCheck::Unreadable)
+    if (!file.unread())
         return;
-    if (file.error == QLatin1String("file too large"))
+    if (file.problem == FirmwareFileCheck::FileTooLarge)
         qWarning() << "getFirmwareData file too large:" << path << "more than"
                    << UpdateJobs::MaxFirmwareFileSize << "bytes";
     qWarning() << "getFirmwareData is Empty!" << path << QFileInfo(path).absoluteFilePath();
@@ -173,7 +173,7 @@ namespace FirmwareUpdate {
 FirmwareFileCheck checkFile(DeviceFlash &device, const QString &path)
 {
     const FirmwareFileCheck file = checkFirmwareFile(path);
-    if (file.problem == FirmwareFileCheck::Unreadable) {
+    if (file.unread()) {
         logUnreadable(path, file);
         emit device.error(DeviceError_FirmwareEmpty);
     }
@@ -183,7 +183,7 @@ FirmwareFileCheck checkFile(DeviceFlash &device, const QString &path)
 QByteArray readFile(DeviceFlash &device, const QString &path)
 {
     const FirmwareFileCheck file = readFirmwareFile(path);
-    if (file.problem == FirmwareFileCheck::Unreadable) {
+    if (file.unread()) {
         logUnreadable(path, file);
         emit device.error(DeviceError_FirmwareEmpty);
     }

@@ -11,9 +11,9 @@ class DeviceFlash;
 // (see chooseAdapter()), with the answer time-out of --timeout, and waits for it;
 // CliExit_Ok when connected and its information read. Otherwise one clear line on
 // standard error and CliExit_NoAdapter (with the udev hint when the adapter is attached but
-// its node cannot be opened), CliExit_InUse when another program holds it, CliExit_Usage
-// when several are attached and none is chosen, or CliExit_Failed when it stopped
-// answering or its information could not be read.
+// its node cannot be opened, with a line of advice when none is found), CliExit_InUse when
+// another program holds it, CliExit_Usage when several are attached and none is chosen, or
+// CliExit_Failed when it stopped answering or its information could not be read.
 int openAdapter(DeviceFlash &device, const CliContext &ctx);
 
 // A device's start-up open, from openDevice() until the device is idle: what it came to.
@@ -26,6 +26,8 @@ public:
     int result(QString *message) const;
     // The process id of the program that holds the adapter (0 unknown), or -1.
     qint64 owner() const { return m_owner; }
+    // The node the system lists for the adapter when it cannot be opened, or "".
+    QString deniedNode() const { return m_deniedNode; }
 
 private:
     DeviceFlash &m_device;

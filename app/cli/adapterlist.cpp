@@ -9,7 +9,6 @@
 
 #include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QRegularExpression>
 
 QString severalAdaptersText()
@@ -151,6 +150,6 @@ int printEveryAdapter(const CliContext &ctx)
         ctx.printRecord(record, order);
     }
     if (ctx.json)
-        ctx.out << QJsonDocument(records).toJson(QJsonDocument::Compact) << Qt::endl;
+        ctx.addFields({ { QStringLiteral("adapters"), records } });
     return code;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QJsonObject>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
@@ -17,11 +18,15 @@ enum CliExit {
     CliExit_InUse = 4, // another program holds the adapter; nothing was sent to it
 };
 
-// What a command gets: its own arguments (global options removed) and the output streams.
+// What a command gets: its own arguments and options (global options removed; an option
+// given as "--name=VALUE" arrives as "--name", "VALUE") and the output streams.
 struct CliContext
 {
+    CliContext(QTextStream &out, QTextStream &err);
+
     QStringList args;
     bool json = false;
+    bool quiet = false; // --quiet: errors and the result only
     QTextStream &out;
     QTextStream &err;
     // Longest wait for one answer from the adapter (--timeout); 0 waits for ever.
@@ -36,32 +41,76 @@ struct CliContext
     // ones the program was started with.
     QStringList commandLine = QStringList();
 
-    // One clear line on standard error; returns code.
+    // One clear line on standard error; returns code. The first failure's message is the
+    // "error" of the JSON object that a failed command prints with --json.
     int fail(int code, const QString &message) const;
     // "corvane-cli: message" on standard error, made safe for a terminal.
     void warn(const QString &message) const;
-    // Prints "key: value" lines, or one JSON object with --json.
+    // A warning that is no failure (a fallback taken, say); not with --quiet.
+    void note(const QString &message) const;
+    // Prints "key: value" lines; with --json the keys join the one object that the program
+    // prints when the command ends.
     void printRecord(const QJsonObject &record, const QStringList &order) const;
+    // What the command knows so far (a backup's path, the bytes written), for the object
+    // that --json prints when it fails.
+    void addFields(const QJsonObject &fields) const;
+    // Progress and notes go out: neither --json nor --quiet.
+    bool showsProgress() const { return !json && !quiet; }
     // True when standard output is a terminal (progress bars instead of plain lines).
     bool interactive() const;
     // True when standard error is a terminal (the download's percentage is drawn there).
     bool errorIsTerminal() const;
+
+    // With --json, prints the command's one object: its result, or with a code other than 0
+    // its known fields with "error" and "exitCode". Returns code.
+    int finish(int code, const QString &fallbackError) const;
+
+private:
+    mutable QJsonObject m_record;
+    mutable QString m_error;
 };
 
 // text with every control character replaced by '?', so that text from the network cannot
 // move the cursor, recolour or retitle the terminal it is printed on.
 QString terminalText(QString text);
 
+// An option of one command, as its help lists it.
+struct CliOption
+{
+    QString name; // "--version"
+    QString valueName; // "VERSION"; empty for an option without a value
+    QString help;
+};
+
+// A code a command exits with, and what it means for that command.
+struct CliExitCode
+{
+    int code;
+    QString meaning;
+};
+
+// Which of the shared exit codes a command can return besides its own 0 and 1.
+enum CliExitSet {
+    CliExitSet_Usage = 0, // 2: every command
+    CliExitSet_Adapter = 1, // 3 and 4: the command opens the adapter
+    CliExitSet_Interrupt = 2, // 130, 143 and 129: the command writes the adapter
+};
+
+// The command's exit-code table: its own codes, then the shared ones of its sets.
+QList<CliExitCode> cliExitCodes(const QList<CliExitCode> &own, int sets = CliExitSet_Usage);
+
 struct CliCommand
 {
     QString name;
     QString synopsis; // one line for the command list
-    QString help;     // full help text of the command
+    QString help; // usage and description; wrapped at 80 columns when shown
     std::function<int(CliContext &)> run;
+    QList<CliOption> options; // its own options (the global ones apply as well)
+    QList<CliExitCode> exitCodes; // everything it exits with, listed in its help
 };
 
 // Commands register themselves from their own source file:
-//   static const CliRegistrar reg({QStringLiteral("info"), ..., &runInfo});
+//   static const CliRegistrar reg({QStringLiteral("info"), ..., &runInfo, {}, exitCodes});
 struct CliRegistrar
 {
     explicit CliRegistrar(const CliCommand &command);

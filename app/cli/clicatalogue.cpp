@@ -111,7 +111,7 @@ FirmwareFetch fetchFirmware(SyncCloud &cloud, const QString &version,
 FirmwareFetch fetchForCommand(CliContext &ctx, const QString &version, bool refresh)
 {
     SyncCloud cloud;
-    const bool showProgress = ctx.errorIsTerminal() && !ctx.json;
+    const bool showProgress = ctx.errorIsTerminal() && ctx.showsProgress();
     int shown = -1;
     auto progress = [&](qint64 received, qint64 total) {
         if (!showProgress || total <= 0)
@@ -126,7 +126,7 @@ FirmwareFetch fetchForCommand(CliContext &ctx, const QString &version, bool refr
     if (shown >= 0)
         ctx.err << Qt::endl;
     if (!fetch.notice.isEmpty())
-        ctx.warn(fetch.notice);
+        ctx.note(fetch.notice);
     if (!fetch.path.isEmpty()) {
         // Fresh or cached, the image is checked before anyone uses it.
         const FirmwareFileCheck check = checkCatalogueImage(fetch.path, version);

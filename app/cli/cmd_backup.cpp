@@ -49,7 +49,7 @@ int runBackup(CliContext &ctx)
                 return;
             }
             const int tenth = t > 0 ? int(qBound<qlonglong>(0, c, t) * 10 / t) : 0;
-            if (ctx.json || tenth <= lastTenth)
+            if (!ctx.showsProgress() || tenth <= lastTenth)
                 return;
             lastTenth = tenth;
             ctx.out << "read " << c << " of " << t << " bytes (" << tenth * 10 << "%)" << Qt::endl;
@@ -97,9 +97,10 @@ const CliRegistrar reg({ QStringLiteral("backup"),
                    "Prints the file's path, its size, the firmware version and the "
                    "serial number.\n"
                    "With --json: one object with the keys path, size, version and "
-                   "serial.\n"
-                   "Exit codes: 0 success, 1 the read or the file write failed, "
-                   "2 usage error, 3 no adapter found.\n"),
-    &runBackup });
+                   "serial.\n"),
+    &runBackup, {},
+    cliExitCodes({ { CliExit_Ok, QStringLiteral("success") },
+                     { CliExit_Failed, QStringLiteral("the read or the file write failed") } },
+        CliExitSet_Adapter) });
 
 } // namespace

@@ -84,9 +84,9 @@ int runBootMode(CliContext &ctx)
                                                  [&device, mode] { device.setBootMode(mode); });
     const QString failure = flashFailure(outcome);
     if (!failure.isEmpty()) {
-        ctx.warn(failure);
+        const int code = ctx.fail(CliExit_Failed, failure);
         adviseAfterConfigWrite(ctx, device, version);
-        return CliExit_Failed;
+        return code;
     }
     printMode(ctx, mode);
     return CliExit_Ok;
@@ -102,9 +102,12 @@ const CliRegistrar reg(
                        "verifying every byte. MODE is a number or a label (any case): "
                        "0 Auto, 1 PS4(PC), 2 XB360(PC), 3 SWITCH, 4 UNDEFINE.\n"
                        "Needs firmware 5.5.24 or later.\n"
-                       "With --json: one object with the keys mode and label.\n"
-                       "Exit codes: 0 success, 1 unsupported firmware, the read or the "
-                       "write failed, 2 usage error, 3 no adapter found.\n"),
-        &runBootMode });
+                       "With --json: one object with the keys mode and label.\n"),
+        &runBootMode, {},
+        cliExitCodes({ { CliExit_Ok, QStringLiteral("success") },
+                         { CliExit_Failed,
+                             QStringLiteral("unsupported firmware, the read or the write "
+                                            "failed") } },
+            CliExitSet_Adapter | CliExitSet_Interrupt) });
 
 } // namespace

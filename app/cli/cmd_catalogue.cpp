@@ -41,7 +41,7 @@ int runCatalogue(CliContext &ctx)
     if (fetch.source == CliCatalogue::ListSource::None)
         return ctx.fail(CliExit_Failed, fetch.problem);
     if (!fetch.problem.isEmpty())
-        ctx.warn(fetch.problem);
+        ctx.note(fetch.problem);
 
     const QJsonArray entries = cloud.firmwareInfo();
     if (ctx.json) {
@@ -87,17 +87,18 @@ const CliRegistrar registrar({
     QStringLiteral("catalogue"),
     QStringLiteral("list the firmware versions of the catalogue with their change logs"),
     QStringLiteral(
-        "Usage: corvane-cli [--json] catalogue [--catalogue URL | --cached]\n"
-        "Fetches the firmware catalogue and lists its versions with their change logs.\n"
-        "When the catalogue cannot be reached, the list cached by an earlier run is shown\n"
-        "and a note says so on standard error; with neither the command fails (exit 1).\n\n"
-        "Options:\n"
-        "  --catalogue URL  catalogue server (http[s]://host[:port]) instead of the built-in one\n"
-        "  --cached         list the versions cached by an earlier run, without the network\n"
-        "  --json           print {\"synced\", \"firmware\": [{\"version\", \"info\", "
-        "\"download\"}],\n"
-        "                   \"flashTool\"}; synced is false when the cached list is shown\n"),
+        "Usage: corvane-cli [--json] catalogue [--cached] [--catalogue URL]\n"
+        "Fetches the firmware catalogue (from the server of --catalogue URL when given) and "
+        "lists its versions with their change logs. When the catalogue cannot be reached, "
+        "the list cached by an earlier run is shown and a note says so on standard error; "
+        "with neither the command fails (exit 1).\n"
+        "With --json: {\"synced\", \"firmware\": [{\"version\", \"info\", \"download\"}], "
+        "\"flashTool\"}; synced is false when the cached list is shown.\n"),
     &runCatalogue,
+    { { QStringLiteral("--cached"), QString(),
+        QStringLiteral("list the versions cached by an earlier run, without the network") } },
+    cliExitCodes({ { CliExit_Ok, QStringLiteral("success") },
+        { CliExit_Failed, QStringLiteral("neither the catalogue nor a cached list") } }),
 });
 
 } // namespace

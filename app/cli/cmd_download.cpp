@@ -15,6 +15,7 @@ int runDownload(CliContext &ctx)
             CliExit_Usage, QStringLiteral("download takes one VERSION (see download --help)"));
     const QString version = args.first();
 
+    ctx.addFields({ { QStringLiteral("version"), version } });
     const CliCatalogue::FirmwareFetch fetch
         = CliCatalogue::fetchForCommand(ctx, version, refresh);
     if (fetch.path.isEmpty())
@@ -36,17 +37,20 @@ const CliRegistrar registrar({
     QStringLiteral("fetch a catalogue firmware version into the cache and print its path"),
     QStringLiteral(
         "Usage: corvane-cli [--json] download [--refresh] VERSION [--catalogue URL]\n"
-        "Prints the path of the cached image of VERSION, downloading it first when it is\n"
-        "not cached yet (the catalogue, or the cached list when the network fails, gives\n"
-        "its address). Fails (exit 1) for a version the catalogue does not list, a failed\n"
-        "download, an image that update would refuse or that holds another version, and a\n"
-        "download whose bytes differ from those first downloaded for VERSION.\n\n"
-        "Options:\n"
-        "  --refresh        download VERSION even when it is cached, and take its bytes as\n"
-        "                   the ones to expect from now on\n"
-        "  --catalogue URL  catalogue server (http[s]://host[:port]) instead of the built-in one\n"
-        "  --json           print {\"version\", \"path\", \"downloaded\"}\n"),
+        "Prints the path of the cached image of VERSION, downloading it first when it is not "
+        "cached yet (the catalogue, or the cached list when the network fails, gives its "
+        "address; --catalogue URL names another server).\n"
+        "With --json: {\"version\", \"path\", \"downloaded\"}.\n"),
     &runDownload,
+    { { QStringLiteral("--refresh"), QString(),
+        QStringLiteral("download VERSION even when it is cached, and take its bytes as the ones "
+                       "to expect from now on") } },
+    cliExitCodes({ { CliExit_Ok, QStringLiteral("the image is in the cache") },
+        { CliExit_Failed,
+            QStringLiteral("a version the catalogue does not list, a failed download, an image "
+                           "that update would refuse or that holds another version, or a "
+                           "download whose bytes differ from those first downloaded for "
+                           "VERSION") } }),
 });
 
 } // namespace

@@ -94,12 +94,14 @@ const CliRegistrar reg({QStringLiteral("history"),
                             "version before and the version written, result (success, failed, "
                             "or interrupted: the program ended during the write), seconds and "
                             "the error.\n"
-                            "  --serial SERIAL  only the operations on that adapter\n"
                             "With --json: one JSON array of objects with the keys id, time, "
                             "serial, operation, fromVersion, toVersion, result, error, image, "
                             "imageMd5, backup, erased (whether the adapter's erase was reached) "
-                            "and seconds.\n"
-                            "Exit codes: 0 success, 2 usage error.\n"),
-                        &runHistory});
+                            "and seconds (on a usage error, one object with error and "
+                            "exitCode).\n"),
+                        &runHistory,
+                        {{QStringLiteral("--serial"), QStringLiteral("SERIAL"),
+                          QStringLiteral("only the operations on that adapter")}},
+                        cliExitCodes({{CliExit_Ok, QStringLiteral("success")}})});
 
 } // namespace

@@ -57,9 +57,11 @@ const CliRegistrar reg({ QStringLiteral("info"),
                    "supportsBootMode and supportsDataStore.\n"
                    "With several adapters attached and no --adapter: the path, serial "
                    "number and version of each (--json: a list of objects, with the keys "
-                   "of list and the two above).\n"
-                   "Exit codes: 0 success, 1 the information could not be "
-                   "read, 3 no adapter found.\n"),
-    &runInfo });
+                   "of list and the two above).\n"),
+    &runInfo, {},
+    cliExitCodes({ { CliExit_Ok, QStringLiteral("success") },
+                     { CliExit_Failed, QStringLiteral("the information could not be read") },
+                     { CliExit_Usage, QStringLiteral("usage error") } },
+        CliExitSet_Adapter) });
 
 } // namespace

@@ -22,20 +22,17 @@ int runInspect(CliContext &ctx)
         record.insert(
             QStringLiteral("payloadMd5"), QString::fromLatin1(check.image.payloadMd5.toHex()));
     }
-    const QString &error = check.error;
-    record.insert(QStringLiteral("valid"), error.isEmpty());
-    if (!error.isEmpty())
-        record.insert(QStringLiteral("error"), error);
+    record.insert(QStringLiteral("valid"), check.accepted());
 
     static const QStringList order { QStringLiteral("valid"), QStringLiteral("version"),
-        QStringLiteral("payloadSize"), QStringLiteral("payloadMd5"), QStringLiteral("error") };
+        QStringLiteral("payloadSize"), QStringLiteral("payloadMd5") };
     QStringList present;
     for (const QString &key : order) {
         if (record.contains(key))
             present.append(key);
     }
     ctx.printRecord(record, present);
-    if (!error.isEmpty())
+    if (!check.accepted())
         return ctx.fail(CliExit_Failed, check.reason);
     return CliExit_Ok;
 }
@@ -45,16 +42,17 @@ const CliRegistrar registrar({
     QStringLiteral("decode a firmware image file and check it (no adapter needed)"),
     QStringLiteral(
         "Usage: corvane-cli [--json] inspect FILE\n"
-        "Decodes the firmware image FILE (*.rfw or *.bin) as an update would and checks\n"
-        "its digest, its type tag and whether its payload fits the flash an update erases.\n"
-        "Prints valid, version, payloadSize and payloadMd5, with error for a file that an\n"
-        "update would refuse. No adapter is needed.\n"
-        "Errors: \"file md5 error\" (wrong key, corrupt or truncated file),\n"
-        "\"file type error\" (image of another product), \"getFirmwareData is Empty!\"\n"
-        "(empty or unreadable file), \"file too large\" (over 8 MiB, not read whole),\n"
-        "\"firmware too large\" (the payload does not fit the flash an update erases).\n"
-        "Exit codes: 0 valid image, 1 invalid or unreadable, 2 usage error.\n"),
-    &runInspect,
+        "Decodes the firmware image FILE (*.rfw or *.bin) as an update would and checks its "
+        "digest, its type tag and whether its payload fits the flash an update erases. "
+        "Prints valid, version, payloadSize and payloadMd5. No adapter is needed.\n"
+        "A file that an update would refuse is valid: false, and standard error (with --json "
+        "the key error) says why: it cannot be read, it is empty, it is larger than 8 MiB "
+        "(it is not read whole), it is no Corvane X9 firmware image (damaged, truncated, "
+        "another format or another product), or its payload does not fit the flash an update "
+        "erases.\n"),
+    &runInspect, {},
+    cliExitCodes({ { CliExit_Ok, QStringLiteral("valid image") },
+        { CliExit_Failed, QStringLiteral("invalid or unreadable") } }),
 });
 
 } // namespace

@@ -55,8 +55,9 @@ const CliRegistrar reg({ QStringLiteral("list"),
                    "number is the one the system lists); one that cannot be opened is "
                    "named with the reason.\n"
                    "With --json: a list of objects with the keys path, serial, version, "
-                   "inUseBy (a process id) and error, null where they do not apply.\n"
-                   "Exit codes: 0 the adapters were listed (also none), 2 usage error.\n"),
-    &runList });
+                   "inUseBy (a process id) and error, null where they do not apply; a "
+                   "usage error gives one object with error and exitCode.\n"),
+    &runList, {},
+    cliExitCodes({ { CliExit_Ok, QStringLiteral("the adapters were listed (also none)") } }) });
 
 } // namespace

@@ -38,9 +38,9 @@ int runRestore(CliContext &ctx)
         [&device, &read] { device.dataRestore(read.data, read.version); });
     const QString failure = flashFailure(outcome);
     if (!failure.isEmpty()) {
-        ctx.warn(failure);
+        const int code = ctx.fail(CliExit_Failed, failure);
         adviseAfterConfigWrite(ctx, device, adapterVersion);
-        return CliExit_Failed;
+        return code;
     }
     const qlonglong total = outcome.total;
 
@@ -71,9 +71,10 @@ const CliRegistrar reg({ QStringLiteral("restore"),
                    "were converted and the bytes written.\n"
                    "With --json: one object with the keys backupVersion, "
                    "adapterVersion, macrosConverted and bytesWritten.\n"
-                   "Do not unplug the adapter while it runs.\n"
-                   "Exit codes: 0 every byte written and verified, 1 refused or the "
-                   "write failed, 2 usage error, 3 no adapter found.\n"),
-    &runRestore });
+                   "Do not unplug the adapter while it runs.\n"),
+    &runRestore, {},
+    cliExitCodes({ { CliExit_Ok, QStringLiteral("every byte written and verified") },
+                     { CliExit_Failed, QStringLiteral("refused or the write failed") } },
+        CliExitSet_Adapter | CliExitSet_Interrupt) });
 
 } // namespace

@@ -55,11 +55,11 @@ int runRestoreDefaults(CliContext &ctx)
     const QString target = UpdateJobs::versionText(version.major, version.minor, version.patch);
     // A factory restore resets the configuration whatever the version: none is left alone.
     if (all)
-        return runOnEveryAdapter(
-            ctx, {target, FlashImage{path, false, true}, !noBackup, false, false,
-                  [&path, &versionText](DeviceFlash &device) {
-                      device.restoreFactorySettings(path, versionText);
-                  }});
+        return runOnEveryAdapter(ctx,
+            { target, FlashImage { path, false, true }, !noBackup, false, false,
+                [&path, &versionText](DeviceFlash &device) {
+                    device.restoreFactorySettings(path, versionText);
+                } });
 
     DeviceFlash device;
     const InterruptGuard interrupts(ctx, device);
@@ -88,20 +88,28 @@ const CliRegistrar reg({QStringLiteral("restore-defaults"),
                             "configuration back.\n"
                             "VERSION is the version of FILE, three dot-separated numbers "
                             "(each kept modulo 256).\n"
-                            "  --no-backup  do not save the configuration first\n"
-                            "  --all        restore every attached adapter at once, each with its "
-                            "own lock, backup, history line and result, as update --all does "
-                            "(whatever version they run)\n"
                             "Shows a progress bar on a terminal (plain progress lines otherwise) "
                             "and prints the adapter's version and the bytes written.\n"
                             "With --json: one object with the keys version, bytesWritten and "
                             "backup (the backup file's path, or null).\n"
+                            "With --all, every attached adapter is restored at once, whatever "
+                            "version it runs, with its lines, table and --json object as update "
+                            "--all gives them.\n"
                             "Do not unplug the adapter while it runs; when the write fails, "
                             "the message says how to recover. SIGINT (Ctrl+C), SIGTERM or SIGHUP "
                             "before the erase cancel it (nothing is changed, exit 128 + the "
-                            "signal number); from the erase on, the write runs to its end.\n"
-                            "Exit codes: 0 every byte written and verified, 1 the file was "
-                            "refused or the write failed, 2 usage error, 3 no adapter found.\n"),
-                        &runRestoreDefaults});
+                            "signal number); from the erase on, the write runs to its end.\n"),
+                        &runRestoreDefaults,
+                        {{QStringLiteral("--no-backup"), QString(),
+                          QStringLiteral("do not save the configuration first")},
+                         {QStringLiteral("--all"), QString(),
+                          QStringLiteral("restore every attached adapter at once, each with its "
+                                         "own lock, backup, history line and result")}},
+                        cliExitCodes(
+                            {{CliExit_Ok, QStringLiteral("every byte written and verified")},
+                             {CliExit_Failed,
+                              QStringLiteral("the file was refused or the write failed (with "
+                                             "--all: on any adapter)")}},
+                            CliExitSet_Adapter | CliExitSet_Interrupt)});
 
 } // namespace

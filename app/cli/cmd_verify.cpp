@@ -26,7 +26,7 @@ int runVerify(CliContext &ctx)
         args.removeAt(at);
     }
     const bool oneSource = version.isEmpty() ? args.size() == 1 : args.isEmpty();
-    if (!oneSource || (!args.isEmpty() && args.first().startsWith(QLatin1Char('-'))))
+    if (!oneSource)
         return ctx.fail(CliExit_Usage,
             QStringLiteral("verify takes one FILE or --version VERSION (see verify "
                            "--help)"));
@@ -71,6 +71,9 @@ int runVerify(CliContext &ctx)
         result.insert(QStringLiteral("matches"), matches);
         result.insert(QStringLiteral("version"), imageVersion);
         result.insert(QStringLiteral("regions"), report.regionsJson());
+        if (!matches)
+            result.insert(QStringLiteral("error"), QStringLiteral("differs from %1 at %2")
+                                                       .arg(path, report.differenceText()));
         ctx.printRecord(result, {});
     } else if (matches) {
         ctx.out << "matches " << terminalText(path) << " (version " << imageVersion << ")"
@@ -90,13 +93,13 @@ int runVerify(CliContext &ctx)
 const CliRegistrar reg(
     { QStringLiteral("verify"), QStringLiteral("compare the adapter's flash with a firmware file"),
         QStringLiteral("Usage: corvane-cli [--json] verify FILE\n"
-                       "       corvane-cli [--json] verify --version VERSION "
-                       "[--catalogue URL]\n"
+                       "       corvane-cli [--json] verify --version VERSION\n"
                        "Checks the firmware image as update does, then reads back from "
                        "the adapter every region that an update with it writes and "
                        "compares it with the image. Nothing is erased or written.\n"
                        "With --version, takes the catalogue's image of VERSION from the "
-                       "firmware cache, downloading it first when needed.\n"
+                       "firmware cache, downloading it first when needed (from the server "
+                       "of --catalogue URL when given).\n"
                        "Of the firmware information record, only what the image "
                        "determines is compared: the payload's address, the version, the "
                        "payload's length and its MD5 digest. The record's signature bytes "
@@ -108,10 +111,14 @@ const CliRegistrar reg(
                        "to write the image again with update.\n"
                        "With --json: one object with the keys matches, version and "
                        "regions, a list of objects with the keys address, length, "
-                       "differing (bytes) and firstDifference (an address, or null).\n"
-                       "Exit codes: 0 the adapter holds the image, 1 it differs, the file "
-                       "was refused or a read failed, 2 usage error, 3 no adapter found, "
-                       "4 the adapter is in use by another program.\n"),
-        &runVerify });
+                       "differing (bytes) and firstDifference (an address, or null).\n"),
+        &runVerify,
+        { { QStringLiteral("--version"), QStringLiteral("VERSION"),
+            QStringLiteral("compare with the catalogue's image of VERSION") } },
+        cliExitCodes({ { CliExit_Ok, QStringLiteral("the adapter holds the image") },
+                         { CliExit_Failed,
+                             QStringLiteral("it differs, the file was refused or a read "
+                                            "failed") } },
+            CliExitSet_Adapter) });
 
 } // namespace

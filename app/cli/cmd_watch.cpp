@@ -76,6 +76,8 @@ const CliRegistrar reg(
                        "(connected, disconnected or accessDenied), device, serial, path, "
                        "version, node for an adapter that cannot be opened, and inUseBy (a "
                        "process id) for an adapter in use.\n"),
-        &runWatch });
+        &runWatch, {},
+        cliExitCodes({ { CliExit_Ok, QStringLiteral("ended by SIGINT (Ctrl+C) or SIGTERM") },
+            { CliExit_Failed, QStringLiteral("device changes cannot be followed") } }) });
 
 } // namespace

@@ -16,7 +16,6 @@
 #include <QFile>
 #include <QIODevice>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QTextStream>
 
 #include <memory>
@@ -222,7 +221,7 @@ int runOnEveryAdapter(const CliContext &ctx, const EveryAdapterJob &job)
     if (adapters.isEmpty())
         return ctx.fail(CliExit_NoAdapter, QStringLiteral("no Corvane X9 adapter found"));
 
-    const bool board = !ctx.json && ctx.interactive();
+    const bool board = ctx.showsProgress() && ctx.interactive();
     std::vector<std::unique_ptr<Unit>> units;
     QList<DeviceFlash *> devices;
     for (const AttachedAdapter &adapter : adapters) {
@@ -237,8 +236,10 @@ int runOnEveryAdapter(const CliContext &ctx, const EveryAdapterJob &job)
         unit->err = std::make_unique<QTextStream>(unit->errLines.get());
         useUtf8(*unit->out);
         useUtf8(*unit->err);
-        unit->ctx = std::make_unique<CliContext>(
-            CliContext { ctx.args, ctx.json, *unit->out, *unit->err });
+        unit->ctx = std::make_unique<CliContext>(*unit->out, *unit->err);
+        unit->ctx->args = ctx.args;
+        unit->ctx->json = ctx.json;
+        unit->ctx->quiet = ctx.quiet;
         unit->ctx->answerTimeoutMs = ctx.answerTimeoutMs;
         unit->ctx->standardStreams = false;
         unit->setPrefix(
@@ -296,7 +297,7 @@ int runOnEveryAdapter(const CliContext &ctx, const EveryAdapterJob &job)
             && !AutoBackup::state(history, unit.serial).afterFailure) {
             unit.result = QStringLiteral("skipped");
             unit.error = QStringLiteral("already runs %1").arg(job.targetVersion);
-            if (!ctx.json)
+            if (ctx.showsProgress())
                 unit.ctx->out << "already runs " << job.targetVersion
                               << "; left alone (--force writes it anyway)" << Qt::endl;
             show(int(i), QStringLiteral("skipped, already %1").arg(job.targetVersion), true);
@@ -406,9 +407,16 @@ int runOnEveryAdapter(const CliContext &ctx, const EveryAdapterJob &job)
             unit->result, QFile::decodeName(unit->adapter.path)))
                 << Qt::endl;
     }
+    // With --json the command's one object holds them, and on failure its error.
     if (ctx.json)
-        ctx.out << QJsonDocument(records).toJson(QJsonDocument::Compact) << Qt::endl;
+        ctx.addFields({ { QStringLiteral("adapters"), records } });
     if (succeeded == int(units.size()))
         return CliExit_Ok;
-    return inUse == int(units.size()) ? CliExit_InUse : CliExit_Failed;
+    if (inUse == int(units.size()))
+        return ctx.fail(
+            CliExit_InUse, QStringLiteral("every adapter is in use by another program"));
+    return ctx.fail(CliExit_Failed,
+        QStringLiteral("%1 of %2 adapters did not succeed")
+            .arg(int(units.size()) - succeeded)
+            .arg(units.size()));
 }

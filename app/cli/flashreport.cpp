@@ -126,21 +126,21 @@ void FlashOperation::start(const std::function<void()> &start, const Progress &p
     QObject::connect(&m_device, &DeviceFlash::autoBackupSaved, &m_context,
                      [this, &ctx](const QString &path) {
                          m_backupPath = path;
-                         if (!ctx.json)
+                         if (ctx.showsProgress())
                              ctx.out << "configuration saved to " << terminalText(path) << Qt::endl;
                      });
     QObject::connect(&m_device, &DeviceFlash::autoBackupReused, &m_context,
                      [this, &ctx](const QString &path) {
                          m_backupPath = path;
                          m_backupReused = true;
-                         if (!ctx.json)
+                         if (ctx.showsProgress())
                              ctx.out << "no new configuration backup after a failed write; the "
                                         "one saved before it stays: "
                                      << terminalText(path) << Qt::endl;
                      });
     const QString firmware = m_device.version();
     if (m_device.isAutoBackupEnabled() && !firmware.isEmpty() && !m_device.isSupportDataStore()
-        && !ctx.json)
+        && ctx.showsProgress())
         ctx.out << "firmware " << terminalText(firmware)
                 << " keeps no configuration store: there is none to save first" << Qt::endl;
     start();
@@ -150,6 +150,9 @@ int FlashOperation::conclude()
 {
     const CliContext &ctx = m_ctx;
     QObject::disconnect(&m_device, nullptr, &m_context, nullptr);
+    ctx.addFields({ { QStringLiteral("bytesWritten"), double(m_written) },
+        { QStringLiteral("backup"),
+            m_backupPath.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(m_backupPath) } });
     // A refused file or a failed backup comes before the erase; anything else after it.
     const bool refused = !m_errors.isEmpty()
         && (m_errors.first() == DeviceError_FirmwareEmpty
@@ -176,10 +179,10 @@ int FlashOperation::conclude()
     }
     if (!reason.isEmpty()) {
         m_failure = reason;
-        ctx.warn(reason);
+        const int code = ctx.fail(CliExit_Failed, reason);
         if (partWritten && m_written != m_total)
             printRecovery(ctx, m_device, m_image, m_backupPath, m_backupReused, m_expectedVersion);
-        return CliExit_Failed;
+        return code;
     }
     QJsonObject extra;
     const QString afterWriteFailure = m_afterWrite ? m_afterWrite(extra) : QString();
@@ -201,9 +204,11 @@ int FlashOperation::conclude()
                                                                      : QJsonValue(m_backupPath));
     for (auto it = extra.constBegin(); it != extra.constEnd(); ++it)
         m_record.insert(it.key(), it.value());
-    // The backup's path was printed when it was saved.
+    // The backup's path was printed when it was saved, unless --quiet kept that line back.
     m_recordOrder = QStringList{QStringLiteral("version"), QStringLiteral("bytesWritten")}
         + extra.keys();
+    if (ctx.quiet && !m_backupPath.isEmpty())
+        m_recordOrder.append(QStringLiteral("backup"));
     return CliExit_Ok;
 }
 

@@ -106,9 +106,10 @@ void InterruptGuard::takeSignals()
             if (cancelled == m_devices.size()) {
                 if (m_beforeNotice)
                     m_beforeNotice();
-                m_ctx.warn(QStringLiteral("interrupted by %1 before anything was erased; "
-                                          "nothing was changed")
-                               .arg(QLatin1String(signalName(signalNumber))));
+                m_ctx.fail(128 + signalNumber,
+                    QStringLiteral("interrupted by %1 before anything was erased; "
+                                   "nothing was changed")
+                        .arg(QLatin1String(signalName(signalNumber))));
                 // The failures the cancel causes further on are not reported.
                 g_cancelledBy = signalNumber;
                 return;

@@ -3,6 +3,7 @@
 
 #include "appidentity.h"
 #include "clicatalogue.h"
+#include "clihelp.h"
 #include "interruptguard.h"
 #include "syncloud.h"
 
@@ -21,53 +22,28 @@ QList<CliCommand> &registry()
     return commands;
 }
 
-QString toolHelp()
-{
-    QString text = QStringLiteral(
-        "Usage: corvane-cli [OPTIONS] COMMAND [ARGS...]\n"
-        "Talks to a Corvane X9 adapter and the firmware catalogue.\n\n"
-        "Commands:\n");
-    for (const CliCommand &c : cliCommands())
-        text += QStringLiteral("  %1  %2\n").arg(c.name, -18).arg(c.synopsis);
-    text += QStringLiteral(
-        "\nOptions (before or after the command name):\n"
-        "  --json                     print one JSON object instead of text\n"
-        "  --verbose                  show the log lines of every step on standard error\n"
-        "  --catalogue URL            catalogue server (http[s]://host[:port]) instead of the\n"
-        "                             built-in one\n"
-        "  --network-timeout SECONDS  give up a download or catalogue fetch that receives\n"
-        "                             nothing for this long (default 30), a catalogue fetch\n"
-        "                             that takes twice as long, and a download that gets\n"
-        "                             less than 1 KiB/s over this long after the first\n"
-        "  --timeout SECONDS          longest wait for an answer from the adapter (default\n"
-        "                             30, 0 waits for ever; an erase also gets its worst\n"
-        "                             case, 4 s per 128 KiB sector); then the command stops,\n"
-        "                             exit 1\n"
-        "  -a, --adapter SERIAL|PATH  the adapter to work on, by serial number or device\n"
-        "                             path (see list); needed when several are attached\n"
-        "  --help                     show this help, or a command's help after its name\n"
-        "  --version                  print the program's version (before the command name)\n\n"
-        "Exit codes: 0 success, 1 the operation failed, 2 usage error (also: several adapters\n"
-        "are attached and none is chosen), 3 no adapter found (or none that --adapter names),\n"
-        "4 the adapter is in use by another program (nothing was sent to it), 130 interrupted\n"
-        "(SIGINT), 143 interrupted (SIGTERM), 129 interrupted (SIGHUP) before the adapter's\n"
-        "erase (128 + the signal number; nothing was changed). Once the erase has begun, a\n"
-        "write runs to its end whatever the signal, and the command exits with its result.\n");
-    return text;
-}
-
 bool verboseLogging = false;
 
-// A global option with a value: "--name VALUE" or "--name=VALUE". apply() takes the value,
-// or returns why it is refused.
-struct ValueOption
+// What the global options of one run ask for besides the context's settings.
+struct Invocation
 {
-    QLatin1String name;
-    QString (*apply)(CliContext &ctx, const QString &value);
-    QLatin1String shortName = QLatin1String(); // "-x VALUE", where the option has one
+    CliContext &ctx;
+    bool help = false;
+    bool version = false;
 };
 
-QString applyCatalogue(CliContext &, const QString &value)
+// A global option: "--name", "-x", and for one with a value "--name VALUE", "--name=VALUE",
+// "-x VALUE" or "-xVALUE". apply() takes it (and its value), or returns why it is refused.
+struct GlobalOption
+{
+    const char *name;
+    char shortName; // 0: none
+    const char *valueName; // nullptr: takes no value
+    const char *help;
+    QString (*apply)(Invocation &run, const QString &value);
+};
+
+QString applyCatalogue(Invocation &, const QString &value)
 {
     QUrl host;
     QString error;
@@ -77,7 +53,7 @@ QString applyCatalogue(CliContext &, const QString &value)
     return {};
 }
 
-QString applyNetworkTimeout(CliContext &, const QString &value)
+QString applyNetworkTimeout(Invocation &, const QString &value)
 {
     bool ok = false;
     const double seconds = value.toDouble(&ok);
@@ -89,32 +65,222 @@ QString applyNetworkTimeout(CliContext &, const QString &value)
     return {};
 }
 
-QString applyAnswerTimeout(CliContext &ctx, const QString &value)
+QString applyAnswerTimeout(Invocation &run, const QString &value)
 {
     bool ok = false;
     const double seconds = value.toDouble(&ok);
     if (!ok || !(seconds >= 0 && seconds <= 86400))
         return QStringLiteral("--timeout needs a number of seconds (0 to 86400), not '%1'")
             .arg(value);
-    ctx.answerTimeoutMs = seconds > 0 ? qMax(1, qRound(seconds * 1000)) : 0;
+    run.ctx.answerTimeoutMs = seconds > 0 ? qMax(1, qRound(seconds * 1000)) : 0;
     return {};
 }
 
-QString applyAdapter(CliContext &ctx, const QString &value)
+QString applyAdapter(Invocation &run, const QString &value)
 {
     if (value.trimmed().isEmpty())
         return QStringLiteral("--adapter needs a serial number or a device path (see "
                               "corvane-cli list)");
-    ctx.adapter = value.trimmed();
+    run.ctx.adapter = value.trimmed();
     return {};
 }
 
-const ValueOption valueOptions[] = {
-    { QLatin1String("--catalogue"), &applyCatalogue },
-    { QLatin1String("--network-timeout"), &applyNetworkTimeout },
-    { QLatin1String("--timeout"), &applyAnswerTimeout },
-    { QLatin1String("--adapter"), &applyAdapter, QLatin1String("-a") },
+const GlobalOption globalOptions[] = {
+    { "--help", 'h', nullptr, "show this help, or a command's help after its name",
+        [](Invocation &run, const QString &) {
+            run.help = true;
+            return QString();
+        } },
+    { "--version", 'V', nullptr,
+        "print the program's version (after update or verify, --version is theirs: a "
+        "firmware version)",
+        [](Invocation &run, const QString &) {
+            run.version = true;
+            return QString();
+        } },
+    { "--quiet", 'q', nullptr, "print only errors and the result: no progress, no notes",
+        [](Invocation &run, const QString &) {
+            run.ctx.quiet = true;
+            return QString();
+        } },
+    { "--verbose", 'v', nullptr, "show the log lines of every step on standard error",
+        [](Invocation &, const QString &) {
+            verboseLogging = true;
+            return QString();
+        } },
+    { "--json", 0, nullptr,
+        "print one JSON object instead of text; when the command fails, it holds \"error\" "
+        "and \"exitCode\"",
+        [](Invocation &run, const QString &) {
+            run.ctx.json = true;
+            return QString();
+        } },
+    { "--catalogue", 0, "URL",
+        "catalogue server (http[s]://host[:port]) instead of the built-in one", &applyCatalogue },
+    { "--network-timeout", 0, "SECONDS",
+        "give up a download or catalogue fetch that receives nothing for this long (default "
+        "30), a catalogue fetch that takes twice as long, and a download that gets less than "
+        "1 KiB/s over this long after the first",
+        &applyNetworkTimeout },
+    { "--timeout", 0, "SECONDS",
+        "longest wait for an answer from the adapter (default 30, 0 waits for ever; an erase "
+        "also gets its worst case, 4 s per 128 KiB sector); then the command stops, exit 1",
+        &applyAnswerTimeout },
+    { "--adapter", 'a', "SERIAL|PATH",
+        "the adapter to work on, by serial number or device path (see list); needed when "
+        "several are attached",
+        &applyAdapter },
 };
+
+const GlobalOption *findGlobal(const QString &name)
+{
+    for (const GlobalOption &option : globalOptions) {
+        if (name == QLatin1String(option.name)
+            || (option.shortName && name.size() == 2 && name.at(0) == QLatin1Char('-')
+                && name.at(1) == QLatin1Char(option.shortName)))
+            return &option;
+    }
+    return nullptr;
+}
+
+const CliCommand *findCommand(const QString &name)
+{
+    for (const CliCommand &command : cliCommands()) {
+        if (command.name == name)
+            return &command;
+    }
+    return nullptr;
+}
+
+const CliOption *findOwnOption(const CliCommand *command, const QString &name)
+{
+    if (command) {
+        for (const CliOption &option : command->options) {
+            if (option.name == name)
+                return &option;
+        }
+    }
+    return nullptr;
+}
+
+QString toolHelp()
+{
+    QString text = QStringLiteral("Usage: corvane-cli [OPTIONS] COMMAND [ARGS...]\n"
+                                  "Talks to a Corvane X9 adapter and the firmware catalogue.\n\n"
+                                  "Commands:\n");
+    QList<CliHelpRow> commands;
+    for (const CliCommand &c : cliCommands())
+        commands.append({ c.name, c.synopsis });
+    text += cliHelpRows(commands);
+    text += QStringLiteral("\nOptions (before or after the command name; -- ends them):\n");
+    QList<CliHelpRow> options;
+    for (const GlobalOption &o : globalOptions) {
+        QString label = o.shortName ? QStringLiteral("-%1, ").arg(QLatin1Char(o.shortName))
+                                    : QStringLiteral("    ");
+        label += QLatin1String(o.name);
+        if (o.valueName)
+            label += QLatin1Char(' ') + QLatin1String(o.valueName);
+        options.append({ label, QLatin1String(o.help) });
+    }
+    text += cliHelpRows(options);
+    text += QStringLiteral("\nExit codes:\n")
+        + cliExitCodeRows(
+            cliExitCodes({ { CliExit_Ok, QStringLiteral("success") },
+                             { CliExit_Failed, QStringLiteral("the operation failed") } },
+                CliExitSet_Adapter | CliExitSet_Interrupt));
+    text += cliWrapHelp(QStringLiteral(
+        "\nOnce the erase has begun, a write runs to its end whatever the signal, and the "
+        "command exits with its result. Each command's help lists the codes it can return.\n"));
+    return text;
+}
+
+// What a failure with code means when the command said nothing (a cancel, say).
+QString exitMeaning(const CliCommand *command, int code)
+{
+    if (command) {
+        for (const CliExitCode &c : command->exitCodes) {
+            if (c.code == code)
+                return c.meaning;
+        }
+    }
+    for (const CliExitCode &c : cliSharedExitCodes()) {
+        if (c.code == code)
+            return c.meaning;
+    }
+    return QStringLiteral("the operation failed");
+}
+
+// Takes the option at args[*at] (and its value), after the command name the command's own
+// first: after update, --version is update's. Own options go to rest as "--name [VALUE]";
+// returns "" or the usage error.
+QString takeOption(
+    const QStringList &args, int *at, Invocation &run, const CliCommand *command, QStringList *rest)
+{
+    const QString &arg = args.at(*at);
+    const QString seeHelp = QStringLiteral("(see %1--help)")
+                                .arg(command ? command->name + QLatin1Char(' ') : QString());
+    QString name = arg;
+    QString value;
+    bool hasValue = false;
+    if (arg.startsWith(QLatin1String("--"))) {
+        const auto equals = arg.indexOf(QLatin1Char('='));
+        if (equals > 2) {
+            name = arg.left(equals);
+            value = arg.mid(equals + 1);
+            hasValue = true;
+        }
+    } else if (arg.size() > 2) {
+        // Short options together ("-qv"); the last may take a value ("-qxVALUE", "-qx VALUE").
+        for (int k = 1; k < arg.size(); ++k) {
+            name = QLatin1Char('-') + arg.at(k);
+            const GlobalOption *option = findGlobal(name);
+            if (!option)
+                return QStringLiteral("unknown option %1 %2").arg(name, seeHelp);
+            if (option->valueName) {
+                value = arg.mid(k + 1);
+                hasValue = !value.isEmpty();
+                break;
+            }
+            const QString error = option->apply(run, QString());
+            if (!error.isEmpty() || k + 1 == arg.size())
+                return error;
+        }
+    }
+    const auto takeValue = [&]() -> QString {
+        if (hasValue)
+            return QString();
+        if (*at + 1 >= args.size())
+            return QStringLiteral("%1 needs a value %2").arg(name, seeHelp);
+        value = args.at(++*at);
+        hasValue = true;
+        return QString();
+    };
+
+    if (const CliOption *own = findOwnOption(command, name)) {
+        if (own->valueName.isEmpty() && hasValue)
+            return QStringLiteral("%1 takes no value %2").arg(name, seeHelp);
+        if (!own->valueName.isEmpty()) {
+            const QString error = takeValue();
+            if (!error.isEmpty())
+                return error;
+        }
+        rest->append(name);
+        if (hasValue)
+            rest->append(value);
+        return QString();
+    }
+    const GlobalOption *global = findGlobal(name);
+    if (!global)
+        return QStringLiteral("unknown option %1 %2").arg(name, seeHelp);
+    if (!global->valueName && hasValue)
+        return QStringLiteral("%1 takes no value %2").arg(name, seeHelp);
+    if (global->valueName) {
+        const QString error = takeValue();
+        if (!error.isEmpty())
+            return error;
+    }
+    return global->apply(run, value);
+}
 
 // The libraries log every step; a command-line user sees them only with --verbose, while
 // critical lines always reach standard error.
@@ -138,8 +304,12 @@ const QList<CliCommand> &cliCommands()
     return registry();
 }
 
+CliContext::CliContext(QTextStream &out, QTextStream &err) : out(out), err(err) { }
+
 int CliContext::fail(int code, const QString &message) const
 {
+    if (m_error.isEmpty() && InterruptGuard::cancelledBy() == 0)
+        m_error = message;
     warn(message);
     return code;
 }
@@ -150,6 +320,12 @@ void CliContext::warn(const QString &message) const
     if (InterruptGuard::cancelledBy() != 0)
         return;
     err << "corvane-cli: " << terminalText(message) << Qt::endl;
+}
+
+void CliContext::note(const QString &message) const
+{
+    if (!quiet)
+        warn(message);
 }
 
 QString terminalText(QString text)
@@ -164,7 +340,7 @@ QString terminalText(QString text)
 void CliContext::printRecord(const QJsonObject &record, const QStringList &order) const
 {
     if (json) {
-        out << QJsonDocument(record).toJson(QJsonDocument::Compact) << Qt::endl;
+        addFields(record);
         return;
     }
     for (const QString &key : order) {
@@ -178,6 +354,27 @@ void CliContext::printRecord(const QJsonObject &record, const QStringList &order
             text = v.toString();
         out << key << ": " << terminalText(text) << Qt::endl;
     }
+}
+
+void CliContext::addFields(const QJsonObject &fields) const
+{
+    for (auto it = fields.constBegin(); it != fields.constEnd(); ++it)
+        m_record.insert(it.key(), it.value());
+}
+
+int CliContext::finish(int code, const QString &fallbackError) const
+{
+    if (!json || (code == CliExit_Ok && m_record.isEmpty()))
+        return code;
+    QJsonObject object = m_record;
+    if (code != CliExit_Ok) {
+        if (!object.contains(QLatin1String("error")))
+            object.insert(
+                QStringLiteral("error"), terminalText(m_error.isEmpty() ? fallbackError : m_error));
+        object.insert(QStringLiteral("exitCode"), code);
+    }
+    out << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
+    return code;
 }
 
 bool CliContext::interactive() const
@@ -198,75 +395,60 @@ int main(int argc, char *argv[])
 
     QTextStream out(stdout);
     QTextStream err(stderr);
-    CliContext ctx{{}, false, out, err};
+    CliContext ctx(out, err);
+    Invocation run { ctx };
 
-    QStringList args = app.arguments().mid(1);
-    bool help = false;
-    bool version = false;
-    QString commandName;
+    const QStringList args = app.arguments().mid(1);
+    // A script that asked for JSON gets it for a usage error too, wherever --json stands.
+    const auto usageError = [&ctx, &args](const QString &message) {
+        ctx.json = ctx.json
+            || args.mid(0, int(args.indexOf(QStringLiteral("--"))))
+                   .contains(QStringLiteral("--json"));
+        return ctx.finish(ctx.fail(CliExit_Usage, message), QString());
+    };
+    const CliCommand *command = nullptr;
     QStringList rest;
+    bool optionsEnded = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args.at(i);
-        const ValueOption *option = nullptr;
-        QString value;
-        for (const ValueOption &o : valueOptions) {
-            if (a == o.name || (!o.shortName.isEmpty() && a == o.shortName)) {
-                if (i + 1 >= args.size())
-                    return ctx.fail(CliExit_Usage, QStringLiteral("%1 needs a value").arg(a));
-                option = &o;
-                value = args.at(++i);
-            } else if (a.startsWith(o.name + QLatin1Char('='))) {
-                option = &o;
-                value = a.mid(o.name.size() + 1);
-            }
-        }
-        if (option) {
-            const QString error = option->apply(ctx, value);
+        if (!optionsEnded && a == QLatin1String("--")) {
+            optionsEnded = true;
+        } else if (!optionsEnded && a.size() > 1 && a.startsWith(QLatin1Char('-'))) {
+            const QString error = takeOption(args, &i, run, command, &rest);
             if (!error.isEmpty())
-                return ctx.fail(CliExit_Usage, error);
-        } else if (a == QLatin1String("--json"))
-            ctx.json = true;
-        else if (a == QLatin1String("--help") || a == QLatin1String("-h"))
-            help = true;
-        else if (a == QLatin1String("--verbose") || a == QLatin1String("-v"))
-            verboseLogging = true;
-        else if (a == QLatin1String("--version") && commandName.isEmpty())
-            version = true; // after a command name it is the command's own (update --version)
-        else if (commandName.isEmpty() && !a.startsWith(QLatin1Char('-')))
-            commandName = a;
-        else
+                return usageError(error);
+        } else if (!command) {
+            command = findCommand(a);
+            if (!command)
+                return usageError(QStringLiteral("unknown command '%1' (see --help)").arg(a));
+        } else {
             rest.append(a);
+        }
     }
 
-    if (version) {
+    if (run.version) {
         out << "corvane-cli " << AppIdentity::applicationVersion() << Qt::endl;
         return CliExit_Ok;
     }
-    if (commandName.isEmpty()) {
-        if (help) {
+    if (!command) {
+        if (run.help) {
             out << toolHelp();
             return CliExit_Ok;
         }
         err << toolHelp();
-        return CliExit_Usage;
+        return ctx.finish(CliExit_Usage, QStringLiteral("no command given (see --help)"));
+    }
+    if (run.help) {
+        out << cliCommandHelp(*command);
+        return CliExit_Ok;
     }
 
-    for (const CliCommand &c : cliCommands()) {
-        if (c.name != commandName)
-            continue;
-        if (help) {
-            out << c.help;
-            if (!c.help.endsWith(QLatin1Char('\n')))
-                out << Qt::endl;
-            return CliExit_Ok;
-        }
-        ctx.args = rest;
-        int code = c.run(ctx);
-        if (const int signalNumber = InterruptGuard::cancelledBy())
-            code = 128 + signalNumber;
-        out.flush();
-        err.flush();
-        return code;
-    }
-    return ctx.fail(CliExit_Usage, QStringLiteral("unknown command '%1' (see --help)").arg(commandName));
+    ctx.args = rest;
+    int code = command->run(ctx);
+    if (const int signalNumber = InterruptGuard::cancelledBy())
+        code = 128 + signalNumber;
+    code = ctx.finish(code, exitMeaning(command, code));
+    out.flush();
+    err.flush();
+    return code;
 }

@@ -49,7 +49,7 @@ QString FlashProgressPrinter::barLine(qlonglong current, qlonglong total, double
 
 void FlashProgressPrinter::update(qlonglong current, qlonglong total)
 {
-    if (m_ctx.json || total <= 0)
+    if (!m_ctx.showsProgress() || total <= 0)
         return;
     if (!m_clock.isValid()) {
         m_clock.start();

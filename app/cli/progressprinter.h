@@ -16,7 +16,7 @@ QString flashPhaseText(FlashPhase phase);
 
 // A one-line progress display for flash writes: a redrawn bar with percent, bytes, rate and
 // time left on a terminal, one plain line per tenth of the total otherwise, nothing at all
-// with --json (standard output then carries the one JSON object only).
+// with --quiet or --json (standard output then carries the one JSON object only).
 class FlashProgressPrinter
 {
 public:

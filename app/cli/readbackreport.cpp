@@ -35,7 +35,7 @@ void ReadBackReport::progress(qlonglong current, qlonglong total)
 {
     m_read = current;
     m_total = total;
-    if (m_ctx.json || !m_ctx.interactive() || total <= 0)
+    if (!m_ctx.showsProgress() || !m_ctx.interactive() || total <= 0)
         return;
     if (!m_clock.isValid()) {
         m_clock.start();

@@ -83,6 +83,8 @@ private slots:
     void cleanup();
     void usageAndHelp();
     void versionAndManual();
+    void completion_data();
+    void completion();
     void infoReportsTheSeededAdapter();
     void missingAdapterExitsThree();
     void inspectTellsValidFromBroken();
@@ -240,6 +242,10 @@ void tst_Cli::usageAndHelp()
     QCOMPARE(updateHelp.exitCode, 0);
     QVERIFY(updateHelp.out.contains("--version"));
     QCOMPARE(cli({QStringLiteral("update")}).exitCode, 2);
+    // An unknown option is named as such, and a script that asked for JSON gets it.
+    const Run bogus = cli({QStringLiteral("--json"), QStringLiteral("--bogus"), QStringLiteral("info")});
+    QCOMPARE(bogus.err, QByteArray("corvane-cli: unknown option --bogus (see --help)\n"));
+    QCOMPARE(bogus.json().value(QStringLiteral("exitCode")).toInt(), 2);
     QCOMPARE(cli({QStringLiteral("update"), QStringLiteral("a.rfw"), QStringLiteral("--version"),
                   QStringLiteral("5.6.3")})
                  .exitCode,
@@ -252,7 +258,10 @@ QStringList tst_Cli::completions(const QStringList &words)
 {
     const QString script = QStringLiteral(
         "source /usr/share/bash-completion/bash_completion && source \"$1\" && shift\n"
-        "COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); COMP_LINE=\"$*\"; COMP_POINT=${#COMP_LINE}\n"
+        "COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); COMP_LINE=${1-}; shift\n"
+        // bash breaks "--a=b" and "host:port" into words of their own, with no blank between.
+        "for w; do [[ $w == [=:]* || $COMP_LINE == *[=:] ]] || COMP_LINE+=' '; COMP_LINE+=$w; done\n"
+        "COMP_POINT=${#COMP_LINE}\n"
         "_corvane_cli; printf '%s\\n' \"${COMPREPLY[@]}\"\n");
     const QString completion = qEnvironmentVariable("CORVANE_TEST_SOURCE_DIR")
         + QStringLiteral("/resources/linux/corvane-cli.bash-completion");
@@ -272,6 +281,7 @@ void tst_Cli::versionAndManual()
 {
     QCOMPARE(
         cli({ QStringLiteral("--version") }).out, QByteArray("corvane-cli " CORVANE_VERSION "\n"));
+    QCOMPARE(cli({ QStringLiteral("-V") }).out, QByteArray("corvane-cli " CORVANE_VERSION "\n"));
     // After the command name, --version is the command's own and needs its value.
     QCOMPARE(cli({ QStringLiteral("update"), QStringLiteral("--version") }).exitCode, 2);
     // The window program answers before it needs a display.
@@ -295,15 +305,47 @@ void tst_Cli::versionAndManual()
     QCOMPARE(matchesOf(QStringLiteral("^\\*([a-z-]+)"),
                  manualSection(manual, QStringLiteral("COMMANDS"))),
         commands);
-    QString allHelp = help;
-    for (const QString &command : commands)
-        allHelp += QString::fromUtf8(cli({ command, QStringLiteral("--help") }).out);
+    // Every help fits 80 columns, and completion offers each option it names.
     const QString option = QStringLiteral("(?<![\\w-])(--[a-z][a-z-]*)");
+    QString allHelp = help;
+    for (const QString &command : QStringList { QString() } + commands) {
+        const QString text = command.isEmpty()
+            ? help
+            : QString::fromUtf8(cli({ command, QStringLiteral("--help") }).out);
+        allHelp += command.isEmpty() ? QString() : text;
+        QStringList unoffered = matchesOf(option, text);
+        for (const QString &offered : completions(
+                 QStringList { command, QStringLiteral("--") }.mid(command.isEmpty() ? 1 : 0)))
+            unoffered.removeAll(offered);
+        QVERIFY2(unoffered.isEmpty(), qPrintable(command + QStringLiteral(": ") + unoffered.join(QLatin1Char(' '))));
+        for (const QString &line : text.split(QLatin1Char('\n')))
+            QVERIFY2(line.size() <= 80, qPrintable(line));
+    }
     QCOMPARE(matchesOf(option, manual), matchesOf(option, allHelp));
     QCOMPARE(matchesOf(QStringLiteral("^\\*(\\d+)\\*$"),
                  manualSection(manual, QStringLiteral("EXIT STATUS"))),
-        matchesOf(QStringLiteral("(?<!\\w)(\\d+) [a-z]"),
-            help.section(QStringLiteral("Exit codes:"), 1)));
+        matchesOf(QStringLiteral("^  (\\d+) "), help.section(QStringLiteral("Exit codes:"), 1)));
+}
+
+void tst_Cli::completion_data()
+{
+    QTest::addColumn<QStringList>("words"); // as bash splits the line; the last one is typed
+    QTest::addColumn<QString>("offered");
+    QTest::newRow("a value given with =") << QStringList{QStringLiteral("--network-timeout"), QStringLiteral("="),
+                                                         QStringLiteral("5"), QStringLiteral("up")}
+                                          << QStringLiteral("update");
+    QTest::newRow("an address with a port")
+        << QStringList{QStringLiteral("--catalogue"), QStringLiteral("http"), QStringLiteral(":"),
+                       QStringLiteral("//127.0.0.1"), QStringLiteral(":"), QStringLiteral("8080"), QStringLiteral("up")}
+        << QStringLiteral("update");
+}
+
+// The options before the command, their values included, are no command name.
+void tst_Cli::completion()
+{
+    QFETCH(QStringList, words);
+    QFETCH(QString, offered);
+    QCOMPARE(completions(words), QStringList{offered});
 }
 
 void tst_Cli::infoReportsTheSeededAdapter()
@@ -335,7 +377,36 @@ void tst_Cli::missingAdapterExitsThree()
     const Run run = cli({QStringLiteral("info")});
     QCOMPARE(run.exitCode, 3);
     QVERIFY(run.out.isEmpty());
-    QCOMPARE(run.err.count('\n'), 1);
+    // What happened, and one line of what to do, whose command names the adapter's node.
+    QCOMPARE(run.err.count('\n'), 2);
+    QVERIFY2(run.err.contains("plug the adapter in") && run.err.contains("corvane-cli info --verbose"),
+             run.err.constData());
+    const QByteArray verbose = cli({QStringLiteral("info"), QStringLiteral("--verbose")}).err;
+    QVERIFY2(verbose.contains(" 0e3a:b471 ") || verbose.contains("adapter node /dev/hidraw"), verbose.constData());
+    QCOMPARE(cli({QStringLiteral("--json"), QStringLiteral("info")}).json(),
+             (QJsonObject{{QStringLiteral("error"), QStringLiteral("no Corvane X9 adapter found")},
+                          {QStringLiteral("exitCode"), 3}}));
+
+    // Each command that opens the adapter lists 3 and 4 in its help, and those that write
+    // the signals' codes.
+    const QString image = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 1, payloadOf(100, 1)));
+    const QList<QPair<QStringList, bool>> adapterCommands{
+        {{QStringLiteral("info")}, false},
+        {{QStringLiteral("backup"), m_dir->filePath(QStringLiteral("out.bkp"))}, false},
+        {{QStringLiteral("verify"), image}, false},
+        {{QStringLiteral("boot-mode")}, true},
+        {{QStringLiteral("restore"), m_dir->filePath(QStringLiteral("in.bkp"))}, true},
+        {{QStringLiteral("restore-defaults"), image, QStringLiteral("5.7.1")}, true},
+        {{QStringLiteral("update"), image}, true}};
+    for (const auto &command : adapterCommands) {
+        QCOMPARE(cli(command.first).exitCode, 3);
+        const QString help = QString::fromUtf8(cli({command.first.first(), QStringLiteral("--help")}).out);
+        QStringList codes = QStringLiteral("0 1 2 3 4%1")
+                                .arg(QLatin1String(command.second ? " 129 130 143" : ""))
+                                .split(QLatin1Char(' '));
+        codes.sort();
+        QCOMPARE(matchesOf(QStringLiteral("^  (\\d+) "), help.section(QStringLiteral("Exit codes:"), 1)), codes);
+    }
 }
 
 void tst_Cli::inspectTellsValidFromBroken()
@@ -355,13 +426,19 @@ void tst_Cli::inspectTellsValidFromBroken()
                                        FirmwareImageMaker::make(5, 7, 1, payload, otherTag));
     const Run wrongType = cli({QStringLiteral("--json"), QStringLiteral("inspect"), foreign});
     QCOMPARE(wrongType.exitCode, 1);
-    QCOMPARE(wrongType.json().value(QStringLiteral("error")).toString(), QStringLiteral("file type error"));
+    QCOMPARE(wrongType.json().value(QStringLiteral("error")).toString(),
+             foreign + QStringLiteral(" is not a Corvane X9 firmware image (wrong type)"));
 
     const QString empty = writeImage(QStringLiteral("empty.rfw"), QByteArray());
     const Run nothing = cli({QStringLiteral("--json"), QStringLiteral("inspect"), empty});
     QCOMPARE(nothing.exitCode, 1);
-    QCOMPARE(nothing.json().value(QStringLiteral("error")).toString(),
-             QStringLiteral("getFirmwareData is Empty!"));
+    QCOMPARE(nothing.json().value(QStringLiteral("error")).toString(), empty + QStringLiteral(" is empty"));
+    // A script reads why, and the code it also gets as the exit status.
+    const QString missing = m_dir->filePath(QStringLiteral("missing.rfw"));
+    const Run unread = cli({QStringLiteral("--json"), QStringLiteral("inspect"), missing});
+    QCOMPARE(unread.json(), (QJsonObject{{QStringLiteral("valid"), false}, {QStringLiteral("exitCode"), 1},
+                                         {QStringLiteral("error"), QStringLiteral("cannot read %1: No such file or "
+                                                                                  "directory").arg(missing)}}));
 
     // One byte more than the flash an update erases: inspect and update refuse it alike.
     const QString oversize = writeImage(QStringLiteral("oversize.rfw"),
@@ -369,7 +446,8 @@ void tst_Cli::inspectTellsValidFromBroken()
     const Run tooLarge = cli({QStringLiteral("--json"), QStringLiteral("inspect"), oversize});
     QCOMPARE(tooLarge.exitCode, 1);
     QCOMPARE(tooLarge.json().value(QStringLiteral("valid")).toBool(true), false);
-    QCOMPARE(tooLarge.json().value(QStringLiteral("error")).toString(), QStringLiteral("firmware too large"));
+    QVERIFY(tooLarge.json().value(QStringLiteral("error")).toString().endsWith(
+        QLatin1String("more than the adapter takes (at most 983040 bytes)")));
     const Run refused = cli({QStringLiteral("update"), oversize});
     QCOMPARE(refused.exitCode, 1);
     QVERIFY2(refused.err.contains("at most 983040 bytes"), refused.err.constData());
@@ -380,7 +458,8 @@ void tst_Cli::inspectTellsValidFromBroken()
     // A file that never ends is not read whole.
     const Run endless = cli({QStringLiteral("--json"), QStringLiteral("inspect"), QStringLiteral("/dev/zero")});
     QCOMPARE(endless.exitCode, 1);
-    QCOMPARE(endless.json().value(QStringLiteral("error")).toString(), QStringLiteral("file too large"));
+    QCOMPARE(endless.json().value(QStringLiteral("error")).toString(),
+             QStringLiteral("/dev/zero is too large to be a firmware file (more than 8388608 bytes)"));
 }
 
 void tst_Cli::updateWritesAndAnnouncesTheVersion()
@@ -447,6 +526,12 @@ void tst_Cli::updateWritesAndAnnouncesTheVersion()
                 .isEmpty());
     const QList<QByteArray> table = cli({QStringLiteral("history")}).out.split('\n');
     QVERIFY(table.first().startsWith("TIME") && table.at(2).contains("failed"));
+
+    // --quiet prints the result alone, with the backup's path that a note would have given.
+    const Run quiet = cli({QStringLiteral("-q"), QStringLiteral("update"), image});
+    QVERIFY2(quiet.out.startsWith("version: 5.7.2\nbytesWritten: 70256\nbackup: ") && quiet.out.count('\n') == 3,
+             quiet.out.constData());
+    QVERIFY2(quiet.err.isEmpty(), quiet.err.constData());
 }
 
 void tst_Cli::updateFromTheCatalogue()
@@ -1146,6 +1231,15 @@ void tst_Cli::updateEveryAdapter()
     QCOMPARE(results.values(), (QStringList{QStringLiteral("success"), QStringLiteral("success"),
                                             QStringLiteral("failed"), QStringLiteral("success")}));
 
+    // Failing again with --json: one object, each adapter's result in it and the failure's.
+    const QJsonObject failed = cli({QStringLiteral("--json"), QStringLiteral("update"), QStringLiteral("--all"), image}).json();
+    QStringList retried;
+    for (const QJsonValue &adapter : failed[QStringLiteral("adapters")].toArray())
+        retried.append(adapter[QStringLiteral("result")].toString());
+    QCOMPARE(retried, (QStringList{QStringLiteral("skipped"), QStringLiteral("skipped"),
+                                    QStringLiteral("failed"), QStringLiteral("skipped")}));
+    QCOMPARE(failed[QStringLiteral("exitCode")].toInt(), 1);
+
     // Again: the half-written adapter reads back 5.7.2 too, but only the others are left alone.
     QVERIFY(AdapterEmulator::loadState(adapterState(2)));
     AdapterEmulator::setFaults(AdapterEmulator::Faults());
@@ -1153,7 +1247,7 @@ void tst_Cli::updateEveryAdapter()
     const Run again = cli({QStringLiteral("--json"), QStringLiteral("update"), QStringLiteral("--all"), image});
     QCOMPARE(again.exitCode, 0);
     QStringList outcomes;
-    for (const QJsonValue &adapter : QJsonDocument::fromJson(again.out).array())
+    for (const QJsonValue &adapter : again.json()[QStringLiteral("adapters")].toArray())
         outcomes.append(adapter[QStringLiteral("result")].toString());
     QCOMPARE(outcomes, (QStringList{QStringLiteral("skipped"), QStringLiteral("skipped"),
                                     QStringLiteral("success"), QStringLiteral("skipped")}));

@@ -451,7 +451,7 @@ void tst_HidPlatform::unreadableNodeIsDiagnosed()
     for (const char *name : { "HOME", "XDG_RUNTIME_DIR", "XDG_DATA_HOME", "XDG_CONFIG_HOME" })
         env.insert(QLatin1String(name), home.path());
     QStringList command { QStringLiteral(CORVANE_CLI), QStringLiteral("--timeout"),
-        QStringLiteral("10"), QStringLiteral("info") };
+        QStringLiteral("10"), QStringLiteral("info"), QStringLiteral("--verbose") };
     // Root opens any node whatever its mode: the command then runs as nobody, which needs
     // to reach the testbed and its home.
     if (geteuid() == 0) {
@@ -478,6 +478,10 @@ void tst_HidPlatform::unreadableNodeIsDiagnosed()
     QVERIFY2(errors.contains(QStringLiteral("the adapter is attached at %1 but cannot be opened")
                                  .arg(QString::fromLatin1(m_node)))
             && errors.contains(QStringLiteral("70-corvane-x9.rules")),
+        qPrintable(errors));
+    // --verbose names the node with what keeps this user out.
+    QVERIFY2(errors.contains(QStringLiteral("adapter node %1 ").arg(QString::fromLatin1(m_node)))
+            && errors.contains(QStringLiteral("not readable and writable by this user")),
         qPrintable(errors));
 #endif
 }

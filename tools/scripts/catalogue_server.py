@@ -20,7 +20,8 @@ Besides plain files under DIR it answers these control paths:
   /_control/trickle/SECONDS/...  announces 266712 bytes of body, sends one every SECONDS
                                  (the rest once the client has waited HOLD_SECONDS)
   /_control/gzip/SIZE/...        gzip-encoded body (sent unasked) that unpacks to SIZE spaces
-  /_control/big/SIZE/...         SIZE zero bytes with their length announced
+  /_control/big/SIZE/...         SIZE zero bytes with their length announced, sent only if the
+                                 client is still there REFUSE_SECONDS after the headers
   /_control/bigchunked/SIZE/...  SIZE zero bytes, chunked (no length announced)
   /_control/log                  the paths requested so far (JSON list), control paths excluded
   /_control/sent                 bytes of body sent for each big/bigchunked path (JSON object),
@@ -47,6 +48,9 @@ import zlib
 
 PIECE = 16 * 1024
 HOLD_SECONDS = 120
+# How long an announced big body waits for a client that refuses it at the headers; the count
+# of bytes sent then does not depend on how much the socket buffers take.
+REFUSE_SECONDS = 5
 TRICKLE_SIZE = 266712
 MIB = 1 << 20
 
@@ -86,15 +90,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except (BrokenPipeError, ConnectionResetError, ssl.SSLError):
             self.close_connection = True
 
-    def hold(self):
-        """Keeps the connection open, sending nothing, until the client goes away."""
+    def hold(self, seconds=HOLD_SECONDS):
+        """Keeps the connection open, sending nothing, until the client goes away or seconds
+        pass; True when the client went away."""
         self.wfile.flush()
-        deadline = time.monotonic() + HOLD_SECONDS
+        deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
             readable, _, _ = select.select([self.connection], [], [], 0.5)
             if readable and not self.connection.recv(4096):
-                break
+                self.close_connection = True
+                return True
         self.close_connection = True
+        return False
 
     def trickle(self, interval):
         """Sends one byte of the announced body every interval seconds until the client goes
@@ -246,6 +253,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         block = bytes(256 * 1024)
         sent = 0
         try:
+            if not chunked and self.hold(REFUSE_SECONDS):
+                return
             while sent < size:
                 piece = block[: min(size - sent, len(block))]
                 if chunked:
