@@ -8,12 +8,12 @@
 
 #include <cstring>
 
-void AdapterLink::startTask(std::function<void()> body) const
+void AdapterLink::runTask(std::function<void()> body) const
 {
     m_device->startTask(std::move(body));
 }
 
-bool AdapterLink::startBufferTask(std::function<void()> body, const QByteArray *fill) const
+bool AdapterLink::runBufferTask(std::function<void()> body, const QByteArray *fill) const
 {
     DeviceFlashPrivate &d = *m_device->d;
     {
@@ -50,7 +50,7 @@ qint64 AdapterLink::backupLength() const
     return m_device->d->m_backupLength;
 }
 
-bool AdapterLink::ensureConfigLoaded() const
+bool AdapterLink::readConfigurationOnce() const
 {
     return m_device->ensureConfigLoaded();
 }
@@ -65,7 +65,7 @@ void AdapterLink::setFirmwareRecordState(int state) const
     m_device->d->m_recordState = state;
 }
 
-void AdapterLink::announceVersion(const QString &version) const
+void AdapterLink::publishVersion(const QString &version) const
 {
     m_device->announceVersion(version);
 }

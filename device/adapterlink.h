@@ -23,24 +23,24 @@ public:
 
     // Runs body as one task on the device's worker thread, holding the operation mutex,
     // with the busy flag set around it.
-    void startTask(std::function<void()> body) const;
-    // As startTask() for a task that uses the backup buffer: refused (false) while another
+    void runTask(std::function<void()> body) const;
+    // As runTask() for a task that uses the backup buffer: refused (false) while another
     // such task has not ended, as the window reads the buffer after the task's last report.
     // With fill, the buffer first receives fill's bytes (at most its size), the rest zeros.
-    bool startBufferTask(std::function<void()> body, const QByteArray *fill = nullptr) const;
+    bool runBufferTask(std::function<void()> body, const QByteArray *fill = nullptr) const;
     // The backup buffer (DeviceFlash::BackupBufferSize bytes) and how much of it the last
     // fill set; for buffer tasks only.
     char *backupBuffer() const;
     qint64 backupLength() const;
 
     // Reads the configuration block into the copy unless it was read since connect.
-    bool ensureConfigLoaded() const;
+    bool readConfigurationOnce() const;
     // After a write to sector 1 the copy is no longer the adapter's block.
     void markConfigStale() const;
     // The firmware record read back after a write: 1 signed, 0 not, -1 unread.
     void setFirmwareRecordState(int state) const;
     // Stores a version read back from the adapter and announces it when it changed.
-    void announceVersion(const QString &version) const;
+    void publishVersion(const QString &version) const;
 
     // The history record of the operation the running task performs (task thread).
     void setActiveRecord(OperationRecord *record) const;

@@ -26,42 +26,33 @@ void backupTask(const AdapterLink &link)
         qWarning() << "dataBackup read failure";
 }
 
-// Announces the restore's total, then erases and writes the job.
-bool writeRestoreJob(const AdapterLink &link, FlashJob *job)
+// Builds the restore job of the backup's layout from the backup buffer, announces its
+// total, then erases and writes it.
+bool restoreBackup(const AdapterLink &link, bool layout1, bool keepMacroLayout)
 {
-    emit link.device().dataStoreProgressChanged(0, job->total);
-    const bool written = FlashProgramming::runJob(link.device(), job, FlashProgress::DataStore);
-    // Sector 1 now holds the restored block, no longer the copy in configBuffer.
-    link.markConfigStale();
-    return written;
-}
-
-bool restoreV1ToV2(const AdapterLink &link, char *buffer, bool keepMacroLayout)
-{
-    qWarning() << "restoreV1ToV2";
+    if (layout1)
+        qWarning() << "restoreV1ToV2";
     std::unique_ptr<FlashJob> job = FlashJob::create();
     QString reason;
     // Only the configuration area counts: the digest behind it is no part of any block.
-    const qint64 size = qMin<qint64>(link.backupLength(), BackupFile::Layout1Length);
-    if (!ConfigRestore::buildLayout1(buffer, size, link.device().configBuffer(), keepMacroLayout,
-                                     *job, &reason)) {
+    const qint64 size = qMin<qint64>(link.backupLength(), layout1 ? BackupFile::Layout1Length
+                                                                  : BackupFile::Layout2Length);
+    const QByteArray config = link.device().configBuffer();
+    const bool built = layout1
+        ? ConfigRestore::buildLayout1(link.backupBuffer(), size, config, keepMacroLayout, *job,
+                                      &reason)
+        : ConfigRestore::buildLayout2(link.backupBuffer(), size, config, keepMacroLayout, *job,
+                                      &reason);
+    if (!built) {
         qWarning().noquote() << "dataRestore refused:" << reason;
         return false;
     }
-    return writeRestoreJob(link, job.get());
-}
-
-bool restoreV2ToV2(const AdapterLink &link, char *buffer, bool keepMacroLayout)
-{
-    std::unique_ptr<FlashJob> job = FlashJob::create();
-    QString reason;
-    const qint64 size = qMin<qint64>(link.backupLength(), BackupFile::Layout2Length);
-    if (!ConfigRestore::buildLayout2(buffer, size, link.device().configBuffer(), keepMacroLayout,
-                                     *job, &reason)) {
-        qWarning().noquote() << "dataRestore refused:" << reason;
-        return false;
-    }
-    return writeRestoreJob(link, job.get());
+    emit link.device().dataStoreProgressChanged(0, job->total);
+    const bool written
+        = FlashProgramming::runJob(link.device(), job.get(), FlashProgress::DataStore);
+    // Sector 1 now holds the restored block, no longer the copy in configBuffer.
+    link.markConfigStale();
+    return written;
 }
 
 void restoreTask(const AdapterLink &link, const QString &backupVersion)
@@ -78,13 +69,11 @@ void restoreTask(const AdapterLink &link, const QString &backupVersion)
     if (!FirmwareVersion::keepsConfigurationStore(adapterVersion)) {
         qWarning() << "dataRestore refused: firmware below 5.5.0 keeps no configuration store"
                    << adapterVersion;
-    } else if (!link.ensureConfigLoaded()) {
+    } else if (!link.readConfigurationOnce()) {
         // Bytes 1..0x41 of the new block must come from the adapter's own configuration.
         qWarning() << "dataRestore refused: the adapter's configuration could not be read";
-    } else if (ConfigRestore::isLayout1(backupVersion)) {
-        written = restoreV1ToV2(link, link.backupBuffer(), keepMacroLayout);
     } else {
-        written = restoreV2ToV2(link, link.backupBuffer(), keepMacroLayout);
+        written = restoreBackup(link, ConfigRestore::isLayout1(backupVersion), keepMacroLayout);
     }
     emit device.settingChanged();
     record.finish(written, reason);
@@ -95,7 +84,7 @@ void bootModeTask(const AdapterLink &link, int mode)
     DeviceFlash &device = link.device();
     OperationRecord record(device, QStringLiteral("boot-mode"));
     // The block is rewritten whole: it must be the adapter's own, read since connect.
-    if (!link.ensureConfigLoaded()) {
+    if (!link.readConfigurationOnce()) {
         qWarning() << "setBootMode refused: the adapter's configuration could not be read";
         record.finish(false, QStringLiteral("The adapter's configuration could not be read."));
         return;
@@ -122,7 +111,7 @@ bool DeviceFlash::dataBackup()
     // The window reads the buffer after the last progress report: never refill it while
     // another backup or restore still uses it.
     const AdapterLink link(*this);
-    return link.startBufferTask([link] { backupTask(link); });
+    return link.runBufferTask([link] { backupTask(link); });
 }
 
 void DeviceFlash::dataRestore(const QByteArray &data, const QString &version)
@@ -130,7 +119,7 @@ void DeviceFlash::dataRestore(const QByteArray &data, const QString &version)
     if (!isDeviceOpen())
         return;
     const AdapterLink link(*this);
-    link.startBufferTask([link, version] { restoreTask(link, version); }, &data);
+    link.runBufferTask([link, version] { restoreTask(link, version); }, &data);
 }
 
 void DeviceFlash::setBootMode(int mode)
@@ -138,5 +127,5 @@ void DeviceFlash::setBootMode(int mode)
     if (!isDeviceOpen())
         return;
     const AdapterLink link(*this);
-    link.startTask([link, mode] { bootModeTask(link, mode); });
+    link.runTask([link, mode] { bootModeTask(link, mode); });
 }

@@ -79,7 +79,7 @@ bool readBackRecord(const AdapterLink &link)
         = quint8(info[0]) == 0x55 && quint8(info[UpdateJobs::RecordSize - 1]) == 0xAA;
     link.setFirmwareRecordState(whole ? 1 : 0);
     if (whole)
-        link.announceVersion(
+        link.publishVersion(
             UpdateJobs::versionText(quint8(info[5]), quint8(info[6]), quint8(info[7])));
     return whole;
 }
@@ -195,14 +195,14 @@ QByteArray readFile(DeviceFlash &device, const QString &path)
 void DeviceFlash::updateFirmware(const QString &path, const QString &catalogueVersion)
 {
     const AdapterLink link(*this);
-    link.startTask([link, path, catalogueVersion] { updateTask(link, path, catalogueVersion); });
+    link.runTask([link, path, catalogueVersion] { updateTask(link, path, catalogueVersion); });
 }
 
 void DeviceFlash::restoreFactorySettings(const QString &path, const QString &firmware_version)
 {
     const UpdateJobs::RestoreGeneration generation
         = UpdateJobs::restoreGeneration(firmware_version);
-    AdapterLink(*this).startTask([this, generation, path, firmware_version] {
+    AdapterLink(*this).runTask([this, generation, path, firmware_version] {
         runFactoryRestore(*this, generation, path, firmware_version);
     });
 }

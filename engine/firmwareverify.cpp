@@ -46,7 +46,7 @@ void verifyTask(DeviceFlash &device, const QString &path)
 
 void DeviceFlash::verifyFirmware(const QString &path)
 {
-    AdapterLink(*this).startTask([this, path] { verifyTask(*this, path); });
+    AdapterLink(*this).runTask([this, path] { verifyTask(*this, path); });
 }
 
 bool FirmwareUpdate::verifyJob(DeviceFlash &device, const FlashJob &job)

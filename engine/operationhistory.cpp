@@ -33,22 +33,6 @@ namespace {
 
 constexpr int LockWaitMs = 10000;
 
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    const char *data = bytes.constData();
-    qint64 left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        left -= n;
-    }
-    return true;
-}
-
 } // namespace
 
 bool append(const QString &file, const QJsonObject &entry, QString *errorString)
@@ -80,7 +64,7 @@ bool append(const QString &file, const QJsonObject &entry, QString *errorString)
     if (::fstat(fd, &info) == 0 && info.st_size > 0 && ::pread(fd, &last, 1, info.st_size - 1) == 1
         && last != '\n')
         line.prepend('\n'); // a torn line stays on its own and is skipped when read
-    bool ok = writeAll(fd, line);
+    bool ok = PrivateFiles::writeAll(fd, line);
     if (!ok)
         fail("cannot write");
     else if (::fdatasync(fd) != 0)

@@ -23,7 +23,7 @@ void tst_DeviceAlone::readsTheAdapterInATask()
     DeviceFlash device(nullptr, nullptr);
     QVERIFY(device.open(DeviceFlash::adapterVendorId, DeviceFlash::Corvane_Adapter));
     bool busyInTask = false;
-    AdapterLink(device).startTask([&] {
+    AdapterLink(device).runTask([&] {
         busyInTask = device.isBusy();
         device.readDeviceConfig();
     });

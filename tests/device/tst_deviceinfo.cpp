@@ -294,8 +294,8 @@ void tst_DeviceInfo::tasksRunOneAfterAnother()
         QThread::msleep(30);
         --running;
     };
-    AdapterLink(*m_device).startTask(body);
-    AdapterLink(*m_device).startTask(body);
+    AdapterLink(*m_device).runTask(body);
+    AdapterLink(*m_device).runTask(body);
     // Two start-up opens back to back: each one connects, in turn.
     m_device->openDevice();
     m_device->openDevice();

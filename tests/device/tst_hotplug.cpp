@@ -242,7 +242,7 @@ void tst_Hotplug::removalDuringTransfer()
     std::atomic<int> result { -1 };
     QByteArray buffer(256, '\0');
     DeviceFlash *device = m_device;
-    AdapterLink(*m_device).startTask([device, &result, &buffer] {
+    AdapterLink(*m_device).runTask([device, &result, &buffer] {
         result = device->readDeviceMemory(0x56, 0x08004000, 256, buffer.data(), true) ? 1 : 0;
     });
     QTRY_COMPARE(AdapterEmulator::exchangeCount(), qint64(2));
@@ -290,7 +290,7 @@ void tst_Hotplug::hotplugNeverPullsTheHandleFromATask()
     std::atomic<int> result { -1 };
     QByteArray buffer(8192, '\0');
     DeviceFlash *device = m_device;
-    AdapterLink(*m_device).startTask([device, &result, &buffer] {
+    AdapterLink(*m_device).runTask([device, &result, &buffer] {
         result = device->readDeviceMemory(0x56, 0x08004000, 8192, buffer.data(), false) ? 1 : 0;
     });
     QTRY_VERIFY(AdapterEmulator::exchangeCount() > 10);
