@@ -6,8 +6,6 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QByteArray>
-#include <QList>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 
@@ -150,6 +148,10 @@ public:
     // Reads the 16 KiB configuration block into configBuffer (inside a task) and announces
     // the firmware version found there.
     void updateVersion();
+    // Reads the configuration block into configBuffer in a task, unless it was read since
+    // the adapter was connected; false when the adapter is not open.
+    bool loadConfiguration();
+    bool isConfigLoaded() const;
     QString version() const;
     QByteArray serialNumber() const;
     static int compareVersionNumbers(const QString &a, const QString &b);
@@ -177,10 +179,6 @@ public:
     bool dataBackup();
     void dataRestore(const QByteArray &data, const QString &version);
     void setBootMode(int mode);
-    // Reads the configuration block into configBuffer in a task, unless it was read since
-    // the adapter was connected; false when the adapter is not open.
-    bool loadConfiguration();
-    bool isConfigLoaded() const;
 
     // --- automatic backup and history ---
     // The per-user data directory: an update or factory restore first saves the
