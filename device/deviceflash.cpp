@@ -133,7 +133,7 @@ bool DeviceFlash::isBusy() const
     return d->m_isBusy;
 }
 
-void DeviceFlash::setVersion(const QString &version)
+void DeviceFlash::storeVersion(const QString &version)
 {
     QMutexLocker lock(&d->m_stateMutex);
     d->m_strVersion = version;

@@ -257,7 +257,7 @@ private:
 
     void handleArrival(const QString &name);
     // Opens the adapter and starts the arrival task (GUI thread, engine idle).
-    void connectAdapter(quint16 productId);
+    void openArrivedAdapter(quint16 productId);
     // Runs an arrival that came while a task was under way, once the engine is idle.
     void retryDeferredArrival();
     // Publishes the connection a start-up or arrival task made, unless the adapter was
@@ -274,7 +274,7 @@ private:
     void watchForRelease(quint16 productId);
     void pollHeldAdapter();
     bool matchesAdapter(const QString &name, quint32 *productId);
-    void setVersion(const QString &version);
+    void storeVersion(const QString &version);
     // Stores and announces a version read from the adapter, when it is another one.
     void announceVersion(const QString &version);
     void initialise(DeviceMonitor *monitor);

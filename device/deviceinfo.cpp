@@ -60,7 +60,7 @@ void DeviceFlash::readDeviceConfig()
     d->m_informationRead = true;
     if (info[0] == 0x55 && info[FirmwareInfoSize - 1] == 0xAA) {
         const QString text = QStringLiteral("%1.%2.%3").arg(info[5]).arg(info[6]).arg(info[7]);
-        setVersion(text);
+        storeVersion(text);
         emit versionChanged(text);
         qWarning() << "m_strVersion:" << text;
         emit settingChanged();
@@ -132,7 +132,7 @@ void DeviceFlash::announceVersion(const QString &text)
 {
     if (text == version())
         return;
-    setVersion(text);
+    storeVersion(text);
     emit versionChanged(text);
 }
 

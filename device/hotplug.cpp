@@ -192,7 +192,7 @@ void DeviceFlash::pollHeldAdapter()
     d->m_releasePoll->stop();
     if (state == AdapterLock::Acquired) {
         qInfo() << "DeviceFlash adapter released by the other program";
-        connectAdapter(d->m_heldProductId);
+        openArrivedAdapter(d->m_heldProductId);
     }
 }
 
@@ -317,10 +317,10 @@ void DeviceFlash::handleArrival(const QString &name)
         d->m_arrivalRetry->start();
         return;
     }
-    connectAdapter(quint16(productId));
+    openArrivedAdapter(quint16(productId));
 }
 
-void DeviceFlash::connectAdapter(quint16 productId)
+void DeviceFlash::openArrivedAdapter(quint16 productId)
 {
     if (!open(adapterVendorId, productId))
         return;
@@ -381,7 +381,7 @@ void DeviceFlash::handleRemoval(const QString &name, const QString &removedPath)
     // A task blocked in a read gives up at its next slice; close waits for that slice.
     d->m_cancelTransfers = true;
     d->m_hidDevice->close();
-    setVersion(QString());
+    storeVersion(QString());
     setIsBusy(false);
     {
         QMutexLocker lock(&d->m_stateMutex);
