@@ -1,44 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "appidentity.h"
+#include "embeddedfonts.h"
 #include "mainwindow.h"
 #include "singleapplication.h"
 
-#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
-#include <QStringList>
 #include <QtDebug>
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
-
-// Registered in this order; a font that fails to load is logged and skipped.
-const char *const embeddedFonts[] = {
-    ":/fonts/cn-msyh.ttf",
-    ":/fonts/en-micross.ttf",
-    ":/fonts/jp-msgothic.ttf",
-    ":/fonts/ru-consola.ttf",
-    ":/fonts/arbutusslab-regular.ttf",
-    ":/fonts/FontAwesome.otf",
-};
-
-void registerFonts()
-{
-    for (const char *path : embeddedFonts) {
-        const QString fontPath = QString::fromLatin1(path);
-        const int id = QFontDatabase::addApplicationFont(fontPath);
-        if (id < 0) {
-            qWarning().noquote() << fontPath << "could not be loaded!";
-            continue;
-        }
-        qDebug() << "App Font Families:" << id << QFontDatabase::applicationFontFamilies(id);
-    }
-}
 
 // --version and --help are answered before the application object exists, so they work
 // without a display and never reach a running instance. Returns true when one was answered.
@@ -61,29 +38,19 @@ bool answeredInformationOption(int argc, char *argv[])
 
 // The window has a fixed size. On a screen whose available height, at the screen's scale
 // factor, is smaller than the window, a global factor below 1 makes it fit instead of running
-// off the bottom. Only an application object knows the screen, and the factor must be set
-// before the real one exists, so a short-lived one reads it. A factor the user set stays.
-void scaleWindowToFitScreen(int argc, char *argv[])
+// off the bottom. Returns that factor for the application object's primary screen, or 1 where
+// the window fits or the user set a factor of their own.
+double factorToFitScreen()
 {
     if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR"))
-        return;
-    double factor = 1.0;
-    {
-        // The application object takes Qt's own options out of the list it is given.
-        std::vector<char *> args(argv, argv + argc);
-        args.push_back(nullptr);
-        int count = argc;
-        QGuiApplication probe(count, args.data());
-        if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-            const int available = screen->availableGeometry().height();
-            if (available > 0 && available < MainWindow::FixedHeight)
-                factor = std::floor(100.0 * available / MainWindow::FixedHeight) / 100.0;
-        }
-    }
-    if (factor < 1.0) {
-        qputenv("QT_SCALE_FACTOR", QByteArray::number(factor, 'f', 2));
-        qInfo() << "window scaled to fit the screen:" << factor;
-    }
+        return 1.0;
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return 1.0;
+    const int available = screen->availableGeometry().height();
+    if (available <= 0 || available >= MainWindow::FixedHeight)
+        return 1.0;
+    return std::floor(100.0 * available / MainWindow::FixedHeight) / 100.0;
 }
 
 } // namespace
@@ -103,41 +70,58 @@ int main(int argc, char *argv[])
     // The screen's own factor (1.5 at 150 %), not rounded to a whole one; Qt 6's default.
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
         Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
-    scaleWindowToFitScreen(argc, argv);
+    // The application object takes Qt's own options out of the list it is given: it gets a
+    // copy, and the list stays whole for a second one.
+    std::vector<char *> arguments(argv, argv + argc);
+    arguments.push_back(nullptr);
+    int argumentCount = argc;
     // The instance key is derived here, from the identity the toolkit reports before ours is set.
-    SingleApplication app(argc, argv, true, SingleApplication::Option_PerUser, 1000, QString());
+    auto app = std::make_unique<SingleApplication>(argumentCount, arguments.data(), true,
+        SingleApplication::Option_PerUser, 1000, QString());
+    if (!app->isSecondaryInstance()) {
+        // The global factor is read when an application object is built, and only one knows
+        // the screen: a screen too low for the window, the rare case, costs a second one.
+        const double factor = factorToFitScreen();
+        if (factor < 1.0) {
+            app.reset();
+            qputenv("QT_SCALE_FACTOR", QByteArray::number(factor, 'f', 2));
+            qInfo() << "window scaled to fit the screen:" << factor;
+            app = std::make_unique<SingleApplication>(argc, argv, true,
+                SingleApplication::Option_PerUser, 1000, QString());
+        }
+    }
     AppIdentity::apply();
     // Lets Wayland compositors match the window to its desktop entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.corvane.FirmwareTool"));
-    registerFonts();
+    EmbeddedFonts::registerAll();
 
     // Built in every instance (it installs the saved language); only the primary shows it.
     // A second start never touches the adapter: the running instance may be writing it.
     QPointer<MainWindow> window = new MainWindow(
-        nullptr, app.isSecondaryInstance() ? MainWindow::LeaveAdapter : MainWindow::OpenAdapter);
+        nullptr, app->isSecondaryInstance() ? MainWindow::LeaveAdapter : MainWindow::OpenAdapter);
 
-    if (app.isSecondaryInstance()) {
+    if (app->isSecondaryInstance()) {
         const QString notice = QObject::tr("Corvane Firmware Tool is already running!");
-        app.sendToPrimary(notice.toUtf8(), 100);
-        app.quit();
+        app->sendToPrimary(notice.toUtf8(), 100);
+        app->quit();
         delete window;
         return 0;
     }
 
     MainWindow *shown = window;
-    QObject::connect(&app, &SingleApplication::instanceStarted, shown, [shown] {
+    QObject::connect(app.get(), &SingleApplication::instanceStarted, shown, [shown] {
         shown->raise();
         shown->activateWindow();
     });
     QObject::connect(
-        &app, &SingleApplication::receivedMessage, shown, [shown](uint, const QByteArray &message) {
+        app.get(), &SingleApplication::receivedMessage, shown, [shown](uint, const QByteArray &message) {
             shown->raise();
             shown->activateWindow();
             shown->showMessage(QObject::tr("Message"), QString::fromUtf8(message));
         });
 
     window->show();
-    const int code = app.exec();
+    const int code = app->exec();
     delete window.data();
     return code;
 }

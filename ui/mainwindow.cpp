@@ -84,6 +84,9 @@ void installFontSubstitutions()
 // How often a deferred close looks whether the engine has become idle.
 constexpr int CloseRetryMs = 100;
 
+// When a shown window that has not been painted yet starts its catalogue request and adapter.
+constexpr int StartWithoutPaintMs = 1000;
+
 QString downloadDirectory()
 {
     return QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
@@ -172,14 +175,33 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     setUpKeyboard();
     refreshTexts();
 
-    m_syncCloud->getInformation();
-    if (adapter == OpenAdapter)
-        m_deviceFlash->openDevice();
+    // A window that is never painted (one hidden on another desktop) starts a moment later.
+    m_openAdapter = adapter == OpenAdapter;
+    QTimer::singleShot(StartWithoutPaintMs, this, &MainWindow::startAfterFirstPaint);
 }
 
 MainWindow::~MainWindow()
 {
     delete ui;
+}
+
+void MainWindow::paintEvent(QPaintEvent *event)
+{
+    FramelessWidget::paintEvent(event);
+    if (!m_started)
+        QTimer::singleShot(0, this, &MainWindow::startAfterFirstPaint);
+}
+
+// The catalogue request and the adapter's start-up open, once the window is on screen: its
+// first picture does not wait for them, nor for the threads they start.
+void MainWindow::startAfterFirstPaint()
+{
+    if (m_started || !isVisible())
+        return;
+    m_started = true;
+    m_syncCloud->getInformation();
+    if (m_openAdapter)
+        m_deviceFlash->openDevice();
 }
 
 void MainWindow::setFileDialogHook(FileDialogHook hook)

@@ -14,6 +14,7 @@ class QCloseEvent;
 class QDragEnterEvent;
 class QDropEvent;
 class QLabel;
+class QPaintEvent;
 class QPushButton;
 class QTimer;
 class QTranslator;
@@ -55,6 +56,7 @@ protected:
     // One local .rfw file dropped onto the connected page is written like "Open Firmware".
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private slots:
     void onDeviceError(DeviceError error);
@@ -68,6 +70,7 @@ private slots:
 
 private:
     void connectSignals();
+    void startAfterFirstPaint();
     void refreshTexts();
     void setUpKeyboard();
     void nameControls();
@@ -119,4 +122,7 @@ private:
     QLabel *m_closeNotice = nullptr;
     // Another program holds the adapter; the window connects once it lets go.
     bool m_adapterInUse = false;
+    // The catalogue request and the adapter's open wait for the first paint.
+    bool m_openAdapter = false;
+    bool m_started = false;
 };

@@ -62,8 +62,6 @@ SingleApplication::SingleApplication(int &argc, char *argv[], bool allowSecondar
         d->userData.append(userData);
     d->computeInstanceKey();
 
-    SingleApplicationPrivate::randomSleep();
-
     // Nothing another user could have made is trusted: without a private directory of
     // this user's, or with a block of someone else's, the process starts without the guard.
     const QString untrusted = d->openGuard();
@@ -72,7 +70,10 @@ SingleApplication::SingleApplication(int &argc, char *argv[], bool allowSecondar
         return;
     }
     // From here on the guard's own lock is held (Qt has none for a block named by a file).
-    d->discardOrphanedBlock();
+    // Only a start that meets another instance's block pauses, so that starts which come
+    // together drift apart; the first start of the tool does not wait.
+    if (d->discardOrphanedBlock())
+        SingleApplicationPrivate::randomSleep();
     if (!d->prepareKeyFile())
         d->abortStart("SingleApplication: Unable to create block.", systemError());
     if (d->memory->create(InstanceBlock::Size, QSharedMemory::ReadWrite)) {
@@ -313,12 +314,14 @@ bool SingleApplicationPrivate::lockBlock()
     return FileLock::lockExclusive(lockFd, -1) == 0;
 }
 
-void SingleApplicationPrivate::discardOrphanedBlock()
+bool SingleApplicationPrivate::discardOrphanedBlock()
 {
     // System V segments outlive a process that dies without detaching. Detaching the last
     // attachment removes such a segment; a block in use by anybody else stays.
-    if (memory->attach(QSharedMemory::ReadWrite))
-        memory->detach();
+    if (!memory->attach(QSharedMemory::ReadWrite))
+        return false;
+    memory->detach();
+    return true;
 }
 
 InstanceBlock SingleApplicationPrivate::readBlock() const

@@ -52,8 +52,9 @@ public:
     // Logs one line and goes on as a primary without block, lock or server.
     void startUnguarded(const QString &reason);
     // Removes a block that no process holds any more (left behind by a process that died
-    // without detaching), so that it cannot pose as a running primary.
-    void discardOrphanedBlock();
+    // without detaching), so that it cannot pose as a running primary. Returns true when a
+    // block of the key existed.
+    bool discardOrphanedBlock();
     QString guardFile(const char *suffix) const;
     bool lockBlock();
     InstanceBlock readBlock() const;

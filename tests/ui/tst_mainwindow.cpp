@@ -40,7 +40,7 @@
 
 namespace {
 
-const int Slow = 20000; // ms; generous for sanitizer builds on a shared machine
+const int Slow = 60000; // ms; an upper bound, generous for sanitizer builds on a shared machine
 
 const QString AdapterInterface = QStringLiteral(
     "\\\\?\\USB#VID_0E3A&PID_B471#6&2c4f1a0b&0&3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
@@ -1032,6 +1032,14 @@ void tst_MainWindow::storedLanguageAtStart()
     createWindow();
     QCOMPARE(QApplication::font().family(), family);
     QCOMPARE(widget<QPushButton>("pushButton_Update")->font().family(), family);
+    // ...and the style sheet's pictures: the update button is drawn mostly blue.
+    const QImage button = widget<QPushButton>("pushButton_Update")->grab().toImage().convertToFormat(
+        QImage::Format_RGB32);
+    int blue = 0;
+    for (int y = 0; y < button.height(); ++y)
+        for (int x = 0; x < button.width(); ++x)
+            blue += qBlue(button.pixel(x, y)) > 200 && qRed(button.pixel(x, y)) < 64;
+    QVERIFY2(blue * 2 > button.width() * button.height(), qPrintable(QString::number(blue)));
     QCOMPARE(widget<QPushButton>("pushButton_Update")->text(), updateText);
     QCOMPARE(widget<QLabel>("label_CurrentVersion")->text(), currentVersionText);
     QCOMPARE(widget<QLabel>("label_ProductConnected")->text(), QString(24, QLatin1Char('0')));

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "embeddedfonts.h"
 #include "framelesswidget.h"
 #include "messagedialog.h"
 #include "settingsdialog.h"
@@ -6,10 +7,12 @@
 
 #include <QDirIterator>
 #include <QFile>
+#include <QFontDatabase>
 #include <QImage>
 #include <QImageReader>
 #include <QMovie>
 #include <QRegularExpression>
+#include <QResource>
 #include <QTranslator>
 #include <QtTest>
 
@@ -313,6 +316,19 @@ void tst_MainWindowForm::resourcesLoad()
     QVERIFY(busy.frameCount() > 10);
     QVERIFY(busy.jumpToFrame(0));
     QCOMPARE(busy.currentImage().size(), QSize(168, 168));
+
+    // The fonts are handed to the font database where they lie in the program, which only
+    // works while the bundle keeps them uncompressed (else each is copied whole into memory).
+    QVERIFY(EmbeddedFonts::registerAll());
+    const char *const families[EmbeddedFonts::Count] = { "Droid Sans Fallback", "Liberation Sans",
+        "IPAGothic", "DejaVu Sans Mono", "Roboto Slab", "FontAwesome" };
+    for (int font = 0; font < EmbeddedFonts::Count; ++font) {
+        const QString path = EmbeddedFonts::resourcePath(EmbeddedFonts::Font(font));
+        QVERIFY2(QResource(path).compressionAlgorithm() == QResource::NoCompression,
+            qPrintable(path));
+        QCOMPARE(QFontDatabase::applicationFontFamilies(font),
+            QStringList(QString::fromLatin1(families[font])));
+    }
 
     // The form's icons come from the bundle.
     Window w;

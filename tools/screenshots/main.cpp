@@ -4,6 +4,7 @@
 //   corvane-screenshots OUTPUT_DIR [LANGUAGE_INDEX]
 
 #include "corvaneversion.h"
+#include "embeddedfonts.h"
 #include "framelesswidget.h"
 #include "messagedialog.h"
 #include "settingsdialog.h"
@@ -13,7 +14,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFontDatabase>
 #include <QListView>
 #include <QMovie>
 #include <QScreen>
@@ -36,15 +36,6 @@ const Language languages[] = {
     { "ja", ":/translations/CorvaneFirmwareTool_ja_JP.qm", "Kochi Gothic" },
     { "ru", ":/translations/CorvaneFirmwareTool_ru_RU.qm", "Consolas" },
     { "fr", ":/translations/CorvaneFirmwareTool_fr_FR.qm", "Arbutus Slab" },
-};
-
-const char *const fontPaths[] = {
-    ":/fonts/cn-msyh.ttf",
-    ":/fonts/en-micross.ttf",
-    ":/fonts/jp-msgothic.ttf",
-    ":/fonts/ru-consola.ttf",
-    ":/fonts/arbutusslab-regular.ttf",
-    ":/fonts/FontAwesome.otf",
 };
 
 QTextStream &err()
@@ -104,15 +95,8 @@ int main(int argc, char **argv)
     const Language &language = languages[languageIndex];
     QDir().mkpath(outDir);
 
-    for (const char *path : fontPaths) {
-        const int id = QFontDatabase::addApplicationFont(QLatin1String(path));
-        if (id < 0) {
-            err() << path << " could not be loaded!" << Qt::endl;
-            return 1;
-        }
-        err() << path << ": "
-              << QFontDatabase::applicationFontFamilies(id).join(QLatin1String(", ")) << Qt::endl;
-    }
+    if (!EmbeddedFonts::registerAll())
+        return 1;
     QApplication::setFont(QFont(QLatin1String(language.family)));
     QTranslator translator;
     if (!translator.load(QLatin1String(language.catalogue)))
