@@ -38,7 +38,7 @@ enum class FlashProgress : quint8 {
 //   deviceinfo.cpp      readDeviceConfig, updateVersion, loadConfiguration, version gates
 //   adapterlink.*       what the engine's tasks use beyond the public members below
 // engine/ (corvane_engine): the operations, each of which only starts its task here:
-//   firmwareupdate.cpp  updateFirmware, restoreFactorySettings
+//   firmwareupdate.cpp  updateFirmware, restoreFactorySettings, getFirmwareData
 //   firmwareverify.cpp  verifyFirmware
 //   configengine.cpp    dataBackup, dataRestore, setBootMode
 class DeviceFlash : public QObject, public QAbstractNativeEventFilter
@@ -176,6 +176,9 @@ public:
     void setVerifyAfterWrite(bool enabled);
     bool isVerifyAfterWrite() const;
     void restoreFactorySettings(const QString &path, const QString &firmware_version);
+    // Reads a firmware file as the update and the factory restores do (inside their tasks);
+    // empty, after error(DeviceError_FirmwareEmpty), when it cannot be read or is too large.
+    QByteArray getFirmwareData(const QString &path);
     bool dataBackup();
     void dataRestore(const QByteArray &data, const QString &version);
     void setBootMode(int mode);

@@ -82,16 +82,25 @@ QByteArray DeviceFlash::serialNumber() const
 
 int DeviceFlash::compareVersionNumbers(const QString &a, const QString &b)
 {
-    return FirmwareVersion::compare(a, b);
+    for (int i = 0; i < 3; ++i) {
+        const qint64 va = FirmwareVersion::component(a, i);
+        const qint64 vb = FirmwareVersion::component(b, i);
+        qWarning() << "current_version_split: " << va << vb;
+        if (va != vb)
+            return va < vb ? -1 : 1;
+    }
+    return 0;
 }
 
 bool DeviceFlash::isCompatibleVersion(const QString &a, const QString &b)
 {
-    return FirmwareVersion::isCompatible(a, b);
+    return compareMajorMinor(a, b) == 0;
 }
 
 int DeviceFlash::compareMajorMinor(const QString &a, const QString &b)
 {
+    qDebug() << "isCompatibleVersion " << FirmwareVersion::majorMinor(a)
+             << FirmwareVersion::majorMinor(b);
     return FirmwareVersion::compareMajorMinor(a, b);
 }
 

@@ -3,35 +3,28 @@
 
 #include <QStringList>
 
-namespace {
+namespace FirmwareVersion {
 
-// Component `index` of a dotted version as a number; missing or non-numeric parts read 0.
-qint64 component(const QStringList &parts, int index)
+qint64 component(const QString &version, int index)
 {
-    if (index >= parts.size())
+    const QStringList parts = version.split(QLatin1Char('.'));
+    if (index < 0 || index >= parts.size())
         return 0;
     bool ok = false;
     const uint value = parts.at(index).toUInt(&ok);
     return ok ? qint64(value) : 0;
 }
 
-qint64 majorMinorValue(const QString &version)
+qint64 majorMinor(const QString &version)
 {
-    const QStringList parts = version.split(QLatin1Char('.'));
-    return component(parts, 0) * 10 + component(parts, 1);
+    return component(version, 0) * 10 + component(version, 1);
 }
-
-} // namespace
-
-namespace FirmwareVersion {
 
 int compare(const QString &a, const QString &b)
 {
-    const QStringList partsA = a.split(QLatin1Char('.'));
-    const QStringList partsB = b.split(QLatin1Char('.'));
     for (int i = 0; i < 3; ++i) {
-        const qint64 va = component(partsA, i);
-        const qint64 vb = component(partsB, i);
+        const qint64 va = component(a, i);
+        const qint64 vb = component(b, i);
         if (va != vb)
             return va < vb ? -1 : 1;
     }
@@ -40,8 +33,8 @@ int compare(const QString &a, const QString &b)
 
 int compareMajorMinor(const QString &a, const QString &b)
 {
-    const qint64 va = majorMinorValue(a);
-    const qint64 vb = majorMinorValue(b);
+    const qint64 va = majorMinor(a);
+    const qint64 vb = majorMinor(b);
     if (va == vb)
         return 0;
     return va > vb ? 1 : -1;

@@ -2,11 +2,16 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 // Firmware version texts ("5.6.0": three dot-separated numbers) and the versions from which
 // the adapter's firmware offers what the tool relies on.
 namespace FirmwareVersion {
 
+// Part `index` of a version as a number; missing or non-numeric parts read 0.
+qint64 component(const QString &version, int index);
+// major * 10 + minor.
+qint64 majorMinor(const QString &version);
 // -1, 0 or 1 as a is below, equal to or above b, part by part; missing or non-numeric
 // parts read 0.
 int compare(const QString &a, const QString &b);

@@ -24,7 +24,7 @@ void runFactoryRestore(DeviceFlash &device, UpdateJobs::RestoreGeneration genera
 {
     const bool second = generation == UpdateJobs::RestoreGeneration::Second;
     OperationRecord record(device, QStringLiteral("restore-defaults"));
-    const QByteArray firmware = FirmwareUpdate::readFile(device, path);
+    const QByteArray firmware = device.getFirmwareData(path);
     record.setImage(path, firmware);
     bool written = false;
     QString reason;
@@ -180,17 +180,17 @@ FirmwareFileCheck checkFile(DeviceFlash &device, const QString &path)
     return file;
 }
 
-QByteArray readFile(DeviceFlash &device, const QString &path)
+} // namespace FirmwareUpdate
+
+QByteArray DeviceFlash::getFirmwareData(const QString &path)
 {
     const FirmwareFileCheck file = readFirmwareFile(path);
     if (file.unread()) {
         logUnreadable(path, file);
-        emit device.error(DeviceError_FirmwareEmpty);
+        emit error(DeviceError_FirmwareEmpty);
     }
     return file.content;
 }
-
-} // namespace FirmwareUpdate
 
 void DeviceFlash::updateFirmware(const QString &path, const QString &catalogueVersion)
 {

@@ -16,9 +16,6 @@ namespace FirmwareUpdate {
 // checkFirmwareFile(); a file that cannot be read (or is too large to be one) is reported
 // with error(DeviceError_FirmwareEmpty).
 FirmwareFileCheck checkFile(DeviceFlash &device, const QString &path);
-// The file's bytes as a factory restore writes them; empty, after the same error, when it
-// cannot be read.
-QByteArray readFile(DeviceFlash &device, const QString &path);
 // Reads back the image's bytes of every region of an update job (0x56 reads of up to 52
 // bytes) and compares them, reporting through verifyProgressChanged and regionVerified.
 // True when every region was read and matched.
