@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "syncloud.h"
 
+#include "boundedreply.h"
+#include "catalogue.h"
 #include "privatefiles.h"
 #include "settingswriteguard.h"
 
@@ -8,7 +10,6 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -22,9 +23,6 @@
 #include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QTimer>
-
-#include <utility>
 
 namespace {
 
@@ -61,179 +59,11 @@ public:
     }
 };
 
-// A request for the catalogue or an image. The body is asked for as it is stored: Qt would
-// otherwise ask for gzip and unpack it before the size limit sees a byte.
-QNetworkRequest plainRequest(const QUrl &url)
-{
-    QNetworkRequest request(url);
-    request.setRawHeader("Accept-Encoding", "identity");
-    return request;
-}
-
-// Collects a reply's body as it arrives and aborts the reply as soon as the announced or
-// received size passes the limit, so an oversized body is never held in memory. A body in an
-// encoding that was not asked for is refused too.
-class ReplyBody : public QObject
-{
-public:
-    explicit ReplyBody(QNetworkReply *reply) : QObject(reply), m_reply(reply)
-    {
-        // Keeps the network thread from reading far ahead of what has been checked.
-        reply->setReadBufferSize(ReadAheadSize);
-        connect(reply, &QNetworkReply::metaDataChanged, this, [this] {
-            bool known = false;
-            const qint64 announced
-                = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
-            const QByteArray encoding = m_reply->rawHeader("Content-Encoding").trimmed();
-            if (known && announced > SyncCloud::MaxReplySize)
-                refuse(oversizeText());
-            else if (!encoding.isEmpty() && encoding.compare("identity", Qt::CaseInsensitive) != 0)
-                refuse(QStringLiteral("reply in unrequested encoding '%1' refused")
-                           .arg(QString::fromLatin1(encoding.left(40))));
-        });
-        connect(reply, &QNetworkReply::readyRead, this, [this] { drain(); });
-    }
-
-    // Why the body was refused; "" when it was not.
-    QString refusal() const { return m_refusal; }
-
-    // Drops the body and aborts the reply, which then fails for reason.
-    void refuse(const QString &reason)
-    {
-        if (!m_refusal.isEmpty())
-            return;
-        m_refusal = reason;
-        m_body = QByteArray();
-        if (!m_reply->isFinished())
-            m_reply->abort();
-    }
-
-    // Once the reply has finished: why the body falls short of its announced length (under
-    // load Qt can take a connection closed early for the end of the body); "" when it does
-    // not. Only a shortfall counts: after a redirect the length can be the redirect's own.
-    QString shortfall()
-    {
-        drain();
-        bool known = false;
-        const qint64 announced
-            = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
-        if (!known || !m_refusal.isEmpty() || qint64(m_body.size()) >= announced)
-            return {};
-        return QStringLiteral("the server sent %1 of %2 bytes").arg(m_body.size()).arg(announced);
-    }
-
-    // The whole body; call once the reply has finished.
-    QByteArray take()
-    {
-        drain();
-        return std::exchange(m_body, QByteArray());
-    }
-
-private:
-    static constexpr qint64 ReadAheadSize = 1024 * 1024;
-
-    static QString oversizeText()
-    {
-        return QStringLiteral("reply larger than %1 bytes refused").arg(SyncCloud::MaxReplySize);
-    }
-
-    void drain()
-    {
-        if (!m_refusal.isEmpty())
-            return;
-        if (qint64(m_body.size()) + m_reply->bytesAvailable() > SyncCloud::MaxReplySize)
-            refuse(oversizeText());
-        else
-            m_body.append(m_reply->readAll());
-    }
-
-    QNetworkReply *m_reply;
-    QByteArray m_body;
-    QString m_refusal;
-};
-
-// Ends an image download that, once its first span has passed, receives less than
-// SyncCloud::MinimumDownloadRate bytes per second on average over any later span: a server
-// that sends a byte now and then never lets the inactivity time-out fire.
-class RateWatch : public QObject
-{
-public:
-    RateWatch(QNetworkReply *reply, ReplyBody *body, int spanMs)
-        : QObject(reply), m_reply(reply), m_body(body), m_spanMs(spanMs)
-    {
-        m_clock.start();
-        connect(reply, &QNetworkReply::downloadProgress, this,
-            [this](qint64 received, qint64) { m_received = received; });
-        auto *timer = new QTimer(this);
-        connect(timer, &QTimer::timeout, this, [this] { check(); });
-        timer->start(qMax(1, spanMs / 10));
-    }
-
-private:
-    struct Sample
-    {
-        qint64 ms;
-        qint64 received;
-    };
-
-    void check()
-    {
-        if (m_reply->isFinished())
-            return;
-        const qint64 now = m_clock.elapsed();
-        m_samples.append({ now, m_received });
-        // The span judged starts at the newest sample that is at least a span old.
-        int start = -1;
-        while (start + 1 < m_samples.size() && now - m_samples.at(start + 1).ms >= m_spanMs)
-            ++start;
-        if (start < 0)
-            return;
-        m_samples.erase(m_samples.begin(), m_samples.begin() + start);
-        const Sample from = m_samples.first();
-        if (from.ms < m_spanMs)
-            return;
-        if ((m_received - from.received) * 1000 < SyncCloud::MinimumDownloadRate * (now - from.ms))
-            m_body->refuse(QStringLiteral("less than %1 bytes/s from %2 over %3 s")
-                               .arg(SyncCloud::MinimumDownloadRate)
-                               .arg(m_reply->url().adjusted(QUrl::RemoveUserInfo).authority())
-                               .arg(m_spanMs / 1000.0));
-    }
-
-    QNetworkReply *m_reply;
-    ReplyBody *m_body;
-    const int m_spanMs;
-    QElapsedTimer m_clock;
-    qint64 m_received = 0;
-    QList<Sample> m_samples;
-};
-
 // The base of the time limits: the transfer time-out, or its default when it is off.
 int timeLimit(const SyncCloud *cloud)
 {
     return cloud->transferTimeout() > 0 ? cloud->transferTimeout()
                                         : SyncCloud::DefaultTransferTimeoutMs;
-}
-
-// Why a finished reply carries no usable body; "" when it does.
-QString replyFailure(const SyncCloud *cloud, const QNetworkReply *reply, ReplyBody *body)
-{
-    if (!body->refusal().isEmpty())
-        return body->refusal();
-    // Nothing else here aborts a reply: it was the transfer time-out.
-    if (reply->error() == QNetworkReply::OperationCanceledError
-        || reply->error() == QNetworkReply::TimeoutError)
-        return QStringLiteral("no data from %1 for %2 s")
-            .arg(reply->url().adjusted(QUrl::RemoveUserInfo).authority())
-            .arg(cloud->transferTimeout() / 1000.0);
-    if (reply->error() != QNetworkReply::NoError)
-        return reply->errorString();
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid()) {
-        const int code = status.toInt();
-        if (code < 200 || code > 299)
-            return QStringLiteral("HTTP status %1").arg(code);
-    }
-    return body->shortfall();
 }
 
 } // namespace
@@ -282,17 +112,12 @@ void SyncCloud::getInformation()
     loadCachedInformation();
     qDebug() << "SyncCloud::getInformation" << m_firmwareInfo;
 
-    QNetworkReply *reply = get(plainRequest(catalogueUrl()));
-    auto *body = new ReplyBody(reply);
+    QNetworkReply *reply = get(BoundedReply::plainRequest(catalogueUrl()));
+    auto *body = new BoundedReply(reply, MaxReplySize);
     // However slowly the server keeps sending, the fetch ends (and the cached list is used).
-    const int deadline = catalogueDeadline();
-    QTimer::singleShot(deadline, body, [reply, body, deadline] {
-        body->refuse(QStringLiteral("no complete catalogue from %1 within %2 s")
-                         .arg(reply->url().adjusted(QUrl::RemoveUserInfo).authority())
-                         .arg(deadline / 1000.0));
-    });
+    body->setDeadline(catalogueDeadline(), QStringLiteral("catalogue"));
     connect(reply, &QNetworkReply::finished, this, [this, reply, body] {
-        const QString failure = replyFailure(this, reply, body);
+        const QString failure = body->failure(transferTimeout());
         onCatalogueReplyFinished(reply, failure, failure.isEmpty() ? body->take() : QByteArray());
     });
 }
@@ -314,16 +139,15 @@ void SyncCloud::onCatalogueReplyFinished(
         m_synced = true;
         emit isSyncedChanged(true);
 
-        const QJsonObject root = QJsonDocument::fromJson(data).object();
-        if (root.isEmpty()) {
+        const Catalogue catalogue = parseCatalogue(data);
+        if (!catalogue.valid) {
             m_lastError = QStringLiteral("the catalogue is not a non-empty JSON object");
             emit syncError(SyncError_InformationError);
         } else {
-            const QJsonObject download = root.value(QLatin1String("download")).toObject();
-            m_flashTool = download.value(QLatin1String("flashTool")).toObject();
-            const QJsonArray firmware = download.value(QLatin1String("firmware")).toArray();
-            qInfo() << "firmawreInfoChanged------------------------" << firmware << m_firmwareInfo;
-            m_firmwareInfo = firmware;
+            m_flashTool = catalogue.flashTool;
+            qInfo() << "firmawreInfoChanged------------------------" << catalogue.firmware
+                    << m_firmwareInfo;
+            m_firmwareInfo = catalogue.firmware;
             m_listOverHttps
                 = reply->url().scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
             storeSetting(settingsKeyFirmwareInfo(),
@@ -342,18 +166,12 @@ bool SyncCloud::isSynced() const
 
 QStringList SyncCloud::firmwareVersions() const
 {
-    QStringList versions;
-    versions.reserve(m_firmwareInfo.size());
-    for (const QJsonValue &entry : m_firmwareInfo)
-        versions.append(entry.toObject().value(QLatin1String("version")).toString());
-    return versions;
+    return Catalogue::versionsOf(m_firmwareInfo);
 }
 
 QString SyncCloud::firmwareInfoText(int index) const
 {
-    if (index < 0 || index >= m_firmwareInfo.size())
-        return {};
-    return m_firmwareInfo.at(index).toObject().value(QLatin1String("info")).toString();
+    return Catalogue::infoTextOf(m_firmwareInfo, index);
 }
 
 QJsonObject SyncCloud::flashToolInfo() const
@@ -425,9 +243,9 @@ QString SyncCloud::getFirmware(int index, bool refresh)
     }
 
     QEventLoop loop;
-    QNetworkReply *reply = get(plainRequest(url));
-    auto *body = new ReplyBody(reply);
-    new RateWatch(reply, body, timeLimit(this));
+    QNetworkReply *reply = get(BoundedReply::plainRequest(url));
+    auto *body = new BoundedReply(reply, MaxReplySize);
+    body->setMinimumRate(timeLimit(this), MinimumDownloadRate);
     connect(
         reply, &QNetworkReply::downloadProgress, this, [this, body](qint64 received, qint64 total) {
             if (body->refusal().isEmpty())
@@ -437,7 +255,7 @@ QString SyncCloud::getFirmware(int index, bool refresh)
     // ends every event loop), the handler can no longer reach this call's locals.
     connect(reply, &QNetworkReply::finished, &loop,
         [this, &loop, &result, reply, body, path, version, refresh] {
-        const QString failure = replyFailure(this, reply, body);
+        const QString failure = body->failure(transferTimeout());
         if (!failure.isEmpty()) {
             m_lastError = failure;
             qWarning().noquote() << "getFirmware download failed" << reply->url().toString()

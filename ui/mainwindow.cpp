@@ -81,6 +81,13 @@ void installFontSubstitutions()
                                {QStringLiteral("Roboto Slab"), QStringLiteral("DejaVu Serif")});
 }
 
+// A widget styled by the style sheet keeps the font family it was first polished with,
+// whatever the application font becomes; a style rule carries the family to all of them.
+QString styleSheetWithFamily(const QString &base, const QString &family)
+{
+    return base + QStringLiteral("\nQWidget { font-family: \"%1\"; }\n").arg(family);
+}
+
 // How often a deferred close looks whether the engine has become idle.
 constexpr int CloseRetryMs = 100;
 
@@ -125,13 +132,23 @@ private:
 MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     : FramelessWidget(parent), ui(new Ui::MainWindow)
 {
+    // The saved language's font family comes before the widgets: the style sheet is applied
+    // once, with it, since each application polishes every widget and decodes its pictures.
+    m_syncCloud = new SyncCloud(this);
+    const int savedLanguage = m_syncCloud->currentLanguage();
+    const QString family = QString::fromLatin1(
+        languages[savedLanguage >= 1 && savedLanguage <= 4 ? savedLanguage : 0].fontFamily);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    // Qt 6 sizes widgets without a font-size rule by the application font they are built
+    // with; Qt 5 by the desktop's font that they first meet the style sheet with.
+    QApplication::setFont(QFont(family));
+#endif
     ui->setupUi(this);
 
     m_translator = new QTranslator(this);
     m_qtTranslator = new QTranslator(this);
     m_messageDialog = new MessageDialog(this);
     m_settingsDialog = new SettingsDialog(this);
-    m_syncCloud = new SyncCloud(this);
     m_deviceFlash = new DeviceFlash(this);
     m_deviceFlash->setConnectWhenReleased(true);
     // Updates and factory restores save the configuration there first; history too.
@@ -154,7 +171,7 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     QFile styleFile(QStringLiteral(":/ui/style.qss"));
     if (styleFile.open(QIODevice::ReadOnly)) {
         m_baseStyleSheet = QString::fromUtf8(styleFile.readAll());
-        setStyleSheet(m_baseStyleSheet);
+        setStyleSheet(styleSheetWithFamily(m_baseStyleSheet, family));
         styleFile.close();
     }
 
@@ -498,10 +515,7 @@ void MainWindow::refreshTexts()
     const Language &language = languages[index >= 1 && index <= 4 ? index : 0];
     const QString catalogue = QString::fromLatin1(language.catalogue);
     QApplication::setFont(QFont(QString::fromLatin1(language.fontFamily)));
-    // A widget styled by the style sheet keeps the font family it was first polished with,
-    // whatever the application font becomes; a style rule carries the family to all of them.
-    const QString styled = m_baseStyleSheet
-        + QStringLiteral("\nQWidget { font-family: \"%1\"; }\n").arg(QApplication::font().family());
+    const QString styled = styleSheetWithFamily(m_baseStyleSheet, QApplication::font().family());
     if (styleSheet() != styled)
         setStyleSheet(styled);
     // A catalogue that fails to load leaves the source texts showing; nothing more to do.

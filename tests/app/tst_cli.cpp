@@ -6,6 +6,7 @@
 #include "corvaneversion.h"
 #include "firmwareimagemaker.h"
 #include "httpserverprocess.h"
+#include "orphanedblocks.h"
 
 #include <QDirIterator>
 #include <QJsonArray>
@@ -868,6 +869,10 @@ void tst_Cli::oneProgramPerAdapter()
     QCOMPARE(second.exitCode(), 0);
     window.kill();
     window.waitForFinished();
+    // The killed window leaves its single-instance block behind.
+    const QDir guard(m_dir->filePath(QStringLiteral("runtime/corvane-x9")));
+    for (const QString &key : guard.entryList({QStringLiteral("*.block")}, QDir::Files))
+        OrphanedBlocks::discard(guard.filePath(key));
 
     QCOMPARE(trafficPids(), (QList<QByteArray>{writerPid, windowPid, QByteArray()}));
     QVERIFY(AdapterEmulator::loadState(state));

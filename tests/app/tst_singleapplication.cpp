@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "instanceblock.h"
 #include "instancehandshake.h"
+#include "orphanedblocks.h"
 #include "singleapplication.h"
 
 #include <QDir>
@@ -453,7 +454,7 @@ void tst_SingleApplication::inconsistentBlockIsRecovered()
     // Leave a block behind whose writer "died" half-way: garbage that fails the checksum.
     QSharedMemory block;
     block.setNativeKey(guardFile(key.toLatin1(), ".block"));
-    QVERIFY2(block.create(InstanceBlock::Size), qPrintable(block.errorString()));
+    QVERIFY2(OrphanedBlocks::create(block, InstanceBlock::Size), qPrintable(block.errorString()));
     char *data = static_cast<char *>(block.data());
     for (int i = 0; i < InstanceBlock::Size; ++i)
         data[i] = char(0xA5 ^ i);
@@ -584,7 +585,8 @@ void tst_SingleApplication::foreignBlockDoesNotStopTheWindow()
     QSharedMemory planted(QString::fromLatin1(key));
     if (atGuardKeyFile)
         planted.setNativeKey(guardFile(key, ".block"));
-    QVERIFY2(planted.create(InstanceBlock::Size), qPrintable(planted.errorString()));
+    QVERIFY2(OrphanedBlocks::create(planted, InstanceBlock::Size),
+        qPrintable(planted.errorString()));
     InstanceBlock block = InstanceBlock::load(planted.constData());
     block.registerPrimary(1, QByteArrayLiteral("mallory"));
     block.store(planted.data());

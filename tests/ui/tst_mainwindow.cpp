@@ -1032,6 +1032,7 @@ void tst_MainWindow::storedLanguageAtStart()
     createWindow();
     QCOMPARE(QApplication::font().family(), family);
     QCOMPARE(widget<QPushButton>("pushButton_Update")->font().family(), family);
+    QCOMPARE(widget<QProgressBar>("progressBar")->font().family(), family); // no font rule of its own
     // ...and the style sheet's pictures: the update button is drawn mostly blue.
     const QImage button = widget<QPushButton>("pushButton_Update")->grab().toImage().convertToFormat(
         QImage::Format_RGB32);

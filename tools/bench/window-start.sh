@@ -17,7 +17,8 @@
 # CORVANE_BENCH_PORT is the catalogue server's port (default 8772; it is built into the program).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
+. "$here/../scripts/lib.sh"
+root=$corvane_root
 
 if [ "${1:-}" = "--inside-x" ]; then
     # Under xvfb-run: alternating runs, one result line each ("bare|tool MS CPU_MS RSS_KB ANON_KB").
@@ -65,37 +66,27 @@ port=${CORVANE_BENCH_PORT:-8772}
 suffix=""
 [ "$major" = 5 ] || suffix=-qt$major
 build=${CORVANE_BENCH_BUILD:-$root/build-bench-window$suffix}
-if [ -f "$build/CMakeCache.txt" ]; then
-    grep -q '^CORVANE_HID_BACKEND:.*=emulator$' "$build/CMakeCache.txt" \
-        || { echo "$build is not built with -DCORVANE_HID_BACKEND=emulator" >&2; exit 2; }
-    cmake -S "$root" -B "$build" -DCORVANE_CATALOGUE_HOST="http://127.0.0.1:$port" \
-        -DCORVANE_BUILD_BENCHMARKS=ON >/dev/null
-else
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVANE_HID_BACKEND=emulator \
-        -DCORVANE_QT_MAJOR="$major" -DCORVANE_CATALOGUE_HOST="http://127.0.0.1:$port" \
-        -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCHMARKS=ON >/dev/null
+if [ -f "$build/CMakeCache.txt" ] && [ "$(cached_value "$build" CORVANE_HID_BACKEND)" != emulator ]; then
+    echo "$build is not built with -DCORVANE_HID_BACKEND=emulator" >&2
+    exit 2
 fi
+configure_build "$build" -DCMAKE_BUILD_TYPE=Release -DCORVANE_HID_BACKEND=emulator \
+    -DCORVANE_QT_MAJOR="$major" -DCORVANE_BUILD_TESTS=OFF \
+    -- -DCORVANE_CATALOGUE_HOST="http://127.0.0.1:$port" -DCORVANE_BUILD_BENCHMARKS=ON
 cmake --build "$build" --target corvane-firmware-tool corvane-emulator bench_bare_window \
     bench_window_probe >&2
 [ -x "$build/tools/bench/bench_window_probe" ] \
     || { echo "bench_window_probe was not built (it needs libxcb1-dev)" >&2; exit 2; }
 
 work=$(mktemp -d)
-server=""
 cleanup() {
-    [ -n "$server" ] && kill "$server" 2>/dev/null || true
+    [ -z "${catalogue_server_pid:-}" ] || kill "$catalogue_server_pid" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
 
 "$root/tools/scripts/make-demo-catalogue.sh" "$work/www" "http://127.0.0.1:$port" >/dev/null
-python3 "$root/tools/scripts/catalogue_server.py" --root "$work/www" --port "$port" >"$work/server.port" &
-server=$!
-for _ in $(seq 50); do
-    [ -s "$work/server.port" ] && break
-    sleep 0.1
-done
-[ -s "$work/server.port" ] || { echo "the catalogue server did not start on port $port" >&2; exit 1; }
+start_catalogue_server "$work/www" "$port" "$work/server.port"
 
 # Both programs share one home, caches included, apart from the user's own.
 mkdir -p "$work/home"

@@ -8,7 +8,8 @@
 #   tools/scripts/demo.sh            window when a display is available, else headless
 #   tools/scripts/demo.sh --headless always headless
 set -euo pipefail
-cd "$(dirname "$0")/../.."
+. "$(dirname "$0")/lib.sh"
+cd "$corvane_root"
 root=$(pwd)
 
 headless=0
@@ -21,9 +22,9 @@ tools/scripts/install-deps.sh
 
 port=${CORVANE_DEMO_PORT:-8765}
 build=$root/build-demo
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVANE_HID_BACKEND=emulator \
-    -DCORVANE_CATALOGUE_HOST="http://127.0.0.1:$port" -DCORVANE_BUILD_TESTS=OFF \
-    -DCORVANE_BUILD_BENCHMARKS=OFF >/dev/null
+configure_build "$build" -DCMAKE_BUILD_TYPE=Release -DCORVANE_BUILD_TESTS=OFF \
+    -DCORVANE_BUILD_BENCHMARKS=OFF \
+    -- -DCORVANE_HID_BACKEND=emulator -DCORVANE_CATALOGUE_HOST="http://127.0.0.1:$port"
 cmake --build "$build" --target corvane-firmware-tool corvane-cli corvane-emulator
 
 # Everything the demo writes stays under build-demo/demo: catalogue, adapter, settings, cache.
@@ -39,13 +40,8 @@ cli=$build/app/cli/corvane-cli
 # Emulated USB timing: a few microseconds per report keeps the progress visible.
 "$emulator" latency 150 >/dev/null
 
-python3 tools/scripts/catalogue_server.py --root "$demo/www" --port "$port" >"$demo/server.port" &
-server=$!
-trap 'kill $server 2>/dev/null || true' EXIT
-for _ in $(seq 50); do
-    [ -s "$demo/server.port" ] && break
-    sleep 0.1
-done
+trap '[ -z "${catalogue_server_pid:-}" ] || kill "$catalogue_server_pid" 2>/dev/null || true' EXIT
+start_catalogue_server "$demo/www" "$port" "$demo/server.port"
 
 if [ $headless -eq 0 ]; then
     echo "Opening the window: an emulated Corvane X9 with firmware 5.5.24 is attached."

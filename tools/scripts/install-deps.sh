@@ -2,6 +2,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian 12 packages that building, testing, packaging and the demo need.
 set -euo pipefail
+. "$(dirname "$0")/lib.sh"
 
 packages=(
     build-essential cmake ninja-build pkg-config git ccache
@@ -16,16 +17,4 @@ packages=(
     fonts-liberation fonts-dejavu-core fonts-droid-fallback fonts-ipafont-gothic
     fonts-roboto-slab fonts-font-awesome
 )
-
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -eq 0 ]; then
-    exit 0
-fi
-sudo_cmd=()
-[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+install_packages "${packages[@]}"

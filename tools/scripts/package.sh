@@ -9,7 +9,8 @@
 #
 #   tools/scripts/package.sh [--check] [BUILD_DIR]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
+. "$(dirname "$0")/lib.sh"
+root=$corvane_root
 out=$PWD
 check=0
 if [ "${1:-}" = "--check" ]; then
@@ -20,10 +21,8 @@ build=${1:-$root/build-package}
 app_id=io.github.corvane.FirmwareTool
 
 "$root/tools/scripts/install-deps.sh"
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-        -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCHMARKS=OFF
-fi
+configure_build "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+    -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCHMARKS=OFF
 cmake --build "$build" -j "$(nproc)"
 rm -f "$build"/corvane-firmware-tool_*.deb
 (cd "$build" && cpack -G DEB)

@@ -3,8 +3,20 @@
 # Installs what is missing, builds, and runs every test three times: in a normal build, in the
 # same build on Qt 6 and in a build with AddressSanitizer and UndefinedBehaviorSanitizer. The
 # normal build is also packaged and the package checked. Exits non-zero on any failure.
+#
+#   tools/scripts/run-tests.sh          the whole run, as CI does it
+#   tools/scripts/run-tests.sh --quick  for day-to-day work: the normal build and its unit tests
+#                                       (CTest label "unit"), nothing else
 set -euo pipefail
-cd "$(dirname "$0")/../.."
+. "$(dirname "$0")/lib.sh"
+cd "$corvane_root"
+
+quick=0
+case "${1:-}" in
+"") ;;
+--quick) quick=1 ;;
+*) echo "usage: tools/scripts/run-tests.sh [--quick]" >&2; exit 2 ;;
+esac
 
 tools/scripts/install-deps.sh
 
@@ -22,6 +34,10 @@ build() {
 echo "== normal build =="
 # Configured for /usr, so that the package below comes from this same build.
 build build -DCMAKE_INSTALL_PREFIX=/usr
+if [ $quick -eq 1 ]; then
+    (cd build && ctest --output-on-failure -j "$jobs" -L '^unit$')
+    exit 0
+fi
 (cd build && ctest --output-on-failure -j "$jobs")
 
 echo "== Debian package of the normal build =="

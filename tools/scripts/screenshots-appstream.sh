@@ -7,15 +7,10 @@
 # main-connected-144dpi.png.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
+. "$here/lib.sh"
+root=$corvane_root
 
-if ! command -v pngquant >/dev/null; then
-    sudo_cmd=()
-    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    export DEBIAN_FRONTEND=noninteractive
-    "${sudo_cmd[@]}" apt-get update -qq
-    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends pngquant
-fi
+install_packages pngquant
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -14,14 +14,14 @@
 #            2x), on a screen large enough for it, and saves into ./screenshots/languages-DPIdpi/.
 #
 # The pictures are taken with a Qt 5 and a Qt 6 build of the program, each with its own build
-# folder (build-screenshots-languages, build-screenshots-languages-qt6) and folder of pictures
-# (screenshots/languages/, screenshots/languages-qt6/), so that the two can be compared.
-# CORVANE_SCREENSHOT_QT lists the toolkits to take them with (default "5 6");
+# folder (build-screenshots, shared with screenshots.sh, and build-screenshots-qt6) and folder
+# of pictures (screenshots/languages/, screenshots/languages-qt6/), so that the two can be
+# compared. CORVANE_SCREENSHOT_QT lists the toolkits to take them with (default "5 6");
 # CORVANE_SCREENSHOT_BUILD names the build folder when it is only one;
 # CORVANE_SCREENSHOT_PORT the catalogue server's port (default 8771; it is built into the program).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
+. "$here/lib.sh"
 
 # Positions inside the fixed-size 520 x 708 window, in its own (unscaled) units.
 update_x=260
@@ -201,20 +201,8 @@ for index in "${languages[@]}"; do
 done
 
 # Tools this script needs besides the build dependencies (tools/scripts/install-deps.sh).
-missing=()
-command -v xvfb-run >/dev/null || missing+=(xvfb xauth)
-command -v import >/dev/null || missing+=(imagemagick)
-command -v xdotool >/dev/null || missing+=(xdotool)
-command -v xrdb >/dev/null || missing+=(x11-xserver-utils)
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo_cmd=()
-    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    export DEBIAN_FRONTEND=noninteractive
-    "${sudo_cmd[@]}" apt-get update -qq
-    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+install_packages xvfb xauth imagemagick xdotool x11-xserver-utils
 
-port=${CORVANE_SCREENSHOT_PORT:-8771}
 read -r -a majors <<<"${CORVANE_SCREENSHOT_QT:-5 6}"
 for major in "${majors[@]}"; do
     case $major in
@@ -227,52 +215,21 @@ if [ -n "${CORVANE_SCREENSHOT_BUILD:-}" ] && [ ${#majors[@]} -ne 1 ]; then
     exit 2
 fi
 
-# Configures and builds the program for one toolkit; prints the build folder.
-build_for() {
-    local major=$1 suffix="" build
-    [ "$major" = 5 ] || suffix=-qt$major
-    build=${CORVANE_SCREENSHOT_BUILD:-$root/build-screenshots-languages$suffix}
-    if [ -f "$build/CMakeCache.txt" ]; then
-        # An existing build folder (e.g. a developer's own) keeps its other settings; it must
-        # use the emulator backend and the toolkit asked for.
-        grep -q '^CORVANE_HID_BACKEND:.*=emulator$' "$build/CMakeCache.txt" \
-            || { echo "$build is not built with -DCORVANE_HID_BACKEND=emulator" >&2; return 2; }
-        local cached
-        cached=$(sed -n 's/^CORVANE_QT_MAJOR:[A-Z]*=//p' "$build/CMakeCache.txt")
-        [ "${cached:-5}" = "$major" ] \
-            || { echo "$build is built with Qt ${cached:-5}, not Qt $major" >&2; return 2; }
-        cmake -S "$root" -B "$build" -DCORVANE_CATALOGUE_HOST="http://127.0.0.1:$port" >/dev/null
-    else
-        cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_HID_BACKEND=emulator \
-            -DCORVANE_QT_MAJOR="$major" -DCORVANE_CATALOGUE_HOST="http://127.0.0.1:$port" \
-            -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCHMARKS=OFF >/dev/null
-    fi
-    cmake --build "$build" --target corvane-firmware-tool corvane-emulator >&2
-    echo "$build"
-}
-
 work=$(mktemp -d)
-server=""
 cleanup() {
-    [ -n "$server" ] && kill "$server" 2>/dev/null || true
+    [ -z "${catalogue_server_pid:-}" ] || kill "$catalogue_server_pid" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-"$here/make-demo-catalogue.sh" "$work/www" "http://127.0.0.1:$port" >/dev/null
-python3 "$here/catalogue_server.py" --root "$work/www" --port "$port" >"$work/server.port" &
-server=$!
-for _ in $(seq 50); do
-    [ -s "$work/server.port" ] && break
-    sleep 0.1
-done
-[ -s "$work/server.port" ] || { echo "the catalogue server did not start on port $port" >&2; exit 1; }
+"$here/make-demo-catalogue.sh" "$work/www" "http://127.0.0.1:$screenshot_port" >/dev/null
+start_catalogue_server "$work/www" "$screenshot_port" "$work/server.port"
 
 # The screen grows with the resolution, so that the scaled window and its dialogs fit. Without
 # -noreset the server would drop the loaded resources when xrdb, its first client, disconnects.
 screen="$((1280 * dpi / 96))x$((1024 * dpi / 96))x24"
 for major in "${majors[@]}"; do
-    build=$(build_for "$major")
+    build=$(screenshot_build "$major" corvane-firmware-tool corvane-emulator)
     out=$PWD/screenshots/languages
     [ "$major" = 5 ] || out=$out-qt$major
     [ "$dpi" -eq 96 ] || out=$out-${dpi}dpi
