@@ -1,17 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settingswriteguard.h"
 
-#include <QDeadlineTimer>
+#include "filelock.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
-#include <QThread>
 
 #include <cerrno>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 namespace {
@@ -25,17 +24,6 @@ int openNoInterrupt(const QByteArray &path, int flags)
     return fd;
 }
 
-bool lockDirectory(int fd)
-{
-    QDeadlineTimer deadline(SettingsWriteGuard::MaxWaitMs);
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if ((errno != EWOULDBLOCK && errno != EINTR) || deadline.hasExpired())
-            return false;
-        QThread::msleep(2);
-    }
-    return true;
-}
-
 // A live QSettings writer holds a lock on its lock file from right after creating it; a
 // lock file that can be locked here belongs to nobody.
 void removeAbandonedLockFile(const QString &settingsPath)
@@ -44,7 +32,7 @@ void removeAbandonedLockFile(const QString &settingsPath)
     const int fd = openNoInterrupt(lockPath, O_WRONLY);
     if (fd < 0)
         return;
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    if (FileLock::lockExclusive(fd, 0) == 0) {
         if (::unlink(lockPath.constData()) == 0)
             qInfo() << "SettingsWriteGuard removed an abandoned lock file" << lockPath;
     }
@@ -60,7 +48,7 @@ SettingsWriteGuard::SettingsWriteGuard(const QSettings &settings)
         QFile::encodeName(QFileInfo(path).absolutePath()), O_RDONLY | O_DIRECTORY);
     if (m_directory < 0)
         return;
-    if (!lockDirectory(m_directory)) {
+    if (FileLock::lockExclusive(m_directory, SettingsWriteGuard::MaxWaitMs) != 0) {
         qWarning() << "SettingsWriteGuard cannot lock the settings directory" << path;
         ::close(m_directory);
         m_directory = -1;

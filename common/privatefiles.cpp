@@ -42,23 +42,23 @@ namespace {
         return slash <= 0 ? QStringLiteral("/") : absolute.left(slash);
     }
 
-    bool writeAll(int fd, const QByteArray &bytes)
-    {
-        const char *data = bytes.constData();
-        qint64 left = bytes.size();
-        while (left > 0) {
-            const ssize_t n = ::write(fd, data, size_t(left));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            data += n;
-            left -= n;
-        }
-        return true;
-    }
-
 } // namespace
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    const char *data = bytes.constData();
+    qint64 left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        left -= n;
+    }
+    return true;
+}
 
 bool makeDirectory(const QString &path, QString *errorString)
 {

@@ -20,6 +20,8 @@ bool makeDirectory(const QString &path, QString *errorString = nullptr);
 // user to 0600. Returns the descriptor (close-on-exec) or -1 with errno set.
 int open(const QString &path, int flags);
 // Brings an open file, or the file at path, to 0600 when it belongs to this user.
+// Writes all of bytes to fd, resuming after interrupted and partial writes.
+bool writeAll(int fd, const QByteArray &bytes);
 bool restrict(int fd);
 bool restrict(QFileDevice &file);
 bool restrict(const QString &path);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "adapterlock.h"
 
+#include "filelock.h"
 #include "privatefiles.h"
 
 #include <QCryptographicHash>
@@ -124,16 +125,6 @@ Target openTarget(const QByteArray &devicePath)
     return devicePath.startsWith('/') ? openNode(devicePath) : openLockFile(devicePath);
 }
 
-// 0 when locked, else the error (EWOULDBLOCK: somebody holds it).
-int lockExclusive(int fd)
-{
-    int result;
-    do {
-        result = ::flock(fd, LOCK_EX | LOCK_NB);
-    } while (result < 0 && errno == EINTR);
-    return result == 0 ? 0 : errno;
-}
-
 QByteArray pidFilePath(const QByteArray &devicePath)
 {
     const QString directory = AdapterLock::directory();
@@ -217,7 +208,7 @@ AdapterLock::Result AdapterLock::acquire(const QByteArray &devicePath, qint64 *o
         m_error = target.error;
         return target.failure;
     }
-    const int error = lockExclusive(target.fd);
+    const int error = FileLock::lockExclusive(target.fd, 0);
     if (error != 0) {
         ::close(target.fd);
         if (error == EWOULDBLOCK) {
@@ -240,7 +231,7 @@ AdapterLock::Result AdapterLock::probe(const QByteArray &devicePath)
     const Target target = openTarget(devicePath);
     if (target.fd < 0)
         return target.failure;
-    const int error = lockExclusive(target.fd);
+    const int error = FileLock::lockExclusive(target.fd, 0);
     // Closing the only descriptor gives back a lock it took.
     ::close(target.fd);
     return error == 0 ? Acquired : error == EWOULDBLOCK ? Held : Failed;

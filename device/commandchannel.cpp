@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "deviceflash.h"
+#include "deviceflash_p.h"
 #include "qhiddevice.h"
 
 #include <QDebug>
@@ -26,24 +27,24 @@ constexpr int MaxStaleReports = 64;
 
 void DeviceFlash::setAnswerTimeout(int milliseconds)
 {
-    m_answerTimeoutMs = qMax(milliseconds, 0);
+    d->m_answerTimeoutMs = qMax(milliseconds, 0);
 }
 
 void DeviceFlash::setStallTime(int milliseconds)
 {
-    m_stallTimeMs = qMax(milliseconds, 0);
+    d->m_stallTimeMs = qMax(milliseconds, 0);
 }
 
 bool DeviceFlash::isStalled() const
 {
-    return steadyMs() > m_answerDueMs;
+    return steadyMs() > d->m_answerDueMs;
 }
 
 void DeviceFlash::dropStaleReports()
 {
     quint8 stale[CommandReport::Size];
     for (int i = 0; i < MaxStaleReports; ++i) {
-        const int count = m_hidDevice->read(stale, CommandReport::Size, 0);
+        const int count = d->m_hidDevice->read(stale, CommandReport::Size, 0);
         if (count <= 0)
             return;
         qWarning().noquote() << "writeCMDData dropped a stale input report"
@@ -55,9 +56,9 @@ void DeviceFlash::dropStaleReports()
 bool DeviceFlash::writeCMDData(const CommandReport &request)
 {
     // After a removal, a time-out or at shutdown nothing more is sent to the adapter.
-    if (!m_cancelTransfers)
+    if (!d->m_cancelTransfers)
         dropStaleReports();
-    if (m_cancelTransfers || m_hidDevice->write(request.bytes, CommandReport::Size) < 0) {
+    if (d->m_cancelTransfers || d->m_hidDevice->write(request.bytes, CommandReport::Size) < 0) {
         qWarning("writeCMDData write error !!!");
         return false;
     }
@@ -69,29 +70,29 @@ bool DeviceFlash::readCMDData(CommandReport &response, int extraAllowanceMs)
     // Byte 0 stays the report id; the report body lands behind it.
     quint8 received[CommandReport::Size + 1] = {};
     int count = 0;
-    const int timeout = m_answerTimeoutMs;
+    const int timeout = d->m_answerTimeoutMs;
     const int extra = qMax(extraAllowanceMs, 0);
     const int limit = timeout > 0 ? timeout + extra : 0;
-    m_answerDueMs = steadyMs() + (timeout > 0 ? timeout : m_stallTimeMs.load()) + extra;
+    d->m_answerDueMs = steadyMs() + (timeout > 0 ? timeout : d->m_stallTimeMs.load()) + extra;
     QElapsedTimer waited;
     waited.start();
     for (;;) {
-        if (m_cancelTransfers) {
+        if (d->m_cancelTransfers) {
             count = -1;
             break;
         }
-        count = m_hidDevice->read(received + 1, CommandReport::Size, ReadSliceMs);
+        count = d->m_hidDevice->read(received + 1, CommandReport::Size, ReadSliceMs);
         if (count != 0)
             break;
         if (limit > 0 && waited.elapsed() >= limit) {
             qWarning() << "readCMDData no answer from the adapter within" << limit << "ms";
-            m_answerTimedOut = true;
-            m_cancelTransfers = true;
+            d->m_answerTimedOut = true;
+            d->m_cancelTransfers = true;
             count = -1;
             break;
         }
     }
-    m_answerDueMs = NoAnswerDue;
+    d->m_answerDueMs = NoAnswerDue;
     if (count < 0) {
         qWarning("readCMDData read error !!!");
         return false;

@@ -18,3 +18,15 @@ enum DeviceError {
 };
 
 Q_DECLARE_METATYPE(DeviceError)
+
+// What the user is told of an error, null for a value outside the enumeration.
+struct DeviceErrorText
+{
+    // The window's message as written in the source (translated in the context
+    // "MainWindow"); the history keeps it in English.
+    const char *message;
+    // The sentence corvane-cli prints.
+    const char *commandLine;
+
+    static const DeviceErrorText *of(DeviceError error);
+};

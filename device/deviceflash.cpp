@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "deviceflash.h"
+#include "deviceflash_p.h"
 
 #include "devicemonitor.h"
 #include "devicenotice.h"
@@ -14,12 +15,13 @@
 #include <chrono>
 #include <cstring>
 
-DeviceFlash::DeviceFlash(QObject *parent) : QObject(parent)
+DeviceFlash::DeviceFlash(QObject *parent) : QObject(parent), d(std::make_unique<DeviceFlashPrivate>())
 {
     initialise(DeviceMonitor::create(this));
 }
 
-DeviceFlash::DeviceFlash(DeviceMonitor *monitor, QObject *parent) : QObject(parent)
+DeviceFlash::DeviceFlash(DeviceMonitor *monitor, QObject *parent)
+    : QObject(parent), d(std::make_unique<DeviceFlashPrivate>())
 {
     if (monitor)
         monitor->setParent(this);
@@ -28,7 +30,7 @@ DeviceFlash::DeviceFlash(DeviceMonitor *monitor, QObject *parent) : QObject(pare
 
 void DeviceFlash::initialise(DeviceMonitor *monitor)
 {
-    productIds = { quint16(Corvane_Adapter) };
+    d->productIds = { quint16(Corvane_Adapter) };
 
     // Queued connections carry these across threads.
     qRegisterMetaType<DeviceFlash::Corvane>("DeviceFlash::Corvane");
@@ -37,23 +39,20 @@ void DeviceFlash::initialise(DeviceMonitor *monitor)
     qRegisterMetaType<DeviceError>("DeviceError");
     qRegisterMetaType<char *>("char*");
 
-    m_hidDevice = new QHidDevice(this);
+    d->m_hidDevice = new QHidDevice(this);
     // Tasks run one at a time anyway (the operation mutex); a thread of their own keeps
     // them from queueing behind other objects' tasks in a shared pool.
-    m_pool = new QThreadPool(this);
-    m_pool->setMaxThreadCount(1);
-    factoryInfoBuffer = new char[FactoryInfoSize]();
-    configBufferData = new char[ConfigBufferSize]();
-    m_backupBuffer = new char[BackupBufferSize]();
+    d->m_pool = new QThreadPool(this);
+    d->m_pool->setMaxThreadCount(1);
 
     // The monitor replaces the two notification registrations (USB devices, disks).
-    m_monitor = monitor;
-    if (!m_monitor || !m_monitor->isActive()) {
+    d->m_monitor = monitor;
+    if (!d->m_monitor || !d->m_monitor->isActive()) {
         qWarning("registerDevice fail!");
         qWarning("registerDevice fail!");
     }
-    if (m_monitor)
-        connect(m_monitor, &DeviceMonitor::notice, this, &DeviceFlash::handleNotice);
+    if (d->m_monitor)
+        connect(d->m_monitor, &DeviceMonitor::notice, this, &DeviceFlash::handleNotice);
 
     if (QCoreApplication *app = QCoreApplication::instance())
         app->installNativeEventFilter(this);
@@ -63,32 +62,26 @@ DeviceFlash::~DeviceFlash()
 {
     // No task may outlive the object: queued ones return at once, a running one gives
     // up its blocked transfer at the next read slice.
-    m_shuttingDown = true;
-    m_cancelTransfers = true;
+    d->m_shuttingDown = true;
+    d->m_cancelTransfers = true;
     waitForIdle();
 
-    if (m_monitor)
-        disconnect(m_monitor, nullptr, this, nullptr);
-    m_hidDevice->close();
-    delete[] factoryInfoBuffer;
-    delete[] configBufferData;
-    delete[] m_backupBuffer;
-    factoryInfoBuffer = nullptr;
-    configBufferData = nullptr;
-    m_backupBuffer = nullptr;
+    if (d->m_monitor)
+        disconnect(d->m_monitor, nullptr, this, nullptr);
+    d->m_hidDevice->close();
 }
 
 void DeviceFlash::startTask(std::function<void()> body)
 {
     {
-        std::lock_guard<std::mutex> lock(m_taskCountMutex);
-        ++m_pendingTasks;
+        std::lock_guard<std::mutex> lock(d->m_taskCountMutex);
+        ++d->m_pendingTasks;
     }
-    m_pool->start([this, body = std::move(body)]() {
-        if (!m_shuttingDown) {
-            QMutexLocker operation(&m_operationMutex);
+    d->m_pool->start([this, body = std::move(body)]() {
+        if (!d->m_shuttingDown) {
+            QMutexLocker operation(&d->m_operationMutex);
             // Shutdown may have begun while this task waited behind a blocked one.
-            if (!m_shuttingDown) {
+            if (!d->m_shuttingDown) {
                 setIsBusy(true);
                 body();
                 setIsBusy(false);
@@ -96,39 +89,39 @@ void DeviceFlash::startTask(std::function<void()> body)
         }
         // Notify under the lock: the destructor may free the condition variable as soon
         // as it sees the count reach zero.
-        std::lock_guard<std::mutex> lock(m_taskCountMutex);
-        --m_pendingTasks;
-        m_taskCountChanged.notify_all();
+        std::lock_guard<std::mutex> lock(d->m_taskCountMutex);
+        --d->m_pendingTasks;
+        d->m_taskCountChanged.notify_all();
     });
 }
 
 bool DeviceFlash::isIdle() const
 {
-    std::lock_guard<std::mutex> lock(m_taskCountMutex);
-    return m_pendingTasks == 0;
+    std::lock_guard<std::mutex> lock(d->m_taskCountMutex);
+    return d->m_pendingTasks == 0;
 }
 
 void DeviceFlash::waitForIdle()
 {
-    std::unique_lock<std::mutex> lock(m_taskCountMutex);
-    m_taskCountChanged.wait(lock, [this] { return m_pendingTasks == 0; });
+    std::unique_lock<std::mutex> lock(d->m_taskCountMutex);
+    d->m_taskCountChanged.wait(lock, [this] { return d->m_pendingTasks == 0; });
 }
 
 bool DeviceFlash::waitForIdle(int timeoutMs)
 {
-    std::unique_lock<std::mutex> lock(m_taskCountMutex);
-    return m_taskCountChanged.wait_for(lock, std::chrono::milliseconds(qMax(timeoutMs, 0)),
-        [this] { return m_pendingTasks == 0; });
+    std::unique_lock<std::mutex> lock(d->m_taskCountMutex);
+    return d->m_taskCountChanged.wait_for(lock, std::chrono::milliseconds(qMax(timeoutMs, 0)),
+        [this] { return d->m_pendingTasks == 0; });
 }
 
 void DeviceFlash::setIsBusy(bool busy)
 {
-    std::lock_guard<std::recursive_mutex> step(m_busyMutex);
+    std::lock_guard<std::recursive_mutex> step(d->m_busyMutex);
     {
-        QMutexLocker lock(&m_stateMutex);
-        if (m_isBusy == busy)
+        QMutexLocker lock(&d->m_stateMutex);
+        if (d->m_isBusy == busy)
             return;
-        m_isBusy = busy;
+        d->m_isBusy = busy;
     }
     qInfo() << "setIsBusy -- " << busy;
     emit isBusyChanged(busy);
@@ -136,40 +129,124 @@ void DeviceFlash::setIsBusy(bool busy)
 
 bool DeviceFlash::isBusy() const
 {
-    QMutexLocker lock(&m_stateMutex);
-    return m_isBusy;
+    QMutexLocker lock(&d->m_stateMutex);
+    return d->m_isBusy;
 }
 
-void DeviceFlash::setVersion(const QString &version)
+void DeviceFlash::storeVersion(const QString &version)
 {
-    QMutexLocker lock(&m_stateMutex);
-    m_strVersion = version;
+    QMutexLocker lock(&d->m_stateMutex);
+    d->m_strVersion = version;
 }
 
 QString DeviceFlash::version() const
 {
-    QMutexLocker lock(&m_stateMutex);
-    return m_strVersion;
+    QMutexLocker lock(&d->m_stateMutex);
+    return d->m_strVersion;
 }
 
 bool DeviceFlash::isConnected() const
 {
-    QMutexLocker lock(&m_stateMutex);
-    return m_isConnected;
+    QMutexLocker lock(&d->m_stateMutex);
+    return d->m_isConnected;
 }
 
 DeviceFlash::Corvane DeviceFlash::currentDevice() const
 {
-    QMutexLocker lock(&m_stateMutex);
-    return m_currentDevice;
+    QMutexLocker lock(&d->m_stateMutex);
+    return d->m_currentDevice;
 }
 
 bool DeviceFlash::isDeviceOpen() const
 {
-    return m_hidDevice->isOpen();
+    return d->m_hidDevice->isOpen();
 }
 
 bool DeviceFlash::isMonitoring() const
 {
-    return m_monitor && m_monitor->isActive();
+    return d->m_monitor && d->m_monitor->isActive();
+}
+
+void DeviceFlash::setConnectWhenReleased(bool enabled)
+{
+    d->m_connectWhenReleased = enabled;
+}
+
+bool DeviceFlash::answerTimedOut() const
+{
+    return d->m_answerTimedOut;
+}
+
+bool DeviceFlash::isInformationRead() const
+{
+    return d->m_informationRead;
+}
+
+void DeviceFlash::setVerifyAfterWrite(bool enabled)
+{
+    d->m_verifyAfterWrite = enabled;
+}
+
+bool DeviceFlash::isVerifyAfterWrite() const
+{
+    return d->m_verifyAfterWrite;
+}
+
+bool DeviceFlash::isConfigLoaded() const
+{
+    return d->m_configLoaded;
+}
+
+void DeviceFlash::setDataDirectory(const QString &directory)
+{
+    QMutexLocker lock(&d->m_stateMutex);
+    d->m_dataDirectory = directory;
+}
+
+QString DeviceFlash::dataDirectory() const
+{
+    QMutexLocker lock(&d->m_stateMutex);
+    return d->m_dataDirectory;
+}
+
+void DeviceFlash::setAutoBackupEnabled(bool enabled)
+{
+    d->m_autoBackup = enabled;
+}
+
+bool DeviceFlash::isAutoBackupEnabled() const
+{
+    return d->m_autoBackup;
+}
+
+bool DeviceFlash::cancelBeforeErase()
+{
+    int state = DeviceFlashPrivate::Flash_Preparing;
+    if (!d->m_flashCommit.compare_exchange_strong(state, DeviceFlashPrivate::Flash_Cancelled)
+        && state != DeviceFlashPrivate::Flash_Cancelled)
+        return false;
+    // Reads of the preparation (information, backup) give up at their next slice.
+    d->m_cancelTransfers = true;
+    qInfo("flash operation cancelled before its erase");
+    return true;
+}
+
+bool DeviceFlash::isFlashCancelled() const
+{
+    return d->m_flashCommit == DeviceFlashPrivate::Flash_Cancelled;
+}
+
+bool DeviceFlash::isFlashCommitted() const
+{
+    return d->m_flashCommit == DeviceFlashPrivate::Flash_Committed;
+}
+
+int DeviceFlash::firmwareRecordState() const
+{
+    return d->m_recordState;
+}
+
+const char *DeviceFlash::backupBuffer() const
+{
+    return d->m_backupBuffer;
 }

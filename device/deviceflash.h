@@ -6,30 +6,41 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QByteArray>
-#include <QList>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 
-#include <atomic>
-#include <condition_variable>
 #include <functional>
-#include <limits>
-#include <mutex>
+#include <memory>
 
-class QHidDevice;
-class QThreadPool;
-class QTimer;
 class DeviceMonitor;
+class DeviceFlashPrivate;
 struct DeviceNotice;
 struct FlashJob;
-class OperationRecord;
+
+// Which progress signal a flash write reports through.
+enum class FlashProgress : quint8 {
+    Firmware = 0,  // write2FlashProgressChanged: update, factory restore
+    DataStore = 1, // dataStoreProgressChanged: configuration restore
+    Setting = 2,   // settingProgressChanged: boot mode
+};
 
 // The adapter: device link (HID access, command channel, presence, information, task
 // model) and the firmware/configuration engine. Every device operation runs as one task
 // on this object's own worker thread under one operation mutex, framed by the busy flag;
 // several objects, each on its own adapter, work in parallel.
-// The engine operations are implemented in the engine library.
+//
+// Where the members live. device/ (corvane_device, which links on its own):
+//   deviceflash.cpp     construction, the task runner, busy flag, state, data directory,
+//                       the cancel before the first erase
+//   hotplug.cpp         presence and hot-plug: open, arrival, removal, the adapter's lock
+//   commandchannel.cpp  writeCMDData, readCMDData, readDeviceMemory, answer time-outs
+//   flashcommands.cpp   eraseFlash, write2Flash
+//   deviceinfo.cpp      readDeviceConfig, updateVersion, loadConfiguration, version gates
+//   adapterlink.*       what the engine's tasks use beyond the public members below
+// engine/ (corvane_engine): the operations, each of which only starts its task here:
+//   firmwareupdate.cpp  updateFirmware, restoreFactorySettings, getFirmwareData
+//   firmwareverify.cpp  verifyFirmware
+//   configengine.cpp    dataBackup, dataRestore, setBootMode
 class DeviceFlash : public QObject, public QAbstractNativeEventFilter
 {
     Q_OBJECT
@@ -96,7 +107,7 @@ public:
     // While another program holds the adapter, looks twice a second whether it has let go
     // (sending the adapter nothing) and then connects. Off by default: a command that finds
     // the adapter held ends instead.
-    void setConnectWhenReleased(bool enabled) { m_connectWhenReleased = enabled; }
+    void setConnectWhenReleased(bool enabled);
 
     // --- command channel ---
     // Sends one request, after dropping any input report already waiting on the handle (an
@@ -111,7 +122,7 @@ public:
     // takes. When it passes, the transfer fails, nothing more is sent until the adapter is
     // opened again, and answerTimedOut() becomes true.
     void setAnswerTimeout(int milliseconds);
-    bool answerTimedOut() const { return m_answerTimedOut; }
+    bool answerTimedOut() const;
     // True while an answer has been outstanding for longer than its request's allowance: the
     // usual answer time (the time-out above, or the stall time where that is 0) plus what the
     // request added. A close may then end the job; otherwise nothing may.
@@ -120,11 +131,27 @@ public:
     // which waits for the answer itself); 30 s unless set.
     void setStallTime(int milliseconds);
 
+    // --- flash commands (inside tasks) ---
+    // Erases the job's sectors with one request. Returns whether the adapter acknowledged
+    // the erase (0x59).
+    bool eraseFlash(const FlashJob *job);
+    // Writes the job's regions in 52-byte chunks, each checked against the adapter's echo,
+    // reporting progress through the signal of progressKind. True when every byte of the
+    // job was written and verified.
+    bool write2Flash(FlashJob *job, FlashProgress progressKind);
+
     // --- information and version gates ---
     void readDeviceConfig();
     // True when the last information read got all three blocks (whether or not the firmware
     // record had its signatures); false before the first and while or after a failed one.
-    bool isInformationRead() const { return m_informationRead; }
+    bool isInformationRead() const;
+    // Reads the 16 KiB configuration block into configBuffer (inside a task) and announces
+    // the firmware version found there.
+    void updateVersion();
+    // Reads the configuration block into configBuffer in a task, unless it was read since
+    // the adapter was connected; false when the adapter is not open.
+    bool loadConfiguration();
+    bool isConfigLoaded() const;
     QString version() const;
     QByteArray serialNumber() const;
     static int compareVersionNumbers(const QString &a, const QString &b);
@@ -146,15 +173,15 @@ public:
     // file is refused.
     void verifyFirmware(const QString &path);
     // Whether an update reads every region back after a successful write (default false).
-    void setVerifyAfterWrite(bool enabled) { m_verifyAfterWrite = enabled; }
+    void setVerifyAfterWrite(bool enabled);
+    bool isVerifyAfterWrite() const;
     void restoreFactorySettings(const QString &path, const QString &firmware_version);
+    // Reads a firmware file as the update and the factory restores do (inside their tasks);
+    // empty, after error(DeviceError_FirmwareEmpty), when it cannot be read or is too large.
+    QByteArray getFirmwareData(const QString &path);
     bool dataBackup();
     void dataRestore(const QByteArray &data, const QString &version);
     void setBootMode(int mode);
-    // Reads the configuration block into configBuffer in a task, unless it was read since
-    // the adapter was connected; false when the adapter is not open.
-    bool loadConfiguration();
-    bool isConfigLoaded() const { return m_configLoaded; }
 
     // --- automatic backup and history ---
     // The per-user data directory: an update or factory restore first saves the
@@ -163,46 +190,23 @@ public:
     void setDataDirectory(const QString &directory);
     QString dataDirectory() const;
     // Whether an update or factory restore saves the configuration first (default true).
-    void setAutoBackupEnabled(bool enabled) { m_autoBackup = enabled; }
-    bool isAutoBackupEnabled() const { return m_autoBackup; }
-    // The history record of the flash operation the running task performs (task thread).
-    void setActiveRecord(OperationRecord *record) { m_activeRecord = record; }
+    void setAutoBackupEnabled(bool enabled);
+    bool isAutoBackupEnabled() const;
     // Cancels the flash operation under way or to come, unless its first erase was already
     // requested. True when nothing will be erased: this and every later flash job of this
     // object is refused. False once committed: the job runs to its end. Any thread.
     bool cancelBeforeErase();
-    bool isFlashCancelled() const { return m_flashCommit == Flash_Cancelled; }
+    bool isFlashCancelled() const;
     // A flash job of this object has requested its erase.
-    bool isFlashCommitted() const { return m_flashCommit == Flash_Committed; }
+    bool isFlashCommitted() const;
     // What the last update or factory restore read back at 0x08004000: 1 when both
     // signature bytes of the firmware record were there, 0 when not, -1 when unread.
-    int firmwareRecordState() const { return m_recordState; }
-
-    // --- engine building blocks (run inside tasks) ---
-    QByteArray getFirmwareData(const QString &path);
-    // Returns whether the adapter acknowledged the erase (0x59).
-    bool eraseFlash(const FlashJob *job);
-    // Returns true when every byte of the job was written and verified.
-    bool write2Flash(FlashJob *job, quint8 progressKind);
-    // Erase, then write; when the write stops short of the job's total, emits one
-    // error(): DeviceError_EraseFailure after a refused erase, else DeviceError_WriteFailure.
-    // A job with a region outside the sectors it erases is refused before the erase, with
-    // DeviceError_FirmwareEmpty.
-    bool runFlashJob(FlashJob *job, quint8 progressKind);
-    void updateVersion();
-    // Reads back the image's bytes of every region of an update job (0x56 reads of up to 52
-    // bytes) and compares them. True when every region was read and matched.
-    bool verifyUpdateJob(const FlashJob &job);
-    // Reads the configuration area as a backup does and saves it to a new file under the
-    // data directory, when the firmware keeps a configuration store (5.5.0 and later) and
-    // automatic backups are on. False, after error(DeviceError_BackupFailure), when it
-    // could not be read or written: the caller must not erase anything then.
-    bool saveAutomaticBackup(QString *savedPath);
+    int firmwareRecordState() const;
 
     // Copies of the adapter's buffers, for tests and the command-line front.
     QByteArray factoryInfo() const;
     QByteArray configBuffer() const;
-    const char *backupBuffer() const { return m_backupBuffer; }
+    const char *backupBuffer() const;
 
     // True when no task is running or waiting to run.
     bool isIdle() const;
@@ -244,32 +248,19 @@ signals:
     void deviceLockFailed(QString reason);
 
 private:
-    friend class DeviceFlashTestAccess;
+    friend class AdapterLink;
 
-    // Task model: runs body on the global pool under the operation mutex, busy framed.
+    // Task model: runs body on this object's worker thread under the operation mutex, busy
+    // framed.
     void startTask(std::function<void()> body);
     void startupOpenTask(quint64 epoch);
     void arrivalTask(quint32 productId, quint64 epoch);
-    void updateTask(const QString &path, const QString &catalogueVersion);
-    void verifyTask(const QString &path);
-    void restoreFactorySettings_v1(const QString &path, const QString &firmware_version);
-    void restoreFactorySettings_v2(const QString &path, const QString &firmware_version);
-    void backupTask();
-    void restoreTask(const QString &version);
-    void bootModeTask(int mode);
-    bool restoreV1ToV2(char *buffer, bool keepMacroLayout);
-    bool restoreV2ToV2(char *buffer, bool keepMacroLayout);
-    // Announces the restore's total, then erases and writes the job (progress kind 1).
-    bool writeRestoreJob(FlashJob *job);
     // Reads the configuration block into configBuffer unless it was read since connect.
     bool ensureConfigLoaded();
-    // The cancel point before a job's first erase: commits the flash operation unless it
-    // was cancelled, and writes the "started" line of its history record. False: no erase.
-    bool commitToErase();
 
     void handleArrival(const QString &name);
     // Opens the adapter and starts the arrival task (GUI thread, engine idle).
-    void connectAdapter(quint16 productId);
+    void openArrivedAdapter(quint16 productId);
     // Runs an arrival that came while a task was under way, once the engine is idle.
     void retryDeferredArrival();
     // Publishes the connection a start-up or arrival task made, unless the adapter was
@@ -286,71 +277,16 @@ private:
     void watchForRelease(quint16 productId);
     void pollHeldAdapter();
     bool matchesAdapter(const QString &name, quint32 *productId);
-    void setVersion(const QString &version);
+    void storeVersion(const QString &version);
+    // Stores and announces a version read from the adapter, when it is another one.
+    void announceVersion(const QString &version);
     void initialise(DeviceMonitor *monitor);
     void reportAccessDenied(quint16 vendorId, quint16 productId);
     void reportInUse(quint16 productId);
     void reportLockFailed();
 
-    bool m_isBusy = false;
-    bool m_isConnected = false;
-    Corvane m_currentDevice = Corvane_NoDevice;
-    DeviceStatus m_runState = DeviceStatus_Unknow;
-    QList<quint16> productIds;
-    QHidDevice *m_hidDevice = nullptr;
-    DeviceMonitor *m_monitor = nullptr;
-    // The tasks' thread: one per object, so one object's tasks never wait for another's.
-    QThreadPool *m_pool = nullptr;
-    QByteArray m_adapterPath; // guarded by m_stateMutex
-    QMutex m_operationMutex;
-    char *factoryInfoBuffer = nullptr;
-    char *configBufferData = nullptr;
-    char *m_backupBuffer = nullptr;
-    QString m_strVersion;
-
-    // Guards m_strVersion, the busy flag, the connection state and the factory and
-    // configuration buffers between the GUI thread and the tasks.
-    mutable QMutex m_stateMutex;
-    // Counts removals: a task started before the last one announces no connection.
-    quint64 m_presenceEpoch = 0;
-    // An arrival that came while a task ran, and the timer that retries it when idle.
-    QString m_deferredArrival;
-    QTimer *m_arrivalRetry = nullptr;
-    // The adapter's HID node and sysfs path (guarded by m_stateMutex); empty when unknown.
-    QByteArray m_adapterNode;
-    QString m_adapterSysPath;
-    // Looks whether another program has let go of the adapter (GUI thread).
-    QTimer *m_releasePoll = nullptr;
-    quint16 m_heldProductId = 0;
-    std::atomic<bool> m_connectWhenReleased{false};
-    std::atomic<int> m_answerTimeoutMs{0};
-    std::atomic<bool> m_answerTimedOut{false};
-    std::atomic<int> m_stallTimeMs{30000};
-    // When the outstanding answer's allowance ends (steady clock, ms); max when none is.
-    std::atomic<qint64> m_answerDueMs{std::numeric_limits<qint64>::max()};
-    // Makes a busy change and its signal one step, so removal's order holds against a task.
-    std::recursive_mutex m_busyMutex;
-    // configBuffer holds the adapter's block read since it was last connected.
-    std::atomic<bool> m_configLoaded{false};
-    // Set by removal and shutdown: blocked reads give up at their next slice.
-    std::atomic<bool> m_cancelTransfers{false};
-    std::atomic<bool> m_shuttingDown{false};
-    // Tasks started and not yet ended (backup buffer guard, waitForIdle, shutdown).
-    mutable std::mutex m_taskCountMutex;
-    std::condition_variable m_taskCountChanged;
-    int m_pendingTasks = 0;
-    int m_bufferTasks = 0; // backup and restore tasks using m_backupBuffer
-    qint64 m_backupLength = 0; // bytes of m_backupBuffer filled by dataRestore
-    QString m_dataDirectory; // guarded by m_stateMutex
-    std::atomic<bool> m_autoBackup{true};
-    std::atomic<bool> m_verifyAfterWrite{false};
-    std::atomic<int> m_recordState{-1};
-    std::atomic<bool> m_informationRead{false};
-    // Preparing until the first erase request, then Committed for good; Cancelled refuses
-    // every flash job. One state, so a cancel and the start of the erase never both win.
-    enum FlashCommit { Flash_Preparing, Flash_Cancelled, Flash_Committed };
-    std::atomic<int> m_flashCommit{Flash_Preparing};
-    OperationRecord *m_activeRecord = nullptr; // task thread only
+    // The state, its locks and the buffers (deviceflash_p.h).
+    std::unique_ptr<DeviceFlashPrivate> d;
 };
 
 Q_DECLARE_METATYPE(DeviceFlash::Corvane)

@@ -1,81 +1,66 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "deviceflash.h"
+#include "deviceflash_p.h"
+#include "firmwareversion.h"
+#include "flashlayout.h"
 #include "qhiddevice.h"
 
 #include <QDebug>
 #include <QMutexLocker>
-#include <QStringList>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
 
-constexpr quint32 FactoryInfoAddress = 0x08003FC0;
-constexpr quint32 UniqueIdAddress = 0x1FFF7A10;
-constexpr quint32 FirmwareInfoAddress = 0x08004000;
 constexpr int UniqueIdOffset = 1;
 constexpr int UniqueIdSize = 12;
-constexpr int FirmwareInfoSize = 256;
+constexpr int FirmwareInfoSize = int(FlashLayout::RecordSize);
 constexpr int BootModeOffset = 130;
 constexpr int MaxBootMode = 4;
-
-// Component `index` of a dotted version as a number; missing or non-numeric parts read 0.
-qint64 versionComponent(const QStringList &parts, int index)
-{
-    if (index >= parts.size())
-        return 0;
-    bool ok = false;
-    const uint value = parts.at(index).toUInt(&ok);
-    return ok ? qint64(value) : 0;
-}
-
-qint64 majorMinorValue(const QString &version)
-{
-    const QStringList parts = version.split(QLatin1Char('.'));
-    return versionComponent(parts, 0) * 10 + versionComponent(parts, 1);
-}
+constexpr int ChunkSize = CommandReport::DataSize;
 
 } // namespace
 
 void DeviceFlash::readDeviceConfig()
 {
-    if (!m_hidDevice->isOpen())
+    if (!d->m_hidDevice->isOpen())
         return;
     qInfo("readDeviceConfig....");
-    m_informationRead = false;
+    d->m_informationRead = false;
 
     // Read into locals and publish under the state lock: the GUI thread reads factoryInfo.
     char factory[FactoryInfoSize];
     if (!readDeviceMemory(
-            CommandReport::Code_Read, FactoryInfoAddress, FactoryInfoSize, factory, false)) {
+            CommandReport::Code_Read, FlashLayout::FactoryInfoAddress, FactoryInfoSize, factory, false)) {
         qWarning("read factory Info failure!");
         return;
     }
     {
-        QMutexLocker lock(&m_stateMutex);
-        std::memcpy(factoryInfoBuffer, factory, FactoryInfoSize);
+        QMutexLocker lock(&d->m_stateMutex);
+        std::memcpy(d->factoryInfoBuffer, factory, FactoryInfoSize);
     }
     char uniqueId[UniqueIdSize];
     if (!readDeviceMemory(
-            CommandReport::Code_Read, UniqueIdAddress, UniqueIdSize, uniqueId, false)) {
+            CommandReport::Code_Read, FlashLayout::UniqueIdAddress, UniqueIdSize, uniqueId, false)) {
         qWarning("read factory Info failure!");
         return;
     }
     {
-        QMutexLocker lock(&m_stateMutex);
-        std::memcpy(factoryInfoBuffer + UniqueIdOffset, uniqueId, UniqueIdSize);
+        QMutexLocker lock(&d->m_stateMutex);
+        std::memcpy(d->factoryInfoBuffer + UniqueIdOffset, uniqueId, UniqueIdSize);
     }
 
     quint8 info[FirmwareInfoSize];
-    if (!readDeviceMemory(CommandReport::Code_Read, FirmwareInfoAddress, FirmwareInfoSize,
+    if (!readDeviceMemory(CommandReport::Code_Read, FlashLayout::RecordAddress, FirmwareInfoSize,
             reinterpret_cast<char *>(info), false)) {
         qWarning("read firmware Info failure!");
         return;
     }
-    m_informationRead = true;
+    d->m_informationRead = true;
     if (info[0] == 0x55 && info[FirmwareInfoSize - 1] == 0xAA) {
         const QString text = QStringLiteral("%1.%2.%3").arg(info[5]).arg(info[6]).arg(info[7]);
-        setVersion(text);
+        storeVersion(text);
         emit versionChanged(text);
         qWarning() << "m_strVersion:" << text;
         emit settingChanged();
@@ -88,8 +73,8 @@ QByteArray DeviceFlash::serialNumber() const
 {
     QByteArray text;
     {
-        QMutexLocker lock(&m_stateMutex);
-        text = QByteArray(factoryInfoBuffer + UniqueIdOffset, UniqueIdSize).toHex();
+        QMutexLocker lock(&d->m_stateMutex);
+        text = QByteArray(d->factoryInfoBuffer + UniqueIdOffset, UniqueIdSize).toHex();
     }
     qDebug() << "SN:" << text;
     return text;
@@ -97,16 +82,12 @@ QByteArray DeviceFlash::serialNumber() const
 
 int DeviceFlash::compareVersionNumbers(const QString &a, const QString &b)
 {
-    const QStringList partsA = a.split(QLatin1Char('.'));
-    const QStringList partsB = b.split(QLatin1Char('.'));
     for (int i = 0; i < 3; ++i) {
-        const qint64 va = versionComponent(partsA, i);
-        const qint64 vb = versionComponent(partsB, i);
+        const qint64 va = FirmwareVersion::component(a, i);
+        const qint64 vb = FirmwareVersion::component(b, i);
         qWarning() << "current_version_split: " << va << vb;
-        if (va < vb)
-            return -1;
-        if (va > vb)
-            return 1;
+        if (va != vb)
+            return va < vb ? -1 : 1;
     }
     return 0;
 }
@@ -118,43 +99,131 @@ bool DeviceFlash::isCompatibleVersion(const QString &a, const QString &b)
 
 int DeviceFlash::compareMajorMinor(const QString &a, const QString &b)
 {
-    const qint64 va = majorMinorValue(a);
-    const qint64 vb = majorMinorValue(b);
-    qDebug() << "isCompatibleVersion " << va << vb;
-    if (va == vb)
-        return 0;
-    return va > vb ? 1 : -1;
+    qDebug() << "isCompatibleVersion " << FirmwareVersion::majorMinor(a)
+             << FirmwareVersion::majorMinor(b);
+    return FirmwareVersion::compareMajorMinor(a, b);
 }
 
 bool DeviceFlash::isSupportBootMode() const
 {
-    const bool supported = compareVersionNumbers(version(), QStringLiteral("5.5.24")) >= 0;
+    const bool supported = FirmwareVersion::supportsBootMode(version());
     qWarning() << "isSupportBootMode" << supported;
     return supported;
 }
 
 bool DeviceFlash::isSupportDataStore() const
 {
-    const bool supported = compareVersionNumbers(version(), QStringLiteral("5.5.0")) >= 0;
+    const bool supported = FirmwareVersion::keepsConfigurationStore(version());
     qWarning() << "isSupportDataStore" << supported;
     return supported;
 }
 
 int DeviceFlash::bootMode() const
 {
-    QMutexLocker lock(&m_stateMutex);
-    const int mode = quint8(configBufferData[BootModeOffset]);
+    QMutexLocker lock(&d->m_stateMutex);
+    const int mode = quint8(d->configBufferData[BootModeOffset]);
     return qMin(mode, MaxBootMode);
 }
 
 QByteArray DeviceFlash::factoryInfo() const
 {
-    QMutexLocker lock(&m_stateMutex);
-    return QByteArray(factoryInfoBuffer, FactoryInfoSize);
+    QMutexLocker lock(&d->m_stateMutex);
+    return QByteArray(d->factoryInfoBuffer, FactoryInfoSize);
 }
 
 QByteArray DeviceFlash::configBuffer() const
 {
-    QMutexLocker lock(&m_stateMutex);
-    return QByteArray(configBufferData, ConfigBufferSize);
+    QMutexLocker lock(&d->m_stateMutex);
+    return QByteArray(d->configBufferData, ConfigBufferSize);
+}
+
+void DeviceFlash::announceVersion(const QString &text)
+{
+    if (text == version())
+        return;
+    storeVersion(text);
+    emit versionChanged(text);
+}
+
+void DeviceFlash::updateVersion()
+{
+    if (!d->m_hidDevice || !d->m_hidDevice->isOpen())
+        return;
+
+    quint32 address = FlashLayout::ConfigBlockAddress;
+    int offset = 0;
+    int remaining = ConfigBufferSize;
+    bool complete = false;
+    CommandReport request;
+    CommandReport response;
+    while (remaining > 0) {
+        request = CommandReport::request(CommandReport::Code_Read, address, ChunkSize);
+        if (!writeCMDData(request)) {
+            qWarning() << "updateVersion write error !!!";
+            break;
+        }
+        response.clearHeader();
+        if (!readCMDData(response)) {
+            qWarning() << "updateVersion read error !!!";
+            break;
+        }
+        if (response.code() != CommandReport::Code_Answer || response.address() != address
+            || response.length() != quint32(ChunkSize)) {
+            qWarning() << "updateVersion Error" << address << response.address();
+            break;
+        }
+        const int copy = std::min(ChunkSize, ConfigBufferSize - offset);
+        {
+            // The GUI thread reads the buffer (boot mode, copies) while this task fills it.
+            QMutexLocker lock(&d->m_stateMutex);
+            std::memcpy(d->configBufferData + offset, response.data(), size_t(copy));
+        }
+        address += ChunkSize;
+        offset += ChunkSize;
+        remaining -= ChunkSize;
+        complete = remaining <= 0;
+    }
+    // A partly read block mixes new and old bytes: it is no copy of the adapter's block.
+    d->m_configLoaded = complete;
+
+    const QByteArray block = configBuffer();
+    d->m_recordState = complete
+        ? (quint8(block[0]) == 0x55 && quint8(block[255]) == 0xAA ? 1 : 0)
+        : -1;
+    const QString text = QStringLiteral("%1.%2.%3")
+                             .arg(uint(quint8(block[1])))
+                             .arg(uint(quint8(block[2])))
+                             .arg(uint(quint8(block[3])));
+    announceVersion(text);
+    emit settingChanged();
+    qDebug().noquote() << "updateVersion Finished" << text;
+}
+
+bool DeviceFlash::loadConfiguration()
+{
+    if (!isDeviceOpen())
+        return false;
+    startTask([this] { ensureConfigLoaded(); });
+    return true;
+}
+
+bool DeviceFlash::ensureConfigLoaded()
+{
+    if (d->m_configLoaded)
+        return true;
+    if (!isDeviceOpen())
+        return false;
+    // Read into a scratch block so a failed read leaves configBuffer as it was.
+    QByteArray block(ConfigBufferSize, '\0');
+    if (!readDeviceMemory(CommandReport::Code_Read, FlashLayout::ConfigBlockAddress,
+                          ConfigBufferSize, block.data(), false)) {
+        qWarning() << "ensureConfigLoaded read failure";
+        return false;
+    }
+    {
+        QMutexLocker lock(&d->m_stateMutex);
+        std::memcpy(d->configBufferData, block.constData(), ConfigBufferSize);
+    }
+    d->m_configLoaded = true;
+    return true;
 }

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "deviceflash.h"
+#include "deviceflash_p.h"
 #include "adapterlock.h"
 #include "devicemonitor.h"
 #include "devicenotice.h"
@@ -44,33 +45,33 @@ void DeviceFlash::openDevice()
 
 void DeviceFlash::setAdapterPath(const QByteArray &path)
 {
-    QMutexLocker lock(&m_stateMutex);
-    m_adapterPath = path;
+    QMutexLocker lock(&d->m_stateMutex);
+    d->m_adapterPath = path;
 }
 
 QByteArray DeviceFlash::adapterPath() const
 {
-    QMutexLocker lock(&m_stateMutex);
-    return m_adapterPath;
+    QMutexLocker lock(&d->m_stateMutex);
+    return d->m_adapterPath;
 }
 
 QByteArray DeviceFlash::openedPath() const
 {
-    return m_hidDevice->devicePath();
+    return d->m_hidDevice->devicePath();
 }
 
 bool DeviceFlash::open(quint16 vendorId, quint16 productId)
 {
     const QByteArray path = adapterPath();
     const auto openOnce = [this, path, vendorId, productId] {
-        return path.isEmpty() ? m_hidDevice->open(vendorId, productId)
-                              : m_hidDevice->openPath(path);
+        return path.isEmpty() ? d->m_hidDevice->open(vendorId, productId)
+                              : d->m_hidDevice->openPath(path);
     };
     bool result = openOnce();
     // A second attempt cannot help while another program holds the adapter or its lock
     // cannot be taken.
-    if (!result && m_hidDevice->lastOpenError() != QHidDevice::InUse
-        && m_hidDevice->lastOpenError() != QHidDevice::LockFailed) {
+    if (!result && d->m_hidDevice->lastOpenError() != QHidDevice::InUse
+        && d->m_hidDevice->lastOpenError() != QHidDevice::LockFailed) {
         qInfo() << "DeviceFlash open try onec more..." << vendorId << productId;
         if (!QCoreApplication::instance()) {
             // Without an application there is no event loop to wait in.
@@ -95,7 +96,7 @@ bool DeviceFlash::open(quint16 vendorId, quint16 productId)
             // Shutdown blocks this object's thread, so the attempt above would never come.
             QTimer shutdownPoll;
             connect(&shutdownPoll, &QTimer::timeout, &loop, [this, &loop] {
-                if (m_shuttingDown)
+                if (d->m_shuttingDown)
                     loop.quit();
             });
             shutdownPoll.start(ShutdownPollMs);
@@ -108,15 +109,15 @@ bool DeviceFlash::open(quint16 vendorId, quint16 productId)
     qInfo() << "DeviceFlash open ..." << vendorId << Corvane(productId) << result;
     if (result) {
         // A flash operation cancelled before its erase keeps its transfers cancelled.
-        if (!m_shuttingDown && !isFlashCancelled())
-            m_cancelTransfers = false;
-        m_answerTimedOut = false;
-        m_configLoaded = false;
+        if (!d->m_shuttingDown && !isFlashCancelled())
+            d->m_cancelTransfers = false;
+        d->m_answerTimedOut = false;
+        d->m_configLoaded = false;
         rememberAdapter();
-    } else if (m_hidDevice->lastOpenError() == QHidDevice::InUse) {
+    } else if (d->m_hidDevice->lastOpenError() == QHidDevice::InUse) {
         rememberAdapter();
         reportInUse(productId);
-    } else if (m_hidDevice->lastOpenError() == QHidDevice::LockFailed) {
+    } else if (d->m_hidDevice->lastOpenError() == QHidDevice::LockFailed) {
         reportLockFailed();
     } else {
         reportAccessDenied(vendorId, productId);
@@ -127,71 +128,71 @@ bool DeviceFlash::open(quint16 vendorId, quint16 productId)
 void DeviceFlash::closeDevice()
 {
     waitForIdle();
-    m_hidDevice->close();
+    d->m_hidDevice->close();
 }
 
 void DeviceFlash::rememberAdapter()
 {
-    const QByteArray node = m_hidDevice->devicePath();
-    const QString sysPath = m_monitor ? m_monitor->sysfsPath(node) : QString();
-    QMutexLocker lock(&m_stateMutex);
-    m_adapterNode = node;
-    m_adapterSysPath = sysPath;
+    const QByteArray node = d->m_hidDevice->devicePath();
+    const QString sysPath = d->m_monitor ? d->m_monitor->sysfsPath(node) : QString();
+    QMutexLocker lock(&d->m_stateMutex);
+    d->m_adapterNode = node;
+    d->m_adapterSysPath = sysPath;
 }
 
 void DeviceFlash::reportInUse(quint16 productId)
 {
-    const qint64 owner = m_hidDevice->lockOwner();
+    const qint64 owner = d->m_hidDevice->lockOwner();
     qWarning() << "DeviceFlash adapter in use by another program, PID" << owner;
     emit deviceInUse(owner);
-    if (m_connectWhenReleased)
+    if (d->m_connectWhenReleased)
         QMetaObject::invokeMethod(
             this, [this, productId] { watchForRelease(productId); }, Qt::QueuedConnection);
 }
 
 void DeviceFlash::reportLockFailed()
 {
-    const QString reason = m_hidDevice->lockError();
+    const QString reason = d->m_hidDevice->lockError();
     qWarning().noquote() << "DeviceFlash adapter not opened: its lock cannot be taken:" << reason;
     emit deviceLockFailed(reason);
 }
 
 void DeviceFlash::watchForRelease(quint16 productId)
 {
-    if (m_shuttingDown || m_hidDevice->isOpen())
+    if (d->m_shuttingDown || d->m_hidDevice->isOpen())
         return;
-    m_heldProductId = productId;
-    if (!m_releasePoll) {
-        m_releasePoll = new QTimer(this);
-        m_releasePoll->setInterval(ReleasePollMs);
-        connect(m_releasePoll, &QTimer::timeout, this, &DeviceFlash::pollHeldAdapter);
+    d->m_heldProductId = productId;
+    if (!d->m_releasePoll) {
+        d->m_releasePoll = new QTimer(this);
+        d->m_releasePoll->setInterval(ReleasePollMs);
+        connect(d->m_releasePoll, &QTimer::timeout, this, &DeviceFlash::pollHeldAdapter);
     }
-    m_releasePoll->start();
+    d->m_releasePoll->start();
 }
 
 // Only the lock is looked at while the other program holds the adapter; once it is free,
 // the adapter is opened as at its arrival (and watched again if a third program was first).
 void DeviceFlash::pollHeldAdapter()
 {
-    if (m_shuttingDown || m_hidDevice->isOpen()) {
-        m_releasePoll->stop();
+    if (d->m_shuttingDown || d->m_hidDevice->isOpen()) {
+        d->m_releasePoll->stop();
         return;
     }
     if (!isIdle())
         return;
     QByteArray node;
     {
-        QMutexLocker lock(&m_stateMutex);
-        node = m_adapterNode;
+        QMutexLocker lock(&d->m_stateMutex);
+        node = d->m_adapterNode;
     }
     const AdapterLock::Result state = AdapterLock::probe(node);
     if (state == AdapterLock::Held)
         return;
     // Free, or the node has gone: then its removal or next arrival takes over.
-    m_releasePoll->stop();
+    d->m_releasePoll->stop();
     if (state == AdapterLock::Acquired) {
         qInfo() << "DeviceFlash adapter released by the other program";
-        connectAdapter(m_heldProductId);
+        openArrivedAdapter(d->m_heldProductId);
     }
 }
 
@@ -201,10 +202,10 @@ void DeviceFlash::reportAccessDenied(quint16 vendorId, quint16 productId)
     const QByteArray path = adapterPath();
     QString node;
     if (!path.isEmpty())
-        node = m_hidDevice->lastOpenError() == QHidDevice::CannotOpen ? QFile::decodeName(path)
+        node = d->m_hidDevice->lastOpenError() == QHidDevice::CannotOpen ? QFile::decodeName(path)
                                                                       : QString();
-    else if (m_monitor)
-        node = m_monitor->findHidNode(vendorId, productId);
+    else if (d->m_monitor)
+        node = d->m_monitor->findHidNode(vendorId, productId);
     if (node.isEmpty())
         return;
     qWarning() << "DeviceFlash adapter present but cannot be opened:" << node
@@ -214,30 +215,30 @@ void DeviceFlash::reportAccessDenied(quint16 vendorId, quint16 productId)
 
 quint64 DeviceFlash::presenceEpoch() const
 {
-    QMutexLocker lock(&m_stateMutex);
-    return m_presenceEpoch;
+    QMutexLocker lock(&d->m_stateMutex);
+    return d->m_presenceEpoch;
 }
 
 void DeviceFlash::announceConnected(Corvane device, quint64 epoch)
 {
     // One step against removal, which takes the same lock for its changes and signal: a
     // removal either comes after this announcement or keeps it from being made.
-    std::lock_guard<std::recursive_mutex> step(m_busyMutex);
+    std::lock_guard<std::recursive_mutex> step(d->m_busyMutex);
     {
-        QMutexLocker lock(&m_stateMutex);
-        if (m_presenceEpoch != epoch) {
+        QMutexLocker lock(&d->m_stateMutex);
+        if (d->m_presenceEpoch != epoch) {
             qInfo() << "DeviceFlash adapter removed while it was being opened" << device;
             return;
         }
-        m_isConnected = true;
-        m_currentDevice = device;
+        d->m_isConnected = true;
+        d->m_currentDevice = device;
     }
     emit deviceConnectStatusChanged(true, device);
 }
 
 void DeviceFlash::startupOpenTask(quint64 epoch)
 {
-    for (quint16 id : qAsConst(productIds)) {
+    for (quint16 id : qAsConst(d->productIds)) {
         if (open(adapterVendorId, id)) {
             readDeviceConfig();
             const Corvane device = Corvane(id);
@@ -286,7 +287,7 @@ bool DeviceFlash::matchesAdapter(const QString &name, quint32 *productId)
 {
     const ParsedDeviceName parsed = parseDeviceInterfaceName(name);
     if (!parsed.valid || parsed.vendorId != adapterVendorId
-        || !productIds.contains(quint16(parsed.productId)))
+        || !d->productIds.contains(quint16(parsed.productId)))
         return false;
     if (productId)
         *productId = quint16(parsed.productId);
@@ -301,25 +302,25 @@ void DeviceFlash::handleArrival(const QString &name)
     if (!matchesAdapter(name, &productId))
         return;
     // Reopening would swap the handle under a running task and lose its answer.
-    if (m_hidDevice->isOpen()) {
+    if (d->m_hidDevice->isOpen()) {
         qInfo() << "DeviceFlash arrival ignored: the adapter is already open";
         return;
     }
     if (!isIdle()) {
         qInfo() << "DeviceFlash arrival deferred until the running task has ended";
-        m_deferredArrival = name;
-        if (!m_arrivalRetry) {
-            m_arrivalRetry = new QTimer(this);
-            m_arrivalRetry->setInterval(ArrivalRetryMs);
-            connect(m_arrivalRetry, &QTimer::timeout, this, &DeviceFlash::retryDeferredArrival);
+        d->m_deferredArrival = name;
+        if (!d->m_arrivalRetry) {
+            d->m_arrivalRetry = new QTimer(this);
+            d->m_arrivalRetry->setInterval(ArrivalRetryMs);
+            connect(d->m_arrivalRetry, &QTimer::timeout, this, &DeviceFlash::retryDeferredArrival);
         }
-        m_arrivalRetry->start();
+        d->m_arrivalRetry->start();
         return;
     }
-    connectAdapter(quint16(productId));
+    openArrivedAdapter(quint16(productId));
 }
 
-void DeviceFlash::connectAdapter(quint16 productId)
+void DeviceFlash::openArrivedAdapter(quint16 productId)
 {
     if (!open(adapterVendorId, productId))
         return;
@@ -329,20 +330,20 @@ void DeviceFlash::connectAdapter(quint16 productId)
 
 void DeviceFlash::retryDeferredArrival()
 {
-    if (m_shuttingDown || !isIdle())
+    if (d->m_shuttingDown || !isIdle())
         return;
-    m_arrivalRetry->stop();
-    handleArrival(std::exchange(m_deferredArrival, QString()));
+    d->m_arrivalRetry->stop();
+    handleArrival(std::exchange(d->m_deferredArrival, QString()));
 }
 
 bool DeviceFlash::removalNamesAdapter(const QString &removedPath) const
 {
-    QMutexLocker lock(&m_stateMutex);
-    if (removedPath.isEmpty() || m_adapterSysPath.isEmpty())
+    QMutexLocker lock(&d->m_stateMutex);
+    if (removedPath.isEmpty() || d->m_adapterSysPath.isEmpty())
         return true;
     // A USB device's removal names the interfaces and nodes below it too.
-    return removedPath == m_adapterSysPath || removedPath == QFile::decodeName(m_adapterNode)
-        || m_adapterSysPath.startsWith(removedPath + QLatin1Char('/'));
+    return removedPath == d->m_adapterSysPath || removedPath == QFile::decodeName(d->m_adapterNode)
+        || d->m_adapterSysPath.startsWith(removedPath + QLatin1Char('/'));
 }
 
 void DeviceFlash::handleRemoval(const QString &name, const QString &removedPath)
@@ -352,7 +353,7 @@ void DeviceFlash::handleRemoval(const QString &name, const QString &removedPath)
         return;
     const ParsedDeviceName parsed = parseDeviceInterfaceName(name);
     const bool vendorMatches = parsed.valid && parsed.vendorId == adapterVendorId;
-    const bool productListed = parsed.valid && productIds.contains(quint16(parsed.productId));
+    const bool productListed = parsed.valid && d->productIds.contains(quint16(parsed.productId));
     qDebug() << parsed.vendorId << parsed.productId << vendorMatches << productListed;
     if (!vendorMatches || !productListed)
         return;
@@ -365,29 +366,29 @@ void DeviceFlash::handleRemoval(const QString &name, const QString &removedPath)
     }
     qWarning() << "nativeEventFilter closed." << device;
     // A connection announced by a task started before now no longer holds.
-    std::lock_guard<std::recursive_mutex> step(m_busyMutex);
+    std::lock_guard<std::recursive_mutex> step(d->m_busyMutex);
     {
-        QMutexLocker lock(&m_stateMutex);
-        ++m_presenceEpoch;
-        m_adapterNode.clear();
-        m_adapterSysPath.clear();
+        QMutexLocker lock(&d->m_stateMutex);
+        ++d->m_presenceEpoch;
+        d->m_adapterNode.clear();
+        d->m_adapterSysPath.clear();
     }
-    m_deferredArrival.clear();
-    if (m_arrivalRetry)
-        m_arrivalRetry->stop();
-    if (m_releasePoll)
-        m_releasePoll->stop();
+    d->m_deferredArrival.clear();
+    if (d->m_arrivalRetry)
+        d->m_arrivalRetry->stop();
+    if (d->m_releasePoll)
+        d->m_releasePoll->stop();
     // A task blocked in a read gives up at its next slice; close waits for that slice.
-    m_cancelTransfers = true;
-    m_hidDevice->close();
-    setVersion(QString());
+    d->m_cancelTransfers = true;
+    d->m_hidDevice->close();
+    storeVersion(QString());
     setIsBusy(false);
     {
-        QMutexLocker lock(&m_stateMutex);
-        m_isConnected = false;
+        QMutexLocker lock(&d->m_stateMutex);
+        d->m_isConnected = false;
     }
-    m_configLoaded = false;
+    d->m_configLoaded = false;
     emit deviceConnectStatusChanged(false, device);
-    QMutexLocker lock(&m_stateMutex);
-    m_currentDevice = Corvane_NoDevice;
+    QMutexLocker lock(&d->m_stateMutex);
+    d->m_currentDevice = Corvane_NoDevice;
 }

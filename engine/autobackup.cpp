@@ -4,6 +4,7 @@
 #include "backupfile.h"
 #include "commandreport.h"
 #include "deviceflash.h"
+#include "flashlayout.h"
 #include "operationhistory.h"
 #include "privatefiles.h"
 
@@ -11,7 +12,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMutexLocker>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -127,25 +127,8 @@ State state(const QList<QJsonObject> &operations, const QString &serial)
 
 namespace {
 
-constexpr quint32 ConfigAreaAddress = 0x08004000;
 // Read in slices so the window can show the backup's progress.
 constexpr quint32 SliceLength = 0x2000;
-
-} // namespace
-
-void DeviceFlash::setDataDirectory(const QString &directory)
-{
-    QMutexLocker lock(&m_stateMutex);
-    m_dataDirectory = directory;
-}
-
-QString DeviceFlash::dataDirectory() const
-{
-    QMutexLocker lock(&m_stateMutex);
-    return m_dataDirectory;
-}
-
-namespace {
 
 // Whether the backup file at path holds exactly what encoding data would write.
 bool holdsSameBackup(const QString &path, const QByteArray &encoded)
@@ -157,30 +140,30 @@ bool holdsSameBackup(const QString &path, const QByteArray &encoded)
 
 } // namespace
 
-bool DeviceFlash::saveAutomaticBackup(QString *savedPath)
+bool AutoBackup::saveBeforeErase(DeviceFlash &device, QString *savedPath)
 {
-    const QString dataDir = dataDirectory();
-    if (!m_autoBackup || dataDir.isEmpty())
+    const QString dataDir = device.dataDirectory();
+    if (!device.isAutoBackupEnabled() || dataDir.isEmpty())
         return true;
 
-    const auto fail = [this](const QString &reason) {
+    const auto fail = [&device](const QString &reason) {
         qWarning().noquote() << "autoBackup failed, nothing erased:" << reason;
-        emit error(DeviceError_BackupFailure);
+        emit device.error(DeviceError_BackupFailure);
         return false;
     };
     // Without the adapter's version nothing tells whether it keeps a configuration.
-    if (!isInformationRead())
+    if (!device.isInformationRead())
         return fail(QStringLiteral("the adapter's information could not be read"));
     // Only firmware below 5.5.0 keeps no configuration store. A lost firmware record says
     // nothing about the configuration, which is saved all the same.
-    const QString firmware = version();
-    if (!firmware.isEmpty() && !isSupportDataStore()) {
+    const QString firmware = device.version();
+    if (!firmware.isEmpty() && !device.isSupportDataStore()) {
         qInfo().noquote() << "autoBackup skipped: firmware" << firmware
                           << "keeps no configuration store";
         return true;
     }
 
-    const QString serial = QString::fromLatin1(serialNumber());
+    const QString serial = QString::fromLatin1(device.serialNumber());
     AutoBackup::removeStaleTemporaries(QDir(dataDir).filePath(QStringLiteral("backups")),
                                        QDateTime::currentDateTimeUtc());
     const AutoBackup::State history
@@ -193,21 +176,22 @@ bool DeviceFlash::saveAutomaticBackup(QString *savedPath)
         if (savedPath)
             *savedPath = kept;
         if (!kept.isEmpty())
-            emit autoBackupReused(kept);
+            emit device.autoBackupReused(kept);
         return true;
     }
 
     // Exactly what a backup reads: the whole configuration area of firmware 5.5.0 and later.
     const quint32 length = quint32(BackupFile::Layout2Length);
     QByteArray area(int(length), '\0');
-    emit autoBackupProgressChanged(0, length);
+    emit device.autoBackupProgressChanged(0, length);
     for (quint32 done = 0; done < length;) {
         const quint32 n = qMin(SliceLength, length - done);
-        if (!readDeviceMemory(CommandReport::Code_Read, ConfigAreaAddress + done, n,
-                              area.data() + done, false))
-            return fail(QStringLiteral("read failure at %1").arg(ConfigAreaAddress + done, 0, 16));
+        const quint32 address = FlashLayout::ConfigBlockAddress + done;
+        if (!device.readDeviceMemory(CommandReport::Code_Read, address, n, area.data() + done,
+                                     false))
+            return fail(QStringLiteral("read failure at %1").arg(address, 0, 16));
         done += n;
-        emit autoBackupProgressChanged(done, length);
+        emit device.autoBackupProgressChanged(done, length);
     }
 
     const QString folder = AutoBackup::directory(dataDir, serial);
@@ -234,6 +218,6 @@ bool DeviceFlash::saveAutomaticBackup(QString *savedPath)
     }
     if (savedPath)
         *savedPath = path;
-    emit autoBackupSaved(path);
+    emit device.autoBackupSaved(path);
     return true;
 }

@@ -9,6 +9,8 @@
 
 // Where the automatic configuration backups before an update or factory restore go:
 // <data directory>/backups/<serial>/<yyyyMMdd-HHmmss>-<firmware version>.bkp (UTC time).
+class DeviceFlash;
+
 namespace AutoBackup {
 
 constexpr int KeptPerAdapter = 10;
@@ -39,5 +41,11 @@ struct State
     QString latestBackup;
 };
 State state(const QList<QJsonObject> &operations, const QString &serial);
+
+// Reads the configuration area as a backup does and saves it to a new file under the
+// device's data directory, when the firmware keeps a configuration store (5.5.0 and later)
+// and automatic backups are on (inside a task). False, after error(DeviceError_BackupFailure),
+// when it could not be read or written: the caller must not erase anything then.
+bool saveBeforeErase(DeviceFlash &device, QString *savedPath);
 
 } // namespace AutoBackup

@@ -2,7 +2,7 @@
 #include "backupadmission.h"
 
 #include "configrestore.h"
-#include "deviceflash.h"
+#include "firmwareversion.h"
 
 BackupAdmission backupAdmission(const QString &path, const QByteArray &serialNumber,
                                 const QString &adapterVersion)
@@ -12,7 +12,7 @@ BackupAdmission backupAdmission(const QString &path, const QByteArray &serialNum
         admission.verdict = BackupAdmission::UnknownVersion;
         return admission;
     }
-    if (DeviceFlash::compareVersionNumbers(adapterVersion, QStringLiteral("5.5.0")) < 0) {
+    if (!FirmwareVersion::keepsConfigurationStore(adapterVersion)) {
         admission.verdict = BackupAdmission::NoConfigurationStore;
         return admission;
     }

@@ -2,7 +2,7 @@
 #include "configrestore.h"
 
 #include "backupfile.h"
-#include "deviceflash.h"
+#include "firmwareversion.h"
 #include "flashjob.h"
 
 #include <QDebug>
@@ -316,13 +316,13 @@ bool ConfigRestore::buildLayout2(const char *buffer, qint64 bufferSize, const QB
 
 bool ConfigRestore::keepMacroLayout(const QString &adapterVersion, const QString &backupVersion)
 {
-    return DeviceFlash::isCompatibleVersion(adapterVersion, backupVersion)
-        || DeviceFlash::compareVersionNumbers(adapterVersion, QStringLiteral("5.6.0")) < 0;
+    return FirmwareVersion::isCompatible(adapterVersion, backupVersion)
+        || !FirmwareVersion::writesMacroLayout4(adapterVersion);
 }
 
 bool ConfigRestore::isLayout1(const QString &backupVersion)
 {
-    return DeviceFlash::compareVersionNumbers(backupVersion, QStringLiteral("5.5.0")) < 0;
+    return !FirmwareVersion::keepsConfigurationStore(backupVersion);
 }
 
 bool ConfigRestore::validate(

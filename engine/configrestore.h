@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "flashlayout.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -15,10 +17,10 @@ struct FlashJob;
 class ConfigRestore
 {
 public:
-    static constexpr quint32 ConfigAddress = 0x08004000;
-    static constexpr quint32 Sector2Address = 0x08008000;
-    static constexpr quint32 Sector4Address = 0x08010000;
-    static constexpr quint32 MacroAddress = 0x08020000;
+    static constexpr quint32 ConfigAddress = FlashLayout::ConfigBlockAddress;
+    static constexpr quint32 Sector2Address = FlashLayout::SecondBlockAddress;
+    static constexpr quint32 Sector4Address = FlashLayout::ThirdBlockAddress;
+    static constexpr quint32 MacroAddress = FlashLayout::MacroAddress;
 
     // Offsets into the backup.
     static constexpr int ConfigBlockSize = 0x4000;

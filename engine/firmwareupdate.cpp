@@ -1,20 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "adapterlink.h"
+#include "autobackup.h"
 #include "deviceflash.h"
-#include "firmwareimage.h"
+#include "firmwarefile.h"
+#include "firmwareupdate.h"
 #include "flashjob.h"
+#include "flashprogramming.h"
 #include "operationhistory.h"
 #include "updatejobs.h"
 
 #include <QDebug>
-#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 
 #include <memory>
 
 namespace {
-
-constexpr quint8 ProgressFirmware = 0;
 
 // The factory restore of one generation: default configuration, default blocks and the
 // firmware file as it is, then the configuration block is read back.
@@ -49,9 +50,9 @@ void runFactoryRestore(DeviceFlash &device, UpdateJobs::RestoreGeneration genera
             // The defaults replace the user's configuration: it is saved first, or nothing
             // is erased.
             QString backupPath;
-            if (job && device.saveAutomaticBackup(&backupPath)) {
+            if (job && AutoBackup::saveBeforeErase(device, &backupPath)) {
                 record.setBackup(backupPath);
-                written = device.runFlashJob(job.get(), ProgressFirmware);
+                written = FlashProgramming::runJob(device, job.get(), FlashProgress::Firmware);
             }
         }
     } else {
@@ -64,132 +65,144 @@ void runFactoryRestore(DeviceFlash &device, UpdateJobs::RestoreGeneration genera
     record.finish(written, reason);
 }
 
-} // namespace
-
-QByteArray DeviceFlash::getFirmwareData(const QString &path)
+// Reads the firmware information record back after a write; true when it has both
+// signatures, and then the version it names is announced.
+bool readBackRecord(const AdapterLink &link)
 {
-    QByteArray data;
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly)) {
-        // Read one byte past the limit to tell a too-large file without loading it whole.
-        data = file.read(UpdateJobs::MaxFirmwareFileSize + 1);
-        if (data.size() > UpdateJobs::MaxFirmwareFileSize) {
-            qWarning() << "getFirmwareData file too large:" << path << "more than"
-                       << UpdateJobs::MaxFirmwareFileSize << "bytes";
-            data.clear();
-        }
-    }
-    if (data.isEmpty()) {
-        qWarning() << "getFirmwareData is Empty!" << path << QFileInfo(path).absoluteFilePath();
-        emit error(DeviceError_FirmwareEmpty);
-    }
-    return data;
+    DeviceFlash &device = link.device();
+    char info[UpdateJobs::RecordSize] = {};
+    link.setFirmwareRecordState(-1);
+    if (!device.readDeviceMemory(CommandReport::Code_Read, UpdateJobs::RecordAddress,
+                                 UpdateJobs::RecordSize, info, false))
+        return false;
+    const bool whole
+        = quint8(info[0]) == 0x55 && quint8(info[UpdateJobs::RecordSize - 1]) == 0xAA;
+    link.setFirmwareRecordState(whole ? 1 : 0);
+    if (whole)
+        link.publishVersion(
+            UpdateJobs::versionText(quint8(info[5]), quint8(info[6]), quint8(info[7])));
+    return whole;
 }
 
-void DeviceFlash::updateFirmware(const QString &path, const QString &catalogueVersion)
+void updateTask(const AdapterLink &link, const QString &path, const QString &catalogueVersion)
 {
-    startTask([this, path, catalogueVersion] { updateTask(path, catalogueVersion); });
-}
+    DeviceFlash &device = link.device();
+    OperationRecord record(device, QStringLiteral("update"));
+    const FirmwareFileCheck file = FirmwareUpdate::checkFile(device, path);
+    record.setImage(path, file.content);
+    const FirmwareImage &image = file.image;
 
-void DeviceFlash::updateTask(const QString &path, const QString &catalogueVersion)
-{
-    OperationRecord record(*this, QStringLiteral("update"));
-    const QByteArray file = getFirmwareData(path);
-    record.setImage(path, file);
-    const FirmwareImage image = decodeFirmwareImage(file);
-
-    if (!isDeviceOpen()) {
+    // Check: nothing is saved or erased unless the image is whole, is the catalogue's
+    // version when one was chosen, and fits.
+    if (!device.isDeviceOpen()) {
         qWarning() << "updateFirmware Device.isOpen" << false;
         record.finish(false, QStringLiteral("The adapter is not connected."));
         return;
     }
     if (!image.isValid()) {
-        emit error(DeviceError_FirmwareEmpty);
+        emit device.error(DeviceError_FirmwareEmpty);
         qWarning("%s", FirmwareImage::warningText(image.status));
         return;
     }
     if (!catalogueVersion.isEmpty() && !image.isVersion(catalogueVersion)) {
-        emit error(DeviceError_FirmwareEmpty);
+        emit device.error(DeviceError_FirmwareEmpty);
         qWarning() << "updateFirmware image version" << image.versionText()
                    << "is not the catalogue's" << catalogueVersion;
         return;
     }
-    if (quint64(image.payload.size()) > UpdateJobs::MaxUpdatePayload) {
-        // Refused before anything is erased: the job could not hold the payload.
-        emit error(DeviceError_FirmwareEmpty);
+    if (file.problem == FirmwareFileCheck::TooLarge) {
+        emit device.error(DeviceError_FirmwareEmpty);
         qWarning() << "updateFirmware firmware too large:" << image.payload.size()
                    << "bytes, at most" << UpdateJobs::MaxUpdatePayload;
         return;
     }
 
+    // Build the job.
     const UpdateJobs::Version imageVersion{image.major, image.minor, image.patch};
     const QString target = UpdateJobs::versionText(image.major, image.minor, image.patch);
     record.setTargetVersion(target);
     std::unique_ptr<FlashJob> job
         = UpdateJobs::buildUpdateJob(imageVersion, image.payload, image.payloadMd5);
     if (!job) {
-        emit error(DeviceError_FirmwareEmpty);
+        emit device.error(DeviceError_FirmwareEmpty);
         qWarning("updateFirmware cannot build the flash job");
         return;
     }
 
-    // The record replaces the user's configuration in sector 1: it is saved first, or
-    // nothing is erased.
+    // Back up: the record replaces the user's configuration in sector 1, so it is saved
+    // first, or nothing is erased.
     QString backupPath;
-    if (!saveAutomaticBackup(&backupPath))
+    if (!AutoBackup::saveBeforeErase(device, &backupPath))
         return;
     record.setBackup(backupPath);
 
-    emit dataStoreProgressChanged(0, job->total);
-    const bool written = runFlashJob(job.get(), ProgressFirmware);
-    // On request every region is read back whole, beyond the echo of each chunk.
-    const bool verified = !written || !m_verifyAfterWrite || verifyUpdateJob(*job);
+    // Erase, write and verify; on request every region is read back whole, beyond the echo
+    // of each chunk.
+    emit device.dataStoreProgressChanged(0, job->total);
+    const bool written = FlashProgramming::runJob(device, job.get(), FlashProgress::Firmware);
+    const bool verified = !written || !device.isVerifyAfterWrite()
+        || FirmwareUpdate::verifyJob(device, *job);
     job.reset();
     // Sector 1 now holds the new record: the configuration copy is stale.
-    m_configLoaded = false;
+    link.markConfigStale();
 
-    char info[UpdateJobs::RecordSize] = {};
-    m_recordState = -1;
-    bool readBack = false;
-    if (readDeviceMemory(CommandReport::Code_Read, UpdateJobs::RecordAddress,
-                         UpdateJobs::RecordSize, info, false)) {
-        readBack = quint8(info[0]) == 0x55 && quint8(info[UpdateJobs::RecordSize - 1]) == 0xAA;
-        m_recordState = readBack ? 1 : 0;
-    }
-    if (readBack) {
-        const QString text = UpdateJobs::versionText(quint8(info[5]), quint8(info[6]),
-                                                     quint8(info[7]));
-        if (text != version()) {
-            setVersion(text);
-            emit versionChanged(text);
-        }
-    }
+    // Read back and report.
+    const bool readBack = readBackRecord(link);
     QString reason = QStringLiteral("The firmware information could not be read back.");
     if (!verified)
         reason = QStringLiteral("The firmware read back differs from the image.");
     else if (readBack)
-        reason = QStringLiteral("The adapter reads back version %1.").arg(version());
-    record.finish(written && verified && readBack && version() == target, reason);
+        reason = QStringLiteral("The adapter reads back version %1.").arg(device.version());
+    record.finish(written && verified && readBack && device.version() == target, reason);
+}
+
+void logUnreadable(const QString &path, const FirmwareFileCheck &file)
+{
+    if (!file.unread())
+        return;
+    if (file.problem == FirmwareFileCheck::FileTooLarge)
+        qWarning() << "getFirmwareData file too large:" << path << "more than"
+                   << UpdateJobs::MaxFirmwareFileSize << "bytes";
+    qWarning() << "getFirmwareData is Empty!" << path << QFileInfo(path).absoluteFilePath();
+}
+
+} // namespace
+
+namespace FirmwareUpdate {
+
+FirmwareFileCheck checkFile(DeviceFlash &device, const QString &path)
+{
+    const FirmwareFileCheck file = checkFirmwareFile(path);
+    if (file.unread()) {
+        logUnreadable(path, file);
+        emit device.error(DeviceError_FirmwareEmpty);
+    }
+    return file;
+}
+
+} // namespace FirmwareUpdate
+
+QByteArray DeviceFlash::getFirmwareData(const QString &path)
+{
+    const FirmwareFileCheck file = readFirmwareFile(path);
+    if (file.unread()) {
+        logUnreadable(path, file);
+        emit error(DeviceError_FirmwareEmpty);
+    }
+    return file.content;
+}
+
+void DeviceFlash::updateFirmware(const QString &path, const QString &catalogueVersion)
+{
+    const AdapterLink link(*this);
+    link.runTask([link, path, catalogueVersion] { updateTask(link, path, catalogueVersion); });
 }
 
 void DeviceFlash::restoreFactorySettings(const QString &path, const QString &firmware_version)
 {
-    if (compareVersionNumbers(firmware_version, QStringLiteral("5.5.0")) < 0)
-        startTask([this, path, firmware_version] {
-            restoreFactorySettings_v1(path, firmware_version);
-        });
-    else
-        startTask([this, path, firmware_version] {
-            restoreFactorySettings_v2(path, firmware_version);
-        });
-}
-
-void DeviceFlash::restoreFactorySettings_v1(const QString &path, const QString &firmware_version)
-{
-    runFactoryRestore(*this, UpdateJobs::RestoreGeneration::First, path, firmware_version);
-}
-
-void DeviceFlash::restoreFactorySettings_v2(const QString &path, const QString &firmware_version)
-{
-    runFactoryRestore(*this, UpdateJobs::RestoreGeneration::Second, path, firmware_version);
+    const UpdateJobs::RestoreGeneration generation
+        = UpdateJobs::restoreGeneration(firmware_version);
+    AdapterLink(*this).runTask([this, generation, path, firmware_version] {
+        runFactoryRestore(*this, generation, path, firmware_version);
+    });
 }

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "adapterlink.h"
 #include "deviceflash.h"
+#include "firmwareupdate.h"
 #include "firmwareimage.h"
 #include "flashjob.h"
 #include "updatejobs.h"
@@ -16,22 +18,15 @@ QString hexAddress(qint64 address)
     return QStringLiteral("0x%1").arg(address, 8, 16, QLatin1Char('0'));
 }
 
-} // namespace
-
-void DeviceFlash::verifyFirmware(const QString &path)
+void verifyTask(DeviceFlash &device, const QString &path)
 {
-    startTask([this, path] { verifyTask(path); });
-}
-
-void DeviceFlash::verifyTask(const QString &path)
-{
-    const FirmwareImage image = decodeFirmwareImage(getFirmwareData(path));
-    if (!isDeviceOpen()) {
+    const FirmwareImage image = FirmwareUpdate::checkFile(device, path).image;
+    if (!device.isDeviceOpen()) {
         qWarning() << "verifyFirmware Device.isOpen" << false;
         return;
     }
     if (!image.isValid()) {
-        emit error(DeviceError_FirmwareEmpty);
+        emit device.error(DeviceError_FirmwareEmpty);
         qWarning("%s", FirmwareImage::warningText(image.status));
         return;
     }
@@ -39,15 +34,22 @@ void DeviceFlash::verifyTask(const QString &path)
     const std::unique_ptr<FlashJob> job = UpdateJobs::buildUpdateJob(
         { image.major, image.minor, image.patch }, image.payload, image.payloadMd5);
     if (!job) {
-        emit error(DeviceError_FirmwareEmpty);
+        emit device.error(DeviceError_FirmwareEmpty);
         qWarning() << "verifyFirmware firmware too large:" << image.payload.size()
                    << "bytes, at most" << UpdateJobs::MaxUpdatePayload;
         return;
     }
-    verifyUpdateJob(*job);
+    FirmwareUpdate::verifyJob(device, *job);
 }
 
-bool DeviceFlash::verifyUpdateJob(const FlashJob &job)
+} // namespace
+
+void DeviceFlash::verifyFirmware(const QString &path)
+{
+    AdapterLink(*this).runTask([this, path] { verifyTask(*this, path); });
+}
+
+bool FirmwareUpdate::verifyJob(DeviceFlash &device, const FlashJob &job)
 {
     qDebug() << "verifyUpdateJob...";
 
@@ -79,7 +81,8 @@ bool DeviceFlash::verifyUpdateJob(const FlashJob &job)
         const quint32 end = span.offset + span.length;
         for (quint32 offset = span.offset; offset < end;) {
             const quint32 n = std::min<quint32>(end - offset, CommandReport::DataSize);
-            if (!readDeviceMemory(CommandReport::Code_Read, address + offset, n, actual, false)) {
+            if (!device.readDeviceMemory(CommandReport::Code_Read, address + offset, n, actual,
+                                         false)) {
                 qWarning().noquote()
                     << "verifyUpdateJob read error at" << hexAddress(qint64(address) + offset);
                 return false;
@@ -93,14 +96,14 @@ bool DeviceFlash::verifyUpdateJob(const FlashJob &job)
             }
             offset += n;
             current += n;
-            emit verifyProgressChanged(current, total);
+            emit device.verifyProgressChanged(current, total);
         }
         if (differing > 0) {
             qWarning().noquote() << "verifyUpdateJob region" << region << "differs in" << differing
                                  << "bytes, first at" << hexAddress(first);
             matches = false;
         }
-        emit regionVerified(address, length, differing, first);
+        emit device.regionVerified(address, length, differing, first);
     }
     return matches;
 }

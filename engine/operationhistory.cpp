@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "operationhistory.h"
 
+#include "adapterlink.h"
 #include "deviceflash.h"
+#include "filelock.h"
 #include "privatefiles.h"
 
 #include <QCryptographicHash>
@@ -17,7 +19,6 @@
 #include <cstring>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,24 +31,7 @@ QString filePath(const QString &dataDirectory)
 
 namespace {
 
-constexpr int LockAttempts = 5000; // 10 s
-constexpr useconds_t LockRetryUs = 2000;
-
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    const char *data = bytes.constData();
-    qint64 left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        left -= n;
-    }
-    return true;
-}
+constexpr int LockWaitMs = 10000;
 
 } // namespace
 
@@ -67,14 +51,8 @@ bool append(const QString &file, const QJsonObject &entry, QString *errorString)
         return fail("cannot open");
     // The lock ends with its holder, so a killed writer never holds up the next one; a
     // writer that stopped while holding it costs this line, never the operation.
-    int locked = -1;
-    for (int attempt = 0; attempt < LockAttempts; ++attempt) {
-        locked = ::flock(fd, LOCK_EX | LOCK_NB);
-        if (locked == 0 || (errno != EWOULDBLOCK && errno != EINTR))
-            break;
-        ::usleep(LockRetryUs);
-    }
-    if (locked != 0) {
+    if (const int error = FileLock::lockExclusive(fd, LockWaitMs)) {
+        errno = error;
         const bool result = fail("cannot lock");
         ::close(fd);
         return result;
@@ -86,7 +64,7 @@ bool append(const QString &file, const QJsonObject &entry, QString *errorString)
     if (::fstat(fd, &info) == 0 && info.st_size > 0 && ::pread(fd, &last, 1, info.st_size - 1) == 1
         && last != '\n')
         line.prepend('\n'); // a torn line stays on its own and is skipped when read
-    bool ok = writeAll(fd, line);
+    bool ok = PrivateFiles::writeAll(fd, line);
     if (!ok)
         fail("cannot write");
     else if (::fdatasync(fd) != 0)
@@ -146,22 +124,8 @@ QList<QJsonObject> read(const QString &file)
 
 QString errorMessage(DeviceError error)
 {
-    switch (error) {
-    case DeviceError_FirmwareEmpty:
-        return QStringLiteral("Firmware data empty!");
-    case DeviceError_EraseFailure:
-        return QStringLiteral("Erase flash failure!");
-    case DeviceError_HardwareFailure:
-        return QStringLiteral("Hardware failure!");
-    case DeviceError_FirmwareLost:
-        return QStringLiteral("Firmware lost! Please update firmware!");
-    case DeviceError_ConfigurationLost:
-        return QStringLiteral("Configuration lost! Please restore defaults!");
-    case DeviceError_WriteFailure:
-        return QStringLiteral("Firmware write failed! Reconnect the adapter and try again.");
-    case DeviceError_BackupFailure:
-        return QStringLiteral("The adapter's configuration could not be saved. Nothing was changed.");
-    }
+    if (const DeviceErrorText *text = DeviceErrorText::of(error))
+        return QString::fromLatin1(text->message);
     return QStringLiteral("Error %1").arg(int(error));
 }
 
@@ -177,7 +141,7 @@ OperationRecord::OperationRecord(DeviceFlash &device, const QString &operation)
     m_clock.start();
     if (device.isDeviceOpen())
         m_serial = QString::fromLatin1(device.serialNumber());
-    device.setActiveRecord(this);
+    AdapterLink(device).setActiveRecord(this);
     // Direct: the error is noted on the task's thread before the task goes on.
     QObject::connect(&device, &DeviceFlash::error, &m_errorWatch,
                      [this](DeviceError e) {
@@ -191,7 +155,7 @@ OperationRecord::~OperationRecord()
 {
     if (!m_finished)
         finish(false);
-    m_device.setActiveRecord(nullptr);
+    AdapterLink(m_device).setActiveRecord(nullptr);
 }
 
 void OperationRecord::setImage(const QString &path, const QByteArray &bytes)
@@ -256,29 +220,4 @@ void OperationRecord::finish(bool success, const QString &reason)
     OperationHistory::append(
         OperationHistory::filePath(directory),
         line(success ? QStringLiteral("success") : QStringLiteral("failed"), error));
-}
-
-bool DeviceFlash::cancelBeforeErase()
-{
-    int state = Flash_Preparing;
-    if (!m_flashCommit.compare_exchange_strong(state, Flash_Cancelled)
-        && state != Flash_Cancelled)
-        return false;
-    // Reads of the preparation (information, backup) give up at their next slice.
-    m_cancelTransfers = true;
-    qInfo("flash operation cancelled before its erase");
-    return true;
-}
-
-bool DeviceFlash::commitToErase()
-{
-    int state = Flash_Preparing;
-    if (!m_flashCommit.compare_exchange_strong(state, Flash_Committed)
-        && state == Flash_Cancelled) {
-        qWarning("flash job cancelled, nothing erased");
-        return false;
-    }
-    if (m_activeRecord)
-        m_activeRecord->started();
-    return true;
 }

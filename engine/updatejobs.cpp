@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "updatejobs.h"
 
+#include "firmwareversion.h"
+
 #include <QStringList>
 
 namespace UpdateJobs {
@@ -165,6 +167,12 @@ QByteArray restoreFirmwareRegion(const QByteArray &file)
     region.append(char(0x55));
     region.append(char(0xAA));
     return region;
+}
+
+RestoreGeneration restoreGeneration(const QString &firmwareVersion)
+{
+    return FirmwareVersion::keepsConfigurationStore(firmwareVersion) ? RestoreGeneration::Second
+                                                                     : RestoreGeneration::First;
 }
 
 quint32 restoreCapacity(RestoreGeneration generation)

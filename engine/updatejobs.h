@@ -16,17 +16,17 @@
 namespace UpdateJobs {
 
 // Adapter flash map.
-constexpr quint32 RecordAddress = 0x08004000;
-constexpr quint32 RecordSize = 256;
-constexpr quint32 PayloadAddress = 0x08010000;
-constexpr quint32 ConfigBlockAddress = 0x08004000;
-constexpr quint32 ConfigBlockSize = 16384;
-constexpr quint32 SecondBlockAddress = 0x08008000;
-constexpr quint32 ThirdBlockAddress = 0x08010000;
-constexpr quint32 FourthBlockAddress = 0x08020000;
+using FlashLayout::ConfigBlockAddress;
+using FlashLayout::ConfigBlockSize;
+using FlashLayout::FirmwareStartV1;
+using FlashLayout::FirmwareStartV2;
+using FlashLayout::FourthBlockAddress;
+using FlashLayout::PayloadAddress;
+using FlashLayout::RecordAddress;
+using FlashLayout::RecordSize;
+using FlashLayout::SecondBlockAddress;
+using FlashLayout::ThirdBlockAddress;
 constexpr quint32 DefaultBlockSize = 66;
-constexpr quint32 FirmwareStartV1 = 0x08020000;
-constexpr quint32 FirmwareStartV2 = 0x08040000;
 
 // The update's payload sits in slot 1 on; a restore's firmware region (file + 2 marker
 // bytes) in slot 4 on (second generation) or slot 3 on (first generation). Each ends at the
@@ -101,6 +101,8 @@ QByteArray defaultBlankBlock();
 // The firmware file followed by the bytes 0x55, 0xAA.
 QByteArray restoreFirmwareRegion(const QByteArray &file);
 
+// The generation a factory restore of that firmware version writes.
+RestoreGeneration restoreGeneration(const QString &firmwareVersion);
 quint32 restoreCapacity(RestoreGeneration generation);
 quint32 restoreFirmwareStart(RestoreGeneration generation);
 

@@ -217,32 +217,13 @@ void MainWindow::onDeviceError(DeviceError error)
     m_settingsDialog->setProgress(0, 0);
     ui->progressBar->hide();
 
-    QString text;
-    switch (error) {
-    case DeviceError_FirmwareEmpty:
-        text = tr("Firmware data empty!");
-        break;
-    case DeviceError_EraseFailure:
-        text = tr("Erase flash failure!");
-        break;
-    case DeviceError_HardwareFailure: {
+    const DeviceErrorText *known = DeviceErrorText::of(error);
+    const QString text = known ? tr(known->message) : QString();
+    if (error == DeviceError_HardwareFailure) {
         MessageDialog dialog(this);
-        dialog.execMessage(tr("Error"), tr("Hardware failure!"));
+        dialog.execMessage(tr("Error"), text);
         m_closeGuard->closeWhenIdle();
         return;
-    }
-    case DeviceError_FirmwareLost:
-        text = tr("Firmware lost! Please update firmware!");
-        break;
-    case DeviceError_ConfigurationLost:
-        text = tr("Configuration lost! Please restore defaults!");
-        break;
-    case DeviceError_WriteFailure:
-        text = tr("Firmware write failed! Reconnect the adapter and try again.");
-        break;
-    case DeviceError_BackupFailure:
-        text = tr("The adapter's configuration could not be saved. Nothing was changed.");
-        break;
     }
     m_messageDialog->showMessage(tr("Error"), text);
     // Nothing was erased: the adapter is as it was, so the controls come back at once.

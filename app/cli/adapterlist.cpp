@@ -4,6 +4,7 @@
 #include "adapter.h"
 
 #include "deviceflash.h"
+#include "firmwareversion.h"
 #include "qhiddevice.h"
 
 #include <QFile>
@@ -133,9 +134,9 @@ int printEveryAdapter(const CliContext &ctx)
         QJsonObject record = probe.json();
         if (!probe.version.isEmpty()) {
             record.insert(QStringLiteral("supportsBootMode"),
-                DeviceFlash::compareVersionNumbers(probe.version, QStringLiteral("5.5.24")) >= 0);
+                          FirmwareVersion::supportsBootMode(probe.version));
             record.insert(QStringLiteral("supportsDataStore"),
-                DeviceFlash::compareVersionNumbers(probe.version, QStringLiteral("5.5.0")) >= 0);
+                          FirmwareVersion::keepsConfigurationStore(probe.version));
         }
         if (ctx.json) {
             records.append(record);

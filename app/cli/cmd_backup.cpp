@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "adapter.h"
 #include "cli.h"
-#include "flashreport.h"
+#include "progressprinter.h"
 
 #include "backupfile.h"
 #include "deviceflash.h"

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli.h"
-#include "flashreport.h"
+#include "datadirectory.h"
 
 #include "operationhistory.h"
 

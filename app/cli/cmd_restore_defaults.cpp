@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "adapter.h"
 #include "cli.h"
+#include "datadirectory.h"
 #include "everyadapter.h"
 #include "flashreport.h"
 #include "interruptguard.h"
@@ -32,10 +33,7 @@ int runRestoreDefaults(CliContext &ctx)
                                        "(got '%1')")
                             .arg(versionText));
 
-    const UpdateJobs::RestoreGeneration generation
-        = DeviceFlash::compareVersionNumbers(versionText, QStringLiteral("5.5.0")) < 0
-        ? UpdateJobs::RestoreGeneration::First
-        : UpdateJobs::RestoreGeneration::Second;
+    const UpdateJobs::RestoreGeneration generation = UpdateJobs::restoreGeneration(versionText);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return ctx.fail(CliExit_Failed,

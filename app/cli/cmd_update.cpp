@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "adapter.h"
 #include "cli.h"
+#include "datadirectory.h"
 #include "clicatalogue.h"
 #include "everyadapter.h"
 #include "firmwarefile.h"

@@ -3,6 +3,7 @@
 
 #include "adapter.h"
 #include "adapterlist.h"
+#include "datadirectory.h"
 #include "interruptguard.h"
 #include "readbackreport.h"
 

@@ -6,6 +6,7 @@
 
 #include "backupadmission.h"
 #include "deviceflash.h"
+#include "firmwareversion.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -13,24 +14,6 @@
 #include <QList>
 #include <QObject>
 #include <QRegularExpression>
-#include <QStandardPaths>
-
-namespace {
-
-constexpr int BarWidth = 30;
-constexpr qint64 RedrawIntervalMs = 100;
-
-QString durationText(qint64 seconds)
-{
-    if (seconds >= 3600)
-        return QStringLiteral("%1:%2:%3")
-            .arg(seconds / 3600)
-            .arg((seconds / 60) % 60, 2, 10, QLatin1Char('0'))
-            .arg(seconds % 60, 2, 10, QLatin1Char('0'));
-    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
-}
-
-} // namespace
 
 QString shellWord(QString text)
 {
@@ -90,131 +73,13 @@ void printRecovery(const CliContext &ctx, const DeviceFlash &device, const Flash
                           shellWord(backupPath)));
 }
 
-QString rateText(double bytesPerSecond)
-{
-    if (bytesPerSecond >= 1024.0 * 1024.0)
-        return QStringLiteral("%1 MiB/s").arg(bytesPerSecond / (1024.0 * 1024.0), 0, 'f', 1);
-    return QStringLiteral("%1 KiB/s").arg(bytesPerSecond / 1024.0, 0, 'f', 1);
-}
-
 } // namespace
-
-FlashProgressPrinter::FlashProgressPrinter(const CliContext &ctx)
-    : m_ctx(ctx)
-{
-}
-
-QString FlashProgressPrinter::barLine(qlonglong current, qlonglong total, double bytesPerSecond)
-{
-    const qlonglong shown = qBound<qlonglong>(0, current, qMax<qlonglong>(total, 0));
-    const int percent = total > 0 ? int(shown * 100 / total) : 0;
-    const int filled = total > 0 ? int(shown * BarWidth / total) : 0;
-    QString line = QLatin1Char('[') + QString(filled, QLatin1Char('#'))
-        + QString(BarWidth - filled, QLatin1Char('-')) + QLatin1Char(']');
-    line += QStringLiteral(" %1%  %2/%3 bytes").arg(percent, 3).arg(shown).arg(total);
-    if (bytesPerSecond > 0) {
-        const qint64 left = qint64(double(total - shown) / bytesPerSecond + 0.5);
-        line += QStringLiteral("  %1  %2 left").arg(rateText(bytesPerSecond), durationText(left));
-    }
-    return line;
-}
-
-void FlashProgressPrinter::update(qlonglong current, qlonglong total)
-{
-    if (!m_ctx.showsProgress() || total <= 0)
-        return;
-    if (!m_clock.isValid()) {
-        m_clock.start();
-        m_firstCurrent = current;
-    }
-    const qint64 elapsedMs = m_clock.elapsed();
-    if (m_ctx.interactive()) {
-        const bool last = current >= total;
-        if (!last && m_lastDrawMs >= 0 && elapsedMs - m_lastDrawMs < RedrawIntervalMs)
-            return;
-        m_lastDrawMs = elapsedMs;
-        const double rate = elapsedMs > 0
-            ? double(current - m_firstCurrent) * 1000.0 / double(elapsedMs)
-            : 0.0;
-        // Trailing blanks wipe what a longer previous line left behind.
-        m_ctx.out << '\r' << barLine(current, total, rate) << "    ";
-        m_ctx.out.flush();
-        m_drawn = true;
-        return;
-    }
-    const int tenth = int(qBound<qlonglong>(0, current, total) * 10 / total);
-    if (tenth <= m_lastTenth)
-        return;
-    m_lastTenth = tenth;
-    m_ctx.out << "written " << current << " of " << total << " bytes (" << tenth * 10 << "%)"
-              << Qt::endl;
-}
-
-void FlashProgressPrinter::finish()
-{
-    if (m_drawn) {
-        m_ctx.out << Qt::endl;
-        m_drawn = false;
-    }
-}
 
 QString deviceErrorText(DeviceError error)
 {
-    switch (error) {
-    case DeviceError_FirmwareEmpty:
-        return QStringLiteral("the firmware file is missing, empty, damaged, meant for another "
-                              "product or too large for the adapter; nothing was written");
-    case DeviceError_EraseFailure:
-        return QStringLiteral("the adapter refused to erase its flash and the write could not be "
-                              "completed; run the operation again before unplugging");
-    case DeviceError_HardwareFailure:
-        return QStringLiteral("the adapter reported a hardware failure");
-    case DeviceError_FirmwareLost:
-        return QStringLiteral("the adapter has no valid firmware information record");
-    case DeviceError_ConfigurationLost:
-        return QStringLiteral("the adapter's configuration could not be read");
-    case DeviceError_WriteFailure:
-        return QStringLiteral("writing the flash failed (the adapter did not confirm every "
-                              "byte, or it was unplugged); run the operation again before "
-                              "unplugging");
-    case DeviceError_BackupFailure:
-        return QStringLiteral("The adapter's configuration could not be saved. Nothing was "
-                              "changed. (--no-backup writes without saving it first.)");
-    }
+    if (const DeviceErrorText *text = DeviceErrorText::of(error))
+        return QString::fromLatin1(text->commandLine);
     return QStringLiteral("the adapter reported error %1").arg(int(error));
-}
-
-QString cliDataDirectory()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-}
-
-bool takeNoBackupOption(QStringList &args)
-{
-    return args.removeAll(QStringLiteral("--no-backup")) > 0;
-}
-
-void useDataDirectory(DeviceFlash &device, bool autoBackup)
-{
-    device.setDataDirectory(cliDataDirectory());
-    device.setAutoBackupEnabled(autoBackup);
-}
-
-QString flashPhaseText(FlashPhase phase)
-{
-    switch (phase) {
-    case FlashPhase::Opening:
-        return QStringLiteral("opening");
-    case FlashPhase::SavingConfiguration:
-        return QStringLiteral("saving configuration");
-    case FlashPhase::Erasing:
-        return QStringLiteral("erasing");
-    case FlashPhase::Writing:
-        return QStringLiteral("writing");
-    case FlashPhase::Verifying:
-        return QStringLiteral("verifying");
-    }
-    return QString();
 }
 
 FlashOperation::FlashOperation(DeviceFlash &device, const CliContext &ctx,
@@ -354,12 +219,12 @@ int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
 {
     FlashProgressPrinter printer(ctx);
     FlashOperation operation(device, ctx, expectedVersion, image, afterWrite);
-    operation.start(start, [&printer](FlashPhase phase, qlonglong current, qlonglong total) {
-        if (phase == FlashPhase::Writing)
-            printer.update(current, total);
+    printer.follow(device, [&] {
+        operation.start(start, [&printer](FlashPhase phase, qlonglong current, qlonglong total) {
+            if (phase == FlashPhase::Writing)
+                printer.update(current, total);
+        });
     });
-    waitUntilIdle(device);
-    printer.finish();
     const int code = operation.conclude();
     if (code == CliExit_Ok)
         ctx.printRecord(operation.record(), operation.recordOrder());
@@ -407,9 +272,7 @@ FlashOutcome watchFlashWrite(DeviceFlash &device, const CliContext &ctx,
     });
     QObject::connect(&device, &DeviceFlash::error, &context,
                      [&outcome](DeviceError e) { outcome.errors.append(e); });
-    start();
-    waitUntilIdle(device);
-    printer.finish();
+    printer.follow(device, start);
     outcome.timedOut = device.answerTimedOut();
     return outcome;
 }

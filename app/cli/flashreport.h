@@ -3,8 +3,8 @@
 
 #include "cli.h"
 #include "deviceerror.h"
+#include "progressprinter.h"
 
-#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
@@ -13,30 +13,6 @@
 #include <functional>
 
 class DeviceFlash;
-
-// A one-line progress display for flash writes: a redrawn bar with percent, bytes, rate and
-// time left on a terminal, one plain line per tenth of the total otherwise, nothing at all
-// with --json (standard output then carries the one JSON object only).
-class FlashProgressPrinter
-{
-public:
-    explicit FlashProgressPrinter(const CliContext &ctx);
-
-    void update(qlonglong current, qlonglong total);
-    // Ends the bar's line, if one was drawn.
-    void finish();
-
-    // "[#####-----]  50%  917504/1835264 bytes  60.2 KiB/s  0:15 left"
-    static QString barLine(qlonglong current, qlonglong total, double bytesPerSecond);
-
-private:
-    const CliContext &m_ctx;
-    QElapsedTimer m_clock; // runs from the first report: the rate counts writing only
-    qlonglong m_firstCurrent = 0;
-    qint64 m_lastDrawMs = -1;
-    int m_lastTenth = 0;
-    bool m_drawn = false;
-};
 
 // One clear sentence for each failure the engine reports.
 QString deviceErrorText(DeviceError error);
@@ -50,9 +26,6 @@ struct FlashImage
     bool factoryRestore = false;
 };
 
-// What a flash operation is doing, for its progress.
-enum class FlashPhase { Opening, SavingConfiguration, Erasing, Writing, Verifying };
-QString flashPhaseText(FlashPhase phase);
 
 // One flash operation (update, factory restore) of an opened adapter, from its start to its
 // outcome, as runFlashOperation() below tells it; several run side by side on several
@@ -114,13 +87,6 @@ int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
 
 // text as one word for a POSIX shell, so that advice can be copied as it is.
 QString shellWord(QString text);
-
-// The data directory shared with the window (history, automatic backups, cache).
-QString cliDataDirectory();
-// Removes "--no-backup" from args; true when it was there.
-bool takeNoBackupOption(QStringList &args);
-// Sets the device's data directory, with the automatic backup unless noBackup.
-void useDataDirectory(DeviceFlash &device, bool autoBackup);
 
 // What a configuration write reported: its last progress (current -1 when none came, as
 // when the configuration could not be read first) and the errors.

@@ -3,7 +3,7 @@
 
 #include "adapter.h"
 #include "deviceflash.h"
-#include "flashreport.h"
+#include "progressprinter.h"
 
 #include <QJsonObject>
 

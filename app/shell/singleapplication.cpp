@@ -2,6 +2,7 @@
 #include "singleapplication.h"
 #include "singleapplication_p.h"
 
+#include "filelock.h"
 #include "privatefiles.h"
 
 #include <QDateTime>
@@ -310,11 +311,7 @@ void SingleApplicationPrivate::startUnguarded(const QString &reason)
 
 bool SingleApplicationPrivate::lockBlock()
 {
-    int locked;
-    do
-        locked = ::flock(lockFd, LOCK_EX);
-    while (locked != 0 && errno == EINTR);
-    return locked == 0;
+    return FileLock::lockExclusive(lockFd, -1) == 0;
 }
 
 bool SingleApplicationPrivate::discardOrphanedBlock()

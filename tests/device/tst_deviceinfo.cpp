@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "adapteremulator.h"
+#include "adapterlink.h"
 #include "deviceflash.h"
-#include "deviceflashtestaccess.h"
 
 #include <QtTest>
 
@@ -262,11 +262,12 @@ void tst_DeviceInfo::majorMinor()
 
 void tst_DeviceInfo::bootModeClamps()
 {
-    char *config = DeviceFlashTestAccess::configBuffer(*m_device);
+    QVERIFY(m_device->open(DeviceFlash::adapterVendorId, DeviceFlash::Corvane_Adapter));
     const QList<QPair<quint8, int>> cases
         = { { 2, 2 }, { 0, 0 }, { 4, 4 }, { 7, 4 }, { 0x80, 4 }, { 0xFF, 4 } };
     for (const auto &c : cases) {
-        config[130] = char(c.first);
+        AdapterEmulator::setMemory(0x08004000 + 130, QByteArray(1, char(c.first)));
+        m_device->updateVersion();
         QCOMPARE(m_device->bootMode(), c.second);
     }
     QCOMPARE(m_device->configBuffer().at(130), char(0xFF));
@@ -293,8 +294,8 @@ void tst_DeviceInfo::tasksRunOneAfterAnother()
         QThread::msleep(30);
         --running;
     };
-    DeviceFlashTestAccess::startTask(*m_device, body);
-    DeviceFlashTestAccess::startTask(*m_device, body);
+    AdapterLink(*m_device).runTask(body);
+    AdapterLink(*m_device).runTask(body);
     // Two start-up opens back to back: each one connects, in turn.
     m_device->openDevice();
     m_device->openDevice();

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "adapteremulator.h"
+#include "adapterlink.h"
 #include "deviceflash.h"
-#include "deviceflashtestaccess.h"
 #include "devicemonitor.h"
 #include "devicemonitor_udev.h"
 #include "devicenotice.h"
@@ -242,7 +242,7 @@ void tst_Hotplug::removalDuringTransfer()
     std::atomic<int> result { -1 };
     QByteArray buffer(256, '\0');
     DeviceFlash *device = m_device;
-    DeviceFlashTestAccess::startTask(*m_device, [device, &result, &buffer] {
+    AdapterLink(*m_device).runTask([device, &result, &buffer] {
         result = device->readDeviceMemory(0x56, 0x08004000, 256, buffer.data(), true) ? 1 : 0;
     });
     QTRY_COMPARE(AdapterEmulator::exchangeCount(), qint64(2));
@@ -290,7 +290,7 @@ void tst_Hotplug::hotplugNeverPullsTheHandleFromATask()
     std::atomic<int> result { -1 };
     QByteArray buffer(8192, '\0');
     DeviceFlash *device = m_device;
-    DeviceFlashTestAccess::startTask(*m_device, [device, &result, &buffer] {
+    AdapterLink(*m_device).runTask([device, &result, &buffer] {
         result = device->readDeviceMemory(0x56, 0x08004000, 8192, buffer.data(), false) ? 1 : 0;
     });
     QTRY_VERIFY(AdapterEmulator::exchangeCount() > 10);

@@ -3,6 +3,7 @@
 #include "adapteremulator.h"
 #include "deviceflash.h"
 #include "flashjob.h"
+#include "flashprogramming.h"
 
 #include <QDBusConnection>
 #include <QDBusUnixFileDescriptor>
@@ -77,7 +78,7 @@ private:
     std::unique_ptr<DeviceFlash> m_device;
     QTemporaryDir m_busDir;
     QProcess m_bus;
-    QThread m_loginThread; // runFlashJob calls logind from the test's own thread
+    QThread m_loginThread; // runJob calls logind from the test's own thread
     FakeLogin m_login;
 };
 
@@ -143,7 +144,7 @@ void tst_FlashProgramming::writesRegionsInOrderWithProgressKind()
     QVERIFY(job->setRegion(3, 0x08120000, pattern(10, 3)));
     QCOMPARE(job->computeTotal(), 157u);
 
-    QVERIFY(m_device->write2Flash(job.get(), quint8(kind)));
+    QVERIFY(m_device->write2Flash(job.get(), FlashProgress(kind)));
     QCOMPARE(AdapterEmulator::memory(0x08100000, 54), first + QByteArray(1, '\xff'));
     QCOMPARE(AdapterEmulator::memory(0x08110000, 104), second);
     QCOMPARE(AdapterEmulator::memory(0x08120000, 10), QByteArray(10, '\xff'));
@@ -162,7 +163,7 @@ void tst_FlashProgramming::writesRegionsInOrderWithProgressKind()
     for (int i = 0; i < FlashJob::MaxRegions; ++i)
         QVERIFY(full->setRegion(i, 0x08130000 + quint32(i) * 0x100, pattern(10, i)));
     full->computeTotal();
-    QVERIFY(m_device->write2Flash(full.get(), 0));
+    QVERIFY(m_device->write2Flash(full.get(), FlashProgress::Firmware));
     QCOMPARE(AdapterEmulator::memory(0x08130000 + 14 * 0x100, 10), pattern(10, 14));
 }
 
@@ -266,7 +267,7 @@ void tst_FlashProgramming::faultsStopTheWriteAndReportOnce()
     if (warning != QLatin1String("erase error !"))
         QTest::ignoreMessage(QtWarningMsg, warning.toUtf8().constData());
 
-    const bool ok = m_device->runFlashJob(job.get(), 0);
+    const bool ok = FlashProgramming::runJob(*m_device, job.get(), FlashProgress::Firmware);
     QCOMPARE(ok, reported < 0);
     QList<qlonglong> expected = progress;
     if (reported >= 0)

@@ -6,6 +6,7 @@
 // see scriptedadapter.cpp).
 #include "deviceflash.h"
 #include "flashjob.h"
+#include "flashprogramming.h"
 #include "fuzzsupport.h"
 #include "scriptedadapter.h"
 
@@ -139,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         QObject::connect(
             &device, &DeviceFlash::error, &context,
             [&errors](DeviceError e) { errors.append(int(e)); }, Qt::DirectConnection);
-        const bool written = device.runFlashJob(job, progressKind);
+        const bool written = FlashProgramming::runJob(device, job, FlashProgress(progressKind));
 
         check(errors.size() == (written ? 0 : 1), "not exactly one report of a failed write");
         if (progressKind < 3) {

@@ -30,6 +30,27 @@ constexpr quint32 sectorSize(int sector)
 
 constexpr quint32 ErasableEnd = sectorStart(LastErasedSector) + sectorSize(LastErasedSector);
 
+// What lives where. Sector 1 starts with the firmware information record, which is also the
+// head of the 16 KiB configuration block; the configuration area a backup reads runs on from
+// there. Sector 5 holds the macro block, or the factory firmware of the first generation.
+constexpr quint32 FactoryInfoAddress = 0x08003FC0;
+constexpr quint32 UniqueIdAddress = 0x1FFF7A10;
+constexpr quint32 ConfigBlockAddress = sectorStart(1);
+constexpr quint32 RecordAddress = ConfigBlockAddress;
+constexpr quint32 RecordSize = 256;
+constexpr quint32 ConfigBlockSize = sectorSize(1);
+constexpr quint32 SecondBlockAddress = sectorStart(2);
+constexpr quint32 ThirdBlockAddress = sectorStart(4);
+constexpr quint32 PayloadAddress = sectorStart(4);
+constexpr quint32 FourthBlockAddress = sectorStart(5);
+constexpr quint32 MacroAddress = sectorStart(5);
+constexpr quint32 FirmwareStartV1 = sectorStart(5);
+constexpr quint32 FirmwareStartV2 = sectorStart(6);
+static_assert(ConfigBlockAddress == 0x08004000 && SecondBlockAddress == 0x08008000
+                  && PayloadAddress == 0x08010000 && MacroAddress == 0x08020000
+                  && FirmwareStartV2 == 0x08040000,
+              "the flash map follows from the sector table");
+
 // Sector number of a flash address, -1 outside the sectors the erase command reaches.
 int sectorOf(quint32 address);
 

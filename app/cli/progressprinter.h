@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "cli.h"
+
+#include <QElapsedTimer>
+#include <QString>
+
+#include <functional>
+
+class DeviceFlash;
+
+// What a flash operation is doing, for its progress.
+enum class FlashPhase { Opening, SavingConfiguration, Erasing, Writing, Verifying };
+QString flashPhaseText(FlashPhase phase);
+
+// A one-line progress display for flash writes: a redrawn bar with percent, bytes, rate and
+// time left on a terminal, one plain line per tenth of the total otherwise, nothing at all
+// with --quiet or --json (standard output then carries the one JSON object only).
+class FlashProgressPrinter
+{
+public:
+    explicit FlashProgressPrinter(const CliContext &ctx);
+
+    void update(qlonglong current, qlonglong total);
+    // Ends the bar's line, if one was drawn.
+    void finish();
+    // Runs start(), waits until the device is idle (its reports reach update() meanwhile,
+    // through whatever start connected) and ends the line.
+    void follow(DeviceFlash &device, const std::function<void()> &start);
+
+    // "[#####-----]  50%  917504/1835264 bytes  60.2 KiB/s  0:15 left"
+    static QString barLine(qlonglong current, qlonglong total, double bytesPerSecond);
+
+private:
+    const CliContext &m_ctx;
+    QElapsedTimer m_clock; // runs from the first report: the rate counts writing only
+    qlonglong m_firstCurrent = 0;
+    qint64 m_lastDrawMs = -1;
+    int m_lastTenth = 0;
+    bool m_drawn = false;
+};

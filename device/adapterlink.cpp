@@ -1,0 +1,93 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "adapterlink.h"
+
+#include "deviceflash.h"
+#include "deviceflash_p.h"
+
+#include <QDebug>
+
+#include <cstring>
+
+void AdapterLink::runTask(std::function<void()> body) const
+{
+    m_device->startTask(std::move(body));
+}
+
+bool AdapterLink::runBufferTask(std::function<void()> body, const QByteArray *fill) const
+{
+    DeviceFlashPrivate &d = *m_device->d;
+    {
+        std::lock_guard<std::mutex> lock(d.m_taskCountMutex);
+        if (d.m_bufferTasks > 0) {
+            qWarning() << "buffer task refused: a backup or restore is still running"
+                       << d.m_bufferTasks;
+            return false;
+        }
+        ++d.m_bufferTasks;
+    }
+    if (fill) {
+        // Zero the rest, so nothing left from an earlier backup can reach the adapter.
+        const int length = qMin(fill->size(), int(DeviceFlash::BackupBufferSize));
+        std::memcpy(d.m_backupBuffer, fill->constData(), size_t(length));
+        std::memset(d.m_backupBuffer + length, 0, size_t(DeviceFlash::BackupBufferSize - length));
+        d.m_backupLength = length;
+    }
+    m_device->startTask([&d, body = std::move(body)] {
+        body();
+        std::lock_guard<std::mutex> lock(d.m_taskCountMutex);
+        --d.m_bufferTasks;
+    });
+    return true;
+}
+
+char *AdapterLink::backupBuffer() const
+{
+    return m_device->d->m_backupBuffer;
+}
+
+qint64 AdapterLink::backupLength() const
+{
+    return m_device->d->m_backupLength;
+}
+
+bool AdapterLink::readConfigurationOnce() const
+{
+    return m_device->ensureConfigLoaded();
+}
+
+void AdapterLink::markConfigStale() const
+{
+    m_device->d->m_configLoaded = false;
+}
+
+void AdapterLink::setFirmwareRecordState(int state) const
+{
+    m_device->d->m_recordState = state;
+}
+
+void AdapterLink::publishVersion(const QString &version) const
+{
+    m_device->announceVersion(version);
+}
+
+void AdapterLink::setActiveRecord(OperationRecord *record) const
+{
+    m_device->d->m_activeRecord = record;
+}
+
+OperationRecord *AdapterLink::activeRecord() const
+{
+    return m_device->d->m_activeRecord;
+}
+
+bool AdapterLink::commitToErase() const
+{
+    int state = DeviceFlashPrivate::Flash_Preparing;
+    if (!m_device->d->m_flashCommit.compare_exchange_strong(state,
+                                                             DeviceFlashPrivate::Flash_Committed)
+        && state == DeviceFlashPrivate::Flash_Cancelled) {
+        qWarning("flash job cancelled, nothing erased");
+        return false;
+    }
+    return true;
+}
