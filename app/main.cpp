@@ -76,8 +76,8 @@ int main(int argc, char *argv[])
     arguments.push_back(nullptr);
     int argumentCount = argc;
     // The instance key is derived here, from the identity the toolkit reports before ours is set.
-    auto app = std::make_unique<SingleApplication>(argumentCount, arguments.data(), true,
-        SingleApplication::Option_PerUser, 1000, QString());
+    auto app = std::make_unique<SingleApplication>(
+        argumentCount, arguments.data(), true, SingleApplication::Option_PerUser, 1000, QString());
     if (!app->isSecondaryInstance()) {
         // The global factor is read when an application object is built, and only one knows
         // the screen: a screen too low for the window, the rare case, costs a second one.
@@ -86,8 +86,8 @@ int main(int argc, char *argv[])
             app.reset();
             qputenv("QT_SCALE_FACTOR", QByteArray::number(factor, 'f', 2));
             qInfo() << "window scaled to fit the screen:" << factor;
-            app = std::make_unique<SingleApplication>(argc, argv, true,
-                SingleApplication::Option_PerUser, 1000, QString());
+            app = std::make_unique<SingleApplication>(
+                argc, argv, true, SingleApplication::Option_PerUser, 1000, QString());
         }
     }
     AppIdentity::apply();
@@ -113,8 +113,8 @@ int main(int argc, char *argv[])
         shown->raise();
         shown->activateWindow();
     });
-    QObject::connect(
-        app.get(), &SingleApplication::receivedMessage, shown, [shown](uint, const QByteArray &message) {
+    QObject::connect(app.get(), &SingleApplication::receivedMessage, shown,
+        [shown](uint, const QByteArray &message) {
             shown->raise();
             shown->activateWindow();
             shown->showMessage(QObject::tr("Message"), QString::fromUtf8(message));

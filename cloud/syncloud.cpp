@@ -255,46 +255,47 @@ QString SyncCloud::getFirmware(int index, bool refresh)
     // ends every event loop), the handler can no longer reach this call's locals.
     connect(reply, &QNetworkReply::finished, &loop,
         [this, &loop, &result, reply, body, path, version, refresh] {
-        const QString failure = body->failure(transferTimeout());
-        if (!failure.isEmpty()) {
-            m_lastError = failure;
-            qWarning().noquote() << "getFirmware download failed" << reply->url().toString()
-                                 << failure;
-            emit syncError(SyncError_NetworkError);
-        } else {
-            const QByteArray data = body->take();
-            qDebug() << "download firmware file data size:" << data.size();
-            // An empty body is never an image; caching it would stand for this version for good.
-            QString refusal;
-            if (data.isEmpty()) {
-                m_lastError = QStringLiteral("the server sent an empty firmware image");
-                qWarning() << "getFirmware empty firmware image" << reply->url();
+            const QString failure = body->failure(transferTimeout());
+            if (!failure.isEmpty()) {
+                m_lastError = failure;
+                qWarning().noquote()
+                    << "getFirmware download failed" << reply->url().toString() << failure;
                 emit syncError(SyncError_NetworkError);
-            } else if (!(refusal = admitImage(version, data, refresh)).isEmpty()) {
-                m_lastError = refusal;
-                qWarning().noquote() << "getFirmware image refused:" << refusal;
-                emit syncError(SyncError_DownloadFail);
             } else {
-                // Written under a temporary name and renamed, so no partial file is ever cached.
-                QSaveFile file(path);
-                if (file.open(QIODevice::WriteOnly) && PrivateFiles::restrict(file)
-                    && file.write(data) == data.size()
-                    && file.commit()) {
-                    m_lastError.clear();
-                    result = path;
-                    emit firmwareFileListChanged();
-                } else {
-                    m_lastError
-                        = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-                    qWarning().noquote()
-                        << "getFirmware cannot write firmware file" << path << file.errorString();
+                const QByteArray data = body->take();
+                qDebug() << "download firmware file data size:" << data.size();
+                // An empty body is never an image; caching it would stand for this version for
+                // good.
+                QString refusal;
+                if (data.isEmpty()) {
+                    m_lastError = QStringLiteral("the server sent an empty firmware image");
+                    qWarning() << "getFirmware empty firmware image" << reply->url();
+                    emit syncError(SyncError_NetworkError);
+                } else if (!(refusal = admitImage(version, data, refresh)).isEmpty()) {
+                    m_lastError = refusal;
+                    qWarning().noquote() << "getFirmware image refused:" << refusal;
                     emit syncError(SyncError_DownloadFail);
+                } else {
+                    // Written under a temporary name and renamed, so no partial file is ever
+                    // cached.
+                    QSaveFile file(path);
+                    if (file.open(QIODevice::WriteOnly) && PrivateFiles::restrict(file)
+                        && file.write(data) == data.size() && file.commit()) {
+                        m_lastError.clear();
+                        result = path;
+                        emit firmwareFileListChanged();
+                    } else {
+                        m_lastError
+                            = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+                        qWarning().noquote() << "getFirmware cannot write firmware file" << path
+                                             << file.errorString();
+                        emit syncError(SyncError_DownloadFail);
+                    }
                 }
             }
-        }
-        reply->deleteLater();
-        loop.quit();
-    });
+            reply->deleteLater();
+            loop.quit();
+        });
     // Never left waiting if the reply goes away without finishing (manager destroyed).
     connect(reply, &QObject::destroyed, &loop, &QEventLoop::quit);
 
@@ -358,11 +359,10 @@ QString SyncCloud::admitImage(const QString &version, const QByteArray &data, bo
                                    : QStringLiteral("an unknown date"));
         }
     }
-    const QByteArray line = digest + ' '
-        + QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toLatin1() + '\n';
+    const QByteArray line
+        = digest + ' ' + QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toLatin1() + '\n';
     QSaveFile file(recordPath);
-    if (!file.open(QIODevice::WriteOnly)
-        || !PrivateFiles::restrict(file)
+    if (!file.open(QIODevice::WriteOnly) || !PrivateFiles::restrict(file)
         || file.write(line) != line.size() || !file.commit())
         return QStringLiteral("cannot write %1: %2").arg(recordPath, file.errorString());
     return {};

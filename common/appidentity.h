@@ -11,10 +11,22 @@
 // window and corvane-cli share them.
 namespace AppIdentity {
 
-inline QString applicationName() { return QStringLiteral("Corvane X9 Firmware Tool"); }
-inline QString applicationVersion() { return QStringLiteral(CORVANE_VERSION); }
-inline QString organizationName() { return QStringLiteral("Corvane"); }
-inline QString organizationDomain() { return QStringLiteral("www.corvane.com"); }
+inline QString applicationName()
+{
+    return QStringLiteral("Corvane X9 Firmware Tool");
+}
+inline QString applicationVersion()
+{
+    return QStringLiteral(CORVANE_VERSION);
+}
+inline QString organizationName()
+{
+    return QStringLiteral("Corvane");
+}
+inline QString organizationDomain()
+{
+    return QStringLiteral("www.corvane.com");
+}
 
 inline void apply()
 {

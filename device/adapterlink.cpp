@@ -83,8 +83,8 @@ OperationRecord *AdapterLink::activeRecord() const
 bool AdapterLink::commitToErase() const
 {
     int state = DeviceFlashPrivate::Flash_Preparing;
-    if (!m_device->d->m_flashCommit.compare_exchange_strong(state,
-                                                             DeviceFlashPrivate::Flash_Committed)
+    if (!m_device->d->m_flashCommit.compare_exchange_strong(
+            state, DeviceFlashPrivate::Flash_Committed)
         && state == DeviceFlashPrivate::Flash_Cancelled) {
         qWarning("flash job cancelled, nothing erased");
         return false;

@@ -17,7 +17,7 @@ class OperationRecord;
 class AdapterLink
 {
 public:
-    explicit AdapterLink(DeviceFlash &device) : m_device(&device) {}
+    explicit AdapterLink(DeviceFlash &device) : m_device(&device) { }
 
     DeviceFlash &device() const { return *m_device; }
 

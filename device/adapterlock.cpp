@@ -24,7 +24,9 @@ constexpr int OwnerTextMax = 31;
 // A directory that nobody but its owner (the user, or root where allowed) may write in.
 bool isPrivateDirectory(const QByteArray &path, bool rootMayOwn)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::lstat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
         return false;
     const bool owned = st.st_uid == ::geteuid() || (rootMayOwn && st.st_uid == 0);
@@ -79,11 +81,14 @@ Target openNode(const QByteArray &path)
         error = fd < 0 ? errno : 0;
     }
     if (fd < 0) {
-        target.failure = error == EACCES || error == EPERM ? AdapterLock::Denied : AdapterLock::Failed;
+        target.failure
+            = error == EACCES || error == EPERM ? AdapterLock::Denied : AdapterLock::Failed;
         target.error = systemError(path, error);
         return target;
     }
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::fstat(fd, &st) != 0 || !(S_ISCHR(st.st_mode) || (S_ISREG(st.st_mode) && !followed))) {
         ::close(fd);
         target.error = QStringLiteral("%1: not a device node").arg(QFile::decodeName(path));
@@ -103,17 +108,21 @@ Target openLockFile(const QByteArray &devicePath)
                                       "($XDG_RUNTIME_DIR or the data directory)");
         return target;
     }
-    const QByteArray path
-        = QFile::encodeName(directory + QLatin1Char('/') + baseName(devicePath) + QLatin1String(".lock"));
-    const int fd = ::open(path.constData(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+    const QByteArray path = QFile::encodeName(
+        directory + QLatin1Char('/') + baseName(devicePath) + QLatin1String(".lock"));
+    const int fd
+        = ::open(path.constData(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
     if (fd < 0) {
         target.error = systemError(path, errno);
         return target;
     }
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
         ::close(fd);
-        target.error = QStringLiteral("%1: not a lock file of this user").arg(QFile::decodeName(path));
+        target.error
+            = QStringLiteral("%1: not a lock file of this user").arg(QFile::decodeName(path));
         return target;
     }
     target.fd = fd;
@@ -142,7 +151,9 @@ qint64 readOwner(const QByteArray &path)
         return 0;
     char text[OwnerTextMax + 1] = {};
     ssize_t n = 0;
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
         n = ::pread(fd, text, OwnerTextMax, 0);
     ::close(fd);

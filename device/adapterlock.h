@@ -23,7 +23,7 @@ public:
 
     enum Result {
         Acquired,
-        Held,   // another program (or handle) holds the adapter
+        Held, // another program (or handle) holds the adapter
         Denied, // the node may not be opened by this user (the adapter's open would fail too)
         Failed, // the lock cannot be taken: the adapter must not be opened (see errorString)
     };

@@ -47,9 +47,9 @@ void DeviceFlash::dropStaleReports()
         const int count = d->m_hidDevice->read(stale, CommandReport::Size, 0);
         if (count <= 0)
             return;
-        qWarning().noquote() << "writeCMDData dropped a stale input report"
-                             << QByteArray(reinterpret_cast<const char *>(stale), qMin(count, 12))
-                                    .toHex();
+        qWarning().noquote()
+            << "writeCMDData dropped a stale input report"
+            << QByteArray(reinterpret_cast<const char *>(stale), qMin(count, 12)).toHex();
     }
 }
 

@@ -6,29 +6,29 @@
 namespace {
 
 const DeviceErrorText Texts[] = {
-    {QT_TRANSLATE_NOOP("MainWindow", "Firmware data empty!"),
-     "the firmware file is missing, empty, damaged, meant for another product or too large "
-     "for the adapter; nothing was written"},
-    {QT_TRANSLATE_NOOP("MainWindow", "Erase flash failure!"),
-     "the adapter refused to erase its flash and the write could not be completed; run the "
-     "operation again before unplugging"},
-    {QT_TRANSLATE_NOOP("MainWindow", "Hardware failure!"),
-     "the adapter reported a hardware failure"},
-    {QT_TRANSLATE_NOOP("MainWindow", "Firmware lost! Please update firmware!"),
-     "the adapter has no valid firmware information record"},
-    {QT_TRANSLATE_NOOP("MainWindow", "Configuration lost! Please restore defaults!"),
-     "the adapter's configuration could not be read"},
-    {QT_TRANSLATE_NOOP("MainWindow",
-                       "Firmware write failed! Reconnect the adapter and try again."),
-     "writing the flash failed (the adapter did not confirm every byte, or it was "
-     "unplugged); run the operation again before unplugging"},
-    {QT_TRANSLATE_NOOP("MainWindow",
-                       "The adapter's configuration could not be saved. Nothing was changed."),
-     "The adapter's configuration could not be saved. Nothing was changed. (--no-backup "
-     "writes without saving it first.)"},
+    { QT_TRANSLATE_NOOP("MainWindow", "Firmware data empty!"),
+        "the firmware file is missing, empty, damaged, meant for another product or too large "
+        "for the adapter; nothing was written" },
+    { QT_TRANSLATE_NOOP("MainWindow", "Erase flash failure!"),
+        "the adapter refused to erase its flash and the write could not be completed; run the "
+        "operation again before unplugging" },
+    { QT_TRANSLATE_NOOP("MainWindow", "Hardware failure!"),
+        "the adapter reported a hardware failure" },
+    { QT_TRANSLATE_NOOP("MainWindow", "Firmware lost! Please update firmware!"),
+        "the adapter has no valid firmware information record" },
+    { QT_TRANSLATE_NOOP("MainWindow", "Configuration lost! Please restore defaults!"),
+        "the adapter's configuration could not be read" },
+    { QT_TRANSLATE_NOOP(
+          "MainWindow", "Firmware write failed! Reconnect the adapter and try again."),
+        "writing the flash failed (the adapter did not confirm every byte, or it was "
+        "unplugged); run the operation again before unplugging" },
+    { QT_TRANSLATE_NOOP(
+          "MainWindow", "The adapter's configuration could not be saved. Nothing was changed."),
+        "The adapter's configuration could not be saved. Nothing was changed. (--no-backup "
+        "writes without saving it first.)" },
 };
-static_assert(sizeof(Texts) / sizeof(Texts[0]) == DeviceError_BackupFailure + 1,
-              "one text for every error");
+static_assert(
+    sizeof(Texts) / sizeof(Texts[0]) == DeviceError_BackupFailure + 1, "one text for every error");
 
 } // namespace
 

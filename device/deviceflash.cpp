@@ -15,7 +15,8 @@
 #include <chrono>
 #include <cstring>
 
-DeviceFlash::DeviceFlash(QObject *parent) : QObject(parent), d(std::make_unique<DeviceFlashPrivate>())
+DeviceFlash::DeviceFlash(QObject *parent)
+    : QObject(parent), d(std::make_unique<DeviceFlashPrivate>())
 {
     initialise(DeviceMonitor::create(this));
 }

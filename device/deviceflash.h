@@ -19,9 +19,9 @@ struct FlashJob;
 
 // Which progress signal a flash write reports through.
 enum class FlashProgress : quint8 {
-    Firmware = 0,  // write2FlashProgressChanged: update, factory restore
+    Firmware = 0, // write2FlashProgressChanged: update, factory restore
     DataStore = 1, // dataStoreProgressChanged: configuration restore
-    Setting = 2,   // settingProgressChanged: boot mode
+    Setting = 2, // settingProgressChanged: boot mode
 };
 
 // The adapter: device link (HID access, command channel, presence, information, task
@@ -91,8 +91,8 @@ public:
 #else
     using NativeEventResult = long;
 #endif
-    bool nativeEventFilter(const QByteArray &eventType, void *message,
-                           NativeEventResult *result) override;
+    bool nativeEventFilter(
+        const QByteArray &eventType, void *message, NativeEventResult *result) override;
     // Platform-free handling of the three device notices (GUI thread).
     void handleNotice(const DeviceNotice &notice);
     bool isConnected() const;
@@ -116,8 +116,8 @@ public:
     // extraAllowanceMs lengthens the wait for this one answer beyond the usual answer time:
     // an erase adds the worst-case time of its sectors.
     bool readCMDData(CommandReport &response, int extraAllowanceMs = 0);
-    bool readDeviceMemory(quint32 code, quint32 address, quint32 length, char *destination,
-                          bool reportProgress);
+    bool readDeviceMemory(
+        quint32 code, quint32 address, quint32 length, char *destination, bool reportProgress);
     // Longest wait for one answer, in milliseconds; 0 (the default) waits as long as it
     // takes. When it passes, the transfer fails, nothing more is sent until the adapter is
     // opened again, and answerTimedOut() becomes true.
@@ -235,8 +235,7 @@ signals:
     // the number of its bytes that differ and the address of the first (-1 when none). A
     // read that fails ends it short of total.
     void verifyProgressChanged(qlonglong current, qlonglong total);
-    void regionVerified(quint32 address, quint32 length, quint32 differing,
-                        qint64 firstDifference);
+    void regionVerified(quint32 address, quint32 length, quint32 differing, qint64 firstDifference);
     // After a failed write the adapter's configuration is what that write left: instead of
     // a new backup, the one saved before the first failed attempt stands (its path).
     void autoBackupReused(QString path);

@@ -53,19 +53,19 @@ public:
     // Looks whether another program has let go of the adapter (GUI thread).
     QTimer *m_releasePoll = nullptr;
     quint16 m_heldProductId = 0;
-    std::atomic<bool> m_connectWhenReleased{false};
-    std::atomic<int> m_answerTimeoutMs{0};
-    std::atomic<bool> m_answerTimedOut{false};
-    std::atomic<int> m_stallTimeMs{30000};
+    std::atomic<bool> m_connectWhenReleased { false };
+    std::atomic<int> m_answerTimeoutMs { 0 };
+    std::atomic<bool> m_answerTimedOut { false };
+    std::atomic<int> m_stallTimeMs { 30000 };
     // When the outstanding answer's allowance ends (steady clock, ms); max when none is.
-    std::atomic<qint64> m_answerDueMs{std::numeric_limits<qint64>::max()};
+    std::atomic<qint64> m_answerDueMs { std::numeric_limits<qint64>::max() };
     // Makes a busy change and its signal one step, so removal's order holds against a task.
     std::recursive_mutex m_busyMutex;
     // configBuffer holds the adapter's block read since it was last connected.
-    std::atomic<bool> m_configLoaded{false};
+    std::atomic<bool> m_configLoaded { false };
     // Set by removal and shutdown: blocked reads give up at their next slice.
-    std::atomic<bool> m_cancelTransfers{false};
-    std::atomic<bool> m_shuttingDown{false};
+    std::atomic<bool> m_cancelTransfers { false };
+    std::atomic<bool> m_shuttingDown { false };
     // Tasks started and not yet ended (backup buffer guard, waitForIdle, shutdown).
     mutable std::mutex m_taskCountMutex;
     std::condition_variable m_taskCountChanged;
@@ -73,13 +73,13 @@ public:
     int m_bufferTasks = 0; // backup and restore tasks using m_backupBuffer
     qint64 m_backupLength = 0; // bytes of m_backupBuffer filled by dataRestore
     QString m_dataDirectory; // guarded by m_stateMutex
-    std::atomic<bool> m_autoBackup{true};
-    std::atomic<bool> m_verifyAfterWrite{false};
-    std::atomic<int> m_recordState{-1};
-    std::atomic<bool> m_informationRead{false};
+    std::atomic<bool> m_autoBackup { true };
+    std::atomic<bool> m_verifyAfterWrite { false };
+    std::atomic<int> m_recordState { -1 };
+    std::atomic<bool> m_informationRead { false };
     // Preparing until the first erase request, then Committed for good; Cancelled refuses
     // every flash job. One state, so a cancel and the start of the erase never both win.
     enum FlashCommit { Flash_Preparing, Flash_Cancelled, Flash_Committed };
-    std::atomic<int> m_flashCommit{Flash_Preparing};
+    std::atomic<int> m_flashCommit { Flash_Preparing };
     OperationRecord *m_activeRecord = nullptr; // task thread only
 };

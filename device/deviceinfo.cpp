@@ -31,8 +31,8 @@ void DeviceFlash::readDeviceConfig()
 
     // Read into locals and publish under the state lock: the GUI thread reads factoryInfo.
     char factory[FactoryInfoSize];
-    if (!readDeviceMemory(
-            CommandReport::Code_Read, FlashLayout::FactoryInfoAddress, FactoryInfoSize, factory, false)) {
+    if (!readDeviceMemory(CommandReport::Code_Read, FlashLayout::FactoryInfoAddress,
+            FactoryInfoSize, factory, false)) {
         qWarning("read factory Info failure!");
         return;
     }
@@ -41,8 +41,8 @@ void DeviceFlash::readDeviceConfig()
         std::memcpy(d->factoryInfoBuffer, factory, FactoryInfoSize);
     }
     char uniqueId[UniqueIdSize];
-    if (!readDeviceMemory(
-            CommandReport::Code_Read, FlashLayout::UniqueIdAddress, UniqueIdSize, uniqueId, false)) {
+    if (!readDeviceMemory(CommandReport::Code_Read, FlashLayout::UniqueIdAddress, UniqueIdSize,
+            uniqueId, false)) {
         qWarning("read factory Info failure!");
         return;
     }
@@ -187,9 +187,8 @@ void DeviceFlash::updateVersion()
     d->m_configLoaded = complete;
 
     const QByteArray block = configBuffer();
-    d->m_recordState = complete
-        ? (quint8(block[0]) == 0x55 && quint8(block[255]) == 0xAA ? 1 : 0)
-        : -1;
+    d->m_recordState
+        = complete ? (quint8(block[0]) == 0x55 && quint8(block[255]) == 0xAA ? 1 : 0) : -1;
     const QString text = QStringLiteral("%1.%2.%3")
                              .arg(uint(quint8(block[1])))
                              .arg(uint(quint8(block[2])))
@@ -216,7 +215,7 @@ bool DeviceFlash::ensureConfigLoaded()
     // Read into a scratch block so a failed read leaves configBuffer as it was.
     QByteArray block(ConfigBufferSize, '\0');
     if (!readDeviceMemory(CommandReport::Code_Read, FlashLayout::ConfigBlockAddress,
-                          ConfigBufferSize, block.data(), false)) {
+            ConfigBufferSize, block.data(), false)) {
         qWarning() << "ensureConfigLoaded read failure";
         return false;
     }

@@ -83,9 +83,8 @@ bool DeviceFlash::write2Flash(FlashJob *job, FlashProgress progressKind)
 
         response.clearHeader();
         readCMDData(response);
-        if (response.address() != request.address()
-            || response.code() != CommandReport::Code_Answer || response.length() != n
-            || response.reportId() != request.reportId()) {
+        if (response.address() != request.address() || response.code() != CommandReport::Code_Answer
+            || response.length() != n || response.reportId() != request.reportId()) {
             qWarning() << "write2Flash USB_ERR_DATA_VERIFY 2";
             return false;
         }

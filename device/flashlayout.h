@@ -47,9 +47,9 @@ constexpr quint32 MacroAddress = sectorStart(5);
 constexpr quint32 FirmwareStartV1 = sectorStart(5);
 constexpr quint32 FirmwareStartV2 = sectorStart(6);
 static_assert(ConfigBlockAddress == 0x08004000 && SecondBlockAddress == 0x08008000
-                  && PayloadAddress == 0x08010000 && MacroAddress == 0x08020000
-                  && FirmwareStartV2 == 0x08040000,
-              "the flash map follows from the sector table");
+        && PayloadAddress == 0x08010000 && MacroAddress == 0x08020000
+        && FirmwareStartV2 == 0x08040000,
+    "the flash map follows from the sector table");
 
 // Sector number of a flash address, -1 outside the sectors the erase command reaches.
 int sectorOf(quint32 address);
@@ -72,7 +72,8 @@ constexpr quint32 regionCapacity(int slot, quint32 address)
     const quint32 inSlots = slot >= 0 && slot < FlashJob::MaxRegions
         ? quint32(FlashJob::MaxRegions - slot) * FlashJob::SlotSize
         : 0;
-    const quint32 inFlash = address >= FlashBase && address < ErasableEnd ? ErasableEnd - address : 0;
+    const quint32 inFlash
+        = address >= FlashBase && address < ErasableEnd ? ErasableEnd - address : 0;
     return inSlots < inFlash ? inSlots : inFlash;
 }
 

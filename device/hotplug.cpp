@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "adapterlock.h"
 #include "deviceflash.h"
 #include "deviceflash_p.h"
-#include "adapterlock.h"
 #include "devicemonitor.h"
 #include "devicenotice.h"
 #include "qhiddevice.h"
@@ -203,7 +203,7 @@ void DeviceFlash::reportAccessDenied(quint16 vendorId, quint16 productId)
     QString node;
     if (!path.isEmpty())
         node = d->m_hidDevice->lastOpenError() == QHidDevice::CannotOpen ? QFile::decodeName(path)
-                                                                      : QString();
+                                                                         : QString();
     else if (d->m_monitor)
         node = d->m_monitor->findHidNode(vendorId, productId);
     if (node.isEmpty())
@@ -255,8 +255,8 @@ void DeviceFlash::arrivalTask(quint32 productId, quint64 epoch)
     announceConnected(Corvane(productId), epoch);
 }
 
-bool DeviceFlash::nativeEventFilter(const QByteArray &eventType, void *message,
-                                    NativeEventResult *result)
+bool DeviceFlash::nativeEventFilter(
+    const QByteArray &eventType, void *message, NativeEventResult *result)
 {
     // Device changes arrive through the udev monitor; nothing in the native stream is ours.
     Q_UNUSED(eventType)

@@ -21,8 +21,8 @@ public:
 
     enum OpenError {
         NoError,
-        NotFound,   // no interface with these ids (and serial) is attached
-        InUse,      // another program holds the adapter's lock
+        NotFound, // no interface with these ids (and serial) is attached
+        InUse, // another program holds the adapter's lock
         CannotOpen, // attached, but the system refused the open (usually permissions)
         LockFailed, // the adapter's lock cannot be taken (lockError() says why): not opened
     };

@@ -52,8 +52,9 @@ QStringList files(const QString &directory)
         const QDateTime mb = b.lastModified();
         if (ma != mb)
             return ma < mb;
-        return a.fileName().size() != b.fileName().size() ? a.fileName().size() < b.fileName().size()
-                                                          : a.fileName() < b.fileName();
+        return a.fileName().size() != b.fileName().size()
+            ? a.fileName().size() < b.fileName().size()
+            : a.fileName() < b.fileName();
     });
     QStringList paths;
     for (const QFileInfo &entry : qAsConst(entries))
@@ -164,8 +165,8 @@ bool AutoBackup::saveBeforeErase(DeviceFlash &device, QString *savedPath)
     }
 
     const QString serial = QString::fromLatin1(device.serialNumber());
-    AutoBackup::removeStaleTemporaries(QDir(dataDir).filePath(QStringLiteral("backups")),
-                                       QDateTime::currentDateTimeUtc());
+    AutoBackup::removeStaleTemporaries(
+        QDir(dataDir).filePath(QStringLiteral("backups")), QDateTime::currentDateTimeUtc());
     const AutoBackup::State history
         = AutoBackup::state(OperationHistory::read(OperationHistory::filePath(dataDir)), serial);
     if (history.afterFailure) {
@@ -187,8 +188,8 @@ bool AutoBackup::saveBeforeErase(DeviceFlash &device, QString *savedPath)
     for (quint32 done = 0; done < length;) {
         const quint32 n = qMin(SliceLength, length - done);
         const quint32 address = FlashLayout::ConfigBlockAddress + done;
-        if (!device.readDeviceMemory(CommandReport::Code_Read, address, n, area.data() + done,
-                                     false))
+        if (!device.readDeviceMemory(
+                CommandReport::Code_Read, address, n, area.data() + done, false))
             return fail(QStringLiteral("read failure at %1").arg(address, 0, 16));
         done += n;
         emit device.autoBackupProgressChanged(done, length);
@@ -201,19 +202,19 @@ bool AutoBackup::saveBeforeErase(DeviceFlash &device, QString *savedPath)
     const QStringList existing = AutoBackup::files(folder);
     QString path;
     if (!existing.isEmpty()
-        && holdsSameBackup(existing.last(),
-                           BackupFile::encode(area.constData(), length, serial.toLatin1()))) {
+        && holdsSameBackup(
+            existing.last(), BackupFile::encode(area.constData(), length, serial.toLatin1()))) {
         // Not written twice: the newest backup already holds these bytes.
         path = existing.last();
         qInfo().noquote() << "autoBackup unchanged since" << path;
     } else {
         path = AutoBackup::newFilePath(folder, QDateTime::currentDateTimeUtc(),
-                                       firmware.isEmpty() ? QStringLiteral("unknown") : firmware);
+            firmware.isEmpty() ? QStringLiteral("unknown") : firmware);
         QString reason;
         if (!BackupFile::write(path, area.constData(), length, serial.toLatin1(), &reason))
             return fail(path + QStringLiteral(": ") + reason);
         // Whatever the clocks of earlier runs said, the file just written stays.
-        AutoBackup::prune(folder, {path, history.latestBackup});
+        AutoBackup::prune(folder, { path, history.latestBackup });
         qInfo().noquote() << "autoBackup saved" << path;
     }
     if (savedPath)

@@ -23,8 +23,7 @@ QString newFilePath(const QString &directory, const QDateTime &utc, const QStrin
 QStringList files(const QString &directory);
 // Removes the oldest backup files until keep are left, but never one of keepAlways (other
 // files are left alone).
-void prune(const QString &directory, const QStringList &keepAlways = {},
-           int keep = KeptPerAdapter);
+void prune(const QString &directory, const QStringList &keepAlways = {}, int keep = KeptPerAdapter);
 // Removes what a killed process left of an atomic backup write ("<backup>.bkp.XXXXXX") in
 // the adapters' folders under backupsRoot, once older than an hour.
 void removeStaleTemporaries(const QString &backupsRoot, const QDateTime &now);

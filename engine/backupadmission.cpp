@@ -4,8 +4,8 @@
 #include "configrestore.h"
 #include "firmwareversion.h"
 
-BackupAdmission backupAdmission(const QString &path, const QByteArray &serialNumber,
-                                const QString &adapterVersion)
+BackupAdmission backupAdmission(
+    const QString &path, const QByteArray &serialNumber, const QString &adapterVersion)
 {
     BackupAdmission admission;
     if (adapterVersion.isEmpty()) {
@@ -30,10 +30,10 @@ BackupAdmission backupAdmission(const QString &path, const QByteArray &serialNum
         admission.verdict = BackupAdmission::UpdateRequired;
         return admission;
     }
-    admission.keepMacroLayout =
-        ConfigRestore::keepMacroLayout(adapterVersion, admission.file.version);
+    admission.keepMacroLayout
+        = ConfigRestore::keepMacroLayout(adapterVersion, admission.file.version);
     admission.verdict = ConfigRestore::validate(admission.file.data, admission.file.version,
-                                                admission.keepMacroLayout, &admission.reason)
+                            admission.keepMacroLayout, &admission.reason)
         ? BackupAdmission::Admitted
         : BackupAdmission::DoesNotFit;
     return admission;

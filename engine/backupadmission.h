@@ -33,5 +33,5 @@ struct BackupAdmission
 
 // Checks the backup file at path for the adapter with that serial number running
 // adapterVersion (empty when unknown).
-BackupAdmission backupAdmission(const QString &path, const QByteArray &serialNumber,
-                                const QString &adapterVersion);
+BackupAdmission backupAdmission(
+    const QString &path, const QByteArray &serialNumber, const QString &adapterVersion);

@@ -21,8 +21,8 @@ void backupTask(const AdapterLink &link)
     const quint32 length = FirmwareVersion::keepsConfigurationStore(device.version())
         ? quint32(BackupFile::Layout2Length)
         : quint32(BackupFile::Layout1Length);
-    if (!device.readDeviceMemory(CommandReport::Code_Read, FlashLayout::ConfigBlockAddress,
-                                 length, link.backupBuffer(), true))
+    if (!device.readDeviceMemory(CommandReport::Code_Read, FlashLayout::ConfigBlockAddress, length,
+            link.backupBuffer(), true))
         qWarning() << "dataBackup read failure";
 }
 
@@ -35,14 +35,13 @@ bool restoreBackup(const AdapterLink &link, bool layout1, bool keepMacroLayout)
     std::unique_ptr<FlashJob> job = FlashJob::create();
     QString reason;
     // Only the configuration area counts: the digest behind it is no part of any block.
-    const qint64 size = qMin<qint64>(link.backupLength(), layout1 ? BackupFile::Layout1Length
-                                                                  : BackupFile::Layout2Length);
+    const qint64 size = qMin<qint64>(
+        link.backupLength(), layout1 ? BackupFile::Layout1Length : BackupFile::Layout2Length);
     const QByteArray config = link.device().configBuffer();
-    const bool built = layout1
-        ? ConfigRestore::buildLayout1(link.backupBuffer(), size, config, keepMacroLayout, *job,
-                                      &reason)
-        : ConfigRestore::buildLayout2(link.backupBuffer(), size, config, keepMacroLayout, *job,
-                                      &reason);
+    const bool built = layout1 ? ConfigRestore::buildLayout1(
+                           link.backupBuffer(), size, config, keepMacroLayout, *job, &reason)
+                               : ConfigRestore::buildLayout2(link.backupBuffer(), size, config,
+                                   keepMacroLayout, *job, &reason);
     if (!built) {
         qWarning().noquote() << "dataRestore refused:" << reason;
         return false;

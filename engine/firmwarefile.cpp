@@ -23,15 +23,15 @@ FirmwareFileCheck readFirmwareFile(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return refused(FirmwareFileCheck::Unreadable,
-                       QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+            QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
     // One byte past the limit tells a too-large file (or a device such as /dev/zero)
     // without reading it whole.
     QByteArray content = file.read(UpdateJobs::MaxFirmwareFileSize + 1);
     if (content.size() > UpdateJobs::MaxFirmwareFileSize)
         return refused(FirmwareFileCheck::FileTooLarge,
-                       QStringLiteral("%1 is too large to be a firmware file (more than %2 bytes)")
-                           .arg(path)
-                           .arg(UpdateJobs::MaxFirmwareFileSize));
+            QStringLiteral("%1 is too large to be a firmware file (more than %2 bytes)")
+                .arg(path)
+                .arg(UpdateJobs::MaxFirmwareFileSize));
     if (content.isEmpty())
         return refused(FirmwareFileCheck::Unreadable, QStringLiteral("%1 is empty").arg(path));
 

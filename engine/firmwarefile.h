@@ -11,10 +11,10 @@ struct FirmwareFileCheck
 {
     enum Problem {
         None,
-        Unreadable,   // missing, unreadable or empty
+        Unreadable, // missing, unreadable or empty
         FileTooLarge, // larger than any firmware file: not read whole
-        NotAnImage,   // digest or type tag wrong
-        TooLarge,     // the payload does not fit the flash the update erases
+        NotAnImage, // digest or type tag wrong
+        TooLarge, // the payload does not fit the flash the update erases
         OtherVersion, // not the version of the catalogue entry
     };
     Problem problem = None;

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "firmwareupdate.h"
 #include "adapterlink.h"
 #include "autobackup.h"
 #include "deviceflash.h"
 #include "firmwarefile.h"
-#include "firmwareupdate.h"
 #include "flashjob.h"
 #include "flashprogramming.h"
 #include "operationhistory.h"
@@ -20,7 +20,7 @@ namespace {
 // The factory restore of one generation: default configuration, default blocks and the
 // firmware file as it is, then the configuration block is read back.
 void runFactoryRestore(DeviceFlash &device, UpdateJobs::RestoreGeneration generation,
-                       const QString &path, const QString &firmwareVersion)
+    const QString &path, const QString &firmwareVersion)
 {
     const bool second = generation == UpdateJobs::RestoreGeneration::Second;
     OperationRecord record(device, QStringLiteral("restore-defaults"));
@@ -45,8 +45,8 @@ void runFactoryRestore(DeviceFlash &device, UpdateJobs::RestoreGeneration genera
             emit device.error(DeviceError_FirmwareEmpty);
         } else {
             qWarning() << (second ? "restoreFactorySettings_v2" : "restoreFactorySettings_v1");
-            std::unique_ptr<FlashJob> job = UpdateJobs::buildRestoreJob(generation, firmware,
-                                                                        version);
+            std::unique_ptr<FlashJob> job
+                = UpdateJobs::buildRestoreJob(generation, firmware, version);
             // The defaults replace the user's configuration: it is saved first, or nothing
             // is erased.
             QString backupPath;
@@ -73,10 +73,9 @@ bool readBackRecord(const AdapterLink &link)
     char info[UpdateJobs::RecordSize] = {};
     link.setFirmwareRecordState(-1);
     if (!device.readDeviceMemory(CommandReport::Code_Read, UpdateJobs::RecordAddress,
-                                 UpdateJobs::RecordSize, info, false))
+            UpdateJobs::RecordSize, info, false))
         return false;
-    const bool whole
-        = quint8(info[0]) == 0x55 && quint8(info[UpdateJobs::RecordSize - 1]) == 0xAA;
+    const bool whole = quint8(info[0]) == 0x55 && quint8(info[UpdateJobs::RecordSize - 1]) == 0xAA;
     link.setFirmwareRecordState(whole ? 1 : 0);
     if (whole)
         link.publishVersion(
@@ -118,7 +117,7 @@ void updateTask(const AdapterLink &link, const QString &path, const QString &cat
     }
 
     // Build the job.
-    const UpdateJobs::Version imageVersion{image.major, image.minor, image.patch};
+    const UpdateJobs::Version imageVersion { image.major, image.minor, image.patch };
     const QString target = UpdateJobs::versionText(image.major, image.minor, image.patch);
     record.setTargetVersion(target);
     std::unique_ptr<FlashJob> job
@@ -140,8 +139,8 @@ void updateTask(const AdapterLink &link, const QString &path, const QString &cat
     // of each chunk.
     emit device.dataStoreProgressChanged(0, job->total);
     const bool written = FlashProgramming::runJob(device, job.get(), FlashProgress::Firmware);
-    const bool verified = !written || !device.isVerifyAfterWrite()
-        || FirmwareUpdate::verifyJob(device, *job);
+    const bool verified
+        = !written || !device.isVerifyAfterWrite() || FirmwareUpdate::verifyJob(device, *job);
     job.reset();
     // Sector 1 now holds the new record: the configuration copy is stale.
     link.markConfigStale();

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "adapterlink.h"
 #include "deviceflash.h"
-#include "firmwareupdate.h"
 #include "firmwareimage.h"
+#include "firmwareupdate.h"
 #include "flashjob.h"
 #include "updatejobs.h"
 
@@ -81,8 +81,8 @@ bool FirmwareUpdate::verifyJob(DeviceFlash &device, const FlashJob &job)
         const quint32 end = span.offset + span.length;
         for (quint32 offset = span.offset; offset < end;) {
             const quint32 n = std::min<quint32>(end - offset, CommandReport::DataSize);
-            if (!device.readDeviceMemory(CommandReport::Code_Read, address + offset, n, actual,
-                                         false)) {
+            if (!device.readDeviceMemory(
+                    CommandReport::Code_Read, address + offset, n, actual, false)) {
                 qWarning().noquote()
                     << "verifyUpdateJob read error at" << hexAddress(qint64(address) + offset);
                 return false;

@@ -31,15 +31,16 @@ QString filePath(const QString &dataDirectory)
 
 namespace {
 
-constexpr int LockWaitMs = 10000;
+    constexpr int LockWaitMs = 10000;
 
 } // namespace
 
 bool append(const QString &file, const QJsonObject &entry, QString *errorString)
 {
     const auto fail = [errorString, &file](const char *what) {
-        const QString text = QStringLiteral("%1 %2: %3")
-                                 .arg(QLatin1String(what), file, QString::fromLocal8Bit(std::strerror(errno)));
+        const QString text
+            = QStringLiteral("%1 %2: %3")
+                  .arg(QLatin1String(what), file, QString::fromLocal8Bit(std::strerror(errno)));
         if (errorString)
             *errorString = text;
         qWarning().noquote() << "history" << text;
@@ -59,7 +60,9 @@ bool append(const QString &file, const QJsonObject &entry, QString *errorString)
     }
     QByteArray line = QJsonDocument(entry).toJson(QJsonDocument::Compact);
     line.append('\n');
-    struct stat info {};
+    struct stat info
+    {
+    };
     char last = '\n';
     if (::fstat(fd, &info) == 0 && info.st_size > 0 && ::pread(fd, &last, 1, info.st_size - 1) == 1
         && last != '\n')
@@ -83,7 +86,7 @@ QList<QJsonObject> readLines(const QString &file)
     for (const QByteArray &line : lines) {
         if (line.trimmed().isEmpty())
             continue;
-        QJsonParseError error{};
+        QJsonParseError error {};
         const QJsonDocument document = QJsonDocument::fromJson(line, &error);
         if (error.error != QJsonParseError::NoError || !document.isObject()) {
             qWarning() << "history: skipped a damaged line of" << line.size() << "bytes";
@@ -132,23 +135,22 @@ QString errorMessage(DeviceError error)
 } // namespace OperationHistory
 
 OperationRecord::OperationRecord(DeviceFlash &device, const QString &operation)
-    : m_device(device),
-      m_operation(operation),
+    : m_device(device), m_operation(operation),
       m_id(QUuid::createUuid().toString(QUuid::WithoutBraces)),
-      m_started(QDateTime::currentDateTimeUtc()),
-      m_fromVersion(device.version())
+      m_started(QDateTime::currentDateTimeUtc()), m_fromVersion(device.version())
 {
     m_clock.start();
     if (device.isDeviceOpen())
         m_serial = QString::fromLatin1(device.serialNumber());
     AdapterLink(device).setActiveRecord(this);
     // Direct: the error is noted on the task's thread before the task goes on.
-    QObject::connect(&device, &DeviceFlash::error, &m_errorWatch,
-                     [this](DeviceError e) {
-                         int none = -1;
-                         m_firstError.compare_exchange_strong(none, int(e));
-                     },
-                     Qt::DirectConnection);
+    QObject::connect(
+        &device, &DeviceFlash::error, &m_errorWatch,
+        [this](DeviceError e) {
+            int none = -1;
+            m_firstError.compare_exchange_strong(none, int(e));
+        },
+        Qt::DirectConnection);
 }
 
 OperationRecord::~OperationRecord()
@@ -178,7 +180,7 @@ QJsonObject OperationRecord::line(const QString &result, const QString &error) c
     entry.insert(QStringLiteral("operation"), m_operation);
     entry.insert(QStringLiteral("fromVersion"), textOrNull(m_fromVersion));
     entry.insert(QStringLiteral("toVersion"),
-                 textOrNull(m_toVersion.isEmpty() ? m_fromVersion : m_toVersion));
+        textOrNull(m_toVersion.isEmpty() ? m_fromVersion : m_toVersion));
     entry.insert(QStringLiteral("result"), result);
     entry.insert(QStringLiteral("error"), textOrNull(error));
     entry.insert(QStringLiteral("image"), textOrNull(m_image));
@@ -196,8 +198,8 @@ void OperationRecord::started()
     m_erasing = true;
     const QString directory = m_device.dataDirectory();
     if (!directory.isEmpty())
-        OperationHistory::append(OperationHistory::filePath(directory),
-                                 line(QStringLiteral("started"), QString()));
+        OperationHistory::append(
+            OperationHistory::filePath(directory), line(QStringLiteral("started"), QString()));
 }
 
 void OperationRecord::finish(bool success, const QString &reason)
@@ -217,7 +219,6 @@ void OperationRecord::finish(bool success, const QString &reason)
         if (error.isEmpty())
             error = QStringLiteral("The operation did not complete.");
     }
-    OperationHistory::append(
-        OperationHistory::filePath(directory),
+    OperationHistory::append(OperationHistory::filePath(directory),
         line(success ? QStringLiteral("success") : QStringLiteral("failed"), error));
 }

@@ -71,6 +71,6 @@ private:
     QString m_imageMd5;
     QString m_backup;
     QObject m_errorWatch; // receives the device's errors on the task's own thread
-    std::atomic<int> m_firstError{-1};
+    std::atomic<int> m_firstError { -1 };
     bool m_finished = false;
 };

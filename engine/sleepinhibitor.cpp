@@ -34,12 +34,13 @@ SleepInhibitor::SleepInhibitor()
             QDBusMessage call = QDBusMessage::createMethodCall(
                 QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
                 QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
-            call << QStringLiteral("sleep:shutdown:idle") << QStringLiteral("Corvane X9 Firmware Tool")
+            call << QStringLiteral("sleep:shutdown:idle")
+                 << QStringLiteral("Corvane X9 Firmware Tool")
                  << QStringLiteral("Writing firmware into the adapter") << QStringLiteral("block");
             const QDBusMessage reply = bus.call(call, QDBus::Block, CallTimeoutMs);
             const QVariantList arguments = reply.arguments();
-            const QDBusUnixFileDescriptor lock = reply.type() == QDBusMessage::ReplyMessage
-                    && arguments.size() == 1
+            const QDBusUnixFileDescriptor lock
+                = reply.type() == QDBusMessage::ReplyMessage && arguments.size() == 1
                 ? qvariant_cast<QDBusUnixFileDescriptor>(arguments.first())
                 : QDBusUnixFileDescriptor();
             if (lock.isValid())

@@ -9,41 +9,41 @@ namespace UpdateJobs {
 
 namespace {
 
-void putLe32(QByteArray &bytes, int offset, quint32 value)
-{
-    Q_ASSERT(offset >= 0 && offset + 4 <= bytes.size());
-    for (int i = 0; i < 4; ++i)
-        bytes[offset + i] = char(quint8(value >> (8 * i)));
-}
-
-void putBytes(QByteArray &bytes, int offset, std::initializer_list<quint8> values)
-{
-    Q_ASSERT(offset >= 0 && offset + int(values.size()) <= bytes.size());
-    for (quint8 v : values)
-        bytes[offset++] = char(v);
-}
-
-// Low 8 bits of an unsigned decimal text of any length; 0 when it is not such a text.
-quint8 lowByteOfDecimal(const QString &part)
-{
-    if (part.isEmpty())
-        return 0;
-    unsigned value = 0;
-    for (const QChar c : part) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return 0;
-        value = (value * 10 + unsigned(c.unicode() - '0')) & 0xFFu;
+    void putLe32(QByteArray &bytes, int offset, quint32 value)
+    {
+        Q_ASSERT(offset >= 0 && offset + 4 <= bytes.size());
+        for (int i = 0; i < 4; ++i)
+            bytes[offset + i] = char(quint8(value >> (8 * i)));
     }
-    return quint8(value);
-}
 
-QByteArray defaultBlock66()
-{
-    QByteArray block(int(DefaultBlockSize), '\0');
-    putBytes(block, 0, {0x42, 0x00});
-    putBytes(block, 64, {0xAA, 0x55});
-    return block;
-}
+    void putBytes(QByteArray &bytes, int offset, std::initializer_list<quint8> values)
+    {
+        Q_ASSERT(offset >= 0 && offset + int(values.size()) <= bytes.size());
+        for (quint8 v : values)
+            bytes[offset++] = char(v);
+    }
+
+    // Low 8 bits of an unsigned decimal text of any length; 0 when it is not such a text.
+    quint8 lowByteOfDecimal(const QString &part)
+    {
+        if (part.isEmpty())
+            return 0;
+        unsigned value = 0;
+        for (const QChar c : part) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return 0;
+            value = (value * 10 + unsigned(c.unicode() - '0')) & 0xFFu;
+        }
+        return quint8(value);
+    }
+
+    QByteArray defaultBlock66()
+    {
+        QByteArray block(int(DefaultBlockSize), '\0');
+        putBytes(block, 0, { 0x42, 0x00 });
+        putBytes(block, 64, { 0xAA, 0x55 });
+        return block;
+    }
 
 } // namespace
 
@@ -89,13 +89,13 @@ QList<quint8> sectorsForRegion(quint8 first, quint32 address, quint32 length)
     return sectors;
 }
 
-QByteArray firmwareInfoRecord(const Version &version, quint32 payloadLength,
-                              const QByteArray &payloadMd5)
+QByteArray firmwareInfoRecord(
+    const Version &version, quint32 payloadLength, const QByteArray &payloadMd5)
 {
     QByteArray record(int(RecordSize), '\0');
     record[0] = char(0x55);
     putLe32(record, 1, PayloadAddress);
-    putBytes(record, 5, {version.major, version.minor, version.patch});
+    putBytes(record, 5, { version.major, version.minor, version.patch });
     putLe32(record, 8, payloadLength);
     const int digestLength = qMin(payloadMd5.size(), 16);
     for (int i = 0; i < digestLength; ++i)
@@ -107,14 +107,14 @@ QByteArray firmwareInfoRecord(const Version &version, quint32 payloadLength,
 Span imageBytesOfUpdateRegion(int region, quint32 regionLength)
 {
     if (region != 0)
-        return {0, regionLength};
+        return { 0, regionLength };
     if (regionLength < RecordImageBytes.offset + RecordImageBytes.length)
-        return {0, 0};
+        return { 0, 0 };
     return RecordImageBytes;
 }
 
-std::unique_ptr<FlashJob> buildUpdateJob(const Version &version, const QByteArray &payload,
-                                         const QByteArray &payloadMd5)
+std::unique_ptr<FlashJob> buildUpdateJob(
+    const Version &version, const QByteArray &payload, const QByteArray &payloadMd5)
 {
     if (quint64(payload.size()) > MaxUpdatePayload || payloadMd5.size() != 16)
         return nullptr;
@@ -131,26 +131,25 @@ std::unique_ptr<FlashJob> buildUpdateJob(const Version &version, const QByteArra
     return job;
 }
 
-QByteArray defaultConfigBlock(const Version &version, quint32 firmwareStart,
-                              quint32 firmwareLength)
+QByteArray defaultConfigBlock(const Version &version, quint32 firmwareStart, quint32 firmwareLength)
 {
     QByteArray block(int(ConfigBlockSize), '\0');
-    putBytes(block, 0, {0x55, version.major, version.minor, version.patch});
+    putBytes(block, 0, { 0x55, version.major, version.minor, version.patch });
     putLe32(block, 4, firmwareStart);
     putLe32(block, 8, firmwareLength);
-    putBytes(block, 0x40, {0x55, 0xAA});
-    putBytes(block, 0x46, {0x45, 0x12, 0x52, 0x12, 0x51, 0x12, 0x4F, 0x12, 0x50, 0x12});
-    putBytes(block, 0x7E, {0x10, 0x00});
+    putBytes(block, 0x40, { 0x55, 0xAA });
+    putBytes(block, 0x46, { 0x45, 0x12, 0x52, 0x12, 0x51, 0x12, 0x4F, 0x12, 0x50, 0x12 });
+    putBytes(block, 0x7E, { 0x10, 0x00 });
     block[0x3F1D] = char(0x55);
     putLe32(block, 0x3F1E, 1);
-    putBytes(block, 0x3FFE, {0xAA, 0xAA});
+    putBytes(block, 0x3FFE, { 0xAA, 0xAA });
     return block;
 }
 
 QByteArray defaultSecondBlock()
 {
     QByteArray block = defaultBlock66();
-    putBytes(block, 3, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
+    putBytes(block, 3, { 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF });
     return block;
 }
 
@@ -185,8 +184,8 @@ quint32 restoreFirmwareStart(RestoreGeneration generation)
     return generation == RestoreGeneration::Second ? FirmwareStartV2 : FirmwareStartV1;
 }
 
-std::unique_ptr<FlashJob> buildRestoreJob(RestoreGeneration generation, const QByteArray &file,
-                                          const Version &version)
+std::unique_ptr<FlashJob> buildRestoreJob(
+    RestoreGeneration generation, const QByteArray &file, const Version &version)
 {
     if (quint64(file.size()) > restoreCapacity(generation))
         return nullptr;
@@ -197,8 +196,8 @@ std::unique_ptr<FlashJob> buildRestoreJob(RestoreGeneration generation, const QB
     std::unique_ptr<FlashJob> job = FlashJob::create();
     const QByteArray firmware = restoreFirmwareRegion(file);
     const int firmwareRegion = second ? 4 : 3;
-    bool ok = job->setRegion(0, ConfigBlockAddress,
-                             defaultConfigBlock(version, firmwareStart, fileLength))
+    bool ok = job->setRegion(
+                  0, ConfigBlockAddress, defaultConfigBlock(version, firmwareStart, fileLength))
         && job->setRegion(1, SecondBlockAddress, defaultSecondBlock())
         && job->setRegion(2, ThirdBlockAddress, defaultBlankBlock());
     if (second)
@@ -207,7 +206,7 @@ std::unique_ptr<FlashJob> buildRestoreJob(RestoreGeneration generation, const QB
     if (!ok)
         return nullptr;
 
-    for (quint8 sector : std::initializer_list<quint8>{1, 2, 4, 5})
+    for (quint8 sector : std::initializer_list<quint8> { 1, 2, 4, 5 })
         job->addSector(sector);
     if (second) {
         for (quint8 sector : sectorsForRegion(6, firmwareStart, quint32(firmware.size())))

@@ -34,9 +34,9 @@ constexpr quint32 DefaultBlockSize = 66;
 constexpr quint32 MaxUpdatePayload = FlashLayout::regionCapacity(1, PayloadAddress);
 constexpr quint32 MaxRestoreFileV2 = FlashLayout::regionCapacity(4, FirmwareStartV2) - 2;
 constexpr quint32 MaxRestoreFileV1 = FlashLayout::regionCapacity(3, FirmwareStartV1) - 2;
-static_assert(MaxUpdatePayload == 983040 && MaxRestoreFileV2 == 786430
-                  && MaxRestoreFileV1 == 917502,
-              "capacities follow from the sector table");
+static_assert(
+    MaxUpdatePayload == 983040 && MaxRestoreFileV2 == 786430 && MaxRestoreFileV1 == 917502,
+    "capacities follow from the sector table");
 // No valid firmware file, Base64 text with line breaks included, comes near this size;
 // larger files are not read whole.
 constexpr qint64 MaxFirmwareFileSize = 8 * 1024 * 1024;
@@ -49,7 +49,7 @@ struct Version
 };
 
 enum class RestoreGeneration {
-    First,  // firmware below 5.5.0, stored from 0x08020000
+    First, // firmware below 5.5.0, stored from 0x08020000
     Second, // 5.5.0 and later, stored from 0x08040000
 };
 
@@ -71,8 +71,8 @@ QList<quint8> sectorRun(quint8 first, quint32 length);
 QList<quint8> sectorsForRegion(quint8 first, quint32 address, quint32 length);
 
 // The 256-byte firmware information record that precedes an update's payload.
-QByteArray firmwareInfoRecord(const Version &version, quint32 payloadLength,
-                              const QByteArray &payloadMd5);
+QByteArray firmwareInfoRecord(
+    const Version &version, quint32 payloadLength, const QByteArray &payloadMd5);
 
 // The bytes of an update job's region that are the image's own, as {offset, length} within
 // the region: all of the payload, and of the firmware information record only the payload
@@ -83,17 +83,17 @@ struct Span
     quint32 offset = 0;
     quint32 length = 0;
 };
-constexpr Span RecordImageBytes{1, 27};
+constexpr Span RecordImageBytes { 1, 27 };
 Span imageBytesOfUpdateRegion(int region, quint32 regionLength);
 
 // Record in region 0 (sector 1), payload in region 1 from slot 1 (sectors 4...).
 // Null when the payload is larger than MaxUpdatePayload or the digest is not 16 bytes.
-std::unique_ptr<FlashJob> buildUpdateJob(const Version &version, const QByteArray &payload,
-                                         const QByteArray &payloadMd5);
+std::unique_ptr<FlashJob> buildUpdateJob(
+    const Version &version, const QByteArray &payload, const QByteArray &payloadMd5);
 
 // The 16 KiB default configuration block of a factory restore.
-QByteArray defaultConfigBlock(const Version &version, quint32 firmwareStart,
-                              quint32 firmwareLength);
+QByteArray defaultConfigBlock(
+    const Version &version, quint32 firmwareStart, quint32 firmwareLength);
 // The 66-byte default block at 0x08008000 (bytes 3 to 8 set to 0xFF).
 QByteArray defaultSecondBlock();
 // The 66-byte default block at 0x08010000 and 0x08020000.
@@ -108,7 +108,7 @@ quint32 restoreFirmwareStart(RestoreGeneration generation);
 
 // The factory restore job of a generation. Null when the file is larger than
 // restoreCapacity(generation).
-std::unique_ptr<FlashJob> buildRestoreJob(RestoreGeneration generation, const QByteArray &file,
-                                          const Version &version);
+std::unique_ptr<FlashJob> buildRestoreJob(
+    RestoreGeneration generation, const QByteArray &file, const Version &version);
 
 } // namespace UpdateJobs

@@ -66,8 +66,8 @@ void Accessibility::pressButtonsWithEnter(QWidget *root)
     const auto buttons = root->findChildren<QAbstractButton *>();
     for (QAbstractButton *button : buttons) {
         // Once per button, also when a dialog and the window below it both ask.
-        if (!button->findChild<QObject *>(QLatin1String(EnterPressesButton::Name),
-                                          Qt::FindDirectChildrenOnly))
+        if (!button->findChild<QObject *>(
+                QLatin1String(EnterPressesButton::Name), Qt::FindDirectChildrenOnly))
             new EnterPressesButton(button);
     }
 }

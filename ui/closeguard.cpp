@@ -18,8 +18,8 @@ constexpr int CloseRetryMs = 100;
 
 } // namespace
 
-CloseGuard::CloseGuard(QWidget *window, DeviceFlash *device, QAbstractButton *closeButton,
-                       QLabel *notice)
+CloseGuard::CloseGuard(
+    QWidget *window, DeviceFlash *device, QAbstractButton *closeButton, QLabel *notice)
     : QObject(window), m_window(window), m_device(device), m_closeButton(closeButton),
       m_notice(notice)
 {

@@ -25,8 +25,8 @@ FileChooser::Hook &hook()
 class FileDialog : public QFileDialog
 {
 public:
-    FileDialog(QWidget *over, const QString &caption, const QString &directory,
-               const QString &filter)
+    FileDialog(
+        QWidget *over, const QString &caption, const QString &directory, const QString &filter)
         : QFileDialog(nullptr, caption, directory, filter), m_over(over)
     {
         setWindowModality(Qt::ApplicationModal);
@@ -50,7 +50,7 @@ class DropTaker : public QObject
 {
 public:
     DropTaker(QWidget *window, const QString &suffix, std::function<bool()> accepting,
-              std::function<void(const QString &)> open)
+        std::function<void(const QString &)> open)
         : QObject(window), m_suffix(suffix), m_accepting(std::move(accepting)),
           m_open(std::move(open))
     {
@@ -92,14 +92,14 @@ void FileChooser::setHook(Hook replacement)
     hook() = std::move(replacement);
 }
 
-QString FileChooser::choose(QWidget *window, const QString &caption, const QString &filter,
-                            bool save)
+QString FileChooser::choose(
+    QWidget *window, const QString &caption, const QString &filter, bool save)
 {
     if (hook())
         return hook()(caption, filter, save);
     QWidget *over = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : window;
-    FileDialog dialog(over, caption,
-                      QStandardPaths::writableLocation(QStandardPaths::DownloadLocation), filter);
+    FileDialog dialog(
+        over, caption, QStandardPaths::writableLocation(QStandardPaths::DownloadLocation), filter);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     if (dialog.exec() != QDialog::Accepted)
@@ -120,9 +120,8 @@ QString FileChooser::droppedFile(const QMimeData *mimeData, const QString &suffi
     return file.filePath();
 }
 
-void FileChooser::takeDrops(QWidget *window, const QString &suffix,
-                            std::function<bool()> accepting,
-                            std::function<void(const QString &path)> open)
+void FileChooser::takeDrops(QWidget *window, const QString &suffix, std::function<bool()> accepting,
+    std::function<void(const QString &path)> open)
 {
     new DropTaker(window, suffix, std::move(accepting), std::move(open));
 }

@@ -26,6 +26,6 @@ QString droppedFile(const QMimeData *mimeData, const QString &suffix);
 // Lets window take a drop of one local file with that suffix while accepting() holds, and
 // only as a copy (a file manager deletes the source of an accepted move); open receives it.
 void takeDrops(QWidget *window, const QString &suffix, std::function<bool()> accepting,
-               std::function<void(const QString &path)> open);
+    std::function<void(const QString &path)> open);
 
 } // namespace FileChooser

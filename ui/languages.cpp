@@ -15,11 +15,11 @@ struct Language
 };
 
 const Language languages[Languages::Count] = {
-    {":/translations/CorvaneFirmwareTool_en_EN.qm", "Microsoft Sans Serif", ""},
-    {":/translations/CorvaneFirmwareTool_zh_CN.qm", "DengXian", "qtbase_zh_CN"},
-    {":/translations/CorvaneFirmwareTool_ja_JP.qm", "Kochi Gothic", "qtbase_ja"},
-    {":/translations/CorvaneFirmwareTool_ru_RU.qm", "Consolas", "qtbase_ru"},
-    {":/translations/CorvaneFirmwareTool_fr_FR.qm", "Arbutus Slab", "qtbase_fr"},
+    { ":/translations/CorvaneFirmwareTool_en_EN.qm", "Microsoft Sans Serif", "" },
+    { ":/translations/CorvaneFirmwareTool_zh_CN.qm", "DengXian", "qtbase_zh_CN" },
+    { ":/translations/CorvaneFirmwareTool_ja_JP.qm", "Kochi Gothic", "qtbase_ja" },
+    { ":/translations/CorvaneFirmwareTool_ru_RU.qm", "Consolas", "qtbase_ru" },
+    { ":/translations/CorvaneFirmwareTool_fr_FR.qm", "Arbutus Slab", "qtbase_fr" },
 };
 
 const Language &language(int index)
@@ -57,15 +57,15 @@ QString Languages::fontBeforeWidgets(int index)
 void Languages::installFontSubstitutions()
 {
     QFont::insertSubstitutions(QStringLiteral("Microsoft Sans Serif"),
-                               {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+        { QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans") });
     QFont::insertSubstitutions(QStringLiteral("DengXian"),
-                               {QStringLiteral("Droid Sans Fallback"), QStringLiteral("WenQuanYi Micro Hei")});
+        { QStringLiteral("Droid Sans Fallback"), QStringLiteral("WenQuanYi Micro Hei") });
     QFont::insertSubstitutions(QStringLiteral("Kochi Gothic"),
-                               {QStringLiteral("IPAGothic"), QStringLiteral("Droid Sans Fallback")});
+        { QStringLiteral("IPAGothic"), QStringLiteral("Droid Sans Fallback") });
     QFont::insertSubstitutions(QStringLiteral("Consolas"),
-                               {QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Liberation Mono")});
+        { QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Liberation Mono") });
     QFont::insertSubstitutions(QStringLiteral("Arbutus Slab"),
-                               {QStringLiteral("Roboto Slab"), QStringLiteral("DejaVu Serif")});
+        { QStringLiteral("Roboto Slab"), QStringLiteral("DejaVu Serif") });
 }
 
 QString Languages::fontRule(const QString &family)
@@ -77,8 +77,8 @@ bool LanguageTranslators::install(int index)
 {
     const Language &chosen = language(index);
     QApplication::setFont(QFont(QString::fromLatin1(chosen.fontFamily)));
-    const bool loaded = m_tool.load(QString::fromLatin1(chosen.catalogue), QString(), QString(),
-                                    QString());
+    const bool loaded
+        = m_tool.load(QString::fromLatin1(chosen.catalogue), QString(), QString(), QString());
     // Installing the same translator again would only stack duplicates of it.
     QCoreApplication::removeTranslator(&m_tool);
     QCoreApplication::installTranslator(&m_tool);

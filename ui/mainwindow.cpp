@@ -68,8 +68,8 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     m_closeNotice->setWordWrap(true);
     m_closeNotice->setAlignment(Qt::AlignCenter);
     m_closeNotice->hide();
-    ui->verticalLayout_2->insertWidget(ui->verticalLayout_2->indexOf(ui->progressBar) + 1,
-                                       m_closeNotice);
+    ui->verticalLayout_2->insertWidget(
+        ui->verticalLayout_2->indexOf(ui->progressBar) + 1, m_closeNotice);
 
     ui->comboBox_Version->setView(new QListView(ui->comboBox_Version));
     ui->comboBox_Version->addItems(m_syncCloud->firmwareVersions());
@@ -124,52 +124,58 @@ void MainWindow::connectSignals()
         },
         [this](const QString &path) { openFirmwareFile(path); });
     connect(m_syncCloud, &SyncCloud::firmawreInfoChanged, this, &MainWindow::onFirmwareInfoChanged,
-            Qt::QueuedConnection);
+        Qt::QueuedConnection);
     connect(m_syncCloud, &SyncCloud::syncFinshed, this, &MainWindow::onSyncFinished,
-            Qt::QueuedConnection);
-    connect(m_syncCloud, &SyncCloud::downloadFirmwareProgress, this, &MainWindow::onDownloadProgress,
-            Qt::QueuedConnection);
+        Qt::QueuedConnection);
+    connect(m_syncCloud, &SyncCloud::downloadFirmwareProgress, this,
+        &MainWindow::onDownloadProgress, Qt::QueuedConnection);
     connect(m_messageDialog, &MessageDialog::restoreDefaultsButtonClicked, this,
-            [] { qDebug() << "on restoreDefaultsButtonClicked "; });
+        [] { qDebug() << "on restoreDefaultsButtonClicked "; });
     connect(m_messageDialog, &MessageDialog::updateFirmwareButtonClicked, this,
-            [] { qDebug() << "on updateFirmwareButtonClicked "; });
-    connect(m_syncCloud, &SyncCloud::syncError, this, &MainWindow::onSyncError, Qt::QueuedConnection);
-    connect(m_deviceFlash, &DeviceFlash::deviceConnectStatusChanged, this,
-            [this](bool connected, DeviceFlash::Corvane) { onDeviceConnectStatusChanged(connected); },
-            Qt::QueuedConnection);
+        [] { qDebug() << "on updateFirmwareButtonClicked "; });
+    connect(
+        m_syncCloud, &SyncCloud::syncError, this, &MainWindow::onSyncError, Qt::QueuedConnection);
+    connect(
+        m_deviceFlash, &DeviceFlash::deviceConnectStatusChanged, this,
+        [this](bool connected, DeviceFlash::Corvane) { onDeviceConnectStatusChanged(connected); },
+        Qt::QueuedConnection);
     connect(m_deviceFlash, &DeviceFlash::versionChanged, this, &MainWindow::onVersionChanged,
-            Qt::QueuedConnection);
-    connect(m_deviceFlash, &DeviceFlash::deviceInUse, this, [this] { setAdapterInUse(true); },
-            Qt::QueuedConnection);
+        Qt::QueuedConnection);
+    connect(
+        m_deviceFlash, &DeviceFlash::deviceInUse, this, [this] { setAdapterInUse(true); },
+        Qt::QueuedConnection);
     connect(m_deviceFlash, &DeviceFlash::dataBackupProgressChanged, this,
-            &MainWindow::onDataBackupProgress, Qt::QueuedConnection);
-    connect(m_deviceFlash, &DeviceFlash::settingProgressChanged, this, &MainWindow::onSettingProgress,
-            Qt::QueuedConnection);
+        &MainWindow::onDataBackupProgress, Qt::QueuedConnection);
+    connect(m_deviceFlash, &DeviceFlash::settingProgressChanged, this,
+        &MainWindow::onSettingProgress, Qt::QueuedConnection);
     connect(m_deviceFlash, &DeviceFlash::dataStoreProgressChanged, this,
-            &MainWindow::onDataStoreProgress, Qt::QueuedConnection);
+        &MainWindow::onDataStoreProgress, Qt::QueuedConnection);
     connect(m_deviceFlash, &DeviceFlash::write2FlashProgressChanged, this,
-            &MainWindow::onWrite2FlashProgress, Qt::QueuedConnection);
+        &MainWindow::onWrite2FlashProgress, Qt::QueuedConnection);
     connect(m_deviceFlash, &DeviceFlash::autoBackupProgressChanged, this,
-            &MainWindow::onAutoBackupProgress, Qt::QueuedConnection);
+        &MainWindow::onAutoBackupProgress, Qt::QueuedConnection);
     // The tool tip still names the operation that the saved configuration comes before.
-    connect(m_deviceFlash, &DeviceFlash::autoBackupSaved, this, [this] {
-        ui->label_CurrentVersion->setText(tr("%1...").arg(ui->progressBar->toolTip()));
-    }, Qt::QueuedConnection);
-    connect(ui->pushButton_Update, &QPushButton::clicked, this, &MainWindow::onPushButtonUpdateClicked,
-            Qt::QueuedConnection);
+    connect(
+        m_deviceFlash, &DeviceFlash::autoBackupSaved, this,
+        [this] { ui->label_CurrentVersion->setText(tr("%1...").arg(ui->progressBar->toolTip())); },
+        Qt::QueuedConnection);
+    connect(ui->pushButton_Update, &QPushButton::clicked, this,
+        &MainWindow::onPushButtonUpdateClicked, Qt::QueuedConnection);
     connect(ui->pushButton_Restore, &QPushButton::clicked, this,
-            &MainWindow::onPushButtonRestoreClicked, Qt::QueuedConnection);
+        &MainWindow::onPushButtonRestoreClicked, Qt::QueuedConnection);
     connect(ui->toolButton_VersionInfo, &QToolButton::clicked, this,
-            &MainWindow::onPushButtonVersionInfoClicked);
+        &MainWindow::onPushButtonVersionInfoClicked);
     connect(ui->toolButton_OpenFile, &QToolButton::clicked, this, &MainWindow::onOpenFileClicked);
-    connect(ui->toolButton_Settings, &QToolButton::clicked, m_settingsDialog, &SettingsDialog::show);
+    connect(
+        ui->toolButton_Settings, &QToolButton::clicked, m_settingsDialog, &SettingsDialog::show);
     connect(m_settingsDialog, &SettingsDialog::dataBackup, this, [this] {
         if (!isOperationRunning())
             m_deviceFlash->dataBackup();
     });
     connect(m_deviceFlash, &DeviceFlash::settingChanged, this, &MainWindow::onSettingChanged,
-            Qt::QueuedConnection);
-    connect(m_settingsDialog, &SettingsDialog::dataRestore, this, &MainWindow::onDataRestoreRequested);
+        Qt::QueuedConnection);
+    connect(
+        m_settingsDialog, &SettingsDialog::dataRestore, this, &MainWindow::onDataRestoreRequested);
     connect(m_settingsDialog, &SettingsDialog::bootModeChanged, this, [this](int mode) {
         if (isOperationRunning())
             return;
@@ -177,7 +183,7 @@ void MainWindow::connectSignals()
         qDebug() << "bootModeChanged" << mode;
     });
     connect(ui->comboBox_Languages, qOverload<int>(&QComboBox::currentIndexChanged), this,
-            &MainWindow::onComboBoxLanguagesChanged);
+        &MainWindow::onComboBoxLanguagesChanged);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -322,13 +328,13 @@ void MainWindow::refreshTexts()
         setStyleSheet(styled);
 
     disconnect(ui->comboBox_Languages, qOverload<int>(&QComboBox::currentIndexChanged), this,
-               &MainWindow::onComboBoxLanguagesChanged);
+        &MainWindow::onComboBoxLanguagesChanged);
     ui->retranslateUi(this);
     setAdapterInUse(m_adapterInUse);
     m_messageDialog->retranslateUi();
     m_settingsDialog->retranslateUi();
-    ui->label_Title->setText(QStringLiteral("%1 v%2").arg(QCoreApplication::applicationName(),
-                                                         QCoreApplication::applicationVersion()));
+    ui->label_Title->setText(QStringLiteral("%1 v%2").arg(
+        QCoreApplication::applicationName(), QCoreApplication::applicationVersion()));
     ui->label_ProductConnected->setText(QString::fromLatin1(m_deviceFlash->serialNumber()));
     ui->label_CurrentVersion->setText(
         QStringLiteral("%1 | %2").arg(tr("Current Firmware Version"), m_deviceFlash->version()));
@@ -337,7 +343,7 @@ void MainWindow::refreshTexts()
     nameControls();
     ui->comboBox_Languages->setCurrentIndex(index);
     connect(ui->comboBox_Languages, qOverload<int>(&QComboBox::currentIndexChanged), this,
-            &MainWindow::onComboBoxLanguagesChanged);
+        &MainWindow::onComboBoxLanguagesChanged);
 }
 
 // What a keyboard needs beyond the form: the network picture is no Tab stop (it only shows
@@ -361,8 +367,8 @@ void MainWindow::setUpKeyboard()
 void MainWindow::nameControls()
 {
     using Accessibility::setNameAndToolTip;
-    setNameAndToolTip(ui->toolButton_Network,
-                      ui->toolButton_Network->isEnabled() ? tr("Online") : tr("Offline"));
+    setNameAndToolTip(
+        ui->toolButton_Network, ui->toolButton_Network->isEnabled() ? tr("Online") : tr("Offline"));
     setNameAndToolTip(ui->toolButton_Close, tr("Close"));
     setNameAndToolTip(ui->toolButton_VersionInfo, tr("Version Change LOG"));
     setNameAndToolTip(ui->toolButton_OpenFile, tr("Open Firmware"));
@@ -379,7 +385,7 @@ void MainWindow::onSyncFinished()
     if (ui->stackedWidget->currentIndex() == 0)
         ui->stackedWidget->setCurrentIndex(1);
     connect(m_deviceFlash, &DeviceFlash::error, this, &MainWindow::onDeviceError,
-            Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
+        Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
 }
 
 void MainWindow::onSyncError(SyncCloud::SyncError error)
@@ -388,27 +394,29 @@ void MainWindow::onSyncError(SyncCloud::SyncError error)
     switch (error) {
     case SyncCloud::SyncError_FirstRunError:
         m_messageDialog->showMessage(tr("Error"),
-                                     tr("When you first install Corvane Firmware Tool must connect "
-                                        "network, and restart Corvane Firmware Tool."));
+            tr("When you first install Corvane Firmware Tool must connect "
+               "network, and restart Corvane Firmware Tool."));
         disconnect(m_deviceFlash, &DeviceFlash::error, this, &MainWindow::onDeviceError);
         connect(m_messageDialog, &MessageDialog::okButtonClicked, m_closeGuard,
-                &CloseGuard::closeWhenIdle);
+            &CloseGuard::closeWhenIdle);
         break;
     case SyncCloud::SyncError_LocalCacheUsed:
-        m_messageDialog->showMessage(tr("Waring"),
-                                     tr("Connect server error, will only use local cache firmware."));
+        m_messageDialog->showMessage(
+            tr("Waring"), tr("Connect server error, will only use local cache firmware."));
         break;
     case SyncCloud::SyncError_InformationError:
         m_messageDialog->showMessage(
             tr("Waring"), tr("The information of server error, contact Corvane for help."));
         break;
     case SyncCloud::SyncError_DownloadFail:
-        m_messageDialog->showMessage(tr("Waring"), tr("The firmware downloaded and checksum error."));
+        m_messageDialog->showMessage(
+            tr("Waring"), tr("The firmware downloaded and checksum error."));
         break;
     case SyncCloud::SyncError_ChecksumError:
         break;
     case SyncCloud::SyncError_NetworkError:
-        m_messageDialog->showMessage(tr("Waring"), tr("The network error, checking connect and retry."));
+        m_messageDialog->showMessage(
+            tr("Waring"), tr("The network error, checking connect and retry."));
         break;
     }
     // A failed download gives back what its progress took away. Its progress signals came
@@ -490,7 +498,8 @@ void MainWindow::onWrite2FlashProgress(qlonglong current, qlonglong total)
         setOperationControlsEnabled(false);
         return;
     }
-    const QString text = m_restoreRunning ? tr("Restored successfully!") : tr("Update successfully!");
+    const QString text
+        = m_restoreRunning ? tr("Restored successfully!") : tr("Update successfully!");
     m_messageDialog->showMessage(tr("Corvane Firmware Tool"), text);
     refreshTexts();
     setOperationControlsEnabled(true);
@@ -507,8 +516,8 @@ void MainWindow::onOpenFileClicked()
 {
     if (isOperationRunning())
         return;
-    const QString path =
-        FileChooser::choose(this, tr("Open Firmware"), tr("Firmware Files (*.bin *.rfw)"), false);
+    const QString path
+        = FileChooser::choose(this, tr("Open Firmware"), tr("Firmware Files (*.bin *.rfw)"), false);
     if (!path.isEmpty())
         openFirmwareFile(path);
 }
@@ -543,11 +552,12 @@ void MainWindow::onDataBackupProgress(qlonglong current, qlonglong total, char *
     m_settingsDialog->setProgress(current, total);
     if (current == total && backupData && total > 0
         && total + BackupFile::DigestLength <= DeviceFlash::BackupBufferSize) {
-        const QString path =
-            FileChooser::choose(this, tr("save backup"), tr("backup Files (*.bkp)"), true);
+        const QString path
+            = FileChooser::choose(this, tr("save backup"), tr("backup Files (*.bkp)"), true);
         if (!path.isEmpty()) {
             QString reason;
-            if (BackupFile::write(path, backupData, total, m_deviceFlash->serialNumber(), &reason)) {
+            if (BackupFile::write(
+                    path, backupData, total, m_deviceFlash->serialNumber(), &reason)) {
                 m_settingsDialog->hide();
                 m_messageDialog->showMessage(tr("Corvane Firmware Tool"), tr("successfully!"));
             } else {
@@ -572,12 +582,12 @@ void MainWindow::onDataRestoreRequested()
 {
     if (isOperationRunning())
         return;
-    const QString path =
-        FileChooser::choose(this, tr("restore"), tr("backup Files (*.bkp)"), false);
+    const QString path
+        = FileChooser::choose(this, tr("restore"), tr("backup Files (*.bkp)"), false);
     if (path.isEmpty() || isOperationRunning())
         return;
-    const BackupAdmission admission =
-        backupAdmission(path, m_deviceFlash->serialNumber(), m_deviceFlash->version());
+    const BackupAdmission admission
+        = backupAdmission(path, m_deviceFlash->serialNumber(), m_deviceFlash->version());
     switch (admission.verdict) {
     case BackupAdmission::Admitted:
         m_deviceFlash->dataRestore(admission.file.data, admission.file.version);
@@ -596,12 +606,12 @@ void MainWindow::onDataRestoreRequested()
     case BackupAdmission::Corrupted:
         qWarning() << "Corrupted file/Unauthorized !";
         m_settingsDialog->reject();
-        m_messageDialog->showMessage(tr("Corvane Firmware Tool"), tr("Corrupted file/Unauthorized !"));
+        m_messageDialog->showMessage(
+            tr("Corvane Firmware Tool"), tr("Corrupted file/Unauthorized !"));
         return;
     case BackupAdmission::UpdateRequired:
         m_messageDialog->showMessage(tr("Corvane Firmware Tool"),
-                                     tr("Firmware Update Required( >= %1) !")
-                                         .arg(admission.file.version));
+            tr("Firmware Update Required( >= %1) !").arg(admission.file.version));
         return;
     }
 }

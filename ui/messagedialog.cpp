@@ -11,7 +11,8 @@ namespace {
 constexpr int QueueIntervalMs = 3000;
 }
 
-MessageDialog::MessageDialog(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::MessageDialog>())
+MessageDialog::MessageDialog(QWidget *parent)
+    : QDialog(parent), ui(std::make_unique<Ui::MessageDialog>())
 {
     qRegisterMetaType<QTextCursor>("QTextCursor");
     ui->setupUi(this);

@@ -7,7 +7,8 @@
 
 #include <climits>
 
-SettingsDialog::SettingsDialog(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::SettingsDialog>())
+SettingsDialog::SettingsDialog(QWidget *parent)
+    : QDialog(parent), ui(std::make_unique<Ui::SettingsDialog>())
 {
     ui->setupUi(this);
 

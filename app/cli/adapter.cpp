@@ -136,16 +136,16 @@ int AdapterOpening::result(QString *message) const
     // backup, history line or version check could be right.
     if (m_device.isConnected() && !m_device.isInformationRead())
         return fail(CliExit_Failed,
-                    QStringLiteral("the adapter answered wrongly while its serial number and "
-                                   "firmware version were read. Nothing was changed."));
+            QStringLiteral("the adapter answered wrongly while its serial number and "
+                           "firmware version were read. Nothing was changed."));
     if (m_device.isConnected())
         return CliExit_Ok;
     if (m_owner >= 0)
         return fail(CliExit_InUse,
-                    m_owner > 0 ? QStringLiteral("the adapter is in use by another program "
-                                                 "(PID %1)")
-                                      .arg(m_owner)
-                                : QStringLiteral("the adapter is in use by another program"));
+            m_owner > 0 ? QStringLiteral("the adapter is in use by another program "
+                                         "(PID %1)")
+                              .arg(m_owner)
+                        : QStringLiteral("the adapter is in use by another program"));
     if (!m_lockError.isEmpty())
         return fail(CliExit_Failed,
             QStringLiteral("the adapter cannot be reserved for this program (%1); nothing was "

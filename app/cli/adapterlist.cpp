@@ -134,9 +134,9 @@ int printEveryAdapter(const CliContext &ctx)
         QJsonObject record = probe.json();
         if (!probe.version.isEmpty()) {
             record.insert(QStringLiteral("supportsBootMode"),
-                          FirmwareVersion::supportsBootMode(probe.version));
+                FirmwareVersion::supportsBootMode(probe.version));
             record.insert(QStringLiteral("supportsDataStore"),
-                          FirmwareVersion::keepsConfigurationStore(probe.version));
+                FirmwareVersion::keepsConfigurationStore(probe.version));
         }
         if (ctx.json) {
             records.append(record);

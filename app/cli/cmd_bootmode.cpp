@@ -81,7 +81,7 @@ int runBootMode(CliContext &ctx)
     }
 
     const FlashOutcome outcome = watchFlashWrite(device, ctx, &DeviceFlash::settingProgressChanged,
-                                                 [&device, mode] { device.setBootMode(mode); });
+        [&device, mode] { device.setBootMode(mode); });
     const QString failure = flashFailure(outcome);
     if (!failure.isEmpty()) {
         const int code = ctx.fail(CliExit_Failed, failure);

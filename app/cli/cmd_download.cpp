@@ -16,8 +16,7 @@ int runDownload(CliContext &ctx)
     const QString version = args.first();
 
     ctx.addFields({ { QStringLiteral("version"), version } });
-    const CliCatalogue::FirmwareFetch fetch
-        = CliCatalogue::fetchForCommand(ctx, version, refresh);
+    const CliCatalogue::FirmwareFetch fetch = CliCatalogue::fetchForCommand(ctx, version, refresh);
     if (fetch.path.isEmpty())
         return CliExit_Failed;
 

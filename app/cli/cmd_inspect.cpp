@@ -50,7 +50,8 @@ const CliRegistrar registrar({
         "(it is not read whole), it is no Corvane X9 firmware image (damaged, truncated, "
         "another format or another product), or its payload does not fit the flash an update "
         "erases.\n"),
-    &runInspect, {},
+    &runInspect,
+    {},
     cliExitCodes({ { CliExit_Ok, QStringLiteral("valid image") },
         { CliExit_Failed, QStringLiteral("invalid or unreadable") } }),
 });

@@ -13,8 +13,8 @@
 namespace {
 
 // Why `restore` refuses the backup file at path; nothing has been written then.
-QString refusalText(const BackupAdmission &admission, const QString &path,
-                    const QString &adapterVersion)
+QString refusalText(
+    const BackupAdmission &admission, const QString &path, const QString &adapterVersion)
 {
     const BackupFile::ReadResult &file = admission.file;
     switch (admission.verdict) {
@@ -35,8 +35,7 @@ QString refusalText(const BackupAdmission &admission, const QString &path,
     case BackupAdmission::UpdateRequired:
         return QStringLiteral("%1: Firmware Update Required %2 The backup is of firmware %3, the "
                               "adapter runs %4; nothing was written")
-            .arg(path, BackupFile::requiredVersionText(file.version), file.version,
-                 adapterVersion);
+            .arg(path, BackupFile::requiredVersionText(file.version), file.version, adapterVersion);
     case BackupAdmission::DoesNotFit:
         return QStringLiteral("%1 cannot be restored: %2; nothing was written")
             .arg(path, admission.reason);
@@ -58,16 +57,15 @@ int runRestore(CliContext &ctx)
         return opened;
     useDataDirectory(device, false); // the history line
     const QString adapterVersion = device.version();
-    const BackupAdmission admission
-        = backupAdmission(path, device.serialNumber(), adapterVersion);
+    const BackupAdmission admission = backupAdmission(path, device.serialNumber(), adapterVersion);
     if (!admission.admitted())
         return ctx.fail(CliExit_Failed, refusalText(admission, path, adapterVersion));
     const BackupFile::ReadResult &read = admission.file;
     const bool keep = admission.keepMacroLayout;
 
-    const FlashOutcome outcome = watchFlashWrite(
-        device, ctx, &DeviceFlash::dataStoreProgressChanged,
-        [&device, &read] { device.dataRestore(read.data, read.version); });
+    const FlashOutcome outcome
+        = watchFlashWrite(device, ctx, &DeviceFlash::dataStoreProgressChanged,
+            [&device, &read] { device.dataRestore(read.data, read.version); });
     const QString failure = flashFailure(outcome);
     if (!failure.isEmpty()) {
         const int code = ctx.fail(CliExit_Failed, failure);

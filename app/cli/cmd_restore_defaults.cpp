@@ -22,22 +22,23 @@ int runRestoreDefaults(CliContext &ctx)
     if (!takeEveryAdapterOptions(ctx, args, &all, &force))
         return CliExit_Usage;
     if (args.size() != 2)
-        return ctx.fail(CliExit_Usage, QStringLiteral("restore-defaults takes FILE and VERSION "
-                                                      "(see restore-defaults --help)"));
+        return ctx.fail(CliExit_Usage,
+            QStringLiteral("restore-defaults takes FILE and VERSION "
+                           "(see restore-defaults --help)"));
     const QString path = args.at(0);
     const QString versionText = args.at(1);
     UpdateJobs::Version version;
     if (!UpdateJobs::parseVersionText(versionText, &version))
         return ctx.fail(CliExit_Usage,
-                        QStringLiteral("VERSION must be three dot-separated numbers, like 5.6.0 "
-                                       "(got '%1')")
-                            .arg(versionText));
+            QStringLiteral("VERSION must be three dot-separated numbers, like 5.6.0 "
+                           "(got '%1')")
+                .arg(versionText));
 
     const UpdateJobs::RestoreGeneration generation = UpdateJobs::restoreGeneration(versionText);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return ctx.fail(CliExit_Failed,
-                        QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+        return ctx.fail(
+            CliExit_Failed, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
     const qint64 size = file.size();
     file.close();
     if (size <= 0)
@@ -45,12 +46,12 @@ int runRestoreDefaults(CliContext &ctx)
     const quint32 capacity = UpdateJobs::restoreCapacity(generation);
     if (quint64(size) > capacity)
         return ctx.fail(CliExit_Failed,
-                        QStringLiteral("%1 has %2 bytes, more than a factory restore of version "
-                                       "%3 holds (%4)")
-                            .arg(path)
-                            .arg(size)
-                            .arg(versionText)
-                            .arg(capacity));
+            QStringLiteral("%1 has %2 bytes, more than a factory restore of version "
+                           "%3 holds (%4)")
+                .arg(path)
+                .arg(size)
+                .arg(versionText)
+                .arg(capacity));
 
     const QString target = UpdateJobs::versionText(version.major, version.minor, version.patch);
     // A factory restore resets the configuration whatever the version: none is left alone.
@@ -70,46 +71,44 @@ int runRestoreDefaults(CliContext &ctx)
     return runFlashOperation(
         device, ctx,
         [&device, &path, &versionText] { device.restoreFactorySettings(path, versionText); },
-        target, FlashImage{path, false, true});
+        target, FlashImage { path, false, true });
 }
 
-const CliRegistrar reg({QStringLiteral("restore-defaults"),
-                        QStringLiteral("factory restore: default configuration and a firmware file"),
-                        QStringLiteral(
-                            "Usage: corvane-cli [--json] restore-defaults [--no-backup] [--all] "
-                            "FILE VERSION\n"
-                            "Puts the adapter back to its factory state: saves the adapter's "
-                            "configuration (firmware 5.5.0 and later) to a backup file in the "
-                            "data directory and prints its path (nothing is erased when it "
-                            "cannot be saved), then writes the default "
-                            "configuration with VERSION and stores FILE, byte for byte, as the "
-                            "factory firmware (from 0x08040000 for VERSION 5.5.0 and later, from "
-                            "0x08020000 before), verifying every byte; then reads the "
-                            "configuration back.\n"
-                            "VERSION is the version of FILE, three dot-separated numbers "
-                            "(each kept modulo 256).\n"
-                            "Shows a progress bar on a terminal (plain progress lines otherwise) "
-                            "and prints the adapter's version and the bytes written.\n"
-                            "With --json: one object with the keys version, bytesWritten and "
-                            "backup (the backup file's path, or null).\n"
-                            "With --all, every attached adapter is restored at once, whatever "
-                            "version it runs, with its lines, table and --json object as update "
-                            "--all gives them.\n"
-                            "Do not unplug the adapter while it runs; when the write fails, "
-                            "the message says how to recover. SIGINT (Ctrl+C), SIGTERM or SIGHUP "
-                            "before the erase cancel it (nothing is changed, exit 128 + the "
-                            "signal number); from the erase on, the write runs to its end.\n"),
-                        &runRestoreDefaults,
-                        {{QStringLiteral("--no-backup"), QString(),
-                          QStringLiteral("do not save the configuration first")},
-                         {QStringLiteral("--all"), QString(),
-                          QStringLiteral("restore every attached adapter at once, each with its "
-                                         "own lock, backup, history line and result")}},
-                        cliExitCodes(
-                            {{CliExit_Ok, QStringLiteral("every byte written and verified")},
-                             {CliExit_Failed,
-                              QStringLiteral("the file was refused or the write failed (with "
-                                             "--all: on any adapter)")}},
-                            CliExitSet_Adapter | CliExitSet_Interrupt)});
+const CliRegistrar reg({ QStringLiteral("restore-defaults"),
+    QStringLiteral("factory restore: default configuration and a firmware file"),
+    QStringLiteral("Usage: corvane-cli [--json] restore-defaults [--no-backup] [--all] "
+                   "FILE VERSION\n"
+                   "Puts the adapter back to its factory state: saves the adapter's "
+                   "configuration (firmware 5.5.0 and later) to a backup file in the "
+                   "data directory and prints its path (nothing is erased when it "
+                   "cannot be saved), then writes the default "
+                   "configuration with VERSION and stores FILE, byte for byte, as the "
+                   "factory firmware (from 0x08040000 for VERSION 5.5.0 and later, from "
+                   "0x08020000 before), verifying every byte; then reads the "
+                   "configuration back.\n"
+                   "VERSION is the version of FILE, three dot-separated numbers "
+                   "(each kept modulo 256).\n"
+                   "Shows a progress bar on a terminal (plain progress lines otherwise) "
+                   "and prints the adapter's version and the bytes written.\n"
+                   "With --json: one object with the keys version, bytesWritten and "
+                   "backup (the backup file's path, or null).\n"
+                   "With --all, every attached adapter is restored at once, whatever "
+                   "version it runs, with its lines, table and --json object as update "
+                   "--all gives them.\n"
+                   "Do not unplug the adapter while it runs; when the write fails, "
+                   "the message says how to recover. SIGINT (Ctrl+C), SIGTERM or SIGHUP "
+                   "before the erase cancel it (nothing is changed, exit 128 + the "
+                   "signal number); from the erase on, the write runs to its end.\n"),
+    &runRestoreDefaults,
+    { { QStringLiteral("--no-backup"), QString(),
+          QStringLiteral("do not save the configuration first") },
+        { QStringLiteral("--all"), QString(),
+            QStringLiteral("restore every attached adapter at once, each with its "
+                           "own lock, backup, history line and result") } },
+    cliExitCodes({ { CliExit_Ok, QStringLiteral("every byte written and verified") },
+                     { CliExit_Failed,
+                         QStringLiteral("the file was refused or the write failed (with "
+                                        "--all: on any adapter)") } },
+        CliExitSet_Adapter | CliExitSet_Interrupt) });
 
 } // namespace

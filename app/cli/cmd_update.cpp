@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "adapter.h"
 #include "cli.h"
-#include "datadirectory.h"
 #include "clicatalogue.h"
+#include "datadirectory.h"
 #include "everyadapter.h"
 #include "firmwarefile.h"
 #include "flashreport.h"
@@ -37,11 +37,12 @@ int runUpdate(CliContext &ctx)
         return CliExit_Usage;
     QString version;
     if (!takeVersionOption(args, &version))
-        return ctx.fail(CliExit_Usage, QStringLiteral("--version needs a VERSION (see update --help)"));
+        return ctx.fail(
+            CliExit_Usage, QStringLiteral("--version needs a VERSION (see update --help)"));
     const bool oneSource = version.isEmpty() ? args.size() == 1 : args.isEmpty();
     if (!oneSource)
         return ctx.fail(CliExit_Usage,
-                        QStringLiteral("update takes one FILE or --version VERSION (see update --help)"));
+            QStringLiteral("update takes one FILE or --version VERSION (see update --help)"));
 
     QString path = version.isEmpty() ? args.first() : QString();
     if (!version.isEmpty()) {
@@ -59,7 +60,9 @@ int runUpdate(CliContext &ctx)
     if (all)
         return runOnEveryAdapter(ctx,
             { imageVersion, FlashImage { path, !version.isEmpty() }, !noBackup, verify, !force,
-                [&path, &version](DeviceFlash &device) { device.updateFirmware(path, version); } });
+                [&path, &version](DeviceFlash &device) {
+                    device.updateFirmware(path, version);
+                } });
 
     DeviceFlash device;
     const InterruptGuard interrupts(ctx, device);
@@ -76,63 +79,62 @@ int runUpdate(CliContext &ctx)
                : std::function<QString(QJsonObject &)>());
 }
 
-const CliRegistrar reg({QStringLiteral("update"),
-                        QStringLiteral("write a firmware file (*.rfw, *.bin) into the adapter"),
-                        QStringLiteral(
-                            "Usage: corvane-cli [--json] update [--no-backup] [--verify] "
-                            "[--all [--force]] FILE\n"
-                            "       corvane-cli [--json] update [--no-backup] [--verify] "
-                            "[--all [--force]] --version VERSION\n"
-                            "With --version, takes the catalogue's image of VERSION from the "
-                            "firmware cache, downloading it first when needed (from the server "
-                            "of --catalogue URL when given); an image that holds another "
-                            "version is refused.\n"
-                            "Checks the firmware image, saves the adapter's configuration "
-                            "(firmware 5.5.0 and later) to a backup file in the data directory "
-                            "and prints its path, erases the adapter's firmware "
-                            "sectors, writes and verifies every byte, and reads the firmware "
-                            "information back. When the configuration cannot be saved, nothing "
-                            "is erased.\n"
-                            "Shows a progress bar on a terminal (plain progress lines otherwise) "
-                            "and prints the adapter's new version and the bytes written "
-                            "(with --verify also \"verified: true\"; with --quiet also the "
-                            "backup's path).\n"
-                            "With --json: one object with the keys version, bytesWritten and "
-                            "backup (the backup file's path, or null), and with --verify "
-                            "verified.\n"
-                            "With --all, each adapter's lines are prefixed by its serial number "
-                            "(on a terminal: one progress line per adapter), then a table gives "
-                            "each adapter's result: success, skipped, failed, cancelled or in "
-                            "use. With --json and --all: one object whose key adapters holds one "
-                            "object per adapter with the keys serial, path, result, fromVersion, "
-                            "version, bytesWritten, backup and error.\n"
-                            "Do not unplug the adapter while it runs; when the write fails, "
-                            "the message says how to recover. SIGINT (Ctrl+C), SIGTERM or SIGHUP "
-                            "before the erase cancel it (nothing is changed, exit 128 + the "
-                            "signal number); from the erase on, the write runs to its end.\n"),
-                        &runUpdate,
-                        {{QStringLiteral("--version"), QStringLiteral("VERSION"),
-                          QStringLiteral("write the catalogue's image of VERSION")},
-                         {QStringLiteral("--no-backup"), QString(),
-                          QStringLiteral("do not save the configuration first")},
-                         {QStringLiteral("--verify"), QString(),
-                          QStringLiteral("after the write, read every region back and compare "
-                                         "it with the image as verify does (takes about as long "
-                                         "again)")},
-                         {QStringLiteral("--all"), QString(),
-                          QStringLiteral("write every attached adapter at once, each with its "
-                                         "own lock, backup, history line and result; those that "
-                                         "already run the image's version are left alone (unless "
-                                         "the last operation on them failed part-way)")},
-                         {QStringLiteral("--force"), QString(),
-                          QStringLiteral("with --all, write those too")}},
-                        cliExitCodes({{CliExit_Ok, QStringLiteral("every byte written and verified "
-                                                                  "and the new version read back "
-                                                                  "(with --all: on every adapter "
-                                                                  "not left alone)")},
-                                      {CliExit_Failed,
-                                       QStringLiteral("the file was refused or the write failed "
-                                                      "(with --all: on any adapter)")}},
-                                     CliExitSet_Adapter | CliExitSet_Interrupt)});
+const CliRegistrar reg({ QStringLiteral("update"),
+    QStringLiteral("write a firmware file (*.rfw, *.bin) into the adapter"),
+    QStringLiteral("Usage: corvane-cli [--json] update [--no-backup] [--verify] "
+                   "[--all [--force]] FILE\n"
+                   "       corvane-cli [--json] update [--no-backup] [--verify] "
+                   "[--all [--force]] --version VERSION\n"
+                   "With --version, takes the catalogue's image of VERSION from the "
+                   "firmware cache, downloading it first when needed (from the server "
+                   "of --catalogue URL when given); an image that holds another "
+                   "version is refused.\n"
+                   "Checks the firmware image, saves the adapter's configuration "
+                   "(firmware 5.5.0 and later) to a backup file in the data directory "
+                   "and prints its path, erases the adapter's firmware "
+                   "sectors, writes and verifies every byte, and reads the firmware "
+                   "information back. When the configuration cannot be saved, nothing "
+                   "is erased.\n"
+                   "Shows a progress bar on a terminal (plain progress lines otherwise) "
+                   "and prints the adapter's new version and the bytes written "
+                   "(with --verify also \"verified: true\"; with --quiet also the "
+                   "backup's path).\n"
+                   "With --json: one object with the keys version, bytesWritten and "
+                   "backup (the backup file's path, or null), and with --verify "
+                   "verified.\n"
+                   "With --all, each adapter's lines are prefixed by its serial number "
+                   "(on a terminal: one progress line per adapter), then a table gives "
+                   "each adapter's result: success, skipped, failed, cancelled or in "
+                   "use. With --json and --all: one object whose key adapters holds one "
+                   "object per adapter with the keys serial, path, result, fromVersion, "
+                   "version, bytesWritten, backup and error.\n"
+                   "Do not unplug the adapter while it runs; when the write fails, "
+                   "the message says how to recover. SIGINT (Ctrl+C), SIGTERM or SIGHUP "
+                   "before the erase cancel it (nothing is changed, exit 128 + the "
+                   "signal number); from the erase on, the write runs to its end.\n"),
+    &runUpdate,
+    { { QStringLiteral("--version"), QStringLiteral("VERSION"),
+          QStringLiteral("write the catalogue's image of VERSION") },
+        { QStringLiteral("--no-backup"), QString(),
+            QStringLiteral("do not save the configuration first") },
+        { QStringLiteral("--verify"), QString(),
+            QStringLiteral("after the write, read every region back and compare "
+                           "it with the image as verify does (takes about as long "
+                           "again)") },
+        { QStringLiteral("--all"), QString(),
+            QStringLiteral("write every attached adapter at once, each with its "
+                           "own lock, backup, history line and result; those that "
+                           "already run the image's version are left alone (unless "
+                           "the last operation on them failed part-way)") },
+        { QStringLiteral("--force"), QString(), QStringLiteral("with --all, write those too") } },
+    cliExitCodes({ { CliExit_Ok,
+                       QStringLiteral("every byte written and verified "
+                                      "and the new version read back "
+                                      "(with --all: on every adapter "
+                                      "not left alone)") },
+                     { CliExit_Failed,
+                         QStringLiteral("the file was refused or the write failed "
+                                        "(with --all: on any adapter)") } },
+        CliExitSet_Adapter | CliExitSet_Interrupt) });
 
 } // namespace

@@ -72,8 +72,8 @@ int runVerify(CliContext &ctx)
         result.insert(QStringLiteral("version"), imageVersion);
         result.insert(QStringLiteral("regions"), report.regionsJson());
         if (!matches)
-            result.insert(QStringLiteral("error"), QStringLiteral("differs from %1 at %2")
-                                                       .arg(path, report.differenceText()));
+            result.insert(QStringLiteral("error"),
+                QStringLiteral("differs from %1 at %2").arg(path, report.differenceText()));
         ctx.printRecord(result, {});
     } else if (matches) {
         ctx.out << "matches " << terminalText(path) << " (version " << imageVersion << ")"

@@ -43,14 +43,15 @@ QString sameCommand(const CliContext &ctx)
 // writes everything again, `update` only gets an image it accepts, and `restore` only a
 // backup it accepts on the adapter that the advised commands leave behind.
 void printRecovery(const CliContext &ctx, const DeviceFlash &device, const FlashImage &image,
-                   const QString &backupPath, bool backupReused, const QString &expectedVersion)
+    const QString &backupPath, bool backupReused, const QString &expectedVersion)
 {
     const QString imagePath = QFileInfo(image.path).absoluteFilePath();
     ctx.warn(QStringLiteral("the adapter's flash is only partly written. Keep the adapter "
                             "plugged in and run the same command again: %1")
                  .arg(sameCommand(ctx)));
-    ctx.warn(image.cached ? QStringLiteral("the image is still in the firmware cache: %1").arg(imagePath)
-                          : QStringLiteral("the image is %1").arg(imagePath));
+    ctx.warn(image.cached
+            ? QStringLiteral("the image is still in the firmware cache: %1").arg(imagePath)
+            : QStringLiteral("the image is %1").arg(imagePath));
     if (checkFirmwareFile(image.path).accepted()) {
         const QString update = QStringLiteral("corvane-cli update %1").arg(shellWord(imagePath));
         if (device.firmwareRecordState() == 0)
@@ -66,11 +67,11 @@ void printRecovery(const CliContext &ctx, const DeviceFlash &device, const Flash
     const QString after = image.factoryRestore ? QString() : expectedVersion;
     if (!backupPath.isEmpty()
         && backupAdmission(backupPath, device.serialNumber(), after).admitted())
-        ctx.warn(QStringLiteral("your configuration was saved before the %1; once the adapter "
-                                "works again, this puts it back: corvane-cli restore %2")
-                     .arg(backupReused ? QStringLiteral("first failed write")
-                                       : QStringLiteral("write"),
-                          shellWord(backupPath)));
+        ctx.warn(
+            QStringLiteral("your configuration was saved before the %1; once the adapter "
+                           "works again, this puts it back: corvane-cli restore %2")
+                .arg(backupReused ? QStringLiteral("first failed write") : QStringLiteral("write"),
+                    shellWord(backupPath)));
 }
 
 } // namespace
@@ -83,15 +84,11 @@ QString deviceErrorText(DeviceError error)
 }
 
 FlashOperation::FlashOperation(DeviceFlash &device, const CliContext &ctx,
-                               const QString &expectedVersion, const FlashImage &image,
-                               const std::function<QString(QJsonObject &)> &afterWrite)
-    : m_device(device),
-      m_ctx(ctx),
-      m_expectedVersion(expectedVersion),
-      m_image(image),
+    const QString &expectedVersion, const FlashImage &image,
+    const std::function<QString(QJsonObject &)> &afterWrite)
+    : m_device(device), m_ctx(ctx), m_expectedVersion(expectedVersion), m_image(image),
       m_afterWrite(afterWrite)
-{
-}
+{ }
 
 void FlashOperation::start(const std::function<void()> &start, const Progress &progress)
 {
@@ -99,45 +96,45 @@ void FlashOperation::start(const std::function<void()> &start, const Progress &p
     // The device lives on this thread: its worker's signals arrive queued, in the event
     // loop that waitUntilIdle() runs.
     QObject::connect(&m_device, &DeviceFlash::write2FlashProgressChanged, &m_context,
-                     [this, progress](qlonglong current, qlonglong all) {
-                         m_written = current;
-                         m_total = all;
-                         if (progress)
-                             progress(FlashPhase::Writing, current, all);
-                     });
+        [this, progress](qlonglong current, qlonglong all) {
+            m_written = current;
+            m_total = all;
+            if (progress)
+                progress(FlashPhase::Writing, current, all);
+        });
     QObject::connect(&m_device, &DeviceFlash::dataStoreProgressChanged, &m_context,
-                     [this, progress](qlonglong, qlonglong all) {
-                         m_total = all;
-                         if (progress)
-                             progress(FlashPhase::Erasing, 0, all);
-                     });
+        [this, progress](qlonglong, qlonglong all) {
+            m_total = all;
+            if (progress)
+                progress(FlashPhase::Erasing, 0, all);
+        });
     QObject::connect(&m_device, &DeviceFlash::autoBackupProgressChanged, &m_context,
-                     [progress](qlonglong current, qlonglong all) {
-                         if (progress)
-                             progress(FlashPhase::SavingConfiguration, current, all);
-                     });
+        [progress](qlonglong current, qlonglong all) {
+            if (progress)
+                progress(FlashPhase::SavingConfiguration, current, all);
+        });
     QObject::connect(&m_device, &DeviceFlash::verifyProgressChanged, &m_context,
-                     [progress](qlonglong current, qlonglong all) {
-                         if (progress)
-                             progress(FlashPhase::Verifying, current, all);
-                     });
-    QObject::connect(&m_device, &DeviceFlash::error, &m_context,
-                     [this](DeviceError e) { m_errors.append(e); });
-    QObject::connect(&m_device, &DeviceFlash::autoBackupSaved, &m_context,
-                     [this, &ctx](const QString &path) {
-                         m_backupPath = path;
-                         if (ctx.showsProgress())
-                             ctx.out << "configuration saved to " << terminalText(path) << Qt::endl;
-                     });
-    QObject::connect(&m_device, &DeviceFlash::autoBackupReused, &m_context,
-                     [this, &ctx](const QString &path) {
-                         m_backupPath = path;
-                         m_backupReused = true;
-                         if (ctx.showsProgress())
-                             ctx.out << "no new configuration backup after a failed write; the "
-                                        "one saved before it stays: "
-                                     << terminalText(path) << Qt::endl;
-                     });
+        [progress](qlonglong current, qlonglong all) {
+            if (progress)
+                progress(FlashPhase::Verifying, current, all);
+        });
+    QObject::connect(
+        &m_device, &DeviceFlash::error, &m_context, [this](DeviceError e) { m_errors.append(e); });
+    QObject::connect(
+        &m_device, &DeviceFlash::autoBackupSaved, &m_context, [this, &ctx](const QString &path) {
+            m_backupPath = path;
+            if (ctx.showsProgress())
+                ctx.out << "configuration saved to " << terminalText(path) << Qt::endl;
+        });
+    QObject::connect(
+        &m_device, &DeviceFlash::autoBackupReused, &m_context, [this, &ctx](const QString &path) {
+            m_backupPath = path;
+            m_backupReused = true;
+            if (ctx.showsProgress())
+                ctx.out << "no new configuration backup after a failed write; the "
+                           "one saved before it stays: "
+                        << terminalText(path) << Qt::endl;
+        });
     const QString firmware = m_device.version();
     if (m_device.isAutoBackupEnabled() && !firmware.isEmpty() && !m_device.isSupportDataStore()
         && ctx.showsProgress())
@@ -173,9 +170,8 @@ int FlashOperation::conclude()
                           .arg(m_written)
                           .arg(m_total);
     } else if (m_total <= 0 || m_written != m_total) {
-        reason = QStringLiteral("the write stopped after %1 of %2 bytes")
-                     .arg(m_written)
-                     .arg(m_total);
+        reason
+            = QStringLiteral("the write stopped after %1 of %2 bytes").arg(m_written).arg(m_total);
     }
     if (!reason.isEmpty()) {
         m_failure = reason;
@@ -200,22 +196,21 @@ int FlashOperation::conclude()
 
     m_record.insert(QStringLiteral("version"), version);
     m_record.insert(QStringLiteral("bytesWritten"), double(m_written));
-    m_record.insert(QStringLiteral("backup"), m_backupPath.isEmpty() ? QJsonValue(QJsonValue::Null)
-                                                                     : QJsonValue(m_backupPath));
+    m_record.insert(QStringLiteral("backup"),
+        m_backupPath.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(m_backupPath));
     for (auto it = extra.constBegin(); it != extra.constEnd(); ++it)
         m_record.insert(it.key(), it.value());
     // The backup's path was printed when it was saved, unless --quiet kept that line back.
-    m_recordOrder = QStringList{QStringLiteral("version"), QStringLiteral("bytesWritten")}
-        + extra.keys();
+    m_recordOrder
+        = QStringList { QStringLiteral("version"), QStringLiteral("bytesWritten") } + extra.keys();
     if (ctx.quiet && !m_backupPath.isEmpty())
         m_recordOrder.append(QStringLiteral("backup"));
     return CliExit_Ok;
 }
 
 int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
-                      const std::function<void()> &start, const QString &expectedVersion,
-                      const FlashImage &image,
-                      const std::function<QString(QJsonObject &)> &afterWrite)
+    const std::function<void()> &start, const QString &expectedVersion, const FlashImage &image,
+    const std::function<QString(QJsonObject &)> &afterWrite)
 {
     FlashProgressPrinter printer(ctx);
     FlashOperation operation(device, ctx, expectedVersion, image, afterWrite);
@@ -231,8 +226,8 @@ int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
     return code;
 }
 
-void adviseAfterConfigWrite(const CliContext &ctx, DeviceFlash &device,
-                            const QString &firmwareVersion)
+void adviseAfterConfigWrite(
+    const CliContext &ctx, DeviceFlash &device, const QString &firmwareVersion)
 {
     if (!device.isFlashCommitted())
         return; // nothing was erased
@@ -255,12 +250,11 @@ void adviseAfterConfigWrite(const CliContext &ctx, DeviceFlash &device,
                             "command again: %2")
                  .arg(readBack ? QStringLiteral("Keep the adapter plugged in and")
                                : QStringLiteral("When the adapter is connected again,"),
-                      sameCommand(ctx)));
+                     sameCommand(ctx)));
 }
 
 FlashOutcome watchFlashWrite(DeviceFlash &device, const CliContext &ctx,
-                             void (DeviceFlash::*progress)(qlonglong, qlonglong),
-                             const std::function<void()> &start)
+    void (DeviceFlash::*progress)(qlonglong, qlonglong), const std::function<void()> &start)
 {
     FlashProgressPrinter printer(ctx);
     FlashOutcome outcome;
@@ -271,7 +265,7 @@ FlashOutcome watchFlashWrite(DeviceFlash &device, const CliContext &ctx,
         printer.update(current, total);
     });
     QObject::connect(&device, &DeviceFlash::error, &context,
-                     [&outcome](DeviceError e) { outcome.errors.append(e); });
+        [&outcome](DeviceError e) { outcome.errors.append(e); });
     printer.follow(device, start);
     outcome.timedOut = device.answerTimedOut();
     return outcome;
@@ -298,4 +292,3 @@ QString flashFailure(const FlashOutcome &outcome)
             .arg(outcome.total);
     return QString();
 }
-

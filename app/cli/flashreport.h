@@ -26,7 +26,6 @@ struct FlashImage
     bool factoryRestore = false;
 };
 
-
 // One flash operation (update, factory restore) of an opened adapter, from its start to its
 // outcome, as runFlashOperation() below tells it; several run side by side on several
 // adapters.
@@ -34,8 +33,7 @@ class FlashOperation
 {
 public:
     FlashOperation(DeviceFlash &device, const CliContext &ctx, const QString &expectedVersion,
-                   const FlashImage &image,
-                   const std::function<QString(QJsonObject &)> &afterWrite = {});
+        const FlashImage &image, const std::function<QString(QJsonObject &)> &afterWrite = {});
     FlashOperation(const FlashOperation &) = delete;
     FlashOperation &operator=(const FlashOperation &) = delete;
 
@@ -81,9 +79,8 @@ private:
 // every byte was written and verified: it adds its keys to the record or says why the
 // operation failed.
 int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
-                      const std::function<void()> &start, const QString &expectedVersion,
-                      const FlashImage &image,
-                      const std::function<QString(QJsonObject &)> &afterWrite = {});
+    const std::function<void()> &start, const QString &expectedVersion, const FlashImage &image,
+    const std::function<QString(QJsonObject &)> &afterWrite = {});
 
 // text as one word for a POSIX shell, so that advice can be copied as it is.
 QString shellWord(QString text);
@@ -100,13 +97,12 @@ struct FlashOutcome
 
 // What to do after a configuration write (restore, boot-mode) that failed once the adapter's
 // erase had begun: reads the configuration block back to tell which command still works.
-void adviseAfterConfigWrite(const CliContext &ctx, DeviceFlash &device,
-                            const QString &firmwareVersion);
+void adviseAfterConfigWrite(
+    const CliContext &ctx, DeviceFlash &device, const QString &firmwareVersion);
 
 // Runs start(), shows the progress that the given signal reports, and waits until the
 // device is idle.
 FlashOutcome watchFlashWrite(DeviceFlash &device, const CliContext &ctx,
-                             void (DeviceFlash::*progress)(qlonglong, qlonglong),
-                             const std::function<void()> &start);
+    void (DeviceFlash::*progress)(qlonglong, qlonglong), const std::function<void()> &start);
 // The reason a watched write failed, or "" when every byte was written and verified.
 QString flashFailure(const FlashOutcome &outcome);

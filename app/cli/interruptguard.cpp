@@ -40,15 +40,12 @@ const char *signalName(int signalNumber)
 } // namespace
 
 InterruptGuard::InterruptGuard(const CliContext &ctx, DeviceFlash &device)
-    : InterruptGuard(ctx, QList<DeviceFlash *>{&device})
-{
-}
+    : InterruptGuard(ctx, QList<DeviceFlash *> { &device })
+{ }
 
 InterruptGuard::InterruptGuard(const CliContext &ctx, const QList<DeviceFlash *> &devices,
-                               const std::function<void()> &beforeNotice)
-    : m_ctx(ctx),
-      m_devices(devices),
-      m_beforeNotice(beforeNotice)
+    const std::function<void()> &beforeNotice)
+    : m_ctx(ctx), m_devices(devices), m_beforeNotice(beforeNotice)
 {
     if (::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         m_ctx.warn(QStringLiteral("cannot watch for interrupting signals: %1")
@@ -57,8 +54,8 @@ InterruptGuard::InterruptGuard(const CliContext &ctx, const QList<DeviceFlash *>
         return;
     }
     m_notifier = std::make_unique<QSocketNotifier>(m_pipe[0], QSocketNotifier::Read);
-    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(),
-                     [this] { takeSignals(); });
+    QObject::connect(
+        m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(), [this] { takeSignals(); });
     g_writeFd = m_pipe[1];
     struct sigaction action = {};
     action.sa_handler = onSignal;

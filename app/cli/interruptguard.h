@@ -27,7 +27,7 @@ public:
     InterruptGuard(const CliContext &ctx, DeviceFlash &device);
     // beforeNotice runs before the guard prints its line (a progress display makes room).
     InterruptGuard(const CliContext &ctx, const QList<DeviceFlash *> &devices,
-                   const std::function<void()> &beforeNotice = {});
+        const std::function<void()> &beforeNotice = {});
     ~InterruptGuard();
     InterruptGuard(const InterruptGuard &) = delete;
     InterruptGuard &operator=(const InterruptGuard &) = delete;
@@ -38,13 +38,13 @@ public:
 private:
     void takeSignals();
 
-    static constexpr int Watched[] = {SIGINT, SIGTERM, SIGHUP};
+    static constexpr int Watched[] = { SIGINT, SIGTERM, SIGHUP };
 
     const CliContext &m_ctx;
     const QList<DeviceFlash *> m_devices;
     const std::function<void()> m_beforeNotice;
     int m_cancelled = 0; // adapters a signal cancelled
-    int m_pipe[2] = {-1, -1};
+    int m_pipe[2] = { -1, -1 };
     struct sigaction m_previous[3] = {};
     bool m_installed[3] = {};
     std::unique_ptr<QSocketNotifier> m_notifier;

@@ -27,10 +27,7 @@ QString rateText(double bytesPerSecond)
 
 } // namespace
 
-FlashProgressPrinter::FlashProgressPrinter(const CliContext &ctx)
-    : m_ctx(ctx)
-{
-}
+FlashProgressPrinter::FlashProgressPrinter(const CliContext &ctx) : m_ctx(ctx) { }
 
 QString FlashProgressPrinter::barLine(qlonglong current, qlonglong total, double bytesPerSecond)
 {
@@ -61,9 +58,8 @@ void FlashProgressPrinter::update(qlonglong current, qlonglong total)
         if (!last && m_lastDrawMs >= 0 && elapsedMs - m_lastDrawMs < RedrawIntervalMs)
             return;
         m_lastDrawMs = elapsedMs;
-        const double rate = elapsedMs > 0
-            ? double(current - m_firstCurrent) * 1000.0 / double(elapsedMs)
-            : 0.0;
+        const double rate
+            = elapsedMs > 0 ? double(current - m_firstCurrent) * 1000.0 / double(elapsedMs) : 0.0;
         // Trailing blanks wipe what a longer previous line left behind.
         m_ctx.out << '\r' << barLine(current, total, rate) << "    ";
         m_ctx.out.flush();

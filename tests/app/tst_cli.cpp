@@ -57,8 +57,8 @@ QString manualSection(const QString &manual, const QString &heading)
 QStringList advisedCommands(const QByteArray &err)
 {
     QStringList commands;
-    QRegularExpressionMatchIterator it = QRegularExpression(QStringLiteral("^corvane-cli: .*?: (corvane-cli .+)$"),
-                                                            QRegularExpression::MultilineOption)
+    QRegularExpressionMatchIterator it = QRegularExpression(
+        QStringLiteral("^corvane-cli: .*?: (corvane-cli .+)$"), QRegularExpression::MultilineOption)
                                              .globalMatch(QString::fromUtf8(err));
     while (it.hasNext())
         commands.append(it.next().captured(1));
@@ -122,7 +122,9 @@ private:
     }
     QJsonArray history()
     {
-        return QJsonDocument::fromJson(cli({QStringLiteral("--json"), QStringLiteral("history")}).out).array();
+        return QJsonDocument::fromJson(
+            cli({ QStringLiteral("--json"), QStringLiteral("history") }).out)
+            .array();
     }
     QProcessEnvironment environment() const;
     Run cli(const QStringList &args);
@@ -167,7 +169,7 @@ void tst_Cli::seedAdapter(quint8 major, quint8 minor, quint8 patch)
     AdapterEmulator::seedFirmwareVersion(major, minor, patch);
     AdapterEmulator::seedDefaultConfiguration(2);
     // The configuration block's own version bytes, as a factory restore leaves them.
-    const char version[3] = {char(major), char(minor), char(patch)};
+    const char version[3] = { char(major), char(minor), char(patch) };
     AdapterEmulator::setMemory(0x08004001, QByteArray(version, 3));
     QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
 }
@@ -195,8 +197,8 @@ QProcessEnvironment tst_Cli::environment() const
     // A runtime directory as the session manager makes it: the user's own, mode 0700.
     const QString runtime = m_dir->filePath(QStringLiteral("runtime"));
     QDir().mkpath(runtime);
-    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                       | QFileDevice::ExeOwner);
+    QFile::setPermissions(
+        runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     return env;
@@ -233,24 +235,25 @@ QString tst_Cli::writeImage(const QString &name, const QByteArray &content)
 void tst_Cli::usageAndHelp()
 {
     QCOMPARE(cli({}).exitCode, 2);
-    QCOMPARE(cli({QStringLiteral("frobnicate")}).exitCode, 2);
-    const Run help = cli({QStringLiteral("--help")});
+    QCOMPARE(cli({ QStringLiteral("frobnicate") }).exitCode, 2);
+    const Run help = cli({ QStringLiteral("--help") });
     QCOMPARE(help.exitCode, 0);
-    for (const char *command : {"info", "inspect", "update", "restore-defaults", "backup", "restore",
-                                "boot-mode", "catalogue", "download", "watch", "history", "verify"})
+    for (const char *command : { "info", "inspect", "update", "restore-defaults", "backup",
+             "restore", "boot-mode", "catalogue", "download", "watch", "history", "verify" })
         QVERIFY2(help.out.contains(command), command);
-    const Run updateHelp = cli({QStringLiteral("update"), QStringLiteral("--help")});
+    const Run updateHelp = cli({ QStringLiteral("update"), QStringLiteral("--help") });
     QCOMPARE(updateHelp.exitCode, 0);
     QVERIFY(updateHelp.out.contains("--version"));
-    QCOMPARE(cli({QStringLiteral("update")}).exitCode, 2);
+    QCOMPARE(cli({ QStringLiteral("update") }).exitCode, 2);
     // An unknown option is named as such, and a script that asked for JSON gets it.
-    const Run bogus = cli({QStringLiteral("--json"), QStringLiteral("--bogus"), QStringLiteral("info")});
+    const Run bogus
+        = cli({ QStringLiteral("--json"), QStringLiteral("--bogus"), QStringLiteral("info") });
     QCOMPARE(bogus.err, QByteArray("corvane-cli: unknown option --bogus (see --help)\n"));
     QCOMPARE(bogus.json().value(QStringLiteral("exitCode")).toInt(), 2);
-    QCOMPARE(cli({QStringLiteral("update"), QStringLiteral("a.rfw"), QStringLiteral("--version"),
-                  QStringLiteral("5.6.3")})
+    QCOMPARE(cli({ QStringLiteral("update"), QStringLiteral("a.rfw"), QStringLiteral("--version"),
+                     QStringLiteral("5.6.3") })
                  .exitCode,
-             2);
+        2);
 }
 
 // What bash completion offers for the words (the last one is being typed), with the
@@ -261,7 +264,8 @@ QStringList tst_Cli::completions(const QStringList &words)
         "source /usr/share/bash-completion/bash_completion && source \"$1\" && shift\n"
         "COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); COMP_LINE=${1-}; shift\n"
         // bash breaks "--a=b" and "host:port" into words of their own, with no blank between.
-        "for w; do [[ $w == [=:]* || $COMP_LINE == *[=:] ]] || COMP_LINE+=' '; COMP_LINE+=$w; done\n"
+        "for w; do [[ $w == [=:]* || $COMP_LINE == *[=:] ]] || COMP_LINE+=' '; COMP_LINE+=$w; "
+        "done\n"
         "COMP_POINT=${#COMP_LINE}\n"
         "_corvane_cli; printf '%s\\n' \"${COMPREPLY[@]}\"\n");
     const QString completion = qEnvironmentVariable("CORVANE_TEST_SOURCE_DIR")
@@ -318,7 +322,8 @@ void tst_Cli::versionAndManual()
         for (const QString &offered : completions(
                  QStringList { command, QStringLiteral("--") }.mid(command.isEmpty() ? 1 : 0)))
             unoffered.removeAll(offered);
-        QVERIFY2(unoffered.isEmpty(), qPrintable(command + QStringLiteral(": ") + unoffered.join(QLatin1Char(' '))));
+        QVERIFY2(unoffered.isEmpty(),
+            qPrintable(command + QStringLiteral(": ") + unoffered.join(QLatin1Char(' '))));
         for (const QString &line : text.split(QLatin1Char('\n')))
             QVERIFY2(line.size() <= 80, qPrintable(line));
     }
@@ -332,13 +337,13 @@ void tst_Cli::completion_data()
 {
     QTest::addColumn<QStringList>("words"); // as bash splits the line; the last one is typed
     QTest::addColumn<QString>("offered");
-    QTest::newRow("a value given with =") << QStringList{QStringLiteral("--network-timeout"), QStringLiteral("="),
-                                                         QStringLiteral("5"), QStringLiteral("up")}
+    QTest::newRow("a value given with =") << QStringList { QStringLiteral("--network-timeout"),
+        QStringLiteral("="), QStringLiteral("5"), QStringLiteral("up") }
                                           << QStringLiteral("update");
-    QTest::newRow("an address with a port")
-        << QStringList{QStringLiteral("--catalogue"), QStringLiteral("http"), QStringLiteral(":"),
-                       QStringLiteral("//127.0.0.1"), QStringLiteral(":"), QStringLiteral("8080"), QStringLiteral("up")}
-        << QStringLiteral("update");
+    QTest::newRow("an address with a port") << QStringList { QStringLiteral("--catalogue"),
+        QStringLiteral("http"), QStringLiteral(":"), QStringLiteral("//127.0.0.1"),
+        QStringLiteral(":"), QStringLiteral("8080"), QStringLiteral("up") }
+                                            << QStringLiteral("update");
 }
 
 // The options before the command, their values included, are no command name.
@@ -346,7 +351,7 @@ void tst_Cli::completion()
 {
     QFETCH(QStringList, words);
     QFETCH(QString, offered);
-    QCOMPARE(completions(words), QStringList{offered});
+    QCOMPARE(completions(words), QStringList { offered });
 }
 
 void tst_Cli::infoReportsTheSeededAdapter()
@@ -356,14 +361,15 @@ void tst_Cli::infoReportsTheSeededAdapter()
     AdapterEmulator::seedFirmwareVersion(5, 5, 24);
     QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
 
-    const Run text = cli({QStringLiteral("info")});
+    const Run text = cli({ QStringLiteral("info") });
     QCOMPARE(text.exitCode, 0);
     QCOMPARE(text.out, QByteArray("serial: 0a1b2c3d4e5f60718293a4b5\nversion: 5.5.24\n"));
     // The library's log lines stay off standard error unless asked for.
     QVERIFY2(text.err.isEmpty(), text.err.constData());
 
-    const QJsonObject json = cli({QStringLiteral("--json"), QStringLiteral("info")}).json();
-    QCOMPARE(json.value(QStringLiteral("serial")).toString(), QStringLiteral("0a1b2c3d4e5f60718293a4b5"));
+    const QJsonObject json = cli({ QStringLiteral("--json"), QStringLiteral("info") }).json();
+    QCOMPARE(json.value(QStringLiteral("serial")).toString(),
+        QStringLiteral("0a1b2c3d4e5f60718293a4b5"));
     QCOMPARE(json.value(QStringLiteral("version")).toString(), QStringLiteral("5.5.24"));
     QCOMPARE(json.value(QStringLiteral("supportsBootMode")).toBool(), true);
     QCOMPARE(json.value(QStringLiteral("supportsDataStore")).toBool(), true);
@@ -375,81 +381,93 @@ void tst_Cli::missingAdapterExitsThree()
     AdapterEmulator::setAttached(false);
     QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
 
-    const Run run = cli({QStringLiteral("info")});
+    const Run run = cli({ QStringLiteral("info") });
     QCOMPARE(run.exitCode, 3);
     QVERIFY(run.out.isEmpty());
     // What happened, and one line of what to do, whose command names the adapter's node.
     QCOMPARE(run.err.count('\n'), 2);
-    QVERIFY2(run.err.contains("plug the adapter in") && run.err.contains("corvane-cli info --verbose"),
-             run.err.constData());
-    const QByteArray verbose = cli({QStringLiteral("info"), QStringLiteral("--verbose")}).err;
-    QVERIFY2(verbose.contains(" 0e3a:b471 ") || verbose.contains("adapter node /dev/hidraw"), verbose.constData());
-    QCOMPARE(cli({QStringLiteral("--json"), QStringLiteral("info")}).json(),
-             (QJsonObject{{QStringLiteral("error"), QStringLiteral("no Corvane X9 adapter found")},
-                          {QStringLiteral("exitCode"), 3}}));
+    QVERIFY2(
+        run.err.contains("plug the adapter in") && run.err.contains("corvane-cli info --verbose"),
+        run.err.constData());
+    const QByteArray verbose = cli({ QStringLiteral("info"), QStringLiteral("--verbose") }).err;
+    QVERIFY2(verbose.contains(" 0e3a:b471 ") || verbose.contains("adapter node /dev/hidraw"),
+        verbose.constData());
+    QCOMPARE(cli({ QStringLiteral("--json"), QStringLiteral("info") }).json(),
+        (QJsonObject { { QStringLiteral("error"), QStringLiteral("no Corvane X9 adapter found") },
+            { QStringLiteral("exitCode"), 3 } }));
 
     // Each command that opens the adapter lists 3 and 4 in its help, and those that write
     // the signals' codes.
-    const QString image = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 1, payloadOf(100, 1)));
-    const QList<QPair<QStringList, bool>> adapterCommands{
-        {{QStringLiteral("info")}, false},
-        {{QStringLiteral("backup"), m_dir->filePath(QStringLiteral("out.bkp"))}, false},
-        {{QStringLiteral("verify"), image}, false},
-        {{QStringLiteral("boot-mode")}, true},
-        {{QStringLiteral("restore"), m_dir->filePath(QStringLiteral("in.bkp"))}, true},
-        {{QStringLiteral("restore-defaults"), image, QStringLiteral("5.7.1")}, true},
-        {{QStringLiteral("update"), image}, true}};
+    const QString image = writeImage(
+        QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 1, payloadOf(100, 1)));
+    const QList<QPair<QStringList, bool>> adapterCommands { { { QStringLiteral("info") }, false },
+        { { QStringLiteral("backup"), m_dir->filePath(QStringLiteral("out.bkp")) }, false },
+        { { QStringLiteral("verify"), image }, false }, { { QStringLiteral("boot-mode") }, true },
+        { { QStringLiteral("restore"), m_dir->filePath(QStringLiteral("in.bkp")) }, true },
+        { { QStringLiteral("restore-defaults"), image, QStringLiteral("5.7.1") }, true },
+        { { QStringLiteral("update"), image }, true } };
     for (const auto &command : adapterCommands) {
         QCOMPARE(cli(command.first).exitCode, 3);
-        const QString help = QString::fromUtf8(cli({command.first.first(), QStringLiteral("--help")}).out);
+        const QString help
+            = QString::fromUtf8(cli({ command.first.first(), QStringLiteral("--help") }).out);
         QStringList codes = QStringLiteral("0 1 2 3 4%1")
                                 .arg(QLatin1String(command.second ? " 129 130 143" : ""))
                                 .split(QLatin1Char(' '));
         codes.sort();
-        QCOMPARE(matchesOf(QStringLiteral("^  (\\d+) "), help.section(QStringLiteral("Exit codes:"), 1)), codes);
+        QCOMPARE(
+            matchesOf(QStringLiteral("^  (\\d+) "), help.section(QStringLiteral("Exit codes:"), 1)),
+            codes);
     }
 }
 
 void tst_Cli::inspectTellsValidFromBroken()
 {
     const QByteArray payload = payloadOf(1000, 3);
-    const QString good = writeImage(QStringLiteral("good.rfw"), FirmwareImageMaker::make(5, 7, 1, payload));
-    const QJsonObject valid = cli({QStringLiteral("--json"), QStringLiteral("inspect"), good}).json();
+    const QString good
+        = writeImage(QStringLiteral("good.rfw"), FirmwareImageMaker::make(5, 7, 1, payload));
+    const QJsonObject valid
+        = cli({ QStringLiteral("--json"), QStringLiteral("inspect"), good }).json();
     QCOMPARE(valid.value(QStringLiteral("valid")).toBool(), true);
     QCOMPARE(valid.value(QStringLiteral("version")).toString(), QStringLiteral("5.7.1"));
     QCOMPARE(valid.value(QStringLiteral("payloadSize")).toInt(), 1000);
     QCOMPARE(valid.value(QStringLiteral("payloadMd5")).toString(),
-             QString::fromLatin1(QCryptographicHash::hash(payload, QCryptographicHash::Md5).toHex()));
+        QString::fromLatin1(QCryptographicHash::hash(payload, QCryptographicHash::Md5).toHex()));
 
     FirmwareImageMaker::Options otherTag;
     otherTag.tag = QByteArrayLiteral("Corvane_X8");
-    const QString foreign = writeImage(QStringLiteral("foreign.bin"),
-                                       FirmwareImageMaker::make(5, 7, 1, payload, otherTag));
-    const Run wrongType = cli({QStringLiteral("--json"), QStringLiteral("inspect"), foreign});
+    const QString foreign = writeImage(
+        QStringLiteral("foreign.bin"), FirmwareImageMaker::make(5, 7, 1, payload, otherTag));
+    const Run wrongType = cli({ QStringLiteral("--json"), QStringLiteral("inspect"), foreign });
     QCOMPARE(wrongType.exitCode, 1);
     QCOMPARE(wrongType.json().value(QStringLiteral("error")).toString(),
-             foreign + QStringLiteral(" is not a Corvane X9 firmware image (wrong type)"));
+        foreign + QStringLiteral(" is not a Corvane X9 firmware image (wrong type)"));
 
     const QString empty = writeImage(QStringLiteral("empty.rfw"), QByteArray());
-    const Run nothing = cli({QStringLiteral("--json"), QStringLiteral("inspect"), empty});
+    const Run nothing = cli({ QStringLiteral("--json"), QStringLiteral("inspect"), empty });
     QCOMPARE(nothing.exitCode, 1);
-    QCOMPARE(nothing.json().value(QStringLiteral("error")).toString(), empty + QStringLiteral(" is empty"));
+    QCOMPARE(nothing.json().value(QStringLiteral("error")).toString(),
+        empty + QStringLiteral(" is empty"));
     // A script reads why, and the code it also gets as the exit status.
     const QString missing = m_dir->filePath(QStringLiteral("missing.rfw"));
-    const Run unread = cli({QStringLiteral("--json"), QStringLiteral("inspect"), missing});
-    QCOMPARE(unread.json(), (QJsonObject{{QStringLiteral("valid"), false}, {QStringLiteral("exitCode"), 1},
-                                         {QStringLiteral("error"), QStringLiteral("cannot read %1: No such file or "
-                                                                                  "directory").arg(missing)}}));
+    const Run unread = cli({ QStringLiteral("--json"), QStringLiteral("inspect"), missing });
+    QCOMPARE(unread.json(),
+        (QJsonObject { { QStringLiteral("valid"), false }, { QStringLiteral("exitCode"), 1 },
+            { QStringLiteral("error"),
+                QStringLiteral("cannot read %1: No such file or "
+                               "directory")
+                    .arg(missing) } }));
 
     // One byte more than the flash an update erases: inspect and update refuse it alike.
-    const QString oversize = writeImage(QStringLiteral("oversize.rfw"),
-                                        FirmwareImageMaker::make(5, 7, 1, payloadOf(983041, 5)));
-    const Run tooLarge = cli({QStringLiteral("--json"), QStringLiteral("inspect"), oversize});
+    const QString oversize = writeImage(
+        QStringLiteral("oversize.rfw"), FirmwareImageMaker::make(5, 7, 1, payloadOf(983041, 5)));
+    const Run tooLarge = cli({ QStringLiteral("--json"), QStringLiteral("inspect"), oversize });
     QCOMPARE(tooLarge.exitCode, 1);
     QCOMPARE(tooLarge.json().value(QStringLiteral("valid")).toBool(true), false);
-    QVERIFY(tooLarge.json().value(QStringLiteral("error")).toString().endsWith(
-        QLatin1String("more than the adapter takes (at most 983040 bytes)")));
-    const Run refused = cli({QStringLiteral("update"), oversize});
+    QVERIFY(tooLarge.json()
+                .value(QStringLiteral("error"))
+                .toString()
+                .endsWith(QLatin1String("more than the adapter takes (at most 983040 bytes)")));
+    const Run refused = cli({ QStringLiteral("update"), oversize });
     QCOMPARE(refused.exitCode, 1);
     QVERIFY2(refused.err.contains("at most 983040 bytes"), refused.err.constData());
     QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
@@ -457,36 +475,39 @@ void tst_Cli::inspectTellsValidFromBroken()
     QCOMPARE(AdapterEmulator::memory(0x08010000, 66).at(0), '\x42');
 
     // A file that never ends is not read whole.
-    const Run endless = cli({QStringLiteral("--json"), QStringLiteral("inspect"), QStringLiteral("/dev/zero")});
+    const Run endless
+        = cli({ QStringLiteral("--json"), QStringLiteral("inspect"), QStringLiteral("/dev/zero") });
     QCOMPARE(endless.exitCode, 1);
     QCOMPARE(endless.json().value(QStringLiteral("error")).toString(),
-             QStringLiteral("/dev/zero is too large to be a firmware file (more than 8388608 bytes)"));
+        QStringLiteral("/dev/zero is too large to be a firmware file (more than 8388608 bytes)"));
 }
 
 void tst_Cli::updateWritesAndAnnouncesTheVersion()
 {
     const QByteArray payload = payloadOf(70000, 9);
-    const QString image = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payload));
-    const Run run = cli({QStringLiteral("--json"), QStringLiteral("update"), image});
+    const QString image
+        = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payload));
+    const Run run = cli({ QStringLiteral("--json"), QStringLiteral("update"), image });
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.json().value(QStringLiteral("version")).toString(), QStringLiteral("5.7.2"));
     QCOMPARE(run.json().value(QStringLiteral("bytesWritten")).toInt(), 256 + 70000);
     // The configuration was saved first, as a backup that restore accepts.
     const QString backup = run.json().value(QStringLiteral("backup")).toString();
-    QVERIFY2(backup.startsWith(m_dir->filePath(QStringLiteral("data/Corvane/Corvane X9 Firmware "
-                                                              "Tool/backups/00112233445566778899aabb/"))),
-             qPrintable(backup));
+    QVERIFY2(backup.startsWith(
+                 m_dir->filePath(QStringLiteral("data/Corvane/Corvane X9 Firmware "
+                                                "Tool/backups/00112233445566778899aabb/"))),
+        qPrintable(backup));
     QCOMPARE(QFileInfo(backup).size(), qint64(245776));
 
     // The next run sees the adapter the update left behind.
     QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
     QVERIFY(AdapterEmulator::memory(0x08010000, 70000) == payload);
-    QCOMPARE(cli({QStringLiteral("info")}).out,
-             QByteArray("serial: 00112233445566778899aabb\nversion: 5.7.2\n"));
+    QCOMPARE(cli({ QStringLiteral("info") }).out,
+        QByteArray("serial: 00112233445566778899aabb\nversion: 5.7.2\n"));
 
     // A refused file leaves the adapter as it was and fails with exit code 1.
     const QString broken = writeImage(QStringLiteral("broken.rfw"), QByteArray("not an image"));
-    QCOMPARE(cli({QStringLiteral("update"), broken}).exitCode, 1);
+    QCOMPARE(cli({ QStringLiteral("update"), broken }).exitCode, 1);
     QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
     QVERIFY(AdapterEmulator::memory(0x08010000, 70000) == payload);
 
@@ -495,43 +516,49 @@ void tst_Cli::updateWritesAndAnnouncesTheVersion()
     faults.corruptEchoAtWrite = 2;
     AdapterEmulator::setFaults(faults);
     QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
-    const Run failed = cli({QStringLiteral("update"), image});
+    const Run failed = cli({ QStringLiteral("update"), image });
     QCOMPARE(failed.exitCode, 1);
     const QString advice = QString::fromUtf8(failed.err);
     // The configuration saved before this write is what the first update left, which restore
     // refuses: it is not advised.
-    QVERIFY2(advice.contains(QStringLiteral("run the same command again: corvane-cli update ") + image)
-                 && advice.contains(QStringLiteral("(\"Firmware lost\"): an update is the way back"))
-                 && !advice.contains(QStringLiteral("corvane-cli restore ")),
-             failed.err.constData());
+    QVERIFY2(
+        advice.contains(QStringLiteral("run the same command again: corvane-cli update ") + image)
+            && advice.contains(QStringLiteral("(\"Firmware lost\"): an update is the way back"))
+            && !advice.contains(QStringLiteral("corvane-cli restore ")),
+        failed.err.constData());
     QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
     AdapterEmulator::setFaults(AdapterEmulator::Faults());
     QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
-    const Run again = cli({QStringLiteral("--json"), QStringLiteral("update"), QStringLiteral("--no-backup"), image});
+    const Run again = cli({ QStringLiteral("--json"), QStringLiteral("update"),
+        QStringLiteral("--no-backup"), image });
     QCOMPARE(again.exitCode, 0);
     QVERIFY(again.json().value(QStringLiteral("backup")).isNull());
 
     // Newest first, one line per operation that reached the adapter.
-    const QJsonArray history = QJsonDocument::fromJson(
-        cli({QStringLiteral("history"), QStringLiteral("--json")}).out).array();
+    const QJsonArray history
+        = QJsonDocument::fromJson(cli({ QStringLiteral("history"), QStringLiteral("--json") }).out)
+              .array();
     QStringList results;
     for (const QJsonValue &entry : history)
         results.append(entry.toObject().value(QStringLiteral("result")).toString());
-    QCOMPARE(results, (QStringList{QStringLiteral("success"), QStringLiteral("failed"),
-                                   QStringLiteral("success")}));
+    QCOMPARE(results,
+        (QStringList {
+            QStringLiteral("success"), QStringLiteral("failed"), QStringLiteral("success") }));
     QCOMPARE(history.last().toObject().value(QStringLiteral("backup")).toString(), backup);
-    QVERIFY(QJsonDocument::fromJson(cli({QStringLiteral("history"), QStringLiteral("--json"),
-                                         QStringLiteral("--serial"), QStringLiteral("ffeeddccbbaa998877665544")})
-                                        .out)
+    QVERIFY(QJsonDocument::fromJson(
+        cli({ QStringLiteral("history"), QStringLiteral("--json"), QStringLiteral("--serial"),
+                QStringLiteral("ffeeddccbbaa998877665544") })
+            .out)
                 .array()
                 .isEmpty());
-    const QList<QByteArray> table = cli({QStringLiteral("history")}).out.split('\n');
+    const QList<QByteArray> table = cli({ QStringLiteral("history") }).out.split('\n');
     QVERIFY(table.first().startsWith("TIME") && table.at(2).contains("failed"));
 
     // --quiet prints the result alone, with the backup's path that a note would have given.
-    const Run quiet = cli({QStringLiteral("-q"), QStringLiteral("update"), image});
-    QVERIFY2(quiet.out.startsWith("version: 5.7.2\nbytesWritten: 70256\nbackup: ") && quiet.out.count('\n') == 3,
-             quiet.out.constData());
+    const Run quiet = cli({ QStringLiteral("-q"), QStringLiteral("update"), image });
+    QVERIFY2(quiet.out.startsWith("version: 5.7.2\nbytesWritten: 70256\nbackup: ")
+            && quiet.out.count('\n') == 3,
+        quiet.out.constData());
     QVERIFY2(quiet.err.isEmpty(), quiet.err.constData());
 }
 
@@ -541,19 +568,21 @@ void tst_Cli::updateFromTheCatalogue()
     HttpServerProcess server;
     QString error;
     QVERIFY2(server.start(&error), qPrintable(error));
-    QVERIFY(server.putFile(QStringLiteral("fw-5.8.0.rfw"), FirmwareImageMaker::make(5, 8, 0, payload)));
+    QVERIFY(
+        server.putFile(QStringLiteral("fw-5.8.0.rfw"), FirmwareImageMaker::make(5, 8, 0, payload)));
     const QString catalogue = QStringLiteral(R"({"download": {"flashTool": {"version": "1.9.0"},
         "firmware": [{"version": "5.8.0", "download": "%1", "info": "a;b"}]}})")
                                   .arg(server.url(QStringLiteral("fw-5.8.0.rfw")).toString());
-    QVERIFY(server.putFile(QStringLiteral("download/corvane-x9/corvane-x9.json"), catalogue.toUtf8()));
+    QVERIFY(
+        server.putFile(QStringLiteral("download/corvane-x9/corvane-x9.json"), catalogue.toUtf8()));
     const QString host = server.baseUrl().toString();
 
-    const Run list = cli({QStringLiteral("catalogue"), QStringLiteral("--catalogue"), host});
+    const Run list = cli({ QStringLiteral("catalogue"), QStringLiteral("--catalogue"), host });
     QCOMPARE(list.exitCode, 0);
     QVERIFY(list.out.contains("5.8.0"));
 
-    const Run run = cli({QStringLiteral("update"), QStringLiteral("--version"), QStringLiteral("5.8.0"),
-                         QStringLiteral("--catalogue"), host});
+    const Run run = cli({ QStringLiteral("update"), QStringLiteral("--version"),
+        QStringLiteral("5.8.0"), QStringLiteral("--catalogue"), host });
     QCOMPARE(run.exitCode, 0);
     QVERIFY(run.out.contains("version: 5.8.0"));
     QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
@@ -561,36 +590,46 @@ void tst_Cli::updateFromTheCatalogue()
 
     // Settings, cached image, automatic backup and history are the user's alone.
     QStringList entries;
-    for (QDirIterator it(m_dir->filePath(QStringLiteral("data")), QDir::AllEntries | QDir::NoDotAndDotDot,
-             QDirIterator::Subdirectories); it.hasNext();)
-        entries << it.next() + QLatin1String(int(it.fileInfo().permissions() & 0x77) ? " is not private" : "");
+    for (QDirIterator it(m_dir->filePath(QStringLiteral("data")),
+             QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+         it.hasNext();)
+        entries << it.next()
+                + QLatin1String(int(it.fileInfo().permissions() & 0x77) ? " is not private" : "");
     QVERIFY2(entries.size() >= 7 && entries.filter(QStringLiteral(" is not private")).isEmpty(),
         qPrintable(entries.join(QLatin1Char('\n'))));
 
-    const Run unknown = cli({QStringLiteral("download"), QStringLiteral("9.9.9"),
-                             QStringLiteral("--catalogue"), host});
+    const Run unknown = cli({ QStringLiteral("download"), QStringLiteral("9.9.9"),
+        QStringLiteral("--catalogue"), host });
     QCOMPARE(unknown.exitCode, 1);
 
     // Other bytes for 5.8.0 are refused, until a refresh takes them; an image holding another
     // version than its entry's is refused, fresh or cached, before the adapter is touched.
-    const QStringList download{QStringLiteral("download"), QStringLiteral("5.8.0"),
-                               QStringLiteral("--catalogue"), host};
-    QVERIFY(QFile::remove(m_dir->filePath(QStringLiteral("data/Corvane/Corvane X9 Firmware Tool/Firmware_V5.8.0.rfw"))));
-    QVERIFY(server.putFile(QStringLiteral("fw-5.8.0.rfw"), FirmwareImageMaker::make(5, 8, 0, payloadOf(5000, 2))));
+    const QStringList download { QStringLiteral("download"), QStringLiteral("5.8.0"),
+        QStringLiteral("--catalogue"), host };
+    QVERIFY(QFile::remove(m_dir->filePath(
+        QStringLiteral("data/Corvane/Corvane X9 Firmware Tool/Firmware_V5.8.0.rfw"))));
+    QVERIFY(server.putFile(
+        QStringLiteral("fw-5.8.0.rfw"), FirmwareImageMaker::make(5, 8, 0, payloadOf(5000, 2))));
     const Run changed = cli(download);
     QCOMPARE(changed.exitCode, 1);
-    QVERIFY2(changed.err.contains("the image for 5.8.0 differs from the one downloaded on "), changed.err.constData());
-    QVERIFY(server.putFile(QStringLiteral("fw-5.8.0.rfw"), FirmwareImageMaker::make(5, 7, 9, payload)));
-    const Run mislabelled = cli(download + QStringList{QStringLiteral("--refresh")});
+    QVERIFY2(changed.err.contains("the image for 5.8.0 differs from the one downloaded on "),
+        changed.err.constData());
+    QVERIFY(
+        server.putFile(QStringLiteral("fw-5.8.0.rfw"), FirmwareImageMaker::make(5, 7, 9, payload)));
+    const Run mislabelled = cli(download + QStringList { QStringLiteral("--refresh") });
     QCOMPARE(mislabelled.exitCode, 1);
-    QVERIFY2(mislabelled.err.contains("the image for 5.8.0 holds firmware 5.7.9"), mislabelled.err.constData());
+    QVERIFY2(mislabelled.err.contains("the image for 5.8.0 holds firmware 5.7.9"),
+        mislabelled.err.constData());
     server.clearRequestLog();
-    QCOMPARE(cli({QStringLiteral("update"), QStringLiteral("--version"), QStringLiteral("5.8.0")}).exitCode, 1);
+    QCOMPARE(cli({ QStringLiteral("update"), QStringLiteral("--version"), QStringLiteral("5.8.0") })
+                 .exitCode,
+        1);
     QVERIFY(server.requestLog().isEmpty());
     QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
     QCOMPARE(AdapterEmulator::memory(0x08004005, 3), QByteArray("\x05\x08\x00", 3));
-    QVERIFY(server.putFile(QStringLiteral("fw-5.8.0.rfw"), FirmwareImageMaker::make(5, 8, 0, payloadOf(5000, 2))));
-    QCOMPARE(cli(download + QStringList{QStringLiteral("--refresh")}).exitCode, 0);
+    QVERIFY(server.putFile(
+        QStringLiteral("fw-5.8.0.rfw"), FirmwareImageMaker::make(5, 8, 0, payloadOf(5000, 2))));
+    QCOMPARE(cli(download + QStringList { QStringLiteral("--refresh") }).exitCode, 0);
 
     // The cached list, as completion offers it, never asks the server for the newer one.
     QVERIFY(server.putFile(QStringLiteral("download/corvane-x9/corvane-x9.json"),
@@ -610,26 +649,32 @@ void tst_Cli::updateFromTheCatalogue()
 void tst_Cli::verifyComparesWithTheImage()
 {
     const QByteArray payload = payloadOf(70000, 6);
-    const QString image = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payload));
-    const QString other = writeImage(QStringLiteral("other.rfw"), FirmwareImageMaker::make(5, 7, 3, payload));
+    const QString image
+        = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payload));
+    const QString other
+        = writeImage(QStringLiteral("other.rfw"), FirmwareImageMaker::make(5, 7, 3, payload));
     const QString state = m_dir->filePath(QStringLiteral("adapter.state"));
-    const Run update = cli({QStringLiteral("--json"), QStringLiteral("update"), QStringLiteral("--verify"), image});
+    const Run update = cli(
+        { QStringLiteral("--json"), QStringLiteral("update"), QStringLiteral("--verify"), image });
     QCOMPARE(update.exitCode, 0);
     QCOMPARE(update.json().value(QStringLiteral("verified")).toBool(), true);
-    const Run same = cli({QStringLiteral("verify"), image});
+    const Run same = cli({ QStringLiteral("verify"), image });
     QCOMPARE(same.exitCode, 0);
     QCOMPARE(same.out, "matches " + image.toUtf8() + " (version 5.7.2)\n");
 
     QVERIFY(AdapterEmulator::loadState(state));
     AdapterEmulator::setMemory(0x08010000 + 1234, QByteArray(1, char(payload.at(1234) ^ 0x01)));
     QVERIFY(AdapterEmulator::saveState(state));
-    const Run flipped = cli({QStringLiteral("verify"), image});
+    const Run flipped = cli({ QStringLiteral("verify"), image });
     QCOMPARE(flipped.exitCode, 1);
-    QCOMPARE(flipped.out, "differs from " + image.toUtf8() + " at 0x080104d2 (1 byte differs in 1 region)\n");
+    QCOMPARE(flipped.out,
+        "differs from " + image.toUtf8() + " at 0x080104d2 (1 byte differs in 1 region)\n");
     QVERIFY(flipped.err.contains("corvane-cli update " + image.toUtf8()));
 
-    const QJsonArray regions = cli({QStringLiteral("--json"), QStringLiteral("verify"), other})
-                                   .json().value(QStringLiteral("regions")).toArray();
+    const QJsonArray regions = cli({ QStringLiteral("--json"), QStringLiteral("verify"), other })
+                                   .json()
+                                   .value(QStringLiteral("regions"))
+                                   .toArray();
     QCOMPARE(regions.size(), 2);
     QCOMPARE(regions.at(0).toObject().value(QStringLiteral("firstDifference")).toInt(), 0x08004007);
     QCOMPARE(regions.at(0).toObject().value(QStringLiteral("differing")).toInt(), 1);
@@ -639,9 +684,10 @@ void tst_Cli::verifyComparesWithTheImage()
     faults.unplugAtExchange = 8 + 20;
     AdapterEmulator::setFaults(faults);
     QVERIFY(AdapterEmulator::saveState(state));
-    const Run unplugged = cli({QStringLiteral("verify"), image});
+    const Run unplugged = cli({ QStringLiteral("verify"), image });
     QCOMPARE(unplugged.exitCode, 1);
-    QVERIFY2(unplugged.err.startsWith("corvane-cli: the adapter stopped answering ("), unplugged.err.constData());
+    QVERIFY2(unplugged.err.startsWith("corvane-cli: the adapter stopped answering ("),
+        unplugged.err.constData());
     QVERIFY(unplugged.out.isEmpty());
 }
 
@@ -652,37 +698,34 @@ void tst_Cli::hostileServer_data()
     QTest::addColumn<QString>("message"); // on standard error
     const QString catalogue = QStringLiteral("catalogue");
     const QString host = QStringLiteral("--catalogue=HOST");
-    QTest::newRow("escape sequences in the catalogue") << QStringList{catalogue, host} << 0 << QString();
+    QTest::newRow("escape sequences in the catalogue")
+        << QStringList { catalogue, host } << 0 << QString();
     QTest::newRow("global options before the command")
-        << QStringList{QStringLiteral("--catalogue"), QStringLiteral("HOST"), QStringLiteral("--verbose"), catalogue}
+        << QStringList { QStringLiteral("--catalogue"), QStringLiteral("HOST"),
+               QStringLiteral("--verbose"), catalogue }
         << 0 << QString();
-    QTest::newRow("escape sequences in the reason phrase")
-        << QStringList{catalogue, QStringLiteral("--catalogue=HOST/_control/reason/%1B]0;x%07%1B[2J")} << 1
-        << QStringLiteral("?]0;x??[2J");
+    QTest::newRow("escape sequences in the reason phrase") << QStringList { catalogue,
+        QStringLiteral("--catalogue=HOST/_control/reason/%1B]0;x%07%1B[2J") }
+                                                           << 1 << QStringLiteral("?]0;x??[2J");
     QTest::newRow("gzip catalogue, 1 GiB unpacked")
-        << QStringList{catalogue, QStringLiteral("--catalogue=HOST/_control/gzip/1073741824")} << 1
-        << QStringLiteral("unrequested encoding");
-    QTest::newRow("gzip image, 1 GiB unpacked")
-        << QStringList{QStringLiteral("download"), QStringLiteral("5.9.1"), host} << 1
-        << QStringLiteral("unrequested encoding");
-    QTest::newRow("silent server")
-        << QStringList{QStringLiteral("--network-timeout"), QStringLiteral("1"), catalogue,
-                       QStringLiteral("--catalogue=HOST/_control/silent")}
-        << 1 << QStringLiteral("no data from");
-    QTest::newRow("catalogue trickles")
-        << QStringList{QStringLiteral("--network-timeout=0.5"), catalogue,
-                       QStringLiteral("--catalogue=HOST/_control/trickle/0.1")}
-        << 1 << QStringLiteral("no complete catalogue");
-    QTest::newRow("image trickles")
-        << QStringList{QStringLiteral("download"), QStringLiteral("5.9.3"), host,
-                       QStringLiteral("--network-timeout=0.5")}
-        << 1 << QStringLiteral("bytes/s");
-    QTest::newRow("image stops half-way")
-        << QStringList{QStringLiteral("download"), QStringLiteral("5.9.2"), host,
-                       QStringLiteral("--network-timeout=0.5")}
-        << 1 << QStringLiteral("no data from");
-    QTest::newRow("time-out of zero") << QStringList{QStringLiteral("--network-timeout=0"), catalogue} << 2
-                                      << QStringLiteral("--network-timeout needs");
+        << QStringList { catalogue, QStringLiteral("--catalogue=HOST/_control/gzip/1073741824") }
+        << 1 << QStringLiteral("unrequested encoding");
+    QTest::newRow("gzip image, 1 GiB unpacked") << QStringList { QStringLiteral("download"),
+        QStringLiteral("5.9.1"), host } << 1 << QStringLiteral("unrequested encoding");
+    QTest::newRow("silent server") << QStringList { QStringLiteral("--network-timeout"),
+        QStringLiteral("1"), catalogue, QStringLiteral("--catalogue=HOST/_control/silent") }
+                                   << 1 << QStringLiteral("no data from");
+    QTest::newRow("catalogue trickles") << QStringList { QStringLiteral("--network-timeout=0.5"),
+        catalogue, QStringLiteral("--catalogue=HOST/_control/trickle/0.1") }
+                                        << 1 << QStringLiteral("no complete catalogue");
+    QTest::newRow("image trickles") << QStringList { QStringLiteral("download"),
+        QStringLiteral("5.9.3"), host, QStringLiteral("--network-timeout=0.5") }
+                                    << 1 << QStringLiteral("bytes/s");
+    QTest::newRow("image stops half-way") << QStringList { QStringLiteral("download"),
+        QStringLiteral("5.9.2"), host, QStringLiteral("--network-timeout=0.5") }
+                                          << 1 << QStringLiteral("no data from");
+    QTest::newRow("time-out of zero") << QStringList { QStringLiteral("--network-timeout=0"),
+        catalogue } << 2 << QStringLiteral("--network-timeout needs");
 }
 
 // Nothing from the network reaches the terminal raw, holds the command for ever or takes
@@ -696,26 +739,31 @@ void tst_Cli::hostileServer()
     QString error;
     QVERIFY2(server.start(&error), qPrintable(error));
     QVERIFY(server.putFile(QStringLiteral("fw.rfw"), payloadOf(3000000, 2)));
-    const QString catalogue = QStringLiteral(R"({"download": {"flashTool": {"version": "9.9[5m"},
+    const QString catalogue
+        = QStringLiteral(R"({"download": {"flashTool": {"version": "9.9[5m"},
         "firmware": [{"version": "5.9.031m", "info": "fix[2J;]0;owned"},
                      {"version": "5.9.1", "download": "%1"}, {"version": "5.9.2", "download": "%2"},
                      {"version": "5.9.3", "download": "%3"}]}})")
-                                  .arg(server.url(QStringLiteral("/_control/gzip/1073741824/fw.rfw")).toString(),
-                                       server.url(QStringLiteral("/_control/stall/fw.rfw")).toString(),
-                                       server.url(QStringLiteral("/_control/trickle/0.1/fw.rfw")).toString());
-    QVERIFY(server.putFile(QStringLiteral("download/corvane-x9/corvane-x9.json"), catalogue.toUtf8()));
+              .arg(server.url(QStringLiteral("/_control/gzip/1073741824/fw.rfw")).toString(),
+                  server.url(QStringLiteral("/_control/stall/fw.rfw")).toString(),
+                  server.url(QStringLiteral("/_control/trickle/0.1/fw.rfw")).toString());
+    QVERIFY(
+        server.putFile(QStringLiteral("download/corvane-x9/corvane-x9.json"), catalogue.toUtf8()));
     args.replaceInStrings(QStringLiteral("HOST"), server.baseUrl().toString());
 
     const Run run = cli(args);
     // Peak resident size of the largest child so far, in KiB.
-    rusage usage{};
+    rusage usage {};
     QCOMPARE(getrusage(RUSAGE_CHILDREN, &usage), 0);
-    QVERIFY2(usage.ru_maxrss > 0 && usage.ru_maxrss < 512 * 1024, QByteArray::number(qint64(usage.ru_maxrss)));
+    QVERIFY2(usage.ru_maxrss > 0 && usage.ru_maxrss < 512 * 1024,
+        QByteArray::number(qint64(usage.ru_maxrss)));
     QCOMPARE(run.exitCode, exitCode);
-    QVERIFY2(message.isEmpty() || QString::fromUtf8(run.err).contains(message), run.err.constData());
+    QVERIFY2(
+        message.isEmpty() || QString::fromUtf8(run.err).contains(message), run.err.constData());
     if (exitCode == 0)
-        QVERIFY2(run.out.contains("Firmware 5.9.0?31m\n    fix?[2J\n    ?]0\n    owned?\n"), run.out.constData());
-    for (const char control : {'\x07', '\x1b'})
+        QVERIFY2(run.out.contains("Firmware 5.9.0?31m\n    fix?[2J\n    ?]0\n    owned?\n"),
+            run.out.constData());
+    for (const char control : { '\x07', '\x1b' })
         QVERIFY(!run.out.contains(control) && !run.err.contains(control));
     QVERIFY(!run.out.contains("\xc2\x9b"));
 }
@@ -723,39 +771,46 @@ void tst_Cli::hostileServer()
 void tst_Cli::backupRestoreAndBootMode()
 {
     const QString backup = m_dir->filePath(QStringLiteral("config.bkp"));
-    QCOMPARE(cli({QStringLiteral("backup"), backup}).exitCode, 0);
+    QCOMPARE(cli({ QStringLiteral("backup"), backup }).exitCode, 0);
     QCOMPARE(QFileInfo(backup).size(), qint64(245776));
 
-    const QJsonObject mode = cli({QStringLiteral("--json"), QStringLiteral("boot-mode")}).json();
+    const QJsonObject mode = cli({ QStringLiteral("--json"), QStringLiteral("boot-mode") }).json();
     QCOMPARE(mode.value(QStringLiteral("mode")).toInt(), 2);
     QCOMPARE(mode.value(QStringLiteral("label")).toString(), QStringLiteral("XB360(PC)"));
-    QCOMPARE(cli({QStringLiteral("boot-mode"), QStringLiteral("SWITCH")}).exitCode, 0);
-    QCOMPARE(cli({QStringLiteral("--json"), QStringLiteral("boot-mode")}).json().value(QStringLiteral("mode")).toInt(),
-             3);
+    QCOMPARE(cli({ QStringLiteral("boot-mode"), QStringLiteral("SWITCH") }).exitCode, 0);
+    QCOMPARE(cli({ QStringLiteral("--json"), QStringLiteral("boot-mode") })
+                 .json()
+                 .value(QStringLiteral("mode"))
+                 .toInt(),
+        3);
 
     // The backup restores the old boot mode on the adapter it came from ...
-    QCOMPARE(cli({QStringLiteral("restore"), backup}).exitCode, 0);
-    QCOMPARE(cli({QStringLiteral("--json"), QStringLiteral("boot-mode")}).json().value(QStringLiteral("mode")).toInt(),
-             2);
+    QCOMPARE(cli({ QStringLiteral("restore"), backup }).exitCode, 0);
+    QCOMPARE(cli({ QStringLiteral("--json"), QStringLiteral("boot-mode") })
+                 .json()
+                 .value(QStringLiteral("mode"))
+                 .toInt(),
+        2);
 
     // ... and is refused by any other adapter.
     QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
     AdapterEmulator::setUniqueId(QByteArray::fromHex("ffeeddccbbaa998877665544"));
     QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
-    const Run foreign = cli({QStringLiteral("restore"), backup});
+    const Run foreign = cli({ QStringLiteral("restore"), backup });
     QCOMPARE(foreign.exitCode, 1);
     QVERIFY(foreign.err.contains("Corrupted file/Unauthorized !"));
 
     // Firmware before 5.5.24 has no boot modes.
     seedAdapter(5, 5, 0);
-    QCOMPARE(cli({QStringLiteral("boot-mode"), QStringLiteral("1")}).exitCode, 1);
+    QCOMPARE(cli({ QStringLiteral("boot-mode"), QStringLiteral("1") }).exitCode, 1);
 
     // Only the two writes reached the adapter.
     QStringList operations;
     for (const QJsonValue &entry :
-         QJsonDocument::fromJson(cli({QStringLiteral("--json"), QStringLiteral("history")}).out).array())
+        QJsonDocument::fromJson(cli({ QStringLiteral("--json"), QStringLiteral("history") }).out)
+            .array())
         operations.append(entry.toObject().value(QStringLiteral("operation")).toString());
-    QCOMPARE(operations, (QStringList{QStringLiteral("restore"), QStringLiteral("boot-mode")}));
+    QCOMPARE(operations, (QStringList { QStringLiteral("restore"), QStringLiteral("boot-mode") }));
 }
 
 // A link that another user planted in a shared sticky directory is not written through.
@@ -768,7 +823,8 @@ void tst_Cli::backupRefusesAPlantedLink()
     const QString victim = m_dir->filePath(QStringLiteral("victim"));
     QVERIFY(QFile(victim).open(QIODevice::WriteOnly));
     const QString link = shared + QStringLiteral("/config.bkp");
-    QVERIFY(QFile::link(victim, link) && ::lchown(QFile::encodeName(link).constData(), 65534, 65534) == 0);
+    QVERIFY(QFile::link(victim, link)
+        && ::lchown(QFile::encodeName(link).constData(), 65534, 65534) == 0);
 
     const Run run = cli({ QStringLiteral("backup"), link });
     QCOMPARE(run.exitCode, 1);
@@ -796,7 +852,8 @@ void tst_Cli::oneProgramPerAdapter()
     QFETCH(bool, withoutRuntimeDir);
     QFETCH(QString, pidFileSwapped);
     const QByteArray payload = payloadOf(20000, 4);
-    const QString image = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 3, payload));
+    const QString image
+        = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 3, payload));
     const QString state = m_dir->filePath(QStringLiteral("adapter.state"));
     const QString traffic = state + QLatin1String(".traffic");
     const QString hold = m_dir->filePath(QStringLiteral("hold"));
@@ -811,8 +868,8 @@ void tst_Cli::oneProgramPerAdapter()
     QVERIFY(QFile(hold).open(QIODevice::WriteOnly));
     QProcess writer;
     writer.setProcessEnvironment(env);
-    writer.start(QStringLiteral(CORVANE_CLI), {QStringLiteral("--timeout"), QStringLiteral("0"),
-                                               QStringLiteral("update"), image});
+    writer.start(QStringLiteral(CORVANE_CLI),
+        { QStringLiteral("--timeout"), QStringLiteral("0"), QStringLiteral("update"), image });
     QVERIFY(writer.waitForStarted());
     const QByteArray writerPid = QByteArray::number(writer.processId());
     QTRY_VERIFY_WITH_TIMEOUT(trafficPids().contains(writerPid), 60000);
@@ -820,7 +877,7 @@ void tst_Cli::oneProgramPerAdapter()
     const QString victim = m_dir->filePath(QStringLiteral("victim"));
     QVERIFY(FirmwareImageMaker::writeToFile(victim, "keep"));
     const QDir locks(m_dir->filePath(QStringLiteral("runtime/corvane-x9")));
-    const QStringList pidFiles = locks.entryList({QStringLiteral("adapter-*")}, QDir::Files);
+    const QStringList pidFiles = locks.entryList({ QStringLiteral("adapter-*") }, QDir::Files);
     QCOMPARE(pidFiles.size(), 1);
     const QString pidFile = locks.filePath(pidFiles.first());
     if (!pidFileSwapped.isEmpty()) {
@@ -831,11 +888,12 @@ void tst_Cli::oneProgramPerAdapter()
     QProcessEnvironment infoEnv = environment();
     if (withoutRuntimeDir)
         infoEnv.remove(QStringLiteral("XDG_RUNTIME_DIR"));
-    const Run info = run(QStringLiteral(CORVANE_CLI), {QStringLiteral("info")}, infoEnv);
+    const Run info = run(QStringLiteral(CORVANE_CLI), { QStringLiteral("info") }, infoEnv);
     QCOMPARE(info.exitCode, 4);
-    QCOMPARE(info.err, withoutRuntimeDir || !pidFileSwapped.isEmpty()
-                           ? QByteArray("corvane-cli: the adapter is in use by another program\n")
-                           : "corvane-cli: the adapter is in use by another program (PID " + writerPid + ")\n");
+    QCOMPARE(info.err,
+        withoutRuntimeDir || !pidFileSwapped.isEmpty()
+            ? QByteArray("corvane-cli: the adapter is in use by another program\n")
+            : "corvane-cli: the adapter is in use by another program (PID " + writerPid + ")\n");
     QFile kept(victim);
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), QByteArray("keep"));
@@ -846,13 +904,13 @@ void tst_Cli::oneProgramPerAdapter()
     window.start(QStringLiteral(CORVANE_WINDOW), {});
     QVERIFY(window.waitForStarted());
     QByteArray windowLog;
-    QTRY_VERIFY_WITH_TIMEOUT((windowLog += window.readAll()).contains(
-                                 "DeviceFlash adapter in use by another program, PID "),
-                             60000);
+    QTRY_VERIFY_WITH_TIMEOUT((windowLog += window.readAll())
+                                 .contains("DeviceFlash adapter in use by another program, PID "),
+        60000);
     // Qt 5's offscreen screen (800 x 600) is lower than the window, which is scaled down to
     // fit it; Qt 6's (800 x 800) holds it as it is.
     QCOMPARE(windowLog.contains("window scaled to fit the screen: 0."),
-             QT_VERSION < QT_VERSION_CHECK(6, 0, 0));
+        QT_VERSION < QT_VERSION_CHECK(6, 0, 0));
 
     QVERIFY(QFile::remove(hold));
     QVERIFY(writer.waitForFinished(60000));
@@ -871,10 +929,10 @@ void tst_Cli::oneProgramPerAdapter()
     window.waitForFinished();
     // The killed window leaves its single-instance block behind.
     const QDir guard(m_dir->filePath(QStringLiteral("runtime/corvane-x9")));
-    for (const QString &key : guard.entryList({QStringLiteral("*.block")}, QDir::Files))
+    for (const QString &key : guard.entryList({ QStringLiteral("*.block") }, QDir::Files))
         OrphanedBlocks::discard(guard.filePath(key));
 
-    QCOMPARE(trafficPids(), (QList<QByteArray>{writerPid, windowPid, QByteArray()}));
+    QCOMPARE(trafficPids(), (QList<QByteArray> { writerPid, windowPid, QByteArray() }));
     QVERIFY(AdapterEmulator::loadState(state));
     QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
 }
@@ -886,7 +944,8 @@ void tst_Cli::silentAdapterEndsTheCommand()
     faults.stallAtExchange = 3;
     AdapterEmulator::setFaults(faults);
     QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
-    const Run run = cli({QStringLiteral("info"), QStringLiteral("--timeout"), QStringLiteral("0.5")});
+    const Run run
+        = cli({ QStringLiteral("info"), QStringLiteral("--timeout"), QStringLiteral("0.5") });
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.err, QByteArray("corvane-cli: the adapter stopped answering\n"));
 }
@@ -900,8 +959,9 @@ void tst_Cli::slowEraseIsNoSilentAdapter()
     AdapterEmulator::setFaults(faults);
     QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
     const QByteArray payload = payloadOf(300000, 6);
-    const Run run = cli({QStringLiteral("--timeout"), QStringLiteral("2"), QStringLiteral("update"),
-                         writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 5, payload))});
+    const Run run
+        = cli({ QStringLiteral("--timeout"), QStringLiteral("2"), QStringLiteral("update"),
+            writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 5, payload)) });
     QVERIFY2(run.exitCode == 0, run.err.constData());
     QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
     QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
@@ -911,11 +971,12 @@ void tst_Cli::signalsDuringAnUpdate_data()
 {
     QTest::addColumn<int>("signalNumber");
     QTest::addColumn<bool>("duringWrite"); // else while the adapter is read, before the erase
-    QTest::addColumn<int>("exitCode");     // -1: killed
-    QTest::addColumn<QString>("result");   // of the history's newest operation
+    QTest::addColumn<int>("exitCode"); // -1: killed
+    QTest::addColumn<QString>("result"); // of the history's newest operation
     QTest::newRow("SIGINT before the erase") << SIGINT << false << 130 << QString();
     QTest::newRow("SIGTERM during the write") << SIGTERM << true << 0 << QStringLiteral("success");
-    QTest::newRow("killed during the write") << SIGKILL << true << -1 << QStringLiteral("interrupted");
+    QTest::newRow("killed during the write")
+        << SIGKILL << true << -1 << QStringLiteral("interrupted");
 }
 
 // Real signals to a running update: before the erase they cancel it with nothing changed;
@@ -928,7 +989,8 @@ void tst_Cli::signalsDuringAnUpdate()
     QFETCH(int, exitCode);
     QFETCH(QString, result);
     const QByteArray payload = payloadOf(20000, 8);
-    const QString image = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payload));
+    const QString image
+        = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payload));
     const QString state = m_dir->filePath(QStringLiteral("adapter.state"));
     const QString hold = m_dir->filePath(QStringLiteral("hold"));
     QProcessEnvironment env = environment();
@@ -947,7 +1009,8 @@ void tst_Cli::signalsDuringAnUpdate()
     const auto inherited = signalNumber == SIGKILL ? SIG_DFL : std::signal(signalNumber, SIG_DFL);
     QProcess writer;
     writer.setProcessEnvironment(env);
-    writer.start(QStringLiteral(CORVANE_CLI), {QStringLiteral("update"), QStringLiteral("--no-backup"), image});
+    writer.start(QStringLiteral(CORVANE_CLI),
+        { QStringLiteral("update"), QStringLiteral("--no-backup"), image });
     const bool started = writer.waitForStarted();
     if (signalNumber != SIGKILL)
         std::signal(signalNumber, inherited);
@@ -958,8 +1021,9 @@ void tst_Cli::signalsDuringAnUpdate()
             && traffic.readAll().contains(QByteArray::number(writer.processId()));
     };
     QByteArray out;
-    QTRY_VERIFY_WITH_TIMEOUT(duringWrite ? (out += writer.readAllStandardOutput()).contains("written ") : reading(),
-                             60000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        duringWrite ? (out += writer.readAllStandardOutput()).contains("written ") : reading(),
+        60000);
     ::kill(pid_t(writer.processId()), signalNumber);
     if (exitCode == 0)
         ::kill(pid_t(writer.processId()), SIGINT);
@@ -967,17 +1031,20 @@ void tst_Cli::signalsDuringAnUpdate()
     QFile::remove(hold);
 
     QCOMPARE(writer.exitStatus() == QProcess::NormalExit ? writer.exitCode() : -1, exitCode);
-    QCOMPARE(writer.readAllStandardError().count("writing firmware: interrupting now would leave the adapter "
-                                                 "without working firmware; the command ends when the write "
-                                                 "is done\n"),
-             exitCode == 0 ? 1 : 0);
+    QCOMPARE(writer.readAllStandardError().count(
+                 "writing firmware: interrupting now would leave the adapter "
+                 "without working firmware; the command ends when the write "
+                 "is done\n"),
+        exitCode == 0 ? 1 : 0);
     QVERIFY(AdapterEmulator::loadState(state));
     if (exitCode == 0)
         QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
     else if (exitCode > 0)
         QVERIFY(AdapterEmulator::memory(0x08004000, 0x10000) == before);
     const QJsonArray operations = history();
-    QCOMPARE(operations.isEmpty() ? QString() : operations.first()[QStringLiteral("result")].toString(), result);
+    QCOMPARE(
+        operations.isEmpty() ? QString() : operations.first()[QStringLiteral("result")].toString(),
+        result);
 }
 
 void tst_Cli::adviceThatWorks_data()
@@ -989,17 +1056,22 @@ void tst_Cli::adviceThatWorks_data()
     QTest::addColumn<bool>("restoreAdvised");
     const QString update = QStringLiteral("update");
     const QString defaults = QStringLiteral("restore-defaults");
-    QTest::newRow("update") << QStringList{update, QStringLiteral("IMAGE")} << 2 << false << "5.7.2" << true;
+    QTest::newRow("update") << QStringList { update, QStringLiteral("IMAGE") } << 2 << false
+                            << "5.7.2" << true;
     QTest::newRow("update, macro block erased")
-        << QStringList{update, QStringLiteral("IMAGE")} << 2 << true << "5.7.2" << false;
+        << QStringList { update, QStringLiteral("IMAGE") } << 2 << true << "5.7.2" << false;
     QTest::newRow("factory restore from a raw file")
-        << QStringList{defaults, QStringLiteral("RAW"), QStringLiteral("5.6.3")} << 2 << false << "5.6.3" << false;
+        << QStringList { defaults, QStringLiteral("RAW"), QStringLiteral("5.6.3") } << 2 << false
+        << "5.6.3" << false;
     QTest::newRow("factory restore of the first generation")
-        << QStringList{defaults, QStringLiteral("RAW"), QStringLiteral("5.4.9")} << 2 << false << "5.4.9" << false;
+        << QStringList { defaults, QStringLiteral("RAW"), QStringLiteral("5.4.9") } << 2 << false
+        << "5.4.9" << false;
     QTest::newRow("configuration restore")
-        << QStringList{QStringLiteral("restore"), QStringLiteral("BACKUP")} << 10 << false << "5.6.0" << true;
-    QTest::newRow("boot mode") << QStringList{QStringLiteral("boot-mode"), QStringLiteral("SWITCH")} << 10
-                               << false << "5.6.0" << false;
+        << QStringList { QStringLiteral("restore"), QStringLiteral("BACKUP") } << 10 << false
+        << "5.6.0" << true;
+    QTest::newRow("boot mode") << QStringList { QStringLiteral("boot-mode"),
+        QStringLiteral("SWITCH") }
+                               << 10 << false << "5.6.0" << false;
 }
 
 // A write that fails part-way is recorded with the version it was writing, and every
@@ -1017,10 +1089,11 @@ void tst_Cli::adviceThatWorks()
     }
     const QByteArray image = FirmwareImageMaker::make(5, 7, 2, payloadOf(3000, 1));
     args.replaceInStrings(QStringLiteral("IMAGE"), writeImage(QStringLiteral("fw.rfw"), image));
-    args.replaceInStrings(QStringLiteral("RAW"), writeImage(QStringLiteral("payload.bin"), payloadOf(3000, 2)));
+    args.replaceInStrings(
+        QStringLiteral("RAW"), writeImage(QStringLiteral("payload.bin"), payloadOf(3000, 2)));
     const QString backup = m_dir->filePath(QStringLiteral("config.bkp"));
     if (args.contains(QStringLiteral("BACKUP")))
-        QCOMPARE(cli({QStringLiteral("backup"), backup}).exitCode, 0);
+        QCOMPARE(cli({ QStringLiteral("backup"), backup }).exitCode, 0);
     args.replaceInStrings(QStringLiteral("BACKUP"), backup);
     AdapterEmulator::Faults faults;
     faults.corruptEchoAtWrite = corruptEchoAtWrite;
@@ -1033,26 +1106,29 @@ void tst_Cli::adviceThatWorks()
     QCOMPARE(last.value(QStringLiteral("toVersion")).toString(), toVersion);
     const QStringList commands = advisedCommands(failed.err);
     QVERIFY2(!commands.isEmpty(), failed.err.constData());
-    QCOMPARE(!commands.filter(QRegularExpression(QStringLiteral("^corvane-cli restore "))).isEmpty(),
-             restoreAdvised);
+    QCOMPARE(
+        !commands.filter(QRegularExpression(QStringLiteral("^corvane-cli restore "))).isEmpty(),
+        restoreAdvised);
 
     setFaults();
     for (const QString &command : commands) {
-        const QString line = QStringLiteral("exec \"$0\" ") + command.mid(int(qstrlen("corvane-cli ")));
-        const Run r = run(QStringLiteral("sh"), {QStringLiteral("-c"), line, QStringLiteral(CORVANE_CLI)},
-                          environment());
-        QVERIFY2(r.exitCode == 0, qPrintable(command + QStringLiteral(": ") + QString::fromUtf8(r.err)));
+        const QString line
+            = QStringLiteral("exec \"$0\" ") + command.mid(int(qstrlen("corvane-cli ")));
+        const Run r = run(QStringLiteral("sh"),
+            { QStringLiteral("-c"), line, QStringLiteral(CORVANE_CLI) }, environment());
+        QVERIFY2(
+            r.exitCode == 0, qPrintable(command + QStringLiteral(": ") + QString::fromUtf8(r.err)));
     }
 }
 
 void tst_Cli::backupsThatMatter_data()
 {
-    QTest::addColumn<QString>("fault");  // of the first runs: "version" or "echo"
+    QTest::addColumn<QString>("fault"); // of the first runs: "version" or "echo"
     QTest::addColumn<int>("faultRuns");
-    QTest::addColumn<int>("cleanRuns");  // then, without the fault
+    QTest::addColumn<int>("cleanRuns"); // then, without the fault
     QTest::addColumn<int>("futureFiles"); // backups of earlier runs whose clock was a year ahead
-    QTest::addColumn<int>("files");      // backup files at the end
-    QTest::addColumn<int>("named");      // distinct backups the history names
+    QTest::addColumn<int>("files"); // backup files at the end
+    QTest::addColumn<int>("named"); // distinct backups the history names
     QTest::newRow("version unreadable") << "version" << 1 << 0 << 0 << 0 << 0;
     QTest::newRow("eleven failing retries") << "echo" << 12 << 1 << 0 << 1 << 1;
     QTest::newRow("a clock a year ahead") << "echo" << 0 << 1 << 10 << 10 << 1;
@@ -1069,11 +1145,14 @@ void tst_Cli::backupsThatMatter()
     QFETCH(int, futureFiles);
     QFETCH(int, files);
     QFETCH(int, named);
-    const QString image = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payloadOf(3000, 4)));
-    const QDir folder(m_dir->filePath(QStringLiteral("data/Corvane/Corvane X9 Firmware Tool/backups/"
-                                                     "00112233445566778899aabb")));
+    const QString image = writeImage(
+        QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payloadOf(3000, 4)));
+    const QDir folder(
+        m_dir->filePath(QStringLiteral("data/Corvane/Corvane X9 Firmware Tool/backups/"
+                                       "00112233445566778899aabb")));
     QVERIFY(folder.mkpath(QStringLiteral(".")));
-    const QString ahead = QDateTime::currentDateTimeUtc().addYears(1).toString(QStringLiteral("yyyyMMdd-HHmm"));
+    const QString ahead
+        = QDateTime::currentDateTimeUtc().addYears(1).toString(QStringLiteral("yyyyMMdd-HHmm"));
     for (int i = 0; i < futureFiles; ++i) {
         QFile file(folder.filePath(QStringLiteral("%1%2-5.6.0.bkp").arg(ahead).arg(i + 10)));
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -1081,11 +1160,11 @@ void tst_Cli::backupsThatMatter()
     // What killed runs left of their atomic writes: an hour and a day ago.
     const QString fresh = folder.filePath(QStringLiteral("20260101-000000-5.6.0.bkp.aB3dE6"));
     const QString stale = folder.filePath(QStringLiteral("20250101-000000-5.6.0.bkp.Zz9yX8"));
-    for (const QString &path : {fresh, stale}) {
+    for (const QString &path : { fresh, stale }) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly)
-                && file.setFileTime(QDateTime::currentDateTime().addSecs(path == stale ? -86400 : -600),
-                                    QFileDevice::FileModificationTime));
+            && file.setFileTime(QDateTime::currentDateTime().addSecs(path == stale ? -86400 : -600),
+                QFileDevice::FileModificationTime));
     }
     const QByteArray before = AdapterEmulator::memory(0x08004000, 0x10000);
     AdapterEmulator::Faults faults;
@@ -1095,11 +1174,12 @@ void tst_Cli::backupsThatMatter()
     for (int run = 0; run < faultRuns + cleanRuns; ++run) {
         if (run == faultRuns)
             setFaults();
-        const Run r = cli({QStringLiteral("update"), image});
+        const Run r = cli({ QStringLiteral("update"), image });
         QVERIFY2(r.exitCode == (run < faultRuns ? 1 : 0), r.err.constData());
     }
     QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
-    QVERIFY(fault != QLatin1String("version") || AdapterEmulator::memory(0x08004000, 0x10000) == before);
+    QVERIFY(fault != QLatin1String("version")
+        || AdapterEmulator::memory(0x08004000, 0x10000) == before);
     QSet<QString> backups;
     for (const QJsonValue &operation : history()) {
         const QString path = operation[QStringLiteral("backup")].toString();
@@ -1108,7 +1188,7 @@ void tst_Cli::backupsThatMatter()
             backups.insert(path);
     }
     QCOMPARE(backups.size(), named);
-    QCOMPARE(folder.entryList({QStringLiteral("*.bkp")}, QDir::Files).size(), files);
+    QCOMPARE(folder.entryList({ QStringLiteral("*.bkp") }, QDir::Files).size(), files);
     QVERIFY(QFileInfo::exists(fresh));
     QCOMPARE(QFileInfo::exists(stale), fault == QLatin1String("version"));
 }
@@ -1129,33 +1209,41 @@ void tst_Cli::listTheAdapters()
     QFETCH(int, count);
     QFETCH(int, held);
     seedAdapters(count);
-    const QByteArray runtime = QFile::encodeName(environment().value(QStringLiteral("XDG_RUNTIME_DIR")));
+    const QByteArray runtime
+        = QFile::encodeName(environment().value(QStringLiteral("XDG_RUNTIME_DIR")));
     const QByteArray inherited = qgetenv("XDG_RUNTIME_DIR");
     qputenv("XDG_RUNTIME_DIR", runtime); // where the holder leaves its process id
     AdapterLock holder;
     QFile node(adapterState(held) + QStringLiteral(".node")); // as the emulator makes it
     if (held >= 0)
-        QCOMPARE(node.open(QIODevice::WriteOnly) ? holder.acquire(QFile::encodeName(node.fileName()))
-                                                 : AdapterLock::Failed,
-                 AdapterLock::Acquired);
+        QCOMPARE(node.open(QIODevice::WriteOnly)
+                ? holder.acquire(QFile::encodeName(node.fileName()))
+                : AdapterLock::Failed,
+            AdapterLock::Acquired);
     qputenv("XDG_RUNTIME_DIR", inherited);
 
-    const Run text = cli({QStringLiteral("list")});
+    const Run text = cli({ QStringLiteral("list") });
     QCOMPARE(text.exitCode, 0);
     QCOMPARE(text.out.count('\n'), qMax(count, 1));
-    const QJsonArray list = QJsonDocument::fromJson(cli({QStringLiteral("--json"), QStringLiteral("list")}).out).array();
+    const QJsonArray list
+        = QJsonDocument::fromJson(cli({ QStringLiteral("--json"), QStringLiteral("list") }).out)
+              .array();
     QCOMPARE(list.size(), count);
     for (int i = 0; i < count; ++i) {
         const QJsonObject entry = list.at(i).toObject();
-        QCOMPARE(entry[QStringLiteral("path")].toString(), adapterState(i) + QStringLiteral(".node"));
+        QCOMPARE(
+            entry[QStringLiteral("path")].toString(), adapterState(i) + QStringLiteral(".node"));
         QCOMPARE(entry[QStringLiteral("serial")].toString(), serial(i));
-        QCOMPARE(entry[QStringLiteral("version")].toString(), i == held ? QString() : QStringLiteral("5.6.0"));
-        QCOMPARE(entry[QStringLiteral("inUseBy")].toInt(), i == held ? int(QCoreApplication::applicationPid()) : 0);
+        QCOMPARE(entry[QStringLiteral("version")].toString(),
+            i == held ? QString() : QStringLiteral("5.6.0"));
+        QCOMPARE(entry[QStringLiteral("inUseBy")].toInt(),
+            i == held ? int(QCoreApplication::applicationPid()) : 0);
         QCOMPARE(QFileInfo::exists(adapterState(i) + QStringLiteral(".traffic")), i != held);
     }
     if (held >= 0)
-        QVERIFY2(text.out.contains("in use by PID " + QByteArray::number(QCoreApplication::applicationPid())),
-                 text.out.constData());
+        QVERIFY2(text.out.contains(
+                     "in use by PID " + QByteArray::number(QCoreApplication::applicationPid())),
+            text.out.constData());
 }
 
 void tst_Cli::chooseAnAdapter_data()
@@ -1163,18 +1251,19 @@ void tst_Cli::chooseAnAdapter_data()
     QTest::addColumn<QStringList>("args"); // PATH stands for the third adapter's path
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<int>("chosen"); // the adapter that was read and written, -1 none
-    QTest::newRow("by serial") << QStringList{QStringLiteral("-a"), QStringLiteral("01112233445566778899AABB"),
-                                              QStringLiteral("update"), QStringLiteral("IMAGE")}
+    QTest::newRow("by serial") << QStringList { QStringLiteral("-a"),
+        QStringLiteral("01112233445566778899AABB"), QStringLiteral("update"),
+        QStringLiteral("IMAGE") }
                                << 0 << 1;
-    QTest::newRow("by path") << QStringList{QStringLiteral("update"), QStringLiteral("IMAGE"),
-                                            QStringLiteral("--adapter"), QStringLiteral("PATH")}
+    QTest::newRow("by path") << QStringList { QStringLiteral("update"), QStringLiteral("IMAGE"),
+        QStringLiteral("--adapter"), QStringLiteral("PATH") }
                              << 0 << 2;
     QTest::newRow("a serial no adapter has")
-        << QStringList{QStringLiteral("--adapter=ff1122334455667788990011"), QStringLiteral("update"),
-                       QStringLiteral("IMAGE")}
+        << QStringList { QStringLiteral("--adapter=ff1122334455667788990011"),
+               QStringLiteral("update"), QStringLiteral("IMAGE") }
         << 3 << -1;
-    QTest::newRow("several, none chosen") << QStringList{QStringLiteral("update"), QStringLiteral("IMAGE")}
-                                          << 2 << -1;
+    QTest::newRow("several, none chosen")
+        << QStringList { QStringLiteral("update"), QStringLiteral("IMAGE") } << 2 << -1;
 }
 
 // With several adapters a write goes to the one chosen, and to none without a choice.
@@ -1186,16 +1275,18 @@ void tst_Cli::chooseAnAdapter()
     seedAdapters(3);
     const QByteArray payload = payloadOf(3000, 5);
     args.replaceInStrings(QStringLiteral("IMAGE"),
-                          writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payload)));
+        writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payload)));
     args.replaceInStrings(QStringLiteral("PATH"), adapterState(2) + QStringLiteral(".node"));
     const Run r = cli(args);
     QVERIFY2(r.exitCode == exitCode, r.err.constData());
     if (exitCode == 2)
-        QCOMPARE(r.err, QByteArray("corvane-cli: several adapters are attached; choose one with "
-                                   "--adapter (see corvane-cli list)\n"));
+        QCOMPARE(r.err,
+            QByteArray("corvane-cli: several adapters are attached; choose one with "
+                       "--adapter (see corvane-cli list)\n"));
     for (int i = 0; i < 3; ++i) {
         QVERIFY(AdapterEmulator::loadState(adapterState(i)));
-        QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload, i == chosen);
+        QCOMPARE(
+            AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload, i == chosen);
         // A refusal sends nothing to any adapter.
         QVERIFY(exitCode != 2 || !QFileInfo::exists(adapterState(i) + QStringLiteral(".traffic")));
     }
@@ -1212,50 +1303,61 @@ void tst_Cli::updateEveryAdapter()
     AdapterEmulator::setFaults(faults);
     QVERIFY(AdapterEmulator::saveState(adapterState(2)));
     const QByteArray payload = payloadOf(20000, 3);
-    const QString image = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payload));
+    const QString image
+        = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payload));
 
-    const Run r = cli({QStringLiteral("update"), QStringLiteral("--all"), image});
+    const Run r = cli({ QStringLiteral("update"), QStringLiteral("--all"), image });
     QCOMPARE(r.exitCode, 1);
     for (int i = 0; i < 4; ++i) {
         QVERIFY(AdapterEmulator::loadState(adapterState(i)));
         QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload, i != 2);
-        QVERIFY2(r.out.contains(serial(i).toUtf8() + "  5.6.0") && r.err.contains(serial(i).toUtf8()) == (i == 2),
-                 r.out.constData());
+        QVERIFY2(r.out.contains(serial(i).toUtf8() + "  5.6.0")
+                && r.err.contains(serial(i).toUtf8()) == (i == 2),
+            r.out.constData());
     }
-    const QStringList advice = QString::fromUtf8(r.err).split(QLatin1Char('\n')).filter(
-        QStringLiteral("run the same command again: "));
+    const QStringList advice = QString::fromUtf8(r.err)
+                                   .split(QLatin1Char('\n'))
+                                   .filter(QStringLiteral("run the same command again: "));
     QCOMPARE(advice.size(), 1);
-    const QString command = QStringLiteral("corvane-cli update --adapter %1 %2").arg(serial(2), image);
+    const QString command
+        = QStringLiteral("corvane-cli update --adapter %1 %2").arg(serial(2), image);
     QVERIFY2(advice.first().startsWith(serial(2) + QStringLiteral(": corvane-cli: "))
-                 && advice.first().endsWith(command),
-             qPrintable(advice.first()));
+            && advice.first().endsWith(command),
+        qPrintable(advice.first()));
     QMap<QString, QString> results;
     for (const QJsonValue &operation : history())
-        results.insert(operation[QStringLiteral("serial")].toString(), operation[QStringLiteral("result")].toString());
+        results.insert(operation[QStringLiteral("serial")].toString(),
+            operation[QStringLiteral("result")].toString());
     QCOMPARE(history().size(), 4);
-    QCOMPARE(results.values(), (QStringList{QStringLiteral("success"), QStringLiteral("success"),
-                                            QStringLiteral("failed"), QStringLiteral("success")}));
+    QCOMPARE(results.values(),
+        (QStringList { QStringLiteral("success"), QStringLiteral("success"),
+            QStringLiteral("failed"), QStringLiteral("success") }));
 
     // Failing again with --json: one object, each adapter's result in it and the failure's.
-    const QJsonObject failed = cli({QStringLiteral("--json"), QStringLiteral("update"), QStringLiteral("--all"), image}).json();
+    const QJsonObject failed = cli(
+        { QStringLiteral("--json"), QStringLiteral("update"), QStringLiteral("--all"), image })
+                                   .json();
     QStringList retried;
     for (const QJsonValue &adapter : failed[QStringLiteral("adapters")].toArray())
         retried.append(adapter[QStringLiteral("result")].toString());
-    QCOMPARE(retried, (QStringList{QStringLiteral("skipped"), QStringLiteral("skipped"),
-                                    QStringLiteral("failed"), QStringLiteral("skipped")}));
+    QCOMPARE(retried,
+        (QStringList { QStringLiteral("skipped"), QStringLiteral("skipped"),
+            QStringLiteral("failed"), QStringLiteral("skipped") }));
     QCOMPARE(failed[QStringLiteral("exitCode")].toInt(), 1);
 
     // Again: the half-written adapter reads back 5.7.2 too, but only the others are left alone.
     QVERIFY(AdapterEmulator::loadState(adapterState(2)));
     AdapterEmulator::setFaults(AdapterEmulator::Faults());
     QVERIFY(AdapterEmulator::saveState(adapterState(2)));
-    const Run again = cli({QStringLiteral("--json"), QStringLiteral("update"), QStringLiteral("--all"), image});
+    const Run again = cli(
+        { QStringLiteral("--json"), QStringLiteral("update"), QStringLiteral("--all"), image });
     QCOMPARE(again.exitCode, 0);
     QStringList outcomes;
     for (const QJsonValue &adapter : again.json()[QStringLiteral("adapters")].toArray())
         outcomes.append(adapter[QStringLiteral("result")].toString());
-    QCOMPARE(outcomes, (QStringList{QStringLiteral("skipped"), QStringLiteral("skipped"),
-                                    QStringLiteral("success"), QStringLiteral("skipped")}));
+    QCOMPARE(outcomes,
+        (QStringList { QStringLiteral("skipped"), QStringLiteral("skipped"),
+            QStringLiteral("success"), QStringLiteral("skipped") }));
     QCOMPARE(cli(command.split(QLatin1Char(' ')).mid(1)).exitCode, 0);
     QVERIFY(AdapterEmulator::loadState(adapterState(2)));
     QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);

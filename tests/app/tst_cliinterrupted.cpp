@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // corvane-cli as a separate process, ended by a signal or killed in the middle of its work.
-#include "testdata.h"
 #include "adapteremulator.h"
 #include "firmwareimagemaker.h"
+#include "testdata.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -562,8 +562,10 @@ void tst_SingleApplication::guardObjectsArePrivate()
                  .filter(QRegularExpression(QStringLiteral("^(?!runtime-)"))),
         QStringList());
     const QString guard = dir.filePath(guardDirectory);
-    for (const QString &path : { guard, guard + QLatin1Char('/') + QString::fromLatin1(key.left(16) + ".lock") })
-        QVERIFY2(QFileInfo::exists(path) && int(QFileInfo(path).permissions() & 0x77) == 0, qPrintable(path));
+    for (const QString &path :
+        { guard, guard + QLatin1Char('/') + QString::fromLatin1(key.left(16) + ".lock") })
+        QVERIFY2(QFileInfo::exists(path) && int(QFileInfo(path).permissions() & 0x77) == 0,
+            qPrintable(path));
     QCOMPARE(primary.quit(), 0);
 }
 
@@ -585,8 +587,8 @@ void tst_SingleApplication::foreignBlockDoesNotStopTheWindow()
     QSharedMemory planted(QString::fromLatin1(key));
     if (atGuardKeyFile)
         planted.setNativeKey(guardFile(key, ".block"));
-    QVERIFY2(OrphanedBlocks::create(planted, InstanceBlock::Size),
-        qPrintable(planted.errorString()));
+    QVERIFY2(
+        OrphanedBlocks::create(planted, InstanceBlock::Size), qPrintable(planted.errorString()));
     InstanceBlock block = InstanceBlock::load(planted.constData());
     block.registerPrimary(1, QByteArrayLiteral("mallory"));
     block.store(planted.data());

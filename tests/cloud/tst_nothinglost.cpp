@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "testdata.h"
 #include "backupfile.h"
 #include "settingswriteguard.h"
+#include "testdata.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -173,7 +173,8 @@ void tst_SyncCloud::settingsSurviveRestart()
     // beyond ASCII and backslashes are escaped, never written raw.
     QFile file(settingsPath());
     QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray expected("[General]\nCurrentLanguage=3\n"
+    const QByteArray expected(
+        "[General]\nCurrentLanguage=3\n"
         R"ini(FirmwareInfo="@ByteArray([\n    {\n        \"download\": \"http://x/a\",)ini"
         R"ini(\n        \"info\": \"a\",\n        \"version\": \"1.1.0\"\n    },\n    {)ini"
         R"ini(\n        \"download\": \"http://x/b\",)ini"
@@ -295,8 +296,8 @@ void tst_SyncCloud::httpsCertificates_data()
     QTest::newRow("signed by the trusted test authority")
         << QStringLiteral("server") << true << QString();
     QTest::newRow("self-signed") << QStringLiteral("selfsigned") << false << QString();
-    QTest::newRow("trusted, image over plain http")
-        << QStringLiteral("server") << true << m_server.url(QStringLiteral("/fw/plain.rfw")).toString();
+    QTest::newRow("trusted, image over plain http") << QStringLiteral(
+        "server") << true << m_server.url(QStringLiteral("/fw/plain.rfw")).toString();
 }
 
 void tst_SyncCloud::httpsCertificates()

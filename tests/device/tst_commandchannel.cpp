@@ -171,7 +171,8 @@ void tst_CommandChannel::staleAnswersAndSilence()
 {
     CommandReport stale = CommandReport::request(0x58, 0x1FFF7A10, 12);
     std::memset(stale.data(), 0xEE, 12);
-    AdapterEmulator::injectInputReport(QByteArray(reinterpret_cast<const char *>(stale.bytes) + 1, 64));
+    AdapterEmulator::injectInputReport(
+        QByteArray(reinterpret_cast<const char *>(stale.bytes) + 1, 64));
     QTest::ignoreMessage(QtWarningMsg,
         QRegularExpression(QStringLiteral("^writeCMDData dropped a stale input report 58000000")));
     QByteArray id(12, '\0');

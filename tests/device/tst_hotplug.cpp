@@ -322,7 +322,7 @@ void tst_Hotplug::hotplugNeverPullsTheHandleFromATask()
     waitIdle(m_device);
     QCOMPARE(m_log.count(QStringLiteral("connected 1 b471")), 1);
     QVERIFY(m_log.indexOf(QStringLiteral("connected 0 b471"))
-            < m_log.indexOf(QStringLiteral("connected 1 b471")));
+        < m_log.indexOf(QStringLiteral("connected 1 b471")));
     QVERIFY(m_device->isConnected());
     QCOMPARE(m_device->version(), QStringLiteral("5.6.0"));
 }

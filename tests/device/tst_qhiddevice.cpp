@@ -143,7 +143,8 @@ void tst_QHidDevice::lockFileInTheWayKeepsTheAdapterClosed()
     QVERIFY(device.open(0x0E3A, 0xB471));
     device.close();
     const QString lockFile = AdapterLock::directory() + QLatin1Char('/')
-        + AdapterLock::pidFileName(device.devicePath()).replace(QLatin1String(".pid"), QLatin1String(".lock"));
+        + AdapterLock::pidFileName(device.devicePath())
+              .replace(QLatin1String(".pid"), QLatin1String(".lock"));
     QVERIFY(QFile::remove(lockFile));
     QVERIFY(QDir().mkdir(lockFile));
     QVERIFY(!device.open(0x0E3A, 0xB471));

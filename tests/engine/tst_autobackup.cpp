@@ -25,15 +25,15 @@ void tst_AutoBackup::automaticBackupsKeepTheNewestTen()
     const QDateTime start(QDate(2026, 12, 31), QTime(23, 59, 50), Qt::UTC);
     QStringList written;
     for (int i = 0; i < 12; ++i) {
-        const QString path = AutoBackup::newFilePath(dir.path(), start.addSecs(qMin(i, 10)),
-                                                     QStringLiteral("5.6.%1").arg(i));
+        const QString path = AutoBackup::newFilePath(
+            dir.path(), start.addSecs(qMin(i, 10)), QStringLiteral("5.6.%1").arg(i));
         QVERIFY(!QFileInfo::exists(path));
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         written.append(QFileInfo(path).absoluteFilePath());
     }
     QVERIFY(written.at(10).endsWith(QLatin1String("/20270101-000000-5.6.10.bkp")));
-    for (const char *other : {"notes.txt", "mine.bkp"}) {
+    for (const char *other : { "notes.txt", "mine.bkp" }) {
         QFile file(dir.filePath(QLatin1String(other)));
         QVERIFY(file.open(QIODevice::WriteOnly));
     }

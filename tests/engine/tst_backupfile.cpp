@@ -243,8 +243,9 @@ void tst_BackupFile::writtenFilesArePrivate()
     QVERIFY(QFileInfo(old).permissions() & QFileDevice::ReadOther);
     QVERIFY(BackupFile::write(old, "x", 1, serialA));
     QVERIFY(BackupFile::write(dir.filePath(QStringLiteral("new.bkp")), "x", 1, serialA));
-    QVERIFY(OperationHistory::append(OperationHistory::filePath(dir.filePath(QStringLiteral("a/b"))),
-        QJsonObject { { QStringLiteral("operation"), QStringLiteral("update") } }));
+    QVERIFY(
+        OperationHistory::append(OperationHistory::filePath(dir.filePath(QStringLiteral("a/b"))),
+            QJsonObject { { QStringLiteral("operation"), QStringLiteral("update") } }));
     ::umask(umask);
     for (const char *name : { "old.bkp", "new.bkp", "a", "a/b", "a/b/history.jsonl" }) {
         const QFileInfo entry(dir.filePath(QLatin1String(name)));

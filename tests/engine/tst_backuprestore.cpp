@@ -250,9 +250,10 @@ void tst_BackupRestore::roundTrip()
         QCOMPARE(saved.size(), 1);
         const QString path = saved.first().first().toString();
         QCOMPARE(QFileInfo(path).absolutePath(),
-            data.filePath(QStringLiteral("backups/") + QString::fromLatin1(device->serialNumber())));
-        QVERIFY2(QFileInfo(path).fileName().contains(
-                     QRegularExpression(QStringLiteral("^\\d{8}-\\d{6}-%1\\.bkp$").arg(version.text()))),
+            data.filePath(
+                QStringLiteral("backups/") + QString::fromLatin1(device->serialNumber())));
+        QVERIFY2(QFileInfo(path).fileName().contains(QRegularExpression(
+                     QStringLiteral("^\\d{8}-\\d{6}-%1\\.bkp$").arg(version.text()))),
             qPrintable(path));
         QCOMPARE(QFileInfo(path).size(), qint64(fileSize));
 
@@ -309,8 +310,10 @@ void tst_BackupRestore::roundTrip()
     if (damage != QLatin1String("reseed")) {
         const QList<QJsonObject> lines = OperationHistory::read(history);
         QCOMPARE(lines.size(), 2);
-        QCOMPARE(lines.last().value(QStringLiteral("operation")).toString(), QStringLiteral("restore"));
-        QCOMPARE(lines.last().value(QStringLiteral("result")).toString(), QStringLiteral("success"));
+        QCOMPARE(
+            lines.last().value(QStringLiteral("operation")).toString(), QStringLiteral("restore"));
+        QCOMPARE(
+            lines.last().value(QStringLiteral("result")).toString(), QStringLiteral("success"));
     }
 }
 

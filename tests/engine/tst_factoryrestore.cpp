@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "testdata.h"
 #include "adapteremulator.h"
 #include "deviceflash.h"
+#include "testdata.h"
 #include "updatejobs.h"
 
 #include <QSignalSpy>
@@ -47,7 +47,8 @@ void tst_FactoryRestore::init()
     m_device = std::make_unique<DeviceFlash>(nullptr, nullptr);
     QVERIFY(m_device->open(AdapterEmulator::VendorId, AdapterEmulator::ProductId));
     // Old contents everywhere a restore may write: a missing erase fails the write.
-    AdapterEmulator::setMemory(0x08004000, QByteArray(int(FlashLayout::ErasableEnd - 0x08004000), '\x11'));
+    AdapterEmulator::setMemory(
+        0x08004000, QByteArray(int(FlashLayout::ErasableEnd - 0x08004000), '\x11'));
     AdapterEmulator::resetCounters();
 }
 
@@ -74,26 +75,26 @@ void tst_FactoryRestore::writesGenerationLayout_data()
     QTest::addColumn<QString>("announced");
     QTest::addColumn<QList<quint8>>("sectors");
 
-    QTest::newRow("5.5.0, 100 bytes") << "5.5.0" << 100 << true << "5.5.0"
-                                      << QList<quint8>{1, 2, 4, 5, 6};
-    QTest::newRow("5.10.0 is not below 5.5.0") << "5.10.0" << 100 << true << "5.10.0"
-                                               << QList<quint8>{1, 2, 4, 5, 6};
-    QTest::newRow("parts kept as low 8 bits") << "5.300.1" << 300000 << true << "5.44.1"
-                                              << QList<quint8>{1, 2, 4, 5, 6, 7, 8};
-    QTest::newRow("5.4.9, first generation") << "5.4.9" << 100 << false << "5.4.9"
-                                             << QList<quint8>{1, 2, 4, 5, 6};
-    QTest::newRow("first generation, 200000 bytes") << "5.4.0" << 200000 << false << "5.4.0"
-                                                    << QList<quint8>{1, 2, 4, 5, 6};
+    QTest::newRow("5.5.0, 100 bytes")
+        << "5.5.0" << 100 << true << "5.5.0" << QList<quint8> { 1, 2, 4, 5, 6 };
+    QTest::newRow("5.10.0 is not below 5.5.0")
+        << "5.10.0" << 100 << true << "5.10.0" << QList<quint8> { 1, 2, 4, 5, 6 };
+    QTest::newRow("parts kept as low 8 bits")
+        << "5.300.1" << 300000 << true << "5.44.1" << QList<quint8> { 1, 2, 4, 5, 6, 7, 8 };
+    QTest::newRow("5.4.9, first generation")
+        << "5.4.9" << 100 << false << "5.4.9" << QList<quint8> { 1, 2, 4, 5, 6 };
+    QTest::newRow("first generation, 200000 bytes")
+        << "5.4.0" << 200000 << false << "5.4.0" << QList<quint8> { 1, 2, 4, 5, 6 };
     // A file past the 256 KiB of sectors 5 and 6 also needs the sectors after them.
-    QTest::newRow("first generation, 300000 bytes") << "5.4.0" << 300000 << false << "5.4.0"
-                                                    << QList<quint8>{1, 2, 4, 5, 6, 7};
+    QTest::newRow("first generation, 300000 bytes")
+        << "5.4.0" << 300000 << false << "5.4.0" << QList<quint8> { 1, 2, 4, 5, 6, 7 };
     // The largest files end with the last sector the erase reaches.
     QTest::newRow("second generation, largest file")
         << "5.6.0" << int(MaxRestoreFileV2) << true << "5.6.0"
-        << QList<quint8>{1, 2, 4, 5, 6, 7, 8, 9, 10, 11};
+        << QList<quint8> { 1, 2, 4, 5, 6, 7, 8, 9, 10, 11 };
     QTest::newRow("first generation, largest file")
         << "5.4.0" << int(MaxRestoreFileV1) << false << "5.4.0"
-        << QList<quint8>{1, 2, 4, 5, 6, 7, 8, 9, 10, 11};
+        << QList<quint8> { 1, 2, 4, 5, 6, 7, 8, 9, 10, 11 };
 }
 
 void tst_FactoryRestore::writesGenerationLayout()
@@ -110,29 +111,29 @@ void tst_FactoryRestore::writesGenerationLayout()
     QSignalSpy versions(m_device.get(), &DeviceFlash::versionChanged);
     QSignalSpy settings(m_device.get(), &DeviceFlash::settingChanged);
     QSignalSpy errors(m_device.get(), &DeviceFlash::error);
-    QTest::ignoreMessage(QtWarningMsg, second ? "restoreFactorySettings_v2"
-                                              : "restoreFactorySettings_v1");
+    QTest::ignoreMessage(
+        QtWarningMsg, second ? "restoreFactorySettings_v2" : "restoreFactorySettings_v1");
 
     m_device->restoreFactorySettings(path, version);
     m_device->waitForIdle();
 
     QCOMPARE(errors.count(), 0);
-    QCOMPARE(AdapterEmulator::eraseLog(), QList<QList<quint8>>{sectors});
+    QCOMPARE(AdapterEmulator::eraseLog(), QList<QList<quint8>> { sectors });
 
     Version parsed;
     QVERIFY(parseVersionText(version, &parsed));
     const quint32 start = second ? 0x08040000 : 0x08020000;
     QCOMPARE(AdapterEmulator::memory(0x08004000, 16384).toHex(),
-             defaultConfigBlock(parsed, start, quint32(fileLength)).toHex());
-    QCOMPARE(AdapterEmulator::memory(0x08008000, 67).toHex(),
-             (defaultSecondBlock() + '\xff').toHex());
-    QCOMPARE(AdapterEmulator::memory(0x08010000, 67).toHex(),
-             (defaultBlankBlock() + '\xff').toHex());
+        defaultConfigBlock(parsed, start, quint32(fileLength)).toHex());
+    QCOMPARE(
+        AdapterEmulator::memory(0x08008000, 67).toHex(), (defaultSecondBlock() + '\xff').toHex());
+    QCOMPARE(
+        AdapterEmulator::memory(0x08010000, 67).toHex(), (defaultBlankBlock() + '\xff').toHex());
     if (second)
         QCOMPARE(AdapterEmulator::memory(0x08020000, 67).toHex(),
-                 (defaultBlankBlock() + '\xff').toHex());
+            (defaultBlankBlock() + '\xff').toHex());
     QVERIFY(AdapterEmulator::memory(start, quint32(fileLength) + 3)
-            == file + QByteArray("\x55\xaa\xff"));
+        == file + QByteArray("\x55\xaa\xff"));
 
     const qlonglong total = 16384 + (second ? 3 : 2) * 66 + fileLength + 2;
     if (second && fileLength == 100)

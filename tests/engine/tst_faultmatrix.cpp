@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "testdata.h"
 #include "adapteremulator.h"
 #include "deviceflash.h"
 #include "deviceflashrecorder.h"
 #include "firmwareimagemaker.h"
+#include "testdata.h"
 
 #include <QElapsedTimer>
 #include <QLoggingCategory>

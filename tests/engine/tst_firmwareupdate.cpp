@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "testdata.h"
 #include "adapteremulator.h"
 #include "deviceflash.h"
 #include "deviceflashrecorder.h"
 #include "firmwareimagemaker.h"
 #include "operationhistory.h"
+#include "testdata.h"
 
 #include <QCryptographicHash>
 #include <QFileInfo>
@@ -20,14 +20,14 @@ using TestData::pattern;
 
 QByteArray le32(quint32 v)
 {
-    const char bytes[4] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+    const char bytes[4] = { char(v), char(v >> 8), char(v >> 16), char(v >> 24) };
     return QByteArray(bytes, 4);
 }
 
 // What the adapter's flash must hold at 0x08004000 after an update.
 QByteArray expectedRecord(quint8 major, quint8 minor, quint8 patch, const QByteArray &payload)
 {
-    const char version[3] = {char(major), char(minor), char(patch)};
+    const char version[3] = { char(major), char(minor), char(patch) };
     QByteArray record = QByteArray(1, '\x55') + le32(0x08010000) + QByteArray(version, 3)
         + le32(quint32(payload.size()))
         + QCryptographicHash::hash(payload, QCryptographicHash::Md5);
@@ -95,12 +95,12 @@ void tst_FirmwareUpdate::writesRecordAndPayload_data()
     QTest::addColumn<int>("payloadLength");
     QTest::addColumn<QList<quint8>>("sectors");
     // The payload's tail runs past the 64 KiB sector 4, so sector 5 is erased too.
-    QTest::newRow("131071") << 131071 << QList<quint8>{1, 4, 5};
-    QTest::newRow("65536") << 65536 << QList<quint8>{1, 4};
-    QTest::newRow("65537") << 65537 << QList<quint8>{1, 4, 5};
-    QTest::newRow("131072") << 131072 << QList<quint8>{1, 4, 5};
+    QTest::newRow("131071") << 131071 << QList<quint8> { 1, 4, 5 };
+    QTest::newRow("65536") << 65536 << QList<quint8> { 1, 4 };
+    QTest::newRow("65537") << 65537 << QList<quint8> { 1, 4, 5 };
+    QTest::newRow("131072") << 131072 << QList<quint8> { 1, 4, 5 };
     QTest::newRow("largest, up to the end of sector 11")
-        << 983040 << QList<quint8>{1, 4, 5, 6, 7, 8, 9, 10, 11};
+        << 983040 << QList<quint8> { 1, 4, 5, 6, 7, 8, 9, 10, 11 };
 }
 
 void tst_FirmwareUpdate::writesRecordAndPayload()
@@ -122,17 +122,17 @@ void tst_FirmwareUpdate::writesRecordAndPayload()
     m_device->updateFirmware(path);
     m_device->waitForIdle();
 
-    QCOMPARE(AdapterEmulator::eraseLog(), QList<QList<quint8>>{sectors});
-    QCOMPARE(AdapterEmulator::memory(0x08004000, 256).toHex(),
-             expectedRecord(5, 7, 2, payload).toHex());
+    QCOMPARE(AdapterEmulator::eraseLog(), QList<QList<quint8>> { sectors });
+    QCOMPARE(
+        AdapterEmulator::memory(0x08004000, 256).toHex(), expectedRecord(5, 7, 2, payload).toHex());
     QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payloadLength)) == payload);
     QCOMPARE(AdapterEmulator::memory(0x08010000 + quint32(payloadLength), 1), QByteArray("\xff"));
 
     const qlonglong total = 256 + payloadLength;
-    QCOMPARE(m_recorder.names(),
-             (QList<QByteArray>{"busy", "store", "write", "version", "busy"}));
-    QCOMPARE(m_recorder.values("store"), QList<qlonglong>{0});
-    QCOMPARE(m_recorder.totals("store"), QList<qlonglong>{total});
+    QCOMPARE(
+        m_recorder.names(), (QList<QByteArray> { "busy", "store", "write", "version", "busy" }));
+    QCOMPARE(m_recorder.values("store"), QList<qlonglong> { 0 });
+    QCOMPARE(m_recorder.totals("store"), QList<qlonglong> { total });
     const QList<qlonglong> written = m_recorder.values("write");
     QCOMPARE(written.first(), 52);
     QCOMPARE(written.last(), total);
@@ -162,10 +162,9 @@ void tst_FirmwareUpdate::refusedFilesTouchNothing_data()
                                << "file md5 error" << QString();
     QTest::newRow("other product") << FirmwareImageMaker::make(5, 7, 2, payload, otherTag) << 1
                                    << "file type error" << QString();
-    QTest::newRow("too short for a version")
-        << FirmwareImageMaker::encipher(
-               FirmwareImageMaker::withDigest(QByteArrayLiteral("Corvane_X9\x05\x06")))
-        << 1 << "file type error" << QString();
+    QTest::newRow("too short for a version") << FirmwareImageMaker::encipher(
+        FirmwareImageMaker::withDigest(QByteArrayLiteral("Corvane_X9\x05\x06")))
+                                             << 1 << "file type error" << QString();
     QTest::newRow("payload over capacity")
         << FirmwareImageMaker::make(5, 7, 2, pattern(983040 + 1, 2)) << 1
         << "updateFirmware firmware too large: 983041 bytes, at most 983040" << QString();
@@ -185,8 +184,8 @@ void tst_FirmwareUpdate::refusedFilesTouchNothing()
     const QString path = writeImage(content);
     const QByteArray flashBefore = AdapterEmulator::memory(0x08000000, 0x200000);
     if (content.isEmpty())
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(
-                                               "^getFirmwareData is Empty! \".*\" \".*\"$")));
+        QTest::ignoreMessage(QtWarningMsg,
+            QRegularExpression(QStringLiteral("^getFirmwareData is Empty! \".*\" \".*\"$")));
     QTest::ignoreMessage(QtWarningMsg, warning.toUtf8().constData());
 
     m_device->updateFirmware(path, catalogueVersion);
@@ -199,7 +198,7 @@ void tst_FirmwareUpdate::refusedFilesTouchNothing()
     for (int i = 0; i < errors; ++i)
         expectedErrors.append(DeviceError_FirmwareEmpty);
     QCOMPARE(m_recorder.values("error"), expectedErrors);
-    QCOMPARE(m_recorder.values("busy"), (QList<qlonglong>{1, 0}));
+    QCOMPARE(m_recorder.values("busy"), (QList<qlonglong> { 1, 0 }));
     QCOMPARE(m_device->version(), QString());
 }
 
@@ -210,8 +209,7 @@ void tst_FirmwareUpdate::faultsDuringTheWrite_data()
     QTest::addColumn<bool>("announced");
 
     // The record takes write commands 1-5; the erase follows the configuration's backup.
-    QTest::newRow("unplugged in the payload") << "unplug" << int(DeviceError_WriteFailure)
-                                              << false;
+    QTest::newRow("unplugged in the payload") << "unplug" << int(DeviceError_WriteFailure) << false;
     QTest::newRow("unplugged while the configuration is saved")
         << "backup" << int(DeviceError_BackupFailure) << false;
     QTest::newRow("version unreadable") << "version" << int(DeviceError_BackupFailure) << false;
@@ -256,13 +254,13 @@ void tst_FirmwareUpdate::faultsDuringTheWrite()
     m_device->updateFirmware(path);
     m_device->waitForIdle();
 
-    QCOMPARE(m_recorder.values("error"), QList<qlonglong>{error});
+    QCOMPARE(m_recorder.values("error"), QList<qlonglong> { error });
     const QList<QJsonObject> history = OperationHistory::read(
         OperationHistory::filePath(m_dir->filePath(QStringLiteral("data"))));
     QCOMPARE(history.size(), 1);
     QCOMPARE(history.first().value(QStringLiteral("result")).toString(), QStringLiteral("failed"));
     QCOMPARE(history.first().value(QStringLiteral("error")).toString(),
-             OperationHistory::errorMessage(DeviceError(error)));
+        OperationHistory::errorMessage(DeviceError(error)));
     const bool saved = error != DeviceError_BackupFailure;
     QCOMPARE(QFileInfo::exists(history.first().value(QStringLiteral("backup")).toString()), saved);
     if (!saved) {
@@ -291,7 +289,7 @@ void tst_FirmwareUpdate::closedAdapterEndsQuietly()
     closed.updateFirmware(path);
     closed.waitForIdle();
 
-    QCOMPARE(recorder.names(), QList<QByteArray>{"busy"});
+    QCOMPARE(recorder.names(), QList<QByteArray> { "busy" });
     QCOMPARE(AdapterEmulator::exchangeCount(), 0);
 }
 
@@ -346,8 +344,8 @@ void tst_FirmwareUpdate::verifyOnlyReads()
     m_device->waitForIdle();
     AdapterEmulator::setMemory(0x08004082, QByteArray(1, '\x02'));
     if (flipAt >= 0)
-        AdapterEmulator::setMemory(0x08010000 + quint32(flipAt),
-                                   QByteArray(1, char(payload.at(flipAt) ^ 0x10)));
+        AdapterEmulator::setMemory(
+            0x08010000 + quint32(flipAt), QByteArray(1, char(payload.at(flipAt) ^ 0x10)));
     AdapterEmulator::resetCounters();
     AdapterEmulator::Faults faults;
     faults.unplugAtExchange = unplugAt;

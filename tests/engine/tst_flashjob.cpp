@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "testdata.h"
 #include "flashjob.h"
+#include "testdata.h"
 #include "updatejobs.h"
 
 #include <QCryptographicHash>
@@ -59,7 +59,7 @@ void tst_FlashJob::createdJobIsZeroFilled()
     const auto *raw = reinterpret_cast<const quint8 *>(job.get());
     QVERIFY(std::all_of(raw, raw + sizeof(FlashJob), [](quint8 b) { return b == 0; }));
     QCOMPARE(sizeof(FlashJob),
-             size_t(15 + 4 + 15 * 8 + 15 * FlashJob::SlotSize + 4)); // packed, no gaps
+        size_t(15 + 4 + 15 * 8 + 15 * FlashJob::SlotSize + 4)); // packed, no gaps
 }
 
 void tst_FlashJob::regionCapacityAndSlotOwnership_data()
@@ -157,10 +157,12 @@ void tst_FlashJob::versionText()
 
 void tst_FlashJob::defaultBlocks()
 {
-    const QByteArray block = defaultConfigBlock(Version{5, 44, 1}, FirmwareStartV2, 1000);
+    const QByteArray block = defaultConfigBlock(Version { 5, 44, 1 }, FirmwareStartV2, 1000);
     QCOMPARE(block.size(), 16384);
     QByteArray expected(16384, '\0');
-    const QByteArray head = QByteArray::fromHex("55052c01" "00000408" "e8030000");
+    const QByteArray head = QByteArray::fromHex("55052c01"
+                                                "00000408"
+                                                "e8030000");
     expected.replace(0, head.size(), head);
     expected.replace(0x40, 2, QByteArray::fromHex("55aa"));
     expected.replace(0x46, 10, QByteArray::fromHex("4512521251124f125012"));
@@ -168,8 +170,8 @@ void tst_FlashJob::defaultBlocks()
     expected.replace(0x3F1D, 5, QByteArray::fromHex("5501000000"));
     expected.replace(0x3FFE, 2, QByteArray::fromHex("aaaa"));
     QCOMPARE(block.toHex(), expected.toHex());
-    QCOMPARE(defaultConfigBlock(Version{}, FirmwareStartV1, 7).mid(4, 4).toHex(),
-             QByteArray("00000208"));
+    QCOMPARE(defaultConfigBlock(Version {}, FirmwareStartV1, 7).mid(4, 4).toHex(),
+        QByteArray("00000208"));
 
     QByteArray second(66, '\0');
     second.replace(0, 9, QByteArray::fromHex("420000ffffffffffff"));
@@ -189,19 +191,20 @@ void tst_FlashJob::capacityBoundaries_data()
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<QList<quint8>>("sectors");
 
-    const QList<quint8> capped{4, 5, 6, 7, 8, 9, 10, 11};
-    QTest::newRow("update, largest payload") << 0 << int(MaxUpdatePayload) << true
-                                             << (QList<quint8>{1} + capped);
-    QTest::newRow("update, one byte more") << 0 << int(MaxUpdatePayload) + 1 << false
-                                           << QList<quint8>{};
-    QTest::newRow("v1, largest file") << 1 << int(MaxRestoreFileV1) << true
-                                      << (QList<quint8>{1, 2, 4} + QList<quint8>{5, 6, 7, 8, 9, 10, 11});
-    QTest::newRow("v1, one byte more") << 1 << int(MaxRestoreFileV1) + 1 << false
-                                       << QList<quint8>{};
-    QTest::newRow("v2, largest file") << 2 << int(MaxRestoreFileV2) << true
-                                      << QList<quint8>{1, 2, 4, 5, 6, 7, 8, 9, 10, 11};
-    QTest::newRow("v2, one byte more") << 2 << int(MaxRestoreFileV2) + 1 << false
-                                       << QList<quint8>{};
+    const QList<quint8> capped { 4, 5, 6, 7, 8, 9, 10, 11 };
+    QTest::newRow("update, largest payload")
+        << 0 << int(MaxUpdatePayload) << true << (QList<quint8> { 1 } + capped);
+    QTest::newRow("update, one byte more")
+        << 0 << int(MaxUpdatePayload) + 1 << false << QList<quint8> {};
+    QTest::newRow("v1, largest file")
+        << 1 << int(MaxRestoreFileV1) << true
+        << (QList<quint8> { 1, 2, 4 } + QList<quint8> { 5, 6, 7, 8, 9, 10, 11 });
+    QTest::newRow("v1, one byte more")
+        << 1 << int(MaxRestoreFileV1) + 1 << false << QList<quint8> {};
+    QTest::newRow("v2, largest file")
+        << 2 << int(MaxRestoreFileV2) << true << QList<quint8> { 1, 2, 4, 5, 6, 7, 8, 9, 10, 11 };
+    QTest::newRow("v2, one byte more")
+        << 2 << int(MaxRestoreFileV2) + 1 << false << QList<quint8> {};
 }
 
 void tst_FlashJob::capacityBoundaries()
@@ -214,11 +217,11 @@ void tst_FlashJob::capacityBoundaries()
     const QByteArray data = pattern(length, 4);
     std::unique_ptr<FlashJob> job;
     if (kind == 0)
-        job = buildUpdateJob(Version{5, 6, 3}, data,
-                             QCryptographicHash::hash(data, QCryptographicHash::Md5));
+        job = buildUpdateJob(
+            Version { 5, 6, 3 }, data, QCryptographicHash::hash(data, QCryptographicHash::Md5));
     else
         job = buildRestoreJob(kind == 2 ? RestoreGeneration::Second : RestoreGeneration::First,
-                              data, Version{5, 5, 0});
+            data, Version { 5, 5, 0 });
     QCOMPARE(bool(job), accepted);
     if (!job)
         return;
@@ -240,14 +243,15 @@ void tst_FlashJob::erasedSectorsCoverRegions_data()
     QTest::addColumn<quint32>("length");
     QTest::addColumn<bool>("covered");
 
-    QTest::newRow("sector 1 exactly") << QList<quint8>{1} << 0x08004000u << 16384u << true;
-    QTest::newRow("one byte into sector 2") << QList<quint8>{1} << 0x08004000u << 16385u << false;
-    QTest::newRow("sector 3 missing") << QList<quint8>{2, 4} << 0x08008000u << 0x8000u << false;
+    QTest::newRow("sector 1 exactly") << QList<quint8> { 1 } << 0x08004000u << 16384u << true;
+    QTest::newRow("one byte into sector 2")
+        << QList<quint8> { 1 } << 0x08004000u << 16385u << false;
+    QTest::newRow("sector 3 missing") << QList<quint8> { 2, 4 } << 0x08008000u << 0x8000u << false;
     QTest::newRow("up to the last erasable byte")
-        << QList<quint8>{10, 11} << 0x080E0000u << 0x20000u << true;
+        << QList<quint8> { 10, 11 } << 0x080E0000u << 0x20000u << true;
     QTest::newRow("one byte past sector 11, sector 12 listed")
-        << QList<quint8>{10, 11, 12} << 0x080E0000u << 0x20001u << false;
-    QTest::newRow("below the flash") << QList<quint8>{0} << 0x07FFFFFFu << 2u << false;
+        << QList<quint8> { 10, 11, 12 } << 0x080E0000u << 0x20001u << false;
+    QTest::newRow("below the flash") << QList<quint8> { 0 } << 0x07FFFFFFu << 2u << false;
 }
 
 void tst_FlashJob::erasedSectorsCoverRegions()

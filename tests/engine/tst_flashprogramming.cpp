@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "testdata.h"
 #include "adapteremulator.h"
 #include "deviceflash.h"
 #include "flashjob.h"
 #include "flashprogramming.h"
+#include "testdata.h"
 
 #include <QDBusConnection>
 #include <QDBusUnixFileDescriptor>
@@ -37,19 +37,20 @@ public:
     bool held()
     {
         QMutexLocker lock(&mutex);
-        pollfd end{readEnd, POLLIN, 0};
+        pollfd end { readEnd, POLLIN, 0 };
         return readEnd >= 0 && poll(&end, 1, 0) == 0;
     }
 
 public slots:
-    QDBusUnixFileDescriptor Inhibit(const QString &what, const QString &who, const QString &why,
-                                    const QString &mode)
+    QDBusUnixFileDescriptor Inhibit(
+        const QString &what, const QString &who, const QString &why, const QString &mode)
     {
-        int ends[2] = {-1, -1};
+        int ends[2] = { -1, -1 };
         QMutexLocker lock(&mutex);
         if (pipe2(ends, O_CLOEXEC) == 0)
             readEnd = ends[0];
-        calls.append(QStringList{what, who, why, mode, QString::number(AdapterEmulator::eraseLog().size())}
+        calls.append(QStringList {
+            what, who, why, mode, QString::number(AdapterEmulator::eraseLog().size()) }
                          .join(QLatin1Char('|')));
         const QDBusUnixFileDescriptor handed(ends[1]);
         close(ends[1]);
@@ -86,15 +87,18 @@ private:
 void tst_FlashProgramming::initTestCase()
 {
     m_bus.start(QStringLiteral("dbus-daemon"),
-                {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address"),
-                 QStringLiteral("--address=unix:path=") + m_busDir.filePath(QStringLiteral("bus"))});
+        { QStringLiteral("--session"), QStringLiteral("--nofork"),
+            QStringLiteral("--print-address"),
+            QStringLiteral("--address=unix:path=") + m_busDir.filePath(QStringLiteral("bus")) });
     QVERIFY2(m_bus.waitForReadyRead(10000), "dbus-daemon did not start");
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus.readLine().trimmed());
-    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SystemBus, QStringLiteral("login"));
+    QDBusConnection bus
+        = QDBusConnection::connectToBus(QDBusConnection::SystemBus, QStringLiteral("login"));
     m_login.moveToThread(&m_loginThread);
     m_loginThread.start();
-    QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/login1"), &m_login, QDBusConnection::ExportAllSlots)
-            && bus.registerService(QStringLiteral("org.freedesktop.login1")));
+    QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/login1"), &m_login,
+                QDBusConnection::ExportAllSlots)
+        && bus.registerService(QStringLiteral("org.freedesktop.login1")));
 }
 
 void tst_FlashProgramming::cleanupTestCase()
@@ -133,7 +137,7 @@ void tst_FlashProgramming::writesRegionsInOrderWithProgressKind()
     QSignalSpy firmware(m_device.get(), &DeviceFlash::write2FlashProgressChanged);
     QSignalSpy dataStore(m_device.get(), &DeviceFlash::dataStoreProgressChanged);
     QSignalSpy setting(m_device.get(), &DeviceFlash::settingProgressChanged);
-    const QSignalSpy *spies[3] = {&firmware, &dataStore, &setting};
+    const QSignalSpy *spies[3] = { &firmware, &dataStore, &setting };
 
     // 53 bytes, then 104: chunks of 52, 1, 52, 52. Region 3 sits behind an empty region
     // and must not be written.
@@ -151,8 +155,8 @@ void tst_FlashProgramming::writesRegionsInOrderWithProgressKind()
     QCOMPARE(AdapterEmulator::writeCommandCount(), 4);
 
     for (int i = 0; i < 3; ++i) {
-        const QList<qlonglong> expected = i == kind ? QList<qlonglong>{52, 53, 105, 157}
-                                                    : QList<qlonglong>{};
+        const QList<qlonglong> expected
+            = i == kind ? QList<qlonglong> { 52, 53, 105, 157 } : QList<qlonglong> {};
         QCOMPARE(currents(*spies[i]), expected);
         for (const QList<QVariant> &args : *spies[i])
             QCOMPARE(args.at(1).toLongLong(), 157);
@@ -177,7 +181,7 @@ void tst_FlashProgramming::eraseSendsSectorList()
     AdapterEmulator::setMemory(0x08040000, QByteArray(4, '\0'));
 
     QVERIFY(m_device->eraseFlash(job.get()));
-    QCOMPARE(AdapterEmulator::eraseLog(), (QList<QList<quint8>>{{5, 7}}));
+    QCOMPARE(AdapterEmulator::eraseLog(), (QList<QList<quint8>> { { 5, 7 } }));
     QCOMPARE(AdapterEmulator::memory(0x08020000, 4), QByteArray(4, '\xff'));
     QCOMPARE(AdapterEmulator::memory(0x08060000, 4), QByteArray(4, '\xff'));
     QCOMPARE(AdapterEmulator::memory(0x08040000, 4), QByteArray(4, '\0'));
@@ -197,21 +201,21 @@ void tst_FlashProgramming::faultsStopTheWriteAndReportOnce_data()
     QTest::addColumn<int>("reported"); // -1: no error
     QTest::addColumn<QString>("warning");
 
-    const QList<qlonglong> all{52, 104, 130};
+    const QList<qlonglong> all { 52, 104, 130 };
     QTest::newRow("refused erase, blank flash still written")
         << "refuse" << false << all << -1 << "erase error !";
-    QTest::newRow("refused erase over old data") << "refuse" << true << QList<qlonglong>{}
-                                                 << int(DeviceError_EraseFailure)
-                                                 << "write2Flash USB_ERR_DATA_VERIFY 1";
-    QTest::newRow("corrupted echo") << "echo" << false << QList<qlonglong>{52}
-                                    << int(DeviceError_WriteFailure)
-                                    << "write2Flash USB_ERR_DATA_VERIFY 1";
-    QTest::newRow("unplugged mid-write") << "unplug" << false << QList<qlonglong>{52}
-                                         << int(DeviceError_WriteFailure)
-                                         << "write2Flash write error!";
-    QTest::newRow("short echo length") << "length" << false << QList<qlonglong>{52, 104}
-                                       << int(DeviceError_WriteFailure)
-                                       << "write2Flash USB_ERR_DATA_VERIFY 2";
+    QTest::newRow("refused erase over old data")
+        << "refuse" << true << QList<qlonglong> {} << int(DeviceError_EraseFailure)
+        << "write2Flash USB_ERR_DATA_VERIFY 1";
+    QTest::newRow("corrupted echo")
+        << "echo" << false << QList<qlonglong> { 52 } << int(DeviceError_WriteFailure)
+        << "write2Flash USB_ERR_DATA_VERIFY 1";
+    QTest::newRow("unplugged mid-write")
+        << "unplug" << false << QList<qlonglong> { 52 } << int(DeviceError_WriteFailure)
+        << "write2Flash write error!";
+    QTest::newRow("short echo length")
+        << "length" << false << QList<qlonglong> { 52, 104 } << int(DeviceError_WriteFailure)
+        << "write2Flash USB_ERR_DATA_VERIFY 2";
 }
 
 void tst_FlashProgramming::faultsStopTheWriteAndReportOnce()
@@ -245,12 +249,12 @@ void tst_FlashProgramming::faultsStopTheWriteAndReportOnce()
     bool heldWhileWriting = true;
     const int callsBefore = m_login.calls.size();
     connect(m_device.get(), &DeviceFlash::write2FlashProgressChanged, this,
-            [&](qlonglong current, qlonglong) {
-                events.append(current);
-                heldWhileWriting = heldWhileWriting && m_login.held();
-            });
+        [&](qlonglong current, qlonglong) {
+            events.append(current);
+            heldWhileWriting = heldWhileWriting && m_login.held();
+        });
     connect(m_device.get(), &DeviceFlash::error, this,
-            [&events](DeviceError e) { events.append(-1000 - int(e)); });
+        [&events](DeviceError e) { events.append(-1000 - int(e)); });
 
     if (faults.refuseErase)
         QTest::ignoreMessage(QtWarningMsg, "erase error !");
@@ -261,8 +265,7 @@ void tst_FlashProgramming::faultsStopTheWriteAndReportOnce()
         QByteArray echoed = data.mid(52, 52);
         echoed[51] = char(echoed.at(51) ^ 0x01);
         QTest::ignoreMessage(QtDebugMsg, QByteArray("write_data: " + sent).constData());
-        QTest::ignoreMessage(QtDebugMsg,
-                             QByteArray("read_data : " + echoed.toHex()).constData());
+        QTest::ignoreMessage(QtDebugMsg, QByteArray("read_data : " + echoed.toHex()).constData());
     }
     if (warning != QLatin1String("erase error !"))
         QTest::ignoreMessage(QtWarningMsg, warning.toUtf8().constData());
@@ -278,8 +281,8 @@ void tst_FlashProgramming::faultsStopTheWriteAndReportOnce()
 
     // The system was kept awake from before the erase to after the last write, then let go.
     QCOMPARE(m_login.calls.mid(callsBefore),
-             QStringList(QStringLiteral("sleep:shutdown:idle|Corvane X9 Firmware Tool|"
-                                        "Writing firmware into the adapter|block|0")));
+        QStringList(QStringLiteral("sleep:shutdown:idle|Corvane X9 Firmware Tool|"
+                                   "Writing firmware into the adapter|block|0")));
     QVERIFY(heldWhileWriting);
     QTRY_VERIFY(!m_login.held());
 }
@@ -300,7 +303,7 @@ void tst_FlashProgramming::updateVersionReadsWholeBlock()
     QCOMPARE(m_device->configBuffer(), block);
     QVERIFY(m_device->isConfigLoaded());
     QCOMPARE(m_device->version(), QStringLiteral("5.6.0"));
-    QCOMPARE(order, (QList<int>{1, 2}));
+    QCOMPARE(order, (QList<int> { 1, 2 }));
     QCOMPARE(versions.first().first().toString(), QStringLiteral("5.6.0"));
 
     // Same version again: no versionChanged, settingChanged still comes.
@@ -332,8 +335,12 @@ void tst_FlashProgramming::updateVersionKeepsOldBytesAfterFailure()
     AdapterEmulator::setFaults(faults);
     QSignalSpy settings(m_device.get(), &DeviceFlash::settingChanged);
     const quint32 address = 0x08004000 + 9 * 52;
-    QTest::ignoreMessage(QtWarningMsg, QStringLiteral("updateVersion Error %1 %2")
-                                           .arg(address).arg(address + 4).toUtf8().constData());
+    QTest::ignoreMessage(QtWarningMsg,
+        QStringLiteral("updateVersion Error %1 %2")
+            .arg(address)
+            .arg(address + 4)
+            .toUtf8()
+            .constData());
     m_device->updateVersion();
 
     const QByteArray buffer = m_device->configBuffer();

@@ -28,7 +28,9 @@ void tst_OperationHistory::historyLinesStayWhole()
     {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(R"({"operation":"update"})" "\n" R"({"operation":"resto)");
+        file.write(R"({"operation":"update"})"
+                   "\n"
+                   R"({"operation":"resto)");
     }
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^history: skipped")));
     QCOMPARE(OperationHistory::read(path).size(), 1);
@@ -40,8 +42,9 @@ void tst_OperationHistory::historyLinesStayWhole()
     for (int w = 0; w < Writers; ++w) {
         writers.emplace_back([&, w] {
             for (int i = 0; i < Lines; ++i)
-                OperationHistory::append(path, QJsonObject{{QStringLiteral("writer"), w},
-                                                           {QStringLiteral("filler"), filler}});
+                OperationHistory::append(path,
+                    QJsonObject {
+                        { QStringLiteral("writer"), w }, { QStringLiteral("filler"), filler } });
         });
     }
     for (std::thread &t : writers)

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "testdata.h"
 #include "adapteremulator.h"
 #include "deviceflash.h"
 #include "deviceflashrecorder.h"
 #include "devicenotice.h"
 #include "firmwareimagemaker.h"
+#include "testdata.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -144,8 +144,8 @@ void tst_Recovery::updateAgainAfterUnplug()
         QCOMPARE(device->version(), QString());
     } else {
         QVERIFY(recorder.values("error").isEmpty());
-        QCOMPARE(device->version(),
-            exchange == 1 ? QStringLiteral("5.6.0") : QStringLiteral("5.7.2"));
+        QCOMPARE(
+            device->version(), exchange == 1 ? QStringLiteral("5.6.0") : QStringLiteral("5.7.2"));
     }
 
     recorder.clear();

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "testdata.h"
 #include "adapteremulator.h"
 #include "deviceflash.h"
 #include "devicenotice.h"
 #include "firmwareimagemaker.h"
+#include "testdata.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -531,9 +531,8 @@ void tst_HidPlatform::removingAnotherAdapterKeepsTheWrite()
     device.openDevice();
     waitIdle(&device);
     QVERIFY(device.isConnected());
-    gchar *other = umockdev_testbed_add_device(m_testbed, "usb", "1-2", nullptr, "idVendor",
-        "0e3a", "idProduct", "b471", nullptr, "DEVTYPE", "usb_device", "PRODUCT", "e3a/b471/100",
-        nullptr);
+    gchar *other = umockdev_testbed_add_device(m_testbed, "usb", "1-2", nullptr, "idVendor", "0e3a",
+        "idProduct", "b471", nullptr, "DEVTYPE", "usb_device", "PRODUCT", "e3a/b471/100", nullptr);
 
     QTemporaryDir files;
     const QString image = files.filePath(QStringLiteral("fw.rfw"));

@@ -23,20 +23,25 @@ public:
     void attach(DeviceFlash *device, QObject *context)
     {
         const auto progress = [this](const char *name) {
-            return [this, name](qlonglong current, qlonglong total) { add(name, current, total); };
+            return [this, name](qlonglong current, qlonglong total) {
+                add(name, current, total);
+            };
         };
         QObject::connect(device, &DeviceFlash::write2FlashProgressChanged, context,
-                         progress("write"), Qt::DirectConnection);
-        QObject::connect(device, &DeviceFlash::dataStoreProgressChanged, context,
-                         progress("store"), Qt::DirectConnection);
-        QObject::connect(device, &DeviceFlash::settingProgressChanged, context,
-                         progress("setting"), Qt::DirectConnection);
-        QObject::connect(device, &DeviceFlash::error, context,
-                         [this](DeviceError e) { add("error", e); }, Qt::DirectConnection);
-        QObject::connect(device, &DeviceFlash::versionChanged, context,
-                         [this](const QString &) { add("version", 0); }, Qt::DirectConnection);
-        QObject::connect(device, &DeviceFlash::isBusyChanged, context,
-                         [this](bool b) { add("busy", b); }, Qt::DirectConnection);
+            progress("write"), Qt::DirectConnection);
+        QObject::connect(device, &DeviceFlash::dataStoreProgressChanged, context, progress("store"),
+            Qt::DirectConnection);
+        QObject::connect(device, &DeviceFlash::settingProgressChanged, context, progress("setting"),
+            Qt::DirectConnection);
+        QObject::connect(
+            device, &DeviceFlash::error, context, [this](DeviceError e) { add("error", e); },
+            Qt::DirectConnection);
+        QObject::connect(
+            device, &DeviceFlash::versionChanged, context,
+            [this](const QString &) { add("version", 0); }, Qt::DirectConnection);
+        QObject::connect(
+            device, &DeviceFlash::isBusyChanged, context, [this](bool b) { add("busy", b); },
+            Qt::DirectConnection);
     }
 
     void clear()
@@ -92,7 +97,7 @@ private:
     void add(const char *name, qlonglong value, qlonglong total = 0)
     {
         QMutexLocker lock(&m_mutex);
-        m_events.append({QByteArray(name), value, total});
+        m_events.append({ QByteArray(name), value, total });
     }
 
     mutable QMutex m_mutex;

@@ -35,7 +35,8 @@ QHash<QString, Entry> readCatalogue(const QString &code, QString *error)
             source = xml.readElementText();
         } else if (xml.name() == QLatin1String("translation")) {
             Entry entry;
-            entry.unfinished = xml.attributes().value(QLatin1String("type")) == QLatin1String("unfinished");
+            entry.unfinished
+                = xml.attributes().value(QLatin1String("type")) == QLatin1String("unfinished");
             entry.translation = xml.readElementText();
             entries.insert(context + QLatin1Char('|') + source, entry);
         }
@@ -94,7 +95,8 @@ void tst_Catalogues::translated()
             QVERIFY2(text.contains(m.next().captured()), where.constData());
         const Entry reference = english.value(it.key());
         const QString englishText = reference.unfinished ? source : reference.translation;
-        QVERIFY2(text.count(QLatin1Char('\n')) == englishText.count(QLatin1Char('\n')), where.constData());
+        QVERIFY2(text.count(QLatin1Char('\n')) == englishText.count(QLatin1Char('\n')),
+            where.constData());
         if (code == QLatin1String("fr_FR"))
             QVERIFY2(!text.contains(frenchSign), where.constData());
     }

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "testdata.h"
-#include "backupfile.h"
 #include "adapteremulator.h"
 #include "appidentity.h"
+#include "backupfile.h"
 #include "deviceflash.h"
 #include "devicenotice.h"
 #include "firmwareimagemaker.h"
@@ -12,6 +11,7 @@
 #include "qhiddevice.h"
 #include "settingsdialog.h"
 #include "syncloud.h"
+#include "testdata.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -47,8 +47,7 @@ const QString AdapterInterface = QStringLiteral(
 
 using TestData::pattern;
 
-template <class T>
-T *child(const QObject *parent, const char *name)
+template<class T> T *child(const QObject *parent, const char *name)
 {
     T *found = parent->findChild<T *>(QLatin1String(name));
     if (!found)
@@ -64,7 +63,8 @@ MessageDialog *sharedDialog(const MainWindow *window)
 
 MessageDialog *visiblePrompt(const MainWindow *window)
 {
-    const auto dialogs = window->findChildren<MessageDialog *>(QString(), Qt::FindDirectChildrenOnly);
+    const auto dialogs
+        = window->findChildren<MessageDialog *>(QString(), Qt::FindDirectChildrenOnly);
     for (int i = 1; i < dialogs.size(); ++i) {
         if (dialogs.at(i)->isVisible())
             return dialogs.at(i);
@@ -84,16 +84,14 @@ QString textOf(const QDialog *dialog)
 
 QJsonObject entry(const QString &version, const QString &info, const QUrl &download)
 {
-    return {{QStringLiteral("version"), version},
-            {QStringLiteral("info"), info},
-            {QStringLiteral("download"), download.toString()}};
+    return { { QStringLiteral("version"), version }, { QStringLiteral("info"), info },
+        { QStringLiteral("download"), download.toString() } };
 }
 
 QJsonObject toolRelease(const QString &version, const QString &info, const QString &url)
 {
-    return {{QStringLiteral("version"), version},
-            {QStringLiteral("info"), info},
-            {QStringLiteral("windowsURL"), url}};
+    return { { QStringLiteral("version"), version }, { QStringLiteral("info"), info },
+        { QStringLiteral("windowsURL"), url } };
 }
 
 QString dataDir()
@@ -175,7 +173,7 @@ private:
     void waitReady(int versions);
     void serveCatalogue(const QJsonArray &firmware, const QJsonObject &tool = QJsonObject());
     QString writeImage(quint8 major, quint8 minor, quint8 patch, const QByteArray &payload,
-                       const FirmwareImageOptions &options = FirmwareImageOptions());
+        const FirmwareImageOptions &options = FirmwareImageOptions());
     DeviceFlash *device() const { return m_window->findChild<DeviceFlash *>(); }
     void sendNotice(DeviceNotice::Kind kind)
     {
@@ -186,17 +184,16 @@ private:
     }
     static void chooseFile(const QString &path)
     {
-        MainWindow::setFileDialogHook([path](const QString &, const QString &, bool) { return path; });
+        MainWindow::setFileDialogHook(
+            [path](const QString &, const QString &, bool) { return path; });
     }
     QString page() const
     {
-        return child<QStackedWidget>(m_window.get(), "stackedWidget")->currentWidget()->objectName();
+        return child<QStackedWidget>(m_window.get(), "stackedWidget")
+            ->currentWidget()
+            ->objectName();
     }
-    template <class T>
-    T *widget(const char *name) const
-    {
-        return child<T>(m_window.get(), name);
-    }
+    template<class T> T *widget(const char *name) const { return child<T>(m_window.get(), name); }
 
     QTemporaryDir m_home;
     std::unique_ptr<QTemporaryDir> m_files;
@@ -264,17 +261,20 @@ void tst_MainWindow::waitReady(int versions)
 
 void tst_MainWindow::serveCatalogue(const QJsonArray &firmware, const QJsonObject &tool)
 {
-    const QJsonObject download{{QStringLiteral("flashTool"), tool},
-                               {QStringLiteral("firmware"), firmware}};
-    const QByteArray body = QJsonDocument(QJsonObject{{QStringLiteral("download"), download}}).toJson();
+    const QJsonObject download { { QStringLiteral("flashTool"), tool },
+        { QStringLiteral("firmware"), firmware } };
+    const QByteArray body
+        = QJsonDocument(QJsonObject { { QStringLiteral("download"), download } }).toJson();
     QVERIFY(m_server.putFile(QStringLiteral("download/corvane-x9/corvane-x9.json"), body));
 }
 
-QString tst_MainWindow::writeImage(quint8 major, quint8 minor, quint8 patch, const QByteArray &payload,
-                                   const FirmwareImageOptions &options)
+QString tst_MainWindow::writeImage(quint8 major, quint8 minor, quint8 patch,
+    const QByteArray &payload, const FirmwareImageOptions &options)
 {
-    const QString path = m_files->filePath(QStringLiteral("Firmware_V%1.%2.%3.rfw").arg(major).arg(minor).arg(patch));
-    if (!FirmwareImageMaker::writeToFile(path, FirmwareImageMaker::make(major, minor, patch, payload, options)))
+    const QString path = m_files->filePath(
+        QStringLiteral("Firmware_V%1.%2.%3.rfw").arg(major).arg(minor).arg(patch));
+    if (!FirmwareImageMaker::writeToFile(
+            path, FirmwareImageMaker::make(major, minor, patch, payload, options)))
         return QString();
     return path;
 }
@@ -285,9 +285,11 @@ void tst_MainWindow::startWithoutNetwork_data()
     QTest::addColumn<QString>("title");
     QTest::addColumn<bool>("okCloses");
     QTest::addColumn<bool>("silent"); // the server accepts and never answers
-    QTest::newRow("first run: OK ends the application") << false << QStringLiteral("Error") << true << false;
+    QTest::newRow("first run: OK ends the application")
+        << false << QStringLiteral("Error") << true << false;
     QTest::newRow("cached list") << true << QStringLiteral("Warning") << false << false;
-    QTest::newRow("silent server, cached list") << true << QStringLiteral("Warning") << false << true;
+    QTest::newRow("silent server, cached list")
+        << true << QStringLiteral("Warning") << false << true;
 }
 
 void tst_MainWindow::startWithoutNetwork()
@@ -296,13 +298,13 @@ void tst_MainWindow::startWithoutNetwork()
     QFETCH(QString, title);
     QFETCH(bool, okCloses);
     QFETCH(bool, silent);
-    const QJsonArray list{entry(QStringLiteral("5.6.3"), QStringLiteral("a"), QUrl()),
-                          entry(QStringLiteral("5.5.24"), QStringLiteral("b"), QUrl())};
+    const QJsonArray list { entry(QStringLiteral("5.6.3"), QStringLiteral("a"), QUrl()),
+        entry(QStringLiteral("5.5.24"), QStringLiteral("b"), QUrl()) };
     if (cached)
         writeSetting(QStringLiteral("FirmwareInfo"), QJsonDocument(list).toJson());
-    SyncCloud::setDefaultCatalogueHost(
-        silent ? m_server.url(QStringLiteral("/_control/silent"))
-               : QUrl(QStringLiteral("http://127.0.0.1:%1").arg(HttpServerProcess::closedPort())));
+    SyncCloud::setDefaultCatalogueHost(silent
+            ? m_server.url(QStringLiteral("/_control/silent"))
+            : QUrl(QStringLiteral("http://127.0.0.1:%1").arg(HttpServerProcess::closedPort())));
     SyncCloud::setDefaultTransferTimeout(1000);
     AdapterEmulator::setAttached(false);
     MainWindow *window = createWindow();
@@ -333,8 +335,9 @@ void tst_MainWindow::newerToolReleasePromptsThenClosesWhenIdle()
     QVERIFY(!file.isEmpty());
     chooseFile(file);
     const QString toolUrl = QStringLiteral("https://downloads.example/corvane/tool-1.9.1");
-    serveCatalogue({entry(QStringLiteral("5.6.3"), QStringLiteral("x"), m_server.url(QStringLiteral("/a.rfw")))},
-                   toolRelease(QStringLiteral("1.9.1"), QStringLiteral("Faster downloads"), toolUrl));
+    serveCatalogue({ entry(QStringLiteral("5.6.3"), QStringLiteral("x"),
+                       m_server.url(QStringLiteral("/a.rfw"))) },
+        toolRelease(QStringLiteral("1.9.1"), QStringLiteral("Faster downloads"), toolUrl));
     MainWindow *window = createWindow();
 
     // The prompt blocks in its own event loop, so it is driven from a timer that runs there:
@@ -383,12 +386,15 @@ void tst_MainWindow::updateFromCatalogue()
 {
     // Large enough to download in many pieces: progress is reported at most every 100 ms.
     const QByteArray payload = pattern(200000, 5);
-    QVERIFY(m_server.putFile(QStringLiteral("fw/x9-5.6.3.rfw"), FirmwareImageMaker::make(5, 6, 3, payload)));
+    QVERIFY(m_server.putFile(
+        QStringLiteral("fw/x9-5.6.3.rfw"), FirmwareImageMaker::make(5, 6, 3, payload)));
     // Served slowly, so the download reports progress before it completes.
     const QString imagePath = QStringLiteral("/_control/slow/fw/x9-5.6.3.rfw");
-    serveCatalogue({entry(QStringLiteral("5.6.3"), QStringLiteral("new"), m_server.url(imagePath)),
-                    entry(QStringLiteral("5.6.0"), QStringLiteral("old"), m_server.url(QStringLiteral("/none.rfw")))},
-                   toolRelease(QStringLiteral("1.9.0"), QStringLiteral("same"), QStringLiteral("https://x.example/")));
+    serveCatalogue({ entry(QStringLiteral("5.6.3"), QStringLiteral("new"), m_server.url(imagePath)),
+                       entry(QStringLiteral("5.6.0"), QStringLiteral("old"),
+                           m_server.url(QStringLiteral("/none.rfw"))) },
+        toolRelease(
+            QStringLiteral("1.9.0"), QStringLiteral("same"), QStringLiteral("https://x.example/")));
     MainWindow *window = createWindow();
     waitReady(2);
     QVERIFY(visiblePrompt(window) == nullptr);
@@ -408,20 +414,27 @@ void tst_MainWindow::updateFromCatalogue()
     // Receives the observers' calls; declared after what they capture, so it goes first and
     // takes any call still queued with it.
     QObject observer;
-    connect(cloud, &SyncCloud::downloadFirmwareProgress, &observer, [&](qlonglong current, qlonglong total) {
-        if (current == total)
-            return;
-        downloadLabels << label->text();
-        controlsEnabledDuringDownload |= update->isEnabled() || versions->isEnabled()
-            || widget<QToolButton>("toolButton_OpenFile")->isEnabled();
-    }, Qt::QueuedConnection);
-    connect(device(), &DeviceFlash::write2FlashProgressChanged, &observer, [&](qlonglong current, qlonglong total) {
-        if (current >= total)
-            return;
-        writeLabels << label->text();
-        barShownDuringWrite &= bar->isVisible() && bar->value() == current && bar->maximum() == total
-            && !widget<QToolButton>("toolButton_OpenFile")->isEnabled();
-    }, Qt::QueuedConnection);
+    connect(
+        cloud, &SyncCloud::downloadFirmwareProgress, &observer,
+        [&](qlonglong current, qlonglong total) {
+            if (current == total)
+                return;
+            downloadLabels << label->text();
+            controlsEnabledDuringDownload |= update->isEnabled() || versions->isEnabled()
+                || widget<QToolButton>("toolButton_OpenFile")->isEnabled();
+        },
+        Qt::QueuedConnection);
+    connect(
+        device(), &DeviceFlash::write2FlashProgressChanged, &observer,
+        [&](qlonglong current, qlonglong total) {
+            if (current >= total)
+                return;
+            writeLabels << label->text();
+            barShownDuringWrite &= bar->isVisible() && bar->value() == current
+                && bar->maximum() == total
+                && !widget<QToolButton>("toolButton_OpenFile")->isEnabled();
+        },
+        Qt::QueuedConnection);
 
     m_server.clearRequestLog();
     // A second click while the image downloads must not fetch or flash it twice.
@@ -444,7 +457,7 @@ void tst_MainWindow::updateFromCatalogue()
     QVERIFY(versions->isEnabled());
     QVERIFY(!bar->isVisible());
     QCOMPARE(label->text(), QStringLiteral("Current Firmware Version | 5.6.3"));
-    QCOMPARE(m_server.requestLog(), QStringList{imagePath});
+    QCOMPARE(m_server.requestLog(), QStringList { imagePath });
     QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(payload.size())), payload);
     QVERIFY(QFileInfo::exists(dataDir() + QLatin1String("/Firmware_V5.6.3.rfw")));
 }
@@ -457,17 +470,19 @@ void tst_MainWindow::failedDownloadStartsNothing_data()
     QTest::addColumn<QString>("text");
     const QString network = QStringLiteral("fail to connect to cloud servers");
     const QString image = QStringLiteral("/fw/big.rfw");
-    QTest::newRow("404") << QStringLiteral("5.6.3") << QStringLiteral("/_control/status/404/x.rfw") << false
-                         << network;
+    QTest::newRow("404") << QStringLiteral("5.6.3") << QStringLiteral("/_control/status/404/x.rfw")
+                         << false << network;
     // Half of the image comes, so progress has taken the controls away; then nothing more.
-    QTest::newRow("stalled half-way") << QStringLiteral("5.6.3") << QStringLiteral("/_control/stall/fw/big.rfw")
-                                      << false << network;
-    QTest::newRow("a byte every 0.2 s") << QStringLiteral("5.6.3") << QStringLiteral("/_control/trickle/0.2/x.rfw")
-                                        << false << network;
-    QTest::newRow("cache not writable") << QStringLiteral("5.6.3") << image << true
-                                        << QStringLiteral("Firmware file error!");
-    QTest::newRow("version no file name") << QStringLiteral("../5.6.3") << image << false
-                                          << QStringLiteral("wrong json file!");
+    QTest::newRow("stalled half-way")
+        << QStringLiteral("5.6.3") << QStringLiteral("/_control/stall/fw/big.rfw") << false
+        << network;
+    QTest::newRow("a byte every 0.2 s")
+        << QStringLiteral("5.6.3") << QStringLiteral("/_control/trickle/0.2/x.rfw") << false
+        << network;
+    QTest::newRow("cache not writable")
+        << QStringLiteral("5.6.3") << image << true << QStringLiteral("Firmware file error!");
+    QTest::newRow("version no file name")
+        << QStringLiteral("../5.6.3") << image << false << QStringLiteral("wrong json file!");
 }
 
 void tst_MainWindow::failedDownloadStartsNothing()
@@ -477,7 +492,7 @@ void tst_MainWindow::failedDownloadStartsNothing()
     QFETCH(bool, blockCache);
     QFETCH(QString, text);
     QVERIFY(m_server.putFile(QStringLiteral("fw/big.rfw"), pattern(4 * 1024 * 1024, 3)));
-    serveCatalogue({entry(version, QStringLiteral("gone"), m_server.url(imagePath))});
+    serveCatalogue({ entry(version, QStringLiteral("gone"), m_server.url(imagePath)) });
     if (blockCache)
         QVERIFY(QDir().mkpath(dataDir() + QLatin1String("/Firmware_V5.6.3.rfw")));
     if (imagePath.contains(QLatin1String("stall")) || imagePath.contains(QLatin1String("trickle")))
@@ -500,14 +515,17 @@ void tst_MainWindow::failedDownloadStartsNothing()
     // The controls and the label are back, ready for another try.
     QVERIFY(widget<QPushButton>("pushButton_Update")->isEnabled());
     QVERIFY(widget<QComboBox>("comboBox_Version")->isEnabled());
-    QCOMPARE(widget<QLabel>("label_CurrentVersion")->text(), QStringLiteral("Current Firmware Version | 5.6.0"));
+    QCOMPARE(widget<QLabel>("label_CurrentVersion")->text(),
+        QStringLiteral("Current Firmware Version | 5.6.0"));
 }
 
 // A catalogue's tool-update address is handed to the desktop only when it is a web address.
 void tst_MainWindow::toolUpdateOpensOnlyWebAddresses()
 {
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_urlCatcher, "open");
-    serveCatalogue({}, toolRelease(QStringLiteral("9.0.0"), QStringLiteral("x"), QStringLiteral("file:///etc/passwd")));
+    serveCatalogue({},
+        toolRelease(
+            QStringLiteral("9.0.0"), QStringLiteral("x"), QStringLiteral("file:///etc/passwd")));
     MainWindow *window = createWindow();
     bool prompted = false;
     QTimer driver;
@@ -553,7 +571,7 @@ void tst_MainWindow::updateFromLocalFile()
     QVERIFY(!buttons.isEmpty());
     for (const QSize &size : qAsConst(buttons))
         QVERIFY2(size.width() < 401 && size.height() < 72,
-                 qPrintable(QStringLiteral("%1 x %2").arg(size.width()).arg(size.height())));
+            qPrintable(QStringLiteral("%1 x %2").arg(size.width()).arg(size.height())));
 
     // A cancelled dialog starts nothing.
     MainWindow::setFileDialogHook([&](const QString &caption, const QString &filter, bool save) {
@@ -561,7 +579,8 @@ void tst_MainWindow::updateFromLocalFile()
         return chosen;
     });
     openFile->click();
-    QCOMPARE(requests, QStringList{QStringLiteral("Open Firmware|Firmware Files (*.bin *.rfw)|0")});
+    QCOMPARE(
+        requests, QStringList { QStringLiteral("Open Firmware|Firmware Files (*.bin *.rfw)|0") });
     QTest::qWait(100);
     QVERIFY(!device()->isBusy());
     QVERIFY(!widget<QProgressBar>("progressBar")->isVisible());
@@ -574,7 +593,7 @@ void tst_MainWindow::updateFromLocalFile()
     QTRY_COMPARE_WITH_TIMEOUT(textOf(dialog), QStringLiteral("Update successfully!"), Slow);
     QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(payload.size())), payload);
     QTRY_COMPARE(widget<QLabel>("label_CurrentVersion")->text(),
-                 QStringLiteral("Current Firmware Version | 5.7.1"));
+        QStringLiteral("Current Firmware Version | 5.7.1"));
     QVERIFY(widget<QPushButton>("pushButton_Update")->isEnabled());
 }
 
@@ -585,12 +604,13 @@ void tst_MainWindow::dropFirmwareFile_data()
     QTest::addColumn<bool>("taken");
 
     const QString rfw = QStringLiteral("dropped.rfw");
-    QTest::newRow("one .rfw file") << QStringList{rfw} << false << true;
-    QTest::newRow("while an update runs") << QStringList{rfw} << true << false;
-    QTest::newRow(".bin file") << QStringList{QStringLiteral("dropped.bin")} << false << false;
-    QTest::newRow("two files") << QStringList{rfw, QStringLiteral("second.rfw")} << false << false;
-    QTest::newRow("remote file") << QStringList{QStringLiteral("https://example.com/x.rfw")} << false
-                                 << false;
+    QTest::newRow("one .rfw file") << QStringList { rfw } << false << true;
+    QTest::newRow("while an update runs") << QStringList { rfw } << true << false;
+    QTest::newRow(".bin file") << QStringList { QStringLiteral("dropped.bin") } << false << false;
+    QTest::newRow("two files") << QStringList { rfw, QStringLiteral("second.rfw") } << false
+                               << false;
+    QTest::newRow("remote file") << QStringList { QStringLiteral("https://example.com/x.rfw") }
+                                 << false << false;
 }
 
 // A dropped file takes the path of "Open Firmware" after its dialog, guards included.
@@ -633,8 +653,8 @@ void tst_MainWindow::dropFirmwareFile()
         QCOMPARE(drop.dropAction(), Qt::CopyAction);
 
     if (taken || busy) {
-        QTRY_COMPARE_WITH_TIMEOUT(textOf(sharedDialog(window)), QStringLiteral("Update successfully!"),
-                                  Slow);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            textOf(sharedDialog(window)), QStringLiteral("Update successfully!"), Slow);
         const QByteArray written = taken ? payload : running;
         QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(written.size())), written);
         QCOMPARE(AdapterEmulator::eraseLog().size(), 1);
@@ -650,7 +670,8 @@ void tst_MainWindow::factoryRestoreFromHiddenButton()
 {
     const QByteArray image = FirmwareImageMaker::make(5, 6, 3, pattern(3000, 4));
     QVERIFY(m_server.putFile(QStringLiteral("fw/x9-5.6.3.rfw"), image));
-    serveCatalogue({entry(QStringLiteral("5.6.3"), QStringLiteral("r"), m_server.url(QStringLiteral("/fw/x9-5.6.3.rfw")))});
+    serveCatalogue({ entry(QStringLiteral("5.6.3"), QStringLiteral("r"),
+        m_server.url(QStringLiteral("/fw/x9-5.6.3.rfw"))) });
     MainWindow *window = createWindow();
     waitReady(1);
 
@@ -666,7 +687,7 @@ void tst_MainWindow::factoryRestoreFromHiddenButton()
     // The second-generation factory storage holds the image as downloaded.
     QCOMPARE(AdapterEmulator::memory(0x08040000, quint32(image.size())), image);
     QTRY_COMPARE(widget<QLabel>("label_CurrentVersion")->text(),
-                 QStringLiteral("Current Firmware Version | 5.6.3"));
+        QStringLiteral("Current Firmware Version | 5.6.3"));
     QVERIFY(restore->isEnabled());
     QVERIFY(restore->isHidden());
 }
@@ -681,13 +702,15 @@ void tst_MainWindow::deviceErrorLeavesControlsDisabled_data()
     QTest::addColumn<bool>("controlsBack"); // nothing was erased: Update works at once
 
     const QString update = QStringLiteral("Update Firmware...");
-    QTest::newRow("image with a bad digest") << true << -1 << QStringLiteral("Firmware file error!")
-                                             << -1 << update << false;
-    QTest::newRow("corrupted echo") << false << 4
-                                    << QStringLiteral("Firmware write failed! Reconnect the adapter and try again.")
-                                    << -1 << update << false;
+    QTest::newRow("image with a bad digest")
+        << true << -1 << QStringLiteral("Firmware file error!") << -1 << update << false;
+    QTest::newRow("corrupted echo")
+        << false << 4
+        << QStringLiteral("Firmware write failed! Reconnect the adapter and try again.") << -1
+        << update << false;
     QTest::newRow("configuration unreadable")
-        << false << -1 << QStringLiteral("The adapter's configuration could not be saved. Nothing was changed.")
+        << false << -1
+        << QStringLiteral("The adapter's configuration could not be saved. Nothing was changed.")
         << 60 << QStringLiteral("Current Firmware Version | 5.6.0") << true;
 }
 
@@ -767,8 +790,10 @@ void tst_MainWindow::adapterHeldByAnotherProgram()
     QVERIFY(other.open(0x0E3A, 0xB471));
     createWindow();
     auto *text = widget<QLabel>("label");
-    QTRY_COMPARE_WITH_TIMEOUT(text->text(), QStringLiteral("Another program is using the Corvane X9. "
-        "The tool connects to it by itself when that program lets it go."), Slow);
+    QTRY_COMPARE_WITH_TIMEOUT(text->text(),
+        QStringLiteral("Another program is using the Corvane X9. "
+                       "The tool connects to it by itself when that program lets it go."),
+        Slow);
     QTRY_COMPARE_WITH_TIMEOUT(page(), QStringLiteral("page_Unconnected"), Slow);
     QCOMPARE(AdapterEmulator::exchangeCount(), qint64(0));
 
@@ -801,7 +826,7 @@ void tst_MainWindow::backupAndRestoreThroughSettingsDialog()
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(backupPath), Slow);
     QTRY_COMPARE(textOf(dialog), QStringLiteral("completed successfully!"));
     QCOMPARE(titleOf(dialog), QStringLiteral("Corvane Firmware Tool"));
-    QCOMPARE(requests, QStringList{QStringLiteral("Data Backup|backup Files (*.bkp)|1")});
+    QCOMPARE(requests, QStringList { QStringLiteral("Data Backup|backup Files (*.bkp)|1") });
     QCOMPARE(QFileInfo(backupPath).size(), qint64(0x3C000 + 16));
     QVERIFY(!settings->isVisible());
     QVERIFY(settings->isEnabled());
@@ -813,7 +838,7 @@ void tst_MainWindow::backupAndRestoreThroughSettingsDialog()
     requests.clear();
     QTest::ignoreMessage(QtWarningMsg, "dataRestore 5.6.0");
     child<QPushButton>(settings, "pushButton_DataRestore")->click();
-    QCOMPARE(requests, QStringList{QStringLiteral("Data Restore|backup Files (*.bkp)|0")});
+    QCOMPARE(requests, QStringList { QStringLiteral("Data Restore|backup Files (*.bkp)|0") });
     QTRY_VERIFY_WITH_TIMEOUT(dialog->isVisible(), Slow);
     QCOMPARE(textOf(dialog), QStringLiteral("completed successfully!"));
     QTRY_VERIFY_WITH_TIMEOUT(!device()->isBusy(), Slow);
@@ -908,7 +933,8 @@ void tst_MainWindow::closeDeferredWhileBusy()
     QVERIFY(!closeTool->isEnabled());
     QVERIFY(widget<QLabel>("label_CloseDeferred")->isVisible());
     QCOMPARE(widget<QLabel>("label_CloseDeferred")->text(),
-             QStringLiteral("The firmware is being written. The window closes by itself when it is done."));
+        QStringLiteral(
+            "The firmware is being written. The window closes by itself when it is done."));
     QTest::qWait(100);
     QVERIFY(device()->isBusy());
     QVERIFY(window->isVisible());
@@ -945,7 +971,8 @@ void tst_MainWindow::secondCloseWhileStalled()
     QVERIFY(window->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(widget<QToolButton>("toolButton_Close")->isEnabled(), Slow);
     QVERIFY(device()->isStalled());
-    QTest::ignoreMessage(QtWarningMsg, "closing although a device task runs: the adapter stopped answering");
+    QTest::ignoreMessage(
+        QtWarningMsg, "closing although a device task runs: the adapter stopped answering");
     widget<QToolButton>("toolButton_Close")->click();
     QVERIFY(!window->isVisible());
 }
@@ -966,7 +993,10 @@ void tst_MainWindow::languageChangeDuringUpdate()
     QCOMPARE(languages->currentIndex(), 0);
     languages->setCurrentIndex(3);
 
-    QCOMPARE(QSettings(settingsPath(), QSettings::IniFormat).value(QStringLiteral("CurrentLanguage")).toInt(), 3);
+    QCOMPARE(QSettings(settingsPath(), QSettings::IniFormat)
+                 .value(QStringLiteral("CurrentLanguage"))
+                 .toInt(),
+        3);
     QCOMPARE(languages->currentIndex(), 3);
     QCOMPARE(languages->currentText(), QStringLiteral("русский"));
     QCOMPARE(languages->count(), 5);
@@ -974,19 +1004,25 @@ void tst_MainWindow::languageChangeDuringUpdate()
     // Also the widgets whose font size the style sheet sets, and the dialogs.
     QCOMPARE(widget<QPushButton>("pushButton_Update")->font().family(), QStringLiteral("Consolas"));
     QCOMPARE(widget<QLabel>("label_CurrentVersion")->font().family(), QStringLiteral("Consolas"));
-    QCOMPARE(child<QTextBrowser>(sharedDialog(window), "textBrowser")->font().family(), QStringLiteral("Consolas"));
+    QCOMPARE(child<QTextBrowser>(sharedDialog(window), "textBrowser")->font().family(),
+        QStringLiteral("Consolas"));
     QCOMPARE(widget<QPushButton>("pushButton_Update")->text(), QStringLiteral("Обновить прошивку"));
     QCOMPARE(widget<QLabel>("label_Version")->text(), QStringLiteral("Новая прошивка"));
-    QCOMPARE(widget<QLabel>("label_CurrentVersion")->text(), QStringLiteral("Текущая версия прошивки | 5.6.0"));
-    QCOMPARE(widget<QLabel>("label_Title")->text(), QStringLiteral("Corvane X9 Firmware Tool v1.9.0"));
-    QCOMPARE(child<QPushButton>(sharedDialog(window), "pushButton_MsgOK")->text(), QStringLiteral("ОК"));
+    QCOMPARE(widget<QLabel>("label_CurrentVersion")->text(),
+        QStringLiteral("Текущая версия прошивки | 5.6.0"));
+    QCOMPARE(
+        widget<QLabel>("label_Title")->text(), QStringLiteral("Corvane X9 Firmware Tool v1.9.0"));
+    QCOMPARE(
+        child<QPushButton>(sharedDialog(window), "pushButton_MsgOK")->text(), QStringLiteral("ОК"));
     auto *settings = window->findChild<SettingsDialog *>();
-    QCOMPARE(child<QPushButton>(settings, "pushButton_DataBackup")->text(), QStringLiteral("Создать резервную копию"));
+    QCOMPARE(child<QPushButton>(settings, "pushButton_DataBackup")->text(),
+        QStringLiteral("Создать резервную копию"));
     QVERIFY(device()->isBusy());
     setLatency(0);
 
     // The update started in English still reports itself as an update.
-    QTRY_COMPARE_WITH_TIMEOUT(textOf(sharedDialog(window)), QStringLiteral("Прошивка успешно обновлена!"), Slow);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        textOf(sharedDialog(window)), QStringLiteral("Прошивка успешно обновлена!"), Slow);
     QCOMPARE(titleOf(sharedDialog(window)), QStringLiteral("Corvane Firmware Tool"));
     QCOMPARE(languages->currentIndex(), 3);
 }
@@ -1001,19 +1037,26 @@ void tst_MainWindow::storedLanguageAtStart_data()
     QTest::addColumn<QString>("qtCancel"); // Qt's own button text, from the toolkit's catalogue
 
     QTest::newRow("first run") << -1 << 0 << QStringLiteral("Microsoft Sans Serif")
-                               << QStringLiteral("Update Firmware") << QStringLiteral("Current Firmware Version | ")
+                               << QStringLiteral("Update Firmware")
+                               << QStringLiteral("Current Firmware Version | ")
                                << QStringLiteral("Cancel");
     QTest::newRow("Chinese") << 1 << 1 << QStringLiteral("DengXian") << QStringLiteral("更新固件")
                              << QStringLiteral("当前固件版本 | ") << QStringLiteral("取消");
-    QTest::newRow("Japanese") << 2 << 2 << QStringLiteral("Kochi Gothic") << QStringLiteral("ファームウェアを更新")
-                              << QStringLiteral("現在のファームウェア | ") << QStringLiteral("キャンセル");
-    QTest::newRow("Russian") << 3 << 3 << QStringLiteral("Consolas") << QStringLiteral("Обновить прошивку")
-                             << QStringLiteral("Текущая версия прошивки | ") << QStringLiteral("Отмена");
-    QTest::newRow("French") << 4 << 4 << QStringLiteral("Arbutus Slab") << QStringLiteral("Mettre à jour le firmware")
-                            << QStringLiteral("Version actuelle du firmware | ") << QStringLiteral("Annuler");
-    QTest::newRow("unknown index") << 7 << -1 << QStringLiteral("Microsoft Sans Serif")
-                                   << QStringLiteral("Update Firmware") << QStringLiteral("Current Firmware Version | ")
-                                   << QStringLiteral("Cancel");
+    QTest::newRow("Japanese") << 2 << 2 << QStringLiteral("Kochi Gothic")
+                              << QStringLiteral("ファームウェアを更新")
+                              << QStringLiteral("現在のファームウェア | ")
+                              << QStringLiteral("キャンセル");
+    QTest::newRow("Russian") << 3 << 3 << QStringLiteral("Consolas")
+                             << QStringLiteral("Обновить прошивку")
+                             << QStringLiteral("Текущая версия прошивки | ")
+                             << QStringLiteral("Отмена");
+    QTest::newRow("French") << 4 << 4 << QStringLiteral("Arbutus Slab")
+                            << QStringLiteral("Mettre à jour le firmware")
+                            << QStringLiteral("Version actuelle du firmware | ")
+                            << QStringLiteral("Annuler");
+    QTest::newRow("unknown index")
+        << 7 << -1 << QStringLiteral("Microsoft Sans Serif") << QStringLiteral("Update Firmware")
+        << QStringLiteral("Current Firmware Version | ") << QStringLiteral("Cancel");
 }
 
 void tst_MainWindow::storedLanguageAtStart()
@@ -1032,10 +1075,13 @@ void tst_MainWindow::storedLanguageAtStart()
     createWindow();
     QCOMPARE(QApplication::font().family(), family);
     QCOMPARE(widget<QPushButton>("pushButton_Update")->font().family(), family);
-    QCOMPARE(widget<QProgressBar>("progressBar")->font().family(), family); // no font rule of its own
+    QCOMPARE(
+        widget<QProgressBar>("progressBar")->font().family(), family); // no font rule of its own
     // ...and the style sheet's pictures: the update button is drawn mostly blue.
-    const QImage button = widget<QPushButton>("pushButton_Update")->grab().toImage().convertToFormat(
-        QImage::Format_RGB32);
+    const QImage button = widget<QPushButton>("pushButton_Update")
+                              ->grab()
+                              .toImage()
+                              .convertToFormat(QImage::Format_RGB32);
     int blue = 0;
     for (int y = 0; y < button.height(); ++y)
         for (int x = 0; x < button.width(); ++x)
@@ -1046,8 +1092,10 @@ void tst_MainWindow::storedLanguageAtStart()
     QCOMPARE(widget<QLabel>("label_ProductConnected")->text(), QString(24, QLatin1Char('0')));
     QCOMPARE(widget<QComboBox>("comboBox_Languages")->currentIndex(), comboIndex);
     QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), qtCancel);
-    QCOMPARE(QSettings(settingsPath(), QSettings::IniFormat).value(QStringLiteral("CurrentLanguage"), -1).toInt(),
-             stored);
+    QCOMPARE(QSettings(settingsPath(), QSettings::IniFormat)
+                 .value(QStringLiteral("CurrentLanguage"), -1)
+                 .toInt(),
+        stored);
 
     // Every control that Tab reaches has a name that a screen reader speaks (a combo box on
     // Linux: its label or its current text), on the connected page and in the message dialog.
@@ -1061,30 +1109,37 @@ void tst_MainWindow::storedLanguageAtStart()
             continue;
         ++stops;
         QAccessibleInterface *node = QAccessible::queryAccessibleInterface(control);
-        if (!node || (node->text(QAccessible::Name).isEmpty() && node->relations(QAccessible::Label).isEmpty()))
+        if (!node
+            || (node->text(QAccessible::Name).isEmpty()
+                && node->relations(QAccessible::Label).isEmpty()))
             unnamed << control->objectName();
     }
     QCOMPARE(unnamed, QStringList());
     QCOMPARE(stops, 9);
-    QCOMPARE(QAccessible::queryAccessibleInterface(sharedDialog(m_window.get()))->text(QAccessible::Name),
-             QStringLiteral("Message"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(sharedDialog(m_window.get()))
+                 ->text(QAccessible::Name),
+        QStringLiteral("Message"));
 
     // Every status and button text fits its control in the language's font.
-    const auto text = [](const char *source) { return QCoreApplication::translate("MainWindow", source); };
+    const auto text = [](const char *source) {
+        return QCoreApplication::translate("MainWindow", source);
+    };
     const QString status = text("%1...");
     const QList<QPair<const char *, QString>> texts = {
-        {"label_CurrentVersion", text("Firmware downloading...")},
-        {"label_CurrentVersion", text("Saving the adapter's configuration...")},
-        {"label_CurrentVersion", status.arg(text("Update Firmware"))},
-        {"label_CurrentVersion", status.arg(text("Restore Defaults"))},
-        {"label_CurrentVersion", QStringLiteral("%1 | 5.10.24").arg(text("Current Firmware Version"))},
-        {"label_Version", text("New Firmware Version")},
-        {"pushButton_Update", text("Update Firmware")},
-        {"pushButton_MsgOK", QCoreApplication::translate("MessageDialog", "OK")},
-        {"label_Info", text("connect clould and sync information...")},
-        {"label", text("connect Corvane X9 to PC.")},
-        {"label", text("Another program is using the Corvane X9. The tool connects to it by itself when "
-                       "that program lets it go.")},
+        { "label_CurrentVersion", text("Firmware downloading...") },
+        { "label_CurrentVersion", text("Saving the adapter's configuration...") },
+        { "label_CurrentVersion", status.arg(text("Update Firmware")) },
+        { "label_CurrentVersion", status.arg(text("Restore Defaults")) },
+        { "label_CurrentVersion",
+            QStringLiteral("%1 | 5.10.24").arg(text("Current Firmware Version")) },
+        { "label_Version", text("New Firmware Version") },
+        { "pushButton_Update", text("Update Firmware") },
+        { "pushButton_MsgOK", QCoreApplication::translate("MessageDialog", "OK") },
+        { "label_Info", text("connect clould and sync information...") },
+        { "label", text("connect Corvane X9 to PC.") },
+        { "label",
+            text("Another program is using the Corvane X9. The tool connects to it by itself when "
+                 "that program lets it go.") },
     };
     QStringList cut;
     for (const auto &shown : texts) {
@@ -1097,7 +1152,8 @@ void tst_MainWindow::storedLanguageAtStart()
         const QRect box = control->contentsRect();
         // The connect instruction wraps inside its fixed box; the others stay on one line.
         const QSize needed = qstrcmp(shown.first, "label") == 0
-            ? metrics.boundingRect(QRect(0, 0, box.width(), 10000), Qt::TextWordWrap, shown.second).size()
+            ? metrics.boundingRect(QRect(0, 0, box.width(), 10000), Qt::TextWordWrap, shown.second)
+                  .size()
             : QSize(metrics.horizontalAdvance(shown.second), metrics.height());
         if (needed.width() > box.width() || needed.height() > box.height())
             cut << QStringLiteral("%1: %2").arg(QLatin1String(shown.first), shown.second);
@@ -1105,25 +1161,36 @@ void tst_MainWindow::storedLanguageAtStart()
     QCOMPARE(cut, QStringList());
 }
 
-
 void tst_MainWindow::compareVersion_data()
 {
     QTest::addColumn<QString>("v1");
     QTest::addColumn<QString>("v2");
     QTest::addColumn<bool>("older");
 
-    QTest::newRow("numeric, not text order") << "1.9.0" << "1.10.0" << true;
-    QTest::newRow("newer is not older") << "1.10.0" << "1.9.0" << false;
-    QTest::newRow("letters ignored, equal") << "V1.9.0" << "1.9.0" << false;
-    QTest::newRow("letters and brackets ignored") << "(beta) v1.9.0" << "1.9.1" << true;
-    QTest::newRow("two parts") << "1.9" << "2.0.0" << false;
-    QTest::newRow("four parts") << "1.9.0" << "1.9.0.1" << false;
-    QTest::newRow("fields overlap: 1.256.0 equals 1.0.0") << "1.0.0" << "1.256.0" << false;
-    QTest::newRow("fields overlap, other way") << "1.256.0" << "1.0.0" << false;
-    QTest::newRow("overlap reaches the next field: 1.8.256 equals 1.9.0") << "1.8.256" << "1.9.0" << false;
-    QTest::newRow("empty part counts as 0") << "1..0" << "1.0.1" << true;
-    QTest::newRow("negative part packs as signed") << "-1.0.0" << "0.0.0" << true;
-    QTest::newRow("empty texts") << "" << "" << false;
+    QTest::newRow("numeric, not text order") << "1.9.0"
+                                             << "1.10.0" << true;
+    QTest::newRow("newer is not older") << "1.10.0"
+                                        << "1.9.0" << false;
+    QTest::newRow("letters ignored, equal") << "V1.9.0"
+                                            << "1.9.0" << false;
+    QTest::newRow("letters and brackets ignored") << "(beta) v1.9.0"
+                                                  << "1.9.1" << true;
+    QTest::newRow("two parts") << "1.9"
+                               << "2.0.0" << false;
+    QTest::newRow("four parts") << "1.9.0"
+                                << "1.9.0.1" << false;
+    QTest::newRow("fields overlap: 1.256.0 equals 1.0.0") << "1.0.0"
+                                                          << "1.256.0" << false;
+    QTest::newRow("fields overlap, other way") << "1.256.0"
+                                               << "1.0.0" << false;
+    QTest::newRow("overlap reaches the next field: 1.8.256 equals 1.9.0") << "1.8.256"
+                                                                          << "1.9.0" << false;
+    QTest::newRow("empty part counts as 0") << "1..0"
+                                            << "1.0.1" << true;
+    QTest::newRow("negative part packs as signed") << "-1.0.0"
+                                                   << "0.0.0" << true;
+    QTest::newRow("empty texts") << ""
+                                 << "" << false;
 }
 
 void tst_MainWindow::compareVersion()
@@ -1136,14 +1203,15 @@ void tst_MainWindow::compareVersion()
 
     bool result = !older;
     QVERIFY(QMetaObject::invokeMethod(m_window.get(), "compareVersion", Qt::DirectConnection,
-                                      Q_RETURN_ARG(bool, result), Q_ARG(QString, v1), Q_ARG(QString, v2)));
+        Q_RETURN_ARG(bool, result), Q_ARG(QString, v1), Q_ARG(QString, v2)));
     QCOMPARE(result, older);
 }
 
 void tst_MainWindow::changeLogShownAsPlainText()
 {
-    serveCatalogue({entry(QStringLiteral("5.6.3"), QStringLiteral("<b>Bold</b> & <i>fast</i>;second line"),
-                          m_server.url(QStringLiteral("/x.rfw")))});
+    serveCatalogue(
+        { entry(QStringLiteral("5.6.3"), QStringLiteral("<b>Bold</b> & <i>fast</i>;second line"),
+            m_server.url(QStringLiteral("/x.rfw"))) });
     MainWindow *window = createWindow();
     waitReady(1);
 
@@ -1174,7 +1242,7 @@ void tst_MainWindow::keyboardOnly()
     QFETCH(bool, attached);
     QFETCH(QString, tabStops);
     QFETCH(QString, enterOn);
-    serveCatalogue({entry(QStringLiteral("5.6.3"), QStringLiteral("notes"), QUrl())});
+    serveCatalogue({ entry(QStringLiteral("5.6.3"), QStringLiteral("notes"), QUrl()) });
     AdapterEmulator::setAttached(attached);
     MainWindow *window = createWindow();
     QTRY_VERIFY(window->isActiveWindow());
@@ -1184,7 +1252,7 @@ void tst_MainWindow::keyboardOnly()
         QTRY_COMPARE_WITH_TIMEOUT(page(), QStringLiteral("page_Unconnected"), Slow);
 
     QTRY_VERIFY(QApplication::focusWidget());
-    QStringList stops{QApplication::focusWidget()->objectName()};
+    QStringList stops { QApplication::focusWidget()->objectName() };
     while (stops.size() < tabStops.count(QLatin1Char(' ')) + 1) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         stops << QApplication::focusWidget()->objectName();

@@ -324,8 +324,8 @@ void tst_MainWindowForm::resourcesLoad()
         "IPAGothic", "DejaVu Sans Mono", "Roboto Slab", "FontAwesome" };
     for (int font = 0; font < EmbeddedFonts::Count; ++font) {
         const QString path = EmbeddedFonts::resourcePath(EmbeddedFonts::Font(font));
-        QVERIFY2(QResource(path).compressionAlgorithm() == QResource::NoCompression,
-            qPrintable(path));
+        QVERIFY2(
+            QResource(path).compressionAlgorithm() == QResource::NoCompression, qPrintable(path));
         QCOMPARE(QFontDatabase::applicationFontFamilies(font),
             QStringList(QString::fromLatin1(families[font])));
     }
@@ -387,13 +387,14 @@ void tst_MainWindowForm::focusIsVisible_data()
 {
     QTest::addColumn<QString>("dialog"); // "" for the window itself
     QTest::addColumn<QString>("widgetName");
-    for (const char *name : { "toolButton_Close", "comboBox_Version", "toolButton_VersionInfo",
-             "toolButton_OpenFile", "pushButton_Update", "pushButton_Restore", "comboBox_Languages" })
+    for (const char *name :
+        { "toolButton_Close", "comboBox_Version", "toolButton_VersionInfo", "toolButton_OpenFile",
+            "pushButton_Update", "pushButton_Restore", "comboBox_Languages" })
         QTest::newRow(name) << QString() << QString::fromLatin1(name);
     for (const char *name : { "toolButton_Close", "textBrowser", "pushButton_MsgOK" })
         QTest::newRow(name) << QStringLiteral("MessageDialog") << QString::fromLatin1(name);
-    QTest::newRow("pushButton_DataBackup") << QStringLiteral("SettingsDialog")
-                                           << QStringLiteral("pushButton_DataBackup");
+    QTest::newRow("pushButton_DataBackup")
+        << QStringLiteral("SettingsDialog") << QStringLiteral("pushButton_DataBackup");
 }
 
 // A keyboard user sees which control has the focus.

@@ -236,7 +236,8 @@ void tst_MessageDialog::execMessageReturnsWhenDismissed()
 void tst_MessageDialog::retranslationKeepsTheMessage()
 {
     MessageDialog dialog;
-    dialog.showMessage(QStringLiteral("Corvane Firmware Tool"), QStringLiteral("Update successfully!"));
+    dialog.showMessage(
+        QStringLiteral("Corvane Firmware Tool"), QStringLiteral("Update successfully!"));
     dialog.retranslateUi();
     QCOMPARE(title(dialog)->text(), QStringLiteral("Corvane Firmware Tool"));
     QCOMPARE(text(dialog)->toPlainText(), QStringLiteral("Update successfully!"));

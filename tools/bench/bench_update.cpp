@@ -100,16 +100,18 @@ Run runUpdate(DeviceFlash &device, const QString &path, qlonglong expectedTotal)
     qlonglong written = 0;
     bool failed = false;
     QElapsedTimer writeClock;
-    QObject::connect(&device, &DeviceFlash::dataStoreProgressChanged, &device,
-                     [&writeClock] { writeClock.start(); }, Qt::DirectConnection);
-    QObject::connect(&device, &DeviceFlash::write2FlashProgressChanged, &device,
-                     [&](qlonglong current, qlonglong) {
-                         written = current;
-                         run.writeSeconds = double(writeClock.nsecsElapsed()) / 1e9;
-                     },
-                     Qt::DirectConnection);
-    QObject::connect(&device, &DeviceFlash::error, &device, [&failed] { failed = true; },
-                     Qt::DirectConnection);
+    QObject::connect(
+        &device, &DeviceFlash::dataStoreProgressChanged, &device,
+        [&writeClock] { writeClock.start(); }, Qt::DirectConnection);
+    QObject::connect(
+        &device, &DeviceFlash::write2FlashProgressChanged, &device,
+        [&](qlonglong current, qlonglong) {
+            written = current;
+            run.writeSeconds = double(writeClock.nsecsElapsed()) / 1e9;
+        },
+        Qt::DirectConnection);
+    QObject::connect(
+        &device, &DeviceFlash::error, &device, [&failed] { failed = true; }, Qt::DirectConnection);
     AdapterEmulator::resetCounters();
     QElapsedTimer timer;
     timer.start();
@@ -128,12 +130,13 @@ Run runVerify(DeviceFlash &device, const QString &path, qlonglong expectedRead)
     Run run;
     qlonglong read = 0;
     qint64 differing = 0;
-    QObject::connect(&device, &DeviceFlash::verifyProgressChanged, &device,
-                     [&read](qlonglong current, qlonglong) { read = current; },
-                     Qt::DirectConnection);
-    QObject::connect(&device, &DeviceFlash::regionVerified, &device,
-                     [&differing](quint32, quint32, quint32 n, qint64) { differing += n; },
-                     Qt::DirectConnection);
+    QObject::connect(
+        &device, &DeviceFlash::verifyProgressChanged, &device,
+        [&read](qlonglong current, qlonglong) { read = current; }, Qt::DirectConnection);
+    QObject::connect(
+        &device, &DeviceFlash::regionVerified, &device,
+        [&differing](quint32, quint32, quint32 n, qint64) { differing += n; },
+        Qt::DirectConnection);
     AdapterEmulator::resetCounters();
     QElapsedTimer timer;
     timer.start();
@@ -169,7 +172,8 @@ qint64 exchangesFor(quint32 payload)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false\n*.warning=false"));
+    QLoggingCategory::setFilterRules(
+        QStringLiteral("*.debug=false\n*.info=false\n*.warning=false"));
     quint32 slice = 2000 * 52;
     bool fullLatency = false;
     bool latency = true;
@@ -182,7 +186,8 @@ int main(int argc, char *argv[])
         else if (args.at(i) == QLatin1String("--no-latency"))
             latency = false;
         else {
-            std::fprintf(stderr, "usage: bench_update [--slice BYTES] [--full-latency] [--no-latency]\n");
+            std::fprintf(
+                stderr, "usage: bench_update [--slice BYTES] [--full-latency] [--no-latency]\n");
             return 2;
         }
     }
@@ -203,7 +208,7 @@ int main(int argc, char *argv[])
             return 1;
         }
         std::printf("image: %d bytes of Base64, payload %u bytes, decode %.1f ms\n",
-                    int(full.size()), FullPayload, decodeMs);
+            int(full.size()), FullPayload, decodeMs);
     }
 
     AdapterEmulator::reset();
@@ -224,13 +229,13 @@ int main(int argc, char *argv[])
     }
     std::printf("zero latency: update %.3f s, %lld exchanges (expected %lld); %.2f us per "
                 "exchange without the decode, %.2f us with it\n",
-                zero.seconds, qlonglong(zero.exchanges), qlonglong(exchangesFor(FullPayload)),
-                (zero.seconds * 1e3 - decodeMs) * 1e3 / double(zero.exchanges),
-                zero.seconds * 1e6 / double(zero.exchanges));
+        zero.seconds, qlonglong(zero.exchanges), qlonglong(exchangesFor(FullPayload)),
+        (zero.seconds * 1e3 - decodeMs) * 1e3 / double(zero.exchanges),
+        zero.seconds * 1e6 / double(zero.exchanges));
     std::printf("memory: idle %lld KiB, peak during update %lld KiB, added %.2f MiB "
                 "(target under 32 MiB)%s\n",
-                qlonglong(idleKiB), qlonglong(peakKiB), double(peakKiB - idleKiB) / 1024.0,
-                peakReset ? "" : " [peak not reset: includes image preparation]");
+        qlonglong(idleKiB), qlonglong(peakKiB), double(peakKiB - idleKiB) / 1024.0,
+        peakReset ? "" : " [peak not reset: includes image preparation]");
 
     if (!latency)
         return 0;
@@ -251,13 +256,13 @@ int main(int argc, char *argv[])
     const double fullFloor = double(fullExchanges) * 2 * LatencyUs / 1e6;
     std::printf("1 ms per report: %s of %u bytes took %.3f s over %lld exchanges, %.3f ms per "
                 "exchange (floor 2.000)\n",
-                fullLatency ? "full update" : "slice", payload, slow.seconds,
-                qlonglong(slow.exchanges), perExchangeMs);
+        fullLatency ? "full update" : "slice", payload, slow.seconds, qlonglong(slow.exchanges),
+        perExchangeMs);
     std::printf("1 ms per report: full update %s %.2f s; floor %.2f s for the payload's 35,289 "
                 "round trips x 2 reports (%.2f s for all %lld exchanges); %.1f%% above the floor\n",
-                fullLatency ? "measured" : "extrapolated", fullLatency ? slow.seconds : extrapolated,
-                payloadFloor, fullFloor, qlonglong(fullExchanges),
-                ((fullLatency ? slow.seconds : extrapolated) / fullFloor - 1.0) * 100.0);
+        fullLatency ? "measured" : "extrapolated", fullLatency ? slow.seconds : extrapolated,
+        payloadFloor, fullFloor, qlonglong(fullExchanges),
+        ((fullLatency ? slow.seconds : extrapolated) / fullFloor - 1.0) * 100.0);
 
     // The image just written, read back: the record's 27 bytes of the image, then the
     // payload. Both take one request and one answer per chunk, so they are timed in turns
@@ -285,8 +290,8 @@ int main(int argc, char *argv[])
         verifyExchanges = verify.exchanges;
     }
     // The write phase is the erase and every write, without the record's read-back.
-    const double verifyFull = verifySeconds / double(verifyExchanges)
-        * double(1 + (qint64(FullPayload) + 51) / 52);
+    const double verifyFull
+        = verifySeconds / double(verifyExchanges) * double(1 + (qint64(FullPayload) + 51) / 52);
     const double writeFull = writeSeconds / double(slow.exchanges - 5)
         * double(1 + 5 + (qint64(FullPayload) + 51) / 52);
     const double verifyShown = fullLatency ? verifySeconds : verifyFull;
@@ -294,14 +299,13 @@ int main(int argc, char *argv[])
     std::printf("1 ms per report: verify of the %s %.3f s over %lld exchanges (image decode "
                 "included), the update's write phase %.3f s (fastest of %d); full size %s: "
                 "verify %.2f s, write phase %.2f s, verify/write %.3f (%s)\n",
-                fullLatency ? "full image" : "slice", verifySeconds,
-                qlonglong(verifyExchanges), writeSeconds, rounds,
-                fullLatency ? "measured" : "extrapolated", verifyShown, writeShown,
-                verifyShown / writeShown, verifyShown <= writeShown ? "no longer" : "LONGER");
+        fullLatency ? "full image" : "slice", verifySeconds, qlonglong(verifyExchanges),
+        writeSeconds, rounds, fullLatency ? "measured" : "extrapolated", verifyShown, writeShown,
+        verifyShown / writeShown, verifyShown <= writeShown ? "no longer" : "LONGER");
 
     const double sleepMs = measuredSleepMs();
     std::printf("1 ms per report: a 1 ms sleep takes %.3f ms here, so the emulator's own floor "
                 "is %.3f ms per exchange; the host adds %.3f ms per exchange\n",
-                sleepMs, 2 * sleepMs, perExchangeMs - 2 * sleepMs);
+        sleepMs, 2 * sleepMs, perExchangeMs - 2 * sleepMs);
     return 0;
 }

@@ -88,8 +88,8 @@ void requestClose(xcb_connection_t *connection, xcb_window_t window)
     event.type = atom(connection, "WM_PROTOCOLS");
     event.data.data32[0] = atom(connection, "WM_DELETE_WINDOW");
     event.data.data32[1] = XCB_CURRENT_TIME;
-    xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT,
-                   reinterpret_cast<const char *>(&event));
+    xcb_send_event(
+        connection, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&event));
     xcb_flush(connection);
 }
 
@@ -137,7 +137,7 @@ int main(int argc, char *argv[])
     }
     if (first >= argc) {
         std::fprintf(stderr,
-                     "usage: bench_window_probe [--settle MS] [--timeout MS] -- PROGRAM [ARGS...]\n");
+            "usage: bench_window_probe [--settle MS] [--timeout MS] -- PROGRAM [ARGS...]\n");
         return 2;
     }
 

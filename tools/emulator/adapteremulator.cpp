@@ -492,7 +492,8 @@ void injectInputReport(const QByteArray &body)
         return;
     Core::Answer &answer = s.queue[(s.queueHead + s.queueCount) % Core::QueueCapacity];
     std::memset(answer.bytes, 0, sizeof answer.bytes);
-    std::memcpy(answer.bytes, body.constData(), size_t(std::min<int>(body.size(), Core::ReportSize)));
+    std::memcpy(
+        answer.bytes, body.constData(), size_t(std::min<int>(body.size(), Core::ReportSize)));
     answer.size = Core::ReportSize;
     answer.readyAt = std::chrono::steady_clock::now();
     ++s.queueCount;

@@ -43,15 +43,15 @@ constexpr int MaxAdapters = 32;
 // reset() or resetCounters(); -1 disables a fault.
 struct Faults
 {
-    qint64 unplugAtExchange = -1;       // this request and every later transfer fail
-    qint64 corruptEchoAtWrite = -1;     // Nth 0x57 write: flash is written, echo differs
-    bool refuseErase = false;           // erase answered with 0x58 and nothing erased
-    qint64 wrongCodeAtExchange = -1;    // answer code 0x5A instead of the right one
+    qint64 unplugAtExchange = -1; // this request and every later transfer fail
+    qint64 corruptEchoAtWrite = -1; // Nth 0x57 write: flash is written, echo differs
+    bool refuseErase = false; // erase answered with 0x58 and nothing erased
+    qint64 wrongCodeAtExchange = -1; // answer code 0x5A instead of the right one
     qint64 wrongAddressAtExchange = -1; // answer address + 4
-    qint64 wrongLengthAtExchange = -1;  // answer length - 1
-    qint64 shortReportAtExchange = -1;  // answer report of 8 bytes only
-    qint64 stallAtExchange = -1;        // no answer at all: reads time out for ever
-    int latencyUsPerReport = 0;         // sleep per report written and per report read
+    qint64 wrongLengthAtExchange = -1; // answer length - 1
+    qint64 shortReportAtExchange = -1; // answer report of 8 bytes only
+    qint64 stallAtExchange = -1; // no answer at all: reads time out for ever
+    int latencyUsPerReport = 0; // sleep per report written and per report read
     // The erase answer comes this long after the request per 128 KiB sector erased, smaller
     // sectors in proportion (as real flash takes 1-4 s per 128 KiB sector).
     int eraseMsPer128KiB = 0;

@@ -291,8 +291,8 @@ int commandLatency(const QStringList &args)
 }
 
 // Runs command on the adapter kept in path; header, when not empty, comes before its output.
-int runOnAdapter(const QString &command, const QStringList &args, const QString &path,
-                 const QString &header)
+int runOnAdapter(
+    const QString &command, const QStringList &args, const QString &path, const QString &header)
 {
     const bool inspectOnly = command == QLatin1String("show") || command == QLatin1String("dump");
     if (QFileInfo::exists(path)) {

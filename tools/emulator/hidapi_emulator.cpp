@@ -111,7 +111,9 @@ State *adapterOf(const hid_device *dev)
 // One version of the state file: a save renames a new file into place.
 QByteArray fileSignature(const QString &path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return QByteArray();
     return QByteArray::number(qulonglong(st.st_ino)) + ':'
@@ -334,8 +336,8 @@ bool loadStoredLocked(Persistence &p, int index, const QString &path)
     if (node >= 0)
         ::close(node);
     else
-        qWarning("corvane emulator: cannot make the adapter's node %s",
-                 stored.nodePath.constData());
+        qWarning(
+            "corvane emulator: cannot make the adapter's node %s", stored.nodePath.constData());
     return true;
 }
 
@@ -353,8 +355,8 @@ int HID_API_EXPORT HID_API_CALL hid_init(void)
     if (!env.isEmpty()) {
         const QString path = QFile::decodeName(env);
         // A directory holds one state file per adapter, a file the one adapter.
-        const QStringList files = QFileInfo(path).isDir() ? AdapterEmulator::stateFiles(path)
-                                                          : QStringList { path };
+        const QStringList files
+            = QFileInfo(path).isDir() ? AdapterEmulator::stateFiles(path) : QStringList { path };
         AdapterEmulator::setAdapterCount(int(files.size()));
         for (int i = 0; i < files.size(); ++i) {
             if (!loadStoredLocked(p, i, files.at(i)))
