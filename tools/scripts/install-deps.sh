@@ -11,7 +11,7 @@ packages=(
     libhidapi-dev libudev-dev umockdev libumockdev-dev dbus-daemon
     qttranslations5-l10n qt6-translations-l10n
     python3 openssl librsvg2-bin
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev clang-format
     xvfb xauth
     scdoc bash-completion dpkg-dev file lintian appstream desktop-file-utils
     fonts-liberation fonts-dejavu-core fonts-droid-fallback fonts-ipafont-gothic

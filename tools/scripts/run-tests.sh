@@ -31,6 +31,12 @@ build() {
     cmake --build "$dir" -j "$jobs"
 }
 
+if [ $quick -eq 0 ]; then
+    echo "== formatting =="
+    # The tree is kept formatted, so checking every source also checks the changed ones.
+    tools/scripts/check-format.sh
+fi
+
 echo "== normal build =="
 # Configured for /usr, so that the package below comes from this same build.
 build build -DCMAKE_INSTALL_PREFIX=/usr
