@@ -140,4 +140,33 @@ FirmwareFetch fetchForCommand(CliContext &ctx, const QString &version, bool refr
     return fetch;
 }
 
+FirmwareSource takeFirmwareSource(CliContext &ctx, QStringList &args, const QString &command)
+{
+    FirmwareSource source;
+    const int at = args.indexOf(QStringLiteral("--version"));
+    if (at >= 0) {
+        if (at + 1 >= args.size()) {
+            source.exitCode = ctx.fail(CliExit_Usage,
+                QStringLiteral("--version needs a VERSION (see %1 --help)").arg(command));
+            return source;
+        }
+        source.version = args.at(at + 1);
+        args.erase(args.begin() + at, args.begin() + at + 2);
+    }
+    const bool oneSource = source.version.isEmpty() ? args.size() == 1 : args.isEmpty();
+    if (!oneSource) {
+        source.exitCode = ctx.fail(CliExit_Usage,
+            QStringLiteral("%1 takes one FILE or --version VERSION (see %1 --help)").arg(command));
+        return source;
+    }
+    if (source.version.isEmpty()) {
+        source.path = args.takeFirst();
+        return source;
+    }
+    source.path = fetchForCommand(ctx, source.version).path;
+    if (source.path.isEmpty())
+        source.exitCode = CliExit_Failed;
+    return source;
+}
+
 } // namespace CliCatalogue

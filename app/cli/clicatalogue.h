@@ -53,4 +53,17 @@ FirmwareFetch fetchFirmware(SyncCloud &cloud, const QString &version,
 // standard error. An image that update would refuse, or that holds another version, fails.
 FirmwareFetch fetchForCommand(CliContext &ctx, const QString &version, bool refresh = false);
 
+// The one image source of a command that takes "FILE | --version VERSION": a local file, or
+// the catalogue's image of that version fetched as fetchForCommand does.
+struct FirmwareSource
+{
+    QString path; // the image file, as given or as fetched
+    QString version; // the --version value; "" for a FILE
+    int exitCode = 0; // CliExit_Ok, or why there is no image (already reported)
+};
+
+// Takes the source out of args (what remains are the command's other arguments, none
+// expected), reporting a usage error or a failed fetch through ctx.
+FirmwareSource takeFirmwareSource(CliContext &ctx, QStringList &args, const QString &command);
+
 } // namespace CliCatalogue

@@ -13,19 +13,6 @@
 
 namespace {
 
-// Removes "--version VERSION" from args; false when the value is missing.
-bool takeVersionOption(QStringList &args, QString *version)
-{
-    const int at = args.indexOf(QStringLiteral("--version"));
-    if (at < 0)
-        return true;
-    if (at + 1 >= args.size())
-        return false;
-    *version = args.at(at + 1);
-    args.erase(args.begin() + at, args.begin() + at + 2);
-    return true;
-}
-
 int runUpdate(CliContext &ctx)
 {
     QStringList args = ctx.args;
@@ -35,22 +22,12 @@ int runUpdate(CliContext &ctx)
     bool force = false;
     if (!takeEveryAdapterOptions(ctx, args, &all, &force))
         return CliExit_Usage;
-    QString version;
-    if (!takeVersionOption(args, &version))
-        return ctx.fail(
-            CliExit_Usage, QStringLiteral("--version needs a VERSION (see update --help)"));
-    const bool oneSource = version.isEmpty() ? args.size() == 1 : args.isEmpty();
-    if (!oneSource)
-        return ctx.fail(CliExit_Usage,
-            QStringLiteral("update takes one FILE or --version VERSION (see update --help)"));
-
-    QString path = version.isEmpty() ? args.first() : QString();
-    if (!version.isEmpty()) {
-        const CliCatalogue::FirmwareFetch fetch = CliCatalogue::fetchForCommand(ctx, version);
-        if (fetch.path.isEmpty())
-            return CliExit_Failed;
-        path = fetch.path;
-    }
+    const CliCatalogue::FirmwareSource source
+        = CliCatalogue::takeFirmwareSource(ctx, args, QStringLiteral("update"));
+    if (source.exitCode != CliExit_Ok)
+        return source.exitCode;
+    const QString &version = source.version;
+    const QString &path = source.path;
 
     // The image is checked before the adapter is touched; the update checks it again.
     const FirmwareFileCheck check = checkFirmwareFile(path);

@@ -16,28 +16,12 @@ namespace {
 int runVerify(CliContext &ctx)
 {
     QStringList args = ctx.args;
-    QString version;
-    const int at = args.indexOf(QStringLiteral("--version"));
-    if (at >= 0) {
-        if (at + 1 >= args.size())
-            return ctx.fail(
-                CliExit_Usage, QStringLiteral("--version needs a VERSION (see verify --help)"));
-        version = args.takeAt(at + 1);
-        args.removeAt(at);
-    }
-    const bool oneSource = version.isEmpty() ? args.size() == 1 : args.isEmpty();
-    if (!oneSource)
-        return ctx.fail(CliExit_Usage,
-            QStringLiteral("verify takes one FILE or --version VERSION (see verify "
-                           "--help)"));
-
-    QString path = version.isEmpty() ? args.first() : QString();
-    if (!version.isEmpty()) {
-        const CliCatalogue::FirmwareFetch fetch = CliCatalogue::fetchForCommand(ctx, version);
-        if (fetch.path.isEmpty())
-            return CliExit_Failed;
-        path = fetch.path;
-    }
+    const CliCatalogue::FirmwareSource source
+        = CliCatalogue::takeFirmwareSource(ctx, args, QStringLiteral("verify"));
+    if (source.exitCode != CliExit_Ok)
+        return source.exitCode;
+    const QString &version = source.version;
+    const QString &path = source.path;
 
     // The same checks as an update's, before the adapter is touched.
     const FirmwareFileCheck check = checkFirmwareFile(path);
