@@ -6,6 +6,8 @@
 
 #include <libudev.h>
 
+#include <functional>
+
 namespace {
 
 QString text(const char *value)
@@ -58,6 +60,36 @@ bool isRemovableDisk(udev_device *device)
     if (text(udev_device_get_devtype(device)) == QLatin1String("partition"))
         disk = udev_device_get_parent_with_subsystem_devtype(device, "block", "disk");
     return disk && sysattr(disk, "removable") == QLatin1String("1");
+}
+
+// The first non-empty answer of pick over the hidraw devices, in a udev context of its own:
+// this runs on worker threads too, and udev contexts are not thread-safe.
+QString firstHidraw(const std::function<QString(udev_device *)> &pick)
+{
+    udev *context = udev_new();
+    if (!context)
+        return QString();
+    QString found;
+    udev_enumerate *enumerate = udev_enumerate_new(context);
+    if (enumerate && udev_enumerate_add_match_subsystem(enumerate, "hidraw") >= 0
+        && udev_enumerate_scan_devices(enumerate) >= 0) {
+        udev_list_entry *entry = nullptr;
+        udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate))
+        {
+            udev_device *hid
+                = udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
+            if (!hid)
+                continue;
+            found = pick(hid);
+            udev_device_unref(hid);
+            if (!found.isEmpty())
+                break;
+        }
+    }
+    if (enumerate)
+        udev_enumerate_unref(enumerate);
+    udev_unref(context);
+    return found;
 }
 
 } // namespace
@@ -166,67 +198,21 @@ void DeviceMonitorUdev::handleDevice(udev_device *device)
 
 QString DeviceMonitorUdev::findHidNode(quint16 vendorId, quint16 productId) const
 {
-    // A context of its own: this runs on worker threads too, and udev contexts are not
-    // thread-safe.
-    udev *context = udev_new();
-    if (!context)
+    return firstHidraw([vendorId, productId](udev_device *hid) {
+        udev_device *usb = udev_device_get_parent_with_subsystem_devtype(hid, "usb", "usb_device");
+        if (usb && hexId(sysattr(usb, "idVendor")) == vendorId
+            && hexId(sysattr(usb, "idProduct")) == productId)
+            return text(udev_device_get_devnode(hid));
         return QString();
-    QString node;
-    udev_enumerate *enumerate = udev_enumerate_new(context);
-    if (enumerate && udev_enumerate_add_match_subsystem(enumerate, "hidraw") >= 0
-        && udev_enumerate_scan_devices(enumerate) >= 0) {
-        udev_list_entry *entry = nullptr;
-        udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate))
-        {
-            udev_device *hid
-                = udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
-            if (!hid)
-                continue;
-            udev_device *usb
-                = udev_device_get_parent_with_subsystem_devtype(hid, "usb", "usb_device");
-            if (usb && hexId(sysattr(usb, "idVendor")) == vendorId
-                && hexId(sysattr(usb, "idProduct")) == productId)
-                node = text(udev_device_get_devnode(hid));
-            udev_device_unref(hid);
-            if (!node.isEmpty())
-                break;
-        }
-    }
-    if (enumerate)
-        udev_enumerate_unref(enumerate);
-    udev_unref(context);
-    return node;
+    });
 }
 
 QString DeviceMonitorUdev::sysfsPath(const QByteArray &node) const
 {
     if (!node.startsWith("/dev/"))
         return QString();
-    // A context of its own, as in findHidNode.
-    udev *context = udev_new();
-    if (!context)
-        return QString();
-    QString path;
-    udev_enumerate *enumerate = udev_enumerate_new(context);
-    if (enumerate && udev_enumerate_add_match_subsystem(enumerate, "hidraw") >= 0
-        && udev_enumerate_scan_devices(enumerate) >= 0) {
-        udev_list_entry *entry = nullptr;
-        udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate))
-        {
-            udev_device *hid
-                = udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
-            if (!hid)
-                continue;
-            const char *devnode = udev_device_get_devnode(hid);
-            if (devnode && node == devnode)
-                path = text(udev_device_get_syspath(hid));
-            udev_device_unref(hid);
-            if (!path.isEmpty())
-                break;
-        }
-    }
-    if (enumerate)
-        udev_enumerate_unref(enumerate);
-    udev_unref(context);
-    return path;
+    return firstHidraw([&node](udev_device *hid) {
+        const char *devnode = udev_device_get_devnode(hid);
+        return devnode && node == devnode ? text(udev_device_get_syspath(hid)) : QString();
+    });
 }
