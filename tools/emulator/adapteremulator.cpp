@@ -11,6 +11,8 @@
 #include <atomic>
 #include <cstring>
 
+#include <sys/mman.h>
+
 namespace AdapterEmulator {
 
 namespace {
@@ -59,7 +61,7 @@ namespace {
     quint8 readByteLocked(const Core::State &s, quint64 address)
     {
         if (inFlash(address))
-            return s.flash[address - FlashBase];
+            return s.flash.at(quint32(address - FlashBase));
         if (address >= UniqueIdAddress && address < UniqueIdEnd)
             return s.uniqueId[address - UniqueIdAddress];
         return 0x00;
@@ -70,7 +72,7 @@ namespace {
     {
         const quint64 start = address;
         if (inFlash(start) && start + length <= FlashEnd) {
-            std::memcpy(out, s.flash.data() + (start - FlashBase), length);
+            s.flash.read(quint32(start - FlashBase), out, length);
             return;
         }
         for (quint32 i = 0; i < length; ++i)
@@ -83,7 +85,7 @@ namespace {
         for (quint32 i = 0; i < length; ++i) {
             const quint64 a = quint64(address) + i;
             if (inFlash(a))
-                s.flash[a - FlashBase] = bytes[i];
+                s.flash.store(quint32(a - FlashBase), bytes[i]);
             else if (a >= UniqueIdAddress && a < UniqueIdEnd)
                 s.uniqueId[a - UniqueIdAddress] = bytes[i];
         }
@@ -148,6 +150,64 @@ namespace {
 
 namespace Core {
 
+    namespace {
+        constexpr quint32 PageSize = 4096;
+    }
+
+    NorStore::NorStore(quint32 size) : m_size(size)
+    {
+        // Fresh anonymous pages read as zeros (erased) and take no memory until written.
+        void *pages
+            = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (pages == MAP_FAILED)
+            qFatal("corvane emulator: no memory for the emulated flash");
+        m_bits = static_cast<quint8 *>(pages);
+    }
+
+    NorStore::~NorStore()
+    {
+        munmap(m_bits, m_size);
+    }
+
+    void NorStore::read(quint32 offset, quint8 *out, quint32 length) const
+    {
+        for (quint32 i = 0; i < length; ++i)
+            out[i] = quint8(~m_bits[offset + i]);
+    }
+
+    void NorStore::erase(quint32 offset, quint32 length)
+    {
+        // Whole pages go back to the system (they read as zeros again); the rest is cleared.
+        const quint32 first = (offset + PageSize - 1) / PageSize * PageSize;
+        const quint32 end = offset + length;
+        const quint32 last = end / PageSize * PageSize;
+        if (first < last && madvise(m_bits + first, last - first, MADV_DONTNEED) == 0) {
+            std::memset(m_bits + offset, 0, first - offset);
+            std::memset(m_bits + last, 0, end - last);
+        } else {
+            std::memset(m_bits + offset, 0, length);
+        }
+    }
+
+    void NorStore::assign(const quint8 *image)
+    {
+        static const QByteArray erasedPage(int(PageSize), char(0xFF));
+        erase(0, m_size);
+        for (quint32 page = 0; page < m_size; page += PageSize) {
+            const quint32 length = std::min(PageSize, m_size - page);
+            const quint8 *from = image + page;
+            if (std::memcmp(from, erasedPage.constData(), length) == 0)
+                continue;
+            for (quint32 i = 0; i < length; ++i)
+                m_bits[page + i] = quint8(~from[i]);
+        }
+    }
+
+    void NorStore::copyTo(quint8 *image) const
+    {
+        read(0, image, m_size);
+    }
+
     State &adapter(int index)
     {
         Registry &r = registry();
@@ -176,7 +236,7 @@ namespace Core {
 
     void resetLocked(State &s)
     {
-        s.flash.assign(FlashSize, 0xFF);
+        s.flash.erase(0, FlashSize);
         static const char factoryName[] = "CORVANE-X9";
         writeRawLocked(s, FactoryInfoAddress, reinterpret_cast<const quint8 *>(factoryName),
             sizeof factoryName - 1);
@@ -247,7 +307,7 @@ namespace Core {
             for (quint32 i = 0; i < count; ++i) {
                 const quint64 a = quint64(address) + i;
                 if (inFlash(a))
-                    s.flash[a - FlashBase] &= data[i];
+                    s.flash.program(quint32(a - FlashBase), data[i]);
             }
             answerCode = CodeAnswer;
             answerLength = count;
@@ -268,8 +328,7 @@ namespace Core {
                 for (quint32 i = 0; i < count; ++i) {
                     const int sector = data[i];
                     if (sector < SectorCount) {
-                        std::fill_n(s.flash.begin() + (sectorStart(sector) - FlashBase),
-                            sectorSize(sector), quint8(0xFF));
+                        s.flash.erase(sectorStart(sector) - FlashBase, sectorSize(sector));
                         eraseMs += qint64(sectorSize(sector)) * f.eraseMsPer128KiB / 0x20000;
                     }
                 }
@@ -568,7 +627,9 @@ bool Core::saveStateOf(State &s, const QString &path)
         out.append(reinterpret_cast<const char *>(word), 4);
         putLe32(word, FlashSize);
         out.append(reinterpret_cast<const char *>(word), 4);
-        out.append(reinterpret_cast<const char *>(s.flash.data()), int(s.flash.size()));
+        const int at = out.size();
+        out.resize(at + int(FlashSize));
+        s.flash.copyTo(reinterpret_cast<quint8 *>(out.data()) + at);
         out.append(reinterpret_cast<const char *>(s.uniqueId), Core::UniqueIdSize);
         out.append(char(s.attached ? 1 : 0));
         const Faults &f = s.faults;
@@ -637,7 +698,7 @@ bool Core::loadStateOf(State &s, const QString &path)
     f.eraseMsPer128KiB = int(eraseMs);
 
     std::lock_guard<std::mutex> lock(s.mutex);
-    std::memcpy(s.flash.data(), flash, FlashSize);
+    s.flash.assign(flash);
     std::memcpy(s.uniqueId, uid, Core::UniqueIdSize);
     if (attached)
         s.attached = true;

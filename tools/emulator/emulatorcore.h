@@ -30,11 +30,38 @@ struct Answer
     std::chrono::steady_clock::time_point readyAt;
 };
 
+// The flash contents, kept inverted (an erased byte is a zero) in zero-filled pages that the
+// system maps in only once they are written: an emulated adapter costs a program memory only
+// for the sectors that hold something, as the window's start-up measurements want.
+class NorStore
+{
+public:
+    explicit NorStore(quint32 size);
+    ~NorStore();
+    NorStore(const NorStore &) = delete;
+    NorStore &operator=(const NorStore &) = delete;
+
+    quint8 at(quint32 offset) const { return quint8(~m_bits[offset]); }
+    void store(quint32 offset, quint8 value) { m_bits[offset] = quint8(~value); }
+    // NOR programming: bits can only be cleared.
+    void program(quint32 offset, quint8 value) { m_bits[offset] |= quint8(~value); }
+    void read(quint32 offset, quint8 *out, quint32 length) const;
+    void erase(quint32 offset, quint32 length);
+    // The whole contents from or into a plain image (erased bytes 0xFF); reading one leaves
+    // the pages that it has erased unmapped.
+    void assign(const quint8 *image);
+    void copyTo(quint8 *image) const;
+
+private:
+    quint32 m_size;
+    quint8 *m_bits;
+};
+
 struct State
 {
     std::mutex mutex;
     std::condition_variable changed; // an answer was queued, or handles died
-    std::vector<quint8> flash;
+    NorStore flash { FlashSize };
     quint8 uniqueId[UniqueIdSize] = {};
     bool attached = true;
     bool openRefused = false;
