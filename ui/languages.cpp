@@ -12,14 +12,15 @@ struct Language
     const char *catalogue;
     const char *fontFamily;
     const char *qtCatalogue; // "" for English
+    bool cjk; // the language's name is written, and its font covers, Chinese or Japanese
 };
 
 const Language languages[Languages::Count] = {
-    { ":/translations/CorvaneFirmwareTool_en_EN.qm", "Microsoft Sans Serif", "" },
-    { ":/translations/CorvaneFirmwareTool_zh_CN.qm", "DengXian", "qtbase_zh_CN" },
-    { ":/translations/CorvaneFirmwareTool_ja_JP.qm", "Kochi Gothic", "qtbase_ja" },
-    { ":/translations/CorvaneFirmwareTool_ru_RU.qm", "Consolas", "qtbase_ru" },
-    { ":/translations/CorvaneFirmwareTool_fr_FR.qm", "Arbutus Slab", "qtbase_fr" },
+    { ":/translations/CorvaneFirmwareTool_en_EN.qm", "Microsoft Sans Serif", "", false },
+    { ":/translations/CorvaneFirmwareTool_zh_CN.qm", "DengXian", "qtbase_zh_CN", true },
+    { ":/translations/CorvaneFirmwareTool_ja_JP.qm", "Kochi Gothic", "qtbase_ja", true },
+    { ":/translations/CorvaneFirmwareTool_ru_RU.qm", "Consolas", "qtbase_ru", false },
+    { ":/translations/CorvaneFirmwareTool_fr_FR.qm", "Arbutus Slab", "qtbase_fr", false },
 };
 
 const Language &language(int index)
@@ -43,6 +44,11 @@ QString qtTranslationsPath()
 QString Languages::fontFamily(int index)
 {
     return QString::fromLatin1(language(index).fontFamily);
+}
+
+bool Languages::nameNeedsCjkFont(int name, int shown)
+{
+    return language(name).cjk && !language(shown).cjk;
 }
 
 QString Languages::fontBeforeWidgets(int index)

@@ -14,6 +14,10 @@ constexpr int Count = 5;
 // The language's font family; an index out of range is English.
 QString fontFamily(int index);
 
+// Whether the name of language `name` (Chinese or Japanese) needs a CJK font that the font of
+// language `shown` lacks: text layout then loads one as a fallback, which costs megabytes.
+bool nameNeedsCjkFont(int name, int shown);
+
 // The family for widgets about to be built, before the style sheet meets them: Qt 6 sizes
 // widgets without a font-size rule by the application font they are built with, so there it
 // becomes the application font; Qt 5 sizes them by the desktop's font.

@@ -48,7 +48,16 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     auto *movie = new QMovie(QStringLiteral(":/images/loading.gif"), QByteArray(), this);
     movie->setScaledSize(QSize(168, 168));
     ui->label_Busying->setMovie(movie);
-    movie->start();
+    // The busy animation runs only while its page shows: a hidden one would wake the processor
+    // at its frame rate for as long as the window is open.
+    const auto runWhenShown = [this, movie] {
+        if (ui->stackedWidget->currentWidget() == ui->page_Start)
+            movie->start();
+        else
+            movie->stop();
+    };
+    connect(ui->stackedWidget, &QStackedWidget::currentChanged, movie, runWhenShown);
+    runWhenShown();
 
     // Factory restore and the settings dialog stay out of the user's reach.
     ui->toolButton_Settings->setEnabled(false);
@@ -100,6 +109,11 @@ void MainWindow::startAfterFirstPaint()
     if (m_started || !isVisible())
         return;
     m_started = true;
+    for (int i = 0; i < m_deferredNames.size(); ++i) {
+        if (!m_deferredNames.at(i).isEmpty())
+            ui->comboBox_Languages->setItemText(i, m_deferredNames.at(i));
+    }
+    m_deferredNames.clear();
     m_syncCloud->getInformation();
     if (m_openAdapter)
         m_deviceFlash->openDevice();
@@ -330,6 +344,7 @@ void MainWindow::refreshTexts()
     disconnect(ui->comboBox_Languages, qOverload<int>(&QComboBox::currentIndexChanged), this,
         &MainWindow::onComboBoxLanguagesChanged);
     ui->retranslateUi(this);
+    deferNamesNeedingCjkFont(index);
     setAdapterInUse(m_adapterInUse);
     m_messageDialog->retranslateUi();
     m_settingsDialog->retranslateUi();
@@ -344,6 +359,24 @@ void MainWindow::refreshTexts()
     ui->comboBox_Languages->setCurrentIndex(index);
     connect(ui->comboBox_Languages, qOverload<int>(&QComboBox::currentIndexChanged), this,
         &MainWindow::onComboBoxLanguagesChanged);
+}
+
+// The language list's closed width is measured from every name when the window is first
+// shown. The Chinese and Japanese names need a CJK font where the language shown has a Latin
+// or Cyrillic one, and laying them out loads one as a fallback, megabytes of it. Before the
+// first paint they stay blank: they are narrower than the Latin names, so the width is the
+// same, and they get their texts straight after it (before anyone can open the list).
+void MainWindow::deferNamesNeedingCjkFont(int shown)
+{
+    m_deferredNames.clear();
+    if (m_started)
+        return;
+    for (int i = 0; i < ui->comboBox_Languages->count(); ++i) {
+        const bool defer = Languages::nameNeedsCjkFont(i, shown);
+        m_deferredNames.append(defer ? ui->comboBox_Languages->itemText(i) : QString());
+        if (defer)
+            ui->comboBox_Languages->setItemText(i, QString());
+    }
 }
 
 // What a keyboard needs beyond the form: the network picture is no Tab stop (it only shows

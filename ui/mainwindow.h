@@ -66,6 +66,7 @@ private:
     void connectSignals();
     void startAfterFirstPaint();
     void refreshTexts();
+    void deferNamesNeedingCjkFont(int shown);
     void setUpKeyboard();
     void nameControls();
     void setOperationControlsEnabled(bool enabled);
@@ -114,4 +115,6 @@ private:
     // The catalogue request and the adapter's open wait for the first paint.
     bool m_openAdapter = false;
     bool m_started = false;
+    // Language names left blank until the first paint (empty where none is).
+    QStringList m_deferredNames;
 };

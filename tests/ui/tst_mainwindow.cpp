@@ -25,6 +25,7 @@
 #include <QLabel>
 #include <QLoggingCategory>
 #include <QMimeData>
+#include <QMovie>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
@@ -309,6 +310,8 @@ void tst_MainWindow::startWithoutNetwork()
     AdapterEmulator::setAttached(false);
     MainWindow *window = createWindow();
     QCOMPARE(page(), QStringLiteral("page_Start"));
+    QMovie *busy = widget<QLabel>("label_Busying")->movie();
+    QCOMPARE(busy->state(), QMovie::Running);
 
     MessageDialog *dialog = sharedDialog(window);
     QTRY_VERIFY_WITH_TIMEOUT(dialog->isVisible(), Slow);
@@ -316,6 +319,8 @@ void tst_MainWindow::startWithoutNetwork()
     QCOMPARE(textOf(dialog), QStringLiteral("fail to connect to cloud servers"));
     QTRY_COMPARE(page(), QStringLiteral("page_Unconnected"));
     QVERIFY(!widget<QToolButton>("toolButton_Network")->isEnabled());
+    // A hidden animation would wake the processor for as long as the window is open.
+    QCOMPARE(busy->state(), QMovie::NotRunning);
     auto *versions = widget<QComboBox>("comboBox_Version");
     QTRY_COMPARE(versions->count(), cached ? 2 : 0);
     if (cached)
@@ -1096,6 +1101,23 @@ void tst_MainWindow::storedLanguageAtStart()
                  .value(QStringLiteral("CurrentLanguage"), -1)
                  .toInt(),
         stored);
+
+    // Names held back until the first paint are there once the window is on screen, and the
+    // list is as wide as with every name measured.
+    auto *names = widget<QComboBox>("comboBox_Languages");
+    const auto allNamed = [names] {
+        for (int i = 0; i < names->count(); ++i) {
+            if (names->itemText(i).isEmpty())
+                return false;
+        }
+        return true;
+    };
+    QTRY_VERIFY(allNamed());
+    QCOMPARE(names->itemText(1), QStringLiteral("中文"));
+    QCOMPARE(names->itemText(2), QStringLiteral("日本語"));
+    const QSize listSize = names->sizeHint();
+    names->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    QCOMPARE(names->sizeHint(), listSize);
 
     // Every control that Tab reaches has a name that a screen reader speaks (a combo box on
     // Linux: its label or its current text), on the connected page and in the message dialog.
