@@ -47,8 +47,8 @@ public:
     void program(quint32 offset, quint8 value) { m_bits[offset] |= quint8(~value); }
     void read(quint32 offset, quint8 *out, quint32 length) const;
     void erase(quint32 offset, quint32 length);
-    // The whole contents from or into a plain image (erased bytes 0xFF); reading one leaves
-    // the pages that it has erased unmapped.
+    // The whole contents from or into a plain image (erased bytes 0xFF); the pages that an
+    // assigned image leaves erased stay unmapped.
     void assign(const quint8 *image);
     void copyTo(quint8 *image) const;
 
