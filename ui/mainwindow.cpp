@@ -64,6 +64,14 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     ui->toolButton_Settings->hide();
     ui->pushButton_Restore->hide();
 
+    // None of them shows at first (the start page does): polished after the first paint,
+    // their pictures (and those of their other states) are not decoded before the window is
+    // mapped.
+    m_heldUntilPainted.holdPage(ui->stackedWidget, ui->page_Unconnected);
+    m_heldUntilPainted.holdPage(ui->stackedWidget, ui->page_Connected);
+    m_heldUntilPainted.holdWindow(m_messageDialog);
+    m_heldUntilPainted.holdWindow(m_settingsDialog);
+
     QFile styleFile(QStringLiteral(":/ui/style.qss"));
     if (styleFile.open(QIODevice::ReadOnly)) {
         m_baseStyleSheet = QString::fromUtf8(styleFile.readAll());
@@ -109,6 +117,7 @@ void MainWindow::startAfterFirstPaint()
     if (m_started || !isVisible())
         return;
     m_started = true;
+    putBackHeldWidgets();
     for (int i = 0; i < m_deferredNames.size(); ++i) {
         if (!m_deferredNames.at(i).isEmpty())
             ui->comboBox_Languages->setItemText(i, m_deferredNames.at(i));
@@ -119,8 +128,18 @@ void MainWindow::startAfterFirstPaint()
         m_deviceFlash->openDevice();
 }
 
+void MainWindow::putBackHeldWidgets()
+{
+    if (!m_heldUntilPainted.isHolding())
+        return;
+    m_heldUntilPainted.release();
+    // Enter presses the put-back page's buttons too.
+    Accessibility::pressButtonsWithEnter(this);
+}
+
 void MainWindow::showMessage(const QString &title, const QString &text)
 {
+    putBackHeldWidgets();
     raise();
     activateWindow();
     m_messageDialog->showMessage(title, text);

@@ -4,6 +4,7 @@
 #include "deviceflash.h"
 #include "filechooser.h"
 #include "framelesswidget.h"
+#include "heldwidgets.h"
 #include "languages.h"
 #include "syncloud.h"
 
@@ -65,6 +66,7 @@ private slots:
 private:
     void connectSignals();
     void startAfterFirstPaint();
+    void putBackHeldWidgets();
     void refreshTexts();
     void deferNamesNeedingCjkFont(int shown);
     void setUpKeyboard();
@@ -117,4 +119,6 @@ private:
     bool m_started = false;
     // Language names left blank until the first paint (empty where none is).
     QStringList m_deferredNames;
+    // The pages after the start page and the dialogs, out of the window until its first paint.
+    HeldWidgets m_heldUntilPainted { this };
 };
