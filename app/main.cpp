@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "appidentity.h"
-#include "embeddedfonts.h"
 #include "mainwindow.h"
 #include "singleapplication.h"
 
@@ -93,7 +92,6 @@ int main(int argc, char *argv[])
     AppIdentity::apply();
     // Lets Wayland compositors match the window to its desktop entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.corvane.FirmwareTool"));
-    EmbeddedFonts::registerAll();
 
     // Built in every instance (it installs the saved language); only the primary shows it.
     // A second start never touches the adapter: the running instance may be writing it.

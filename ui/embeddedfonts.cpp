@@ -53,28 +53,66 @@ QString resourcePath(Font font)
     return QString::fromLatin1(paths[font]);
 }
 
-bool registerAll()
-{
-    static bool registered = false;
-    static bool allLoaded = false;
-    if (registered)
-        return allLoaded;
-    registered = true;
-    populateFontDatabase();
-    allLoaded = true;
-    for (int font = 0; font < Count; ++font) {
-        const QString path = resourcePath(Font(font));
-        const QResource resource(path);
+namespace {
+
+    // Each font's id once registered, or why it has none.
+    constexpr int NotRegistered = -2;
+    constexpr int NotLoaded = -1;
+    int ids[Count] = { NotRegistered, NotRegistered, NotRegistered, NotRegistered, NotRegistered,
+        NotRegistered };
+    // The fonts whose outcome has been logged: always the first ones, so the log lists them in
+    // their order, however they were registered.
+    int logged = 0;
+
+    void registerFont(Font font)
+    {
+        if (ids[font] != NotRegistered)
+            return;
+        const QResource resource(resourcePath(font));
         const QByteArray data = resource.isValid() ? fontData(resource) : QByteArray();
         const int id = data.isEmpty() ? -1 : QFontDatabase::addApplicationFontFromData(data);
-        if (id < 0) {
-            qWarning().noquote() << path << "could not be loaded!";
-            allLoaded = false;
-            continue;
-        }
-        qDebug() << "App Font Families:" << id << QFontDatabase::applicationFontFamilies(id);
+        ids[font] = id < 0 ? NotLoaded : id;
     }
-    return allLoaded;
+
+    void logInOrder()
+    {
+        for (; logged < Count && ids[logged] != NotRegistered; ++logged) {
+            if (ids[logged] == NotLoaded)
+                qWarning().noquote() << resourcePath(Font(logged)) << "could not be loaded!";
+            else
+                qDebug() << "App Font Families:" << ids[logged]
+                         << QFontDatabase::applicationFontFamilies(ids[logged]);
+        }
+    }
+
+    void registerFonts(bool withCjk)
+    {
+        static bool populated = false;
+        if (!populated)
+            populateFontDatabase();
+        populated = true;
+        for (int font = 0; font < Count; ++font) {
+            if (withCjk || (font != Chinese && font != Japanese))
+                registerFont(Font(font));
+        }
+        logInOrder();
+    }
+
+} // namespace
+
+void registerForStart(bool cjkShown)
+{
+    registerFonts(cjkShown);
+}
+
+bool registerAll()
+{
+    registerFonts(true);
+    for (const int id : ids) {
+        if (id < 0)
+            return false;
+    }
+    return true;
 }
 
 } // namespace EmbeddedFonts

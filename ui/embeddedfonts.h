@@ -14,10 +14,14 @@ constexpr int Count = 6;
 
 QString resourcePath(Font font);
 
-// Registers the six fonts in order and logs each outcome: "App Font Families:" with the
-// font's id and families, or its path with "could not be loaded!". A font that cannot be
-// loaded is skipped. Returns true when all six were registered. Registers nothing the
-// second time.
+// Registers the six fonts in order, those not registered yet, and logs each outcome in that
+// order: "App Font Families:" with the font's id and families, or its path with "could not be
+// loaded!". A font that cannot be loaded is skipped. Returns true when all six are registered.
 bool registerAll();
+
+// Registers what a window needs for its first paint: all but the Chinese and Japanese fonts,
+// unless its language uses them (their character maps take most of the registration's time).
+// registerAll() registers the rest; the log waits for it to keep the order.
+void registerForStart(bool cjkShown);
 
 } // namespace EmbeddedFonts

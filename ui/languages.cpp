@@ -46,6 +46,11 @@ QString Languages::fontFamily(int index)
     return QString::fromLatin1(language(index).fontFamily);
 }
 
+bool Languages::usesCjkFont(int index)
+{
+    return language(index).cjk;
+}
+
 bool Languages::nameNeedsCjkFont(int name, int shown)
 {
     return language(name).cjk && !language(shown).cjk;

@@ -14,6 +14,9 @@ constexpr int Count = 5;
 // The language's font family; an index out of range is English.
 QString fontFamily(int index);
 
+// Whether the language's texts are Chinese or Japanese, set in a CJK font.
+bool usesCjkFont(int index);
+
 // Whether the name of language `name` (Chinese or Japanese) needs a CJK font that the font of
 // language `shown` lacks: text layout then loads one as a fallback, which costs megabytes.
 bool nameNeedsCjkFont(int name, int shown);

@@ -4,6 +4,7 @@
 #include "accessibility.h"
 #include "backupadmission.h"
 #include "closeguard.h"
+#include "embeddedfonts.h"
 #include "filechooser.h"
 #include "messagedialog.h"
 #include "settingsdialog.h"
@@ -28,10 +29,14 @@ constexpr int StartWithoutPaintMs = 1000;
 MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     : FramelessWidget(parent), ui(std::make_unique<Ui::MainWindow>())
 {
-    // The saved language's font family comes before the widgets: the style sheet is applied
-    // once, with it, since each application polishes every widget and decodes its pictures.
+    // The saved language's fonts and family come before the widgets: the style sheet is
+    // applied once, with it, since each application polishes every widget and decodes its
+    // pictures. The Chinese and Japanese fonts wait for the first paint where it does not
+    // use them.
     m_syncCloud = new SyncCloud(this);
-    const QString family = Languages::fontBeforeWidgets(m_syncCloud->currentLanguage());
+    const int language = m_syncCloud->currentLanguage();
+    EmbeddedFonts::registerForStart(Languages::usesCjkFont(language));
+    const QString family = Languages::fontBeforeWidgets(language);
     ui->setupUi(this);
 
     m_messageDialog = new MessageDialog(this);
@@ -118,6 +123,7 @@ void MainWindow::startAfterFirstPaint()
         return;
     m_started = true;
     putBackHeldWidgets();
+    EmbeddedFonts::registerAll();
     for (int i = 0; i < m_deferredNames.size(); ++i) {
         if (!m_deferredNames.at(i).isEmpty())
             ui->comboBox_Languages->setItemText(i, m_deferredNames.at(i));
@@ -336,6 +342,8 @@ void MainWindow::onPushButtonVersionInfoClicked()
 
 void MainWindow::onComboBoxLanguagesChanged(int index)
 {
+    // A language chosen before the first paint finds its font registered too.
+    EmbeddedFonts::registerAll();
     m_syncCloud->setCurrentLanguage(index);
     refreshTexts();
 }
