@@ -795,12 +795,12 @@ void tst_MainWindow::adapterHeldByAnotherProgram()
     QHidDevice other; // another handle meets the same lock as another program
     QVERIFY(other.open(0x0E3A, 0xB471));
     createWindow();
+    QTRY_COMPARE_WITH_TIMEOUT(page(), QStringLiteral("page_Unconnected"), Slow);
     auto *text = widget<QLabel>("label");
     QTRY_COMPARE_WITH_TIMEOUT(text->text(),
         QStringLiteral("Another program is using the Corvane X9. "
                        "The tool connects to it by itself when that program lets it go."),
         Slow);
-    QTRY_COMPARE_WITH_TIMEOUT(page(), QStringLiteral("page_Unconnected"), Slow);
     QCOMPARE(AdapterEmulator::exchangeCount(), qint64(0));
 
     other.close();
