@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 """Small HTTP server for the firmware catalogue and images, for tests and demos.
 
-Serves a directory on 127.0.0.1 and prints the chosen port on its first stdout line.
+Serves a directory on 127.0.0.1 and prints the chosen port on its first stdout line. Ends
+when the process that started it ends.
 
   catalogue_server.py --root DIR [--port N] [--tls CERT KEY]
 
@@ -280,6 +281,19 @@ class Server(http.server.ThreadingHTTPServer):
         self.lock = threading.Lock()
 
 
+def exit_with_parent():
+    """Ends the server once the process that started it is gone. A test program that crashes
+    leaves it behind otherwise, holding the test runner's output open until its time-out."""
+    parent = os.getppid()
+
+    def watch():
+        while os.getppid() == parent:
+            time.sleep(0.5)
+        os._exit(0)
+
+    threading.Thread(target=watch, daemon=True).start()
+
+
 def main():
     parser = argparse.ArgumentParser(description="Serve a firmware catalogue directory on loopback.")
     parser.add_argument("--root", default=".", help="directory to serve (default: current)")
@@ -292,6 +306,7 @@ def main():
         context.load_cert_chain(args.tls[0], args.tls[1])
         server.socket = context.wrap_socket(server.socket, server_side=True)
     print(server.server_address[1], flush=True)
+    exit_with_parent()
     try:
         server.serve_forever()
     except KeyboardInterrupt:
