@@ -261,12 +261,12 @@ void tst_MainWindowForm::styleSheetResource()
         selectors << m.captured(1).trimmed().remove(QChar(0xFEFF));
         QVERIFY2(!m.captured(2).trimmed().isEmpty(), qPrintable(selectors.last()));
     }
-    // The 59 rules of the window's look, then only rules for disabled and focused controls.
-    QCOMPARE(selectors.size(), 84);
-    QCOMPARE(text.count(QLatin1Char('{')), 84);
+    // The 58 rules of the window's look, then only rules for disabled and focused controls.
+    QCOMPARE(selectors.size(), 83);
+    QCOMPARE(text.count(QLatin1Char('{')), 83);
     QCOMPARE(selectors.first(), QStringLiteral("QWidget#MessageWidget"));
-    QCOMPARE(selectors.at(58), QStringLiteral("QFrame#frame_Header"));
-    for (const QString &selector : selectors.mid(59)) {
+    QCOMPARE(selectors.at(57), QStringLiteral("QFrame#frame_Header"));
+    for (const QString &selector : selectors.mid(58)) {
         for (const QString &part : selector.split(QLatin1Char(',')))
             QVERIFY2(part.trimmed().endsWith(QLatin1String(":disabled"))
                     || part.contains(QLatin1String(":focus")),
@@ -281,7 +281,7 @@ void tst_MainWindowForm::styleSheetResource()
         const QString path = it.next().captured(1);
         QVERIFY2(!QImage(path).isNull(), qPrintable(path));
     }
-    QCOMPARE(urls, 51);
+    QCOMPARE(urls, 50);
 }
 
 void tst_MainWindowForm::resourcesLoad()
