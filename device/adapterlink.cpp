@@ -28,10 +28,13 @@ bool AdapterLink::runBufferTask(std::function<void()> body, const QByteArray *fi
     if (fill) {
         // Zero the rest, so nothing left from an earlier backup can reach the adapter.
         const int length = qMin(fill->size(), int(DeviceFlash::BackupBufferSize));
-        std::memcpy(d.m_backupBuffer, fill->constData(), size_t(length));
-        std::memset(d.m_backupBuffer + length, 0, size_t(DeviceFlash::BackupBufferSize - length));
+        char *buffer = d.backupBuffer();
+        std::memcpy(buffer, fill->constData(), size_t(length));
+        std::memset(buffer + length, 0, size_t(DeviceFlash::BackupBufferSize - length));
         d.m_backupLength = length;
     }
+    // Made here, on the object's own thread, before the task that uses it starts.
+    d.backupBuffer();
     m_device->startTask([&d, body = std::move(body)] {
         body();
         std::lock_guard<std::mutex> lock(d.m_taskCountMutex);
@@ -42,7 +45,7 @@ bool AdapterLink::runBufferTask(std::function<void()> body, const QByteArray *fi
 
 char *AdapterLink::backupBuffer() const
 {
-    return m_device->d->m_backupBuffer;
+    return m_device->d->backupBuffer();
 }
 
 qint64 AdapterLink::backupLength() const

@@ -249,5 +249,5 @@ int DeviceFlash::firmwareRecordState() const
 
 const char *DeviceFlash::backupBuffer() const
 {
-    return d->m_backupBuffer;
+    return d->backupBuffer();
 }

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <limits>
+#include <memory>
 #include <mutex>
 
 class OperationRecord;
@@ -36,7 +37,15 @@ public:
     QMutex m_operationMutex;
     char factoryInfoBuffer[DeviceFlash::FactoryInfoSize] = {};
     char configBufferData[DeviceFlash::ConfigBufferSize] = {};
-    char m_backupBuffer[DeviceFlash::BackupBufferSize] = {};
+    // Zeroed when a backup or restore first needs it (backupBuffer()): most sessions never
+    // use its quarter megabyte.
+    std::unique_ptr<char[]> m_backupBuffer;
+    char *backupBuffer()
+    {
+        if (!m_backupBuffer)
+            m_backupBuffer = std::make_unique<char[]>(DeviceFlash::BackupBufferSize);
+        return m_backupBuffer.get();
+    }
     QString m_strVersion;
 
     // Guards m_strVersion, the busy flag, the connection state and the factory and
