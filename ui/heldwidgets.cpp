@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "heldwidgets.h"
 
+#include <QPixmapCache>
 #include <QStackedWidget>
+#include <QStyle>
+
+#include <algorithm>
 
 HeldWidgets::~HeldWidgets()
 {
@@ -9,15 +13,6 @@ HeldWidgets::~HeldWidgets()
         delete held.page;
     for (QWidget *owned : m_windows)
         delete owned;
-}
-
-void HeldWidgets::recordTabOrder()
-{
-    if (!m_tabOrder.isEmpty())
-        return;
-    for (QWidget *next = m_window->nextInFocusChain(); next && next != m_window;
-         next = next->nextInFocusChain())
-        m_tabOrder.append(next);
 }
 
 namespace {
@@ -42,11 +37,37 @@ void keepFont(QWidget *widget)
 
 void HeldWidgets::holdPage(QStackedWidget *stack, QWidget *page)
 {
-    recordTabOrder();
+    if (m_tabOrder.isEmpty()) {
+        for (QWidget *next = m_window->nextInFocusChain(); next && next != m_window;
+             next = next->nextInFocusChain())
+            m_tabOrder.append(next);
+    }
+    QList<QWidget *> order;
+    const auto sameStack = [stack](const Page &held) {
+        return held.stack == stack;
+    };
+    const auto earlier = std::find_if(m_pages.begin(), m_pages.end(), sameStack);
+    if (earlier != m_pages.end()) {
+        order = earlier->order;
+    } else {
+        for (int i = 0; i < stack->count(); ++i)
+            order.append(stack->widget(i));
+    }
     keepFont(page);
-    m_pages.push_back({ stack, page, stack->indexOf(page) });
+    m_pages.push_back({ stack, page, order, page->styleSheet() });
     stack->removeWidget(page);
     page->setParent(nullptr);
+    // A page with a style sheet of its own was styled as it joined the stack, its pictures
+    // decoded. While held it goes without it, so the pictures are let go (from the pixmap
+    // cache too, which nothing has used since); put back, it takes it again. The style sheet
+    // style keeps a page's styled rules until it polishes the page again: once with a sheet
+    // that has no rules, then without one.
+    if (!m_pages.back().styleSheet.isEmpty()) {
+        page->setStyleSheet(QStringLiteral(" "));
+        page->ensurePolished();
+        page->setStyleSheet(QString());
+        QPixmapCache::clear();
+    }
 }
 
 void HeldWidgets::holdWindow(QWidget *owned)
@@ -56,24 +77,41 @@ void HeldWidgets::holdWindow(QWidget *owned)
     m_windows.push_back(owned);
 }
 
-void HeldWidgets::release()
+bool HeldWidgets::release(QWidget *widget)
 {
-    // Last taken first back, so that each page finds the index it had.
-    for (auto held = m_pages.rbegin(); held != m_pages.rend(); ++held)
-        held->stack->insertWidget(held->index, held->page);
-    m_pages.clear();
-    for (QWidget *owned : m_windows)
-        owned->setParent(m_window, owned->windowFlags());
-    m_windows.clear();
-    // A widget put back joins the end of the window's focus chain: each one that takes the
-    // focus goes back after the one it followed (the others are no Tab stops).
+    const auto owned = std::find(m_windows.begin(), m_windows.end(), widget);
+    if (owned != m_windows.end()) {
+        m_windows.erase(owned);
+        widget->setParent(m_window, widget->windowFlags());
+        return true;
+    }
+    const auto held = std::find_if(
+        m_pages.begin(), m_pages.end(), [widget](const Page &page) { return page.page == widget; });
+    if (held == m_pages.end())
+        return false;
+    // Its index: the pages that came before it and are in the stack now.
+    QStackedWidget *stack = held->stack;
+    const QList<QWidget *> before = held->order.mid(0, held->order.indexOf(widget));
+    const int index = int(std::count_if(before.begin(), before.end(),
+        [stack](QWidget *page) { return stack->indexOf(page) >= 0; }));
+    if (!held->styleSheet.isEmpty())
+        widget->setStyleSheet(held->styleSheet);
+    m_pages.erase(held);
+    stack->insertWidget(index, widget);
+    restoreTabOrder();
+    return true;
+}
+
+// A page put back joins the end of the window's focus chain: each widget in the window that
+// takes the focus goes back after the one it followed (the others are no Tab stops).
+void HeldWidgets::restoreTabOrder()
+{
     QWidget *previous = nullptr;
     for (const QPointer<QWidget> &next : qAsConst(m_tabOrder)) {
-        if (!next || next->focusPolicy() == Qt::NoFocus)
+        if (!next || next->focusPolicy() == Qt::NoFocus || next->window() != m_window)
             continue;
         if (previous)
             QWidget::setTabOrder(previous, next);
         previous = next;
     }
-    m_tabOrder.clear();
 }

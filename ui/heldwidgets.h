@@ -9,10 +9,11 @@
 
 class QStackedWidget;
 
-// Widgets a window does not show at first, kept out of it until it has been painted. Before a
-// window is mapped it polishes every widget it holds, shown or not, and decodes each picture
-// their style names (for states not shown too); the widgets held here are polished after the
-// first paint instead. Released, they take their places back, in the window's Tab order too.
+// Widgets a window does not show at first, kept out of it until they are first shown. A window
+// polishes every widget it holds before it is mapped, shown or not, and decodes each picture
+// their style names (for states not shown too); a held widget is polished, and its pictures
+// decoded, only once it is put back. Put back, it takes its place again, in the window's Tab
+// order too.
 class HeldWidgets
 {
 public:
@@ -27,17 +28,20 @@ public:
     void holdPage(QStackedWidget *stack, QWidget *page);
     // A window of its own (a dialog) that the window owns.
     void holdWindow(QWidget *owned);
-    void release();
-    bool isHolding() const { return !m_pages.empty() || !m_windows.empty(); }
+    // Puts the widget back if it is held; true when it was.
+    bool release(QWidget *widget);
 
 private:
-    void recordTabOrder();
+    void restoreTabOrder();
 
     struct Page
     {
         QStackedWidget *stack;
         QWidget *page;
-        int index;
+        // The stack's pages as the form ordered them, this one and those held too.
+        QList<QWidget *> order;
+        // Its own style sheet, which it goes without while held.
+        QString styleSheet;
     };
     QWidget *const m_window;
     std::vector<Page> m_pages;

@@ -69,13 +69,13 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     ui->toolButton_Settings->hide();
     ui->pushButton_Restore->hide();
 
-    // None of them shows at first (the start page does): polished after the first paint,
+    // None of them shows at first (the start page does): polished only once first shown,
     // their pictures (and those of their other states) are not decoded before the window is
-    // mapped.
-    m_heldUntilPainted.holdPage(ui->stackedWidget, ui->page_Unconnected);
-    m_heldUntilPainted.holdPage(ui->stackedWidget, ui->page_Connected);
-    m_heldUntilPainted.holdWindow(m_messageDialog);
-    m_heldUntilPainted.holdWindow(m_settingsDialog);
+    // mapped, nor ever for a page or dialog that never shows.
+    m_heldUntilShown.holdPage(ui->stackedWidget, ui->page_Unconnected);
+    m_heldUntilShown.holdPage(ui->stackedWidget, ui->page_Connected);
+    m_heldUntilShown.holdWindow(m_messageDialog);
+    m_heldUntilShown.holdWindow(m_settingsDialog);
 
     QFile styleFile(QStringLiteral(":/ui/style.qss"));
     if (styleFile.open(QIODevice::ReadOnly)) {
@@ -122,7 +122,6 @@ void MainWindow::startAfterFirstPaint()
     if (m_started || !isVisible())
         return;
     m_started = true;
-    putBackHeldWidgets();
     EmbeddedFonts::registerAll();
     for (int i = 0; i < m_deferredNames.size(); ++i) {
         if (!m_deferredNames.at(i).isEmpty())
@@ -134,21 +133,31 @@ void MainWindow::startAfterFirstPaint()
         m_deviceFlash->openDevice();
 }
 
-void MainWindow::putBackHeldWidgets()
+void MainWindow::showPage(QWidget *page)
 {
-    if (!m_heldUntilPainted.isHolding())
-        return;
-    m_heldUntilPainted.release();
     // Enter presses the put-back page's buttons too.
-    Accessibility::pressButtonsWithEnter(this);
+    if (m_heldUntilShown.release(page))
+        Accessibility::pressButtonsWithEnter(page);
+    ui->stackedWidget->setCurrentWidget(page);
+}
+
+MessageDialog *MainWindow::messageDialog()
+{
+    m_heldUntilShown.release(m_messageDialog);
+    return m_messageDialog;
+}
+
+SettingsDialog *MainWindow::settingsDialog()
+{
+    m_heldUntilShown.release(m_settingsDialog);
+    return m_settingsDialog;
 }
 
 void MainWindow::showMessage(const QString &title, const QString &text)
 {
-    putBackHeldWidgets();
     raise();
     activateWindow();
-    m_messageDialog->showMessage(title, text);
+    messageDialog()->showMessage(title, text);
 }
 
 void MainWindow::connectSignals()
@@ -206,7 +215,7 @@ void MainWindow::connectSignals()
         &MainWindow::onPushButtonVersionInfoClicked);
     connect(ui->toolButton_OpenFile, &QToolButton::clicked, this, &MainWindow::onOpenFileClicked);
     connect(
-        ui->toolButton_Settings, &QToolButton::clicked, m_settingsDialog, &SettingsDialog::show);
+        ui->toolButton_Settings, &QToolButton::clicked, this, [this] { settingsDialog()->show(); });
     connect(m_settingsDialog, &SettingsDialog::dataBackup, this, [this] {
         if (!isOperationRunning())
             m_deviceFlash->dataBackup();
@@ -270,7 +279,7 @@ void MainWindow::onDeviceError(DeviceError error)
         m_closeGuard->closeWhenIdle();
         return;
     }
-    m_messageDialog->showMessage(tr("Error"), text);
+    messageDialog()->showMessage(tr("Error"), text);
     // Nothing was erased: the adapter is as it was, so the controls come back at once.
     if (error == DeviceError_BackupFailure) {
         refreshTexts();
@@ -337,7 +346,7 @@ void MainWindow::onPushButtonVersionInfoClicked()
 {
     QString text = m_syncCloud->firmwareInfoText(ui->comboBox_Version->currentIndex());
     text.replace(QLatin1Char(';'), QLatin1Char('\n'));
-    m_messageDialog->showMessage(tr("Version Change LOG"), text);
+    messageDialog()->showMessage(tr("Version Change LOG"), text);
 }
 
 void MainWindow::onComboBoxLanguagesChanged(int index)
@@ -442,8 +451,8 @@ void MainWindow::nameControls()
 void MainWindow::onSyncFinished()
 {
     ui->toolButton_Network->setEnabled(m_syncCloud->isSynced());
-    if (ui->stackedWidget->currentIndex() == 0)
-        ui->stackedWidget->setCurrentIndex(1);
+    if (ui->stackedWidget->currentWidget() == ui->page_Start)
+        showPage(ui->page_Unconnected);
     connect(m_deviceFlash, &DeviceFlash::error, this, &MainWindow::onDeviceError,
         Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
 }
@@ -453,7 +462,7 @@ void MainWindow::onSyncError(SyncCloud::SyncError error)
     qWarning() << "SyncCloud::error" << error;
     switch (error) {
     case SyncCloud::SyncError_FirstRunError:
-        m_messageDialog->showMessage(tr("Error"),
+        messageDialog()->showMessage(tr("Error"),
             tr("When you first install Corvane Firmware Tool must connect "
                "network, and restart Corvane Firmware Tool."));
         disconnect(m_deviceFlash, &DeviceFlash::error, this, &MainWindow::onDeviceError);
@@ -461,21 +470,21 @@ void MainWindow::onSyncError(SyncCloud::SyncError error)
             &CloseGuard::closeWhenIdle);
         break;
     case SyncCloud::SyncError_LocalCacheUsed:
-        m_messageDialog->showMessage(
+        messageDialog()->showMessage(
             tr("Waring"), tr("Connect server error, will only use local cache firmware."));
         break;
     case SyncCloud::SyncError_InformationError:
-        m_messageDialog->showMessage(
+        messageDialog()->showMessage(
             tr("Waring"), tr("The information of server error, contact Corvane for help."));
         break;
     case SyncCloud::SyncError_DownloadFail:
-        m_messageDialog->showMessage(
+        messageDialog()->showMessage(
             tr("Waring"), tr("The firmware downloaded and checksum error."));
         break;
     case SyncCloud::SyncError_ChecksumError:
         break;
     case SyncCloud::SyncError_NetworkError:
-        m_messageDialog->showMessage(
+        messageDialog()->showMessage(
             tr("Waring"), tr("The network error, checking connect and retry."));
         break;
     }
@@ -486,8 +495,8 @@ void MainWindow::onSyncError(SyncCloud::SyncError error)
         if (m_deviceFlash->isConnected() && !m_deviceFlash->isBusy())
             setOperationControlsEnabled(true);
     }
-    if (ui->stackedWidget->currentIndex() == 0)
-        ui->stackedWidget->setCurrentIndex(1);
+    if (ui->stackedWidget->currentWidget() == ui->page_Start)
+        showPage(ui->page_Unconnected);
     refreshTexts();
 }
 
@@ -530,13 +539,13 @@ void MainWindow::onDeviceConnectStatusChanged(bool connected)
         ui->progressBar->hide();
         m_settingsDialog->setProgress(0, 0);
         setOperationControlsEnabled(true);
-        ui->stackedWidget->setCurrentWidget(ui->page_Connected);
+        showPage(ui->page_Connected);
         return;
     }
     m_messageDialog->close();
     m_settingsDialog->close();
     ui->toolButton_Settings->setEnabled(false);
-    ui->stackedWidget->setCurrentWidget(ui->page_Unconnected);
+    showPage(ui->page_Unconnected);
 }
 
 void MainWindow::onDownloadProgress(qlonglong current, qlonglong total)
@@ -560,7 +569,7 @@ void MainWindow::onWrite2FlashProgress(qlonglong current, qlonglong total)
     }
     const QString text
         = m_restoreRunning ? tr("Restored successfully!") : tr("Update successfully!");
-    m_messageDialog->showMessage(tr("Corvane Firmware Tool"), text);
+    messageDialog()->showMessage(tr("Corvane Firmware Tool"), text);
     refreshTexts();
     setOperationControlsEnabled(true);
 }
@@ -603,7 +612,7 @@ void MainWindow::onSettingProgress(qlonglong current, qlonglong total)
 {
     m_settingsDialog->setProgress(current, total);
     if (current == total)
-        m_messageDialog->showMessage(tr("Corvane Firmware Tool"), tr("successfully!"));
+        messageDialog()->showMessage(tr("Corvane Firmware Tool"), tr("successfully!"));
     m_settingsDialog->setEnabled(current == total);
 }
 
@@ -619,7 +628,7 @@ void MainWindow::onDataBackupProgress(qlonglong current, qlonglong total, char *
             if (BackupFile::write(
                     path, backupData, total, m_deviceFlash->serialNumber(), &reason)) {
                 m_settingsDialog->hide();
-                m_messageDialog->showMessage(tr("Corvane Firmware Tool"), tr("successfully!"));
+                messageDialog()->showMessage(tr("Corvane Firmware Tool"), tr("successfully!"));
             } else {
                 qWarning() << "backup file not written" << path << reason;
             }
@@ -633,7 +642,7 @@ void MainWindow::onDataStoreProgress(qlonglong current, qlonglong total)
     m_settingsDialog->setProgress(current, total);
     if (current == total) {
         m_settingsDialog->hide();
-        m_messageDialog->showMessage(tr("Corvane Firmware Tool"), tr("successfully!"));
+        messageDialog()->showMessage(tr("Corvane Firmware Tool"), tr("successfully!"));
     }
     m_settingsDialog->setEnabled(current == total);
 }
@@ -666,11 +675,11 @@ void MainWindow::onDataRestoreRequested()
     case BackupAdmission::Corrupted:
         qWarning() << "Corrupted file/Unauthorized !";
         m_settingsDialog->reject();
-        m_messageDialog->showMessage(
+        messageDialog()->showMessage(
             tr("Corvane Firmware Tool"), tr("Corrupted file/Unauthorized !"));
         return;
     case BackupAdmission::UpdateRequired:
-        m_messageDialog->showMessage(tr("Corvane Firmware Tool"),
+        messageDialog()->showMessage(tr("Corvane Firmware Tool"),
             tr("Firmware Update Required( >= %1) !").arg(admission.file.version));
         return;
     }

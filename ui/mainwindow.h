@@ -66,7 +66,11 @@ private slots:
 private:
     void connectSignals();
     void startAfterFirstPaint();
-    void putBackHeldWidgets();
+    // Shows a page of the stack, putting it back first if it is held.
+    void showPage(QWidget *page);
+    // The dialogs, put back into the window first if they are held: for whatever shows them.
+    MessageDialog *messageDialog();
+    SettingsDialog *settingsDialog();
     void refreshTexts();
     void deferNamesNeedingCjkFont(int shown);
     void setUpKeyboard();
@@ -119,6 +123,6 @@ private:
     bool m_started = false;
     // Language names left blank until the first paint (empty where none is).
     QStringList m_deferredNames;
-    // The pages after the start page and the dialogs, out of the window until its first paint.
-    HeldWidgets m_heldUntilPainted { this };
+    // The pages after the start page and the dialogs, out of the window until first shown.
+    HeldWidgets m_heldUntilShown { this };
 };

@@ -26,6 +26,7 @@
 #include <QLoggingCategory>
 #include <QMimeData>
 #include <QMovie>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
@@ -56,19 +57,40 @@ template<class T> T *child(const QObject *parent, const char *name)
     return found;
 }
 
-// The window's own message dialog (created first); later ones are local blocking prompts.
-MessageDialog *sharedDialog(const MainWindow *window)
+// A widget of the window, also while the window holds it out of itself (a page or dialog not
+// shown yet is a top-level widget of its own until then).
+template<class T> T *ofWindow(const MainWindow *window, const char *name = nullptr)
 {
-    return window->findChildren<MessageDialog *>(QString(), Qt::FindDirectChildrenOnly).value(0);
+    const QString objectName = name ? QString::fromLatin1(name) : QString();
+    if (T *found = window->findChild<T *>(objectName))
+        return found;
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (top->parent())
+            continue;
+        if (auto *held = qobject_cast<T *>(top);
+            held && (!name || held->objectName() == objectName))
+            return held;
+        if (T *found = top->findChild<T *>(objectName))
+            return found;
+    }
+    return nullptr;
+}
+
+// The window's own message dialog, noted as the window is made; later ones are local blocking
+// prompts.
+QPointer<MessageDialog> theSharedDialog;
+
+MessageDialog *sharedDialog()
+{
+    return theSharedDialog;
 }
 
 MessageDialog *visiblePrompt(const MainWindow *window)
 {
-    const auto dialogs
-        = window->findChildren<MessageDialog *>(QString(), Qt::FindDirectChildrenOnly);
-    for (int i = 1; i < dialogs.size(); ++i) {
-        if (dialogs.at(i)->isVisible())
-            return dialogs.at(i);
+    for (MessageDialog *dialog :
+        window->findChildren<MessageDialog *>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (dialog != theSharedDialog && dialog->isVisible())
+            return dialog;
     }
     return nullptr;
 }
@@ -194,7 +216,13 @@ private:
             ->currentWidget()
             ->objectName();
     }
-    template<class T> T *widget(const char *name) const { return child<T>(m_window.get(), name); }
+    template<class T> T *widget(const char *name) const
+    {
+        T *found = ofWindow<T>(m_window.get(), name);
+        if (!found)
+            qFatal("no child %s", name);
+        return found;
+    }
 
     QTemporaryDir m_home;
     std::unique_ptr<QTemporaryDir> m_files;
@@ -247,6 +275,7 @@ void tst_MainWindow::cleanupTestCase()
 MainWindow *tst_MainWindow::createWindow()
 {
     m_window = std::make_unique<MainWindow>();
+    theSharedDialog = ofWindow<MessageDialog>(m_window.get());
     m_window->show();
     return m_window.get();
 }
@@ -313,9 +342,9 @@ void tst_MainWindow::startWithoutNetwork()
     QMovie *busy = widget<QLabel>("label_Busying")->movie();
     QCOMPARE(busy->state(), QMovie::Running);
 
-    // The dialog joins the window after its first paint.
-    QTRY_VERIFY_WITH_TIMEOUT(sharedDialog(window) && sharedDialog(window)->isVisible(), Slow);
-    MessageDialog *dialog = sharedDialog(window);
+    // The dialog joins the window as it shows.
+    QTRY_VERIFY_WITH_TIMEOUT(sharedDialog()->isVisible(), Slow);
+    MessageDialog *dialog = sharedDialog();
     QCOMPARE(titleOf(dialog), title);
     QCOMPARE(textOf(dialog), QStringLiteral("fail to connect to cloud servers"));
     QTRY_COMPARE(page(), QStringLiteral("page_Unconnected"));
@@ -446,7 +475,7 @@ void tst_MainWindow::updateFromCatalogue()
     // A second click while the image downloads must not fetch or flash it twice.
     update->click();
     update->click();
-    MessageDialog *dialog = sharedDialog(window);
+    MessageDialog *dialog = sharedDialog();
     QTRY_COMPARE_WITH_TIMEOUT(textOf(dialog), QStringLiteral("Update successfully!"), Slow);
     QCOMPARE(titleOf(dialog), QStringLiteral("Corvane Firmware Tool"));
     QVERIFY(dialog->isVisible());
@@ -503,12 +532,12 @@ void tst_MainWindow::failedDownloadStartsNothing()
         QVERIFY(QDir().mkpath(dataDir() + QLatin1String("/Firmware_V5.6.3.rfw")));
     if (imagePath.contains(QLatin1String("stall")) || imagePath.contains(QLatin1String("trickle")))
         SyncCloud::setDefaultTransferTimeout(1000);
-    MainWindow *window = createWindow();
+    createWindow();
     waitReady(1);
     AdapterEmulator::resetCounters();
 
     widget<QPushButton>("pushButton_Update")->click();
-    MessageDialog *dialog = sharedDialog(window);
+    MessageDialog *dialog = sharedDialog();
     QTRY_VERIFY_WITH_TIMEOUT(dialog->isVisible(), Slow);
     QCOMPARE(titleOf(dialog), QStringLiteral("Warning"));
     QCOMPARE(textOf(dialog), text);
@@ -555,7 +584,7 @@ void tst_MainWindow::updateFromLocalFile()
     QVERIFY(!file.isEmpty());
     QString chosen;
     QStringList requests;
-    MainWindow *window = createWindow();
+    createWindow();
     waitReady(0);
     AdapterEmulator::resetCounters();
     auto *openFile = widget<QToolButton>("toolButton_OpenFile");
@@ -595,7 +624,7 @@ void tst_MainWindow::updateFromLocalFile()
 
     chosen = file;
     openFile->click();
-    MessageDialog *dialog = sharedDialog(window);
+    MessageDialog *dialog = sharedDialog();
     QTRY_COMPARE_WITH_TIMEOUT(textOf(dialog), QStringLiteral("Update successfully!"), Slow);
     QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(payload.size())), payload);
     QTRY_COMPARE(widget<QLabel>("label_CurrentVersion")->text(),
@@ -660,7 +689,7 @@ void tst_MainWindow::dropFirmwareFile()
 
     if (taken || busy) {
         QTRY_COMPARE_WITH_TIMEOUT(
-            textOf(sharedDialog(window)), QStringLiteral("Update successfully!"), Slow);
+            textOf(sharedDialog()), QStringLiteral("Update successfully!"), Slow);
         const QByteArray written = taken ? payload : running;
         QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(written.size())), written);
         QCOMPARE(AdapterEmulator::eraseLog().size(), 1);
@@ -678,7 +707,7 @@ void tst_MainWindow::factoryRestoreFromHiddenButton()
     QVERIFY(m_server.putFile(QStringLiteral("fw/x9-5.6.3.rfw"), image));
     serveCatalogue({ entry(QStringLiteral("5.6.3"), QStringLiteral("r"),
         m_server.url(QStringLiteral("/fw/x9-5.6.3.rfw"))) });
-    MainWindow *window = createWindow();
+    createWindow();
     waitReady(1);
 
     auto *restore = widget<QPushButton>("pushButton_Restore");
@@ -687,7 +716,7 @@ void tst_MainWindow::factoryRestoreFromHiddenButton()
     QTest::ignoreMessage(QtWarningMsg, "restoreFactorySettings_v2");
     restore->click();
 
-    MessageDialog *dialog = sharedDialog(window);
+    MessageDialog *dialog = sharedDialog();
     QTRY_COMPARE_WITH_TIMEOUT(textOf(dialog), QStringLiteral("Restored successfully!"), Slow);
     QCOMPARE(titleOf(dialog), QStringLiteral("Corvane Firmware Tool"));
     // The second-generation factory storage holds the image as downloaded.
@@ -734,7 +763,7 @@ void tst_MainWindow::deviceErrorLeavesControlsDisabled()
     const QString file = writeImage(5, 7, 2, pattern(2600, 2), options);
     QVERIFY(!file.isEmpty());
     chooseFile(file);
-    MainWindow *window = createWindow();
+    createWindow();
     waitReady(0);
     AdapterEmulator::resetCounters();
     AdapterEmulator::Faults faults;
@@ -744,7 +773,7 @@ void tst_MainWindow::deviceErrorLeavesControlsDisabled()
     const QByteArray record = AdapterEmulator::memory(0x08004000, 256);
 
     widget<QToolButton>("toolButton_OpenFile")->click();
-    MessageDialog *dialog = sharedDialog(window);
+    MessageDialog *dialog = sharedDialog();
     QTRY_VERIFY_WITH_TIMEOUT(dialog->isVisible(), Slow);
     QCOMPARE(titleOf(dialog), QStringLiteral("Error"));
     QCOMPARE(textOf(dialog), message);
@@ -761,6 +790,9 @@ void tst_MainWindow::deviceErrorLeavesControlsDisabled()
     AdapterEmulator::setFaults(AdapterEmulator::Faults());
     sendNotice(DeviceNotice::InterfaceRemoval);
     QTRY_COMPARE(page(), QStringLiteral("page_Unconnected"));
+    // Kept out of the window until now without its own style sheet, the page has it back.
+    QVERIFY(
+        widget<QWidget>("page_Unconnected")->styleSheet().contains(QLatin1String("K2/beijing")));
     sendNotice(DeviceNotice::InterfaceArrival);
     QTRY_COMPARE_WITH_TIMEOUT(page(), QStringLiteral("page_Connected"), Slow);
     QVERIFY(widget<QPushButton>("pushButton_Update")->isEnabled());
@@ -771,11 +803,11 @@ void tst_MainWindow::unplugClosesDialogs()
 {
     MainWindow *window = createWindow();
     waitReady(0);
-    auto *settings = window->findChild<SettingsDialog *>();
+    auto *settings = ofWindow<SettingsDialog>(window);
     QVERIFY(settings);
     settings->show();
     window->showMessage(QStringLiteral("Message"), QStringLiteral("hello"));
-    MessageDialog *dialog = sharedDialog(window);
+    MessageDialog *dialog = sharedDialog();
     QVERIFY(dialog->isVisible());
     QVERIFY(settings->isVisible());
 
@@ -824,8 +856,8 @@ void tst_MainWindow::backupAndRestoreThroughSettingsDialog()
     });
     MainWindow *window = createWindow();
     waitReady(0);
-    auto *settings = window->findChild<SettingsDialog *>();
-    MessageDialog *dialog = sharedDialog(window);
+    auto *settings = ofWindow<SettingsDialog>(window);
+    MessageDialog *dialog = sharedDialog();
     settings->show();
 
     child<QPushButton>(settings, "pushButton_DataBackup")->click();
@@ -953,7 +985,7 @@ void tst_MainWindow::closeDeferredWhileBusy()
     if (queuedTask)
         QCOMPARE(AdapterEmulator::memory(0x08004082, 1), QByteArray(1, char(3)));
     else
-        QCOMPARE(textOf(sharedDialog(window)), QStringLiteral("Update successfully!"));
+        QCOMPARE(textOf(sharedDialog()), QStringLiteral("Update successfully!"));
 }
 
 // An adapter that stops answering keeps the engine busy; once it has been silent for longer
@@ -1007,20 +1039,17 @@ void tst_MainWindow::languageChangeDuringUpdate()
     QCOMPARE(languages->currentText(), QStringLiteral("русский"));
     QCOMPARE(languages->count(), 5);
     QCOMPARE(QApplication::font().family(), QStringLiteral("Consolas"));
-    // Also the widgets whose font size the style sheet sets, and the dialogs.
+    // Also the widgets whose font size the style sheet sets, and the dialog (once it shows).
     QCOMPARE(widget<QPushButton>("pushButton_Update")->font().family(), QStringLiteral("Consolas"));
     QCOMPARE(widget<QLabel>("label_CurrentVersion")->font().family(), QStringLiteral("Consolas"));
-    QCOMPARE(child<QTextBrowser>(sharedDialog(window), "textBrowser")->font().family(),
-        QStringLiteral("Consolas"));
     QCOMPARE(widget<QPushButton>("pushButton_Update")->text(), QStringLiteral("Обновить прошивку"));
     QCOMPARE(widget<QLabel>("label_Version")->text(), QStringLiteral("Новая прошивка"));
     QCOMPARE(widget<QLabel>("label_CurrentVersion")->text(),
         QStringLiteral("Текущая версия прошивки | 5.6.0"));
     QCOMPARE(
         widget<QLabel>("label_Title")->text(), QStringLiteral("Corvane X9 Firmware Tool v1.9.0"));
-    QCOMPARE(
-        child<QPushButton>(sharedDialog(window), "pushButton_MsgOK")->text(), QStringLiteral("ОК"));
-    auto *settings = window->findChild<SettingsDialog *>();
+    QCOMPARE(child<QPushButton>(sharedDialog(), "pushButton_MsgOK")->text(), QStringLiteral("ОК"));
+    auto *settings = ofWindow<SettingsDialog>(window);
     QCOMPARE(child<QPushButton>(settings, "pushButton_DataBackup")->text(),
         QStringLiteral("Создать резервную копию"));
     QVERIFY(device()->isBusy());
@@ -1028,8 +1057,10 @@ void tst_MainWindow::languageChangeDuringUpdate()
 
     // The update started in English still reports itself as an update.
     QTRY_COMPARE_WITH_TIMEOUT(
-        textOf(sharedDialog(window)), QStringLiteral("Прошивка успешно обновлена!"), Slow);
-    QCOMPARE(titleOf(sharedDialog(window)), QStringLiteral("Corvane Firmware Tool"));
+        textOf(sharedDialog()), QStringLiteral("Прошивка успешно обновлена!"), Slow);
+    QCOMPARE(child<QTextBrowser>(sharedDialog(), "textBrowser")->font().family(),
+        QStringLiteral("Consolas"));
+    QCOMPARE(titleOf(sharedDialog()), QStringLiteral("Corvane Firmware Tool"));
     QCOMPARE(languages->currentIndex(), 3);
 }
 
@@ -1100,8 +1131,14 @@ void tst_MainWindow::storedLanguageAtStart()
         }
         return true;
     };
-    // The connected page joins the window after its first paint, with the same font and style.
-    QTRY_VERIFY(allNamed() && m_window->findChild<QWidget *>(QStringLiteral("page_Connected")));
+    QTRY_VERIFY(allNamed());
+    // The connected page joins the window once the adapter is attached, with the same font and
+    // style as the pages the window was built with.
+    QTRY_COMPARE(page(), QStringLiteral("page_Unconnected"));
+    QVERIFY(!m_window->findChild<QWidget *>(QStringLiteral("page_Connected")));
+    AdapterEmulator::setAttached(true);
+    sendNotice(DeviceNotice::InterfaceArrival);
+    QTRY_COMPARE_WITH_TIMEOUT(page(), QStringLiteral("page_Connected"), Slow);
     QCOMPARE(widget<QPushButton>("pushButton_Update")->font().family(), family);
     // No font rule of its own: the family of the language, the size the pages were built with.
     QCOMPARE(widget<QProgressBar>("progressBar")->font().family(), family);
@@ -1118,8 +1155,10 @@ void tst_MainWindow::storedLanguageAtStart()
             blue += qBlue(button.pixel(x, y)) > 200 && qRed(button.pixel(x, y)) < 64;
     QVERIFY2(blue * 2 > button.width() * button.height(), qPrintable(QString::number(blue)));
     QCOMPARE(widget<QPushButton>("pushButton_Update")->text(), updateText);
-    QCOMPARE(widget<QLabel>("label_CurrentVersion")->text(), currentVersionText);
-    QCOMPARE(widget<QLabel>("label_ProductConnected")->text(), QString(24, QLatin1Char('0')));
+    QCOMPARE(
+        widget<QLabel>("label_CurrentVersion")->text(), currentVersionText + device()->version());
+    QCOMPARE(widget<QLabel>("label_ProductConnected")->text(),
+        QString::fromLatin1(device()->serialNumber()));
     QCOMPARE(names->itemText(1), QStringLiteral("中文"));
     QCOMPARE(names->itemText(2), QStringLiteral("日本語"));
     const QSize listSize = names->sizeHint();
@@ -1145,8 +1184,7 @@ void tst_MainWindow::storedLanguageAtStart()
     }
     QCOMPARE(unnamed, QStringList());
     QCOMPARE(stops, 9);
-    QCOMPARE(QAccessible::queryAccessibleInterface(sharedDialog(m_window.get()))
-                 ->text(QAccessible::Name),
+    QCOMPARE(QAccessible::queryAccessibleInterface(sharedDialog())->text(QAccessible::Name),
         QStringLiteral("Message"));
 
     // Every status and button text fits its control in the language's font.
@@ -1241,11 +1279,11 @@ void tst_MainWindow::changeLogShownAsPlainText()
     serveCatalogue(
         { entry(QStringLiteral("5.6.3"), QStringLiteral("<b>Bold</b> & <i>fast</i>;second line"),
             m_server.url(QStringLiteral("/x.rfw"))) });
-    MainWindow *window = createWindow();
+    createWindow();
     waitReady(1);
 
     widget<QToolButton>("toolButton_VersionInfo")->click();
-    MessageDialog *dialog = sharedDialog(window);
+    MessageDialog *dialog = sharedDialog();
     QVERIFY(dialog->isVisible());
     QCOMPARE(titleOf(dialog), QStringLiteral("Version ChangeLog"));
     QCOMPARE(textOf(dialog), QStringLiteral("<b>Bold</b> & <i>fast</i>\nsecond line"));
@@ -1295,7 +1333,7 @@ void tst_MainWindow::keyboardOnly()
         QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), Slow);
         return;
     }
-    MessageDialog *dialog = sharedDialog(window);
+    MessageDialog *dialog = sharedDialog();
     QVERIFY(dialog->isVisible());
     QCOMPARE(titleOf(dialog), QStringLiteral("Version ChangeLog"));
     // The message takes the focus on its OK button; Enter on the keypad acknowledges it.
