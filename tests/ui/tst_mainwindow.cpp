@@ -73,7 +73,7 @@ template<class T> T *ofWindow(const MainWindow *window, const char *name = nullp
         if (T *found = top->findChild<T *>(objectName))
             return found;
     }
-    return nullptr;
+    qFatal("no child %s", name ? name : T::staticMetaObject.className());
 }
 
 // The window's own message dialog, noted as the window is made; later ones are local blocking
@@ -218,10 +218,7 @@ private:
     }
     template<class T> T *widget(const char *name) const
     {
-        T *found = ofWindow<T>(m_window.get(), name);
-        if (!found)
-            qFatal("no child %s", name);
-        return found;
+        return ofWindow<T>(m_window.get(), name);
     }
 
     QTemporaryDir m_home;
