@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "heldwidgets.h"
 
-#include <QPixmapCache>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QStackedWidget>
-#include <QStyle>
 
 #include <algorithm>
 
@@ -33,7 +33,42 @@ void keepFont(QWidget *widget)
     widget->setFont(font);
 }
 
+// Takes the named pages' style sheets before they join their stacks: a page is built without a
+// parent, and styled, its pictures decoded, once it has one. The form sets a page's sheet
+// before it builds the page's children, so the sheet is taken as the first child joins it.
+class StyleSheetsAside : public QObject
+{
+public:
+    StyleSheetsAside(const QStringList &pageNames, QHash<QString, QString> *sheets)
+        : m_pageNames(pageNames), m_sheets(sheets)
+    {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::ParentChange || !watched->isWidgetType())
+            return false;
+        QWidget *page = static_cast<QWidget *>(watched)->parentWidget();
+        if (page && !page->parent() && m_pageNames.contains(page->objectName())
+            && !page->styleSheet().isEmpty()) {
+            m_sheets->insert(page->objectName(), page->styleSheet());
+            page->setStyleSheet(QString());
+        }
+        return false;
+    }
+
+private:
+    const QStringList m_pageNames;
+    QHash<QString, QString> *const m_sheets;
+};
+
 } // namespace
+
+std::unique_ptr<QObject> HeldWidgets::keepStyleSheetsAside(const QStringList &pageNames)
+{
+    return std::make_unique<StyleSheetsAside>(pageNames, &m_sheetsAside);
+}
 
 void HeldWidgets::holdPage(QStackedWidget *stack, QWidget *page)
 {
@@ -54,20 +89,15 @@ void HeldWidgets::holdPage(QStackedWidget *stack, QWidget *page)
             order.append(stack->widget(i));
     }
     keepFont(page);
-    m_pages.push_back({ stack, page, order, page->styleSheet() });
+    // Held, a page goes without its own style sheet; put back, it takes it again.
+    QString styleSheet = m_sheetsAside.take(page->objectName());
+    if (styleSheet.isEmpty()) {
+        styleSheet = page->styleSheet();
+        page->setStyleSheet(QString());
+    }
+    m_pages.push_back({ stack, page, order, styleSheet });
     stack->removeWidget(page);
     page->setParent(nullptr);
-    // A page with a style sheet of its own was styled as it joined the stack, its pictures
-    // decoded. While held it goes without it, so the pictures are let go (from the pixmap
-    // cache too, which nothing has used since); put back, it takes it again. The style sheet
-    // style keeps a page's styled rules until it polishes the page again: once with a sheet
-    // that has no rules, then without one.
-    if (!m_pages.back().styleSheet.isEmpty()) {
-        page->setStyleSheet(QStringLiteral(" "));
-        page->ensurePolished();
-        page->setStyleSheet(QString());
-        QPixmapCache::clear();
-    }
 }
 
 void HeldWidgets::holdWindow(QWidget *owned)

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QPointer>
+#include <QStringList>
 #include <QWidget>
 
+#include <memory>
 #include <vector>
 
 class QStackedWidget;
@@ -24,6 +27,10 @@ public:
     HeldWidgets(const HeldWidgets &) = delete;
     HeldWidgets &operator=(const HeldWidgets &) = delete;
 
+    // While the returned object lives (the window's form being built), the named pages join
+    // their stacks without their own style sheets, which would style them, and decode their
+    // pictures, as they join. Each sheet waits for its page to be held, and then put back.
+    std::unique_ptr<QObject> keepStyleSheetsAside(const QStringList &pageNames);
     // A page of a stack in the window, not the current one.
     void holdPage(QStackedWidget *stack, QWidget *page);
     // A window of its own (a dialog) that the window owns.
@@ -44,6 +51,8 @@ private:
         QString styleSheet;
     };
     QWidget *const m_window;
+    // Style sheets of pages built without them, by the pages' names.
+    QHash<QString, QString> m_sheetsAside;
     std::vector<Page> m_pages;
     std::vector<QWidget *> m_windows;
     // The window's focus chain as it was before anything was taken out of it.

@@ -37,7 +37,16 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     const int language = m_syncCloud->currentLanguage();
     EmbeddedFonts::registerForStart(Languages::usesCjkFont(language));
     const QString family = Languages::fontBeforeWidgets(language);
-    ui->setupUi(this);
+    {
+        // Both pages are held below, the unconnected one's background not decoded till shown.
+        const auto sheetsAside = m_heldUntilShown.keepStyleSheetsAside(
+            { QStringLiteral("page_Unconnected"), QStringLiteral("page_Connected") });
+        ui->setupUi(this);
+    }
+    // Lists that take the style sheet's item rules (the combo boxes' own do not), set before
+    // the sheet is applied: each would be styled once more as it joins.
+    ui->comboBox_Languages->setView(new QListView(ui->comboBox_Languages));
+    ui->comboBox_Version->setView(new QListView(ui->comboBox_Version));
 
     m_messageDialog = new MessageDialog(this);
     m_settingsDialog = new SettingsDialog(this);
@@ -93,7 +102,6 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     ui->verticalLayout_2->insertWidget(
         ui->verticalLayout_2->indexOf(ui->progressBar) + 1, m_closeNotice);
 
-    ui->comboBox_Version->setView(new QListView(ui->comboBox_Version));
     ui->comboBox_Version->addItems(m_syncCloud->firmwareVersions());
 
     Languages::installFontSubstitutions();
@@ -422,7 +430,6 @@ void MainWindow::deferNamesNeedingCjkFont(int shown)
 void MainWindow::setUpKeyboard()
 {
     ui->toolButton_Network->setFocusPolicy(Qt::NoFocus);
-    ui->comboBox_Languages->setView(new QListView(ui->comboBox_Languages));
     Accessibility::pressButtonsWithEnter(this);
     connect(ui->stackedWidget, &QStackedWidget::currentChanged, this, [this] {
         if (ui->stackedWidget->currentWidget() == ui->page_Connected)
