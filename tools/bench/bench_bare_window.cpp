@@ -2,7 +2,10 @@
 // The yardstick of window-start.sh: a bare widget window of the tool's size with a label and
 // a button, on the same toolkit build.
 //
-//   bench_bare_window [--qt-version]
+//   bench_bare_window [--qt-version | --raster-widgets]
+//
+// --raster-widgets  top-level widgets draw with the processor alone, as the tool's do: Qt 5
+//                   then does not load the display's OpenGL driver for the window
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
@@ -18,6 +21,8 @@ int main(int argc, char *argv[])
         std::printf("%s\n", qVersion());
         return 0;
     }
+    if (argc > 1 && std::strcmp(argv[1], "--raster-widgets") == 0)
+        QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
     QApplication app(argc, argv);
     QWidget window;
     window.setFixedSize(520, 708);

@@ -6,13 +6,16 @@
 # memory one second later, median of alternating runs, under a virtual X server.
 # The program is a release build against the adapter emulator (an adapter attached) with its
 # catalogue served on loopback. It measures and prints; it asserts nothing.
+# The tool's widgets draw with the processor alone; a second bare window that does so too
+# ("raster only") shows how much of the difference is Qt 5 loading the OpenGL driver for a
+# window, which the tool spares.
 #
 #   tools/bench/window-start.sh [--qt 5|6] [--pairs N]
 #
 # --qt     the toolkit to build with (default 5); each has its own build folder,
 #          build-bench-window or build-bench-window-qt6 (CORVANE_BENCH_BUILD names another,
 #          which must use -DCORVANE_HID_BACKEND=emulator)
-# --pairs  alternating runs of each program (default 9, at least 7); one more pair before
+# --pairs  alternating runs of each program (default 9, at least 7); one more round before
 #          them warms the caches and is not counted
 # CORVANE_BENCH_PORT is the catalogue server's port (default 8772; it is built into the program).
 set -euo pipefail
@@ -21,7 +24,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$corvane_root
 
 if [ "${1:-}" = "--inside-x" ]; then
-    # Under xvfb-run: alternating runs, one result line each ("bare|tool MS CPU_MS RSS_KB ANON_KB").
+    # Under xvfb-run: alternating runs, one result line each ("bare|raster|tool MS CPU_MS RSS_KB
+    # ANON_KB").
     shift
     probe=$1 bare=$2 tool=$3 emulator=$4 pairs=$5
     # A 96-dpi desktop, as desktops set it: without it Qt 5 scales by the virtual screen's
@@ -29,12 +33,13 @@ if [ "${1:-}" = "--inside-x" ]; then
     printf 'Xft.dpi: 96\n' | xrdb -nocpp -merge
     "$emulator" init --version 5.5.24 --boot-mode 0 >/dev/null
     for i in $(seq 0 "$pairs"); do
-        for which in bare tool; do
-            program=$bare
-            [ "$which" = tool ] && program=$tool
-            line=$("$probe" --settle 1000 -- "$program" 2>/dev/null </dev/null) \
+        for which in bare raster tool; do
+            program=("$bare")
+            [ "$which" = raster ] && program=("$bare" --raster-widgets)
+            [ "$which" = tool ] && program=("$tool")
+            line=$("$probe" --settle 1000 -- "${program[@]}" 2>/dev/null </dev/null) \
                 || { echo "$which did not map a window" >&2; exit 1; }
-            # The first pair only warms the caches.
+            # The first round only warms the caches.
             [ "$i" -eq 0 ] || echo "$which $line"
         done
     done
@@ -106,7 +111,7 @@ import statistics
 import sys
 
 runs, qt, pairs, load = sys.argv[1:5]
-rows = {"bare": [], "tool": []}
+rows = {"bare": [], "raster": [], "tool": []}
 with open(runs) as f:
     for line in f:
         which, ms, cpu, rss, anon = line.split()
@@ -115,19 +120,21 @@ with open(runs) as f:
 def median(which, i):
     return statistics.median(r[i] for r in rows[which])
 
-bare_ms, tool_ms = median("bare", 0), median("tool", 0)
-bare_cpu, tool_cpu = median("bare", 1), median("tool", 1)
-bare_rss, tool_rss = median("bare", 2), median("tool", 2)
-bare_anon, tool_anon = median("bare", 3), median("tool", 3)
+def row(name, which, against=None):
+    ms, cpu, rss, anon = (median(which, i) for i in range(4))
+    if against is None:
+        return f"| {name} | {ms:.0f} ms | {cpu:.0f} ms | {rss:.1f} MB | {anon:.1f} MB |"
+    bms, bcpu, brss, banon = (median(against, i) for i in range(4))
+    return (f"| {name} | {ms:.0f} ms ({ms / bms:.2f}x) | {cpu:.0f} ms ({cpu / bcpu:.2f}x) "
+            f"| {rss:.1f} MB ({rss - brss:+.1f} MB) | {anon:.1f} MB ({anon - banon:+.1f} MB) |")
+
 print(f"Qt {qt}, Xvfb at 96 dpi, release build, emulated adapter attached, catalogue on loopback;")
-print(f"median of {pairs} alternating pairs, load average {load}")
+print(f"median of {pairs} alternating runs of each, load average {load}")
 print()
 print("| | window mapped | processor time by then | resident memory | of it anonymous |")
 print("|---|---|---|---|---|")
-print(f"| bare Qt window | {bare_ms:.0f} ms | {bare_cpu:.0f} ms | {bare_rss:.1f} MB "
-      f"| {bare_anon:.1f} MB |")
-print(f"| corvane-firmware-tool | {tool_ms:.0f} ms ({tool_ms / bare_ms:.2f}x) "
-      f"| {tool_cpu:.0f} ms ({tool_cpu / bare_cpu:.2f}x) "
-      f"| {tool_rss:.1f} MB ({tool_rss - bare_rss:+.1f} MB) "
-      f"| {tool_anon:.1f} MB ({tool_anon - bare_anon:+.1f} MB) |")
+print(row("bare Qt window", "bare"))
+print(row("corvane-firmware-tool", "tool", "bare"))
+print(row("bare Qt window, raster only", "raster"))
+print(row("corvane-firmware-tool against it", "tool", "raster"))
 PY
