@@ -85,29 +85,31 @@ namespace {
         }
     }
 
-    void registerFonts(bool withCjk)
+    // The platform's fonts are read once, before the first of ours is registered.
+    void populateOnce()
     {
         static bool populated = false;
         if (!populated)
             populateFontDatabase();
         populated = true;
-        for (int font = 0; font < Count; ++font) {
-            if (withCjk || (font != Chinese && font != Japanese))
-                registerFont(Font(font));
-        }
-        logInOrder();
     }
 
 } // namespace
 
-void registerForStart(bool cjkShown)
+void registerForStart(Font languageFont)
 {
-    registerFonts(cjkShown);
+    populateOnce();
+    registerFont(languageFont);
+    registerFont(Icons);
+    logInOrder();
 }
 
 bool registerAll()
 {
-    registerFonts(true);
+    populateOnce();
+    for (int font = 0; font < Count; ++font)
+        registerFont(Font(font));
+    logInOrder();
     for (const int id : ids) {
         if (id < 0)
             return false;

@@ -19,9 +19,9 @@ QString resourcePath(Font font);
 // loaded!". A font that cannot be loaded is skipped. Returns true when all six are registered.
 bool registerAll();
 
-// Registers what a window needs for its first paint: all but the Chinese and Japanese fonts,
-// unless its language uses them (their character maps take most of the registration's time).
-// registerAll() registers the rest; the log waits for it to keep the order.
-void registerForStart(bool cjkShown);
+// Registers what a window needs for its first paint: its language's font and the icon font
+// (each takes a scan of its character map). registerAll() registers the rest; the log waits
+// for it to keep the order.
+void registerForStart(Font languageFont);
 
 } // namespace EmbeddedFonts

@@ -12,15 +12,21 @@ struct Language
     const char *catalogue;
     const char *fontFamily;
     const char *qtCatalogue; // "" for English
+    EmbeddedFonts::Font font;
     bool cjk; // the language's name is written, and its font covers, Chinese or Japanese
 };
 
 const Language languages[Languages::Count] = {
-    { ":/translations/CorvaneFirmwareTool_en_EN.qm", "Microsoft Sans Serif", "", false },
-    { ":/translations/CorvaneFirmwareTool_zh_CN.qm", "DengXian", "qtbase_zh_CN", true },
-    { ":/translations/CorvaneFirmwareTool_ja_JP.qm", "Kochi Gothic", "qtbase_ja", true },
-    { ":/translations/CorvaneFirmwareTool_ru_RU.qm", "Consolas", "qtbase_ru", false },
-    { ":/translations/CorvaneFirmwareTool_fr_FR.qm", "Arbutus Slab", "qtbase_fr", false },
+    { ":/translations/CorvaneFirmwareTool_en_EN.qm", "Microsoft Sans Serif", "",
+        EmbeddedFonts::English, false },
+    { ":/translations/CorvaneFirmwareTool_zh_CN.qm", "DengXian", "qtbase_zh_CN",
+        EmbeddedFonts::Chinese, true },
+    { ":/translations/CorvaneFirmwareTool_ja_JP.qm", "Kochi Gothic", "qtbase_ja",
+        EmbeddedFonts::Japanese, true },
+    { ":/translations/CorvaneFirmwareTool_ru_RU.qm", "Consolas", "qtbase_ru",
+        EmbeddedFonts::Russian, false },
+    { ":/translations/CorvaneFirmwareTool_fr_FR.qm", "Arbutus Slab", "qtbase_fr",
+        EmbeddedFonts::French, false },
 };
 
 const Language &language(int index)
@@ -46,9 +52,9 @@ QString Languages::fontFamily(int index)
     return QString::fromLatin1(language(index).fontFamily);
 }
 
-bool Languages::usesCjkFont(int index)
+EmbeddedFonts::Font Languages::embeddedFont(int index)
 {
-    return language(index).cjk;
+    return language(index).font;
 }
 
 bool Languages::nameNeedsCjkFont(int name, int shown)

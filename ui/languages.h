@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "embeddedfonts.h"
+
 #include <QString>
 #include <QTranslator>
 
@@ -14,8 +16,8 @@ constexpr int Count = 5;
 // The language's font family; an index out of range is English.
 QString fontFamily(int index);
 
-// Whether the language's texts are Chinese or Japanese, set in a CJK font.
-bool usesCjkFont(int index);
+// The embedded font that the language's family stands for.
+EmbeddedFonts::Font embeddedFont(int index);
 
 // Whether the name of language `name` (Chinese or Japanese) needs a CJK font that the font of
 // language `shown` lacks: text layout then loads one as a fallback, which costs megabytes.

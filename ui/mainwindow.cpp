@@ -29,14 +29,15 @@ constexpr int StartWithoutPaintMs = 1000;
 MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     : FramelessWidget(parent), ui(std::make_unique<Ui::MainWindow>())
 {
-    // The saved language's fonts and family come before the widgets: the style sheet is
+    // The saved language's font and family come before the widgets: the style sheet is
     // applied once, with it, since each application polishes every widget and decodes its
-    // pictures. The Chinese and Japanese fonts wait for the first paint where it does not
-    // use them.
+    // pictures. The other languages' fonts wait for the first paint.
     m_syncCloud = new SyncCloud(this);
     const int language = m_syncCloud->currentLanguage();
-    EmbeddedFonts::registerForStart(Languages::usesCjkFont(language));
+    EmbeddedFonts::registerForStart(Languages::embeddedFont(language));
     const QString family = Languages::fontBeforeWidgets(language);
+    // Set before the form is built: set later, they would be carried to every widget in it.
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     {
         // Both pages are held below, the unconnected one's background not decoded till shown.
         const auto sheetsAside = m_heldUntilShown.keepStyleSheetsAside(
@@ -55,7 +56,6 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     // Updates and factory restores save the configuration there first; history too.
     m_deviceFlash->setDataDirectory(m_syncCloud->storagePath());
 
-    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setAcceptDrops(true);
     ui->toolButton_Network->setEnabled(m_syncCloud->isSynced());
 
