@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "heldwidgets.h"
 
+#include <QBoxLayout>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QStackedWidget>
 
 #include <algorithm>
+#include <functional>
 
 HeldWidgets::~HeldWidgets()
 {
@@ -63,6 +65,29 @@ private:
     QHash<QString, QString> *const m_sheets;
 };
 
+// A shelved control that something shows goes back to its place and shows there: on the shelf
+// it would stay out of sight.
+class ShownOffShelf : public QObject
+{
+public:
+    ShownOffShelf(QWidget *control, std::function<void()> putBack)
+        : QObject(control), m_putBack(std::move(putBack))
+    {
+        control->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        // Called on the control, which outlives this filter: putting it back deletes it.
+        if (event->type() == QEvent::ShowToParent)
+            QMetaObject::invokeMethod(watched, m_putBack, Qt::QueuedConnection);
+        return false;
+    }
+
+private:
+    std::function<void()> m_putBack;
+};
+
 } // namespace
 
 std::unique_ptr<QObject> HeldWidgets::keepStyleSheetsAside(const QStringList &pageNames)
@@ -107,8 +132,51 @@ void HeldWidgets::holdWindow(QWidget *owned)
     m_windows.push_back(owned);
 }
 
+void HeldWidgets::holdHidden(QWidget *control)
+{
+    QBoxLayout *layout = nullptr;
+    const auto layouts = control->parentWidget()->findChildren<QBoxLayout *>();
+    for (QBoxLayout *candidate : layouts) {
+        if (candidate->indexOf(control) >= 0)
+            layout = candidate;
+    }
+    if (!layout)
+        return;
+    if (!m_shelf)
+        m_shelf = std::make_unique<QWidget>();
+    const int index = layout->indexOf(control);
+    QLayoutItem *previous = index > 0 ? layout->itemAt(index - 1) : nullptr;
+    layout->removeWidget(control);
+    control->setParent(m_shelf.get());
+    QObject *guard = new ShownOffShelf(control, [this, control] {
+        if (release(control))
+            control->show();
+    });
+    m_shelved.push_back({ control, layout, previous, guard });
+}
+
 bool HeldWidgets::release(QWidget *widget)
 {
+    const auto shelved = std::find_if(m_shelved.begin(), m_shelved.end(),
+        [widget](const Shelved &held) { return held.control == widget; });
+    if (shelved != m_shelved.end()) {
+        const Shelved held = *shelved;
+        m_shelved.erase(shelved);
+        delete held.guard;
+        // After the item it followed, wherever that is now (at the end if it has gone).
+        int index = 0;
+        if (held.previous) {
+            for (index = held.layout->count(); index > 0; --index) {
+                if (held.layout->itemAt(index - 1) == held.previous)
+                    break;
+            }
+            if (index == 0)
+                index = held.layout->count();
+        }
+        held.layout->insertWidget(index, widget);
+        restoreTabOrder();
+        return true;
+    }
     const auto owned = std::find(m_windows.begin(), m_windows.end(), widget);
     if (owned != m_windows.end()) {
         m_windows.erase(owned);

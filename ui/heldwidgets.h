@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+class QBoxLayout;
+class QLayoutItem;
 class QStackedWidget;
 
 // Widgets a window does not show at first, kept out of it until they are first shown. A window
@@ -35,6 +37,10 @@ public:
     void holdPage(QStackedWidget *stack, QWidget *page);
     // A window of its own (a dialog) that the window owns.
     void holdWindow(QWidget *owned);
+    // A hidden control in a box layout, kept hidden: it waits on a shelf (a widget never shown)
+    // so that polishing its page passes it by. Shown, it goes back to its place, and shows
+    // there once the event loop runs.
+    void holdHidden(QWidget *control);
     // Puts the widget back if it is held; true when it was.
     bool release(QWidget *widget);
 
@@ -50,11 +56,23 @@ private:
         // Its own style sheet, which it goes without while held.
         QString styleSheet;
     };
+    struct Shelved
+    {
+        QWidget *control;
+        QBoxLayout *layout;
+        // The item it followed (none when it came first): the layout may gain items meanwhile.
+        QLayoutItem *previous;
+        // Puts it back when it is shown.
+        QObject *guard;
+    };
     QWidget *const m_window;
     // Style sheets of pages built without them, by the pages' names.
     QHash<QString, QString> m_sheetsAside;
     std::vector<Page> m_pages;
     std::vector<QWidget *> m_windows;
+    std::vector<Shelved> m_shelved;
+    // Owns the shelved controls.
+    std::unique_ptr<QWidget> m_shelf;
     // The window's focus chain as it was before anything was taken out of it.
     QList<QPointer<QWidget>> m_tabOrder;
 };

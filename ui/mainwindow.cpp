@@ -85,6 +85,9 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     m_heldUntilShown.holdPage(ui->stackedWidget, ui->page_Connected);
     m_heldUntilShown.holdWindow(m_messageDialog);
     m_heldUntilShown.holdWindow(m_settingsDialog);
+    // Enter presses it too, should it ever show.
+    Accessibility::pressButtonsWithEnter(ui->page_Connected);
+    m_heldUntilShown.holdHidden(ui->pushButton_Restore);
 
     QFile styleFile(QStringLiteral(":/ui/style.qss"));
     if (styleFile.open(QIODevice::ReadOnly)) {

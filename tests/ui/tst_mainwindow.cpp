@@ -722,6 +722,12 @@ void tst_MainWindow::factoryRestoreFromHiddenButton()
         QStringLiteral("Current Firmware Version | 5.6.3"));
     QVERIFY(restore->isEnabled());
     QVERIFY(restore->isHidden());
+
+    // Held out of its page while hidden, it shows in its place, below the update button.
+    restore->show();
+    QTRY_VERIFY(restore->isVisible());
+    QCOMPARE(restore->window(), static_cast<QWidget *>(m_window.get()));
+    QTRY_VERIFY(restore->y() > widget<QPushButton>("pushButton_Update")->y());
 }
 
 void tst_MainWindow::deviceErrorLeavesControlsDisabled_data()
