@@ -22,10 +22,16 @@ bool runJob(DeviceFlash &device, FlashJob *job, FlashProgress progressKind)
         return false;
     }
     const AdapterLink link(device);
-    if (!link.commitToErase())
+    // The history's "started" line comes first: an interrupted write must always be told
+    // from a whole one, so a job whose line cannot be written does not start.
+    OperationRecord *record = link.activeRecord();
+    if (record && !record->started())
         return false;
-    if (OperationRecord *record = link.activeRecord())
-        record->started();
+    if (!link.commitToErase()) {
+        if (record)
+            record->notErased();
+        return false;
+    }
     // Sleep or shutdown would cut the adapter's power between the erase and the last write:
     // the system is kept awake until the write has ended.
     SleepInhibitor awake;
@@ -35,7 +41,9 @@ bool runJob(DeviceFlash &device, FlashJob *job, FlashProgress progressKind)
     const bool written = device.write2Flash(job, progressKind);
     awake.release();
     if (!written)
-        emit device.error(erased ? DeviceError_WriteFailure : DeviceError_EraseFailure);
+        emit device.error(erased       ? DeviceError_WriteFailure
+                : link.eraseAnswered() ? DeviceError_EraseFailure
+                                       : DeviceError_EraseUnanswered);
     return written;
 }
 

@@ -9,8 +9,10 @@ namespace FlashProgramming {
 
 // Erases the job's sectors, then writes its regions (inside a task). When the write stops
 // short of the job's total, emits one error(): DeviceError_EraseFailure after a refused
-// erase, else DeviceError_WriteFailure. A job with a region outside the sectors it erases,
-// or one cancelled before its erase, is refused before anything is erased (the former with
+// erase, DeviceError_EraseUnanswered when the erase got no answer at all, else
+// DeviceError_WriteFailure. A job with a region outside the sectors it erases, one whose
+// history line cannot be written (DeviceError_HistoryUnwritable) and one cancelled before
+// its erase are refused before anything is erased (the first with
 // DeviceError_FirmwareEmpty). The system is kept awake from the erase to the last write.
 bool runJob(DeviceFlash &device, FlashJob *job, FlashProgress progressKind);
 

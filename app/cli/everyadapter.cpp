@@ -294,7 +294,7 @@ int runOnEveryAdapter(const CliContext &ctx, const EveryAdapterJob &job)
         unit.setPrefix(unit.serial);
         unit.ctx->commandLine = commandLineFor(unit.serial);
         if (job.skipAtTarget && unit.fromVersion == job.targetVersion
-            && !AutoBackup::state(history, unit.serial).afterFailure) {
+            && !OperationHistory::standing(history, unit.serial).unfinished) {
             unit.result = QStringLiteral("skipped");
             unit.error = QStringLiteral("already runs %1").arg(job.targetVersion);
             if (ctx.showsProgress())

@@ -15,9 +15,9 @@
 
 // Every flash-writing operation against every adapter fault at every phase of its exchange
 // sequence. Each cell checks that the operation ends, clears the busy flag and tells the user
-// exactly one thing: success when every byte was verified, otherwise one error (an erase
-// failure when the erase was not acknowledged, else a write failure), never a success
-// progress after a stopped write.
+// exactly one thing, with one result: success when every byte was verified and the version
+// read back, otherwise one error (a refused or unanswered erase, an unread version after a
+// whole write, else a write failure), never a success progress after a stopped write.
 
 Q_LOGGING_CATEGORY(lcMatrix, "corvane.faultmatrix")
 
@@ -31,7 +31,7 @@ constexpr int RestoreFileLength = 100;
 
 enum class Op { Update, RestoreV1, RestoreV2, ConfigRestore, BootMode };
 enum class Fault { Unplug, Echo, RefusedErase, WrongCode, WrongAddress, WrongLength, ShortReport };
-enum class Outcome { Success, EraseFailure, WriteFailure, Refused };
+enum class Outcome { Success, EraseFailure, EraseUnanswered, WriteFailure, VersionUnread, Refused };
 
 const QList<Op> allOps
     = { Op::Update, Op::RestoreV1, Op::RestoreV2, Op::ConfigRestore, Op::BootMode };
@@ -83,6 +83,10 @@ QString outcomeName(Outcome outcome)
         return QStringLiteral("ok");
     case Outcome::EraseFailure:
         return QStringLiteral("E-erase");
+    case Outcome::EraseUnanswered:
+        return QStringLiteral("E-noans");
+    case Outcome::VersionUnread:
+        return QStringLiteral("E-vers");
     case Outcome::WriteFailure:
         return QStringLiteral("E-write");
     case Outcome::Refused:
@@ -162,7 +166,7 @@ QList<Phase> phasesOf(Op op)
 
 // What a sound engine reports for a fault at a phase; false when the cell does not exist
 // (no such phase, or a fault that cannot happen there).
-bool expectedOutcome(Fault fault, const Phase &phase, Outcome *outcome)
+bool expectedOutcome(Op op, Fault fault, const Phase &phase, Outcome *outcome)
 {
     if (phase.exchange < 0)
         return false;
@@ -178,15 +182,17 @@ bool expectedOutcome(Fault fault, const Phase &phase, Outcome *outcome)
             return false;
         // A lost or refused erase leaves the old bytes, so verification stops the write.
         // An erase answer with odd fields still erased: every chunk verifies.
-        *outcome = fault == Fault::Unplug || fault == Fault::RefusedErase ? Outcome::EraseFailure
-                                                                          : Outcome::Success;
+        *outcome = fault == Fault::Unplug  ? Outcome::EraseUnanswered
+            : fault == Fault::RefusedErase ? Outcome::EraseFailure
+                                           : Outcome::Success;
         return true;
     }
     if (phase.readBack) {
         if (fault == Fault::Echo || fault == Fault::RefusedErase)
             return false;
-        // Every byte was written and verified before the read-back failed.
-        *outcome = Outcome::Success;
+        // Every byte was written and verified before the read-back failed: an update does
+        // not know the version it left (a restore's read covers its version bytes first).
+        *outcome = op == Op::Update ? Outcome::VersionUnread : Outcome::Success;
         return true;
     }
     if (fault == Fault::RefusedErase)
@@ -259,6 +265,7 @@ struct Report
     qlonglong total = -1;
     QList<int> errors;
     QList<bool> busy;
+    QList<int> results; // outcomes of the finished signal
     bool errorAfterProgress = true;
 
     void attach(DeviceFlash *device, Op op, QObject *context)
@@ -281,6 +288,8 @@ struct Report
                 errors.append(int(e.value));
             } else if (e.name == "busy") {
                 busy.append(e.value != 0);
+            } else if (e.name == "finished") {
+                results.append(int(e.value));
             }
         }
     }
@@ -431,7 +440,7 @@ void tst_FaultMatrix::cell_data()
         for (const Phase &phase : phasesOf(op)) {
             for (Fault fault : allFaults) {
                 Outcome outcome;
-                if (!expectedOutcome(fault, phase, &outcome))
+                if (!expectedOutcome(op, fault, phase, &outcome))
                     continue;
                 const QByteArray name = QStringLiteral("%1 %2 %3")
                                             .arg(opName(op), phase.name, faultName(fault))
@@ -498,10 +507,17 @@ void tst_FaultMatrix::cell()
     report.read();
     QVERIFY(!device->isBusy());
     QCOMPARE(report.busy, (QList<bool> { true, false }));
+    // One result, success only where every byte was verified and the version read back.
+    QCOMPARE(report.results,
+        QList<int> {
+            outcome == Outcome::Success ? OperationResult::Succeeded : OperationResult::Failed });
 
     switch (outcome) {
     case Outcome::Success:
-        QVERIFY(report.errors.isEmpty());
+    case Outcome::VersionUnread:
+        QCOMPARE(report.errors,
+            outcome == Outcome::Success ? QList<int>()
+                                        : QList<int> { int(DeviceError_VersionNotReadBack) });
         QVERIFY(!report.progress.isEmpty());
         QCOMPARE(report.progress.last(), report.total);
         if (fault != Fault::Unplug) {
@@ -515,8 +531,10 @@ void tst_FaultMatrix::cell()
         }
         break;
     case Outcome::EraseFailure:
+    case Outcome::EraseUnanswered:
     case Outcome::WriteFailure: {
         const DeviceError expected = outcome == Outcome::EraseFailure ? DeviceError_EraseFailure
+            : outcome == Outcome::EraseUnanswered                     ? DeviceError_EraseUnanswered
                                                                       : DeviceError_WriteFailure;
         QCOMPARE(report.errors, QList<int> { int(expected) });
         QVERIFY2(report.errorAfterProgress, "progress reported after the error");
