@@ -7,6 +7,7 @@
 #include "embeddedfonts.h"
 #include "filechooser.h"
 #include "messagedialog.h"
+#include "operationhistory.h"
 #include "settingsdialog.h"
 #include "toolversion.h"
 #include "ui_mainwindow.h"
@@ -104,6 +105,13 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     m_closeNotice->hide();
     ui->verticalLayout_2->insertWidget(
         ui->verticalLayout_2->indexOf(ui->progressBar) + 1, m_closeNotice);
+    m_unfinishedNotice = new QLabel(ui->page_Connected);
+    m_unfinishedNotice->setObjectName(QStringLiteral("label_Unfinished"));
+    m_unfinishedNotice->setWordWrap(true);
+    m_unfinishedNotice->setAlignment(Qt::AlignCenter);
+    m_unfinishedNotice->hide();
+    ui->verticalLayout_2->insertWidget(
+        ui->verticalLayout_2->indexOf(ui->label_CurrentVersion) + 1, m_unfinishedNotice);
 
     ui->comboBox_Version->addItems(m_syncCloud->firmwareVersions());
 
@@ -211,6 +219,8 @@ void MainWindow::connectSignals()
         &MainWindow::onDataStoreProgress, Qt::QueuedConnection);
     connect(m_deviceFlash, &DeviceFlash::write2FlashProgressChanged, this,
         &MainWindow::onWrite2FlashProgress, Qt::QueuedConnection);
+    connect(m_deviceFlash, &DeviceFlash::finished, this, &MainWindow::onOperationFinished,
+        Qt::QueuedConnection);
     connect(m_deviceFlash, &DeviceFlash::autoBackupProgressChanged, this,
         &MainWindow::onAutoBackupProgress, Qt::QueuedConnection);
     // The tool tip still names the operation that the saved configuration comes before.
@@ -292,7 +302,7 @@ void MainWindow::onDeviceError(DeviceError error)
     }
     messageDialog()->showMessage(tr("Error"), text);
     // Nothing was erased: the adapter is as it was, so the controls come back at once.
-    if (error == DeviceError_BackupFailure) {
+    if (error == DeviceError_BackupFailure || error == DeviceError_HistoryUnwritable) {
         refreshTexts();
         setOperationControlsEnabled(true);
     }
@@ -402,6 +412,7 @@ void MainWindow::refreshTexts()
         QStringLiteral("%1 | %2").arg(tr("Current Firmware Version"), m_deviceFlash->version()));
     m_closeNotice->setText(
         tr("The firmware is being written. The window closes by itself when it is done."));
+    m_unfinishedNotice->setText(tr("The last write did not finish: run the update again."));
     nameControls();
     ui->comboBox_Languages->setCurrentIndex(index);
     connect(ui->comboBox_Languages, qOverload<int>(&QComboBox::currentIndexChanged), this,
@@ -550,8 +561,10 @@ void MainWindow::onDeviceConnectStatusChanged(bool connected)
         m_settingsDialog->setProgress(0, 0);
         setOperationControlsEnabled(true);
         showPage(ui->page_Connected);
+        showUnfinished();
         return;
     }
+    m_unfinishedNotice->hide();
     m_messageDialog->close();
     m_settingsDialog->close();
     ui->toolButton_Settings->setEnabled(false);
@@ -570,18 +583,44 @@ void MainWindow::onDownloadProgress(qlonglong current, qlonglong total)
     onProgressChanged(current, total);
 }
 
+// Progress drives the bar only: the last byte written is not yet a result (the engine reads
+// the written version back first).
 void MainWindow::onWrite2FlashProgress(qlonglong current, qlonglong total)
 {
     onProgressChanged(current, total);
-    if (current != total) {
+    if (current != total)
         setOperationControlsEnabled(false);
-        return;
+}
+
+void MainWindow::onOperationFinished(const OperationResult &result)
+{
+    const bool flash = result.operation == QLatin1String("update")
+        || result.operation == QLatin1String("restore-defaults");
+    if (flash && result.succeeded()) {
+        ui->progressBar->hide();
+        const QString text
+            = m_restoreRunning ? tr("Restored successfully!") : tr("Update successfully!");
+        messageDialog()->showMessage(tr("Corvane Firmware Tool"), text);
+        refreshTexts();
+        setOperationControlsEnabled(true);
     }
-    const QString text
-        = m_restoreRunning ? tr("Restored successfully!") : tr("Update successfully!");
-    messageDialog()->showMessage(tr("Corvane Firmware Tool"), text);
-    refreshTexts();
-    setOperationControlsEnabled(true);
+    // A failure was told by its error; the history now says where the adapter stands.
+    showUnfinished();
+}
+
+void MainWindow::showUnfinished()
+{
+    const OperationHistory::Standing standing = OperationHistory::standingIn(
+        m_deviceFlash->dataDirectory(), QString::fromLatin1(m_deviceFlash->serialNumber()));
+    const bool unfinished = standing.unfinished && m_deviceFlash->isConnected();
+    m_unfinishedNotice->setVisible(unfinished);
+    if (!unfinished || isOperationRunning())
+        return;
+    // The update is offered with the version whose write did not finish, when listed.
+    const int listed = ui->comboBox_Version->findText(
+        standing.failedOperation.value(QStringLiteral("toVersion")).toString());
+    if (listed >= 0)
+        ui->comboBox_Version->setCurrentIndex(listed);
 }
 
 // The configuration is saved before an update or factory restore: its own phase on the bar.

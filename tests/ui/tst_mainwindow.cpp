@@ -176,6 +176,7 @@ private slots:
     void factoryRestoreFromHiddenButton();
     void deviceErrorLeavesControlsDisabled_data();
     void deviceErrorLeavesControlsDisabled();
+    void successIsTheVersionReadBack();
     void unplugClosesDialogs();
     void adapterHeldByAnotherProgram();
     void backupAndRestoreThroughSettingsDialog();
@@ -800,6 +801,55 @@ void tst_MainWindow::deviceErrorLeavesControlsDisabled()
     QTRY_COMPARE_WITH_TIMEOUT(page(), QStringLiteral("page_Connected"), Slow);
     QVERIFY(widget<QPushButton>("pushButton_Update")->isEnabled());
     QVERIFY(widget<QComboBox>("comboBox_Version")->isEnabled());
+}
+
+// "Update successfully!" only once the written version was read back; when that read fails,
+// the window says so, and where the adapter stands: its last write did not finish, whatever
+// the adapter announces when connected again, until an update succeeds.
+void tst_MainWindow::successIsTheVersionReadBack()
+{
+    const QByteArray payload = pattern(2600, 4);
+    chooseFile(writeImage(5, 7, 2, payload));
+    const QUrl unused(QStringLiteral("http://127.0.0.1:1/unused.rfw"));
+    serveCatalogue({ entry(QStringLiteral("5.6.3"), QString(), unused),
+        entry(QStringLiteral("5.7.2"), QString(), unused) });
+    createWindow();
+    waitReady(2);
+    AdapterEmulator::resetCounters();
+    // The configuration's saving, the erase and the writes, then the record's first read.
+    qint64 readBack = 1 + (256 + 51) / 52 + (payload.size() + 51) / 52 + 1;
+    for (qint64 done = 0; done < BackupFile::Layout2Length; done += 0x2000)
+        readBack += (qMin<qint64>(0x2000, BackupFile::Layout2Length - done) + 51) / 52;
+    AdapterEmulator::Faults faults;
+    faults.wrongCodeAtExchange = readBack;
+    AdapterEmulator::setFaults(faults);
+
+    widget<QToolButton>("toolButton_OpenFile")->click();
+    MessageDialog *dialog = sharedDialog();
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->isVisible() && !device()->isBusy(), Slow);
+    QTest::qWait(100);
+    QCOMPARE(titleOf(dialog), QStringLiteral("Error"));
+    QCOMPARE(textOf(dialog),
+        QStringLiteral("The adapter did not answer the version read after the write. Reconnect "
+                       "it to see the version it runs."));
+    QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(payload.size())), payload);
+    auto *notice = widget<QLabel>("label_Unfinished");
+    QVERIFY(notice->isVisible());
+    QCOMPARE(
+        notice->text(), QStringLiteral("The last write did not finish: run the update again."));
+
+    // Connected again, it announces 5.7.2: the window still says so and offers that update.
+    AdapterEmulator::setFaults(AdapterEmulator::Faults());
+    sendNotice(DeviceNotice::InterfaceRemoval);
+    QTRY_COMPARE(page(), QStringLiteral("page_Unconnected"));
+    sendNotice(DeviceNotice::InterfaceArrival);
+    QTRY_COMPARE_WITH_TIMEOUT(widget<QLabel>("label_CurrentVersion")->text(),
+        QStringLiteral("Current Firmware Version | 5.7.2"), Slow);
+    QTRY_VERIFY(notice->isVisible());
+    QCOMPARE(widget<QComboBox>("comboBox_Version")->currentText(), QStringLiteral("5.7.2"));
+    widget<QToolButton>("toolButton_OpenFile")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(textOf(dialog), QStringLiteral("Update successfully!"), Slow);
+    QTRY_VERIFY(!notice->isVisible());
 }
 
 void tst_MainWindow::unplugClosesDialogs()
