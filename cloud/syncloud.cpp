@@ -24,6 +24,9 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 const char CataloguePath[] = "/download/corvane-x9/corvane-x9.json";
@@ -271,26 +274,19 @@ QString SyncCloud::getFirmware(int index, bool refresh)
                     m_lastError = QStringLiteral("the server sent an empty firmware image");
                     qWarning() << "getFirmware empty firmware image" << reply->url();
                     emit syncError(SyncError_NetworkError);
-                } else if (!(refusal = admitImage(version, data, refresh)).isEmpty()) {
+                } else if (QByteArray record;
+                           !(refusal = admitImage(version, data, refresh, &record)).isEmpty()) {
                     m_lastError = refusal;
                     qWarning().noquote() << "getFirmware image refused:" << refusal;
                     emit syncError(SyncError_DownloadFail);
+                } else if (!(refusal = cacheImage(path, version, data, record)).isEmpty()) {
+                    m_lastError = refusal;
+                    qWarning().noquote() << "getFirmware cannot cache the image:" << refusal;
+                    emit syncError(SyncError_DownloadFail);
                 } else {
-                    // Written under a temporary name and renamed, so no partial file is ever
-                    // cached.
-                    QSaveFile file(path);
-                    if (file.open(QIODevice::WriteOnly) && PrivateFiles::restrict(file)
-                        && file.write(data) == data.size() && file.commit()) {
-                        m_lastError.clear();
-                        result = path;
-                        emit firmwareFileListChanged();
-                    } else {
-                        m_lastError
-                            = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-                        qWarning().noquote() << "getFirmware cannot write firmware file" << path
-                                             << file.errorString();
-                        emit syncError(SyncError_DownloadFail);
-                    }
+                    m_lastError.clear();
+                    result = path;
+                    emit firmwareFileListChanged();
                 }
             }
             reply->deleteLater();
@@ -338,9 +334,11 @@ QString SyncCloud::firmwareDigestPath(const QString &version) const
 }
 
 // The record is one line: the SHA-256 in hexadecimal, a space and the download time
-// (ISO 8601, UTC). It is written before the image is cached, so a cached image always has one.
-QString SyncCloud::admitImage(const QString &version, const QByteArray &data, bool refresh)
+// (ISO 8601, UTC). cacheImage() writes it together with the image.
+QString SyncCloud::admitImage(
+    const QString &version, const QByteArray &data, bool refresh, QByteArray *record)
 {
+    record->clear();
     const QString recordPath = firmwareDigestPath(version);
     const QByteArray digest = QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
     QFile known(recordPath);
@@ -359,13 +357,67 @@ QString SyncCloud::admitImage(const QString &version, const QByteArray &data, bo
                                    : QStringLiteral("an unknown date"));
         }
     }
-    const QByteArray line
+    *record
         = digest + ' ' + QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toLatin1() + '\n';
-    QSaveFile file(recordPath);
-    if (!file.open(QIODevice::WriteOnly) || !PrivateFiles::restrict(file)
-        || file.write(line) != line.size() || !file.commit())
-        return QStringLiteral("cannot write %1: %2").arg(recordPath, file.errorString());
     return {};
+}
+
+namespace {
+
+// Writes bytes into a file that is not renamed into place yet; "" or why not.
+QString writeUncommitted(QSaveFile &file, const QByteArray &bytes)
+{
+    errno = 0;
+    if (file.open(QIODevice::WriteOnly) && PrivateFiles::restrict(file)
+        && file.write(bytes) == bytes.size() && file.flush())
+        return {};
+    // Qt does not always name the system's reason (a full disk read "Unknown error").
+    const int error = errno;
+    const QString reason = file.errorString();
+    file.cancelWriting();
+    return QStringLiteral("cannot write %1: %2")
+        .arg(file.fileName(), error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : reason);
+}
+
+} // namespace
+
+QString SyncCloud::cacheImage(
+    const QString &path, const QString &version, const QByteArray &data, const QByteArray &record)
+{
+    // Written under a temporary name and renamed, so no partial file is ever cached.
+    QSaveFile image(path);
+    QString failure = writeUncommitted(image, data);
+    if (!failure.isEmpty())
+        return failure;
+    if (record.isEmpty())
+        return image.commit()
+            ? QString()
+            : QStringLiteral("cannot write %1: %2").arg(path, image.errorString());
+
+    const QString recordPath = firmwareDigestPath(version);
+    QFile previousFile(recordPath);
+    const QByteArray previous
+        = previousFile.open(QIODevice::ReadOnly) ? previousFile.readAll() : QByteArray();
+    QSaveFile digest(recordPath);
+    failure = writeUncommitted(digest, record);
+    if (failure.isEmpty() && !digest.commit())
+        failure = QStringLiteral("cannot write %1: %2").arg(recordPath, digest.errorString());
+    if (!failure.isEmpty()) {
+        image.cancelWriting();
+        return failure;
+    }
+    if (image.commit())
+        return {};
+    failure = QStringLiteral("cannot write %1: %2").arg(path, image.errorString());
+    // The record goes back to what it was: it must not name bytes that are not cached.
+    if (previous.isEmpty()) {
+        QFile::remove(recordPath);
+    } else {
+        QSaveFile restored(recordPath);
+        if (!writeUncommitted(restored, previous).isEmpty() || !restored.commit())
+            qWarning().noquote() << "getFirmware cannot put back" << recordPath;
+    }
+    return failure;
 }
 
 bool SyncCloud::isCatalogueSecure() const

@@ -100,9 +100,17 @@ private:
         QNetworkReply *reply, const QString &failure, const QByteArray &data);
     // Writes and syncs one key at once, under the settings file's write guard.
     void storeSetting(const QString &key, const QVariant &value);
-    // Why the downloaded bytes of version may not be cached, after remembering their digest
-    // when the version has none yet (or refresh replaces it); "" when they may.
-    QString admitImage(const QString &version, const QByteArray &data, bool refresh);
+    // Why the downloaded bytes of version may not be cached; "" when they may, with *record
+    // set to the digest line to keep for them when the version has none yet (or refresh
+    // replaces it), else empty.
+    QString admitImage(
+        const QString &version, const QByteArray &data, bool refresh, QByteArray *record);
+    // Caches the image of version at path with its digest record (when record is given):
+    // the record is written only once the image's bytes are, and the image renamed into place
+    // only once the record is, so no record names bytes that are not cached and a cached
+    // image always has its record. "" on success, else why not (nothing is left changed).
+    QString cacheImage(const QString &path, const QString &version, const QByteArray &data,
+        const QByteArray &record);
     // True when the list in force came over https, or the catalogue server is an https one.
     bool isCatalogueSecure() const;
 
