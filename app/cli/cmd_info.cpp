@@ -2,8 +2,11 @@
 #include "adapter.h"
 #include "adapterlist.h"
 #include "cli.h"
+#include "datadirectory.h"
+#include "flashreport.h"
 
 #include "deviceflash.h"
+#include "operationhistory.h"
 
 #include <QJsonObject>
 
@@ -30,6 +33,9 @@ int runInfo(CliContext &ctx)
 
     const QString serial = QString::fromLatin1(device.serialNumber());
     const QString version = device.version();
+    // The firmware record is written first: a half-written adapter announces the new version.
+    const OperationHistory::Standing standing
+        = OperationHistory::standingIn(cliDataDirectory(), serial);
     if (version.isEmpty()) {
         if (firmwareLost)
             return ctx.fail(CliExit_Failed,
@@ -44,7 +50,20 @@ int runInfo(CliContext &ctx)
     record.insert(QStringLiteral("version"), version);
     record.insert(QStringLiteral("supportsBootMode"), device.isSupportBootMode());
     record.insert(QStringLiteral("supportsDataStore"), device.isSupportDataStore());
-    ctx.printRecord(record, { QStringLiteral("serial"), QStringLiteral("version") });
+    record.insert(QStringLiteral("unfinished"), standing.unfinished);
+    QStringList order { QStringLiteral("serial"), QStringLiteral("version") };
+    if (standing.unfinished) {
+        const QJsonObject &failed = standing.failedOperation;
+        const QString image = failed.value(QStringLiteral("image")).toString();
+        QString state = unfinishedText();
+        if (failed.value(QStringLiteral("operation")).toString() == QLatin1String("update")
+            && !image.isEmpty())
+            state += QStringLiteral(": ")
+                + adviceCommand(ctx, device, { QStringLiteral("update"), image });
+        record.insert(QStringLiteral("state"), state);
+        order.append(QStringLiteral("state"));
+    }
+    ctx.printRecord(record, order);
     return CliExit_Ok;
 }
 
@@ -53,8 +72,13 @@ const CliRegistrar reg({ QStringLiteral("info"),
     QStringLiteral("Usage: corvane-cli [--json] [--adapter SERIAL|PATH] info\n"
                    "Opens the attached adapter and prints its serial number "
                    "(24 hexadecimal digits) and firmware version.\n"
+                   "An adapter whose last write did not finish (by the history) is "
+                   "marked \"last write did not finish: run the update again\", with the "
+                   "command where the history names the image, whatever version it "
+                   "announces.\n"
                    "With --json: one object with the keys serial, version, "
-                   "supportsBootMode and supportsDataStore.\n"
+                   "supportsBootMode, supportsDataStore and unfinished (and state when it "
+                   "is).\n"
                    "With several adapters attached and no --adapter: the path, serial "
                    "number and version of each (--json: a list of objects, with the keys "
                    "of list and the two above).\n"),

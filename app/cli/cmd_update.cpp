@@ -75,7 +75,9 @@ const CliRegistrar reg({ QStringLiteral("update"),
                    "Shows a progress bar on a terminal (plain progress lines otherwise) "
                    "and prints the adapter's new version and the bytes written "
                    "(with --verify also \"verified: true\"; with --quiet also the "
-                   "backup's path).\n"
+                   "backup's path). Success is the new version read back; a signal "
+                   "during --verify's read-back stops only the read-back (exit 128 + "
+                   "the signal number).\n"
                    "With --json: one object with the keys version, bytesWritten and "
                    "backup (the backup file's path, or null), and with --verify "
                    "verified.\n"
@@ -86,9 +88,10 @@ const CliRegistrar reg({ QStringLiteral("update"),
                    "object per adapter with the keys serial, path, result, fromVersion, "
                    "version, bytesWritten, backup and error.\n"
                    "Do not unplug the adapter while it runs; when the write fails, "
-                   "the message says how to recover. SIGINT (Ctrl+C), SIGTERM or SIGHUP "
-                   "before the erase cancel it (nothing is changed, exit 128 + the "
-                   "signal number); from the erase on, the write runs to its end.\n"),
+                   "the message says how to recover. SIGINT (Ctrl+C), SIGTERM, SIGHUP, "
+                   "SIGQUIT or any other signal that would end the program cancels it "
+                   "before the erase (nothing is changed, exit 128 + the signal number); "
+                   "from the erase on, the write runs to its end.\n"),
     &runUpdate,
     { { QStringLiteral("--version"), QStringLiteral("VERSION"),
           QStringLiteral("write the catalogue's image of VERSION") },
@@ -101,8 +104,9 @@ const CliRegistrar reg({ QStringLiteral("update"),
         { QStringLiteral("--all"), QString(),
             QStringLiteral("write every attached adapter at once, each with its "
                            "own lock, backup, history line and result; those that "
-                           "already run the image's version are left alone (unless "
-                           "the last operation on them failed part-way)") },
+                           "already run the image's version are read back and left "
+                           "alone when every byte matches (unless their last write "
+                           "did not finish)") },
         { QStringLiteral("--force"), QString(), QStringLiteral("with --all, write those too") } },
     cliExitCodes({ { CliExit_Ok,
                        QStringLiteral("every byte written and verified "

@@ -68,9 +68,11 @@ int runVerify(CliContext &ctx)
     }
     if (matches)
         return CliExit_Ok;
-    ctx.warn(QStringLiteral("to write the image again: corvane-cli update %1")
-                 .arg(version.isEmpty() ? shellWord(path)
-                                        : QStringLiteral("--version ") + shellWord(version)));
+    ctx.warn(QStringLiteral("to write the image again: %1")
+                 .arg(adviceCommand(ctx, device,
+                     version.isEmpty() ? QStringList { QStringLiteral("update"), path }
+                                       : QStringList { QStringLiteral("update"),
+                                           QStringLiteral("--version"), version })));
     return CliExit_Failed;
 }
 

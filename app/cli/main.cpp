@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QJsonDocument>
 
+#include <csignal>
 #include <cstdio>
 
 #include <unistd.h>
@@ -389,6 +390,10 @@ bool CliContext::errorIsTerminal() const
 
 int main(int argc, char *argv[])
 {
+    // A reader that goes away (`| head -1`, a closed terminal's tee) makes a write to it fail
+    // with EPIPE, which the streams ignore: it must never end a job that is writing the
+    // adapter, and the job's result still reaches the history and the exit code.
+    std::signal(SIGPIPE, SIG_IGN);
     qInstallMessageHandler(cliMessageHandler);
     QCoreApplication app(argc, argv);
     AppIdentity::apply();
@@ -447,6 +452,8 @@ int main(int argc, char *argv[])
     int code = command->run(ctx);
     if (const int signalNumber = InterruptGuard::cancelledBy())
         code = 128 + signalNumber;
+    else if (const int stopped = InterruptGuard::readBackStoppedBy(); stopped && code == CliExit_Ok)
+        code = 128 + stopped;
     code = ctx.finish(code, exitMeaning(command, code));
     out.flush();
     err.flush();

@@ -20,6 +20,7 @@
 #include <csignal>
 #include <memory>
 
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -98,6 +99,7 @@ private slots:
     void backupRefusesAPlantedLink();
     void oneProgramPerAdapter_data();
     void oneProgramPerAdapter();
+    void silentAdapterEndsTheCommand_data();
     void silentAdapterEndsTheCommand();
     void slowEraseIsNoSilentAdapter();
     void signalsDuringAnUpdate_data();
@@ -111,6 +113,9 @@ private slots:
     void chooseAnAdapter_data();
     void chooseAnAdapter();
     void updateEveryAdapter();
+    void twoAdaptersWithOneSerial();
+    void historyThatCannotBeWritten_data();
+    void historyThatCannotBeWritten();
 
 private:
     // Sets the emulated adapter's faults for the next runs (none: no faults).
@@ -411,7 +416,7 @@ void tst_Cli::missingAdapterExitsThree()
         const QString help
             = QString::fromUtf8(cli({ command.first.first(), QStringLiteral("--help") }).out);
         QStringList codes = QStringLiteral("0 1 2 3 4%1")
-                                .arg(QLatin1String(command.second ? " 129 130 143" : ""))
+                                .arg(QLatin1String(command.second ? " 129 130 131 143" : ""))
                                 .split(QLatin1Char(' '));
         codes.sort();
         QCOMPARE(
@@ -937,17 +942,45 @@ void tst_Cli::oneProgramPerAdapter()
     QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
 }
 
-// An adapter that stops answering ends a command after --timeout with exit code 1.
+void tst_Cli::silentAdapterEndsTheCommand_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exchange");
+    QTest::addColumn<QByteArray>("err");
+    QTest::newRow("info") << QStringList { QStringLiteral("info") } << 3
+                          << QByteArray("corvane-cli: the adapter stopped answering\n");
+    // The information takes 8 exchanges; then the configuration's saving, or the erase (1),
+    // the writes (5 + 58) and the record's read.
+    QTest::newRow("update, while the configuration is saved")
+        << QStringList { QStringLiteral("-q"), QStringLiteral("update"), QStringLiteral("IMAGE") }
+        << 20
+        << QByteArray("corvane-cli: the adapter stopped answering before anything was erased; "
+                      "nothing was changed\n");
+    QTest::newRow("update, at the version read after the write")
+        << QStringList { QStringLiteral("-q"), QStringLiteral("update"),
+               QStringLiteral("--no-backup"), QStringLiteral("IMAGE") }
+        << 8 + 1 + 5 + 58 + 1
+        << QByteArray("corvane-cli: the adapter did not answer the version read after the write; "
+                      "run corvane-cli verify IMAGE\n");
+}
+
+// An adapter that stops answering ends a command after --timeout with exit code 1, and the
+// command says how far it got.
 void tst_Cli::silentAdapterEndsTheCommand()
 {
+    QFETCH(QStringList, args);
+    QFETCH(int, exchange);
+    QFETCH(QByteArray, err);
     AdapterEmulator::Faults faults;
-    faults.stallAtExchange = 3;
+    faults.stallAtExchange = exchange;
     AdapterEmulator::setFaults(faults);
     QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
-    const Run run
-        = cli({ QStringLiteral("info"), QStringLiteral("--timeout"), QStringLiteral("0.5") });
+    const QString image = writeImage(
+        QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payloadOf(3000, 1)));
+    args.replaceInStrings(QStringLiteral("IMAGE"), image);
+    const Run run = cli(args + QStringList { QStringLiteral("--timeout"), QStringLiteral("0.5") });
     QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.err, QByteArray("corvane-cli: the adapter stopped answering\n"));
+    QCOMPARE(run.err, err.replace("IMAGE", QFile::encodeName(image)));
 }
 
 // An erase answers only when its sectors are erased (here 2.6 s for sectors 1 and 4-6): the
@@ -969,25 +1002,38 @@ void tst_Cli::slowEraseIsNoSilentAdapter()
 
 void tst_Cli::signalsDuringAnUpdate_data()
 {
-    QTest::addColumn<int>("signalNumber");
-    QTest::addColumn<bool>("duringWrite"); // else while the adapter is read, before the erase
+    QTest::addColumn<int>("signalNumber"); // SIGPIPE: the reader of standard output goes away
+    QTest::addColumn<QString>("phase"); // read, backup (before the erase), write, read-back
     QTest::addColumn<int>("exitCode"); // -1: killed
     QTest::addColumn<QString>("result"); // of the history's newest operation
-    QTest::newRow("SIGINT before the erase") << SIGINT << false << 130 << QString();
-    QTest::newRow("SIGTERM during the write") << SIGTERM << true << 0 << QStringLiteral("success");
+    const QString read = QStringLiteral("read");
+    const QString write = QStringLiteral("write");
+    const QString success = QStringLiteral("success");
+    QTest::newRow("SIGINT before the erase") << SIGINT << read << 130 << QString();
+    QTest::newRow("SIGUSR1 before the erase") << SIGUSR1 << read << 138 << QString();
+    QTest::newRow("SIGINT while the configuration is saved")
+        << SIGINT << QStringLiteral("backup") << 130 << QStringLiteral("cancelled");
+    QTest::newRow("SIGTERM during the write") << SIGTERM << write << 0 << success;
+    QTest::newRow("SIGQUIT during the write") << SIGQUIT << write << 0 << success;
+    QTest::newRow("SIGALRM during the write") << SIGALRM << write << 0 << success;
+    QTest::newRow("standard output closed during the write") << SIGPIPE << write << 0 << success;
+    QTest::newRow("SIGINT during the read-back after the write")
+        << SIGINT << QStringLiteral("read-back") << 130 << success;
     QTest::newRow("killed during the write")
-        << SIGKILL << true << -1 << QStringLiteral("interrupted");
+        << SIGKILL << write << -1 << QStringLiteral("interrupted");
 }
 
 // Real signals to a running update: before the erase they cancel it with nothing changed;
-// from the erase on they are held and the write ends byte-exact; a killed process leaves its
-// "started" line, shown as interrupted.
+// from the erase on they are held and the write ends byte-exact, also when the reader of its
+// output goes; after the write they stop only the read-back; a killed process leaves its
+// "started" line, shown as interrupted, and the flash as far as it got.
 void tst_Cli::signalsDuringAnUpdate()
 {
     QFETCH(int, signalNumber);
-    QFETCH(bool, duringWrite);
+    QFETCH(QString, phase);
     QFETCH(int, exitCode);
     QFETCH(QString, result);
+    const bool duringWrite = phase != QLatin1String("read") && phase != QLatin1String("backup");
     const QByteArray payload = payloadOf(20000, 8);
     const QString image
         = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payload));
@@ -995,7 +1041,7 @@ void tst_Cli::signalsDuringAnUpdate()
     const QString hold = m_dir->filePath(QStringLiteral("hold"));
     QProcessEnvironment env = environment();
     const QByteArray before = AdapterEmulator::memory(0x08004000, 0x10000);
-    if (duringWrite) {
+    if (phase != QLatin1String("read")) {
         AdapterEmulator::Faults faults;
         faults.latencyUsPerReport = 2000;
         setFaults(faults);
@@ -1009,8 +1055,12 @@ void tst_Cli::signalsDuringAnUpdate()
     const auto inherited = signalNumber == SIGKILL ? SIG_DFL : std::signal(signalNumber, SIG_DFL);
     QProcess writer;
     writer.setProcessEnvironment(env);
-    writer.start(QStringLiteral(CORVANE_CLI),
-        { QStringLiteral("update"), QStringLiteral("--no-backup"), image });
+    QStringList args { QStringLiteral("update"), QStringLiteral("--no-backup"), image };
+    if (phase == QLatin1String("read-back"))
+        args.insert(1, QStringLiteral("--verify"));
+    if (phase == QLatin1String("backup"))
+        args.removeAll(QStringLiteral("--no-backup")); // the saving takes some 19 s
+    writer.start(QStringLiteral(CORVANE_CLI), args);
     const bool started = writer.waitForStarted();
     if (signalNumber != SIGKILL)
         std::signal(signalNumber, inherited);
@@ -1021,30 +1071,49 @@ void tst_Cli::signalsDuringAnUpdate()
             && traffic.readAll().contains(QByteArray::number(writer.processId()));
     };
     QByteArray out;
+    const QByteArray awaited = phase == QLatin1String("read-back") ? "(100%)" : "written ";
     QTRY_VERIFY_WITH_TIMEOUT(
-        duringWrite ? (out += writer.readAllStandardOutput()).contains("written ") : reading(),
-        60000);
-    ::kill(pid_t(writer.processId()), signalNumber);
+        duringWrite ? (out += writer.readAllStandardOutput()).contains(awaited) : reading(), 60000);
+    if (phase == QLatin1String("backup"))
+        QTest::qWait(500); // the information read at open takes 8 exchanges
+    if (signalNumber == SIGPIPE)
+        writer.closeReadChannel(QProcess::StandardOutput); // the next progress line meets EPIPE
+    else
+        ::kill(pid_t(writer.processId()), signalNumber);
     if (exitCode == 0)
         ::kill(pid_t(writer.processId()), SIGINT);
     QVERIFY(writer.waitForFinished(60000));
     QFile::remove(hold);
 
     QCOMPARE(writer.exitStatus() == QProcess::NormalExit ? writer.exitCode() : -1, exitCode);
-    QCOMPARE(writer.readAllStandardError().count(
-                 "writing firmware: interrupting now would leave the adapter "
-                 "without working firmware; the command ends when the write "
-                 "is done\n"),
+    const QByteArray err = writer.readAllStandardError();
+    QCOMPARE(err.count("writing firmware: interrupting now would leave the adapter "
+                       "without working firmware; the command ends when the write "
+                       "is done\n"),
         exitCode == 0 ? 1 : 0);
+    if (phase == QLatin1String("read-back"))
+        QVERIFY2(err.contains("interrupted by SIGINT: the write had already ended; only the "
+                              "read-back after it stops\n"),
+            err.constData());
     QVERIFY(AdapterEmulator::loadState(state));
-    if (exitCode == 0)
-        QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
-    else if (exitCode > 0)
+    if (result == QLatin1String("success") || result == QLatin1String("interrupted"))
+        QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload,
+            result == QLatin1String("success"));
+    else
         QVERIFY(AdapterEmulator::memory(0x08004000, 0x10000) == before);
     const QJsonArray operations = history();
     QCOMPARE(
         operations.isEmpty() ? QString() : operations.first()[QStringLiteral("result")].toString(),
         result);
+    if (signalNumber != SIGKILL)
+        return;
+    // The killed write left what a real adapter keeps: the new record (written first) over a
+    // payload that stops part-way. The next commands see it and call the adapter unfinished.
+    const QJsonObject info = cli({ QStringLiteral("--json"), QStringLiteral("info") }).json();
+    QCOMPARE(info[QStringLiteral("version")].toString(), QStringLiteral("5.7.2"));
+    QVERIFY(info[QStringLiteral("unfinished")].toBool());
+    QVERIFY(cli({ QStringLiteral("list") })
+                .out.contains("5.7.2 (last write did not finish: run the update again)"));
 }
 
 void tst_Cli::adviceThatWorks_data()
@@ -1361,6 +1430,81 @@ void tst_Cli::updateEveryAdapter()
     QCOMPARE(cli(command.split(QLatin1Char(' ')).mid(1)).exitCode, 0);
     QVERIFY(AdapterEmulator::loadState(adapterState(2)));
     QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
+
+    // One that announces 5.7.2 over a payload that differs is read back and written again.
+    QVERIFY(AdapterEmulator::loadState(adapterState(0)));
+    AdapterEmulator::setMemory(0x08011000, QByteArray(1, char(~payload.at(0x1000))));
+    QVERIFY(AdapterEmulator::saveState(adapterState(0)));
+    const Run checked = cli({ QStringLiteral("update"), QStringLiteral("--all"), image });
+    QVERIFY2(checked.exitCode == 0 && checked.out.count(" skipped ") == 3, checked.out.constData());
+    QVERIFY(AdapterEmulator::loadState(adapterState(0)));
+    QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
+}
+
+// Two adapters with one serial number: --adapter by that number is refused with both paths,
+// an update of both keeps each one's backup under a name of its own, and advice names the
+// adapter by its path and works as printed.
+void tst_Cli::twoAdaptersWithOneSerial()
+{
+    seedAdapters(2);
+    for (int i = 0; i < 2; ++i) {
+        QVERIFY(AdapterEmulator::loadState(adapterState(i)));
+        AdapterEmulator::setUniqueId(QByteArray::fromHex(serial(0).toLatin1()));
+        AdapterEmulator::seedDefaultConfiguration(quint8(i)); // configurations that differ
+        QVERIFY(AdapterEmulator::saveState(adapterState(i)));
+    }
+    const QString path = adapterState(1) + QStringLiteral(".node");
+    const Run chosen = cli({ QStringLiteral("-a"), serial(0), QStringLiteral("info") });
+    QVERIFY(chosen.exitCode == 2 && chosen.err.contains(QFile::encodeName(path)));
+
+    const QString image = writeImage(
+        QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payloadOf(3000, 7)));
+    QCOMPARE(cli({ QStringLiteral("update"), QStringLiteral("--all"), image }).exitCode, 0);
+    const QJsonArray both = history();
+    QCOMPARE(both.size(), 2);
+    QVERIFY(both[0][QStringLiteral("backup")] != both[1][QStringLiteral("backup")]);
+
+    const QString other = writeImage(
+        QStringLiteral("other.rfw"), FirmwareImageMaker::make(5, 7, 3, payloadOf(3000, 8)));
+    const QStringList advised = advisedCommands(
+        cli({ QStringLiteral("--adapter"), path, QStringLiteral("verify"), other }).err);
+    QCOMPARE(advised,
+        QStringList { QStringLiteral("corvane-cli --adapter %1 update %2").arg(path, other) });
+    QCOMPARE(cli(advised.first().split(QLatin1Char(' ')).mid(1)).exitCode, 0);
+}
+
+void tst_Cli::historyThatCannotBeWritten_data()
+{
+    QTest::addColumn<bool>("locked"); // else a directory stands in its place
+    QTest::addColumn<QByteArray>("reason");
+    QTest::newRow("a directory in its place") << false << QByteArray("cannot open ");
+    QTest::newRow("its lock held by another program")
+        << true << QByteArray("another program held the lock of ");
+}
+
+// A history that cannot take the "started" line stops the job before the erase, once said; a
+// wait for its lock is said and ends.
+void tst_Cli::historyThatCannotBeWritten()
+{
+    QFETCH(bool, locked);
+    QFETCH(QByteArray, reason);
+    const QString file
+        = m_dir->filePath(QStringLiteral("data/Corvane/Corvane X9 Firmware Tool/history.jsonl"));
+    QVERIFY(QDir().mkpath(locked ? QFileInfo(file).path() : file));
+    QFile held(file);
+    QVERIFY(!locked || (held.open(QIODevice::WriteOnly) && ::flock(held.handle(), LOCK_EX) == 0));
+    const QByteArray before = AdapterEmulator::memory(0x08004000, 0x10000);
+    const Run run = cli({ QStringLiteral("update"),
+        writeImage(
+            QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payloadOf(300, 1))) });
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err.count("the history cannot be written: " + reason), 1);
+    QCOMPARE(
+        run.err.count("another program holds the history's lock; waiting for it, 10 s at most"),
+        locked ? 1 : 0);
+    QVERIFY2(run.err.contains("; nothing was erased\n"), run.err.constData());
+    QVERIFY(AdapterEmulator::loadState(m_state));
+    QVERIFY(AdapterEmulator::memory(0x08004000, 0x10000) == before);
 }
 
 QTEST_GUILESS_MAIN(tst_Cli)
