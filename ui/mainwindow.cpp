@@ -603,8 +603,13 @@ void MainWindow::onOperationFinished(const OperationResult &result)
         messageDialog()->showMessage(tr("Corvane Firmware Tool"), text);
         refreshTexts();
         setOperationControlsEnabled(true);
+    } else if (flash && result.outcome == OperationResult::Failed && result.error < 0) {
+        // A failure without an error of its own (another version read back) is one all the same.
+        ui->progressBar->hide();
+        messageDialog()->showMessage(
+            tr("Error"), tr(DeviceErrorText::of(DeviceError_WriteFailure)->message));
     }
-    // A failure was told by its error; the history now says where the adapter stands.
+    // An error told the failure; the history now says where the adapter stands.
     showUnfinished();
 }
 
