@@ -813,22 +813,33 @@ void tst_Cli::backupRestoreAndBootMode()
     QCOMPARE(operations, (QStringList { QStringLiteral("restore"), QStringLiteral("boot-mode") }));
 }
 
-// A link that another user planted in a shared sticky directory is not written through.
+// A link that another user planted is not written through: in a shared sticky directory, in
+// their own open directory, or at the end of the user's own link.
 void tst_Cli::backupRefusesAPlantedLink()
 {
     if (::geteuid() != 0)
         QSKIP("needs root to plant a link as another user");
-    const QString shared = m_dir->filePath(QStringLiteral("shared"));
-    QVERIFY(QDir().mkdir(shared) && ::chmod(QFile::encodeName(shared).constData(), 01777) == 0);
     const QString victim = m_dir->filePath(QStringLiteral("victim"));
     QVERIFY(QFile(victim).open(QIODevice::WriteOnly));
-    const QString link = shared + QStringLiteral("/config.bkp");
-    QVERIFY(QFile::link(victim, link)
-        && ::lchown(QFile::encodeName(link).constData(), 65534, 65534) == 0);
+    for (const bool sticky : { true, false }) {
+        const QByteArray folder = QFile::encodeName(
+            m_dir->filePath(sticky ? QStringLiteral("shared") : QStringLiteral("theirs")));
+        QVERIFY(::mkdir(folder.constData(), 0700) == 0
+            && ::chmod(folder.constData(), sticky ? 01777 : 0777) == 0
+            && (sticky || ::chown(folder.constData(), 65534, 65534) == 0));
+        const QByteArray link = folder + "/config.bkp";
+        QVERIFY(QFile::link(victim, QFile::decodeName(link))
+            && ::lchown(link.constData(), 65534, 65534) == 0);
 
-    const Run run = cli({ QStringLiteral("backup"), link });
-    QCOMPARE(run.exitCode, 1);
-    QVERIFY(run.err.contains("another user made it in a directory that every user can write to"));
+        const Run run = cli({ QStringLiteral("backup"), QFile::decodeName(link) });
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("the symbolic link " + link + ": another user made it"
+                     + (sticky ? " in a directory that every user can write to" : "")),
+            run.err.constData());
+    }
+    const QString mine = m_dir->filePath(QStringLiteral("mine.bkp"));
+    QVERIFY(QFile::link(QStringLiteral("theirs/config.bkp"), mine));
+    QCOMPARE(cli({ QStringLiteral("backup"), mine }).exitCode, 1);
     QCOMPARE(QFileInfo(victim).size(), qint64(0));
 }
 
