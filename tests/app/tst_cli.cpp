@@ -700,6 +700,8 @@ void tst_Cli::hostileServer_data()
     const QString host = QStringLiteral("--catalogue=HOST");
     QTest::newRow("escape sequences in the catalogue")
         << QStringList { catalogue, host } << 0 << QString();
+    QTest::newRow("escape sequences in the catalogue, as JSON")
+        << QStringList { QStringLiteral("--json"), catalogue, host } << 0 << QString();
     QTest::newRow("global options before the command")
         << QStringList { QStringLiteral("--catalogue"), QStringLiteral("HOST"),
                QStringLiteral("--verbose"), catalogue }
@@ -743,10 +745,13 @@ void tst_Cli::hostileServer()
         = QStringLiteral(R"({"download": {"flashTool": {"version": "9.9[5m"},
         "firmware": [{"version": "5.9.031m", "info": "fix[2J;]0;owned"},
                      {"version": "5.9.1", "download": "%1"}, {"version": "5.9.2", "download": "%2"},
-                     {"version": "5.9.3", "download": "%3"}]}})")
+                     {"version": "5.9.3", "download": "%3"}, %4]}})")
               .arg(server.url(QStringLiteral("/_control/gzip/1073741824/fw.rfw")).toString(),
                   server.url(QStringLiteral("/_control/stall/fw.rfw")).toString(),
-                  server.url(QStringLiteral("/_control/trickle/0.1/fw.rfw")).toString());
+                  server.url(QStringLiteral("/_control/trickle/0.1/fw.rfw")).toString(),
+                  // A label that reorders its text, and a change log that breaks its line.
+                  QStringLiteral("{\"version\": \"\\u202e42.5.5\", "
+                                 "\"info\": \"5.6.0\\u2028(urgent security fix)\\u007f\"}"));
     QVERIFY(
         server.putFile(QStringLiteral("download/corvane-x9/corvane-x9.json"), catalogue.toUtf8()));
     args.replaceInStrings(QStringLiteral("HOST"), server.baseUrl().toString());
@@ -760,12 +765,15 @@ void tst_Cli::hostileServer()
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY2(
         message.isEmpty() || QString::fromUtf8(run.err).contains(message), run.err.constData());
-    if (exitCode == 0)
-        QVERIFY2(run.out.contains("Firmware 5.9.0?31m\n    fix?[2J\n    ?]0\n    owned?\n"),
+    if (exitCode == 0 && !args.contains(QStringLiteral("--json")))
+        QVERIFY2(run.out.contains("Firmware 5.9.0?31m\n    fix?[2J\n    ?]0\n    owned?\n")
+                && run.out.contains("Firmware ?42.5.5\n    5.6.0?(urgent security fix)?\n"),
             run.out.constData());
-    for (const char control : { '\x07', '\x1b' })
+    for (const char control : { '\x07', '\x1b', '\x7f' })
         QVERIFY(!run.out.contains(control) && !run.err.contains(control));
-    QVERIFY(!run.out.contains("\xc2\x9b"));
+    // Nor C1 controls (U+009B is a terminal's escape), bidirectional overrides or separators.
+    for (const char *character : { "\xc2\x9b", "\xe2\x80\xae", "\xe2\x80\xa8" })
+        QVERIFY(!run.out.contains(character) && !run.err.contains(character));
 }
 
 void tst_Cli::backupRestoreAndBootMode()
