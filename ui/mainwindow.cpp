@@ -6,6 +6,7 @@
 #include "closeguard.h"
 #include "embeddedfonts.h"
 #include "filechooser.h"
+#include "firmwarefile.h"
 #include "messagedialog.h"
 #include "safetext.h"
 #include "settingsdialog.h"
@@ -44,6 +45,8 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     // applied once, with it, since each application polishes every widget and decodes its
     // pictures. The other languages' fonts wait for the first paint.
     m_syncCloud = new SyncCloud(this);
+    // Nothing that an update would refuse is cached for it.
+    m_syncCloud->setImageCheck(&catalogueImageProblem);
     const int language = m_syncCloud->currentLanguage();
     EmbeddedFonts::registerForStart(Languages::embeddedFont(language));
     const QString family = Languages::fontBeforeWidgets(language);
