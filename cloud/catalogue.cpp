@@ -14,6 +14,8 @@ Catalogue parseCatalogue(const QByteArray &body)
         return catalogue;
     const QJsonObject download = root.value(QLatin1String("download")).toObject();
     const QJsonArray firmware = download.value(QLatin1String("firmware")).toArray();
+    if (firmware.size() > Catalogue::MaxEntries)
+        return catalogue;
     catalogue.valid = true;
     catalogue.flashTool = download.value(QLatin1String("flashTool")).toObject();
     catalogue.firmware = Catalogue::normalisedList(firmware, &catalogue.duplicates);

@@ -12,7 +12,11 @@
 // type reads as empty.
 struct Catalogue
 {
-    // False when the body is not a non-empty JSON object; the rest is then empty.
+    // A catalogue with more entries is refused like a malformed one.
+    static constexpr int MaxEntries = 1000;
+
+    // False when the body is not a non-empty JSON object, or lists more than MaxEntries
+    // versions; the rest is then empty.
     bool valid = false;
     QJsonObject flashTool;
     // The list normalised (normalisedList).

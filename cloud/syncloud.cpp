@@ -67,6 +67,15 @@ int timeLimit(const SyncCloud *cloud)
                                         : SyncCloud::DefaultTransferTimeoutMs;
 }
 
+// A reply's headers must arrive within a third of the transfer time-out. Below 2 s that
+// would fail slow but honest servers; the transfer time-out is short enough then.
+void limitHeaders(BoundedReply *body, const SyncCloud *cloud)
+{
+    const int deadline = timeLimit(cloud) / 3;
+    if (deadline >= 2000)
+        body->setHeaderDeadline(deadline);
+}
+
 void logLeftOut(const QStringList &labels)
 {
     for (const QString &label : labels)
@@ -118,7 +127,9 @@ void SyncCloud::loadCachedInformation()
 void SyncCloud::takeFirmwareList(const QJsonArray &list)
 {
     QStringList duplicates;
-    m_firmwareInfo = Catalogue::normalisedList(list, &duplicates);
+    m_firmwareInfo = list.size() > Catalogue::MaxEntries
+        ? QJsonArray()
+        : Catalogue::normalisedList(list, &duplicates);
     logLeftOut(duplicates);
 }
 
@@ -128,19 +139,21 @@ void SyncCloud::getInformation()
     qDebug() << "SyncCloud::getInformation" << m_firmwareInfo;
 
     QNetworkReply *reply = get(BoundedReply::plainRequest(catalogueUrl()));
-    auto *body = new BoundedReply(reply, MaxReplySize);
+    auto *body = new BoundedReply(reply, MaxCatalogueSize);
     // However slowly the server keeps sending, the fetch ends (and the cached list is used).
     body->setDeadline(catalogueDeadline(), QStringLiteral("catalogue"));
+    limitHeaders(body, this);
     connect(reply, &QNetworkReply::finished, this, [this, reply, body] {
         const QString failure = body->failure(transferTimeout());
-        onCatalogueReplyFinished(reply, failure, failure.isEmpty() ? body->take() : QByteArray());
+        onCatalogueReplyFinished(
+            reply, failure, failure.isEmpty() ? body->take() : QByteArray(), body->isOversized());
     });
 }
 
 void SyncCloud::onCatalogueReplyFinished(
-    QNetworkReply *reply, const QString &failure, const QByteArray &data)
+    QNetworkReply *reply, const QString &failure, const QByteArray &data, bool oversized)
 {
-    if (!failure.isEmpty()) {
+    if (!failure.isEmpty() && !oversized) {
         m_lastError = failure;
         if (m_firmwareInfo.isEmpty()) {
             emit syncError(SyncError_FirstRunError);
@@ -154,9 +167,14 @@ void SyncCloud::onCatalogueReplyFinished(
         m_synced = true;
         emit isSyncedChanged(true);
 
-        const Catalogue catalogue = parseCatalogue(data);
+        // An oversized catalogue reached the server as much as a malformed one does.
+        const Catalogue catalogue = oversized ? Catalogue() : parseCatalogue(data);
         if (!catalogue.valid) {
-            m_lastError = QStringLiteral("the catalogue is not a non-empty JSON object");
+            m_lastError = oversized ? failure
+                                    : QStringLiteral("the catalogue is not a non-empty JSON object "
+                                                     "of at most %1 firmware versions")
+                                          .arg(Catalogue::MaxEntries);
+            qWarning().noquote() << "CloudService catalogue refused:" << m_lastError;
             emit syncError(SyncError_InformationError);
         } else {
             logLeftOut(catalogue.duplicates);
@@ -260,6 +278,7 @@ QString SyncCloud::getFirmware(int index, bool refresh)
     QNetworkReply *reply = get(BoundedReply::plainRequest(url));
     auto *body = new BoundedReply(reply, MaxReplySize);
     body->setMinimumRate(timeLimit(this), MinimumDownloadRate);
+    limitHeaders(body, this);
     connect(
         reply, &QNetworkReply::downloadProgress, this, [this, body](qint64 received, qint64 total) {
             if (body->refusal().isEmpty())

@@ -33,6 +33,8 @@ public:
 
     // Replies (catalogue or image) larger than this are aborted instead of being held in memory.
     static constexpr qint64 MaxReplySize = 16 * 1024 * 1024;
+    // A larger catalogue is refused like a malformed one.
+    static constexpr qint64 MaxCatalogueSize = 1024 * 1024;
     // A transfer that receives nothing for this long fails.
     static constexpr int DefaultTransferTimeoutMs = 30000;
     // An image download fails when, after its first transfer time-out's length, it receives
@@ -114,7 +116,7 @@ signals:
 
 private:
     void onCatalogueReplyFinished(
-        QNetworkReply *reply, const QString &failure, const QByteArray &data);
+        QNetworkReply *reply, const QString &failure, const QByteArray &data, bool oversized);
     // Writes and syncs one key at once, under the settings file's write guard.
     void storeSetting(const QString &key, const QVariant &value);
     // Checks the downloaded bytes of version (name: their address) and, when they pass, caches
