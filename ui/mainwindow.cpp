@@ -536,9 +536,9 @@ void MainWindow::onFirmwareInfoChanged()
         const QString title = QStringLiteral("%1 V%2").arg(tr("Upgrade"), release);
         dialog.execMessage(title, text);
         // Only a web address goes to the desktop: a catalogue must not open local files or
-        // start other scheme handlers.
+        // start other scheme handlers, and one fetched over https sends nobody to http.
         const QUrl toolUrl(tool.value(QStringLiteral("windowsURL")).toString(), QUrl::TolerantMode);
-        if (SyncCloud::isWebAddress(toolUrl))
+        if (m_syncCloud->isUsableAddress(toolUrl))
             QDesktopServices::openUrl(toolUrl);
         else
             qWarning() << "tool update address refused" << toolUrl;

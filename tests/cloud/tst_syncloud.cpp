@@ -333,6 +333,8 @@ void tst_SyncCloud::httpsCertificates()
         QVERIFY(m_server.putFile(QStringLiteral("fw/plain.rfw"), "image"));
         QCOMPARE(cloud.getFirmware(0), QString());
         QVERIFY(m_server.requestLog().isEmpty());
+        // Nor the desktop to a plain http tool-upgrade page.
+        QVERIFY(!cloud.isUsableAddress(QUrl(QStringLiteral("http://x.example/tool"))));
     }
 }
 
