@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "appidentity.h"
 #include "mainwindow.h"
+#include "safetext.h"
 #include "singleapplication.h"
 
 #include <QGuiApplication>
@@ -52,12 +53,23 @@ double factorToFitScreen()
     return std::floor(100.0 * available / MainWindow::FixedHeight) / 100.0;
 }
 
+QtMessageHandler qtMessageHandler = nullptr;
+
+// Log lines carry texts from the catalogue server (its error texts among them): they reach
+// the terminal or the journal with nothing in them that a terminal would act on.
+void safeMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (qtMessageHandler)
+        qtMessageHandler(type, context, SafeText::shown(message));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     if (answeredInformationOption(argc, argv))
         return 0;
+    qtMessageHandler = qInstallMessageHandler(safeMessageHandler);
 
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     // Scale the fixed-size window, its pixel-sized style and its pictures (picking their @2x

@@ -6,7 +6,9 @@
 #include "closeguard.h"
 #include "embeddedfonts.h"
 #include "filechooser.h"
+#include "firmwarefile.h"
 #include "messagedialog.h"
+#include "safetext.h"
 #include "settingsdialog.h"
 #include "toolversion.h"
 #include "ui_mainwindow.h"
@@ -24,6 +26,16 @@ namespace {
 // When a shown window that has not been painted yet starts its catalogue request and adapter.
 constexpr int StartWithoutPaintMs = 1000;
 
+// The catalogue's versions as the list shows them: a label that names no version is shown
+// (and refused when chosen), but nothing in it reorders or breaks the text around it.
+QStringList shownVersions(const SyncCloud *cloud)
+{
+    QStringList versions = cloud->firmwareVersions();
+    for (QString &version : versions)
+        version = SafeText::shown(version);
+    return versions;
+}
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
@@ -33,6 +45,8 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     // applied once, with it, since each application polishes every widget and decodes its
     // pictures. The other languages' fonts wait for the first paint.
     m_syncCloud = new SyncCloud(this);
+    // Nothing that an update would refuse is cached for it.
+    m_syncCloud->setImageCheck(&catalogueImageProblem);
     const int language = m_syncCloud->currentLanguage();
     EmbeddedFonts::registerForStart(Languages::embeddedFont(language));
     const QString family = Languages::fontBeforeWidgets(language);
@@ -105,7 +119,7 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     ui->verticalLayout_2->insertWidget(
         ui->verticalLayout_2->indexOf(ui->progressBar) + 1, m_closeNotice);
 
-    ui->comboBox_Version->addItems(m_syncCloud->firmwareVersions());
+    ui->comboBox_Version->addItems(shownVersions(m_syncCloud));
 
     Languages::installFontSubstitutions();
     connectSignals();
@@ -355,7 +369,8 @@ void MainWindow::onPushButtonRestoreClicked()
 
 void MainWindow::onPushButtonVersionInfoClicked()
 {
-    QString text = m_syncCloud->firmwareInfoText(ui->comboBox_Version->currentIndex());
+    QString text
+        = SafeText::shown(m_syncCloud->firmwareInfoText(ui->comboBox_Version->currentIndex()));
     text.replace(QLatin1Char(';'), QLatin1Char('\n'));
     messageDialog()->showMessage(tr("Version Change LOG"), text);
 }
@@ -513,24 +528,24 @@ void MainWindow::onSyncError(SyncCloud::SyncError error)
 void MainWindow::onFirmwareInfoChanged()
 {
     const QJsonObject tool = m_syncCloud->flashToolInfo();
-    const QString release = tool.value(QStringLiteral("version")).toString();
+    const QString release = SafeText::shown(tool.value(QStringLiteral("version")).toString());
     if (compareVersion(QCoreApplication::applicationVersion(), release)) {
         MessageDialog dialog(this);
-        const QString text = QStringLiteral("%1\n%2").arg(
-            tr("The latest version update!"), tool.value(QStringLiteral("info")).toString());
+        const QString text = QStringLiteral("%1\n%2").arg(tr("The latest version update!"),
+            SafeText::shown(tool.value(QStringLiteral("info")).toString()));
         const QString title = QStringLiteral("%1 V%2").arg(tr("Upgrade"), release);
         dialog.execMessage(title, text);
         // Only a web address goes to the desktop: a catalogue must not open local files or
-        // start other scheme handlers.
+        // start other scheme handlers, and one fetched over https sends nobody to http.
         const QUrl toolUrl(tool.value(QStringLiteral("windowsURL")).toString(), QUrl::TolerantMode);
-        if (SyncCloud::isWebAddress(toolUrl))
+        if (m_syncCloud->isUsableAddress(toolUrl))
             QDesktopServices::openUrl(toolUrl);
         else
             qWarning() << "tool update address refused" << toolUrl;
         m_closeGuard->closeWhenIdle();
     }
     ui->comboBox_Version->clear();
-    ui->comboBox_Version->addItems(m_syncCloud->firmwareVersions());
+    ui->comboBox_Version->addItems(shownVersions(m_syncCloud));
 }
 
 void MainWindow::setAdapterInUse(bool inUse)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QByteArray>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -8,6 +9,8 @@
 #include <QTextStream>
 
 #include <functional>
+
+class QJsonDocument;
 
 // Exit codes shared by every command.
 enum CliExit {
@@ -70,9 +73,12 @@ private:
     mutable QString m_error;
 };
 
-// text with every control character replaced by '?', so that text from the network cannot
-// move the cursor, recolour or retitle the terminal it is printed on.
+// text with every character that a terminal acts on or that reorders or breaks the line
+// replaced by '?' (SafeText::shown), so that text from the network cannot move the cursor,
+// recolour or retitle the terminal it is printed on, or read as something else.
 QString terminalText(QString text);
+// The one-line JSON text of a document for standard output (SafeText::json).
+QByteArray jsonLine(const QJsonDocument &document);
 
 // An option of one command, as its help lists it.
 struct CliOption

@@ -5,6 +5,7 @@
 #include "firmwarefile.h"
 
 #include "syncloud.h"
+#include "versionlabel.h"
 
 #include <QEventLoop>
 
@@ -68,15 +69,20 @@ FirmwareFetch fetchFirmware(SyncCloud &cloud, const QString &version,
     const std::function<void(qint64, qint64)> &progress, bool refresh)
 {
     FirmwareFetch fetch;
-    const QString path = cloud.firmwareFilePath(version);
-    if (path.isEmpty()) {
-        fetch.error
-            = QStringLiteral("version '%1' cannot be used as a cache file name").arg(version);
+    // Nothing that an update would refuse is cached, or taken from the cache.
+    cloud.setImageCheck(&catalogueImageProblem);
+    // Every spelling of a version ("V5.6.3", "5.06.3") meets the same cache file and record.
+    const QString wanted = VersionLabel::normalised(version);
+    if (wanted.isEmpty()) {
+        fetch.error = QStringLiteral("'%1' is not a firmware version (three numbers such as "
+                                     "5.6.3)")
+                          .arg(version);
         return fetch;
     }
-    if (!refresh && SyncCloud::isCachedFile(path)) {
-        fetch.path = path;
-        return fetch;
+    if (!refresh) {
+        fetch.path = cloud.cachedFirmware(wanted);
+        if (!fetch.path.isEmpty())
+            return fetch;
     }
 
     const CatalogueFetch catalogue = fetchCatalogue(cloud);
@@ -85,7 +91,7 @@ FirmwareFetch fetchFirmware(SyncCloud &cloud, const QString &version,
         return fetch;
     }
     fetch.notice = catalogue.problem;
-    const int index = cloud.firmwareVersions().indexOf(version);
+    const int index = cloud.firmwareVersions().indexOf(wanted);
     if (index < 0) {
         fetch.error = QStringLiteral("version '%1' is not in the %2firmware catalogue")
                           .arg(version,
@@ -127,14 +133,6 @@ FirmwareFetch fetchForCommand(CliContext &ctx, const QString &version, bool refr
         ctx.err << Qt::endl;
     if (!fetch.notice.isEmpty())
         ctx.note(fetch.notice);
-    if (!fetch.path.isEmpty()) {
-        // Fresh or cached, the image is checked before anyone uses it.
-        const FirmwareFileCheck check = checkCatalogueImage(fetch.path, version);
-        if (!check.accepted()) {
-            fetch.path.clear();
-            fetch.error = check.reason;
-        }
-    }
     if (fetch.path.isEmpty())
         ctx.fail(CliExit_Failed, fetch.error);
     return fetch;

@@ -58,7 +58,7 @@ int runCatalogue(CliContext &ctx)
                                        fetch.source == CliCatalogue::ListSource::Network },
             { QStringLiteral("firmware"), firmware },
             { QStringLiteral("flashTool"), cloud.flashToolInfo() } };
-        ctx.out << QJsonDocument(record).toJson(QJsonDocument::Compact) << Qt::endl;
+        ctx.out << jsonLine(QJsonDocument(record)) << Qt::endl;
         return CliExit_Ok;
     }
 

@@ -5,12 +5,14 @@
 #include "clicatalogue.h"
 #include "clihelp.h"
 #include "interruptguard.h"
+#include "safetext.h"
 #include "syncloud.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
 
 #include <cstdio>
+#include <utility>
 
 #include <unistd.h>
 
@@ -330,11 +332,12 @@ void CliContext::note(const QString &message) const
 
 QString terminalText(QString text)
 {
-    for (QChar &c : text) {
-        if (c.category() == QChar::Other_Control)
-            c = QLatin1Char('?');
-    }
-    return text;
+    return SafeText::shown(std::move(text));
+}
+
+QByteArray jsonLine(const QJsonDocument &document)
+{
+    return SafeText::json(document);
 }
 
 void CliContext::printRecord(const QJsonObject &record, const QStringList &order) const
@@ -373,7 +376,7 @@ int CliContext::finish(int code, const QString &fallbackError) const
                 QStringLiteral("error"), terminalText(m_error.isEmpty() ? fallbackError : m_error));
         object.insert(QStringLiteral("exitCode"), code);
     }
-    out << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
+    out << jsonLine(QJsonDocument(object)) << Qt::endl;
     return code;
 }
 

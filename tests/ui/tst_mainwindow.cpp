@@ -511,6 +511,9 @@ void tst_MainWindow::failedDownloadStartsNothing_data()
     QTest::newRow("a byte every 0.2 s")
         << QStringLiteral("5.6.3") << QStringLiteral("/_control/trickle/0.2/x.rfw") << false
         << network;
+    QTest::newRow("an HTML page, then the image")
+        << QStringLiteral("5.6.3") << QStringLiteral("/fw/portal.rfw") << false
+        << QStringLiteral("Firmware file error!");
     QTest::newRow("cache not writable")
         << QStringLiteral("5.6.3") << image << true << QStringLiteral("Firmware file error!");
     QTest::newRow("version no file name")
@@ -524,6 +527,7 @@ void tst_MainWindow::failedDownloadStartsNothing()
     QFETCH(bool, blockCache);
     QFETCH(QString, text);
     QVERIFY(m_server.putFile(QStringLiteral("fw/big.rfw"), pattern(4 * 1024 * 1024, 3)));
+    QVERIFY(m_server.putFile(QStringLiteral("fw/portal.rfw"), "<html>Log in first</html>"));
     serveCatalogue({ entry(version, QStringLiteral("gone"), m_server.url(imagePath)) });
     if (blockCache)
         QVERIFY(QDir().mkpath(dataDir() + QLatin1String("/Firmware_V5.6.3.rfw")));
@@ -549,6 +553,16 @@ void tst_MainWindow::failedDownloadStartsNothing()
     QVERIFY(widget<QComboBox>("comboBox_Version")->isEnabled());
     QCOMPARE(widget<QLabel>("label_CurrentVersion")->text(),
         QStringLiteral("Current Firmware Version | 5.6.0"));
+
+    // Nothing of the refused page stuck: with the server honest again, the next try writes.
+    if (imagePath == QLatin1String("/fw/portal.rfw")) {
+        const QByteArray payload = pattern(20000, 7);
+        QVERIFY(m_server.putFile(
+            QStringLiteral("fw/portal.rfw"), FirmwareImageMaker::make(5, 6, 3, payload)));
+        widget<QPushButton>("pushButton_Update")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(textOf(dialog), QStringLiteral("Update successfully!"), Slow);
+        QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(payload.size())), payload);
+    }
 }
 
 // A catalogue's tool-update address is handed to the desktop only when it is a web address.
@@ -1279,17 +1293,26 @@ void tst_MainWindow::compareVersion()
 
 void tst_MainWindow::changeLogShownAsPlainText()
 {
+    const QUrl image = m_server.url(QStringLiteral("/x.rfw"));
     serveCatalogue(
-        { entry(QStringLiteral("5.6.3"), QStringLiteral("<b>Bold</b> & <i>fast</i>;second line"),
-            m_server.url(QStringLiteral("/x.rfw"))) });
+        { entry(QStringLiteral("5.6.3"),
+              QStringLiteral("<b>Bold</b> & <i>fast</i>;second line\u202e!\u2028"), image),
+            entry(QStringLiteral("V5.06.3 "), QStringLiteral("look-alike"), image),
+            entry(QStringLiteral("\u202e42.5.5"), QString(), image),
+            entry(QStringLiteral("5.6.0\u2028(urgent security fix)"), QString(), image) });
     createWindow();
-    waitReady(1);
+    waitReady(3);
+    // Each version once, by its numbers; a label that reads as something else shows as it is.
+    auto *versions = widget<QComboBox>("comboBox_Version");
+    QCOMPARE(QStringList({ versions->itemText(0), versions->itemText(1), versions->itemText(2) }),
+        QStringList({ QStringLiteral("5.6.3"), QStringLiteral("?42.5.5"),
+            QStringLiteral("5.6.0?(urgent security fix)") }));
 
     widget<QToolButton>("toolButton_VersionInfo")->click();
     MessageDialog *dialog = sharedDialog();
     QVERIFY(dialog->isVisible());
     QCOMPARE(titleOf(dialog), QStringLiteral("Version ChangeLog"));
-    QCOMPARE(textOf(dialog), QStringLiteral("<b>Bold</b> & <i>fast</i>\nsecond line"));
+    QCOMPARE(textOf(dialog), QStringLiteral("<b>Bold</b> & <i>fast</i>\nsecond line?!?"));
 }
 
 void tst_MainWindow::keyboardOnly_data()
