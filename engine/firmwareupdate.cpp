@@ -70,17 +70,15 @@ void runFactoryRestore(DeviceFlash &device, UpdateJobs::RestoreGeneration genera
 bool readBackRecord(const AdapterLink &link)
 {
     DeviceFlash &device = link.device();
-    char info[UpdateJobs::RecordSize] = {};
+    QByteArray info(int(UpdateJobs::RecordSize), '\0');
     link.setFirmwareRecordState(-1);
     if (!device.readDeviceMemory(CommandReport::Code_Read, UpdateJobs::RecordAddress,
-            UpdateJobs::RecordSize, info, false))
+            UpdateJobs::RecordSize, info.data(), false))
         return false;
-    const bool whole = quint8(info[0]) == 0x55 && quint8(info[UpdateJobs::RecordSize - 1]) == 0xAA;
-    link.setFirmwareRecordState(whole ? 1 : 0);
-    if (whole)
-        link.publishVersion(
-            UpdateJobs::versionText(quint8(info[5]), quint8(info[6]), quint8(info[7])));
-    return whole;
+    const FlashLayout::FirmwareRecord record = FlashLayout::readFirmwareRecord(info);
+    link.setFirmwareRecordState(record.isValid() ? 1 : 0);
+    link.publishRecord(record);
+    return record.isValid();
 }
 
 void updateTask(const AdapterLink &link, const QString &path, const QString &catalogueVersion)

@@ -91,7 +91,8 @@ Span imageBytesOfUpdateRegion(int region, quint32 regionLength);
 std::unique_ptr<FlashJob> buildUpdateJob(
     const Version &version, const QByteArray &payload, const QByteArray &payloadMd5);
 
-// The 16 KiB default configuration block of a factory restore.
+// The 16 KiB default configuration block of a factory restore, headed by the firmware
+// record of the stored file (FlashLayout::writeFirmwareRecord).
 QByteArray defaultConfigBlock(
     const Version &version, quint32 firmwareStart, quint32 firmwareLength);
 // The 66-byte default block at 0x08008000 (bytes 3 to 8 set to 0xFF).

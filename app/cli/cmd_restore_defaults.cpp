@@ -57,7 +57,7 @@ int runRestoreDefaults(CliContext &ctx)
     // A factory restore resets the configuration whatever the version: none is left alone.
     if (all)
         return runOnEveryAdapter(ctx,
-            { target, FlashImage { path, false, true }, !noBackup, false, false,
+            { target, FlashImage { path, false }, !noBackup, false, false,
                 [&path, &versionText](DeviceFlash &device) {
                     device.restoreFactorySettings(path, versionText);
                 } });
@@ -71,7 +71,7 @@ int runRestoreDefaults(CliContext &ctx)
     return runFlashOperation(
         device, ctx,
         [&device, &path, &versionText] { device.restoreFactorySettings(path, versionText); },
-        target, FlashImage { path, false, true });
+        target, FlashImage { path, false });
 }
 
 const CliRegistrar reg({ QStringLiteral("restore-defaults"),

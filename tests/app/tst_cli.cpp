@@ -168,9 +168,6 @@ void tst_Cli::seedAdapter(quint8 major, quint8 minor, quint8 patch)
     AdapterEmulator::reset();
     AdapterEmulator::seedFirmwareVersion(major, minor, patch);
     AdapterEmulator::seedDefaultConfiguration(2);
-    // The configuration block's own version bytes, as a factory restore leaves them.
-    const char version[3] = { char(major), char(minor), char(patch) };
-    AdapterEmulator::setMemory(0x08004001, QByteArray(version, 3));
     QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
 }
 

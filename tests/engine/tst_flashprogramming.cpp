@@ -2,6 +2,7 @@
 #include "adapteremulator.h"
 #include "deviceflash.h"
 #include "flashjob.h"
+#include "flashlayout.h"
 #include "flashprogramming.h"
 #include "testdata.h"
 
@@ -290,7 +291,7 @@ void tst_FlashProgramming::faultsStopTheWriteAndReportOnce()
 void tst_FlashProgramming::updateVersionReadsWholeBlock()
 {
     QByteArray block = pattern(16384, 7);
-    block.replace(1, 3, QByteArray("\x05\x06\x00", 3));
+    FlashLayout::writeFirmwareRecord(block, 0x08040000, 5, 6, 0, 1000);
     AdapterEmulator::setMemory(0x08004000, block);
     QSignalSpy versions(m_device.get(), &DeviceFlash::versionChanged);
     QSignalSpy settings(m_device.get(), &DeviceFlash::settingChanged);
@@ -310,6 +311,12 @@ void tst_FlashProgramming::updateVersionReadsWholeBlock()
     m_device->updateVersion();
     QCOMPARE(versions.count(), 1);
     QCOMPARE(settings.count(), 2);
+
+    // A record without its signatures names no firmware: the version read before is gone.
+    AdapterEmulator::setMemory(0x08004000, QByteArray(1, '\0'));
+    m_device->updateVersion();
+    QCOMPARE(m_device->version(), QString());
+    QCOMPARE(versions.last().first().toString(), QString());
 
     // A closed adapter: nothing at all.
     DeviceFlash closed(nullptr, nullptr);
