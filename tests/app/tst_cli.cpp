@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QVersionNumber>
 #include <QtTest>
 
 #include <csignal>
@@ -517,11 +518,11 @@ void tst_Cli::updateWritesAndAnnouncesTheVersion()
     QCOMPARE(failed.exitCode, 1);
     const QString advice = QString::fromUtf8(failed.err);
     // The configuration saved before this write is what the first update left, which restore
-    // refuses: it is not advised.
+    // takes, leaving out the flash the firmware fills: it is advised.
     QVERIFY2(
         advice.contains(QStringLiteral("run the same command again: corvane-cli update ") + image)
             && advice.contains(QStringLiteral("(\"Firmware lost\"): an update is the way back"))
-            && !advice.contains(QStringLiteral("corvane-cli restore ")),
+            && advice.contains(QStringLiteral("corvane-cli restore ")),
         failed.err.constData());
     QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
     AdapterEmulator::setFaults(AdapterEmulator::Faults());
@@ -1046,7 +1047,7 @@ void tst_Cli::signalsDuringAnUpdate()
 
 void tst_Cli::adviceThatWorks_data()
 {
-    QTest::addColumn<QStringList>("args"); // IMAGE, RAW and BACKUP stand for the files
+    QTest::addColumn<QStringList>("args"); // IMAGE, RAW (an image of toVersion), BACKUP: files
     QTest::addColumn<int>("corruptEchoAtWrite");
     QTest::addColumn<bool>("macrosErased");
     QTest::addColumn<QString>("toVersion");
@@ -1057,9 +1058,9 @@ void tst_Cli::adviceThatWorks_data()
                             << "5.7.2" << true;
     QTest::newRow("update, macro block erased")
         << QStringList { update, QStringLiteral("IMAGE") } << 2 << true << "5.7.2" << false;
-    QTest::newRow("factory restore from a raw file")
+    QTest::newRow("factory restore")
         << QStringList { defaults, QStringLiteral("RAW"), QStringLiteral("5.6.3") } << 2 << false
-        << "5.6.3" << false;
+        << "5.6.3" << true;
     QTest::newRow("factory restore of the first generation")
         << QStringList { defaults, QStringLiteral("RAW"), QStringLiteral("5.4.9") } << 2 << false
         << "5.4.9" << false;
@@ -1085,9 +1086,13 @@ void tst_Cli::adviceThatWorks()
         QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
     }
     const QByteArray image = FirmwareImageMaker::make(5, 7, 2, payloadOf(3000, 1));
-    args.replaceInStrings(QStringLiteral("IMAGE"), writeImage(QStringLiteral("fw.rfw"), image));
-    args.replaceInStrings(
-        QStringLiteral("RAW"), writeImage(QStringLiteral("payload.bin"), payloadOf(3000, 2)));
+    const QString imagePath = writeImage(QStringLiteral("fw.rfw"), image);
+    args.replaceInStrings(QStringLiteral("IMAGE"), imagePath);
+    const QVersionNumber to = QVersionNumber::fromString(toVersion);
+    args.replaceInStrings(QStringLiteral("RAW"),
+        writeImage(QStringLiteral("factory.rfw"),
+            FirmwareImageMaker::make(quint8(to.majorVersion()), quint8(to.minorVersion()),
+                quint8(to.microVersion()), payloadOf(3000, 2))));
     const QString backup = m_dir->filePath(QStringLiteral("config.bkp"));
     if (args.contains(QStringLiteral("BACKUP")))
         QCOMPARE(cli({ QStringLiteral("backup"), backup }).exitCode, 0);
@@ -1116,6 +1121,9 @@ void tst_Cli::adviceThatWorks()
         QVERIFY2(
             r.exitCode == 0, qPrintable(command + QStringLiteral(": ") + QString::fromUtf8(r.err)));
     }
+    // The restore it advised left the firmware the write was for byte for byte.
+    if (args.first() == QLatin1String("update"))
+        QCOMPARE(cli({ QStringLiteral("verify"), imagePath }).exitCode, 0);
 }
 
 void tst_Cli::backupsThatMatter_data()

@@ -289,12 +289,16 @@ void tst_BackupRestore::roundTrip()
     QCOMPARE(progress.first().at(0).toLongLong(), qlonglong(0));
     QCOMPARE(progress.last().at(0), progress.last().at(1));
     QCOMPARE(settings.size(), 1);
-    QCOMPARE(AdapterEmulator::eraseLog(), (QList<QList<quint8>> { { 1, 2, 3, 4, 5 } }));
+    // An update's payload fills sector 4 now: that block is left out, the payload stays.
+    const bool updated = damage == QLatin1String("update");
+    QCOMPARE(AdapterEmulator::eraseLog().value(0),
+        (updated ? QList<quint8> { 1, 2, 3, 5 } : QList<quint8> { 1, 2, 3, 4, 5 }));
     // Bytes 1 to 0x41 describe the firmware the adapter runs, not its configuration.
     const int from = damage == QLatin1String("reseed") ? 0 : 0x42;
     QCOMPARE(AdapterEmulator::memory(ConfigAddress, 0x4000).mid(from), config.mid(from));
     QCOMPARE(AdapterEmulator::memory(Sector2Address, 203), sector2);
-    QCOMPARE(AdapterEmulator::memory(Sector4Address, 403), sector4);
+    QCOMPARE(AdapterEmulator::memory(Sector4Address, 403),
+        updated ? TestData::pattern(3000, 7).left(403) : sector4);
     if (DeviceFlash::isCompatibleVersion(version.text(), device->version())) {
         QCOMPARE(macroBlock(), macro);
     } else {
