@@ -3,6 +3,7 @@
 #include "deviceflash.h"
 #include "deviceflashrecorder.h"
 #include "firmwareimagemaker.h"
+#include "flashlayout.h"
 #include "testdata.h"
 
 #include <QElapsedTimer>
@@ -176,10 +177,12 @@ bool expectedOutcome(Fault fault, const Phase &phase, Outcome *outcome)
     if (phase.name == QLatin1String("erase")) {
         if (fault == Fault::Echo)
             return false;
-        // A lost or refused erase leaves the old bytes, so verification stops the write.
-        // An erase answer with odd fields still erased: every chunk verifies.
-        *outcome = fault == Fault::Unplug || fault == Fault::RefusedErase ? Outcome::EraseFailure
-                                                                          : Outcome::Success;
+        // An erase without its 0x59 answer (lost, refused or another code) ends the job
+        // before a byte is written. One with odd address or length fields was confirmed.
+        *outcome
+            = fault == Fault::Unplug || fault == Fault::RefusedErase || fault == Fault::WrongCode
+            ? Outcome::EraseFailure
+            : Outcome::Success;
         return true;
     }
     if (phase.readBack) {
@@ -216,10 +219,7 @@ QByteArray lengthBlock(int length, int seed)
 QByteArray layout2Backup()
 {
     QByteArray data(0x3C000 + 16, '\0');
-    data[0] = char(0x55);
-    data[1] = 5;
-    data[2] = 6;
-    data[3] = 3;
+    FlashLayout::writeFirmwareRecord(data, 0x08040000, 5, 6, 3, 1000);
     for (int i = 0x42; i <= 0xE3; ++i)
         data[i] = char(i * 7);
     data[0x82] = 3;
@@ -524,6 +524,9 @@ void tst_FaultMatrix::cell()
         // Every chunk before the failing one was reported, the failing one was not.
         if (writeNumber > 0)
             QCOMPARE(report.progress.size(), int(writeNumber - 1));
+        // Nothing is written over flash that the adapter did not confirm as erased.
+        if (outcome == Outcome::EraseFailure)
+            QCOMPARE(AdapterEmulator::writeCommandCount(), 0);
         break;
     }
     case Outcome::Refused:

@@ -197,32 +197,27 @@ void tst_FlashProgramming::eraseSendsSectorList()
 void tst_FlashProgramming::faultsStopTheWriteAndReportOnce_data()
 {
     QTest::addColumn<QString>("fault");
-    QTest::addColumn<bool>("dirtyFlash");
     QTest::addColumn<QList<qlonglong>>("progress");
     QTest::addColumn<int>("reported"); // -1: no error
     QTest::addColumn<QString>("warning");
 
-    const QList<qlonglong> all { 52, 104, 130 };
-    QTest::newRow("refused erase, blank flash still written")
-        << "refuse" << false << all << -1 << "erase error !";
-    QTest::newRow("refused erase over old data")
-        << "refuse" << true << QList<qlonglong> {} << int(DeviceError_EraseFailure)
-        << "write2Flash USB_ERR_DATA_VERIFY 1";
+    // Over blank flash the write would verify: only the refused erase stops it.
+    QTest::newRow("refused erase writes nothing")
+        << "refuse" << QList<qlonglong> {} << int(DeviceError_EraseFailure) << "erase error !";
     QTest::newRow("corrupted echo")
-        << "echo" << false << QList<qlonglong> { 52 } << int(DeviceError_WriteFailure)
+        << "echo" << QList<qlonglong> { 52 } << int(DeviceError_WriteFailure)
         << "write2Flash USB_ERR_DATA_VERIFY 1";
     QTest::newRow("unplugged mid-write")
-        << "unplug" << false << QList<qlonglong> { 52 } << int(DeviceError_WriteFailure)
+        << "unplug" << QList<qlonglong> { 52 } << int(DeviceError_WriteFailure)
         << "write2Flash write error!";
     QTest::newRow("short echo length")
-        << "length" << false << QList<qlonglong> { 52, 104 } << int(DeviceError_WriteFailure)
+        << "length" << QList<qlonglong> { 52, 104 } << int(DeviceError_WriteFailure)
         << "write2Flash USB_ERR_DATA_VERIFY 2";
 }
 
 void tst_FlashProgramming::faultsStopTheWriteAndReportOnce()
 {
     QFETCH(QString, fault);
-    QFETCH(bool, dirtyFlash);
     QFETCH(QList<qlonglong>, progress);
     QFETCH(int, reported);
     QFETCH(QString, warning);
@@ -232,8 +227,6 @@ void tst_FlashProgramming::faultsStopTheWriteAndReportOnce()
     job->addSector(6);
     QVERIFY(job->setRegion(0, 0x08040000, data));
     job->computeTotal();
-    if (dirtyFlash)
-        AdapterEmulator::setMemory(0x08040000, QByteArray(130, '\x00'));
 
     AdapterEmulator::Faults faults;
     faults.refuseErase = fault == QLatin1String("refuse");
@@ -271,8 +264,11 @@ void tst_FlashProgramming::faultsStopTheWriteAndReportOnce()
     if (warning != QLatin1String("erase error !"))
         QTest::ignoreMessage(QtWarningMsg, warning.toUtf8().constData());
 
+    const qint64 writesBefore = AdapterEmulator::writeCommandCount();
     const bool ok = FlashProgramming::runJob(*m_device, job.get(), FlashProgress::Firmware);
     QCOMPARE(ok, reported < 0);
+    if (faults.refuseErase)
+        QCOMPARE(AdapterEmulator::writeCommandCount(), writesBefore);
     QList<qlonglong> expected = progress;
     if (reported >= 0)
         expected.append(-1000 - reported);
