@@ -472,6 +472,11 @@ void tst_Cli::inspectTellsValidFromBroken()
     QCOMPARE(AdapterEmulator::memory(0x08004005, 3), QByteArray("\x05\x06\x00", 3));
     QCOMPARE(AdapterEmulator::memory(0x08010000, 66).at(0), '\x42');
 
+    // A factory restore takes only an image of the version given, before the adapter is opened.
+    QCOMPARE(cli({ QStringLiteral("restore-defaults"), good, QStringLiteral("261.7.1") }).err,
+        "corvane-cli: " + good.toUtf8()
+            + " holds firmware 5.7.1, not 261.7.1; nothing was changed\n");
+
     // A file that never ends is not read whole.
     const Run endless
         = cli({ QStringLiteral("--json"), QStringLiteral("inspect"), QStringLiteral("/dev/zero") });
