@@ -110,6 +110,16 @@ Span imageBytesOfUpdateRegion(int region, quint32 regionLength)
     return RecordImageBytes;
 }
 
+Span imageBytesOfRestoreRegion(RestoreGeneration generation, int region, quint32 regionLength)
+{
+    const int firmwareRegion = generation == RestoreGeneration::Second ? 4 : 3;
+    if (region == firmwareRegion)
+        return { 0, regionLength };
+    if (region != 0 || regionLength < RecordRestoreBytes.offset + RecordRestoreBytes.length)
+        return { 0, 0 };
+    return RecordRestoreBytes;
+}
+
 std::unique_ptr<FlashJob> buildUpdateJob(
     const Version &version, const QByteArray &payload, const QByteArray &payloadMd5)
 {
