@@ -96,6 +96,8 @@ private slots:
     void hostileServer_data();
     void hostileServer();
     void backupRestoreAndBootMode();
+    void firmwareRecordTable_data();
+    void firmwareRecordTable();
     void backupRefusesAPlantedLink();
     void oneProgramPerAdapter_data();
     void oneProgramPerAdapter();
@@ -814,6 +816,66 @@ void tst_Cli::backupRestoreAndBootMode()
             .array())
         operations.append(entry.toObject().value(QStringLiteral("operation")).toString());
     QCOMPARE(operations, (QStringList { QStringLiteral("restore"), QStringLiteral("boot-mode") }));
+}
+
+void tst_Cli::firmwareRecordTable_data()
+{
+    QTest::addColumn<QString>("state"); // how the adapter came to hold its firmware
+    QTest::addColumn<QString>("action");
+    for (const char *state : { "fresh emulator", "after update", "after factory restore" })
+        for (const char *action :
+            { "backup then restore", "automatic backup then restore", "info", "verify" })
+            QTest::addRow("%s, %s", state, action) << state << action;
+}
+
+// Whichever way the firmware record was written (the emulator's init, an update, a factory
+// restore), a backup taken then, by hand or by an update, restores the configuration, and
+// every cell ends with the version read back (info) and the firmware verified byte for byte.
+void tst_Cli::firmwareRecordTable()
+{
+    QFETCH(QString, state);
+    QFETCH(QString, action);
+    const auto fails = [this](const QStringList &args) {
+        const Run r = cli(args);
+        return r.exitCode == 0 ? QByteArray() : args.first().toUtf8() + ": " + r.err;
+    };
+    AdapterEmulator::reset(); // then as corvane-emulator init --version 5.5.24 makes it
+    AdapterEmulator::seedUpdatedAdapter(5, 5, 24, 2);
+    QVERIFY(AdapterEmulator::saveState(m_state));
+    QString version = QStringLiteral("5.5.24");
+    QString image = writeImage(QStringLiteral("fw.rfw"),
+        FirmwareImageMaker::make(5, 5, 24, AdapterEmulator::samplePayload(5, 5, 24)));
+    if (state != QLatin1String("fresh emulator")) {
+        // As a payload it reaches into sector 5, where a factory restore keeps the macros.
+        version = QStringLiteral("5.6.3");
+        image = writeImage(
+            QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 6, 3, payloadOf(70000, 5)));
+        QCOMPARE(fails(state == QLatin1String("after update")
+                         ? QStringList { QStringLiteral("update"), image }
+                         : QStringList { QStringLiteral("restore-defaults"), image, version }),
+            QByteArray());
+    }
+    if (action.contains(QLatin1String("restore"))) {
+        QString backup = m_dir->filePath(QStringLiteral("config.bkp"));
+        QCOMPARE(fails({ QStringLiteral("boot-mode"), QStringLiteral("3") }), QByteArray());
+        if (action.startsWith(QLatin1String("automatic"))) {
+            version = QStringLiteral("5.6.4");
+            image = writeImage(
+                QStringLiteral("next.rfw"), FirmwareImageMaker::make(5, 6, 4, payloadOf(20000, 7)));
+            const Run update = cli({ QStringLiteral("--json"), QStringLiteral("update"), image });
+            QCOMPARE(update.exitCode, 0);
+            backup = update.json().value(QStringLiteral("backup")).toString();
+        } else {
+            QCOMPARE(fails({ QStringLiteral("backup"), backup }), QByteArray());
+            QCOMPARE(fails({ QStringLiteral("boot-mode"), QStringLiteral("1") }), QByteArray());
+        }
+        QCOMPARE(fails({ QStringLiteral("restore"), backup }), QByteArray());
+        const Run mode = cli({ QStringLiteral("--json"), QStringLiteral("boot-mode") });
+        QCOMPARE(mode.json().value(QStringLiteral("mode")).toInt(), 3);
+    }
+    const Run info = cli({ QStringLiteral("info") });
+    QVERIFY2(info.out.endsWith("version: " + version.toLatin1() + '\n'), info.err.constData());
+    QCOMPARE(fails({ QStringLiteral("verify"), image }), QByteArray());
 }
 
 // A link that another user planted in a shared sticky directory is not written through.
