@@ -68,9 +68,11 @@ void AdapterLink::setFirmwareRecordState(int state) const
     m_device->d->m_recordState = state;
 }
 
-void AdapterLink::publishVersion(const QString &version) const
+void AdapterLink::publishRecord(const FlashLayout::FirmwareRecord &record) const
 {
-    m_device->announceVersion(version);
+    m_device->storeRecord(record);
+    if (record.isValid())
+        m_device->announceVersion(record.version());
 }
 
 void AdapterLink::setActiveRecord(OperationRecord *record) const

@@ -140,6 +140,18 @@ void DeviceFlash::storeVersion(const QString &version)
     d->m_strVersion = version;
 }
 
+void DeviceFlash::storeRecord(const FlashLayout::FirmwareRecord &record)
+{
+    QMutexLocker lock(&d->m_stateMutex);
+    d->m_firmwareRecord = record;
+}
+
+FlashLayout::FirmwareRecord DeviceFlash::firmwareRecord() const
+{
+    QMutexLocker lock(&d->m_stateMutex);
+    return d->m_firmwareRecord;
+}
+
 QString DeviceFlash::version() const
 {
     QMutexLocker lock(&d->m_stateMutex);

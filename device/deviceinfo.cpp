@@ -51,15 +51,17 @@ void DeviceFlash::readDeviceConfig()
         std::memcpy(d->factoryInfoBuffer + UniqueIdOffset, uniqueId, UniqueIdSize);
     }
 
-    quint8 info[FirmwareInfoSize];
+    QByteArray info(FirmwareInfoSize, '\0');
     if (!readDeviceMemory(CommandReport::Code_Read, FlashLayout::RecordAddress, FirmwareInfoSize,
-            reinterpret_cast<char *>(info), false)) {
+            info.data(), false)) {
         qWarning("read firmware Info failure!");
         return;
     }
     d->m_informationRead = true;
-    if (info[0] == 0x55 && info[FirmwareInfoSize - 1] == 0xAA) {
-        const QString text = QStringLiteral("%1.%2.%3").arg(info[5]).arg(info[6]).arg(info[7]);
+    const FlashLayout::FirmwareRecord record = FlashLayout::readFirmwareRecord(info);
+    storeRecord(record);
+    if (record.isValid()) {
+        const QString text = record.version();
         storeVersion(text);
         emit versionChanged(text);
         qWarning() << "m_strVersion:" << text;
@@ -186,13 +188,15 @@ void DeviceFlash::updateVersion()
     // A partly read block mixes new and old bytes: it is no copy of the adapter's block.
     d->m_configLoaded = complete;
 
-    const QByteArray block = configBuffer();
-    d->m_recordState
-        = complete ? (quint8(block[0]) == 0x55 && quint8(block[255]) == 0xAA ? 1 : 0) : -1;
-    const QString text = QStringLiteral("%1.%2.%3")
-                             .arg(uint(quint8(block[1])))
-                             .arg(uint(quint8(block[2])))
-                             .arg(uint(quint8(block[3])));
+    // The version comes from the firmware record, read by the one rule for its layout. A
+    // block that was not read whole, or whose record is unreadable, names no firmware: the
+    // version from before is not announced as what the adapter now holds.
+    const FlashLayout::FirmwareRecord record = complete
+        ? FlashLayout::readFirmwareRecord(configBuffer())
+        : FlashLayout::FirmwareRecord();
+    d->m_recordState = complete ? (record.isValid() ? 1 : 0) : -1;
+    storeRecord(record);
+    const QString text = record.version();
     announceVersion(text);
     emit settingChanged();
     qDebug().noquote() << "updateVersion Finished" << text;

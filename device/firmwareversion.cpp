@@ -5,6 +5,11 @@
 
 namespace FirmwareVersion {
 
+QString text(quint8 major, quint8 minor, quint8 patch)
+{
+    return QStringLiteral("%1.%2.%3").arg(uint(major)).arg(uint(minor)).arg(uint(patch));
+}
+
 qint64 component(const QString &version, int index)
 {
     const QStringList parts = version.split(QLatin1Char('.'));

@@ -8,6 +8,8 @@
 // the adapter's firmware offers what the tool relies on.
 namespace FirmwareVersion {
 
+// "major.minor.patch" of three version bytes, in decimal.
+QString text(quint8 major, quint8 minor, quint8 patch);
 // Part `index` of a version as a number; missing or non-numeric parts read 0.
 qint64 component(const QString &version, int index);
 // major * 10 + minor.

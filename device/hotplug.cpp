@@ -382,6 +382,7 @@ void DeviceFlash::handleRemoval(const QString &name, const QString &removedPath)
     d->m_cancelTransfers = true;
     d->m_hidDevice->close();
     storeVersion(QString());
+    storeRecord({});
     setIsBusy(false);
     {
         QMutexLocker lock(&d->m_stateMutex);

@@ -2,6 +2,7 @@
 #include "backupfile.h"
 
 #include "deviceflash.h"
+#include "flashlayout.h"
 #include "privatefiles.h"
 
 #include <QCryptographicHash>
@@ -32,12 +33,7 @@ void BackupFile::scramble(QByteArray &data, const QByteArray &key)
 
 QString BackupFile::versionOf(const QByteArray &data)
 {
-    if (data.size() < 4)
-        return QString();
-    return QStringLiteral("%1.%2.%3")
-        .arg(quint8(data.at(1)))
-        .arg(quint8(data.at(2)))
-        .arg(quint8(data.at(3)));
+    return FlashLayout::readFirmwareRecord(data).version();
 }
 
 QString BackupFile::requiredVersionText(const QString &version)
@@ -98,7 +94,7 @@ BackupFile::ReadResult BackupFile::decode(
         return result;
     }
 
-    result.version = versionOf(bytes);
+    result.version = versionOf(body);
     qWarning().noquote() << "dataRestore" << result.version;
     if (DeviceFlash::compareMajorMinor(result.version, adapterVersion) > 0) {
         result.status = ReadStatus_UpdateRequired;

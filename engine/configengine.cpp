@@ -26,10 +26,17 @@ void backupTask(const AdapterLink &link)
         qWarning() << "dataBackup read failure";
 }
 
-// Builds the restore job of the backup's layout from the backup buffer, announces its
-// total, then erases and writes it.
+// Builds the restore job of the backup's layout from the backup buffer around the firmware
+// that the adapter's record names, announces its total, then erases and writes it.
 bool restoreBackup(const AdapterLink &link, bool layout1, bool keepMacroLayout)
 {
+    const QByteArray config = link.device().configBuffer();
+    const FlashLayout::FirmwareRecord installed = FlashLayout::readFirmwareRecord(config);
+    if (!installed.isValid()) {
+        // Without it nothing tells where the firmware lies, which no byte may touch.
+        qWarning() << "dataRestore refused: the adapter's firmware record is unreadable";
+        return false;
+    }
     if (layout1)
         qWarning() << "restoreV1ToV2";
     std::unique_ptr<FlashJob> job = FlashJob::create();
@@ -37,15 +44,18 @@ bool restoreBackup(const AdapterLink &link, bool layout1, bool keepMacroLayout)
     // Only the configuration area counts: the digest behind it is no part of any block.
     const qint64 size = qMin<qint64>(
         link.backupLength(), layout1 ? BackupFile::Layout1Length : BackupFile::Layout2Length);
-    const QByteArray config = link.device().configBuffer();
+    const quint32 held = installed.firmwareSectors();
     const bool built = layout1 ? ConfigRestore::buildLayout1(
-                           link.backupBuffer(), size, config, keepMacroLayout, *job, &reason)
+                           link.backupBuffer(), size, config, keepMacroLayout, held, *job, &reason)
                                : ConfigRestore::buildLayout2(link.backupBuffer(), size, config,
-                                   keepMacroLayout, *job, &reason);
+                                   keepMacroLayout, held, *job, &reason);
     if (!built) {
         qWarning().noquote() << "dataRestore refused:" << reason;
         return false;
     }
+    const quint32 leftOut = ConfigRestore::leftOutBlocks(link.backupBuffer(), size, layout1, held);
+    if (leftOut)
+        qInfo() << "dataRestore leaves out the blocks where firmware lies:" << Qt::hex << leftOut;
     emit link.device().dataStoreProgressChanged(0, job->total);
     const bool written
         = FlashProgramming::runJob(link.device(), job.get(), FlashProgress::DataStore);

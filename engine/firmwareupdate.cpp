@@ -4,6 +4,7 @@
 #include "autobackup.h"
 #include "deviceflash.h"
 #include "firmwarefile.h"
+#include "firmwareimage.h"
 #include "flashjob.h"
 #include "flashprogramming.h"
 #include "operationhistory.h"
@@ -17,29 +18,41 @@
 
 namespace {
 
-// The factory restore of one generation: default configuration, default blocks and the
-// firmware file as it is, then the configuration block is read back.
-void runFactoryRestore(DeviceFlash &device, UpdateJobs::RestoreGeneration generation,
-    const QString &path, const QString &firmwareVersion)
+// The factory restore: default configuration, default blocks and the firmware file as it
+// is, then the configuration block is read back. The file must be an image that an update
+// takes, and the version given its own: the record names what is stored. Its version
+// chooses the generation.
+void runFactoryRestore(DeviceFlash &device, const QString &path, const QString &firmwareVersion)
 {
-    const bool second = generation == UpdateJobs::RestoreGeneration::Second;
     OperationRecord record(device, QStringLiteral("restore-defaults"));
-    const QByteArray firmware = device.getFirmwareData(path);
+    const FirmwareFileCheck file = FirmwareUpdate::checkFile(device, path);
+    const QByteArray &firmware = file.content;
     record.setImage(path, firmware);
     bool written = false;
     QString reason;
     const bool open = device.isDeviceOpen();
     const QStringList parts = firmwareVersion.split(QLatin1Char('.'), Qt::KeepEmptyParts);
-    UpdateJobs::Version version;
-    const bool threeParts = UpdateJobs::parseVersionText(firmwareVersion, &version);
-    if (threeParts)
-        record.setTargetVersion(
-            UpdateJobs::versionText(version.major, version.minor, version.patch));
+    const bool threeParts = UpdateJobs::parseVersionText(firmwareVersion, nullptr);
+    const FirmwareImage &image = file.image;
+    const UpdateJobs::Version version { image.major, image.minor, image.patch };
+    const UpdateJobs::RestoreGeneration generation
+        = UpdateJobs::restoreGeneration(image.versionText());
+    const bool second = generation == UpdateJobs::RestoreGeneration::Second;
+    if (threeParts && image.isValid())
+        record.setTargetVersion(image.versionText());
 
     if (!firmware.isEmpty() && open && threeParts) {
         const quint32 capacity = UpdateJobs::restoreCapacity(generation);
-        if (quint64(firmware.size()) > capacity) {
-            // Refused before anything is erased: the job could not hold the file.
+        // Refused before anything is erased: the file is no image an update takes, names
+        // another version, or the job could not hold it.
+        if (!image.isValid()) {
+            qWarning("%s", FirmwareImage::warningText(image.status));
+            emit device.error(DeviceError_FirmwareEmpty);
+        } else if (!image.isVersion(firmwareVersion)) {
+            qWarning() << "restoreFactorySettings image version" << image.versionText() << "is not"
+                       << firmwareVersion;
+            emit device.error(DeviceError_FirmwareEmpty);
+        } else if (quint64(firmware.size()) > capacity) {
             qWarning() << "restoreFactorySettings firmware too large:" << firmware.size()
                        << "bytes, at most" << capacity;
             emit device.error(DeviceError_FirmwareEmpty);
@@ -70,17 +83,15 @@ void runFactoryRestore(DeviceFlash &device, UpdateJobs::RestoreGeneration genera
 bool readBackRecord(const AdapterLink &link)
 {
     DeviceFlash &device = link.device();
-    char info[UpdateJobs::RecordSize] = {};
+    QByteArray info(int(UpdateJobs::RecordSize), '\0');
     link.setFirmwareRecordState(-1);
     if (!device.readDeviceMemory(CommandReport::Code_Read, UpdateJobs::RecordAddress,
-            UpdateJobs::RecordSize, info, false))
+            UpdateJobs::RecordSize, info.data(), false))
         return false;
-    const bool whole = quint8(info[0]) == 0x55 && quint8(info[UpdateJobs::RecordSize - 1]) == 0xAA;
-    link.setFirmwareRecordState(whole ? 1 : 0);
-    if (whole)
-        link.publishVersion(
-            UpdateJobs::versionText(quint8(info[5]), quint8(info[6]), quint8(info[7])));
-    return whole;
+    const FlashLayout::FirmwareRecord record = FlashLayout::readFirmwareRecord(info);
+    link.setFirmwareRecordState(record.isValid() ? 1 : 0);
+    link.publishRecord(record);
+    return record.isValid();
 }
 
 void updateTask(const AdapterLink &link, const QString &path, const QString &catalogueVersion)
@@ -199,9 +210,6 @@ void DeviceFlash::updateFirmware(const QString &path, const QString &catalogueVe
 
 void DeviceFlash::restoreFactorySettings(const QString &path, const QString &firmware_version)
 {
-    const UpdateJobs::RestoreGeneration generation
-        = UpdateJobs::restoreGeneration(firmware_version);
-    AdapterLink(*this).runTask([this, generation, path, firmware_version] {
-        runFactoryRestore(*this, generation, path, firmware_version);
-    });
+    AdapterLink(*this).runTask(
+        [this, path, firmware_version] { runFactoryRestore(*this, path, firmware_version); });
 }

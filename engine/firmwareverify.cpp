@@ -4,6 +4,7 @@
 #include "firmwareimage.h"
 #include "firmwareupdate.h"
 #include "flashjob.h"
+#include "flashlayout.h"
 #include "updatejobs.h"
 
 #include <QDebug>
@@ -18,9 +19,18 @@ QString hexAddress(qint64 address)
     return QStringLiteral("0x%1").arg(address, 8, 16, QLatin1Char('0'));
 }
 
+// Whether the adapter's record names firmware that a factory restore stored as its file.
+bool storedByFactoryRestore(const FlashLayout::FirmwareRecord &record)
+{
+    return record.isValid()
+        && (record.firmwareAddress == FlashLayout::FirmwareStartV1
+            || record.firmwareAddress == FlashLayout::FirmwareStartV2);
+}
+
 void verifyTask(DeviceFlash &device, const QString &path)
 {
-    const FirmwareImage image = FirmwareUpdate::checkFile(device, path).image;
+    const FirmwareFileCheck file = FirmwareUpdate::checkFile(device, path);
+    const FirmwareImage &image = file.image;
     if (!device.isDeviceOpen()) {
         qWarning() << "verifyFirmware Device.isOpen" << false;
         return;
@@ -30,9 +40,27 @@ void verifyTask(DeviceFlash &device, const QString &path)
         qWarning("%s", FirmwareImage::warningText(image.status));
         return;
     }
-    // The job an update of this file writes, so that every byte is read where it would go.
-    const std::unique_ptr<FlashJob> job = UpdateJobs::buildUpdateJob(
-        { image.major, image.minor, image.patch }, image.payload, image.payloadMd5);
+    const UpdateJobs::Version version { image.major, image.minor, image.patch };
+    // The job that wrote the firmware the adapter's record names, so that every byte is read
+    // where it would go: a factory restore stores the file as it is, an update its payload.
+    if (storedByFactoryRestore(device.firmwareRecord())) {
+        const UpdateJobs::RestoreGeneration generation
+            = UpdateJobs::restoreGeneration(image.versionText());
+        const std::unique_ptr<FlashJob> job
+            = UpdateJobs::buildRestoreJob(generation, file.content, version);
+        if (!job) {
+            emit device.error(DeviceError_FirmwareEmpty);
+            qWarning() << "verifyFirmware file too large for a factory restore:"
+                       << file.content.size() << "bytes";
+            return;
+        }
+        FirmwareUpdate::verifyJob(device, *job, [generation](int region, quint32 length) {
+            return UpdateJobs::imageBytesOfRestoreRegion(generation, region, length);
+        });
+        return;
+    }
+    const std::unique_ptr<FlashJob> job
+        = UpdateJobs::buildUpdateJob(version, image.payload, image.payloadMd5);
     if (!job) {
         emit device.error(DeviceError_FirmwareEmpty);
         qWarning() << "verifyFirmware firmware too large:" << image.payload.size()
@@ -49,9 +77,14 @@ void DeviceFlash::verifyFirmware(const QString &path)
     AdapterLink(*this).runTask([this, path] { verifyTask(*this, path); });
 }
 
-bool FirmwareUpdate::verifyJob(DeviceFlash &device, const FlashJob &job)
+bool FirmwareUpdate::verifyJob(
+    DeviceFlash &device, const FlashJob &job, const ImageBytes &imageBytes)
 {
     qDebug() << "verifyUpdateJob...";
+    const auto spanOf = [&imageBytes](int region, quint32 length) {
+        return imageBytes ? imageBytes(region, length)
+                          : UpdateJobs::imageBytesOfUpdateRegion(region, length);
+    };
 
     // The regions up to the first empty one; a length the job cannot hold is refused
     // before anything is read.
@@ -65,7 +98,7 @@ bool FirmwareUpdate::verifyJob(DeviceFlash &device, const FlashJob &job)
             qWarning() << "verifyUpdateJob region exceeds the job" << regions << length;
             return false;
         }
-        total += UpdateJobs::imageBytesOfUpdateRegion(regions, length).length;
+        total += spanOf(regions, length).length;
     }
 
     qlonglong current = 0;
@@ -74,7 +107,9 @@ bool FirmwareUpdate::verifyJob(DeviceFlash &device, const FlashJob &job)
     for (int region = 0; region < regions; ++region) {
         const quint32 address = job.regions[region].address;
         const quint32 length = job.regions[region].length;
-        const UpdateJobs::Span span = UpdateJobs::imageBytesOfUpdateRegion(region, length);
+        const UpdateJobs::Span span = spanOf(region, length);
+        if (span.length == 0)
+            continue;
         const quint8 *expected = job.slot(region);
         quint32 differing = 0;
         qint64 first = -1;

@@ -29,13 +29,17 @@ bool runJob(DeviceFlash &device, FlashJob *job, FlashProgress progressKind)
     // Sleep or shutdown would cut the adapter's power between the erase and the last write:
     // the system is kept awake until the write has ended.
     SleepInhibitor awake;
-    const bool erased = device.eraseFlash(job);
-    // A refused erase is still followed by the write: some adapters erase and answer oddly,
-    // and the echo check tells whether the data landed.
+    // Programming can only clear bits: flash written without a confirmed erase holds the AND
+    // of old and new bytes. An erase the adapter did not confirm ends the job, nothing written.
+    if (!device.eraseFlash(job)) {
+        awake.release();
+        emit device.error(DeviceError_EraseFailure);
+        return false;
+    }
     const bool written = device.write2Flash(job, progressKind);
     awake.release();
     if (!written)
-        emit device.error(erased ? DeviceError_WriteFailure : DeviceError_EraseFailure);
+        emit device.error(DeviceError_WriteFailure);
     return written;
 }
 

@@ -680,8 +680,8 @@ void MainWindow::onDataRestoreRequested()
         = FileChooser::choose(this, tr("restore"), tr("backup Files (*.bkp)"), false);
     if (path.isEmpty() || isOperationRunning())
         return;
-    const BackupAdmission admission
-        = backupAdmission(path, m_deviceFlash->serialNumber(), m_deviceFlash->version());
+    const BackupAdmission admission = backupAdmission(path, m_deviceFlash->serialNumber(),
+        m_deviceFlash->version(), m_deviceFlash->firmwareRecord().firmwareSectors());
     switch (admission.verdict) {
     case BackupAdmission::Admitted:
         m_deviceFlash->dataRestore(admission.file.data, admission.file.version);
@@ -693,6 +693,7 @@ void MainWindow::onDataRestoreRequested()
         return;
     case BackupAdmission::Unreadable:
         return;
+    case BackupAdmission::UnnamedFirmware:
     case BackupAdmission::DoesNotFit:
         // Reported like a damaged file rather than refused silently by the engine.
         qWarning().noquote() << "dataRestore refused:" << admission.reason;

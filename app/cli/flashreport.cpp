@@ -7,6 +7,7 @@
 #include "backupadmission.h"
 #include "deviceflash.h"
 #include "firmwareversion.h"
+#include "flashlayout.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -63,10 +64,10 @@ void printRecovery(const CliContext &ctx, const DeviceFlash &device, const Flash
                                     "connected again, an update is the way back: %1")
                          .arg(update));
     }
-    // After a factory restore the adapter has no firmware record, and restore takes nothing.
-    const QString after = image.factoryRestore ? QString() : expectedVersion;
+    // Once the same command has run, the adapter's record names expectedVersion (a factory
+    // restore's as an update's).
     if (!backupPath.isEmpty()
-        && backupAdmission(backupPath, device.serialNumber(), after).admitted())
+        && backupAdmission(backupPath, device.serialNumber(), expectedVersion).admitted())
         ctx.warn(
             QStringLiteral("your configuration was saved before the %1; once the adapter "
                            "works again, this puts it back: corvane-cli restore %2")
@@ -237,7 +238,7 @@ void adviseAfterConfigWrite(
         readBack = device.isConfigLoaded();
     }
     const QByteArray block = device.configBuffer();
-    if (readBack && (quint8(block.at(0)) != 0x55 || quint8(block.at(255)) != 0xAA)) {
+    if (readBack && !FlashLayout::readFirmwareRecord(block).isValid()) {
         // Neither restore nor boot-mode works on an adapter without its version.
         ctx.warn(QStringLiteral("the adapter's firmware record is only partly written (\"Firmware "
                                 "lost\"): an update brings it back, for example with the "

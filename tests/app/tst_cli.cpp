@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QVersionNumber>
 #include <QtTest>
 
 #include <csignal>
@@ -95,6 +96,8 @@ private slots:
     void hostileServer_data();
     void hostileServer();
     void backupRestoreAndBootMode();
+    void firmwareRecordTable_data();
+    void firmwareRecordTable();
     void backupRefusesAPlantedLink();
     void oneProgramPerAdapter_data();
     void oneProgramPerAdapter();
@@ -168,9 +171,6 @@ void tst_Cli::seedAdapter(quint8 major, quint8 minor, quint8 patch)
     AdapterEmulator::reset();
     AdapterEmulator::seedFirmwareVersion(major, minor, patch);
     AdapterEmulator::seedDefaultConfiguration(2);
-    // The configuration block's own version bytes, as a factory restore leaves them.
-    const char version[3] = { char(major), char(minor), char(patch) };
-    AdapterEmulator::setMemory(0x08004001, QByteArray(version, 3));
     QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
 }
 
@@ -474,6 +474,11 @@ void tst_Cli::inspectTellsValidFromBroken()
     QCOMPARE(AdapterEmulator::memory(0x08004005, 3), QByteArray("\x05\x06\x00", 3));
     QCOMPARE(AdapterEmulator::memory(0x08010000, 66).at(0), '\x42');
 
+    // A factory restore takes only an image of the version given, before the adapter is opened.
+    QCOMPARE(cli({ QStringLiteral("restore-defaults"), good, QStringLiteral("261.7.1") }).err,
+        "corvane-cli: " + good.toUtf8()
+            + " holds firmware 5.7.1, not 261.7.1; nothing was changed\n");
+
     // A file that never ends is not read whole.
     const Run endless
         = cli({ QStringLiteral("--json"), QStringLiteral("inspect"), QStringLiteral("/dev/zero") });
@@ -520,11 +525,11 @@ void tst_Cli::updateWritesAndAnnouncesTheVersion()
     QCOMPARE(failed.exitCode, 1);
     const QString advice = QString::fromUtf8(failed.err);
     // The configuration saved before this write is what the first update left, which restore
-    // refuses: it is not advised.
+    // takes, leaving out the flash the firmware fills: it is advised.
     QVERIFY2(
         advice.contains(QStringLiteral("run the same command again: corvane-cli update ") + image)
             && advice.contains(QStringLiteral("(\"Firmware lost\"): an update is the way back"))
-            && !advice.contains(QStringLiteral("corvane-cli restore ")),
+            && advice.contains(QStringLiteral("corvane-cli restore ")),
         failed.err.constData());
     QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
     AdapterEmulator::setFaults(AdapterEmulator::Faults());
@@ -833,6 +838,66 @@ void tst_Cli::backupRestoreAndBootMode()
     QCOMPARE(operations, (QStringList { QStringLiteral("restore"), QStringLiteral("boot-mode") }));
 }
 
+void tst_Cli::firmwareRecordTable_data()
+{
+    QTest::addColumn<QString>("state"); // how the adapter came to hold its firmware
+    QTest::addColumn<QString>("action");
+    for (const char *state : { "fresh emulator", "after update", "after factory restore" })
+        for (const char *action :
+            { "backup then restore", "automatic backup then restore", "info", "verify" })
+            QTest::addRow("%s, %s", state, action) << state << action;
+}
+
+// Whichever way the firmware record was written (the emulator's init, an update, a factory
+// restore), a backup taken then, by hand or by an update, restores the configuration, and
+// every cell ends with the version read back (info) and the firmware verified byte for byte.
+void tst_Cli::firmwareRecordTable()
+{
+    QFETCH(QString, state);
+    QFETCH(QString, action);
+    const auto fails = [this](const QStringList &args) {
+        const Run r = cli(args);
+        return r.exitCode == 0 ? QByteArray() : args.first().toUtf8() + ": " + r.err;
+    };
+    AdapterEmulator::reset(); // then as corvane-emulator init --version 5.5.24 makes it
+    AdapterEmulator::seedUpdatedAdapter(5, 5, 24, 2);
+    QVERIFY(AdapterEmulator::saveState(m_state));
+    QString version = QStringLiteral("5.5.24");
+    QString image = writeImage(QStringLiteral("fw.rfw"),
+        FirmwareImageMaker::make(5, 5, 24, AdapterEmulator::samplePayload(5, 5, 24)));
+    if (state != QLatin1String("fresh emulator")) {
+        // As a payload it reaches into sector 5, where a factory restore keeps the macros.
+        version = QStringLiteral("5.6.3");
+        image = writeImage(
+            QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 6, 3, payloadOf(70000, 5)));
+        QCOMPARE(fails(state == QLatin1String("after update")
+                         ? QStringList { QStringLiteral("update"), image }
+                         : QStringList { QStringLiteral("restore-defaults"), image, version }),
+            QByteArray());
+    }
+    if (action.contains(QLatin1String("restore"))) {
+        QString backup = m_dir->filePath(QStringLiteral("config.bkp"));
+        QCOMPARE(fails({ QStringLiteral("boot-mode"), QStringLiteral("3") }), QByteArray());
+        if (action.startsWith(QLatin1String("automatic"))) {
+            version = QStringLiteral("5.6.4");
+            image = writeImage(
+                QStringLiteral("next.rfw"), FirmwareImageMaker::make(5, 6, 4, payloadOf(20000, 7)));
+            const Run update = cli({ QStringLiteral("--json"), QStringLiteral("update"), image });
+            QCOMPARE(update.exitCode, 0);
+            backup = update.json().value(QStringLiteral("backup")).toString();
+        } else {
+            QCOMPARE(fails({ QStringLiteral("backup"), backup }), QByteArray());
+            QCOMPARE(fails({ QStringLiteral("boot-mode"), QStringLiteral("1") }), QByteArray());
+        }
+        QCOMPARE(fails({ QStringLiteral("restore"), backup }), QByteArray());
+        const Run mode = cli({ QStringLiteral("--json"), QStringLiteral("boot-mode") });
+        QCOMPARE(mode.json().value(QStringLiteral("mode")).toInt(), 3);
+    }
+    const Run info = cli({ QStringLiteral("info") });
+    QVERIFY2(info.out.endsWith("version: " + version.toLatin1() + '\n'), info.err.constData());
+    QCOMPARE(fails({ QStringLiteral("verify"), image }), QByteArray());
+}
+
 // A link that another user planted is not written through: in a shared sticky directory, in
 // their own open directory, or at the end of the user's own link.
 void tst_Cli::backupRefusesAPlantedLink()
@@ -1080,7 +1145,7 @@ void tst_Cli::signalsDuringAnUpdate()
 
 void tst_Cli::adviceThatWorks_data()
 {
-    QTest::addColumn<QStringList>("args"); // IMAGE, RAW and BACKUP stand for the files
+    QTest::addColumn<QStringList>("args"); // IMAGE, RAW (an image of toVersion), BACKUP: files
     QTest::addColumn<int>("corruptEchoAtWrite");
     QTest::addColumn<bool>("macrosErased");
     QTest::addColumn<QString>("toVersion");
@@ -1091,9 +1156,9 @@ void tst_Cli::adviceThatWorks_data()
                             << "5.7.2" << true;
     QTest::newRow("update, macro block erased")
         << QStringList { update, QStringLiteral("IMAGE") } << 2 << true << "5.7.2" << false;
-    QTest::newRow("factory restore from a raw file")
+    QTest::newRow("factory restore")
         << QStringList { defaults, QStringLiteral("RAW"), QStringLiteral("5.6.3") } << 2 << false
-        << "5.6.3" << false;
+        << "5.6.3" << true;
     QTest::newRow("factory restore of the first generation")
         << QStringList { defaults, QStringLiteral("RAW"), QStringLiteral("5.4.9") } << 2 << false
         << "5.4.9" << false;
@@ -1119,9 +1184,13 @@ void tst_Cli::adviceThatWorks()
         QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
     }
     const QByteArray image = FirmwareImageMaker::make(5, 7, 2, payloadOf(3000, 1));
-    args.replaceInStrings(QStringLiteral("IMAGE"), writeImage(QStringLiteral("fw.rfw"), image));
-    args.replaceInStrings(
-        QStringLiteral("RAW"), writeImage(QStringLiteral("payload.bin"), payloadOf(3000, 2)));
+    const QString imagePath = writeImage(QStringLiteral("fw.rfw"), image);
+    args.replaceInStrings(QStringLiteral("IMAGE"), imagePath);
+    const QVersionNumber to = QVersionNumber::fromString(toVersion);
+    args.replaceInStrings(QStringLiteral("RAW"),
+        writeImage(QStringLiteral("factory.rfw"),
+            FirmwareImageMaker::make(quint8(to.majorVersion()), quint8(to.minorVersion()),
+                quint8(to.microVersion()), payloadOf(3000, 2))));
     const QString backup = m_dir->filePath(QStringLiteral("config.bkp"));
     if (args.contains(QStringLiteral("BACKUP")))
         QCOMPARE(cli({ QStringLiteral("backup"), backup }).exitCode, 0);
@@ -1150,6 +1219,9 @@ void tst_Cli::adviceThatWorks()
         QVERIFY2(
             r.exitCode == 0, qPrintable(command + QStringLiteral(": ") + QString::fromUtf8(r.err)));
     }
+    // The restore it advised left the firmware the write was for byte for byte.
+    if (args.first() == QLatin1String("update"))
+        QCOMPARE(cli({ QStringLiteral("verify"), imagePath }).exitCode, 0);
 }
 
 void tst_Cli::backupsThatMatter_data()

@@ -861,8 +861,6 @@ void tst_MainWindow::adapterHeldByAnotherProgram()
 void tst_MainWindow::backupAndRestoreThroughSettingsDialog()
 {
     AdapterEmulator::seedDefaultConfiguration(2);
-    // The configuration block names the firmware that wrote it in bytes 1-3.
-    AdapterEmulator::setMemory(0x08004001, QByteArray("\x05\x06\x00", 3));
     const quint32 bootModeAddress = 0x08004000 + 0x82;
     const QString backupPath = m_files->filePath(QStringLiteral("adapter.bkp"));
     QStringList requests;
