@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "appidentity.h"
+#include "logcategories.h"
 #include "mainwindow.h"
 #include "singleapplication.h"
 
@@ -87,7 +88,7 @@ int main(int argc, char *argv[])
         if (factor < 1.0) {
             app.reset();
             qputenv("QT_SCALE_FACTOR", QByteArray::number(factor, 'f', 2));
-            qInfo() << "window scaled to fit the screen:" << factor;
+            qCInfo(lcUi) << "window scaled to fit the screen:" << factor;
             app = std::make_unique<SingleApplication>(
                 argc, argv, true, SingleApplication::Option_PerUser, 1000, QString());
         }

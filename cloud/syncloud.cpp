@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "syncloud.h"
+#include "logcategories.h"
 
 #include "boundedreply.h"
 #include "catalogue.h"
@@ -84,16 +85,17 @@ SyncCloud::SyncCloud(QObject *parent)
     QDir dir(m_storagePath);
     if (!dir.exists()) {
         if (PrivateFiles::makeDirectory(m_storagePath))
-            qInfo().noquote().nospace() << "Created directory. " << m_storagePath;
+            qCInfo(lcCloud).noquote().nospace() << "Created directory. " << m_storagePath;
         else
-            qWarning().noquote().nospace() << "Failed to create directory. " << m_storagePath;
+            qCWarning(lcCloud).noquote().nospace()
+                << "Failed to create directory. " << m_storagePath;
     } else {
         PrivateFiles::makeDirectory(m_storagePath); // tightens one that an earlier version made
     }
 
     const QString settingsPath
         = QStringLiteral("%1/%2").arg(m_storagePath, QStringLiteral("corvaneflashtool.ini"));
-    qInfo().noquote() << "SyncCloud settings_path" << settingsPath;
+    qCInfo(lcCloud).noquote() << "SyncCloud settings_path" << settingsPath;
     m_settings = new QSettings(settingsPath, QSettings::IniFormat, this);
 }
 
@@ -110,7 +112,7 @@ void SyncCloud::loadCachedInformation()
 void SyncCloud::getInformation()
 {
     loadCachedInformation();
-    qDebug() << "SyncCloud::getInformation" << m_firmwareInfo;
+    qCDebug(lcCloud) << "SyncCloud::getInformation" << m_firmwareInfo;
 
     QNetworkReply *reply = get(BoundedReply::plainRequest(catalogueUrl()));
     auto *body = new BoundedReply(reply, MaxReplySize);
@@ -133,7 +135,7 @@ void SyncCloud::onCatalogueReplyFinished(
             emit syncError(SyncError_LocalCacheUsed);
             emit firmawreInfoChanged(m_firmwareInfo);
         }
-        qWarning().noquote() << "CloudService get information finished error" << failure;
+        qCWarning(lcCloud).noquote() << "CloudService get information finished error" << failure;
     } else {
         m_lastError.clear();
         m_synced = true;
@@ -145,8 +147,8 @@ void SyncCloud::onCatalogueReplyFinished(
             emit syncError(SyncError_InformationError);
         } else {
             m_flashTool = catalogue.flashTool;
-            qInfo() << "firmawreInfoChanged------------------------" << catalogue.firmware
-                    << m_firmwareInfo;
+            qCInfo(lcCloud) << "firmawreInfoChanged------------------------" << catalogue.firmware
+                            << m_firmwareInfo;
             m_firmwareInfo = catalogue.firmware;
             m_listOverHttps
                 = reply->url().scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
@@ -209,7 +211,7 @@ QString SyncCloud::getFirmware(int index, bool refresh)
     // The catalogue is at fault here, not the network.
     if (!isSafeFirmwareVersion(version)) {
         m_lastError = QStringLiteral("version name unusable as a file name");
-        qWarning() << "getFirmware refused firmware version" << version;
+        qCWarning(lcCloud) << "getFirmware refused firmware version" << version;
         emit syncError(SyncError_InformationError);
         return result;
     }
@@ -222,12 +224,12 @@ QString SyncCloud::getFirmware(int index, bool refresh)
     // A refresh keeps the cached image until the new one replaces it.
     if (!refresh)
         QFile::remove(path);
-    qDebug() << "getFirmware firmware downloading...";
+    qCDebug(lcCloud) << "getFirmware firmware downloading...";
 
     const QUrl url(entry.value(QLatin1String("download")).toString(), QUrl::TolerantMode);
     if (!isWebAddress(url)) {
         m_lastError = QStringLiteral("unusable download address '%1'").arg(url.toString());
-        qWarning() << "getFirmware refused download address" << url;
+        qCWarning(lcCloud) << "getFirmware refused download address" << url;
         emit syncError(SyncError_NetworkError);
         return result;
     }
@@ -237,7 +239,7 @@ QString SyncCloud::getFirmware(int index, bool refresh)
         m_lastError = QStringLiteral("plain http address '%1' of a catalogue fetched over https "
                                      "refused")
                           .arg(url.toString());
-        qWarning() << "getFirmware refused download address" << url;
+        qCWarning(lcCloud) << "getFirmware refused download address" << url;
         emit syncError(SyncError_NetworkError);
         return result;
     }
@@ -258,22 +260,22 @@ QString SyncCloud::getFirmware(int index, bool refresh)
             const QString failure = body->failure(transferTimeout());
             if (!failure.isEmpty()) {
                 m_lastError = failure;
-                qWarning().noquote()
+                qCWarning(lcCloud).noquote()
                     << "getFirmware download failed" << reply->url().toString() << failure;
                 emit syncError(SyncError_NetworkError);
             } else {
                 const QByteArray data = body->take();
-                qDebug() << "download firmware file data size:" << data.size();
+                qCDebug(lcCloud) << "download firmware file data size:" << data.size();
                 // An empty body is never an image; caching it would stand for this version for
                 // good.
                 QString refusal;
                 if (data.isEmpty()) {
                     m_lastError = QStringLiteral("the server sent an empty firmware image");
-                    qWarning() << "getFirmware empty firmware image" << reply->url();
+                    qCWarning(lcCloud) << "getFirmware empty firmware image" << reply->url();
                     emit syncError(SyncError_NetworkError);
                 } else if (!(refusal = admitImage(version, data, refresh)).isEmpty()) {
                     m_lastError = refusal;
-                    qWarning().noquote() << "getFirmware image refused:" << refusal;
+                    qCWarning(lcCloud).noquote() << "getFirmware image refused:" << refusal;
                     emit syncError(SyncError_DownloadFail);
                 } else {
                     // Written under a temporary name and renamed, so no partial file is ever
@@ -287,8 +289,8 @@ QString SyncCloud::getFirmware(int index, bool refresh)
                     } else {
                         m_lastError
                             = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-                        qWarning().noquote() << "getFirmware cannot write firmware file" << path
-                                             << file.errorString();
+                        qCWarning(lcCloud).noquote() << "getFirmware cannot write firmware file"
+                                                     << path << file.errorString();
                         emit syncError(SyncError_DownloadFail);
                     }
                 }
@@ -300,9 +302,9 @@ QString SyncCloud::getFirmware(int index, bool refresh)
     connect(reply, &QObject::destroyed, &loop, &QEventLoop::quit);
 
     const QPointer<QNetworkReply> pending(reply);
-    qDebug() << "firmware download...";
+    qCDebug(lcCloud) << "firmware download...";
     loop.exec();
-    qDebug() << "firmware finshed.";
+    qCDebug(lcCloud) << "firmware finshed.";
     if (pending && !pending->isFinished()) {
         // Left before the reply finished: drop the download, keep the cache untouched.
         pending->disconnect(this);

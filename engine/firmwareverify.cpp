@@ -4,6 +4,7 @@
 #include "firmwareimage.h"
 #include "firmwareupdate.h"
 #include "flashjob.h"
+#include "logcategories.h"
 #include "updatejobs.h"
 
 #include <QDebug>
@@ -22,12 +23,12 @@ void verifyTask(DeviceFlash &device, const QString &path)
 {
     const FirmwareImage image = FirmwareUpdate::checkFile(device, path).image;
     if (!device.isDeviceOpen()) {
-        qWarning() << "verifyFirmware Device.isOpen" << false;
+        qCWarning(lcEngine) << "verifyFirmware Device.isOpen" << false;
         return;
     }
     if (!image.isValid()) {
         emit device.error(DeviceError_FirmwareEmpty);
-        qWarning("%s", FirmwareImage::warningText(image.status));
+        qCWarning(lcEngine, "%s", FirmwareImage::warningText(image.status));
         return;
     }
     // The job an update of this file writes, so that every byte is read where it would go.
@@ -35,8 +36,8 @@ void verifyTask(DeviceFlash &device, const QString &path)
         { image.major, image.minor, image.patch }, image.payload, image.payloadMd5);
     if (!job) {
         emit device.error(DeviceError_FirmwareEmpty);
-        qWarning() << "verifyFirmware firmware too large:" << image.payload.size()
-                   << "bytes, at most" << UpdateJobs::MaxUpdatePayload;
+        qCWarning(lcEngine) << "verifyFirmware firmware too large:" << image.payload.size()
+                            << "bytes, at most" << UpdateJobs::MaxUpdatePayload;
         return;
     }
     FirmwareUpdate::verifyJob(device, *job);
@@ -51,7 +52,7 @@ void DeviceFlash::verifyFirmware(const QString &path)
 
 bool FirmwareUpdate::verifyJob(DeviceFlash &device, const FlashJob &job)
 {
-    qDebug() << "verifyUpdateJob...";
+    qCDebug(lcEngine) << "verifyUpdateJob...";
 
     // The regions up to the first empty one; a length the job cannot hold is refused
     // before anything is read.
@@ -62,7 +63,7 @@ bool FirmwareUpdate::verifyJob(DeviceFlash &device, const FlashJob &job)
         if (length == 0)
             break;
         if (length > FlashJob::capacityFrom(regions)) {
-            qWarning() << "verifyUpdateJob region exceeds the job" << regions << length;
+            qCWarning(lcEngine) << "verifyUpdateJob region exceeds the job" << regions << length;
             return false;
         }
         total += UpdateJobs::imageBytesOfUpdateRegion(regions, length).length;
@@ -83,7 +84,7 @@ bool FirmwareUpdate::verifyJob(DeviceFlash &device, const FlashJob &job)
             const quint32 n = std::min<quint32>(end - offset, CommandReport::DataSize);
             if (!device.readDeviceMemory(
                     CommandReport::Code_Read, address + offset, n, actual, false)) {
-                qWarning().noquote()
+                qCWarning(lcEngine).noquote()
                     << "verifyUpdateJob read error at" << hexAddress(qint64(address) + offset);
                 return false;
             }
@@ -99,8 +100,8 @@ bool FirmwareUpdate::verifyJob(DeviceFlash &device, const FlashJob &job)
             emit device.verifyProgressChanged(current, total);
         }
         if (differing > 0) {
-            qWarning().noquote() << "verifyUpdateJob region" << region << "differs in" << differing
-                                 << "bytes, first at" << hexAddress(first);
+            qCWarning(lcEngine).noquote() << "verifyUpdateJob region" << region << "differs in"
+                                          << differing << "bytes, first at" << hexAddress(first);
             matches = false;
         }
         emit device.regionVerified(address, length, differing, first);

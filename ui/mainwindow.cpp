@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mainwindow.h"
+#include "logcategories.h"
 
 #include "accessibility.h"
 #include "backupadmission.h"
@@ -189,9 +190,9 @@ void MainWindow::connectSignals()
     connect(m_syncCloud, &SyncCloud::downloadFirmwareProgress, this,
         &MainWindow::onDownloadProgress, Qt::QueuedConnection);
     connect(m_messageDialog, &MessageDialog::restoreDefaultsButtonClicked, this,
-        [] { qDebug() << "on restoreDefaultsButtonClicked "; });
+        [] { qCDebug(lcUi) << "on restoreDefaultsButtonClicked "; });
     connect(m_messageDialog, &MessageDialog::updateFirmwareButtonClicked, this,
-        [] { qDebug() << "on updateFirmwareButtonClicked "; });
+        [] { qCDebug(lcUi) << "on updateFirmwareButtonClicked "; });
     connect(
         m_syncCloud, &SyncCloud::syncError, this, &MainWindow::onSyncError, Qt::QueuedConnection);
     connect(
@@ -239,7 +240,7 @@ void MainWindow::connectSignals()
         if (isOperationRunning())
             return;
         m_deviceFlash->setBootMode(mode);
-        qDebug() << "bootModeChanged" << mode;
+        qCDebug(lcUi) << "bootModeChanged" << mode;
     });
     connect(ui->comboBox_Languages, qOverload<int>(&QComboBox::currentIndexChanged), this,
         &MainWindow::onComboBoxLanguagesChanged);
@@ -334,7 +335,7 @@ void MainWindow::onPushButtonUpdateClicked()
     // The entry's label, taken before the download: the image must hold that version.
     const QString version = ui->comboBox_Version->currentText();
     const QString path = fetchFirmwareFile();
-    qDebug() << "firmware_file_path" << path << version;
+    qCDebug(lcUi) << "firmware_file_path" << path << version;
     if (path.isEmpty())
         return;
     startOperationDisplay(ui->pushButton_Update);
@@ -346,7 +347,7 @@ void MainWindow::onPushButtonRestoreClicked()
     if (isOperationRunning())
         return;
     const QString path = fetchFirmwareFile();
-    qDebug() << "firmware_file_path" << path;
+    qCDebug(lcUi) << "firmware_file_path" << path;
     if (path.isEmpty())
         return;
     startOperationDisplay(ui->pushButton_Restore);
@@ -469,7 +470,7 @@ void MainWindow::onSyncFinished()
 
 void MainWindow::onSyncError(SyncCloud::SyncError error)
 {
-    qWarning() << "SyncCloud::error" << error;
+    qCWarning(lcUi) << "SyncCloud::error" << error;
     switch (error) {
     case SyncCloud::SyncError_FirstRunError:
         messageDialog()->showMessage(tr("Error"),
@@ -526,7 +527,7 @@ void MainWindow::onFirmwareInfoChanged()
         if (SyncCloud::isWebAddress(toolUrl))
             QDesktopServices::openUrl(toolUrl);
         else
-            qWarning() << "tool update address refused" << toolUrl;
+            qCWarning(lcUi) << "tool update address refused" << toolUrl;
         m_closeGuard->closeWhenIdle();
     }
     ui->comboBox_Version->clear();
@@ -640,7 +641,7 @@ void MainWindow::onDataBackupProgress(qlonglong current, qlonglong total, char *
                 m_settingsDialog->hide();
                 messageDialog()->showMessage(tr("Corvane Firmware Tool"), tr("successfully!"));
             } else {
-                qWarning() << "backup file not written" << path << reason;
+                qCWarning(lcUi) << "backup file not written" << path << reason;
             }
         }
     }
@@ -673,17 +674,17 @@ void MainWindow::onDataRestoreRequested()
         return;
     case BackupAdmission::UnknownVersion:
     case BackupAdmission::NoConfigurationStore:
-        qWarning() << "dataRestore refused: the firmware keeps no configuration store"
-                   << m_deviceFlash->version();
+        qCWarning(lcUi) << "dataRestore refused: the firmware keeps no configuration store"
+                        << m_deviceFlash->version();
         return;
     case BackupAdmission::Unreadable:
         return;
     case BackupAdmission::DoesNotFit:
         // Reported like a damaged file rather than refused silently by the engine.
-        qWarning().noquote() << "dataRestore refused:" << admission.reason;
+        qCWarning(lcUi).noquote() << "dataRestore refused:" << admission.reason;
         Q_FALLTHROUGH();
     case BackupAdmission::Corrupted:
-        qWarning() << "Corrupted file/Unauthorized !";
+        qCWarning(lcUi) << "Corrupted file/Unauthorized !";
         m_settingsDialog->reject();
         messageDialog()->showMessage(
             tr("Corvane Firmware Tool"), tr("Corrupted file/Unauthorized !"));

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "adapter.h"
+#include "logcategories.h"
 
 #include "adapterlist.h"
 #include "deviceflash.h"
@@ -70,15 +71,15 @@ void logAdapterNodes()
             continue;
         found = true;
         const QString node = QStringLiteral("/dev/") + entry;
-        qInfo().noquote() << "adapter node" << node << nodeAccessText(node);
+        qCInfo(lcCli).noquote() << "adapter node" << node << nodeAccessText(node);
     }
     if (!found)
-        qInfo().noquote() << "no hidraw node of a USB device"
-                          << QStringLiteral("%1:%2")
-                                 .arg(DeviceFlash::adapterVendorId, 4, 16, QLatin1Char('0'))
-                                 .arg(
-                                     quint32(DeviceFlash::Corvane_Adapter), 4, 16, QLatin1Char('0'))
-                          << "is attached";
+        qCInfo(lcCli).noquote() << "no hidraw node of a USB device"
+                                << QStringLiteral("%1:%2")
+                                       .arg(DeviceFlash::adapterVendorId, 4, 16, QLatin1Char('0'))
+                                       .arg(quint32(DeviceFlash::Corvane_Adapter), 4, 16,
+                                           QLatin1Char('0'))
+                                << "is attached";
 }
 
 } // namespace
@@ -172,8 +173,8 @@ int openAdapter(DeviceFlash &device, const CliContext &ctx)
     if (code != CliExit_NoAdapter)
         return code == CliExit_Ok ? code : ctx.fail(code, message);
     if (!opening.deniedNode().isEmpty()) {
-        qInfo().noquote() << "adapter node" << opening.deniedNode()
-                          << nodeAccessText(opening.deniedNode());
+        qCInfo(lcCli).noquote() << "adapter node" << opening.deniedNode()
+                                << nodeAccessText(opening.deniedNode());
         return ctx.fail(code, message);
     }
     logAdapterNodes();
