@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "appidentity.h"
 #include "logcategories.h"
+#include "logfile.h"
 #include "mainwindow.h"
 #include "singleapplication.h"
 
@@ -59,6 +60,11 @@ int main(int argc, char *argv[])
 {
     if (answeredInformationOption(argc, argv))
         return 0;
+    // Shown on standard error as ever, and kept for a bug report; debug lines only when
+    // QT_LOGGING_RULES asks for them.
+    LogFile::install(QStringLiteral("corvane-firmware-tool"));
+    QLoggingCategory::setFilterRules(QStringLiteral("corvane.*.debug=false"));
+    qCInfo(lcUi) << "corvane-firmware-tool" << CORVANE_VERSION << "started";
 
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     // Scale the fixed-size window, its pixel-sized style and its pictures (picking their @2x

@@ -4,6 +4,7 @@
 
 #include "adapterlist.h"
 #include "deviceflash.h"
+#include "logfile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -166,10 +167,18 @@ int openAdapter(DeviceFlash &device, const CliContext &ctx)
     if (chosen != CliExit_Ok)
         return chosen;
     device.setAdapterPath(path);
+    // The log's lines name the adapter from the moment its information is read.
+    QObject tagger;
+    QObject::connect(
+        &device, &DeviceFlash::versionChanged, &tagger,
+        [&device] { LogFile::setAdapterSerial(QString::fromLatin1(device.serialNumber())); },
+        Qt::DirectConnection);
     const AdapterOpening opening(device, ctx);
     waitUntilIdle(device);
     QString message;
     const int code = opening.result(&message);
+    if (code == CliExit_Ok)
+        LogFile::setAdapterSerial(QString::fromLatin1(device.serialNumber()));
     if (code != CliExit_NoAdapter)
         return code == CliExit_Ok ? code : ctx.fail(code, message);
     if (!opening.deniedNode().isEmpty()) {

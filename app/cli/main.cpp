@@ -5,9 +5,12 @@
 #include "clicatalogue.h"
 #include "clihelp.h"
 #include "interruptguard.h"
+#include "logcategories.h"
+#include "logfile.h"
 #include "syncloud.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QJsonDocument>
 
 #include <cstdio>
@@ -22,7 +25,9 @@ QList<CliCommand> &registry()
     return commands;
 }
 
-bool verboseLogging = false;
+// --verbose given once: the log's info lines and warnings on standard error; twice (-vv):
+// its debug lines too.
+int verbosity = 0;
 
 // What the global options of one run ask for besides the context's settings.
 struct Invocation
@@ -103,9 +108,11 @@ const GlobalOption globalOptions[] = {
             run.ctx.quiet = true;
             return QString();
         } },
-    { "--verbose", 'v', nullptr, "show the log lines of every step on standard error",
+    { "--verbose", 'v', nullptr,
+        "show the log lines of every step on standard error, with their times; twice (-vv) "
+        "also the debug lines",
         [](Invocation &, const QString &) {
-            verboseLogging = true;
+            ++verbosity;
             return QString();
         } },
     { "--json", 0, nullptr,
@@ -282,13 +289,17 @@ QString takeOption(
     return global->apply(run, value);
 }
 
-// The libraries log every step; a command-line user sees them only with --verbose, while
-// critical lines always reach standard error.
-void cliMessageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+// The libraries log every step into the log file; a command-line user sees them only with
+// --verbose, while critical lines always reach standard error.
+void cliMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (!verboseLogging && type != QtCriticalMsg && type != QtFatalMsg)
+    if (verbosity == 0 && type != QtCriticalMsg && type != QtFatalMsg)
         return;
-    fprintf(stderr, "%s\n", qPrintable(terminalText(message)));
+    const QString line = verbosity == 0
+        ? message
+        : QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) + QLatin1Char(' ')
+            + LogFile::messageText(context.category, type, message);
+    fprintf(stderr, "%s\n", qPrintable(terminalText(line)));
     fflush(stderr);
 }
 
@@ -389,7 +400,7 @@ bool CliContext::errorIsTerminal() const
 
 int main(int argc, char *argv[])
 {
-    qInstallMessageHandler(cliMessageHandler);
+    LogFile::install(QStringLiteral("corvane-cli"), cliMessageHandler);
     QCoreApplication app(argc, argv);
     AppIdentity::apply();
 
@@ -425,6 +436,11 @@ int main(int argc, char *argv[])
             rest.append(a);
         }
     }
+
+    // QT_LOGGING_RULES, when set, overrides these.
+    QLoggingCategory::setFilterRules(verbosity >= 2 ? QStringLiteral("corvane.*.debug=true")
+                                                    : QStringLiteral("corvane.*.debug=false"));
+    qCInfo(lcCli).noquote() << "corvane-cli" << args.join(QLatin1Char(' '));
 
     if (run.version) {
         out << "corvane-cli " << AppIdentity::applicationVersion() << Qt::endl;
