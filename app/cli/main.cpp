@@ -81,6 +81,14 @@ QString applyAnswerTimeout(Invocation &run, const QString &value)
     return {};
 }
 
+QString applyProgress(Invocation &run, const QString &value)
+{
+    if (value != QLatin1String("json") && value != QLatin1String("text"))
+        return QStringLiteral("--progress takes json or text, not '%1'").arg(value);
+    run.ctx.progressJson = value == QLatin1String("json");
+    return {};
+}
+
 QString applyAdapter(Invocation &run, const QString &value)
 {
     if (value.trimmed().isEmpty())
@@ -122,6 +130,10 @@ const GlobalOption globalOptions[] = {
             run.ctx.json = true;
             return QString();
         } },
+    { "--progress", 0, "json|text",
+        "progress on standard error: a bar on a terminal, else a line every 10 % (text, the "
+        "default), or one JSON object per line each time the percentage changes (json)",
+        &applyProgress },
     { "--catalogue", 0, "URL",
         "catalogue server (http[s]://host[:port]) instead of the built-in one", &applyCatalogue },
     { "--network-timeout", 0, "SECONDS",
@@ -390,7 +402,25 @@ int CliContext::finish(int code, const QString &fallbackError) const
 
 bool CliContext::interactive() const
 {
-    return standardStreams && isatty(STDOUT_FILENO) == 1;
+    return standardStreams && isatty(STDERR_FILENO) == 1;
+}
+
+void CliContext::progressLine(
+    const QString &phase, qlonglong current, qlonglong total, const QString &adapter) const
+{
+    if (!progressJson || quiet || total <= 0)
+        return;
+    const int percent = int(qBound<qlonglong>(0, current, total) * 100 / total);
+    const QPair<QString, int> shown(phase, percent);
+    if (m_progressShown.value(adapter) == shown)
+        return;
+    m_progressShown.insert(adapter, shown);
+    QJsonObject line { { QStringLiteral("progress"), phase },
+        { QStringLiteral("current"), double(current) }, { QStringLiteral("total"), double(total) },
+        { QStringLiteral("percent"), percent } };
+    if (!adapter.isEmpty())
+        line.insert(QStringLiteral("adapter"), adapter);
+    err << QJsonDocument(line).toJson(QJsonDocument::Compact) << Qt::endl;
 }
 
 bool CliContext::errorIsTerminal() const
