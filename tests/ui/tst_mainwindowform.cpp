@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "embeddedfonts.h"
 #include "framelesswidget.h"
+#include "languages.h"
 #include "messagedialog.h"
 #include "settingsdialog.h"
 #include "ui_mainwindow.h"
@@ -8,6 +9,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QImage>
 #include <QImageReader>
 #include <QMovie>
@@ -321,13 +323,19 @@ void tst_MainWindowForm::resourcesLoad()
     // works while the bundle keeps them uncompressed (else each is copied whole into memory).
     QVERIFY(EmbeddedFonts::registerAll());
     const char *const families[EmbeddedFonts::Count] = { "Droid Sans Fallback", "Liberation Sans",
-        "IPAGothic", "DejaVu Sans Mono", "Roboto Slab", "FontAwesome" };
+        "IPAPGothic", "DejaVu Sans", "Roboto Slab", "FontAwesome" };
     for (int font = 0; font < EmbeddedFonts::Count; ++font) {
         const QString path = EmbeddedFonts::resourcePath(EmbeddedFonts::Font(font));
         QVERIFY2(
             QResource(path).compressionAlgorithm() == QResource::NoCompression, qPrintable(path));
         QCOMPARE(QFontDatabase::applicationFontFamilies(font),
             QStringList(QString::fromLatin1(families[font])));
+    }
+    // No language is drawn in a monospaced face by the family that stands in for its own.
+    Languages::installFontSubstitutions();
+    for (int language = 0; language < Languages::Count; ++language) {
+        const QFontInfo face(QFont(Languages::fontFamily(language)));
+        QVERIFY2(!face.fixedPitch(), qPrintable(face.family()));
     }
 
     // The form's icons come from the bundle.
