@@ -263,15 +263,18 @@ void tst_MainWindowForm::styleSheetResource()
         selectors << m.captured(1).trimmed().remove(QChar(0xFEFF));
         QVERIFY2(!m.captured(2).trimmed().isEmpty(), qPrintable(selectors.last()));
     }
-    // The 58 rules of the window's look, then only rules for disabled and focused controls.
-    QCOMPARE(selectors.size(), 83);
-    QCOMPARE(text.count(QLatin1Char('{')), 83);
+    // The 58 rules of the window's look, then only rules for disabled and focused controls
+    // and for the message dialog's frame and warning look.
+    QCOMPARE(selectors.size(), 87);
+    QCOMPARE(text.count(QLatin1Char('{')), 87);
     QCOMPARE(selectors.first(), QStringLiteral("QWidget#MessageWidget"));
     QCOMPARE(selectors.at(57), QStringLiteral("QFrame#frame_Header"));
     for (const QString &selector : selectors.mid(58)) {
         for (const QString &part : selector.split(QLatin1Char(',')))
             QVERIFY2(part.trimmed().endsWith(QLatin1String(":disabled"))
-                    || part.contains(QLatin1String(":focus")),
+                    || part.contains(QLatin1String(":focus"))
+                    || part.contains(QLatin1String("[warning=\"true\"]"))
+                    || part == QLatin1String("QDialog#MessageDialog"),
                 qPrintable(selector));
     }
     QCOMPARE(selectors.removeDuplicates(), 0);
