@@ -33,10 +33,11 @@ struct Log
     bool failed = false;
 };
 
+// Never destroyed: lines logged while the program's statics are torn down still find it.
 Log &theLog()
 {
-    static Log log;
-    return log;
+    static Log *const log = new Log;
+    return *log;
 }
 
 // Set while this thread writes a line: what the write itself logs is not written again.
