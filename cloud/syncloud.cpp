@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "syncloud.h"
+#include "logcategories.h"
 
 #include "boundedreply.h"
 #include "catalogue.h"
@@ -79,7 +80,7 @@ void limitHeaders(BoundedReply *body, const SyncCloud *cloud)
 void logLeftOut(const QStringList &labels)
 {
     for (const QString &label : labels)
-        qWarning() << "firmware list: a second entry for version" << label << "left out";
+        qCWarning(lcCloud) << "firmware list: a second entry for version" << label << "left out";
 }
 
 } // namespace
@@ -100,16 +101,17 @@ SyncCloud::SyncCloud(QObject *parent)
     QDir dir(m_storagePath);
     if (!dir.exists()) {
         if (PrivateFiles::makeDirectory(m_storagePath))
-            qInfo().noquote().nospace() << "Created directory. " << m_storagePath;
+            qCInfo(lcCloud).noquote().nospace() << "Created directory. " << m_storagePath;
         else
-            qWarning().noquote().nospace() << "Failed to create directory. " << m_storagePath;
+            qCWarning(lcCloud).noquote().nospace()
+                << "Failed to create directory. " << m_storagePath;
     } else {
         PrivateFiles::makeDirectory(m_storagePath); // tightens one that an earlier version made
     }
 
     const QString settingsPath
         = QStringLiteral("%1/%2").arg(m_storagePath, QStringLiteral("corvaneflashtool.ini"));
-    qInfo().noquote() << "SyncCloud settings_path" << settingsPath;
+    qCInfo(lcCloud).noquote() << "SyncCloud settings_path" << settingsPath;
     m_settings = new QSettings(settingsPath, QSettings::IniFormat, this);
 }
 
@@ -136,7 +138,7 @@ void SyncCloud::takeFirmwareList(const QJsonArray &list)
 void SyncCloud::getInformation()
 {
     loadCachedInformation();
-    qDebug() << "SyncCloud::getInformation" << m_firmwareInfo;
+    qCDebug(lcCloud) << "SyncCloud::getInformation" << m_firmwareInfo;
 
     QNetworkReply *reply = get(BoundedReply::plainRequest(catalogueUrl()));
     auto *body = new BoundedReply(reply, MaxCatalogueSize);
@@ -161,7 +163,7 @@ void SyncCloud::onCatalogueReplyFinished(
             emit syncError(SyncError_LocalCacheUsed);
             emit firmawreInfoChanged(m_firmwareInfo);
         }
-        qWarning().noquote() << "CloudService get information finished error" << failure;
+        qCWarning(lcCloud).noquote() << "CloudService get information finished error" << failure;
     } else {
         m_lastError.clear();
         m_synced = true;
@@ -174,13 +176,13 @@ void SyncCloud::onCatalogueReplyFinished(
                                     : QStringLiteral("the catalogue is not a non-empty JSON object "
                                                      "of at most %1 firmware versions")
                                           .arg(Catalogue::MaxEntries);
-            qWarning().noquote() << "CloudService catalogue refused:" << m_lastError;
+            qCWarning(lcCloud).noquote() << "CloudService catalogue refused:" << m_lastError;
             emit syncError(SyncError_InformationError);
         } else {
             logLeftOut(catalogue.duplicates);
             m_flashTool = catalogue.flashTool;
-            qInfo() << "firmawreInfoChanged------------------------" << catalogue.firmware
-                    << m_firmwareInfo;
+            qCInfo(lcCloud) << "firmawreInfoChanged------------------------" << catalogue.firmware
+                            << m_firmwareInfo;
             m_firmwareInfo = catalogue.firmware;
             m_listOverHttps
                 = reply->url().scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
@@ -244,7 +246,7 @@ QString SyncCloud::getFirmware(int index, bool refresh)
     const QString version = VersionLabel::normalised(label);
     if (version.isEmpty()) {
         m_lastError = QStringLiteral("'%1' is not a firmware version").arg(label);
-        qWarning() << "getFirmware refused firmware version" << label;
+        qCWarning(lcCloud) << "getFirmware refused firmware version" << label;
         emit syncError(SyncError_InformationError);
         return result;
     }
@@ -260,7 +262,7 @@ QString SyncCloud::getFirmware(int index, bool refresh)
     // A refresh keeps the cached image until the new one replaces it.
     if (!refresh)
         QFile::remove(path);
-    qDebug() << "getFirmware firmware downloading...";
+    qCDebug(lcCloud) << "getFirmware firmware downloading...";
 
     const QUrl url(entry.value(QLatin1String("download")).toString(), QUrl::TolerantMode);
     if (!isUsableAddress(url)) {
@@ -269,7 +271,7 @@ QString SyncCloud::getFirmware(int index, bool refresh)
             ? QStringLiteral("plain http address '%1' of a catalogue fetched over https refused")
                   .arg(url.toString())
             : QStringLiteral("unusable download address '%1'").arg(url.toString());
-        qWarning() << "getFirmware refused download address" << url;
+        qCWarning(lcCloud) << "getFirmware refused download address" << url;
         emit syncError(SyncError_NetworkError);
         return result;
     }
@@ -291,22 +293,22 @@ QString SyncCloud::getFirmware(int index, bool refresh)
             const QString failure = body->failure(transferTimeout());
             if (!failure.isEmpty()) {
                 m_lastError = failure;
-                qWarning().noquote()
+                qCWarning(lcCloud).noquote()
                     << "getFirmware download failed" << reply->url().toString() << failure;
                 emit syncError(SyncError_NetworkError);
             } else {
                 const QByteArray data = body->take();
-                qDebug() << "download firmware file data size:" << data.size();
+                qCDebug(lcCloud) << "download firmware file data size:" << data.size();
                 // An empty body is never an image: the server failed to send one.
                 QString refusal;
                 if (data.isEmpty()) {
                     m_lastError = QStringLiteral("the server sent an empty firmware image");
-                    qWarning() << "getFirmware empty firmware image" << reply->url();
+                    qCWarning(lcCloud) << "getFirmware empty firmware image" << reply->url();
                     emit syncError(SyncError_NetworkError);
                 } else if (!(refusal = admitImage(version, data, refresh, url.toString()))
                                 .isEmpty()) {
                     m_lastError = refusal;
-                    qWarning().noquote() << "getFirmware image refused:" << refusal;
+                    qCWarning(lcCloud).noquote() << "getFirmware image refused:" << refusal;
                     emit syncError(SyncError_DownloadFail);
                 } else {
                     m_lastError.clear();
@@ -321,9 +323,9 @@ QString SyncCloud::getFirmware(int index, bool refresh)
     connect(reply, &QObject::destroyed, &loop, &QEventLoop::quit);
 
     const QPointer<QNetworkReply> pending(reply);
-    qDebug() << "firmware download...";
+    qCDebug(lcCloud) << "firmware download...";
     loop.exec();
-    qDebug() << "firmware finshed.";
+    qCDebug(lcCloud) << "firmware finshed.";
     if (pending && !pending->isFinished()) {
         // Left before the reply finished: drop the download, keep the cache untouched.
         pending->disconnect(this);
@@ -361,7 +363,7 @@ QString SyncCloud::cachedFirmware(const QString &version)
     if (problem.isEmpty())
         return path;
 
-    qWarning().noquote() << "cached firmware refused, to be downloaded again:" << problem;
+    qCWarning(lcCloud).noquote() << "cached firmware refused, to be downloaded again:" << problem;
     QFile::remove(path);
     // A record of bytes that fail the image check vouches for nothing (an earlier version
     // remembered whatever it downloaded first).

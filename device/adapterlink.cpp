@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "adapterlink.h"
+#include "logcategories.h"
 
 #include "deviceflash.h"
 #include "deviceflash_p.h"
@@ -19,8 +20,8 @@ bool AdapterLink::runBufferTask(std::function<void()> body, const QByteArray *fi
     {
         std::lock_guard<std::mutex> lock(d.m_taskCountMutex);
         if (d.m_bufferTasks > 0) {
-            qWarning() << "buffer task refused: a backup or restore is still running"
-                       << d.m_bufferTasks;
+            qCWarning(lcDevice) << "buffer task refused: a backup or restore is still running"
+                                << d.m_bufferTasks;
             return false;
         }
         ++d.m_bufferTasks;
@@ -91,7 +92,7 @@ bool AdapterLink::commitToErase() const
     if (!m_device->d->m_flashCommit.compare_exchange_strong(
             state, DeviceFlashPrivate::Flash_Committed)
         && state == DeviceFlashPrivate::Flash_Cancelled) {
-        qWarning("flash job cancelled, nothing erased");
+        qCWarning(lcDevice, "flash job cancelled, nothing erased");
         return false;
     }
     return true;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "deviceflash.h"
 #include "deviceflash_p.h"
+#include "logcategories.h"
 
 #include "devicemonitor.h"
 #include "devicenotice.h"
@@ -49,8 +50,8 @@ void DeviceFlash::initialise(DeviceMonitor *monitor)
     // The monitor replaces the two notification registrations (USB devices, disks).
     d->m_monitor = monitor;
     if (!d->m_monitor || !d->m_monitor->isActive()) {
-        qWarning("registerDevice fail!");
-        qWarning("registerDevice fail!");
+        qCWarning(lcDevice, "registerDevice fail!");
+        qCWarning(lcDevice, "registerDevice fail!");
     }
     if (d->m_monitor)
         connect(d->m_monitor, &DeviceMonitor::notice, this, &DeviceFlash::handleNotice);
@@ -124,7 +125,7 @@ void DeviceFlash::setIsBusy(bool busy)
             return;
         d->m_isBusy = busy;
     }
-    qInfo() << "setIsBusy -- " << busy;
+    qCInfo(lcDevice) << "setIsBusy -- " << busy;
     emit isBusyChanged(busy);
 }
 
@@ -240,7 +241,7 @@ bool DeviceFlash::cancelBeforeErase()
         return false;
     // Reads of the preparation (information, backup) give up at their next slice.
     d->m_cancelTransfers = true;
-    qInfo("flash operation cancelled before its erase");
+    qCInfo(lcDevice, "flash operation cancelled before its erase");
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include "deviceflash_p.h"
 #include "firmwareversion.h"
 #include "flashlayout.h"
+#include "logcategories.h"
 #include "qhiddevice.h"
 
 #include <QDebug>
@@ -26,14 +27,14 @@ void DeviceFlash::readDeviceConfig()
 {
     if (!d->m_hidDevice->isOpen())
         return;
-    qInfo("readDeviceConfig....");
+    qCInfo(lcDevice, "readDeviceConfig....");
     d->m_informationRead = false;
 
     // Read into locals and publish under the state lock: the GUI thread reads factoryInfo.
     char factory[FactoryInfoSize];
     if (!readDeviceMemory(CommandReport::Code_Read, FlashLayout::FactoryInfoAddress,
             FactoryInfoSize, factory, false)) {
-        qWarning("read factory Info failure!");
+        qCWarning(lcDevice, "read factory Info failure!");
         return;
     }
     {
@@ -43,7 +44,7 @@ void DeviceFlash::readDeviceConfig()
     char uniqueId[UniqueIdSize];
     if (!readDeviceMemory(CommandReport::Code_Read, FlashLayout::UniqueIdAddress, UniqueIdSize,
             uniqueId, false)) {
-        qWarning("read factory Info failure!");
+        qCWarning(lcDevice, "read factory Info failure!");
         return;
     }
     {
@@ -54,7 +55,7 @@ void DeviceFlash::readDeviceConfig()
     QByteArray info(FirmwareInfoSize, '\0');
     if (!readDeviceMemory(CommandReport::Code_Read, FlashLayout::RecordAddress, FirmwareInfoSize,
             info.data(), false)) {
-        qWarning("read firmware Info failure!");
+        qCWarning(lcDevice, "read firmware Info failure!");
         return;
     }
     d->m_informationRead = true;
@@ -64,7 +65,7 @@ void DeviceFlash::readDeviceConfig()
         const QString text = record.version();
         storeVersion(text);
         emit versionChanged(text);
-        qWarning() << "m_strVersion:" << text;
+        qCWarning(lcDevice) << "m_strVersion:" << text;
         emit settingChanged();
     } else {
         emit error(DeviceError_FirmwareLost);
@@ -78,7 +79,7 @@ QByteArray DeviceFlash::serialNumber() const
         QMutexLocker lock(&d->m_stateMutex);
         text = QByteArray(d->factoryInfoBuffer + UniqueIdOffset, UniqueIdSize).toHex();
     }
-    qDebug() << "SN:" << text;
+    qCDebug(lcDevice) << "SN:" << text;
     return text;
 }
 
@@ -87,7 +88,7 @@ int DeviceFlash::compareVersionNumbers(const QString &a, const QString &b)
     for (int i = 0; i < 3; ++i) {
         const qint64 va = FirmwareVersion::component(a, i);
         const qint64 vb = FirmwareVersion::component(b, i);
-        qWarning() << "current_version_split: " << va << vb;
+        qCWarning(lcDevice) << "current_version_split: " << va << vb;
         if (va != vb)
             return va < vb ? -1 : 1;
     }
@@ -101,22 +102,22 @@ bool DeviceFlash::isCompatibleVersion(const QString &a, const QString &b)
 
 int DeviceFlash::compareMajorMinor(const QString &a, const QString &b)
 {
-    qDebug() << "isCompatibleVersion " << FirmwareVersion::majorMinor(a)
-             << FirmwareVersion::majorMinor(b);
+    qCDebug(lcDevice) << "isCompatibleVersion " << FirmwareVersion::majorMinor(a)
+                      << FirmwareVersion::majorMinor(b);
     return FirmwareVersion::compareMajorMinor(a, b);
 }
 
 bool DeviceFlash::isSupportBootMode() const
 {
     const bool supported = FirmwareVersion::supportsBootMode(version());
-    qWarning() << "isSupportBootMode" << supported;
+    qCWarning(lcDevice) << "isSupportBootMode" << supported;
     return supported;
 }
 
 bool DeviceFlash::isSupportDataStore() const
 {
     const bool supported = FirmwareVersion::keepsConfigurationStore(version());
-    qWarning() << "isSupportDataStore" << supported;
+    qCWarning(lcDevice) << "isSupportDataStore" << supported;
     return supported;
 }
 
@@ -161,17 +162,17 @@ void DeviceFlash::updateVersion()
     while (remaining > 0) {
         request = CommandReport::request(CommandReport::Code_Read, address, ChunkSize);
         if (!writeCMDData(request)) {
-            qWarning() << "updateVersion write error !!!";
+            qCWarning(lcDevice) << "updateVersion write error !!!";
             break;
         }
         response.clearHeader();
         if (!readCMDData(response)) {
-            qWarning() << "updateVersion read error !!!";
+            qCWarning(lcDevice) << "updateVersion read error !!!";
             break;
         }
         if (response.code() != CommandReport::Code_Answer || response.address() != address
             || response.length() != quint32(ChunkSize)) {
-            qWarning() << "updateVersion Error" << address << response.address();
+            qCWarning(lcDevice) << "updateVersion Error" << address << response.address();
             break;
         }
         const int copy = std::min(ChunkSize, ConfigBufferSize - offset);
@@ -199,7 +200,7 @@ void DeviceFlash::updateVersion()
     const QString text = record.version();
     announceVersion(text);
     emit settingChanged();
-    qDebug().noquote() << "updateVersion Finished" << text;
+    qCDebug(lcDevice).noquote() << "updateVersion Finished" << text;
 }
 
 bool DeviceFlash::loadConfiguration()
@@ -220,7 +221,7 @@ bool DeviceFlash::ensureConfigLoaded()
     QByteArray block(ConfigBufferSize, '\0');
     if (!readDeviceMemory(CommandReport::Code_Read, FlashLayout::ConfigBlockAddress,
             ConfigBufferSize, block.data(), false)) {
-        qWarning() << "ensureConfigLoaded read failure";
+        qCWarning(lcDevice) << "ensureConfigLoaded read failure";
         return false;
     }
     {

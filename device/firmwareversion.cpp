@@ -50,6 +50,17 @@ bool isCompatible(const QString &a, const QString &b)
     return compareMajorMinor(a, b) == 0;
 }
 
+int newest(const QStringList &versions)
+{
+    int found = -1;
+    for (int i = 0; i < versions.size(); ++i) {
+        if (!versions.at(i).isEmpty()
+            && (found < 0 || compare(versions.at(i), versions.at(found)) > 0))
+            found = i;
+    }
+    return found;
+}
+
 bool keepsConfigurationStore(const QString &version)
 {
     return compare(version, QStringLiteral("5.5.0")) >= 0;

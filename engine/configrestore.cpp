@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "configrestore.h"
+#include "logcategories.h"
 
 #include "backupfile.h"
 #include "firmwareversion.h"
@@ -166,10 +167,10 @@ bool convertRecords(const char *buffer, const QVector<Record> &records, bool log
             const char *name = converted.constData() + 5;
             const QByteArray nameBytes(
                 name, int(qstrnlen(name, ConfigRestore::RecordFixedSize - 5)));
-            qWarning().noquote() << "restoreV2ToV2" << i << r.length << converted.size()
-                                 << moved.toHex();
-            qWarning().noquote() << "restoreV2ToV2  mmacro v1 to v4" << QString::fromUtf8(nameBytes)
-                                 << converted.size();
+            qCWarning(lcEngine).noquote()
+                << "restoreV2ToV2" << i << r.length << converted.size() << moved.toHex();
+            qCWarning(lcEngine).noquote() << "restoreV2ToV2  mmacro v1 to v4"
+                                          << QString::fromUtf8(nameBytes) << converted.size();
         }
         out->append(converted);
     }
@@ -332,7 +333,7 @@ bool ConfigRestore::buildLayout1(char *buffer, qint64 bufferSize, const QByteArr
     QByteArray recordBytes;
     qint64 recordsSizeField = recordsTotal;
     if (convert) {
-        qWarning() << "is not compatible version";
+        qCWarning(lcEngine) << "is not compatible version";
         qint64 convertedTotal = 0;
         if (!convertRecords(buffer, records, false, &recordBytes, &convertedTotal, reason))
             return false;
@@ -363,8 +364,8 @@ bool ConfigRestore::buildLayout2(const char *buffer, qint64 bufferSize, const QB
     blocks.config = QByteArray(buffer, ConfigBlockSize);
     if (!finishConfigBlock(blocks.config, config, reason))
         return false;
-    qWarning() << "restoreV2ToV2" << quint8(blocks.config.at(3)) << quint8(blocks.config.at(2))
-               << quint8(blocks.config.at(1));
+    qCWarning(lcEngine) << "restoreV2ToV2" << quint8(blocks.config.at(3))
+                        << quint8(blocks.config.at(2)) << quint8(blocks.config.at(1));
 
     if (!sectorBlock(buffer, bufferSize, Sector2Offset, Sector2Capacity, "sector-2", false,
             &blocks.sector2, reason)
@@ -383,7 +384,7 @@ bool ConfigRestore::buildLayout2(const char *buffer, qint64 bufferSize, const QB
                 &blocks.macro, reason))
             return false;
     } else {
-        qWarning() << "is not compatible version";
+        qCWarning(lcEngine) << "is not compatible version";
         QVector<Record> records;
         qint64 oldTotal = 0;
         if (!walkRecords(buffer, bufferSize, MacroOffset + MacroHeaderSize, count, RecordFixedSize,

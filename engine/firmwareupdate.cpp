@@ -7,6 +7,7 @@
 #include "firmwareimage.h"
 #include "flashjob.h"
 #include "flashprogramming.h"
+#include "logcategories.h"
 #include "operationhistory.h"
 #include "updatejobs.h"
 
@@ -46,18 +47,19 @@ void runFactoryRestore(DeviceFlash &device, const QString &path, const QString &
         // Refused before anything is erased: the file is no image an update takes, names
         // another version, or the job could not hold it.
         if (!image.isValid()) {
-            qWarning("%s", FirmwareImage::warningText(image.status));
+            qCWarning(lcEngine, "%s", FirmwareImage::warningText(image.status));
             emit device.error(DeviceError_FirmwareEmpty);
         } else if (!image.isVersion(firmwareVersion)) {
-            qWarning() << "restoreFactorySettings image version" << image.versionText() << "is not"
-                       << firmwareVersion;
+            qCWarning(lcEngine) << "restoreFactorySettings image version" << image.versionText()
+                                << "is not" << firmwareVersion;
             emit device.error(DeviceError_FirmwareEmpty);
         } else if (quint64(firmware.size()) > capacity) {
-            qWarning() << "restoreFactorySettings firmware too large:" << firmware.size()
-                       << "bytes, at most" << capacity;
+            qCWarning(lcEngine) << "restoreFactorySettings firmware too large:" << firmware.size()
+                                << "bytes, at most" << capacity;
             emit device.error(DeviceError_FirmwareEmpty);
         } else {
-            qWarning() << (second ? "restoreFactorySettings_v2" : "restoreFactorySettings_v1");
+            qCWarning(lcEngine) << (second ? "restoreFactorySettings_v2"
+                                           : "restoreFactorySettings_v1");
             std::unique_ptr<FlashJob> job
                 = UpdateJobs::buildRestoreJob(generation, firmware, version);
             // The defaults replace the user's configuration: it is saved first, or nothing
@@ -70,9 +72,9 @@ void runFactoryRestore(DeviceFlash &device, const QString &path, const QString &
         }
     } else {
         reason = QStringLiteral("The firmware file, the adapter or the version was missing.");
-        qWarning() << "restoreFactorySettings Error! firmware_data.isEmpty" << firmware.isEmpty()
-                   << "Device.isOpen" << open << "firmware_version.size is 3" << threeParts
-                   << parts;
+        qCWarning(lcEngine) << "restoreFactorySettings Error! firmware_data.isEmpty"
+                            << firmware.isEmpty() << "Device.isOpen" << open
+                            << "firmware_version.size is 3" << threeParts << parts;
     }
     device.updateVersion();
     record.finish(written, reason);
@@ -105,25 +107,25 @@ void updateTask(const AdapterLink &link, const QString &path, const QString &cat
     // Check: nothing is saved or erased unless the image is whole, is the catalogue's
     // version when one was chosen, and fits.
     if (!device.isDeviceOpen()) {
-        qWarning() << "updateFirmware Device.isOpen" << false;
+        qCWarning(lcEngine) << "updateFirmware Device.isOpen" << false;
         record.finish(false, QStringLiteral("The adapter is not connected."));
         return;
     }
     if (!image.isValid()) {
         emit device.error(DeviceError_FirmwareEmpty);
-        qWarning("%s", FirmwareImage::warningText(image.status));
+        qCWarning(lcEngine, "%s", FirmwareImage::warningText(image.status));
         return;
     }
     if (!catalogueVersion.isEmpty() && !image.isVersion(catalogueVersion)) {
         emit device.error(DeviceError_FirmwareEmpty);
-        qWarning() << "updateFirmware image version" << image.versionText()
-                   << "is not the catalogue's" << catalogueVersion;
+        qCWarning(lcEngine) << "updateFirmware image version" << image.versionText()
+                            << "is not the catalogue's" << catalogueVersion;
         return;
     }
     if (file.problem == FirmwareFileCheck::TooLarge) {
         emit device.error(DeviceError_FirmwareEmpty);
-        qWarning() << "updateFirmware firmware too large:" << image.payload.size()
-                   << "bytes, at most" << UpdateJobs::MaxUpdatePayload;
+        qCWarning(lcEngine) << "updateFirmware firmware too large:" << image.payload.size()
+                            << "bytes, at most" << UpdateJobs::MaxUpdatePayload;
         return;
     }
 
@@ -135,7 +137,7 @@ void updateTask(const AdapterLink &link, const QString &path, const QString &cat
         = UpdateJobs::buildUpdateJob(imageVersion, image.payload, image.payloadMd5);
     if (!job) {
         emit device.error(DeviceError_FirmwareEmpty);
-        qWarning("updateFirmware cannot build the flash job");
+        qCWarning(lcEngine, "updateFirmware cannot build the flash job");
         return;
     }
 
@@ -171,9 +173,10 @@ void logUnreadable(const QString &path, const FirmwareFileCheck &file)
     if (!file.unread())
         return;
     if (file.problem == FirmwareFileCheck::FileTooLarge)
-        qWarning() << "getFirmwareData file too large:" << path << "more than"
-                   << UpdateJobs::MaxFirmwareFileSize << "bytes";
-    qWarning() << "getFirmwareData is Empty!" << path << QFileInfo(path).absoluteFilePath();
+        qCWarning(lcEngine) << "getFirmwareData file too large:" << path << "more than"
+                            << UpdateJobs::MaxFirmwareFileSize << "bytes";
+    qCWarning(lcEngine) << "getFirmwareData is Empty!" << path
+                        << QFileInfo(path).absoluteFilePath();
 }
 
 } // namespace

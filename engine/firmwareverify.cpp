@@ -5,6 +5,7 @@
 #include "firmwareupdate.h"
 #include "flashjob.h"
 #include "flashlayout.h"
+#include "logcategories.h"
 #include "updatejobs.h"
 
 #include <QDebug>
@@ -32,12 +33,12 @@ void verifyTask(DeviceFlash &device, const QString &path)
     const FirmwareFileCheck file = FirmwareUpdate::checkFile(device, path);
     const FirmwareImage &image = file.image;
     if (!device.isDeviceOpen()) {
-        qWarning() << "verifyFirmware Device.isOpen" << false;
+        qCWarning(lcEngine) << "verifyFirmware Device.isOpen" << false;
         return;
     }
     if (!image.isValid()) {
         emit device.error(DeviceError_FirmwareEmpty);
-        qWarning("%s", FirmwareImage::warningText(image.status));
+        qCWarning(lcEngine, "%s", FirmwareImage::warningText(image.status));
         return;
     }
     const UpdateJobs::Version version { image.major, image.minor, image.patch };
@@ -50,8 +51,8 @@ void verifyTask(DeviceFlash &device, const QString &path)
             = UpdateJobs::buildRestoreJob(generation, file.content, version);
         if (!job) {
             emit device.error(DeviceError_FirmwareEmpty);
-            qWarning() << "verifyFirmware file too large for a factory restore:"
-                       << file.content.size() << "bytes";
+            qCWarning(lcEngine) << "verifyFirmware file too large for a factory restore:"
+                                << file.content.size() << "bytes";
             return;
         }
         FirmwareUpdate::verifyJob(device, *job, [generation](int region, quint32 length) {
@@ -63,8 +64,8 @@ void verifyTask(DeviceFlash &device, const QString &path)
         = UpdateJobs::buildUpdateJob(version, image.payload, image.payloadMd5);
     if (!job) {
         emit device.error(DeviceError_FirmwareEmpty);
-        qWarning() << "verifyFirmware firmware too large:" << image.payload.size()
-                   << "bytes, at most" << UpdateJobs::MaxUpdatePayload;
+        qCWarning(lcEngine) << "verifyFirmware firmware too large:" << image.payload.size()
+                            << "bytes, at most" << UpdateJobs::MaxUpdatePayload;
         return;
     }
     FirmwareUpdate::verifyJob(device, *job);
@@ -80,7 +81,7 @@ void DeviceFlash::verifyFirmware(const QString &path)
 bool FirmwareUpdate::verifyJob(
     DeviceFlash &device, const FlashJob &job, const ImageBytes &imageBytes)
 {
-    qDebug() << "verifyUpdateJob...";
+    qCDebug(lcEngine) << "verifyUpdateJob...";
     const auto spanOf = [&imageBytes](int region, quint32 length) {
         return imageBytes ? imageBytes(region, length)
                           : UpdateJobs::imageBytesOfUpdateRegion(region, length);
@@ -95,7 +96,7 @@ bool FirmwareUpdate::verifyJob(
         if (length == 0)
             break;
         if (length > FlashJob::capacityFrom(regions)) {
-            qWarning() << "verifyUpdateJob region exceeds the job" << regions << length;
+            qCWarning(lcEngine) << "verifyUpdateJob region exceeds the job" << regions << length;
             return false;
         }
         total += spanOf(regions, length).length;
@@ -118,7 +119,7 @@ bool FirmwareUpdate::verifyJob(
             const quint32 n = std::min<quint32>(end - offset, CommandReport::DataSize);
             if (!device.readDeviceMemory(
                     CommandReport::Code_Read, address + offset, n, actual, false)) {
-                qWarning().noquote()
+                qCWarning(lcEngine).noquote()
                     << "verifyUpdateJob read error at" << hexAddress(qint64(address) + offset);
                 return false;
             }
@@ -134,8 +135,8 @@ bool FirmwareUpdate::verifyJob(
             emit device.verifyProgressChanged(current, total);
         }
         if (differing > 0) {
-            qWarning().noquote() << "verifyUpdateJob region" << region << "differs in" << differing
-                                 << "bytes, first at" << hexAddress(first);
+            qCWarning(lcEngine).noquote() << "verifyUpdateJob region" << region << "differs in"
+                                          << differing << "bytes, first at" << hexAddress(first);
             matches = false;
         }
         emit device.regionVerified(address, length, differing, first);

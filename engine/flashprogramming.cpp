@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "flashprogramming.h"
+#include "logcategories.h"
 
 #include "adapterlink.h"
 #include "flashjob.h"
@@ -17,7 +18,7 @@ bool runJob(DeviceFlash &device, FlashJob *job, FlashProgress progressKind)
     // its verification half way: such a job is refused before anything is erased.
     QString reason;
     if (!FlashLayout::erasesEveryRegion(*job, &reason)) {
-        qWarning().noquote() << "flash job refused, nothing erased:" << reason;
+        qCWarning(lcEngine).noquote() << "flash job refused, nothing erased:" << reason;
         emit device.error(DeviceError_FirmwareEmpty);
         return false;
     }

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "operationhistory.h"
+#include "logcategories.h"
 
 #include "adapterlink.h"
 #include "deviceflash.h"
@@ -43,7 +44,7 @@ bool append(const QString &file, const QJsonObject &entry, QString *errorString)
                   .arg(QLatin1String(what), file, QString::fromLocal8Bit(std::strerror(errno)));
         if (errorString)
             *errorString = text;
-        qWarning().noquote() << "history" << text;
+        qCWarning(lcEngine).noquote() << "history" << text;
         return false;
     };
     PrivateFiles::makeDirectory(QFileInfo(file).absolutePath());
@@ -89,7 +90,7 @@ QList<QJsonObject> readLines(const QString &file)
         QJsonParseError error {};
         const QJsonDocument document = QJsonDocument::fromJson(line, &error);
         if (error.error != QJsonParseError::NoError || !document.isObject()) {
-            qWarning() << "history: skipped a damaged line of" << line.size() << "bytes";
+            qCWarning(lcEngine) << "history: skipped a damaged line of" << line.size() << "bytes";
             continue;
         }
         entries.append(document.object());

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "clicatalogue.h"
+#include "progressprinter.h"
 
 #include "cli.h"
 #include "firmwarefile.h"
@@ -8,6 +9,7 @@
 #include "versionlabel.h"
 
 #include <QEventLoop>
+#include <QTimer>
 
 namespace CliCatalogue {
 
@@ -22,19 +24,30 @@ bool parseHost(const QString &value, QUrl *host, QString *error)
     return true;
 }
 
-CatalogueFetch fetchCatalogue(SyncCloud &cloud)
+CatalogueFetch fetchCatalogue(SyncCloud &cloud, int limitMs)
 {
     CatalogueFetch fetch;
     bool listChanged = false;
+    bool finished = false;
     QList<SyncCloud::SyncError> errors;
     QEventLoop loop;
     // Connections made in the context of the loop end with it.
     QObject::connect(&cloud, &SyncCloud::firmawreInfoChanged, &loop, [&] { listChanged = true; });
     QObject::connect(
         &cloud, &SyncCloud::syncError, &loop, [&](SyncCloud::SyncError e) { errors.append(e); });
-    QObject::connect(&cloud, &SyncCloud::syncFinshed, &loop, &QEventLoop::quit);
+    QObject::connect(&cloud, &SyncCloud::syncFinshed, &loop, [&] {
+        finished = true;
+        loop.quit();
+    });
+    if (limitMs > 0)
+        QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
     cloud.getInformation();
     loop.exec();
+    if (!finished) {
+        fetch.problem = QStringLiteral("the firmware catalogue did not answer within %1 s")
+                            .arg(double(limitMs) / 1000.0);
+        return fetch;
+    }
 
     // Qt's error texts often name the address already.
     const QString address = cloud.catalogueUrl().toString();
@@ -120,7 +133,8 @@ FirmwareFetch fetchForCommand(CliContext &ctx, const QString &version, bool refr
     const bool showProgress = ctx.errorIsTerminal() && ctx.showsProgress();
     int shown = -1;
     auto progress = [&](qint64 received, qint64 total) {
-        if (!showProgress || total <= 0)
+        ctx.progressLine(flashPhaseText(FlashPhase::Downloading), received, total);
+        if (!showProgress || ctx.progressJson || total <= 0)
             return;
         const int percent = int(received * 100 / total);
         if (percent != shown) {

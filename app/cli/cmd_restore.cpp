@@ -9,6 +9,7 @@
 #include "configrestore.h"
 #include "deviceflash.h"
 #include "firmwareversion.h"
+#include "logcategories.h"
 
 #include <QDebug>
 #include <QJsonObject>
@@ -90,7 +91,7 @@ int runRestore(CliContext &ctx)
         = backupAdmission(path, device.serialNumber(), adapterVersion, held);
     if (!admission.admitted()) {
         if (!admission.reason.isEmpty())
-            qInfo().noquote() << "restore refused:" << admission.reason;
+            qCInfo(lcCli).noquote() << "restore refused:" << admission.reason;
         return ctx.fail(CliExit_Failed, refusalText(admission, path, adapterVersion));
     }
     const BackupFile::ReadResult &read = admission.file;

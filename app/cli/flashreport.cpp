@@ -54,7 +54,9 @@ void printRecovery(const CliContext &ctx, const DeviceFlash &device, const Flash
             ? QStringLiteral("the image is still in the firmware cache: %1").arg(imagePath)
             : QStringLiteral("the image is %1").arg(imagePath));
     if (checkFirmwareFile(image.path).accepted()) {
-        const QString update = QStringLiteral("corvane-cli update %1").arg(shellWord(imagePath));
+        // --force: also right once the same command again has written the version.
+        const QString update
+            = QStringLiteral("corvane-cli update --force %1").arg(shellWord(imagePath));
         if (device.firmwareRecordState() == 0)
             ctx.warn(QStringLiteral("the adapter's firmware record now lacks its signatures "
                                     "(\"Firmware lost\"): an update is the way back: %1")
@@ -125,21 +127,21 @@ void FlashOperation::start(const std::function<void()> &start, const Progress &p
         &m_device, &DeviceFlash::autoBackupSaved, &m_context, [this, &ctx](const QString &path) {
             m_backupPath = path;
             if (ctx.showsProgress())
-                ctx.out << "configuration saved to " << terminalText(path) << Qt::endl;
+                ctx.err << "configuration saved to " << terminalText(path) << Qt::endl;
         });
     QObject::connect(
         &m_device, &DeviceFlash::autoBackupReused, &m_context, [this, &ctx](const QString &path) {
             m_backupPath = path;
             m_backupReused = true;
             if (ctx.showsProgress())
-                ctx.out << "no new configuration backup after a failed write; the "
+                ctx.err << "no new configuration backup after a failed write; the "
                            "one saved before it stays: "
                         << terminalText(path) << Qt::endl;
         });
     const QString firmware = m_device.version();
     if (m_device.isAutoBackupEnabled() && !firmware.isEmpty() && !m_device.isSupportDataStore()
         && ctx.showsProgress())
-        ctx.out << "firmware " << terminalText(firmware)
+        ctx.err << "firmware " << terminalText(firmware)
                 << " keeps no configuration store: there is none to save first" << Qt::endl;
     start();
 }
@@ -216,10 +218,13 @@ int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
     FlashProgressPrinter printer(ctx);
     FlashOperation operation(device, ctx, expectedVersion, image, afterWrite);
     printer.follow(device, [&] {
-        operation.start(start, [&printer](FlashPhase phase, qlonglong current, qlonglong total) {
-            if (phase == FlashPhase::Writing)
-                printer.update(current, total);
-        });
+        operation.start(
+            start, [&printer, &ctx](FlashPhase phase, qlonglong current, qlonglong total) {
+                if (phase == FlashPhase::Writing)
+                    printer.update(current, total);
+                else
+                    ctx.progressLine(flashPhaseText(phase), current, total);
+            });
     });
     const int code = operation.conclude();
     if (code == CliExit_Ok)

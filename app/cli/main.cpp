@@ -5,10 +5,13 @@
 #include "clicatalogue.h"
 #include "clihelp.h"
 #include "interruptguard.h"
+#include "logcategories.h"
+#include "logfile.h"
 #include "safetext.h"
 #include "syncloud.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QJsonDocument>
 
 #include <cstdio>
@@ -24,7 +27,9 @@ QList<CliCommand> &registry()
     return commands;
 }
 
-bool verboseLogging = false;
+// --verbose given once: the log's info lines and warnings on standard error; twice (-vv):
+// its debug lines too.
+int verbosity = 0;
 
 // What the global options of one run ask for besides the context's settings.
 struct Invocation
@@ -78,6 +83,14 @@ QString applyAnswerTimeout(Invocation &run, const QString &value)
     return {};
 }
 
+QString applyProgress(Invocation &run, const QString &value)
+{
+    if (value != QLatin1String("json") && value != QLatin1String("text"))
+        return QStringLiteral("--progress takes json or text, not '%1'").arg(value);
+    run.ctx.progressJson = value == QLatin1String("json");
+    return {};
+}
+
 QString applyAdapter(Invocation &run, const QString &value)
 {
     if (value.trimmed().isEmpty())
@@ -105,9 +118,11 @@ const GlobalOption globalOptions[] = {
             run.ctx.quiet = true;
             return QString();
         } },
-    { "--verbose", 'v', nullptr, "show the log lines of every step on standard error",
+    { "--verbose", 'v', nullptr,
+        "show the log lines of every step on standard error, with their times; twice (-vv) "
+        "also the debug lines",
         [](Invocation &, const QString &) {
-            verboseLogging = true;
+            ++verbosity;
             return QString();
         } },
     { "--json", 0, nullptr,
@@ -117,6 +132,10 @@ const GlobalOption globalOptions[] = {
             run.ctx.json = true;
             return QString();
         } },
+    { "--progress", 0, "json|text",
+        "progress on standard error: a bar on a terminal, else a line every 10 % (text, the "
+        "default), or one JSON object per line each time the percentage changes (json)",
+        &applyProgress },
     { "--catalogue", 0, "URL",
         "catalogue server (http[s]://host[:port]) instead of the built-in one", &applyCatalogue },
     { "--network-timeout", 0, "SECONDS",
@@ -284,13 +303,17 @@ QString takeOption(
     return global->apply(run, value);
 }
 
-// The libraries log every step; a command-line user sees them only with --verbose, while
-// critical lines always reach standard error.
-void cliMessageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+// The libraries log every step into the log file; a command-line user sees them only with
+// --verbose, while critical lines always reach standard error.
+void cliMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (!verboseLogging && type != QtCriticalMsg && type != QtFatalMsg)
+    if (verbosity == 0 && type != QtCriticalMsg && type != QtFatalMsg)
         return;
-    fprintf(stderr, "%s\n", qPrintable(terminalText(message)));
+    const QString line = verbosity == 0
+        ? message
+        : QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) + QLatin1Char(' ')
+            + LogFile::messageText(context.category, type, message);
+    fprintf(stderr, "%s\n", qPrintable(terminalText(line)));
     fflush(stderr);
 }
 
@@ -382,7 +405,25 @@ int CliContext::finish(int code, const QString &fallbackError) const
 
 bool CliContext::interactive() const
 {
-    return standardStreams && isatty(STDOUT_FILENO) == 1;
+    return standardStreams && isatty(STDERR_FILENO) == 1;
+}
+
+void CliContext::progressLine(
+    const QString &phase, qlonglong current, qlonglong total, const QString &adapter) const
+{
+    if (!progressJson || quiet || total <= 0)
+        return;
+    const int percent = int(qBound<qlonglong>(0, current, total) * 100 / total);
+    const QPair<QString, int> shown(phase, percent);
+    if (m_progressShown.value(adapter) == shown)
+        return;
+    m_progressShown.insert(adapter, shown);
+    QJsonObject line { { QStringLiteral("progress"), phase },
+        { QStringLiteral("current"), double(current) }, { QStringLiteral("total"), double(total) },
+        { QStringLiteral("percent"), percent } };
+    if (!adapter.isEmpty())
+        line.insert(QStringLiteral("adapter"), adapter);
+    err << QJsonDocument(line).toJson(QJsonDocument::Compact) << Qt::endl;
 }
 
 bool CliContext::errorIsTerminal() const
@@ -392,7 +433,7 @@ bool CliContext::errorIsTerminal() const
 
 int main(int argc, char *argv[])
 {
-    qInstallMessageHandler(cliMessageHandler);
+    LogFile::install(QStringLiteral("corvane-cli"), cliMessageHandler);
     QCoreApplication app(argc, argv);
     AppIdentity::apply();
 
@@ -428,6 +469,11 @@ int main(int argc, char *argv[])
             rest.append(a);
         }
     }
+
+    // QT_LOGGING_RULES, when set, overrides these.
+    QLoggingCategory::setFilterRules(verbosity >= 2 ? QStringLiteral("corvane.*.debug=true")
+                                                    : QStringLiteral("corvane.*.debug=false"));
+    qCInfo(lcCli).noquote() << "corvane-cli" << args.join(QLatin1Char(' '));
 
     if (run.version) {
         out << "corvane-cli " << AppIdentity::applicationVersion() << Qt::endl;

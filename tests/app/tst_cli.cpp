@@ -92,6 +92,10 @@ private slots:
     void inspectTellsValidFromBroken();
     void updateWritesAndAnnouncesTheVersion();
     void updateFromTheCatalogue();
+    void versionGuards_data();
+    void versionGuards();
+    void whereTheAdapterStands();
+    void logsForABugReport();
     void verifyComparesWithTheImage();
     void hostileServer_data();
     void hostileServer();
@@ -194,6 +198,7 @@ QProcessEnvironment tst_Cli::environment() const
     env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir->filePath(QStringLiteral("data")));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir->filePath(QStringLiteral("config")));
     env.insert(QStringLiteral("XDG_CACHE_HOME"), m_dir->filePath(QStringLiteral("cache")));
+    env.insert(QStringLiteral("XDG_STATE_HOME"), m_dir->filePath(QStringLiteral("state")));
     // A runtime directory as the session manager makes it: the user's own, mode 0700.
     const QString runtime = m_dir->filePath(QStringLiteral("runtime"));
     QDir().mkpath(runtime);
@@ -521,13 +526,13 @@ void tst_Cli::updateWritesAndAnnouncesTheVersion()
     faults.corruptEchoAtWrite = 2;
     AdapterEmulator::setFaults(faults);
     QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
-    const Run failed = cli({ QStringLiteral("update"), image });
+    const Run failed = cli({ QStringLiteral("update"), QStringLiteral("--force"), image });
     QCOMPARE(failed.exitCode, 1);
     const QString advice = QString::fromUtf8(failed.err);
     // The configuration saved before this write is what the first update left, which restore
     // takes, leaving out the flash the firmware fills: it is advised.
-    QVERIFY2(
-        advice.contains(QStringLiteral("run the same command again: corvane-cli update ") + image)
+    QVERIFY2(advice.contains(
+                 QStringLiteral("run the same command again: corvane-cli update --force ") + image)
             && advice.contains(QStringLiteral("(\"Firmware lost\"): an update is the way back"))
             && advice.contains(QStringLiteral("corvane-cli restore ")),
         failed.err.constData());
@@ -560,7 +565,8 @@ void tst_Cli::updateWritesAndAnnouncesTheVersion()
     QVERIFY(table.first().startsWith("TIME") && table.at(2).contains("failed"));
 
     // --quiet prints the result alone, with the backup's path that a note would have given.
-    const Run quiet = cli({ QStringLiteral("-q"), QStringLiteral("update"), image });
+    const Run quiet
+        = cli({ QStringLiteral("-q"), QStringLiteral("update"), QStringLiteral("--force"), image });
     QVERIFY2(quiet.out.startsWith("version: 5.7.2\nbytesWritten: 70256\nbackup: ")
             && quiet.out.count('\n') == 3,
         quiet.out.constData());
@@ -651,7 +657,7 @@ void tst_Cli::updateFromTheCatalogue()
     QCOMPARE(cli({ QStringLiteral("catalogue"), QStringLiteral("--cached"),
                      QStringLiteral("--catalogue"), host })
                  .out,
-        QByteArray("Firmware 5.8.0\n    a\n    b\n"));
+        QByteArray("Firmware 5.8.0 (newest)\n    a\n    b\n"));
     QCOMPARE(completions({ QStringLiteral("download"), QString() }),
         QStringList { QStringLiteral("5.8.0") });
     QCOMPARE(
@@ -660,6 +666,167 @@ void tst_Cli::updateFromTheCatalogue()
 }
 
 // verify reads back what an update of the image writes and names the first byte that differs.
+void tst_Cli::versionGuards_data()
+{
+    QTest::addColumn<QString>("image"); // the adapter runs 5.6.0
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("named"); // the option the refusal names
+    const QString older = QStringLiteral("5.5.24");
+    const QString same = QStringLiteral("5.6.0");
+    const QString allowOlder = QStringLiteral("--allow-older");
+    const QString force = QStringLiteral("--force");
+    QTest::newRow("older") << older << QStringList() << 2 << allowOlder;
+    QTest::newRow("older, allowed") << older << QStringList { allowOlder } << 0 << QString();
+    QTest::newRow("the same") << same << QStringList() << 2 << force;
+    QTest::newRow("the same, forced") << same << QStringList { force } << 0 << QString();
+    QTest::newRow("progress as JSON lines")
+        << same
+        << QStringList { force, QStringLiteral("--json"), QStringLiteral("--progress"),
+               QStringLiteral("json") }
+        << 0 << QString();
+}
+
+// An older or the same version needs its option, and nothing is written without it; the
+// progress goes to standard error, the result alone to standard output.
+void tst_Cli::versionGuards()
+{
+    QFETCH(QString, image);
+    QFETCH(QStringList, options);
+    QFETCH(int, exitCode);
+    QFETCH(QString, named);
+    const QStringList parts = image.split(QLatin1Char('.'));
+    const QByteArray payload = payloadOf(6000, 8);
+    const QString file = writeImage(QStringLiteral("fw.rfw"),
+        FirmwareImageMaker::make(quint8(parts.at(0).toUInt()), quint8(parts.at(1).toUInt()),
+            quint8(parts.at(2).toUInt()), payload));
+    const Run r = cli(QStringList { QStringLiteral("update") } + options + QStringList { file });
+    QVERIFY2(r.exitCode == exitCode, r.err.constData());
+    QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    QCOMPARE(
+        AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload, exitCode == 0);
+    if (!named.isEmpty()) {
+        QVERIFY2(r.err.contains(named.toUtf8()) && r.out.isEmpty(), r.err.constData());
+        return;
+    }
+    if (!options.contains(QStringLiteral("--json"))) {
+        QCOMPARE(r.out, "version: " + image.toUtf8() + "\nbytesWritten: 6256\n");
+        QVERIFY2(r.err.contains("written 6256 of 6256 bytes (100%)\n"), r.err.constData());
+        return;
+    }
+    QCOMPARE(r.json().value(QStringLiteral("version")).toString(), image);
+    QStringList phases;
+    int percent = -1;
+    for (const QByteArray &line : r.err.split('\n')) {
+        const QJsonObject progress = QJsonDocument::fromJson(line).object();
+        QVERIFY2(line.isEmpty() || progress.contains(QStringLiteral("progress")), line.constData());
+        const QString phase = progress.value(QStringLiteral("progress")).toString();
+        if (!phase.isEmpty() && !phases.contains(phase))
+            phases << phase;
+        if (phase == QLatin1String("writing"))
+            percent = progress.value(QStringLiteral("percent")).toInt();
+    }
+    QCOMPARE(phases,
+        (QStringList { QStringLiteral("saving configuration"), QStringLiteral("erasing"),
+            QStringLiteral("writing") }));
+    QCOMPARE(percent, 100);
+}
+
+// The catalogue marks the newest version and the adapter's, and info says whether an update
+// is published; without an answer it says nothing of it.
+void tst_Cli::whereTheAdapterStands()
+{
+    HttpServerProcess server;
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    QVERIFY(server.putFile(QStringLiteral("download/corvane-x9/corvane-x9.json"),
+        QByteArray(R"({"download": {"firmware": [{"version": "5.5.24"}, {"version": "5.8.0"},
+            {"version": "5.6.0"}]}})")));
+    const QStringList catalogue { QStringLiteral("--catalogue"), server.baseUrl().toString() };
+
+    const Run list = cli(QStringList { QStringLiteral("catalogue") } + catalogue);
+    QCOMPARE(list.out,
+        QByteArray("Firmware 5.5.24\nFirmware 5.8.0 (newest)\nFirmware 5.6.0 (installed)\n"));
+    const QJsonArray firmware
+        = cli(QStringList { QStringLiteral("--json"), QStringLiteral("catalogue") } + catalogue)
+              .json()
+              .value(QStringLiteral("firmware"))
+              .toArray();
+    QCOMPARE(firmware.size(), 3);
+    QVERIFY(firmware.at(1)[QStringLiteral("newest")].toBool()
+        && firmware.at(2)[QStringLiteral("installed")].toBool()
+        && !firmware.at(0)[QStringLiteral("newest")].toBool());
+
+    const QByteArray adapter("serial: 00112233445566778899aabb\nversion: ");
+    QCOMPARE(cli(QStringList { QStringLiteral("info") } + catalogue).out,
+        adapter + "5.6.0\nupdate: update available: 5.8.0\n");
+    const QStringList unreachable { QStringLiteral("--catalogue"),
+        QStringLiteral("http://127.0.0.1:%1").arg(HttpServerProcess::closedPort()) };
+    QCOMPARE(cli(QStringList { QStringLiteral("info") } + unreachable).out, adapter + "5.6.0\n");
+    seedAdapter(5, 8, 0);
+    QCOMPARE(cli(QStringList { QStringLiteral("info") } + catalogue).out,
+        adapter + "5.8.0\nupdate: up to date\n");
+}
+
+// Each program keeps a log in the state directory, rotated at 1 MiB with three files kept;
+// -v shows its lines with their times, -vv its debug lines too; report gathers what a bug
+// report needs with the serial numbers shortened.
+void tst_Cli::logsForABugReport()
+{
+    const QString directory = m_dir->filePath(QStringLiteral("state/corvane-x9"));
+    const QString log = directory + QStringLiteral("/corvane-cli.log");
+    QVERIFY(QDir().mkpath(directory));
+    // One line short of the limit, and the two older files already there.
+    QFile full(log);
+    QVERIFY(full.open(QIODevice::WriteOnly));
+    const QByteArray line = "2000-01-01T00:00:00.000Z corvane-cli 0 - corvane.cli info: old\n";
+    for (qint64 size = 0; size + line.size() <= 1024 * 1024 - 10; size += line.size())
+        full.write(line);
+    full.close();
+    for (const QString &older : { log + QStringLiteral(".1"), log + QStringLiteral(".2") }) {
+        QFile file(older);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(older.toUtf8()) > 0);
+    }
+
+    const Run quiet = cli({ QStringLiteral("info") });
+    QVERIFY2(quiet.err.isEmpty(), quiet.err.constData());
+    QFile rotated(log + QStringLiteral(".1"));
+    QVERIFY(rotated.open(QIODevice::ReadOnly));
+    QVERIFY(rotated.readAll().endsWith(line));
+    QFile oldest(log + QStringLiteral(".2"));
+    QVERIFY(oldest.open(QIODevice::ReadOnly));
+    QCOMPARE(oldest.readAll(), (log + QStringLiteral(".1")).toUtf8());
+    QVERIFY(!QFileInfo::exists(log + QStringLiteral(".3")));
+    QFile current(log);
+    QVERIFY(current.open(QIODevice::ReadOnly));
+    QCOMPARE(int(current.permissions() & 0x0077), 0);
+    const QString written = QString::fromUtf8(current.readAll());
+    QVERIFY2(
+        QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z "
+                                          "corvane-cli \\S+ 00112233445566778899aabb "
+                                          "corvane\\.device warning: m_strVersion"),
+            QRegularExpression::MultilineOption)
+            .match(written)
+            .hasMatch(),
+        qPrintable(written));
+
+    const QByteArray verbose = cli({ QStringLiteral("-v"), QStringLiteral("info") }).err;
+    QVERIFY2(
+        verbose.contains("Z corvane.device warning: m_strVersion") && !verbose.contains(" debug: "),
+        verbose.constData());
+    const QByteArray debug = cli({ QStringLiteral("-vv"), QStringLiteral("info") }).err;
+    QVERIFY2(debug.contains(" debug: "), debug.constData());
+
+    const Run report = cli({ QStringLiteral("report") });
+    QCOMPARE(report.exitCode, 0);
+    QVERIFY2(report.out.startsWith("```\n") && report.out.endsWith("\n```\n")
+            && report.out.contains("  0011\xe2\x80\xa6"
+                                   "aabb  5.6.0\n")
+            && report.out.contains("corvane.device warning: m_strVersion")
+            && !report.out.contains("00112233445566778899aabb"),
+        report.out.constData());
+}
+
 void tst_Cli::verifyComparesWithTheImage()
 {
     const QByteArray payload = payloadOf(70000, 6);
@@ -1116,9 +1283,9 @@ void tst_Cli::signalsDuringAnUpdate()
         return traffic.open(QIODevice::ReadOnly)
             && traffic.readAll().contains(QByteArray::number(writer.processId()));
     };
-    QByteArray out;
+    QByteArray err; // progress goes to standard error
     QTRY_VERIFY_WITH_TIMEOUT(
-        duringWrite ? (out += writer.readAllStandardOutput()).contains("written ") : reading(),
+        duringWrite ? (err += writer.readAllStandardError()).contains("written ") : reading(),
         60000);
     ::kill(pid_t(writer.processId()), signalNumber);
     if (exitCode == 0)
@@ -1127,10 +1294,10 @@ void tst_Cli::signalsDuringAnUpdate()
     QFile::remove(hold);
 
     QCOMPARE(writer.exitStatus() == QProcess::NormalExit ? writer.exitCode() : -1, exitCode);
-    QCOMPARE(writer.readAllStandardError().count(
-                 "writing firmware: interrupting now would leave the adapter "
-                 "without working firmware; the command ends when the write "
-                 "is done\n"),
+    QCOMPARE((err + writer.readAllStandardError())
+                 .count("writing firmware: interrupting now would leave the adapter "
+                        "without working firmware; the command ends when the write "
+                        "is done\n"),
         exitCode == 0 ? 1 : 0);
     QVERIFY(AdapterEmulator::loadState(state));
     if (exitCode == 0)
@@ -1277,7 +1444,7 @@ void tst_Cli::backupsThatMatter()
     for (int run = 0; run < faultRuns + cleanRuns; ++run) {
         if (run == faultRuns)
             setFaults();
-        const Run r = cli({ QStringLiteral("update"), image });
+        const Run r = cli({ QStringLiteral("update"), QStringLiteral("--force"), image });
         QVERIFY2(r.exitCode == (run < faultRuns ? 1 : 0), r.err.constData());
     }
     QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
@@ -1415,7 +1582,7 @@ void tst_Cli::updateEveryAdapter()
         QVERIFY(AdapterEmulator::loadState(adapterState(i)));
         QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload, i != 2);
         QVERIFY2(r.out.contains(serial(i).toUtf8() + "  5.6.0")
-                && r.err.contains(serial(i).toUtf8()) == (i == 2),
+                && r.err.contains(serial(i).toUtf8() + ": corvane-cli: ") == (i == 2),
             r.out.constData());
     }
     const QStringList advice = QString::fromUtf8(r.err)
@@ -1461,7 +1628,10 @@ void tst_Cli::updateEveryAdapter()
     QCOMPARE(outcomes,
         (QStringList { QStringLiteral("skipped"), QStringLiteral("skipped"),
             QStringLiteral("success"), QStringLiteral("skipped") }));
-    QCOMPARE(cli(command.split(QLatin1Char(' ')).mid(1)).exitCode, 0);
+    // Now that it succeeded, the advice is a reinstall, which needs --force.
+    const Run reinstall = cli(command.split(QLatin1Char(' ')).mid(1));
+    QVERIFY2(
+        reinstall.exitCode == 2 && reinstall.err.contains("--force"), reinstall.err.constData());
     QVERIFY(AdapterEmulator::loadState(adapterState(2)));
     QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
 }
