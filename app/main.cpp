@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "appidentity.h"
+#include "logcategories.h"
+#include "logfile.h"
 #include "mainwindow.h"
+#include "safetext.h"
 #include "singleapplication.h"
 
 #include <QGuiApplication>
@@ -52,12 +55,28 @@ double factorToFitScreen()
     return std::floor(100.0 * available / MainWindow::FixedHeight) / 100.0;
 }
 
+QtMessageHandler qtMessageHandler = nullptr;
+
+// Log lines carry texts from the catalogue server (its error texts among them): they reach
+// the terminal or the journal with nothing in them that a terminal would act on.
+void safeMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (qtMessageHandler)
+        qtMessageHandler(type, context, SafeText::shown(message));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     if (answeredInformationOption(argc, argv))
         return 0;
+    // Shown on standard error as ever, and kept for a bug report; debug lines only when
+    // QT_LOGGING_RULES asks for them. Every line is made safe before either sees it.
+    LogFile::install(QStringLiteral("corvane-firmware-tool"));
+    qtMessageHandler = qInstallMessageHandler(safeMessageHandler);
+    QLoggingCategory::setFilterRules(QStringLiteral("corvane.*.debug=false"));
+    qCInfo(lcUi) << "corvane-firmware-tool" << CORVANE_VERSION << "started";
 
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     // Scale the fixed-size window, its pixel-sized style and its pictures (picking their @2x
@@ -87,7 +106,7 @@ int main(int argc, char *argv[])
         if (factor < 1.0) {
             app.reset();
             qputenv("QT_SCALE_FACTOR", QByteArray::number(factor, 'f', 2));
-            qInfo() << "window scaled to fit the screen:" << factor;
+            qCInfo(lcUi) << "window scaled to fit the screen:" << factor;
             app = std::make_unique<SingleApplication>(
                 argc, argv, true, SingleApplication::Option_PerUser, 1000, QString());
         }

@@ -107,6 +107,24 @@ void BoundedReply::setMinimumRate(int spanMs, qint64 bytesPerSecond)
     new RateWatch(m_reply, this, spanMs, bytesPerSecond);
 }
 
+void BoundedReply::setHeaderDeadline(int ms)
+{
+    auto *timer = new QTimer(this);
+    timer->setSingleShot(true);
+    connect(timer, &QTimer::timeout, this, [this, ms] {
+        if (!m_headersSeen && !m_reply->isFinished())
+            refuse(QStringLiteral("no complete headers from %1 within %2 s")
+                       .arg(authority())
+                       .arg(ms / 1000.0));
+    });
+    // Each hop of a redirect sends headers of its own.
+    connect(m_reply, &QNetworkReply::redirected, timer, [this, timer] {
+        m_headersSeen = false;
+        timer->start();
+    });
+    timer->start(ms);
+}
+
 void BoundedReply::refuse(const QString &reason)
 {
     if (!m_refusal.isEmpty())
@@ -115,6 +133,13 @@ void BoundedReply::refuse(const QString &reason)
     m_body = QByteArray();
     if (!m_reply->isFinished())
         m_reply->abort();
+}
+
+void BoundedReply::refuseOversized()
+{
+    if (m_refusal.isEmpty())
+        m_oversized = true;
+    refuse(oversizeText(m_maxSize));
 }
 
 QString BoundedReply::failure(int inactivityMs)
@@ -151,15 +176,27 @@ QString BoundedReply::authority() const
 
 void BoundedReply::checkHeaders()
 {
+    // A redirect that is followed has headers, but the reply's own are still to come.
+    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    m_headersSeen = status < 300 || status > 399
+        || !m_reply->attribute(QNetworkRequest::RedirectionTargetAttribute).isValid();
+    qint64 headerSize = 0;
+    for (const auto &header : m_reply->rawHeaderPairs())
+        headerSize += header.first.size() + header.second.size() + 4; // ": " and CR LF
+    if (headerSize > MaxHeaderSize) {
+        refuse(QStringLiteral("reply headers larger than %1 bytes refused").arg(MaxHeaderSize));
+        return;
+    }
     bool known = false;
     const qint64 announced
         = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
     const QByteArray encoding = m_reply->rawHeader("Content-Encoding").trimmed();
-    if (known && announced > m_maxSize)
-        refuse(oversizeText(m_maxSize));
-    else if (!encoding.isEmpty() && encoding.compare("identity", Qt::CaseInsensitive) != 0)
+    // A body in an encoding that was not asked for is no reply to this request at all.
+    if (!encoding.isEmpty() && encoding.compare("identity", Qt::CaseInsensitive) != 0)
         refuse(QStringLiteral("reply in unrequested encoding '%1' refused")
                    .arg(QString::fromLatin1(encoding.left(40))));
+    else if (known && announced > m_maxSize)
+        refuseOversized();
 }
 
 void BoundedReply::drain()
@@ -167,7 +204,7 @@ void BoundedReply::drain()
     if (!m_refusal.isEmpty())
         return;
     if (qint64(m_body.size()) + m_reply->bytesAvailable() > m_maxSize)
-        refuse(oversizeText(m_maxSize));
+        refuseOversized();
     else
         m_body.append(m_reply->readAll());
 }

@@ -16,6 +16,9 @@ class QUrl;
 class BoundedReply : public QObject
 {
 public:
+    // Headers beyond this many bytes refuse the reply.
+    static constexpr qint64 MaxHeaderSize = 64 * 1024;
+
     BoundedReply(QNetworkReply *reply, qint64 maxSize);
 
     // A GET request whose body is asked for as it is stored: Qt would otherwise ask for gzip
@@ -29,11 +32,18 @@ public:
     // on average over any span of that length: a server that sends a byte now and then never
     // lets the inactivity time-out fire.
     void setMinimumRate(int spanMs, qint64 bytesPerSecond);
+    // Refuses the reply when its headers have not all arrived ms after the request (or after
+    // its last redirect). Qt holds header lines as they come and shows none of them before
+    // the last, and they do not count as received data for the transfer time-out: a server
+    // sending header lines without end is bounded by this time alone.
+    void setHeaderDeadline(int ms);
 
     // Drops the body and aborts the reply, which then fails for reason.
     void refuse(const QString &reason);
     // Why the body was refused; "" when it was not.
     QString refusal() const { return m_refusal; }
+    // True when the reply was refused for its size: the server answered, but too much.
+    bool isOversized() const { return m_oversized; }
 
     // Once the reply has finished: why it carries no usable body, "" when it does.
     // inactivityMs is the transfer time-out, named when Qt ended the reply for it.
@@ -46,6 +56,7 @@ public:
 
 private:
     void checkHeaders();
+    void refuseOversized();
     void drain();
     // Why the body falls short of its announced length (under load Qt can take a connection
     // closed early for the end of the body); "" when it does not. Only a shortfall counts:
@@ -56,4 +67,6 @@ private:
     const qint64 m_maxSize;
     QByteArray m_body;
     QString m_refusal;
+    bool m_oversized = false;
+    bool m_headersSeen = false;
 };

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settingswriteguard.h"
+#include "logcategories.h"
 
 #include "filelock.h"
 
@@ -34,7 +35,7 @@ void removeAbandonedLockFile(const QString &settingsPath)
         return;
     if (FileLock::lockExclusive(fd, 0) == 0) {
         if (::unlink(lockPath.constData()) == 0)
-            qInfo() << "SettingsWriteGuard removed an abandoned lock file" << lockPath;
+            qCInfo(lcCloud) << "SettingsWriteGuard removed an abandoned lock file" << lockPath;
     }
     ::close(fd);
 }
@@ -49,7 +50,7 @@ SettingsWriteGuard::SettingsWriteGuard(const QSettings &settings)
     if (m_directory < 0)
         return;
     if (FileLock::lockExclusive(m_directory, SettingsWriteGuard::MaxWaitMs) != 0) {
-        qWarning() << "SettingsWriteGuard cannot lock the settings directory" << path;
+        qCWarning(lcCloud) << "SettingsWriteGuard cannot lock the settings directory" << path;
         ::close(m_directory);
         m_directory = -1;
         return;

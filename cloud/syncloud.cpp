@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "syncloud.h"
+#include "logcategories.h"
 
 #include "boundedreply.h"
 #include "catalogue.h"
 #include "privatefiles.h"
 #include "settingswriteguard.h"
+#include "versionlabel.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -69,6 +71,21 @@ int timeLimit(const SyncCloud *cloud)
                                         : SyncCloud::DefaultTransferTimeoutMs;
 }
 
+// A reply's headers must arrive within a third of the transfer time-out. Below 2 s that
+// would fail slow but honest servers; the transfer time-out is short enough then.
+void limitHeaders(BoundedReply *body, const SyncCloud *cloud)
+{
+    const int deadline = timeLimit(cloud) / 3;
+    if (deadline >= 2000)
+        body->setHeaderDeadline(deadline);
+}
+
+void logLeftOut(const QStringList &labels)
+{
+    for (const QString &label : labels)
+        qCWarning(lcCloud) << "firmware list: a second entry for version" << label << "left out";
+}
+
 } // namespace
 
 SyncCloud::SyncCloud(QObject *parent)
@@ -87,16 +104,17 @@ SyncCloud::SyncCloud(QObject *parent)
     QDir dir(m_storagePath);
     if (!dir.exists()) {
         if (PrivateFiles::makeDirectory(m_storagePath))
-            qInfo().noquote().nospace() << "Created directory. " << m_storagePath;
+            qCInfo(lcCloud).noquote().nospace() << "Created directory. " << m_storagePath;
         else
-            qWarning().noquote().nospace() << "Failed to create directory. " << m_storagePath;
+            qCWarning(lcCloud).noquote().nospace()
+                << "Failed to create directory. " << m_storagePath;
     } else {
         PrivateFiles::makeDirectory(m_storagePath); // tightens one that an earlier version made
     }
 
     const QString settingsPath
         = QStringLiteral("%1/%2").arg(m_storagePath, QStringLiteral("corvaneflashtool.ini"));
-    qInfo().noquote() << "SyncCloud settings_path" << settingsPath;
+    qCInfo(lcCloud).noquote() << "SyncCloud settings_path" << settingsPath;
     m_settings = new QSettings(settingsPath, QSettings::IniFormat, this);
 }
 
@@ -107,28 +125,40 @@ void SyncCloud::loadCachedInformation()
     const QByteArray cached
         = m_settings->value(settingsKeyFirmwareInfo(), QJsonDocument(QJsonArray()).toJson())
               .toByteArray();
-    m_firmwareInfo = QJsonDocument::fromJson(cached).array();
+    // An earlier version cached the labels as the catalogue spelled them.
+    takeFirmwareList(QJsonDocument::fromJson(cached).array());
+}
+
+void SyncCloud::takeFirmwareList(const QJsonArray &list)
+{
+    QStringList duplicates;
+    m_firmwareInfo = list.size() > Catalogue::MaxEntries
+        ? QJsonArray()
+        : Catalogue::normalisedList(list, &duplicates);
+    logLeftOut(duplicates);
 }
 
 void SyncCloud::getInformation()
 {
     loadCachedInformation();
-    qDebug() << "SyncCloud::getInformation" << m_firmwareInfo;
+    qCDebug(lcCloud) << "SyncCloud::getInformation" << m_firmwareInfo;
 
     QNetworkReply *reply = get(BoundedReply::plainRequest(catalogueUrl()));
-    auto *body = new BoundedReply(reply, MaxReplySize);
+    auto *body = new BoundedReply(reply, MaxCatalogueSize);
     // However slowly the server keeps sending, the fetch ends (and the cached list is used).
     body->setDeadline(catalogueDeadline(), QStringLiteral("catalogue"));
+    limitHeaders(body, this);
     connect(reply, &QNetworkReply::finished, this, [this, reply, body] {
         const QString failure = body->failure(transferTimeout());
-        onCatalogueReplyFinished(reply, failure, failure.isEmpty() ? body->take() : QByteArray());
+        onCatalogueReplyFinished(
+            reply, failure, failure.isEmpty() ? body->take() : QByteArray(), body->isOversized());
     });
 }
 
 void SyncCloud::onCatalogueReplyFinished(
-    QNetworkReply *reply, const QString &failure, const QByteArray &data)
+    QNetworkReply *reply, const QString &failure, const QByteArray &data, bool oversized)
 {
-    if (!failure.isEmpty()) {
+    if (!failure.isEmpty() && !oversized) {
         m_lastError = failure;
         if (m_firmwareInfo.isEmpty()) {
             emit syncError(SyncError_FirstRunError);
@@ -136,20 +166,26 @@ void SyncCloud::onCatalogueReplyFinished(
             emit syncError(SyncError_LocalCacheUsed);
             emit firmawreInfoChanged(m_firmwareInfo);
         }
-        qWarning().noquote() << "CloudService get information finished error" << failure;
+        qCWarning(lcCloud).noquote() << "CloudService get information finished error" << failure;
     } else {
         m_lastError.clear();
         m_synced = true;
         emit isSyncedChanged(true);
 
-        const Catalogue catalogue = parseCatalogue(data);
+        // An oversized catalogue reached the server as much as a malformed one does.
+        const Catalogue catalogue = oversized ? Catalogue() : parseCatalogue(data);
         if (!catalogue.valid) {
-            m_lastError = QStringLiteral("the catalogue is not a non-empty JSON object");
+            m_lastError = oversized ? failure
+                                    : QStringLiteral("the catalogue is not a non-empty JSON object "
+                                                     "of at most %1 firmware versions")
+                                          .arg(Catalogue::MaxEntries);
+            qCWarning(lcCloud).noquote() << "CloudService catalogue refused:" << m_lastError;
             emit syncError(SyncError_InformationError);
         } else {
+            logLeftOut(catalogue.duplicates);
             m_flashTool = catalogue.flashTool;
-            qInfo() << "firmawreInfoChanged------------------------" << catalogue.firmware
-                    << m_firmwareInfo;
+            qCInfo(lcCloud) << "firmawreInfoChanged------------------------" << catalogue.firmware
+                            << m_firmwareInfo;
             m_firmwareInfo = catalogue.firmware;
             m_listOverHttps
                 = reply->url().scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
@@ -207,40 +243,38 @@ QString SyncCloud::getFirmware(int index, bool refresh)
         return result;
     // A negative index selects no entry and reads as an empty object.
     const QJsonObject entry = index >= 0 ? m_firmwareInfo.at(index).toObject() : QJsonObject();
-    const QString version = entry.value(QLatin1String("version")).toString();
+    const QString label = entry.value(QLatin1String("version")).toString();
 
     // The catalogue is at fault here, not the network.
-    if (!isSafeFirmwareVersion(version)) {
-        m_lastError = QStringLiteral("version name unusable as a file name");
-        qWarning() << "getFirmware refused firmware version" << version;
+    const QString version = VersionLabel::normalised(label);
+    if (version.isEmpty()) {
+        m_lastError = QStringLiteral("'%1' is not a firmware version").arg(label);
+        qCWarning(lcCloud) << "getFirmware refused firmware version" << label;
         emit syncError(SyncError_InformationError);
         return result;
     }
 
     const QString path = firmwareFilePath(version);
-    if (!refresh && isCachedFile(path))
-        return path;
+    if (!refresh) {
+        const QString cached = cachedFirmware(version);
+        if (!cached.isEmpty())
+            return cached;
+    }
 
     emit syncError(SyncError_ChecksumError);
     // A refresh keeps the cached image until the new one replaces it.
     if (!refresh)
         QFile::remove(path);
-    qDebug() << "getFirmware firmware downloading...";
+    qCDebug(lcCloud) << "getFirmware firmware downloading...";
 
     const QUrl url(entry.value(QLatin1String("download")).toString(), QUrl::TolerantMode);
-    if (!isWebAddress(url)) {
-        m_lastError = QStringLiteral("unusable download address '%1'").arg(url.toString());
-        qWarning() << "getFirmware refused download address" << url;
-        emit syncError(SyncError_NetworkError);
-        return result;
-    }
-    // A list that came over https does not hand the image to anyone on the way.
-    if (url.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0
-        && isCatalogueSecure()) {
-        m_lastError = QStringLiteral("plain http address '%1' of a catalogue fetched over https "
-                                     "refused")
-                          .arg(url.toString());
-        qWarning() << "getFirmware refused download address" << url;
+    if (!isUsableAddress(url)) {
+        // A list that came over https does not hand the image to anyone on the way.
+        m_lastError = isWebAddress(url)
+            ? QStringLiteral("plain http address '%1' of a catalogue fetched over https refused")
+                  .arg(url.toString())
+            : QStringLiteral("unusable download address '%1'").arg(url.toString());
+        qCWarning(lcCloud) << "getFirmware refused download address" << url;
         emit syncError(SyncError_NetworkError);
         return result;
     }
@@ -249,6 +283,7 @@ QString SyncCloud::getFirmware(int index, bool refresh)
     QNetworkReply *reply = get(BoundedReply::plainRequest(url));
     auto *body = new BoundedReply(reply, MaxReplySize);
     body->setMinimumRate(timeLimit(this), MinimumDownloadRate);
+    limitHeaders(body, this);
     connect(
         reply, &QNetworkReply::downloadProgress, this, [this, body](qint64 received, qint64 total) {
             if (body->refusal().isEmpty())
@@ -257,31 +292,26 @@ QString SyncCloud::getFirmware(int index, bool refresh)
     // The local loop is the context: should the loop end early (the application quitting
     // ends every event loop), the handler can no longer reach this call's locals.
     connect(reply, &QNetworkReply::finished, &loop,
-        [this, &loop, &result, reply, body, path, version, refresh] {
+        [this, &loop, &result, reply, body, path, version, refresh, url] {
             const QString failure = body->failure(transferTimeout());
             if (!failure.isEmpty()) {
                 m_lastError = failure;
-                qWarning().noquote()
+                qCWarning(lcCloud).noquote()
                     << "getFirmware download failed" << reply->url().toString() << failure;
                 emit syncError(SyncError_NetworkError);
             } else {
                 const QByteArray data = body->take();
-                qDebug() << "download firmware file data size:" << data.size();
-                // An empty body is never an image; caching it would stand for this version for
-                // good.
+                qCDebug(lcCloud) << "download firmware file data size:" << data.size();
+                // An empty body is never an image: the server failed to send one.
                 QString refusal;
                 if (data.isEmpty()) {
                     m_lastError = QStringLiteral("the server sent an empty firmware image");
-                    qWarning() << "getFirmware empty firmware image" << reply->url();
+                    qCWarning(lcCloud) << "getFirmware empty firmware image" << reply->url();
                     emit syncError(SyncError_NetworkError);
-                } else if (QByteArray record;
-                           !(refusal = admitImage(version, data, refresh, &record)).isEmpty()) {
+                } else if (!(refusal = admitImage(version, data, refresh, url.toString()))
+                                .isEmpty()) {
                     m_lastError = refusal;
-                    qWarning().noquote() << "getFirmware image refused:" << refusal;
-                    emit syncError(SyncError_DownloadFail);
-                } else if (!(refusal = cacheImage(path, version, data, record)).isEmpty()) {
-                    m_lastError = refusal;
-                    qWarning().noquote() << "getFirmware cannot cache the image:" << refusal;
+                    qCWarning(lcCloud).noquote() << "getFirmware image refused:" << refusal;
                     emit syncError(SyncError_DownloadFail);
                 } else {
                     m_lastError.clear();
@@ -296,9 +326,9 @@ QString SyncCloud::getFirmware(int index, bool refresh)
     connect(reply, &QObject::destroyed, &loop, &QEventLoop::quit);
 
     const QPointer<QNetworkReply> pending(reply);
-    qDebug() << "firmware download...";
+    qCDebug(lcCloud) << "firmware download...";
     loop.exec();
-    qDebug() << "firmware finshed.";
+    qCDebug(lcCloud) << "firmware finshed.";
     if (pending && !pending->isFinished()) {
         // Left before the reply finished: drop the download, keep the cache untouched.
         pending->disconnect(this);
@@ -307,6 +337,47 @@ QString SyncCloud::getFirmware(int index, bool refresh)
         pending->deleteLater();
     }
     return result;
+}
+
+QString SyncCloud::cachedFirmware(const QString &version)
+{
+    const QString path = firmwareFilePath(version);
+    if (path.isEmpty() || !isCachedFile(path))
+        return {};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    // No download is larger; a larger file is not read whole.
+    const QByteArray content = file.read(MaxReplySize + 1);
+    file.close();
+    QString problem;
+    if (content.size() > MaxReplySize)
+        problem = QStringLiteral("%1 is larger than any firmware download").arg(path);
+    else if (m_imageCheck)
+        problem = m_imageCheck(content, version, path);
+    QByteArray remembered;
+    QString when;
+    QString recordError;
+    const bool hasRecord = rememberedDigest(version, &remembered, &when, &recordError);
+    const QByteArray digest = QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex();
+    if (problem.isEmpty() && hasRecord && remembered != digest)
+        problem = QStringLiteral("%1 differs from the image downloaded for %2 on %3")
+                      .arg(path, version, when);
+    if (problem.isEmpty())
+        return path;
+
+    qCWarning(lcCloud).noquote() << "cached firmware refused, to be downloaded again:" << problem;
+    QFile::remove(path);
+    // A record of bytes that fail the image check vouches for nothing (an earlier version
+    // remembered whatever it downloaded first).
+    if (hasRecord && remembered == digest)
+        QFile::remove(firmwareDigestPath(version));
+    return {};
+}
+
+void SyncCloud::setImageCheck(const ImageCheck &check)
+{
+    m_imageCheck = check;
 }
 
 QJsonArray SyncCloud::firmwareInfo() const
@@ -319,47 +390,40 @@ QString SyncCloud::storagePath() const
     return m_storagePath;
 }
 
-QString SyncCloud::firmwareFilePath(const QString &version) const
+QString SyncCloud::firmwareFilePath(const QString &label) const
 {
-    if (!isSafeFirmwareVersion(version))
+    const QString version = VersionLabel::normalised(label);
+    if (version.isEmpty())
         return {};
     return QStringLiteral("%1/Firmware_V%2.rfw").arg(m_storagePath, version);
 }
 
-QString SyncCloud::firmwareDigestPath(const QString &version) const
+QString SyncCloud::firmwareDigestPath(const QString &label) const
 {
-    if (!isSafeFirmwareVersion(version))
+    const QString version = VersionLabel::normalised(label);
+    if (version.isEmpty())
         return {};
     return QStringLiteral("%1/Firmware_V%2.sha256").arg(m_storagePath, version);
 }
 
 // The record is one line: the SHA-256 in hexadecimal, a space and the download time
-// (ISO 8601, UTC). cacheImage() writes it together with the image.
-QString SyncCloud::admitImage(
-    const QString &version, const QByteArray &data, bool refresh, QByteArray *record)
+// (ISO 8601, UTC).
+bool SyncCloud::rememberedDigest(
+    const QString &version, QByteArray *digest, QString *when, QString *error) const
 {
-    record->clear();
-    const QString recordPath = firmwareDigestPath(version);
-    const QByteArray digest = QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
-    QFile known(recordPath);
-    if (known.exists()) {
-        if (!known.open(QIODevice::ReadOnly))
-            return QStringLiteral("cannot read %1: %2").arg(recordPath, known.errorString());
-        const QList<QByteArray> fields = known.read(256).trimmed().split(' ');
-        if (fields.first() == digest)
-            return {};
-        if (!refresh) {
-            const QDateTime when
-                = QDateTime::fromString(QString::fromLatin1(fields.value(1)), Qt::ISODate);
-            return QStringLiteral("the image for %1 differs from the one downloaded on %2")
-                .arg(version,
-                    when.isValid() ? when.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm 'UTC'"))
-                                   : QStringLiteral("an unknown date"));
-        }
+    QFile known(firmwareDigestPath(version));
+    if (!known.exists())
+        return false;
+    if (!known.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(known.fileName(), known.errorString());
+        return false;
     }
-    *record
-        = digest + ' ' + QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toLatin1() + '\n';
-    return {};
+    const QList<QByteArray> fields = known.read(256).trimmed().split(' ');
+    *digest = fields.first();
+    const QDateTime time = QDateTime::fromString(QString::fromLatin1(fields.value(1)), Qt::ISODate);
+    *when = time.isValid() ? time.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm 'UTC'"))
+                           : QStringLiteral("an unknown date");
+    return true;
 }
 
 namespace {
@@ -379,43 +443,79 @@ QString writeUncommitted(QSaveFile &file, const QByteArray &bytes)
         .arg(file.fileName(), error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : reason);
 }
 
+// Renames a written file into place; "" or why not.
+QString commitWritten(QSaveFile &file)
+{
+    errno = 0;
+    if (file.commit())
+        return {};
+    const int error = errno;
+    return QStringLiteral("cannot write %1: %2")
+        .arg(file.fileName(),
+            error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : file.errorString());
+}
+
 } // namespace
 
-QString SyncCloud::cacheImage(
-    const QString &path, const QString &version, const QByteArray &data, const QByteArray &record)
+// Both files are cached only once the bytes have passed every check, each under a temporary
+// name and renamed: the record only once the image's bytes are written, the image only once
+// the record is in place, so a cached image always has its record and no record written here
+// names bytes that are not cached.
+QString SyncCloud::admitImage(
+    const QString &version, const QByteArray &data, bool refresh, const QString &name)
 {
-    // Written under a temporary name and renamed, so no partial file is ever cached.
+    if (m_imageCheck) {
+        const QString problem = m_imageCheck(data, version, name);
+        if (!problem.isEmpty())
+            return problem;
+    }
+    const QByteArray digest = QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
+    QByteArray remembered;
+    QString when;
+    QString error;
+    const bool hasRecord = rememberedDigest(version, &remembered, &when, &error);
+    if (!error.isEmpty())
+        return error;
+    if (hasRecord && remembered != digest && !refresh)
+        return QStringLiteral("the image for %1 differs from the one downloaded on %2")
+            .arg(version, when);
+
+    const QString path = firmwareFilePath(version);
     QSaveFile image(path);
     QString failure = writeUncommitted(image, data);
     if (!failure.isEmpty())
         return failure;
-    if (record.isEmpty())
-        return image.commit()
-            ? QString()
-            : QStringLiteral("cannot write %1: %2").arg(path, image.errorString());
 
+    const bool newRecord = !hasRecord || remembered != digest;
     const QString recordPath = firmwareDigestPath(version);
-    QFile previousFile(recordPath);
-    const QByteArray previous
-        = previousFile.open(QIODevice::ReadOnly) ? previousFile.readAll() : QByteArray();
-    QSaveFile digest(recordPath);
-    failure = writeUncommitted(digest, record);
-    if (failure.isEmpty() && !digest.commit())
-        failure = QStringLiteral("cannot write %1: %2").arg(recordPath, digest.errorString());
-    if (!failure.isEmpty()) {
-        image.cancelWriting();
-        return failure;
+    QByteArray previous;
+    if (newRecord) {
+        if (hasRecord) {
+            QFile known(recordPath);
+            if (known.open(QIODevice::ReadOnly))
+                previous = known.read(256);
+        }
+        const QByteArray line = digest + ' '
+            + QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toLatin1() + '\n';
+        QSaveFile record(recordPath);
+        failure = writeUncommitted(record, line);
+        if (failure.isEmpty())
+            failure = commitWritten(record);
+        if (!failure.isEmpty()) {
+            image.cancelWriting();
+            return failure;
+        }
     }
-    if (image.commit())
-        return {};
-    failure = QStringLiteral("cannot write %1: %2").arg(path, image.errorString());
+    failure = commitWritten(image);
+    if (failure.isEmpty() || !newRecord)
+        return failure;
     // The record goes back to what it was: it must not name bytes that are not cached.
     if (previous.isEmpty()) {
         QFile::remove(recordPath);
     } else {
         QSaveFile restored(recordPath);
-        if (!writeUncommitted(restored, previous).isEmpty() || !restored.commit())
-            qWarning().noquote() << "getFirmware cannot put back" << recordPath;
+        if (!writeUncommitted(restored, previous).isEmpty() || !commitWritten(restored).isEmpty())
+            qCWarning(lcCloud).noquote() << "getFirmware cannot put back" << recordPath;
     }
     return failure;
 }
@@ -424,6 +524,13 @@ bool SyncCloud::isCatalogueSecure() const
 {
     return m_listOverHttps
         || m_catalogueHost.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+}
+
+bool SyncCloud::isUsableAddress(const QUrl &url) const
+{
+    return isWebAddress(url)
+        && (url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0
+            || !isCatalogueSecure());
 }
 
 bool SyncCloud::isCachedFile(const QString &path)
@@ -437,18 +544,6 @@ bool SyncCloud::isWebAddress(const QUrl &url)
     const QString scheme = url.scheme().toLower();
     return (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
         && !url.host().isEmpty();
-}
-
-bool SyncCloud::isSafeFirmwareVersion(const QString &version)
-{
-    if (version.contains(QLatin1Char('/')) || version.contains(QLatin1Char('\\'))
-        || version.contains(QLatin1String("..")))
-        return false;
-    for (const QChar c : version) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f || c.category() == QChar::Other_Control)
-            return false;
-    }
-    return true;
 }
 
 // Set by setDefaultCatalogueHost(); empty means the build default.

@@ -9,6 +9,8 @@
 #include <QUrl>
 #include <QVariant>
 
+#include <functional>
+
 class QNetworkReply;
 class QSettings;
 
@@ -31,6 +33,8 @@ public:
 
     // Replies (catalogue or image) larger than this are aborted instead of being held in memory.
     static constexpr qint64 MaxReplySize = 16 * 1024 * 1024;
+    // A larger catalogue is refused like a malformed one.
+    static constexpr qint64 MaxCatalogueSize = 1024 * 1024;
     // A transfer that receives nothing for this long fails.
     static constexpr int DefaultTransferTimeoutMs = 30000;
     // An image download fails when, after its first transfer time-out's length, it receives
@@ -51,22 +55,37 @@ public:
     void setCurrentLanguage(int index);
     // The local image of entry index, downloaded when it is not cached. With refresh it is
     // downloaded even when cached, and its bytes replace those remembered for the version.
+    // A download is cached, and its bytes remembered, only once it has passed every check.
     QString getFirmware(int index, bool refresh = false);
+    // The cached image of a version when it passes every check: the image check, and the
+    // bytes remembered for the version. A cached file that fails them is removed (and with it
+    // a record that vouches for those bytes), so that the next getFirmware fetches it again.
+    // "" when there is none.
+    QString cachedFirmware(const QString &version);
+
+    // Why content is no firmware image of version ("" when it is); name stands for the bytes
+    // in the reason. The programs set the engine's check, so that nothing failing it is
+    // cached or remembered; without one, any bytes but none pass.
+    using ImageCheck = std::function<QString(
+        const QByteArray &content, const QString &version, const QString &name)>;
+    void setImageCheck(const ImageCheck &check);
 
     // The firmware list in force (cached or fetched), one object per version.
     QJsonArray firmwareInfo() const;
     QString storagePath() const;
-    // Cache file of a version; "" when the version cannot be used as part of a file name.
-    QString firmwareFilePath(const QString &version) const;
-    // False for a version that could lead the cache path out of the data directory.
-    static bool isSafeFirmwareVersion(const QString &version);
+    // Cache file of the version a label names (VersionLabel::normalised), so that every
+    // spelling of a version meets one file; "" when the label names no version.
+    QString firmwareFilePath(const QString &label) const;
     // True for a readable regular file: what counts as a cached image.
     static bool isCachedFile(const QString &path);
     // True for an http or https address with a host: the only ones fetched or opened.
     static bool isWebAddress(const QUrl &url);
-    // The file that remembers the SHA-256 of the image first downloaded for a version; ""
-    // when the version cannot be used as part of a file name.
-    QString firmwareDigestPath(const QString &version) const;
+    // A web address that this catalogue may send the tool to: a catalogue that came over
+    // https names https addresses only (images and the tool's upgrade page alike).
+    bool isUsableAddress(const QUrl &url) const;
+    // The file that remembers the SHA-256 of the image first downloaded for the version a
+    // label names; "" when the label names no version.
+    QString firmwareDigestPath(const QString &label) const;
 
     // The catalogue fetch ends after twice the transfer time-out (60 s by default), however
     // slowly the server keeps sending.
@@ -97,22 +116,23 @@ signals:
 
 private:
     void onCatalogueReplyFinished(
-        QNetworkReply *reply, const QString &failure, const QByteArray &data);
+        QNetworkReply *reply, const QString &failure, const QByteArray &data, bool oversized);
     // Writes and syncs one key at once, under the settings file's write guard.
     void storeSetting(const QString &key, const QVariant &value);
-    // Why the downloaded bytes of version may not be cached; "" when they may, with *record
-    // set to the digest line to keep for them when the version has none yet (or refresh
-    // replaces it), else empty.
+    // Checks the downloaded bytes of version (name: their address) and, when they pass, caches
+    // them with their digest remembered (when the version has none yet, or refresh replaces
+    // it). Why they were not cached (the system's reason for a failed write); "" when they
+    // were. A digest it writes is kept only when the image is cached too.
     QString admitImage(
-        const QString &version, const QByteArray &data, bool refresh, QByteArray *record);
-    // Caches the image of version at path with its digest record (when record is given):
-    // the record is written only once the image's bytes are, and the image renamed into place
-    // only once the record is, so no record names bytes that are not cached and a cached
-    // image always has its record. "" on success, else why not (nothing is left changed).
-    QString cacheImage(const QString &path, const QString &version, const QByteArray &data,
-        const QByteArray &record);
+        const QString &version, const QByteArray &data, bool refresh, const QString &name);
+    // The digest remembered for version, and when it was first downloaded; false when there
+    // is none or it cannot be read (reason in *error, empty for none).
+    bool rememberedDigest(
+        const QString &version, QByteArray *digest, QString *when, QString *error) const;
     // True when the list in force came over https, or the catalogue server is an https one.
     bool isCatalogueSecure() const;
+    // Takes the list of a catalogue or of the cache, naming the entries it leaves out.
+    void takeFirmwareList(const QJsonArray &list);
 
     QSettings *m_settings = nullptr;
     bool m_synced = false;
@@ -122,4 +142,5 @@ private:
     QUrl m_catalogueHost;
     QString m_lastError;
     bool m_listOverHttps = false;
+    ImageCheck m_imageCheck;
 };

@@ -181,13 +181,12 @@ QString resolveForWriting(const QString &path, QString *errorString)
             resolved = next;
             continue;
         }
-        struct stat directory = {};
-        if (::stat(QFile::encodeName(resolved).constData(), &directory) != 0) {
-            fail(errorString, resolved + QLatin1String(": ") + systemError(errno));
-            return QString();
-        }
-        if (link.st_uid != ::geteuid() && link.st_uid != directory.st_uid) {
-            const bool shared = (directory.st_mode & S_ISVTX) && (directory.st_mode & S_IWOTH);
+        // Only this user's links and the system's (root's) are followed: whoever made any
+        // other one, wherever it sits, could turn the write onto another of the user's files.
+        if (link.st_uid != ::geteuid() && link.st_uid != 0) {
+            struct stat directory = {};
+            const bool shared = ::stat(QFile::encodeName(resolved).constData(), &directory) == 0
+                && (directory.st_mode & S_ISVTX) && (directory.st_mode & S_IWOTH);
             fail(errorString,
                 QStringLiteral("refusing to write through the symbolic link %1: another user made "
                                "it%2")

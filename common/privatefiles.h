@@ -32,8 +32,8 @@ bool restrict(const QString &path);
 QString runtimeDirectory();
 
 // The path that writing at path ends up at, with every symbolic link followed. Refuses
-// (empty result and the reason) a link that neither this user nor the owner of the
-// directory holding it made: whoever can write to that directory (in /tmp, every user)
+// (empty result and the reason, naming the link) a link that neither this user nor root
+// made, wherever it sits: another user who can write to its directory, or who owns it,
 // could have planted it to turn the write onto another of the user's files.
 QString resolveForWriting(const QString &path, QString *errorString);
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "adapterlink.h"
+#include "logcategories.h"
 
 #include "deviceflash.h"
 #include "deviceflash_p.h"
@@ -19,8 +20,8 @@ bool AdapterLink::runBufferTask(std::function<void()> body, const QByteArray *fi
     {
         std::lock_guard<std::mutex> lock(d.m_taskCountMutex);
         if (d.m_bufferTasks > 0) {
-            qWarning() << "buffer task refused: a backup or restore is still running"
-                       << d.m_bufferTasks;
+            qCWarning(lcDevice) << "buffer task refused: a backup or restore is still running"
+                                << d.m_bufferTasks;
             return false;
         }
         ++d.m_bufferTasks;
@@ -68,9 +69,11 @@ void AdapterLink::setFirmwareRecordState(int state) const
     m_device->d->m_recordState = state;
 }
 
-void AdapterLink::publishVersion(const QString &version) const
+void AdapterLink::publishRecord(const FlashLayout::FirmwareRecord &record) const
 {
-    m_device->announceVersion(version);
+    m_device->storeRecord(record);
+    if (record.isValid())
+        m_device->announceVersion(record.version());
 }
 
 void AdapterLink::setActiveRecord(OperationRecord *record) const
@@ -106,7 +109,7 @@ bool AdapterLink::commitToErase() const
     if (!m_device->d->m_flashCommit.compare_exchange_strong(
             state, DeviceFlashPrivate::Flash_Committed)
         && state == DeviceFlashPrivate::Flash_Cancelled) {
-        qWarning("flash job cancelled, nothing erased");
+        qCWarning(lcDevice, "flash job cancelled, nothing erased");
         return false;
     }
     return true;

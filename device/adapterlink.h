@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "flashlayout.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -39,8 +41,9 @@ public:
     void markConfigStale() const;
     // The firmware record read back after a write: 1 signed, 0 not, -1 unread.
     void setFirmwareRecordState(int state) const;
-    // Stores a version read back from the adapter and announces it when it changed.
-    void publishVersion(const QString &version) const;
+    // Stores a firmware record read back from the adapter and announces its version when
+    // it changed.
+    void publishRecord(const FlashLayout::FirmwareRecord &record) const;
 
     // The history record of the operation the running task performs (task thread).
     void setActiveRecord(OperationRecord *record) const;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "deviceflash.h"
 #include "deviceflash_p.h"
+#include "logcategories.h"
 #include "qhiddevice.h"
 
 #include <QDebug>
@@ -47,7 +48,7 @@ void DeviceFlash::dropStaleReports()
         const int count = d->m_hidDevice->read(stale, CommandReport::Size, 0);
         if (count <= 0)
             return;
-        qWarning().noquote()
+        qCWarning(lcDevice).noquote()
             << "writeCMDData dropped a stale input report"
             << QByteArray(reinterpret_cast<const char *>(stale), qMin(count, 12)).toHex();
     }
@@ -59,7 +60,7 @@ bool DeviceFlash::writeCMDData(const CommandReport &request)
     if (!d->m_cancelTransfers)
         dropStaleReports();
     if (d->m_cancelTransfers || d->m_hidDevice->write(request.bytes, CommandReport::Size) < 0) {
-        qWarning("writeCMDData write error !!!");
+        qCWarning(lcDevice, "writeCMDData write error !!!");
         return false;
     }
     return true;
@@ -85,7 +86,7 @@ bool DeviceFlash::readCMDData(CommandReport &response, int extraAllowanceMs)
         if (count != 0)
             break;
         if (limit > 0 && waited.elapsed() >= limit) {
-            qWarning() << "readCMDData no answer from the adapter within" << limit << "ms";
+            qCWarning(lcDevice) << "readCMDData no answer from the adapter within" << limit << "ms";
             d->m_answerTimedOut = true;
             d->m_cancelTransfers = true;
             count = -1;
@@ -94,7 +95,7 @@ bool DeviceFlash::readCMDData(CommandReport &response, int extraAllowanceMs)
     }
     d->m_answerDueMs = NoAnswerDue;
     if (count < 0) {
-        qWarning("readCMDData read error !!!");
+        qCWarning(lcDevice, "readCMDData read error !!!");
         return false;
     }
     std::memcpy(response.bytes, received, CommandReport::Size);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "deviceflash.h"
 #include "deviceflash_p.h"
+#include "logcategories.h"
 
 #include "devicemonitor.h"
 #include "devicenotice.h"
@@ -50,8 +51,8 @@ void DeviceFlash::initialise(DeviceMonitor *monitor)
     // The monitor replaces the two notification registrations (USB devices, disks).
     d->m_monitor = monitor;
     if (!d->m_monitor || !d->m_monitor->isActive()) {
-        qWarning("registerDevice fail!");
-        qWarning("registerDevice fail!");
+        qCWarning(lcDevice, "registerDevice fail!");
+        qCWarning(lcDevice, "registerDevice fail!");
     }
     if (d->m_monitor)
         connect(d->m_monitor, &DeviceMonitor::notice, this, &DeviceFlash::handleNotice);
@@ -125,7 +126,7 @@ void DeviceFlash::setIsBusy(bool busy)
             return;
         d->m_isBusy = busy;
     }
-    qInfo() << "setIsBusy -- " << busy;
+    qCInfo(lcDevice) << "setIsBusy -- " << busy;
     emit isBusyChanged(busy);
 }
 
@@ -139,6 +140,18 @@ void DeviceFlash::storeVersion(const QString &version)
 {
     QMutexLocker lock(&d->m_stateMutex);
     d->m_strVersion = version;
+}
+
+void DeviceFlash::storeRecord(const FlashLayout::FirmwareRecord &record)
+{
+    QMutexLocker lock(&d->m_stateMutex);
+    d->m_firmwareRecord = record;
+}
+
+FlashLayout::FirmwareRecord DeviceFlash::firmwareRecord() const
+{
+    QMutexLocker lock(&d->m_stateMutex);
+    return d->m_firmwareRecord;
 }
 
 QString DeviceFlash::version() const
@@ -229,7 +242,7 @@ bool DeviceFlash::cancelBeforeErase()
         return false;
     // Reads of the preparation (information, backup) give up at their next slice.
     d->m_cancelTransfers = true;
-    qInfo("flash operation cancelled before its erase");
+    qCInfo(lcDevice, "flash operation cancelled before its erase");
     return true;
 }
 
@@ -248,7 +261,7 @@ bool DeviceFlash::stopReadBack()
     if (!d->m_readingBack)
         return false;
     d->m_readBackStopped = true;
-    qInfo("read-back after the write stops");
+    qCInfo(lcDevice, "read-back after the write stops");
     return true;
 }
 

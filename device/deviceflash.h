@@ -3,6 +3,7 @@
 
 #include "commandreport.h"
 #include "deviceerror.h"
+#include "flashlayout.h"
 #include "operationresult.h"
 
 #include <QAbstractNativeEventFilter>
@@ -207,6 +208,9 @@ public:
     // What the last update or factory restore read back at 0x08004000: 1 when both
     // signature bytes of the firmware record were there, 0 when not, -1 when unread.
     int firmwareRecordState() const;
+    // The firmware record the last information read or read-back found (unreadable when
+    // none was read): the installed firmware's version, address and length.
+    FlashLayout::FirmwareRecord firmwareRecord() const;
 
     // Copies of the adapter's buffers, for tests and the command-line front.
     QByteArray factoryInfo() const;
@@ -288,6 +292,7 @@ private:
     void pollHeldAdapter();
     bool matchesAdapter(const QString &name, quint32 *productId);
     void storeVersion(const QString &version);
+    void storeRecord(const FlashLayout::FirmwareRecord &record);
     // Stores and announces a version read from the adapter, when it is another one.
     void announceVersion(const QString &version);
     void initialise(DeviceMonitor *monitor);

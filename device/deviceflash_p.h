@@ -47,6 +47,7 @@ public:
         return m_backupBuffer.get();
     }
     QString m_strVersion;
+    FlashLayout::FirmwareRecord m_firmwareRecord; // guarded by m_stateMutex
 
     // Guards m_strVersion, the busy flag, the connection state and the factory and
     // configuration buffers between the GUI thread and the tasks.

@@ -3,6 +3,7 @@
 #include "deviceflash_p.h"
 #include "firmwareversion.h"
 #include "flashlayout.h"
+#include "logcategories.h"
 #include "qhiddevice.h"
 
 #include <QDebug>
@@ -26,14 +27,14 @@ void DeviceFlash::readDeviceConfig()
 {
     if (!d->m_hidDevice->isOpen())
         return;
-    qInfo("readDeviceConfig....");
+    qCInfo(lcDevice, "readDeviceConfig....");
     d->m_informationRead = false;
 
     // Read into locals and publish under the state lock: the GUI thread reads factoryInfo.
     char factory[FactoryInfoSize];
     if (!readDeviceMemory(CommandReport::Code_Read, FlashLayout::FactoryInfoAddress,
             FactoryInfoSize, factory, false)) {
-        qWarning("read factory Info failure!");
+        qCWarning(lcDevice, "read factory Info failure!");
         return;
     }
     {
@@ -43,7 +44,7 @@ void DeviceFlash::readDeviceConfig()
     char uniqueId[UniqueIdSize];
     if (!readDeviceMemory(CommandReport::Code_Read, FlashLayout::UniqueIdAddress, UniqueIdSize,
             uniqueId, false)) {
-        qWarning("read factory Info failure!");
+        qCWarning(lcDevice, "read factory Info failure!");
         return;
     }
     {
@@ -51,18 +52,20 @@ void DeviceFlash::readDeviceConfig()
         std::memcpy(d->factoryInfoBuffer + UniqueIdOffset, uniqueId, UniqueIdSize);
     }
 
-    quint8 info[FirmwareInfoSize];
+    QByteArray info(FirmwareInfoSize, '\0');
     if (!readDeviceMemory(CommandReport::Code_Read, FlashLayout::RecordAddress, FirmwareInfoSize,
-            reinterpret_cast<char *>(info), false)) {
-        qWarning("read firmware Info failure!");
+            info.data(), false)) {
+        qCWarning(lcDevice, "read firmware Info failure!");
         return;
     }
     d->m_informationRead = true;
-    if (info[0] == 0x55 && info[FirmwareInfoSize - 1] == 0xAA) {
-        const QString text = QStringLiteral("%1.%2.%3").arg(info[5]).arg(info[6]).arg(info[7]);
+    const FlashLayout::FirmwareRecord record = FlashLayout::readFirmwareRecord(info);
+    storeRecord(record);
+    if (record.isValid()) {
+        const QString text = record.version();
         storeVersion(text);
         emit versionChanged(text);
-        qWarning() << "m_strVersion:" << text;
+        qCWarning(lcDevice) << "m_strVersion:" << text;
         emit settingChanged();
     } else {
         emit error(DeviceError_FirmwareLost);
@@ -76,7 +79,7 @@ QByteArray DeviceFlash::serialNumber() const
         QMutexLocker lock(&d->m_stateMutex);
         text = QByteArray(d->factoryInfoBuffer + UniqueIdOffset, UniqueIdSize).toHex();
     }
-    qDebug() << "SN:" << text;
+    qCDebug(lcDevice) << "SN:" << text;
     return text;
 }
 
@@ -85,7 +88,7 @@ int DeviceFlash::compareVersionNumbers(const QString &a, const QString &b)
     for (int i = 0; i < 3; ++i) {
         const qint64 va = FirmwareVersion::component(a, i);
         const qint64 vb = FirmwareVersion::component(b, i);
-        qWarning() << "current_version_split: " << va << vb;
+        qCWarning(lcDevice) << "current_version_split: " << va << vb;
         if (va != vb)
             return va < vb ? -1 : 1;
     }
@@ -99,22 +102,22 @@ bool DeviceFlash::isCompatibleVersion(const QString &a, const QString &b)
 
 int DeviceFlash::compareMajorMinor(const QString &a, const QString &b)
 {
-    qDebug() << "isCompatibleVersion " << FirmwareVersion::majorMinor(a)
-             << FirmwareVersion::majorMinor(b);
+    qCDebug(lcDevice) << "isCompatibleVersion " << FirmwareVersion::majorMinor(a)
+                      << FirmwareVersion::majorMinor(b);
     return FirmwareVersion::compareMajorMinor(a, b);
 }
 
 bool DeviceFlash::isSupportBootMode() const
 {
     const bool supported = FirmwareVersion::supportsBootMode(version());
-    qWarning() << "isSupportBootMode" << supported;
+    qCWarning(lcDevice) << "isSupportBootMode" << supported;
     return supported;
 }
 
 bool DeviceFlash::isSupportDataStore() const
 {
     const bool supported = FirmwareVersion::keepsConfigurationStore(version());
-    qWarning() << "isSupportDataStore" << supported;
+    qCWarning(lcDevice) << "isSupportDataStore" << supported;
     return supported;
 }
 
@@ -159,17 +162,17 @@ void DeviceFlash::updateVersion()
     while (remaining > 0) {
         request = CommandReport::request(CommandReport::Code_Read, address, ChunkSize);
         if (!writeCMDData(request)) {
-            qWarning() << "updateVersion write error !!!";
+            qCWarning(lcDevice) << "updateVersion write error !!!";
             break;
         }
         response.clearHeader();
         if (!readCMDData(response)) {
-            qWarning() << "updateVersion read error !!!";
+            qCWarning(lcDevice) << "updateVersion read error !!!";
             break;
         }
         if (response.code() != CommandReport::Code_Answer || response.address() != address
             || response.length() != quint32(ChunkSize)) {
-            qWarning() << "updateVersion Error" << address << response.address();
+            qCWarning(lcDevice) << "updateVersion Error" << address << response.address();
             break;
         }
         const int copy = std::min(ChunkSize, ConfigBufferSize - offset);
@@ -186,16 +189,18 @@ void DeviceFlash::updateVersion()
     // A partly read block mixes new and old bytes: it is no copy of the adapter's block.
     d->m_configLoaded = complete;
 
-    const QByteArray block = configBuffer();
-    d->m_recordState
-        = complete ? (quint8(block[0]) == 0x55 && quint8(block[255]) == 0xAA ? 1 : 0) : -1;
-    const QString text = QStringLiteral("%1.%2.%3")
-                             .arg(uint(quint8(block[1])))
-                             .arg(uint(quint8(block[2])))
-                             .arg(uint(quint8(block[3])));
+    // The version comes from the firmware record, read by the one rule for its layout. A
+    // block that was not read whole, or whose record is unreadable, names no firmware: the
+    // version from before is not announced as what the adapter now holds.
+    const FlashLayout::FirmwareRecord record = complete
+        ? FlashLayout::readFirmwareRecord(configBuffer())
+        : FlashLayout::FirmwareRecord();
+    d->m_recordState = complete ? (record.isValid() ? 1 : 0) : -1;
+    storeRecord(record);
+    const QString text = record.version();
     announceVersion(text);
     emit settingChanged();
-    qDebug().noquote() << "updateVersion Finished" << text;
+    qCDebug(lcDevice).noquote() << "updateVersion Finished" << text;
 }
 
 bool DeviceFlash::loadConfiguration()
@@ -216,7 +221,7 @@ bool DeviceFlash::ensureConfigLoaded()
     QByteArray block(ConfigBufferSize, '\0');
     if (!readDeviceMemory(CommandReport::Code_Read, FlashLayout::ConfigBlockAddress,
             ConfigBufferSize, block.data(), false)) {
-        qWarning() << "ensureConfigLoaded read failure";
+        qCWarning(lcDevice) << "ensureConfigLoaded read failure";
         return false;
     }
     {

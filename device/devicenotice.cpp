@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "devicenotice.h"
+#include "logcategories.h"
 
 #include <QDebug>
 #include <QStringList>
@@ -32,20 +33,20 @@ ParsedDeviceName parseDeviceInterfaceName(const QString &name)
             return parsed;
         vendor = hexFrom(parts.at(1), 4);
         parsed.productId = hexFrom(parts.at(2), 5);
-        qDebug() << parts.at(1).mid(4);
-        qDebug() << parts.at(2).mid(5);
+        qCDebug(lcDevice) << parts.at(1).mid(4);
+        qCDebug(lcDevice) << parts.at(2).mid(5);
         if (parts.size() > 3)
-            qDebug() << parts.at(3).mid(4);
+            qCDebug(lcDevice) << parts.at(3).mid(4);
     } else {
         // VID_xxxx&PID_xxxx
         if (parts.size() < 2)
             return parsed;
         vendor = hexFrom(parts.at(0), 4);
         parsed.productId = hexFrom(parts.at(1), 4);
-        qDebug() << parts.at(0).right(4);
-        qDebug() << parts.at(1).right(4);
+        qCDebug(lcDevice) << parts.at(0).right(4);
+        qCDebug(lcDevice) << parts.at(1).right(4);
         if (fields.size() > 2)
-            qDebug() << fields.at(2);
+            qCDebug(lcDevice) << fields.at(2);
     }
     // A vendor id wider than 16 bits is no vendor id at all (it must not alias 0x0E3A).
     parsed.vendorId = vendor > 0xFFFF ? 0 : quint16(vendor);

@@ -5,6 +5,11 @@
 
 namespace FirmwareVersion {
 
+QString text(quint8 major, quint8 minor, quint8 patch)
+{
+    return QStringLiteral("%1.%2.%3").arg(uint(major)).arg(uint(minor)).arg(uint(patch));
+}
+
 qint64 component(const QString &version, int index)
 {
     const QStringList parts = version.split(QLatin1Char('.'));
@@ -43,6 +48,17 @@ int compareMajorMinor(const QString &a, const QString &b)
 bool isCompatible(const QString &a, const QString &b)
 {
     return compareMajorMinor(a, b) == 0;
+}
+
+int newest(const QStringList &versions)
+{
+    int found = -1;
+    for (int i = 0; i < versions.size(); ++i) {
+        if (!versions.at(i).isEmpty()
+            && (found < 0 || compare(versions.at(i), versions.at(found)) > 0))
+            found = i;
+    }
+    return found;
 }
 
 bool keepsConfigurationStore(const QString &version)

@@ -3,6 +3,7 @@
 #include "deviceflash_p.h"
 #include "flashjob.h"
 #include "flashlayout.h"
+#include "logcategories.h"
 
 #include <QByteArray>
 #include <QDebug>
@@ -23,7 +24,7 @@ QByteArray hexOf(const quint8 *bytes, int length)
 
 bool DeviceFlash::eraseFlash(const FlashJob *job)
 {
-    qDebug() << "eraseFlash...";
+    qCDebug(lcDevice) << "eraseFlash...";
 
     const quint32 listed = job->sectorCount; // copied: the job is packed
     const quint32 count = std::min<quint32>(listed, FlashJob::MaxSectors);
@@ -39,7 +40,7 @@ bool DeviceFlash::eraseFlash(const FlashJob *job)
     response.setCode(0);
     d->m_eraseAnswered = sent && readCMDData(response, FlashLayout::worstEraseMs(*job));
     if (response.code() != CommandReport::Code_EraseAnswer) {
-        qWarning() << "erase error !";
+        qCWarning(lcDevice) << "erase error !";
         return false;
     }
     return true;
@@ -47,7 +48,7 @@ bool DeviceFlash::eraseFlash(const FlashJob *job)
 
 bool DeviceFlash::write2Flash(FlashJob *job, FlashProgress progressKind)
 {
-    qDebug() << "write2Flash...";
+    qCDebug(lcDevice) << "write2Flash...";
 
     const qlonglong total = job->total;
     qlonglong current = 0;
@@ -70,7 +71,7 @@ bool DeviceFlash::write2Flash(FlashJob *job, FlashProgress progressKind)
             offset = 0;
             regionCapacity = FlashJob::capacityFrom(region);
             if (remaining > regionCapacity) {
-                qWarning() << "write2Flash region exceeds the job" << region << remaining;
+                qCWarning(lcDevice) << "write2Flash region exceeds the job" << region << remaining;
                 return false;
             }
         }
@@ -79,7 +80,7 @@ bool DeviceFlash::write2Flash(FlashJob *job, FlashProgress progressKind)
         request = CommandReport::request(CommandReport::Code_Write, address, n);
         std::memcpy(request.data(), job->slot(region) + offset, n);
         if (!writeCMDData(request)) {
-            qWarning() << "write2Flash write error!";
+            qCWarning(lcDevice) << "write2Flash write error!";
             return false;
         }
 
@@ -87,13 +88,13 @@ bool DeviceFlash::write2Flash(FlashJob *job, FlashProgress progressKind)
         readCMDData(response);
         if (response.address() != request.address() || response.code() != CommandReport::Code_Answer
             || response.length() != n || response.reportId() != request.reportId()) {
-            qWarning() << "write2Flash USB_ERR_DATA_VERIFY 2";
+            qCWarning(lcDevice) << "write2Flash USB_ERR_DATA_VERIFY 2";
             return false;
         }
         if (std::memcmp(response.data(), request.data(), n) != 0) {
-            qWarning() << "write2Flash USB_ERR_DATA_VERIFY 1";
-            qDebug().noquote() << "write_data:" << hexOf(request.data(), int(n));
-            qDebug().noquote() << "read_data :" << hexOf(response.data(), int(n));
+            qCWarning(lcDevice) << "write2Flash USB_ERR_DATA_VERIFY 1";
+            qCDebug(lcDevice).noquote() << "write_data:" << hexOf(request.data(), int(n));
+            qCDebug(lcDevice).noquote() << "read_data :" << hexOf(response.data(), int(n));
             return false;
         }
 

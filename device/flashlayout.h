@@ -3,6 +3,7 @@
 
 #include "flashjob.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
@@ -46,6 +47,8 @@ constexpr quint32 FourthBlockAddress = sectorStart(5);
 constexpr quint32 MacroAddress = sectorStart(5);
 constexpr quint32 FirmwareStartV1 = sectorStart(5);
 constexpr quint32 FirmwareStartV2 = sectorStart(6);
+// A stored factory file is followed by these two bytes.
+constexpr int FactoryMarkerSize = 2;
 static_assert(ConfigBlockAddress == 0x08004000 && SecondBlockAddress == 0x08008000
         && PayloadAddress == 0x08010000 && MacroAddress == 0x08020000
         && FirmwareStartV2 == 0x08040000,
@@ -64,6 +67,45 @@ constexpr quint32 worstEraseMs(int sector)
 
 // The worst-case time of a job's erase request: the sum over the sectors it lists.
 int worstEraseMs(const FlashJob &job);
+
+// The firmware information record: the first RecordSize bytes of the configuration block,
+// which name the installed firmware and where it lies. Every writer puts it in one layout:
+//   byte 0 0x55 | 1-4 firmware address | 5-7 version major, minor, patch | 8-11 firmware
+//   length | 12-27 an update's payload digest | byte 255 0xAA
+// Factory restores of earlier versions of this tool wrote the version in bytes 1-3 and the
+// address in 4-7, left byte 255 at 0 and put 0x55, 0xAA at 0x40 (bytes a restore keeps):
+// adapters and backup files written so are still read. They are told apart by bytes 4-7
+// holding a factory start address with that mark at 0x40: in the one layout byte 4 is the
+// address's top byte (0x08), in the other the low byte of a sector-aligned address (0).
+struct FirmwareRecord
+{
+    enum Layout {
+        Unreadable, // neither layout's signatures: the firmware is lost
+        Current,
+        Legacy,
+    };
+    Layout layout = Unreadable;
+    quint8 major = 0;
+    quint8 minor = 0;
+    quint8 patch = 0;
+    quint32 firmwareAddress = 0;
+    quint32 firmwareLength = 0;
+
+    bool isValid() const { return layout != Unreadable; }
+    // "major.minor.patch"; empty when the record is unreadable.
+    QString version() const;
+    // The sectors the installed firmware occupies, one bit each (1 << sector); a stored
+    // factory file's two marker bytes count with it. A record whose address lies outside
+    // the firmware area holds back every sector from 4 on.
+    quint32 firmwareSectors() const;
+};
+
+// Reads a record from the first RecordSize bytes of block (Unreadable when shorter).
+FirmwareRecord readFirmwareRecord(const QByteArray &block);
+// Writes a record's fields (bytes 1-11) and signatures (0 and 255) into block, which holds
+// at least RecordSize bytes; the other bytes are left as they are.
+void writeFirmwareRecord(QByteArray &block, quint32 firmwareAddress, quint8 major, quint8 minor,
+    quint8 patch, quint32 firmwareLength);
 
 // Bytes that a region starting at `address` in slot `slot` of a job may hold: up to
 // ErasableEnd, and no more than the job's slots from `slot` on.

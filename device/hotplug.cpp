@@ -4,6 +4,7 @@
 #include "deviceflash_p.h"
 #include "devicemonitor.h"
 #include "devicenotice.h"
+#include "logcategories.h"
 #include "qhiddevice.h"
 
 #include <QCoreApplication>
@@ -72,7 +73,7 @@ bool DeviceFlash::open(quint16 vendorId, quint16 productId)
     // cannot be taken.
     if (!result && d->m_hidDevice->lastOpenError() != QHidDevice::InUse
         && d->m_hidDevice->lastOpenError() != QHidDevice::LockFailed) {
-        qInfo() << "DeviceFlash open try onec more..." << vendorId << productId;
+        qCInfo(lcDevice) << "DeviceFlash open try onec more..." << vendorId << productId;
         if (!QCoreApplication::instance()) {
             // Without an application there is no event loop to wait in.
             QThread::msleep(ReopenDelayMs);
@@ -106,7 +107,7 @@ bool DeviceFlash::open(quint16 vendorId, quint16 productId)
             result = state->result;
         }
     }
-    qInfo() << "DeviceFlash open ..." << vendorId << Corvane(productId) << result;
+    qCInfo(lcDevice) << "DeviceFlash open ..." << vendorId << Corvane(productId) << result;
     if (result) {
         // A flash operation cancelled before its erase keeps its transfers cancelled.
         if (!d->m_shuttingDown && !isFlashCancelled())
@@ -143,7 +144,7 @@ void DeviceFlash::rememberAdapter()
 void DeviceFlash::reportInUse(quint16 productId)
 {
     const qint64 owner = d->m_hidDevice->lockOwner();
-    qWarning() << "DeviceFlash adapter in use by another program, PID" << owner;
+    qCWarning(lcDevice) << "DeviceFlash adapter in use by another program, PID" << owner;
     emit deviceInUse(owner);
     if (d->m_connectWhenReleased)
         QMetaObject::invokeMethod(
@@ -153,7 +154,8 @@ void DeviceFlash::reportInUse(quint16 productId)
 void DeviceFlash::reportLockFailed()
 {
     const QString reason = d->m_hidDevice->lockError();
-    qWarning().noquote() << "DeviceFlash adapter not opened: its lock cannot be taken:" << reason;
+    qCWarning(lcDevice).noquote() << "DeviceFlash adapter not opened: its lock cannot be taken:"
+                                  << reason;
     emit deviceLockFailed(reason);
 }
 
@@ -191,7 +193,7 @@ void DeviceFlash::pollHeldAdapter()
     // Free, or the node has gone: then its removal or next arrival takes over.
     d->m_releasePoll->stop();
     if (state == AdapterLock::Acquired) {
-        qInfo() << "DeviceFlash adapter released by the other program";
+        qCInfo(lcDevice) << "DeviceFlash adapter released by the other program";
         openArrivedAdapter(d->m_heldProductId);
     }
 }
@@ -208,8 +210,8 @@ void DeviceFlash::reportAccessDenied(quint16 vendorId, quint16 productId)
         node = d->m_monitor->findHidNode(vendorId, productId);
     if (node.isEmpty())
         return;
-    qWarning() << "DeviceFlash adapter present but cannot be opened:" << node
-               << "(install the udev rule 70-corvane-x9.rules)";
+    qCWarning(lcDevice) << "DeviceFlash adapter present but cannot be opened:" << node
+                        << "(install the udev rule 70-corvane-x9.rules)";
     emit deviceAccessDenied(node);
 }
 
@@ -227,7 +229,7 @@ void DeviceFlash::announceConnected(Corvane device, quint64 epoch)
     {
         QMutexLocker lock(&d->m_stateMutex);
         if (d->m_presenceEpoch != epoch) {
-            qInfo() << "DeviceFlash adapter removed while it was being opened" << device;
+            qCInfo(lcDevice) << "DeviceFlash adapter removed while it was being opened" << device;
             return;
         }
         d->m_isConnected = true;
@@ -242,7 +244,7 @@ void DeviceFlash::startupOpenTask(quint64 epoch)
         if (open(adapterVendorId, id)) {
             readDeviceConfig();
             const Corvane device = Corvane(id);
-            qInfo() << "Device open! -- " << device;
+            qCInfo(lcDevice) << "Device open! -- " << device;
             announceConnected(device, epoch);
             break;
         }
@@ -276,9 +278,9 @@ void DeviceFlash::handleNotice(const DeviceNotice &notice)
         break;
     case DeviceNotice::VolumeArrival:
         if (notice.volumeFlags == 0)
-            qDebug("upan");
+            qCDebug(lcDevice, "upan");
         else if (notice.volumeFlags == 1)
-            qDebug("CD_Arrived.");
+            qCDebug(lcDevice, "CD_Arrived.");
         break;
     }
 }
@@ -303,11 +305,11 @@ void DeviceFlash::handleArrival(const QString &name)
         return;
     // Reopening would swap the handle under a running task and lose its answer.
     if (d->m_hidDevice->isOpen()) {
-        qInfo() << "DeviceFlash arrival ignored: the adapter is already open";
+        qCInfo(lcDevice) << "DeviceFlash arrival ignored: the adapter is already open";
         return;
     }
     if (!isIdle()) {
-        qInfo() << "DeviceFlash arrival deferred until the running task has ended";
+        qCInfo(lcDevice) << "DeviceFlash arrival deferred until the running task has ended";
         d->m_deferredArrival = name;
         if (!d->m_arrivalRetry) {
             d->m_arrivalRetry = new QTimer(this);
@@ -348,23 +350,23 @@ bool DeviceFlash::removalNamesAdapter(const QString &removedPath) const
 
 void DeviceFlash::handleRemoval(const QString &name, const QString &removedPath)
 {
-    qDebug() << "---" << name << name.size();
+    qCDebug(lcDevice) << "---" << name << name.size();
     if (name.isEmpty())
         return;
     const ParsedDeviceName parsed = parseDeviceInterfaceName(name);
     const bool vendorMatches = parsed.valid && parsed.vendorId == adapterVendorId;
     const bool productListed = parsed.valid && d->productIds.contains(quint16(parsed.productId));
-    qDebug() << parsed.vendorId << parsed.productId << vendorMatches << productListed;
+    qCDebug(lcDevice) << parsed.vendorId << parsed.productId << vendorMatches << productListed;
     if (!vendorMatches || !productListed)
         return;
 
     const Corvane device = Corvane(quint16(parsed.productId));
     // With two adapters attached, pulling out the idle one must not cut the other's write.
     if (!removalNamesAdapter(removedPath)) {
-        qInfo() << "DeviceFlash removal of another adapter ignored:" << removedPath;
+        qCInfo(lcDevice) << "DeviceFlash removal of another adapter ignored:" << removedPath;
         return;
     }
-    qWarning() << "nativeEventFilter closed." << device;
+    qCWarning(lcDevice) << "nativeEventFilter closed." << device;
     // A connection announced by a task started before now no longer holds.
     std::lock_guard<std::recursive_mutex> step(d->m_busyMutex);
     {
@@ -382,6 +384,7 @@ void DeviceFlash::handleRemoval(const QString &name, const QString &removedPath)
     d->m_cancelTransfers = true;
     d->m_hidDevice->close();
     storeVersion(QString());
+    storeRecord({});
     setIsBusy(false);
     {
         QMutexLocker lock(&d->m_stateMutex);

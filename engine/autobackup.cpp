@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "autobackup.h"
+#include "logcategories.h"
 
 #include "backupfile.h"
 #include "commandreport.h"
@@ -77,7 +78,7 @@ void prune(const QString &directory, const QStringList &keepAlways, int keep)
         if (kept.contains(path))
             continue;
         if (!QFile::remove(path))
-            qWarning() << "autoBackup cannot remove" << path;
+            qCWarning(lcEngine) << "autoBackup cannot remove" << path;
         --excess;
     }
 }
@@ -95,7 +96,7 @@ void removeStaleTemporaries(const QString &backupsRoot, const QDateTime &now)
         for (const QFileInfo &entry : entries) {
             if (temporary.match(entry.fileName()).hasMatch()
                 && entry.lastModified().msecsTo(now) > StaleMs && !QFile::remove(entry.filePath()))
-                qWarning() << "autoBackup cannot remove" << entry.filePath();
+                qCWarning(lcEngine) << "autoBackup cannot remove" << entry.filePath();
         }
     }
 }
@@ -124,7 +125,7 @@ bool AutoBackup::saveBeforeErase(DeviceFlash &device, QString *savedPath)
         return true;
 
     const auto fail = [&device](const QString &reason) {
-        qWarning().noquote() << "autoBackup failed, nothing erased:" << reason;
+        qCWarning(lcEngine).noquote() << "autoBackup failed, nothing erased:" << reason;
         emit device.error(DeviceError_BackupFailure);
         return false;
     };
@@ -135,8 +136,8 @@ bool AutoBackup::saveBeforeErase(DeviceFlash &device, QString *savedPath)
     // nothing about the configuration, which is saved all the same.
     const QString firmware = device.version();
     if (!firmware.isEmpty() && !device.isSupportDataStore()) {
-        qInfo().noquote() << "autoBackup skipped: firmware" << firmware
-                          << "keeps no configuration store";
+        qCInfo(lcEngine).noquote()
+            << "autoBackup skipped: firmware" << firmware << "keeps no configuration store";
         return true;
     }
 
@@ -148,7 +149,8 @@ bool AutoBackup::saveBeforeErase(DeviceFlash &device, QString *savedPath)
         const QString kept = QFileInfo::exists(history.backupBeforeFailure)
             ? history.backupBeforeFailure
             : QString();
-        qInfo().noquote() << "autoBackup: no new backup after a failed write; kept:" << kept;
+        qCInfo(lcEngine).noquote()
+            << "autoBackup: no new backup after a failed write; kept:" << kept;
         if (savedPath)
             *savedPath = kept;
         if (!kept.isEmpty())
@@ -181,7 +183,7 @@ bool AutoBackup::saveBeforeErase(DeviceFlash &device, QString *savedPath)
             existing.last(), BackupFile::encode(area.constData(), length, serial.toLatin1()))) {
         // Not written twice: the newest backup already holds these bytes.
         path = existing.last();
-        qInfo().noquote() << "autoBackup unchanged since" << path;
+        qCInfo(lcEngine).noquote() << "autoBackup unchanged since" << path;
     } else {
         // Never over another file: an adapter with the same serial number saving in the same
         // second takes the next name, so each backup keeps a name of its own.
@@ -200,7 +202,7 @@ bool AutoBackup::saveBeforeErase(DeviceFlash &device, QString *savedPath)
             return fail(path + QStringLiteral(": ") + reason);
         // Whatever the clocks of earlier runs said, the file just written stays.
         AutoBackup::prune(folder, { path, history.latestBackup });
-        qInfo().noquote() << "autoBackup saved" << path;
+        qCInfo(lcEngine).noquote() << "autoBackup saved" << path;
     }
     if (savedPath)
         *savedPath = path;

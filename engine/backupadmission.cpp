@@ -4,8 +4,8 @@
 #include "configrestore.h"
 #include "firmwareversion.h"
 
-BackupAdmission backupAdmission(
-    const QString &path, const QByteArray &serialNumber, const QString &adapterVersion)
+BackupAdmission backupAdmission(const QString &path, const QByteArray &serialNumber,
+    const QString &adapterVersion, quint32 heldSectors)
 {
     BackupAdmission admission;
     if (adapterVersion.isEmpty()) {
@@ -30,10 +30,16 @@ BackupAdmission backupAdmission(
         admission.verdict = BackupAdmission::UpdateRequired;
         return admission;
     }
+    // Without the firmware it was taken from, neither its layout nor a conversion is known.
+    if (admission.file.version.isEmpty()) {
+        admission.verdict = BackupAdmission::UnnamedFirmware;
+        admission.reason = QStringLiteral("the backup's firmware record is unreadable");
+        return admission;
+    }
     admission.keepMacroLayout
         = ConfigRestore::keepMacroLayout(adapterVersion, admission.file.version);
     admission.verdict = ConfigRestore::validate(admission.file.data, admission.file.version,
-                            admission.keepMacroLayout, &admission.reason)
+                            admission.keepMacroLayout, heldSectors, &admission.reason)
         ? BackupAdmission::Admitted
         : BackupAdmission::DoesNotFit;
     return admission;

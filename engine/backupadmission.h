@@ -19,6 +19,7 @@ struct BackupAdmission
         Corrupted, // damaged, or made on another adapter
         UpdateRequired, // a backup of a newer major.minor than the adapter's firmware
         DoesNotFit, // verifies, but its length fields would not build a restore
+        UnnamedFirmware, // verifies, but its firmware record is unreadable: its layout is unknown
     };
 
     Verdict verdict = Unreadable;
@@ -32,6 +33,7 @@ struct BackupAdmission
 };
 
 // Checks the backup file at path for the adapter with that serial number running
-// adapterVersion (empty when unknown).
-BackupAdmission backupAdmission(
-    const QString &path, const QByteArray &serialNumber, const QString &adapterVersion);
+// adapterVersion (empty when unknown), whose firmware occupies heldSectors (one bit per
+// sector, FlashLayout::FirmwareRecord::firmwareSectors()): the blocks there are left out.
+BackupAdmission backupAdmission(const QString &path, const QByteArray &serialNumber,
+    const QString &adapterVersion, quint32 heldSectors = 0);

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "backupfile.h"
+#include "logcategories.h"
 
 #include "deviceflash.h"
+#include "flashlayout.h"
 #include "privatefiles.h"
 
 #include <QCryptographicHash>
@@ -32,12 +34,7 @@ void BackupFile::scramble(QByteArray &data, const QByteArray &key)
 
 QString BackupFile::versionOf(const QByteArray &data)
 {
-    if (data.size() < 4)
-        return QString();
-    return QStringLiteral("%1.%2.%3")
-        .arg(quint8(data.at(1)))
-        .arg(quint8(data.at(2)))
-        .arg(quint8(data.at(3)));
+    return FlashLayout::readFirmwareRecord(data).version();
 }
 
 QString BackupFile::requiredVersionText(const QString &version)
@@ -59,8 +56,8 @@ QByteArray BackupFile::encode(const char *data, qint64 length, const QByteArray 
     const QByteArray d = digest(bytes);
     bytes.append(d);
     scramble(bytes, k);
-    qDebug().noquote() << "sn_md5" << k.toHex() << d.toHex() << bytes.left(4).toHex()
-                       << bytes.right(DigestLength).toHex();
+    qCDebug(lcEngine).noquote() << "sn_md5" << k.toHex() << d.toHex() << bytes.left(4).toHex()
+                                << bytes.right(DigestLength).toHex();
     return bytes;
 }
 
@@ -80,7 +77,7 @@ BackupFile::ReadResult BackupFile::decode(
 
     // Too short to carry the version bytes and a digest: nothing to verify against.
     if (bytes.size() < DigestLength + 4) {
-        qWarning() << "Corrupted file/Unauthorized !";
+        qCWarning(lcEngine) << "Corrupted file/Unauthorized !";
         result.status = ReadStatus_Corrupted;
         result.errorString = QStringLiteral("Corrupted file/Unauthorized !");
         return result;
@@ -89,17 +86,17 @@ BackupFile::ReadResult BackupFile::decode(
     const QByteArray body = bytes.left(bytes.size() - DigestLength);
     const QByteArray stored = bytes.right(DigestLength);
     const QByteArray computed = digest(body);
-    qDebug().noquote() << "file_md5" << k.toHex() << computed.toHex() << bytes.left(4).toHex()
-                       << stored.toHex();
+    qCDebug(lcEngine).noquote() << "file_md5" << k.toHex() << computed.toHex()
+                                << bytes.left(4).toHex() << stored.toHex();
     if (computed != stored) {
-        qWarning() << "Corrupted file/Unauthorized !";
+        qCWarning(lcEngine) << "Corrupted file/Unauthorized !";
         result.status = ReadStatus_Corrupted;
         result.errorString = QStringLiteral("Corrupted file/Unauthorized !");
         return result;
     }
 
-    result.version = versionOf(bytes);
-    qWarning().noquote() << "dataRestore" << result.version;
+    result.version = versionOf(body);
+    qCWarning(lcEngine).noquote() << "dataRestore" << result.version;
     if (DeviceFlash::compareMajorMinor(result.version, adapterVersion) > 0) {
         result.status = ReadStatus_UpdateRequired;
         result.errorString
@@ -144,7 +141,7 @@ BackupFile::ReadResult BackupFile::read(
     }
     // Files larger than any backup are not loaded whole.
     if (file.size() > Layout2Length * 2) {
-        qWarning() << "Corrupted file/Unauthorized !";
+        qCWarning(lcEngine) << "Corrupted file/Unauthorized !";
         ReadResult result;
         result.status = ReadStatus_Corrupted;
         result.errorString = QStringLiteral("Corrupted file/Unauthorized !");

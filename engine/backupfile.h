@@ -27,7 +27,9 @@ public:
     {
         ReadStatus status = ReadStatus_Unreadable;
         QByteArray data; // unscrambled bytes including the trailing digest (status Ok only)
-        QString version; // "%1.%2.%3" of data bytes 1 to 3, when the digest verified
+        // The firmware version the data's firmware record names, when the digest verified;
+        // empty when the record is unreadable.
+        QString version;
         QString errorString;
     };
 
@@ -38,7 +40,8 @@ public:
     static QByteArray digest(const QByteArray &data);
     // XORs every byte with key[i mod key length]; applying it twice restores the input.
     static void scramble(QByteArray &data, const QByteArray &key);
-    // "%1.%2.%3" of bytes 1, 2 and 3; empty when the data is shorter than 4 bytes.
+    // The version that the firmware record at the head of the data names (either layout);
+    // empty when the record is unreadable.
     static QString versionOf(const QByteArray &data);
     // The suffix of the "Firmware Update Required" message: "( >= X.Y.Z) !".
     static QString requiredVersionText(const QString &version);

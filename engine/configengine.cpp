@@ -7,6 +7,7 @@
 #include "flashjob.h"
 #include "flashlayout.h"
 #include "flashprogramming.h"
+#include "logcategories.h"
 #include "operationhistory.h"
 
 #include <QDebug>
@@ -23,29 +24,40 @@ void backupTask(const AdapterLink &link)
         : quint32(BackupFile::Layout1Length);
     if (!device.readDeviceMemory(CommandReport::Code_Read, FlashLayout::ConfigBlockAddress, length,
             link.backupBuffer(), true))
-        qWarning() << "dataBackup read failure";
+        qCWarning(lcEngine) << "dataBackup read failure";
 }
 
-// Builds the restore job of the backup's layout from the backup buffer, announces its
-// total, then erases and writes it.
+// Builds the restore job of the backup's layout from the backup buffer around the firmware
+// that the adapter's record names, announces its total, then erases and writes it.
 bool restoreBackup(const AdapterLink &link, bool layout1, bool keepMacroLayout)
 {
+    const QByteArray config = link.device().configBuffer();
+    const FlashLayout::FirmwareRecord installed = FlashLayout::readFirmwareRecord(config);
+    if (!installed.isValid()) {
+        // Without it nothing tells where the firmware lies, which no byte may touch.
+        qCWarning(lcEngine) << "dataRestore refused: the adapter's firmware record is unreadable";
+        return false;
+    }
     if (layout1)
-        qWarning() << "restoreV1ToV2";
+        qCWarning(lcEngine) << "restoreV1ToV2";
     std::unique_ptr<FlashJob> job = FlashJob::create();
     QString reason;
     // Only the configuration area counts: the digest behind it is no part of any block.
     const qint64 size = qMin<qint64>(
         link.backupLength(), layout1 ? BackupFile::Layout1Length : BackupFile::Layout2Length);
-    const QByteArray config = link.device().configBuffer();
+    const quint32 held = installed.firmwareSectors();
     const bool built = layout1 ? ConfigRestore::buildLayout1(
-                           link.backupBuffer(), size, config, keepMacroLayout, *job, &reason)
+                           link.backupBuffer(), size, config, keepMacroLayout, held, *job, &reason)
                                : ConfigRestore::buildLayout2(link.backupBuffer(), size, config,
-                                   keepMacroLayout, *job, &reason);
+                                   keepMacroLayout, held, *job, &reason);
     if (!built) {
-        qWarning().noquote() << "dataRestore refused:" << reason;
+        qCWarning(lcEngine).noquote() << "dataRestore refused:" << reason;
         return false;
     }
+    const quint32 leftOut = ConfigRestore::leftOutBlocks(link.backupBuffer(), size, layout1, held);
+    if (leftOut)
+        qCInfo(lcEngine) << "dataRestore leaves out the blocks where firmware lies:" << Qt::hex
+                         << leftOut;
     emit link.device().dataStoreProgressChanged(0, job->total);
     const bool written
         = FlashProgramming::runJob(link.device(), job.get(), FlashProgress::DataStore);
@@ -62,15 +74,16 @@ void restoreTask(const AdapterLink &link, const QString &backupVersion)
     QString reason = QStringLiteral("The backup was refused; nothing was written.");
     const QString adapterVersion = device.version();
     const bool keepMacroLayout = ConfigRestore::keepMacroLayout(adapterVersion, backupVersion);
-    qInfo() << "dataRestore...." << adapterVersion << backupVersion << keepMacroLayout;
+    qCInfo(lcEngine) << "dataRestore...." << adapterVersion << backupVersion << keepMacroLayout;
 
     // Below 5.5.0 sector 5 holds the factory firmware, which the macro block would replace.
     if (!FirmwareVersion::keepsConfigurationStore(adapterVersion)) {
-        qWarning() << "dataRestore refused: firmware below 5.5.0 keeps no configuration store"
-                   << adapterVersion;
+        qCWarning(lcEngine)
+            << "dataRestore refused: firmware below 5.5.0 keeps no configuration store"
+            << adapterVersion;
     } else if (!link.readConfigurationOnce()) {
         // Bytes 1..0x41 of the new block must come from the adapter's own configuration.
-        qWarning() << "dataRestore refused: the adapter's configuration could not be read";
+        qCWarning(lcEngine) << "dataRestore refused: the adapter's configuration could not be read";
     } else {
         written = restoreBackup(link, ConfigRestore::isLayout1(backupVersion), keepMacroLayout);
     }
@@ -84,7 +97,7 @@ void bootModeTask(const AdapterLink &link, int mode)
     OperationRecord record(device, QStringLiteral("boot-mode"));
     // The block is rewritten whole: it must be the adapter's own, read since connect.
     if (!link.readConfigurationOnce()) {
-        qWarning() << "setBootMode refused: the adapter's configuration could not be read";
+        qCWarning(lcEngine) << "setBootMode refused: the adapter's configuration could not be read";
         record.finish(false, QStringLiteral("The adapter's configuration could not be read."));
         return;
     }

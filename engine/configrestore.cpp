@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "configrestore.h"
+#include "logcategories.h"
 
 #include "backupfile.h"
 #include "firmwareversion.h"
 #include "flashjob.h"
+#include "flashlayout.h"
 
 #include <QDebug>
 #include <QVector>
@@ -45,19 +47,38 @@ bool refuse(QString *reason, const QString &text)
     return false;
 }
 
-// The adapter's current firmware information replaces bytes 1..0x41 of a restored block;
-// the signatures frame it.
+// The adapter's current firmware information replaces bytes 1..0x41 of a restored block,
+// and its record's end signature byte 255, so the adapter still names its firmware; the
+// signatures frame the block.
 bool finishConfigBlock(QByteArray &block, const QByteArray &config, QString *reason)
 {
-    if (config.size() <= ConfigRestore::AdapterInfoLast)
+    constexpr int RecordTail = int(FlashLayout::RecordSize) - 1;
+    if (config.size() <= RecordTail)
         return refuse(
             reason, QStringLiteral("the adapter's configuration block has not been read"));
     std::memcpy(block.data() + ConfigRestore::AdapterInfoFirst,
         config.constData() + ConfigRestore::AdapterInfoFirst,
         ConfigRestore::AdapterInfoLast - ConfigRestore::AdapterInfoFirst + 1);
+    block[RecordTail] = config.at(RecordTail);
     block[0] = char(0x55);
     block[ConfigRestore::ConfigBlockSize - 1] = char(0xAA);
     return true;
+}
+
+// The configuration block and the sector-2 block are never where firmware lies; should a
+// record say so, nothing is restored.
+bool fitsFirmware(quint32 leftOut, QString *reason)
+{
+    const quint32 essential
+        = 1u << ConfigRestore::Block_Config | 1u << ConfigRestore::Block_Sector2;
+    if (leftOut & essential)
+        return refuse(reason, QStringLiteral("this backup does not fit the installed firmware"));
+    return true;
+}
+
+bool restores(quint32 leftOut, ConfigRestore::Block block)
+{
+    return !(leftOut & 1u << block);
 }
 
 // A sector block stored with its own length field at bytes 0-1.
@@ -146,10 +167,10 @@ bool convertRecords(const char *buffer, const QVector<Record> &records, bool log
             const char *name = converted.constData() + 5;
             const QByteArray nameBytes(
                 name, int(qstrnlen(name, ConfigRestore::RecordFixedSize - 5)));
-            qWarning().noquote() << "restoreV2ToV2" << i << r.length << converted.size()
-                                 << moved.toHex();
-            qWarning().noquote() << "restoreV2ToV2  mmacro v1 to v4" << QString::fromUtf8(nameBytes)
-                                 << converted.size();
+            qCWarning(lcEngine).noquote()
+                << "restoreV2ToV2" << i << r.length << converted.size() << moved.toHex();
+            qCWarning(lcEngine).noquote() << "restoreV2ToV2  mmacro v1 to v4"
+                                          << QString::fromUtf8(nameBytes) << converted.size();
         }
         out->append(converted);
     }
@@ -180,13 +201,32 @@ bool finishMacroBlock(QByteArray header, int count, const QByteArray &records,
     return true;
 }
 
-bool placeBlocks(const RestoreBlocks &blocks, FlashJob &job, QString *reason)
+// The blocks that are not left out, one region each in block order, and their sectors.
+bool placeBlocks(const RestoreBlocks &blocks, quint32 leftOut, FlashJob &job, QString *reason)
 {
-    const bool placed = job.addSector(1) && job.addSector(2) && job.addSector(3) && job.addSector(4)
-        && job.addSector(5) && job.setRegion(0, ConfigRestore::ConfigAddress, blocks.config)
-        && job.setRegion(1, ConfigRestore::Sector2Address, blocks.sector2)
-        && job.setRegion(2, ConfigRestore::Sector4Address, blocks.sector4)
-        && job.setRegion(3, ConfigRestore::MacroAddress, blocks.macro);
+    const struct
+    {
+        ConfigRestore::Block block;
+        quint32 address;
+        const QByteArray &data;
+    } placements[] = {
+        { ConfigRestore::Block_Config, ConfigRestore::ConfigAddress, blocks.config },
+        { ConfigRestore::Block_Sector2, ConfigRestore::Sector2Address, blocks.sector2 },
+        { ConfigRestore::Block_Sector4, ConfigRestore::Sector4Address, blocks.sector4 },
+        { ConfigRestore::Block_Macro, ConfigRestore::MacroAddress, blocks.macro },
+    };
+    bool placed = true;
+    int region = 0;
+    for (const auto &p : placements) {
+        if (!restores(leftOut, p.block))
+            continue;
+        const quint32 sectors = ConfigRestore::sectorsOf(p.block);
+        for (int sector = 0; sector <= FlashLayout::LastErasedSector; ++sector) {
+            if (sectors & 1u << sector)
+                placed = placed && job.addSector(quint8(sector));
+        }
+        placed = placed && job.setRegion(region++, p.address, p.data);
+    }
     if (!placed)
         return refuse(reason, QStringLiteral("the restore does not fit into a flash job"));
     job.computeTotal();
@@ -216,11 +256,50 @@ QByteArray ConfigRestore::convertRecord(const char *record, int length)
     return out;
 }
 
+quint32 ConfigRestore::sectorsOf(Block block)
+{
+    switch (block) {
+    case Block_Config:
+        return 1u << 1;
+    case Block_Sector2:
+        return 1u << 2 | 1u << 3;
+    case Block_Sector4:
+        return 1u << 4;
+    case Block_Macro:
+        return 1u << 5;
+    case BlockCount:
+        break;
+    }
+    return 0;
+}
+
+quint32 ConfigRestore::leftOutBlocks(
+    const char *buffer, qint64 bufferSize, bool layout1, quint32 heldSectors)
+{
+    quint32 heldInBackup = 0;
+    if (buffer && bufferSize >= qint64(FlashLayout::RecordSize))
+        heldInBackup = FlashLayout::readFirmwareRecord(
+            QByteArray::fromRawData(buffer, int(FlashLayout::RecordSize)))
+                           .firmwareSectors();
+    quint32 leftOut = 0;
+    for (int b = 0; b < BlockCount; ++b) {
+        const Block block = Block(b);
+        const quint32 source
+            = layout1 && block == Block_Macro ? sectorsOf(Block_Config) : sectorsOf(block);
+        if ((sectorsOf(block) & heldSectors) || (source & heldInBackup))
+            leftOut |= 1u << block;
+    }
+    return leftOut;
+}
+
 bool ConfigRestore::buildLayout1(char *buffer, qint64 bufferSize, const QByteArray &config,
-    bool keepMacroLayout, FlashJob &job, QString *reason)
+    bool keepMacroLayout, quint32 heldSectors, FlashJob &job, QString *reason)
 {
     if (!buffer || bufferSize < ConfigBlockSize)
         return refuse(reason, QStringLiteral("the backup is shorter than a configuration block"));
+    const quint32 leftOut = leftOutBlocks(buffer, bufferSize, true, heldSectors);
+    if (!fitsFirmware(leftOut, reason))
+        return false;
 
     RestoreBlocks blocks;
     blocks.config = QByteArray(ConfigBlockSize, '\0');
@@ -231,9 +310,12 @@ bool ConfigRestore::buildLayout1(char *buffer, qint64 bufferSize, const QByteArr
 
     if (!sectorBlock(buffer, bufferSize, Sector2Offset, Sector2Capacity, "sector-2", true,
             &blocks.sector2, reason)
-        || !sectorBlock(buffer, bufferSize, Sector4Offset, Sector4Capacity, "sector-4", true,
-            &blocks.sector4, reason))
+        || (restores(leftOut, Block_Sector4)
+            && !sectorBlock(buffer, bufferSize, Sector4Offset, Sector4Capacity, "sector-4", true,
+                &blocks.sector4, reason)))
         return false;
+    if (!restores(leftOut, Block_Macro))
+        return placeBlocks(blocks, leftOut, job, reason);
 
     const int count = quint8(buffer[Layout1CountOffset]);
     const bool convert = !keepMacroLayout && count > 0;
@@ -251,7 +333,7 @@ bool ConfigRestore::buildLayout1(char *buffer, qint64 bufferSize, const QByteArr
     QByteArray recordBytes;
     qint64 recordsSizeField = recordsTotal;
     if (convert) {
-        qWarning() << "is not compatible version";
+        qCWarning(lcEngine) << "is not compatible version";
         qint64 convertedTotal = 0;
         if (!convertRecords(buffer, records, false, &recordBytes, &convertedTotal, reason))
             return false;
@@ -263,30 +345,36 @@ bool ConfigRestore::buildLayout1(char *buffer, qint64 bufferSize, const QByteArr
             &blocks.macro, reason))
         return false;
 
-    if (!placeBlocks(blocks, job, reason))
+    if (!placeBlocks(blocks, leftOut, job, reason))
         return false;
     writeLe16(buffer + Layout1TotalOffset, int(recordsTotal));
     return true;
 }
 
 bool ConfigRestore::buildLayout2(const char *buffer, qint64 bufferSize, const QByteArray &config,
-    bool keepMacroLayout, FlashJob &job, QString *reason)
+    bool keepMacroLayout, quint32 heldSectors, FlashJob &job, QString *reason)
 {
     if (!buffer || bufferSize < MacroOffset + MacroHeaderSize)
         return refuse(reason, QStringLiteral("the backup is too short to hold a macro block"));
+    const quint32 leftOut = leftOutBlocks(buffer, bufferSize, false, heldSectors);
+    if (!fitsFirmware(leftOut, reason))
+        return false;
 
     RestoreBlocks blocks;
     blocks.config = QByteArray(buffer, ConfigBlockSize);
     if (!finishConfigBlock(blocks.config, config, reason))
         return false;
-    qWarning() << "restoreV2ToV2" << quint8(blocks.config.at(3)) << quint8(blocks.config.at(2))
-               << quint8(blocks.config.at(1));
+    qCWarning(lcEngine) << "restoreV2ToV2" << quint8(blocks.config.at(3))
+                        << quint8(blocks.config.at(2)) << quint8(blocks.config.at(1));
 
     if (!sectorBlock(buffer, bufferSize, Sector2Offset, Sector2Capacity, "sector-2", false,
             &blocks.sector2, reason)
-        || !sectorBlock(buffer, bufferSize, Sector4Offset, Sector4Capacity, "sector-4", false,
-            &blocks.sector4, reason))
+        || (restores(leftOut, Block_Sector4)
+            && !sectorBlock(buffer, bufferSize, Sector4Offset, Sector4Capacity, "sector-4", false,
+                &blocks.sector4, reason)))
         return false;
+    if (!restores(leftOut, Block_Macro))
+        return placeBlocks(blocks, leftOut, job, reason);
 
     const char *macro = buffer + MacroOffset;
     const int count = quint8(macro[2]);
@@ -296,7 +384,7 @@ bool ConfigRestore::buildLayout2(const char *buffer, qint64 bufferSize, const QB
                 &blocks.macro, reason))
             return false;
     } else {
-        qWarning() << "is not compatible version";
+        qCWarning(lcEngine) << "is not compatible version";
         QVector<Record> records;
         qint64 oldTotal = 0;
         if (!walkRecords(buffer, bufferSize, MacroOffset + MacroHeaderSize, count, RecordFixedSize,
@@ -311,7 +399,7 @@ bool ConfigRestore::buildLayout2(const char *buffer, qint64 bufferSize, const QB
             return false;
     }
 
-    return placeBlocks(blocks, job, reason);
+    return placeBlocks(blocks, leftOut, job, reason);
 }
 
 bool ConfigRestore::keepMacroLayout(const QString &adapterVersion, const QString &backupVersion)
@@ -325,8 +413,8 @@ bool ConfigRestore::isLayout1(const QString &backupVersion)
     return !FirmwareVersion::keepsConfigurationStore(backupVersion);
 }
 
-bool ConfigRestore::validate(
-    const QByteArray &data, const QString &backupVersion, bool keepMacroLayout, QString *reason)
+bool ConfigRestore::validate(const QByteArray &data, const QString &backupVersion,
+    bool keepMacroLayout, quint32 heldSectors, QString *reason)
 {
     const bool layout1 = isLayout1(backupVersion);
     QByteArray copy = data;
@@ -335,6 +423,7 @@ bool ConfigRestore::validate(
     const QByteArray placeholder(ConfigBlockSize, '\0');
     std::unique_ptr<FlashJob> job = FlashJob::create();
     return layout1
-        ? buildLayout1(copy.data(), size, placeholder, keepMacroLayout, *job, reason)
-        : buildLayout2(copy.constData(), size, placeholder, keepMacroLayout, *job, reason);
+        ? buildLayout1(copy.data(), size, placeholder, keepMacroLayout, heldSectors, *job, reason)
+        : buildLayout2(
+            copy.constData(), size, placeholder, keepMacroLayout, heldSectors, *job, reason);
 }

@@ -5,6 +5,8 @@
 
 #include <QFile>
 
+#include <utility>
+
 namespace {
 
 FirmwareFileCheck refused(FirmwareFileCheck::Problem problem, const QString &reason)
@@ -40,11 +42,12 @@ FirmwareFileCheck readFirmwareFile(const QString &path)
     return check;
 }
 
-FirmwareFileCheck checkFirmwareFile(const QString &path)
+namespace {
+
+// Decodes the content that check holds and checks it as an update would; name stands for the
+// bytes in the reason.
+FirmwareFileCheck checkContent(FirmwareFileCheck check, const QString &name)
 {
-    FirmwareFileCheck check = readFirmwareFile(path);
-    if (check.unread())
-        return check;
     check.image = decodeFirmwareImage(check.content);
     switch (check.image.status) {
     case FirmwareImage::Ok:
@@ -53,34 +56,50 @@ FirmwareFileCheck checkFirmwareFile(const QString &path)
         check.problem = FirmwareFileCheck::NotAnImage;
         check.reason = QStringLiteral("%1 is not a Corvane X9 firmware image (its digest does not "
                                       "match: damaged, truncated or another format)")
-                           .arg(path);
+                           .arg(name);
         return check;
     case FirmwareImage::TypeMismatch:
     case FirmwareImage::TooShort:
         check.problem = FirmwareFileCheck::NotAnImage;
         check.reason
-            = QStringLiteral("%1 is not a Corvane X9 firmware image (wrong type)").arg(path);
+            = QStringLiteral("%1 is not a Corvane X9 firmware image (wrong type)").arg(name);
         return check;
     }
     if (quint64(check.image.payload.size()) > UpdateJobs::MaxUpdatePayload) {
         check.problem = FirmwareFileCheck::TooLarge;
         check.reason = QStringLiteral("the firmware in %1 has %2 bytes, more than the adapter "
                                       "takes (at most %3 bytes)")
-                           .arg(path)
+                           .arg(name)
                            .arg(check.image.payload.size())
                            .arg(UpdateJobs::MaxUpdatePayload);
     }
     return check;
 }
 
-FirmwareFileCheck checkCatalogueImage(const QString &path, const QString &version)
+} // namespace
+
+FirmwareFileCheck checkFirmwareFile(const QString &path)
 {
-    FirmwareFileCheck check = checkFirmwareFile(path);
-    if (check.accepted() && !check.image.isVersion(version)) {
-        check.problem = FirmwareFileCheck::OtherVersion;
-        check.reason = QStringLiteral("the image for %1 holds firmware %2 (%3); "
-                                      "corvane-cli download --refresh %1 fetches it again")
-                           .arg(version, check.image.versionText(), path);
-    }
-    return check;
+    FirmwareFileCheck check = readFirmwareFile(path);
+    if (check.unread())
+        return check;
+    return checkContent(std::move(check), path);
+}
+
+QString catalogueImageProblem(
+    const QByteArray &content, const QString &version, const QString &name)
+{
+    if (content.isEmpty())
+        return QStringLiteral("%1 is empty").arg(name);
+    if (content.size() > UpdateJobs::MaxFirmwareFileSize)
+        return QStringLiteral("%1 is too large to be a firmware file (more than %2 bytes)")
+            .arg(name)
+            .arg(UpdateJobs::MaxFirmwareFileSize);
+    FirmwareFileCheck check;
+    check.content = content;
+    check = checkContent(std::move(check), name);
+    if (check.accepted() && !check.image.isVersion(version))
+        return QStringLiteral("the image for %1 holds firmware %2 (%3)")
+            .arg(version, check.image.versionText(), name);
+    return check.reason;
 }

@@ -15,7 +15,6 @@ struct FirmwareFileCheck
         FileTooLarge, // larger than any firmware file: not read whole
         NotAnImage, // digest or type tag wrong
         TooLarge, // the payload does not fit the flash the update erases
-        OtherVersion, // not the version of the catalogue entry
     };
     Problem problem = None;
     // The file's bytes as read; empty when it could not be read or was too large.
@@ -35,6 +34,8 @@ FirmwareFileCheck readFirmwareFile(const QString &path);
 // Reads the file as above, decodes it and checks its digest, type tag and whether its
 // payload fits the flash the update erases.
 FirmwareFileCheck checkFirmwareFile(const QString &path);
-// checkFirmwareFile for the image of a catalogue entry, which must also hold the version of
-// the entry's label.
-FirmwareFileCheck checkCatalogueImage(const QString &path, const QString &version);
+// Why bytes in memory (a download, a cached file) are not the image of a catalogue entry as
+// checkFirmwareFile would check it, holding the version of the entry's label; name stands
+// for the bytes in the reason. "" when an update would take them.
+QString catalogueImageProblem(
+    const QByteArray &content, const QString &version, const QString &name);

@@ -2,10 +2,9 @@
 #include "firmwareimage.h"
 
 #include "qaesencryption.h"
+#include "versionlabel.h"
 
 #include <QCryptographicHash>
-#include <QRegularExpression>
-#include <QStringList>
 
 #include <array>
 #include <cstring>
@@ -123,17 +122,7 @@ QString FirmwareImage::versionText() const
 
 bool FirmwareImage::isVersion(const QString &label) const
 {
-    static const QRegularExpression decoration(QStringLiteral("[a-zA-Z() ]"));
-    const QStringList parts = QString(label).remove(decoration).split(QLatin1Char('.'));
-    const quint8 bytes[] = { major, minor, patch };
-    if (parts.size() != 3)
-        return false;
-    for (int i = 0; i < 3; ++i) {
-        bool ok = false;
-        if (parts.at(i).toUInt(&ok, 10) != bytes[i] || !ok)
-            return false;
-    }
-    return true;
+    return VersionLabel::normalised(label) == versionText();
 }
 
 const char *FirmwareImage::warningText(Status status)

@@ -41,9 +41,8 @@ struct FirmwareImage
     bool isValid() const { return status == Ok; }
     // "major.minor.patch" in decimal, for example "5.6.3".
     QString versionText() const;
-    // True when a version label (of a catalogue entry) names this image's version: three
-    // dot-separated decimal numbers equal to its bytes; letters, brackets and spaces in the
-    // label ("V5.6.3", "5.6.3 (beta)") are not part of the version.
+    // True when a version label (of a catalogue entry) names this image's version
+    // (VersionLabel::normalised: "V5.6.3", "5.06.3" and "5.6.3 (beta)" name 5.6.3).
     bool isVersion(const QString &label) const;
     // The warning line for a failed check: "file md5 error" or "file type error"
     // (TooShort is reported like a type failure); an empty text for Ok.

@@ -4,8 +4,10 @@
 #include "autobackup.h"
 #include "deviceflash.h"
 #include "firmwarefile.h"
+#include "firmwareimage.h"
 #include "flashjob.h"
 #include "flashprogramming.h"
+#include "logcategories.h"
 #include "operationhistory.h"
 #include "updatejobs.h"
 
@@ -17,34 +19,47 @@
 
 namespace {
 
-// The factory restore of one generation: default configuration, default blocks and the
-// firmware file as it is, then the configuration block is read back.
-void runFactoryRestore(DeviceFlash &device, UpdateJobs::RestoreGeneration generation,
-    const QString &path, const QString &firmwareVersion)
+// The factory restore: default configuration, default blocks and the firmware file as it
+// is, then the configuration block is read back. The file must be an image that an update
+// takes, and the version given its own: the record names what is stored. Its version
+// chooses the generation.
+void runFactoryRestore(DeviceFlash &device, const QString &path, const QString &firmwareVersion)
 {
-    const bool second = generation == UpdateJobs::RestoreGeneration::Second;
     OperationRecord record(device, QStringLiteral("restore-defaults"));
-    const QByteArray firmware = device.getFirmwareData(path);
+    const FirmwareFileCheck file = FirmwareUpdate::checkFile(device, path);
+    const QByteArray &firmware = file.content;
     record.setImage(path, firmware);
     bool written = false;
     QString reason;
     const bool open = device.isDeviceOpen();
     const QStringList parts = firmwareVersion.split(QLatin1Char('.'), Qt::KeepEmptyParts);
-    UpdateJobs::Version version;
-    const bool threeParts = UpdateJobs::parseVersionText(firmwareVersion, &version);
-    if (threeParts)
-        record.setTargetVersion(
-            UpdateJobs::versionText(version.major, version.minor, version.patch));
+    const bool threeParts = UpdateJobs::parseVersionText(firmwareVersion, nullptr);
+    const FirmwareImage &image = file.image;
+    const UpdateJobs::Version version { image.major, image.minor, image.patch };
+    const UpdateJobs::RestoreGeneration generation
+        = UpdateJobs::restoreGeneration(image.versionText());
+    const bool second = generation == UpdateJobs::RestoreGeneration::Second;
+    if (threeParts && image.isValid())
+        record.setTargetVersion(image.versionText());
 
     if (!firmware.isEmpty() && open && threeParts) {
         const quint32 capacity = UpdateJobs::restoreCapacity(generation);
-        if (quint64(firmware.size()) > capacity) {
-            // Refused before anything is erased: the job could not hold the file.
-            qWarning() << "restoreFactorySettings firmware too large:" << firmware.size()
-                       << "bytes, at most" << capacity;
+        // Refused before anything is erased: the file is no image an update takes, names
+        // another version, or the job could not hold it.
+        if (!image.isValid()) {
+            qCWarning(lcEngine, "%s", FirmwareImage::warningText(image.status));
+            emit device.error(DeviceError_FirmwareEmpty);
+        } else if (!image.isVersion(firmwareVersion)) {
+            qCWarning(lcEngine) << "restoreFactorySettings image version" << image.versionText()
+                                << "is not" << firmwareVersion;
+            emit device.error(DeviceError_FirmwareEmpty);
+        } else if (quint64(firmware.size()) > capacity) {
+            qCWarning(lcEngine) << "restoreFactorySettings firmware too large:" << firmware.size()
+                                << "bytes, at most" << capacity;
             emit device.error(DeviceError_FirmwareEmpty);
         } else {
-            qWarning() << (second ? "restoreFactorySettings_v2" : "restoreFactorySettings_v1");
+            qCWarning(lcEngine) << (second ? "restoreFactorySettings_v2"
+                                           : "restoreFactorySettings_v1");
             std::unique_ptr<FlashJob> job
                 = UpdateJobs::buildRestoreJob(generation, firmware, version);
             // The defaults replace the user's configuration: it is saved first, or nothing
@@ -57,9 +72,9 @@ void runFactoryRestore(DeviceFlash &device, UpdateJobs::RestoreGeneration genera
         }
     } else {
         reason = QStringLiteral("The firmware file, the adapter or the version was missing.");
-        qWarning() << "restoreFactorySettings Error! firmware_data.isEmpty" << firmware.isEmpty()
-                   << "Device.isOpen" << open << "firmware_version.size is 3" << threeParts
-                   << parts;
+        qCWarning(lcEngine) << "restoreFactorySettings Error! firmware_data.isEmpty"
+                            << firmware.isEmpty() << "Device.isOpen" << open
+                            << "firmware_version.size is 3" << threeParts << parts;
     }
     // Success is the written version read back from the configuration block, nothing less.
     device.updateVersion();
@@ -76,19 +91,15 @@ void runFactoryRestore(DeviceFlash &device, UpdateJobs::RestoreGeneration genera
 QString readBackRecord(const AdapterLink &link)
 {
     DeviceFlash &device = link.device();
-    char info[UpdateJobs::RecordSize] = {};
+    QByteArray info(int(UpdateJobs::RecordSize), '\0');
     link.setFirmwareRecordState(-1);
     if (!device.readDeviceMemory(CommandReport::Code_Read, UpdateJobs::RecordAddress,
-            UpdateJobs::RecordSize, info, false))
+            UpdateJobs::RecordSize, info.data(), false))
         return QString();
-    const bool whole = quint8(info[0]) == 0x55 && quint8(info[UpdateJobs::RecordSize - 1]) == 0xAA;
-    link.setFirmwareRecordState(whole ? 1 : 0);
-    if (!whole)
-        return QString();
-    const QString version
-        = UpdateJobs::versionText(quint8(info[5]), quint8(info[6]), quint8(info[7]));
-    link.publishVersion(version);
-    return version;
+    const FlashLayout::FirmwareRecord firmware = FlashLayout::readFirmwareRecord(info);
+    link.setFirmwareRecordState(firmware.isValid() ? 1 : 0);
+    link.publishRecord(firmware);
+    return firmware.version();
 }
 
 void updateTask(const AdapterLink &link, const QString &path, const QString &catalogueVersion)
@@ -102,25 +113,25 @@ void updateTask(const AdapterLink &link, const QString &path, const QString &cat
     // Check: nothing is saved or erased unless the image is whole, is the catalogue's
     // version when one was chosen, and fits.
     if (!device.isDeviceOpen()) {
-        qWarning() << "updateFirmware Device.isOpen" << false;
+        qCWarning(lcEngine) << "updateFirmware Device.isOpen" << false;
         record.finish(false, QStringLiteral("The adapter is not connected."));
         return;
     }
     if (!image.isValid()) {
         emit device.error(DeviceError_FirmwareEmpty);
-        qWarning("%s", FirmwareImage::warningText(image.status));
+        qCWarning(lcEngine, "%s", FirmwareImage::warningText(image.status));
         return;
     }
     if (!catalogueVersion.isEmpty() && !image.isVersion(catalogueVersion)) {
         emit device.error(DeviceError_FirmwareEmpty);
-        qWarning() << "updateFirmware image version" << image.versionText()
-                   << "is not the catalogue's" << catalogueVersion;
+        qCWarning(lcEngine) << "updateFirmware image version" << image.versionText()
+                            << "is not the catalogue's" << catalogueVersion;
         return;
     }
     if (file.problem == FirmwareFileCheck::TooLarge) {
         emit device.error(DeviceError_FirmwareEmpty);
-        qWarning() << "updateFirmware firmware too large:" << image.payload.size()
-                   << "bytes, at most" << UpdateJobs::MaxUpdatePayload;
+        qCWarning(lcEngine) << "updateFirmware firmware too large:" << image.payload.size()
+                            << "bytes, at most" << UpdateJobs::MaxUpdatePayload;
         return;
     }
 
@@ -132,7 +143,7 @@ void updateTask(const AdapterLink &link, const QString &path, const QString &cat
         = UpdateJobs::buildUpdateJob(imageVersion, image.payload, image.payloadMd5);
     if (!job) {
         emit device.error(DeviceError_FirmwareEmpty);
-        qWarning("updateFirmware cannot build the flash job");
+        qCWarning(lcEngine, "updateFirmware cannot build the flash job");
         return;
     }
 
@@ -180,9 +191,10 @@ void logUnreadable(const QString &path, const FirmwareFileCheck &file)
     if (!file.unread())
         return;
     if (file.problem == FirmwareFileCheck::FileTooLarge)
-        qWarning() << "getFirmwareData file too large:" << path << "more than"
-                   << UpdateJobs::MaxFirmwareFileSize << "bytes";
-    qWarning() << "getFirmwareData is Empty!" << path << QFileInfo(path).absoluteFilePath();
+        qCWarning(lcEngine) << "getFirmwareData file too large:" << path << "more than"
+                            << UpdateJobs::MaxFirmwareFileSize << "bytes";
+    qCWarning(lcEngine) << "getFirmwareData is Empty!" << path
+                        << QFileInfo(path).absoluteFilePath();
 }
 
 } // namespace
@@ -219,9 +231,6 @@ void DeviceFlash::updateFirmware(const QString &path, const QString &catalogueVe
 
 void DeviceFlash::restoreFactorySettings(const QString &path, const QString &firmware_version)
 {
-    const UpdateJobs::RestoreGeneration generation
-        = UpdateJobs::restoreGeneration(firmware_version);
-    AdapterLink(*this).runTask([this, generation, path, firmware_version] {
-        runFactoryRestore(*this, generation, path, firmware_version);
-    });
+    AdapterLink(*this).runTask(
+        [this, path, firmware_version] { runFactoryRestore(*this, path, firmware_version); });
 }

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "flashprogramming.h"
+#include "logcategories.h"
 
 #include "adapterlink.h"
 #include "flashjob.h"
@@ -17,7 +18,7 @@ bool runJob(DeviceFlash &device, FlashJob *job, FlashProgress progressKind)
     // its verification half way: such a job is refused before anything is erased.
     QString reason;
     if (!FlashLayout::erasesEveryRegion(*job, &reason)) {
-        qWarning().noquote() << "flash job refused, nothing erased:" << reason;
+        qCWarning(lcEngine).noquote() << "flash job refused, nothing erased:" << reason;
         emit device.error(DeviceError_FirmwareEmpty);
         return false;
     }
@@ -35,15 +36,19 @@ bool runJob(DeviceFlash &device, FlashJob *job, FlashProgress progressKind)
     // Sleep or shutdown would cut the adapter's power between the erase and the last write:
     // the system is kept awake until the write has ended.
     SleepInhibitor awake;
-    const bool erased = device.eraseFlash(job);
-    // A refused erase is still followed by the write: some adapters erase and answer oddly,
-    // and the echo check tells whether the data landed.
+    // Programming can only clear bits: flash written without a confirmed erase holds the AND
+    // of old and new bytes. An erase the adapter did not confirm ends the job, nothing written;
+    // one that got no answer at all (unplugged, stalled) may have left the flash partly erased.
+    if (!device.eraseFlash(job)) {
+        awake.release();
+        emit device.error(
+            link.eraseAnswered() ? DeviceError_EraseFailure : DeviceError_EraseUnanswered);
+        return false;
+    }
     const bool written = device.write2Flash(job, progressKind);
     awake.release();
     if (!written)
-        emit device.error(erased       ? DeviceError_WriteFailure
-                : link.eraseAnswered() ? DeviceError_EraseFailure
-                                       : DeviceError_EraseUnanswered);
+        emit device.error(DeviceError_WriteFailure);
     return written;
 }
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "operationhistory.h"
+#include "logcategories.h"
 
 #include "adapterlink.h"
 #include "deviceflash.h"
@@ -98,7 +99,7 @@ QList<QJsonObject> readLines(const QString &file)
         QJsonParseError error {};
         const QJsonDocument document = QJsonDocument::fromJson(line, &error);
         if (error.error != QJsonParseError::NoError || !document.isObject()) {
-            qWarning() << "history: skipped a damaged line of" << line.size() << "bytes";
+            qCWarning(lcEngine) << "history: skipped a damaged line of" << line.size() << "bytes";
             continue;
         }
         entries.append(document.object());
@@ -259,7 +260,7 @@ bool OperationRecord::write(const QJsonObject &entry)
         return true;
     QString reason;
     const auto waiting = [this] {
-        qWarning("history: another program holds its lock; waiting for it, %d s at most",
+        qCWarning(lcEngine, "history: another program holds its lock; waiting for it, %d s at most",
             OperationHistory::LockWaitMs / 1000);
         emit m_device.historyLockBusy(OperationHistory::LockWaitMs);
     };
@@ -267,7 +268,7 @@ bool OperationRecord::write(const QJsonObject &entry)
         return true;
     if (m_result.historyError.isEmpty()) {
         m_result.historyError = reason;
-        qWarning().noquote() << "the history cannot be written:" << reason;
+        qCWarning(lcEngine).noquote() << "the history cannot be written:" << reason;
     }
     return false;
 }
@@ -281,7 +282,7 @@ bool OperationRecord::started()
         return true;
     m_erasing = false;
     m_startRefused = true;
-    qWarning("flash job refused, nothing erased: the history cannot be written");
+    qCWarning(lcEngine, "flash job refused, nothing erased: the history cannot be written");
     emit m_device.error(DeviceError_HistoryUnwritable);
     return false;
 }

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sleepinhibitor.h"
+#include "logcategories.h"
 
 #include <QAtomicInt>
 #include <QDBusConnection>
@@ -53,10 +54,10 @@ SleepInhibitor::SleepInhibitor()
     }
     QDBusConnection::disconnectFromBus(name);
     if (m_fd < 0)
-        qWarning().noquote() << "sleep inhibitor not taken, the system may sleep during the write:"
-                             << failure;
+        qCWarning(lcEngine).noquote()
+            << "sleep inhibitor not taken, the system may sleep during the write:" << failure;
     else
-        qDebug() << "sleep inhibitor taken";
+        qCDebug(lcEngine) << "sleep inhibitor taken";
 }
 
 SleepInhibitor::~SleepInhibitor()
@@ -70,5 +71,5 @@ void SleepInhibitor::release()
         return;
     ::close(m_fd);
     m_fd = -1;
-    qDebug() << "sleep inhibitor released";
+    qCDebug(lcEngine) << "sleep inhibitor released";
 }

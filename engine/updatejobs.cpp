@@ -49,7 +49,7 @@ namespace {
 
 QString versionText(quint8 major, quint8 minor, quint8 patch)
 {
-    return QStringLiteral("%1.%2.%3").arg(uint(major)).arg(uint(minor)).arg(uint(patch));
+    return FirmwareVersion::text(major, minor, patch);
 }
 
 bool parseVersionText(const QString &text, Version *version)
@@ -93,14 +93,11 @@ QByteArray firmwareInfoRecord(
     const Version &version, quint32 payloadLength, const QByteArray &payloadMd5)
 {
     QByteArray record(int(RecordSize), '\0');
-    record[0] = char(0x55);
-    putLe32(record, 1, PayloadAddress);
-    putBytes(record, 5, { version.major, version.minor, version.patch });
-    putLe32(record, 8, payloadLength);
+    FlashLayout::writeFirmwareRecord(
+        record, PayloadAddress, version.major, version.minor, version.patch, payloadLength);
     const int digestLength = qMin(payloadMd5.size(), 16);
     for (int i = 0; i < digestLength; ++i)
         record[12 + i] = payloadMd5.at(i);
-    record[255] = char(0xAA);
     return record;
 }
 
@@ -111,6 +108,16 @@ Span imageBytesOfUpdateRegion(int region, quint32 regionLength)
     if (regionLength < RecordImageBytes.offset + RecordImageBytes.length)
         return { 0, 0 };
     return RecordImageBytes;
+}
+
+Span imageBytesOfRestoreRegion(RestoreGeneration generation, int region, quint32 regionLength)
+{
+    const int firmwareRegion = generation == RestoreGeneration::Second ? 4 : 3;
+    if (region == firmwareRegion)
+        return { 0, regionLength };
+    if (region != 0 || regionLength < RecordRestoreBytes.offset + RecordRestoreBytes.length)
+        return { 0, 0 };
+    return RecordRestoreBytes;
 }
 
 std::unique_ptr<FlashJob> buildUpdateJob(
@@ -134,9 +141,9 @@ std::unique_ptr<FlashJob> buildUpdateJob(
 QByteArray defaultConfigBlock(const Version &version, quint32 firmwareStart, quint32 firmwareLength)
 {
     QByteArray block(int(ConfigBlockSize), '\0');
-    putBytes(block, 0, { 0x55, version.major, version.minor, version.patch });
-    putLe32(block, 4, firmwareStart);
-    putLe32(block, 8, firmwareLength);
+    // The firmware record in the layout every reader takes (the start-up read included).
+    FlashLayout::writeFirmwareRecord(
+        block, firmwareStart, version.major, version.minor, version.patch, firmwareLength);
     putBytes(block, 0x40, { 0x55, 0xAA });
     putBytes(block, 0x46, { 0x45, 0x12, 0x52, 0x12, 0x51, 0x12, 0x4F, 0x12, 0x50, 0x12 });
     putBytes(block, 0x7E, { 0x10, 0x00 });

@@ -86,12 +86,19 @@ struct Span
 constexpr Span RecordImageBytes { 1, 27 };
 Span imageBytesOfUpdateRegion(int region, quint32 regionLength);
 
+// The bytes of a factory restore job's region that are the file's own: of the configuration
+// block only the record's address, version and length (offsets 1 to 11), all of the firmware
+// region (the file and its marker), none of the default blocks.
+constexpr Span RecordRestoreBytes { 1, 11 };
+Span imageBytesOfRestoreRegion(RestoreGeneration generation, int region, quint32 regionLength);
+
 // Record in region 0 (sector 1), payload in region 1 from slot 1 (sectors 4...).
 // Null when the payload is larger than MaxUpdatePayload or the digest is not 16 bytes.
 std::unique_ptr<FlashJob> buildUpdateJob(
     const Version &version, const QByteArray &payload, const QByteArray &payloadMd5);
 
-// The 16 KiB default configuration block of a factory restore.
+// The 16 KiB default configuration block of a factory restore, headed by the firmware
+// record of the stored file (FlashLayout::writeFirmwareRecord).
 QByteArray defaultConfigBlock(
     const Version &version, quint32 firmwareStart, quint32 firmwareLength);
 // The 66-byte default block at 0x08008000 (bytes 3 to 8 set to 0xFF).

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "closeguard.h"
+#include "logcategories.h"
 
 #include "deviceflash.h"
 
@@ -32,10 +33,10 @@ CloseGuard::CloseGuard(
             return;
         if (manager.allowsInteraction()) {
             manager.cancel();
-            qWarning() << "logout cancelled: the adapter is being written";
+            qCWarning(lcUi) << "logout cancelled: the adapter is being written";
         } else {
-            qWarning() << "logout goes on although the adapter is being written: the session "
-                          "manager allows no cancel";
+            qCWarning(lcUi) << "logout goes on although the adapter is being written: the session "
+                               "manager allows no cancel";
         }
     });
 }
@@ -58,7 +59,7 @@ bool CloseGuard::admit(QCloseEvent *event)
         deferClose();
         return false;
     }
-    qWarning() << "closing although a device task runs: the adapter stopped answering";
+    qCWarning(lcUi) << "closing although a device task runs: the adapter stopped answering";
     return true;
 }
 
@@ -85,7 +86,7 @@ void CloseGuard::deferClose()
         }
         m_timer->deleteLater();
         m_timer = nullptr;
-        qInfo() << "safe close...";
+        qCInfo(lcUi) << "safe close...";
         m_window->close();
     };
     connect(m_timer, &QTimer::timeout, this, retry);

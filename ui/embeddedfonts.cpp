@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "embeddedfonts.h"
+#include "logcategories.h"
 
 #include <QByteArray>
 #include <QFontDatabase>
@@ -78,10 +79,10 @@ namespace {
     {
         for (; logged < Count && ids[logged] != NotRegistered; ++logged) {
             if (ids[logged] == NotLoaded)
-                qWarning().noquote() << resourcePath(Font(logged)) << "could not be loaded!";
+                qCWarning(lcUi).noquote() << resourcePath(Font(logged)) << "could not be loaded!";
             else
-                qDebug() << "App Font Families:" << ids[logged]
-                         << QFontDatabase::applicationFontFamilies(ids[logged]);
+                qCDebug(lcUi) << "App Font Families:" << ids[logged]
+                              << QFontDatabase::applicationFontFamilies(ids[logged]);
         }
     }
 

@@ -5,8 +5,12 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QLocale>
 #include <QMimeData>
 #include <QStandardPaths>
+#include <QStyle>
+#include <QTreeView>
 #include <QUrl>
 #include <QWindow>
 
@@ -39,10 +43,27 @@ protected:
     void showEvent(QShowEvent *event) override
     {
         adjustPosition(m_over);
+        widenSizeColumn();
         QFileDialog::showEvent(event);
     }
 
 private:
+    // Qt's own dialog (not a desktop's) gives the size column too little room for its widest
+    // texts ("1023.9 KiB", "1023,9 Kio"), which it then cuts in the middle.
+    void widenSizeColumn()
+    {
+        auto *view = findChild<QTreeView *>(QStringLiteral("treeView"));
+        if (!view)
+            return;
+        const QString widest = QLocale::system().formattedDataSize(1023 * 1024 + 1000);
+        const int needed = view->fontMetrics().horizontalAdvance(widest)
+            + 2 * view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 16;
+        if (view->header()->sectionSize(SizeColumn) < needed)
+            view->header()->resizeSection(SizeColumn, needed);
+    }
+
+    static constexpr int SizeColumn = 1;
+
     QWidget *m_over;
 };
 

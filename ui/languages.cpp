@@ -77,10 +77,11 @@ void Languages::installFontSubstitutions()
         { QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans") });
     QFont::insertSubstitutions(QStringLiteral("DengXian"),
         { QStringLiteral("Droid Sans Fallback"), QStringLiteral("WenQuanYi Micro Hei") });
+    // Proportional faces: set in a monospaced one, the whole window looked like a terminal.
     QFont::insertSubstitutions(QStringLiteral("Kochi Gothic"),
-        { QStringLiteral("IPAGothic"), QStringLiteral("Droid Sans Fallback") });
+        { QStringLiteral("IPAPGothic"), QStringLiteral("Droid Sans Fallback") });
     QFont::insertSubstitutions(QStringLiteral("Consolas"),
-        { QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Liberation Mono") });
+        { QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans") });
     QFont::insertSubstitutions(QStringLiteral("Arbutus Slab"),
         { QStringLiteral("Roboto Slab"), QStringLiteral("DejaVu Serif") });
 }

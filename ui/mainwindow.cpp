@@ -1,16 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mainwindow.h"
+#include "logcategories.h"
 
 #include "accessibility.h"
 #include "backupadmission.h"
 #include "closeguard.h"
 #include "embeddedfonts.h"
 #include "filechooser.h"
+#include "firmwarefile.h"
+#include "firmwareversion.h"
+#include "logfile.h"
 #include "messagedialog.h"
 #include "operationhistory.h"
+#include "safetext.h"
 #include "settingsdialog.h"
 #include "toolversion.h"
 #include "ui_mainwindow.h"
+#include "updatejobs.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -18,6 +24,7 @@
 #include <QFile>
 #include <QListView>
 #include <QMovie>
+#include <QStyledItemDelegate>
 #include <QTimer>
 
 namespace {
@@ -25,7 +32,61 @@ namespace {
 // When a shown window that has not been painted yet starts its catalogue request and adapter.
 constexpr int StartWithoutPaintMs = 1000;
 
+int catalogueRetryMs = 60000;
+
+// The version list's entry with its marks ("5.6.3 (newest)"), shown in the open list only:
+// the closed list keeps to the version, which fits its place in every language.
+constexpr int MarkedRole = Qt::UserRole + 1;
+
+class MarkedItemDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QString marked = index.data(MarkedRole).toString();
+        if (!marked.isEmpty())
+            option->text = marked;
+    }
+};
+
+// Widens a combo box's open list to its longest entry as its delegate draws it, which may be
+// wider than the closed box.
+class PopupWidener : public QObject
+{
+public:
+    explicit PopupWidener(QComboBox *box) : QObject(box), m_box(box)
+    {
+        box->view()->parentWidget()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show) {
+            auto *popup = static_cast<QWidget *>(watched);
+            QAbstractItemView *view = m_box->view();
+            const int needed
+                = view->sizeHintForColumn(0) + popup->width() - view->viewport()->width();
+            if (needed > popup->width())
+                popup->resize(needed, popup->height());
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QComboBox *m_box;
+};
+
 } // namespace
+
+void MainWindow::setCatalogueRetryInterval(int ms)
+{
+    catalogueRetryMs = ms;
+}
 
 MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     : FramelessWidget(parent), ui(std::make_unique<Ui::MainWindow>())
@@ -34,6 +95,8 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     // applied once, with it, since each application polishes every widget and decodes its
     // pictures. The other languages' fonts wait for the first paint.
     m_syncCloud = new SyncCloud(this);
+    // Nothing that an update would refuse is cached for it.
+    m_syncCloud->setImageCheck(&catalogueImageProblem);
     const int language = m_syncCloud->currentLanguage();
     EmbeddedFonts::registerForStart(Languages::embeddedFont(language));
     const QString family = Languages::fontBeforeWidgets(language);
@@ -49,6 +112,8 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     // the sheet is applied: each would be styled once more as it joins.
     ui->comboBox_Languages->setView(new QListView(ui->comboBox_Languages));
     ui->comboBox_Version->setView(new QListView(ui->comboBox_Version));
+    ui->comboBox_Version->setItemDelegate(new MarkedItemDelegate(ui->comboBox_Version));
+    new PopupWidener(ui->comboBox_Version);
 
     m_messageDialog = new MessageDialog(this);
     m_settingsDialog = new SettingsDialog(this);
@@ -113,7 +178,12 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     ui->verticalLayout_2->insertWidget(
         ui->verticalLayout_2->indexOf(ui->label_CurrentVersion) + 1, m_unfinishedNotice);
 
-    ui->comboBox_Version->addItems(m_syncCloud->firmwareVersions());
+    addCatalogueVersions();
+
+    m_catalogueRetry = new QTimer(this);
+    m_catalogueRetry->setSingleShot(true);
+    m_catalogueRetry->setInterval(catalogueRetryMs);
+    connect(m_catalogueRetry, &QTimer::timeout, this, &MainWindow::retryCatalogue);
 
     Languages::installFontSubstitutions();
     connectSignals();
@@ -189,7 +259,10 @@ void MainWindow::connectSignals()
             return ui->stackedWidget->currentWidget() == ui->page_Connected
                 && !isOperationRunning();
         },
-        [this](const QString &path) { openFirmwareFile(path); });
+        // Not inside the drop itself: writing an older version asks first, in an event loop.
+        [this](const QString &path) {
+            QTimer::singleShot(0, this, [this, path] { openFirmwareFile(path); });
+        });
     connect(m_syncCloud, &SyncCloud::firmawreInfoChanged, this, &MainWindow::onFirmwareInfoChanged,
         Qt::QueuedConnection);
     connect(m_syncCloud, &SyncCloud::syncFinshed, this, &MainWindow::onSyncFinished,
@@ -197,9 +270,9 @@ void MainWindow::connectSignals()
     connect(m_syncCloud, &SyncCloud::downloadFirmwareProgress, this,
         &MainWindow::onDownloadProgress, Qt::QueuedConnection);
     connect(m_messageDialog, &MessageDialog::restoreDefaultsButtonClicked, this,
-        [] { qDebug() << "on restoreDefaultsButtonClicked "; });
+        [] { qCDebug(lcUi) << "on restoreDefaultsButtonClicked "; });
     connect(m_messageDialog, &MessageDialog::updateFirmwareButtonClicked, this,
-        [] { qDebug() << "on updateFirmwareButtonClicked "; });
+        [] { qCDebug(lcUi) << "on updateFirmwareButtonClicked "; });
     connect(
         m_syncCloud, &SyncCloud::syncError, this, &MainWindow::onSyncError, Qt::QueuedConnection);
     connect(
@@ -223,10 +296,9 @@ void MainWindow::connectSignals()
         Qt::QueuedConnection);
     connect(m_deviceFlash, &DeviceFlash::autoBackupProgressChanged, this,
         &MainWindow::onAutoBackupProgress, Qt::QueuedConnection);
-    // The tool tip still names the operation that the saved configuration comes before.
+    // The operation that the saved configuration comes before goes on.
     connect(
-        m_deviceFlash, &DeviceFlash::autoBackupSaved, this,
-        [this] { ui->label_CurrentVersion->setText(tr("%1...").arg(ui->progressBar->toolTip())); },
+        m_deviceFlash, &DeviceFlash::autoBackupSaved, this, [this] { setStatus(Status::Running); },
         Qt::QueuedConnection);
     connect(ui->pushButton_Update, &QPushButton::clicked, this,
         &MainWindow::onPushButtonUpdateClicked, Qt::QueuedConnection);
@@ -249,7 +321,7 @@ void MainWindow::connectSignals()
         if (isOperationRunning())
             return;
         m_deviceFlash->setBootMode(mode);
-        qDebug() << "bootModeChanged" << mode;
+        qCDebug(lcUi) << "bootModeChanged" << mode;
     });
     connect(ui->comboBox_Languages, qOverload<int>(&QComboBox::currentIndexChanged), this,
         &MainWindow::onComboBoxLanguagesChanged);
@@ -278,13 +350,35 @@ void MainWindow::setOperationControlsEnabled(bool enabled)
 // The progress bar's tool tip names the operation that runs (update or restore).
 void MainWindow::startOperationDisplay(QPushButton *button)
 {
-    const QString buttonText = button->text();
     m_restoreRunning = button == ui->pushButton_Restore;
-    ui->label_CurrentVersion->setText(tr("%1...").arg(buttonText));
-    ui->progressBar->setToolTip(buttonText);
+    ui->progressBar->setToolTip(button->text());
     ui->progressBar->setValue(0);
     ui->progressBar->show();
+    setStatus(Status::Running);
     setOperationControlsEnabled(false);
+}
+
+void MainWindow::setStatus(Status status)
+{
+    m_status = status;
+    ui->label_CurrentVersion->setText(statusText());
+}
+
+// In the language shown: a language chosen during an operation keeps the step it is at.
+QString MainWindow::statusText() const
+{
+    switch (m_status) {
+    case Status::Version:
+        break;
+    case Status::Downloading:
+        return tr("Firmware downloading...");
+    case Status::SavingConfiguration:
+        return tr("Saving the adapter's configuration...");
+    case Status::Running:
+        return tr("%1...").arg(
+            (m_restoreRunning ? ui->pushButton_Restore : ui->pushButton_Update)->text());
+    }
+    return QStringLiteral("%1 | %2").arg(tr("Current Firmware Version"), m_deviceFlash->version());
 }
 
 void MainWindow::onDeviceError(DeviceError error)
@@ -296,16 +390,103 @@ void MainWindow::onDeviceError(DeviceError error)
     const QString text = known ? tr(known->message) : QString();
     if (error == DeviceError_HardwareFailure) {
         MessageDialog dialog(this);
-        dialog.execMessage(tr("Error"), text);
+        dialog.execMessage(tr("Error"), text, MessageDialog::Warning);
         m_closeGuard->closeWhenIdle();
         return;
     }
-    messageDialog()->showMessage(tr("Error"), text);
-    // Nothing was erased: the adapter is as it was, so the controls come back at once.
-    if (error == DeviceError_BackupFailure || error == DeviceError_HistoryUnwritable) {
-        refreshTexts();
-        setOperationControlsEnabled(true);
+    messageDialog()->showMessage(tr("Error"), text, MessageDialog::Warning);
+    // The adapter is still there: the user can try again or pick another file.
+    recoverWhenIdle(error == DeviceError_WriteFailure || error == DeviceError_EraseFailure
+        || error == DeviceError_EraseUnanswered);
+}
+
+void MainWindow::recoverWhenIdle(bool afterErase)
+{
+    disconnect(m_whenIdle);
+    // Connected before the test, so that the end of the task cannot slip between them.
+    m_whenIdle = connect(
+        m_deviceFlash, &DeviceFlash::isBusyChanged, this,
+        [this, afterErase](bool busy) {
+            if (!busy && m_deviceFlash->isIdle()) {
+                disconnect(m_whenIdle);
+                recover(afterErase);
+            }
+        },
+        Qt::QueuedConnection);
+    if (m_deviceFlash->isIdle()) {
+        disconnect(m_whenIdle);
+        recover(afterErase);
     }
+}
+
+void MainWindow::recover(bool afterErase)
+{
+    // Unplugged meanwhile: the unconnected page says what to do.
+    if (!m_deviceFlash->isConnected())
+        return;
+    // The engine read the firmware record back after the write: its version is the one shown.
+    setStatus(Status::Version);
+    refreshTexts();
+    setOperationControlsEnabled(true);
+    m_settingsDialog->setEnabled(true);
+    if (afterErase && m_deviceFlash->firmwareRecordState() == 0)
+        messageDialog()->showMessage(tr("Error"),
+            tr(DeviceErrorText::of(DeviceError_FirmwareLost)->message), MessageDialog::Warning);
+}
+
+QString MainWindow::selectedVersion() const
+{
+    return ui->comboBox_Version->currentData().toString();
+}
+
+// The catalogue's versions as the list shows them: a label that names no version is shown
+// (and refused when chosen), but nothing in it reorders or breaks the text around it.
+void MainWindow::addCatalogueVersions()
+{
+    const QStringList versions = m_syncCloud->firmwareVersions();
+    for (const QString &version : versions)
+        ui->comboBox_Version->addItem(SafeText::shown(version), version);
+}
+
+void MainWindow::labelVersionList()
+{
+    QComboBox *list = ui->comboBox_Version;
+    QStringList versions;
+    for (int i = 0; i < list->count(); ++i)
+        versions << list->itemData(i).toString();
+    const int newest = FirmwareVersion::newest(versions);
+    const QString installed = m_deviceFlash->isConnected() ? m_deviceFlash->version() : QString();
+    for (int i = 0; i < versions.size(); ++i) {
+        const bool isNewest = i == newest;
+        const bool isInstalled = !installed.isEmpty() && versions.at(i) == installed;
+        QString label = SafeText::shown(versions.at(i));
+        if (isNewest && isInstalled)
+            label = tr("%1 (newest, installed)").arg(label);
+        else if (isNewest)
+            label = tr("%1 (newest)").arg(label);
+        else if (isInstalled)
+            label = tr("%1 (installed)").arg(label);
+        list->setItemData(i, label, MarkedRole);
+        // Read out by screen readers for the entry, marks and all.
+        list->setItemData(i, label, Qt::AccessibleTextRole);
+    }
+}
+
+bool MainWindow::confirmOlderVersion(const QString &version)
+{
+    const QString installed = m_deviceFlash->version();
+    UpdateJobs::Version parsed;
+    // A label that is no version is refused later, by the image check.
+    if (installed.isEmpty() || !UpdateJobs::parseVersionText(version, &parsed)
+        || FirmwareVersion::compare(version, installed) >= 0)
+        return true;
+    MessageDialog dialog(this);
+    const bool confirmed = dialog.confirmMessage(tr("Waring"),
+        tr("The adapter runs firmware %1, which is newer than %2. Write the older firmware?")
+            .arg(installed, version),
+        tr("Cancel"));
+    // The prompt ran its own event loop: the adapter may have gone, or a task started.
+    return confirmed && m_deviceFlash->isConnected() && !isOperationRunning();
 }
 
 void MainWindow::onProgressChanged(qlonglong current, qlonglong total)
@@ -341,10 +522,12 @@ void MainWindow::onPushButtonUpdateClicked()
 {
     if (isOperationRunning())
         return;
-    // The entry's label, taken before the download: the image must hold that version.
-    const QString version = ui->comboBox_Version->currentText();
+    // The entry's version, taken before the download: the image must hold that version.
+    const QString version = selectedVersion();
+    if (!confirmOlderVersion(version))
+        return;
     const QString path = fetchFirmwareFile();
-    qDebug() << "firmware_file_path" << path << version;
+    qCDebug(lcUi) << "firmware_file_path" << path << version;
     if (path.isEmpty())
         return;
     startOperationDisplay(ui->pushButton_Update);
@@ -356,16 +539,17 @@ void MainWindow::onPushButtonRestoreClicked()
     if (isOperationRunning())
         return;
     const QString path = fetchFirmwareFile();
-    qDebug() << "firmware_file_path" << path;
+    qCDebug(lcUi) << "firmware_file_path" << path;
     if (path.isEmpty())
         return;
     startOperationDisplay(ui->pushButton_Restore);
-    m_deviceFlash->restoreFactorySettings(path, ui->comboBox_Version->currentText());
+    m_deviceFlash->restoreFactorySettings(path, selectedVersion());
 }
 
 void MainWindow::onPushButtonVersionInfoClicked()
 {
-    QString text = m_syncCloud->firmwareInfoText(ui->comboBox_Version->currentIndex());
+    QString text
+        = SafeText::shown(m_syncCloud->firmwareInfoText(ui->comboBox_Version->currentIndex()));
     text.replace(QLatin1Char(';'), QLatin1Char('\n'));
     messageDialog()->showMessage(tr("Version Change LOG"), text);
 }
@@ -408,8 +592,11 @@ void MainWindow::refreshTexts()
     ui->label_Title->setText(QStringLiteral("%1 v%2").arg(
         QCoreApplication::applicationName(), QCoreApplication::applicationVersion()));
     ui->label_ProductConnected->setText(QString::fromLatin1(m_deviceFlash->serialNumber()));
-    ui->label_CurrentVersion->setText(
-        QStringLiteral("%1 | %2").arg(tr("Current Firmware Version"), m_deviceFlash->version()));
+    ui->label_CurrentVersion->setText(statusText());
+    if (m_status == Status::Running)
+        ui->progressBar->setToolTip(
+            (m_restoreRunning ? ui->pushButton_Restore : ui->pushButton_Update)->text());
+    labelVersionList();
     m_closeNotice->setText(
         tr("The firmware is being written. The window closes by itself when it is done."));
     m_unfinishedNotice->setText(tr("The last write did not finish: run the update again."));
@@ -450,6 +637,13 @@ void MainWindow::setUpKeyboard()
             ui->comboBox_Version->setFocus(Qt::OtherFocusReason);
     });
     Accessibility::whenEnabledChanges(ui->toolButton_Network, [this] { nameControls(); });
+    // On Linux a combo box is announced by its label, or else by its current item ("5.6.3"):
+    // the version list gets its caption, the language list one that is never shown.
+    ui->label_Version->setBuddy(ui->comboBox_Version);
+    m_languageLabel = new QLabel(this);
+    m_languageLabel->setObjectName(QStringLiteral("label_Language"));
+    m_languageLabel->hide();
+    m_languageLabel->setBuddy(ui->comboBox_Languages);
 }
 
 // Names for screen readers (and tool tips for the buttons that show only a picture), in the
@@ -464,6 +658,7 @@ void MainWindow::nameControls()
     setNameAndToolTip(ui->toolButton_OpenFile, tr("Open Firmware"));
     ui->comboBox_Version->setAccessibleName(tr("New Firmware Version"));
     ui->comboBox_Languages->setAccessibleName(tr("Language"));
+    m_languageLabel->setText(tr("Language"));
     ui->progressBar->setAccessibleName(tr("Progress"));
     ui->label_ProductConnected->setAccessibleName(
         tr("Serial number: %1").arg(ui->label_ProductConnected->text()));
@@ -472,6 +667,9 @@ void MainWindow::nameControls()
 void MainWindow::onSyncFinished()
 {
     ui->toolButton_Network->setEnabled(m_syncCloud->isSynced());
+    m_catalogueRetrying = false;
+    if (!m_syncCloud->isSynced())
+        m_catalogueRetry->start(catalogueRetryMs);
     if (ui->stackedWidget->currentWidget() == ui->page_Start)
         showPage(ui->page_Unconnected);
     connect(m_deviceFlash, &DeviceFlash::error, this, &MainWindow::onDeviceError,
@@ -480,39 +678,43 @@ void MainWindow::onSyncFinished()
 
 void MainWindow::onSyncError(SyncCloud::SyncError error)
 {
-    qWarning() << "SyncCloud::error" << error;
+    qCWarning(lcUi) << "SyncCloud::error" << error;
+    const bool unreachable = error == SyncCloud::SyncError_FirstRunError
+        || error == SyncCloud::SyncError_LocalCacheUsed;
+    // The user was told once; the window goes on asking by itself.
+    if (m_catalogueRetrying && unreachable)
+        return;
+    const auto warn = [this](const QString &title, const QString &text) {
+        messageDialog()->showMessage(title, text, MessageDialog::Warning);
+    };
     switch (error) {
     case SyncCloud::SyncError_FirstRunError:
-        messageDialog()->showMessage(tr("Error"),
+        // A warning as with a cached list: the window stays for a firmware file ("...") and
+        // fetches the catalogue once the network is back.
+        warn(tr("Waring"),
             tr("When you first install Corvane Firmware Tool must connect "
                "network, and restart Corvane Firmware Tool."));
-        disconnect(m_deviceFlash, &DeviceFlash::error, this, &MainWindow::onDeviceError);
-        connect(m_messageDialog, &MessageDialog::okButtonClicked, m_closeGuard,
-            &CloseGuard::closeWhenIdle);
         break;
     case SyncCloud::SyncError_LocalCacheUsed:
-        messageDialog()->showMessage(
-            tr("Waring"), tr("Connect server error, will only use local cache firmware."));
+        warn(tr("Waring"), tr("Connect server error, will only use local cache firmware."));
         break;
     case SyncCloud::SyncError_InformationError:
-        messageDialog()->showMessage(
-            tr("Waring"), tr("The information of server error, contact Corvane for help."));
+        warn(tr("Waring"), tr("The information of server error, contact Corvane for help."));
         break;
     case SyncCloud::SyncError_DownloadFail:
-        messageDialog()->showMessage(
-            tr("Waring"), tr("The firmware downloaded and checksum error."));
+        warn(tr("Waring"), tr("The firmware downloaded and checksum error."));
         break;
     case SyncCloud::SyncError_ChecksumError:
         break;
     case SyncCloud::SyncError_NetworkError:
-        messageDialog()->showMessage(
-            tr("Waring"), tr("The network error, checking connect and retry."));
+        warn(tr("Waring"), tr("The network error, checking connect and retry."));
         break;
     }
     // A failed download gives back what its progress took away. Its progress signals came
     // before this one, so none of them can take it away again.
     if (error == SyncCloud::SyncError_NetworkError || error == SyncCloud::SyncError_DownloadFail) {
         ui->progressBar->hide();
+        m_status = Status::Version;
         if (m_deviceFlash->isConnected() && !m_deviceFlash->isBusy())
             setOperationControlsEnabled(true);
     }
@@ -521,27 +723,45 @@ void MainWindow::onSyncError(SyncCloud::SyncError error)
     refreshTexts();
 }
 
+void MainWindow::retryCatalogue()
+{
+    if (m_syncCloud->isSynced())
+        return;
+    // A new list under a download or a write would change what its index means.
+    if (isOperationRunning()) {
+        m_catalogueRetry->start(catalogueRetryMs);
+        return;
+    }
+    qCInfo(lcUi) << "asking for the catalogue again";
+    m_catalogueRetrying = true;
+    m_syncCloud->getInformation();
+}
+
 void MainWindow::onFirmwareInfoChanged()
 {
+    // A retry that failed brings the cached list again: the user's choice stays.
+    if (m_catalogueRetrying && !m_syncCloud->isSynced())
+        return;
     const QJsonObject tool = m_syncCloud->flashToolInfo();
-    const QString release = tool.value(QStringLiteral("version")).toString();
+    const QString release = SafeText::shown(tool.value(QStringLiteral("version")).toString());
     if (compareVersion(QCoreApplication::applicationVersion(), release)) {
         MessageDialog dialog(this);
-        const QString text = QStringLiteral("%1\n%2").arg(
-            tr("The latest version update!"), tool.value(QStringLiteral("info")).toString());
+        const QString text = QStringLiteral("%1\n%2").arg(tr("The latest version update!"),
+            SafeText::shown(tool.value(QStringLiteral("info")).toString()));
         const QString title = QStringLiteral("%1 V%2").arg(tr("Upgrade"), release);
         dialog.execMessage(title, text);
         // Only a web address goes to the desktop: a catalogue must not open local files or
-        // start other scheme handlers.
+        // start other scheme handlers, and one fetched over https sends nobody to http.
         const QUrl toolUrl(tool.value(QStringLiteral("windowsURL")).toString(), QUrl::TolerantMode);
-        if (SyncCloud::isWebAddress(toolUrl))
+        if (m_syncCloud->isUsableAddress(toolUrl))
             QDesktopServices::openUrl(toolUrl);
         else
-            qWarning() << "tool update address refused" << toolUrl;
+            qCWarning(lcUi) << "tool update address refused" << toolUrl;
         m_closeGuard->closeWhenIdle();
     }
     ui->comboBox_Version->clear();
-    ui->comboBox_Version->addItems(m_syncCloud->firmwareVersions());
+    addCatalogueVersions();
+    labelVersionList();
 }
 
 void MainWindow::setAdapterInUse(bool inUse)
@@ -554,7 +774,10 @@ void MainWindow::setAdapterInUse(bool inUse)
 
 void MainWindow::onDeviceConnectStatusChanged(bool connected)
 {
+    LogFile::setAdapterSerial(
+        connected ? QString::fromLatin1(m_deviceFlash->serialNumber()) : QString());
     setAdapterInUse(false);
+    m_status = Status::Version;
     if (connected) {
         ui->progressBar->setValue(0);
         ui->progressBar->hide();
@@ -574,7 +797,7 @@ void MainWindow::onDeviceConnectStatusChanged(bool connected)
 void MainWindow::onDownloadProgress(qlonglong current, qlonglong total)
 {
     if (current != total) {
-        ui->label_CurrentVersion->setText(tr("Firmware downloading..."));
+        setStatus(Status::Downloading);
         ui->comboBox_Version->setEnabled(false);
         ui->pushButton_Update->setEnabled(false);
         ui->pushButton_Restore->setEnabled(false);
@@ -601,13 +824,15 @@ void MainWindow::onOperationFinished(const OperationResult &result)
         const QString text
             = m_restoreRunning ? tr("Restored successfully!") : tr("Update successfully!");
         messageDialog()->showMessage(tr("Corvane Firmware Tool"), text);
+        m_status = Status::Version;
         refreshTexts();
         setOperationControlsEnabled(true);
     } else if (flash && result.outcome == OperationResult::Failed && result.error < 0) {
         // A failure without an error of its own (another version read back) is one all the same.
         ui->progressBar->hide();
-        messageDialog()->showMessage(
-            tr("Error"), tr(DeviceErrorText::of(DeviceError_WriteFailure)->message));
+        messageDialog()->showMessage(tr("Error"),
+            tr(DeviceErrorText::of(DeviceError_WriteFailure)->message), MessageDialog::Warning);
+        recoverWhenIdle(true);
     }
     // An error told the failure; the history now says where the adapter stands.
     showUnfinished();
@@ -622,7 +847,7 @@ void MainWindow::showUnfinished()
     if (!unfinished || isOperationRunning())
         return;
     // The update is offered with the version whose write did not finish, when listed.
-    const int listed = ui->comboBox_Version->findText(
+    const int listed = ui->comboBox_Version->findData(
         standing.failedOperation.value(QStringLiteral("toVersion")).toString());
     if (listed >= 0)
         ui->comboBox_Version->setCurrentIndex(listed);
@@ -631,7 +856,7 @@ void MainWindow::showUnfinished()
 // The configuration is saved before an update or factory restore: its own phase on the bar.
 void MainWindow::onAutoBackupProgress(qlonglong current, qlonglong total)
 {
-    ui->label_CurrentVersion->setText(tr("Saving the adapter's configuration..."));
+    setStatus(Status::SavingConfiguration);
     onProgressChanged(current, total);
 }
 
@@ -650,6 +875,10 @@ void MainWindow::openFirmwareFile(const QString &path)
 {
     // The file dialog runs its own event loop: an operation may have started behind it.
     if (isOperationRunning())
+        return;
+    // A file the engine refuses is reported by it; an older one is written only when confirmed.
+    const FirmwareFileCheck check = checkFirmwareFile(path);
+    if (check.accepted() && !confirmOlderVersion(check.image.versionText()))
         return;
     m_strFirmwareFilePath = path;
     startOperationDisplay(ui->pushButton_Update);
@@ -684,7 +913,7 @@ void MainWindow::onDataBackupProgress(qlonglong current, qlonglong total, char *
                 m_settingsDialog->hide();
                 messageDialog()->showMessage(tr("Corvane Firmware Tool"), tr("successfully!"));
             } else {
-                qWarning() << "backup file not written" << path << reason;
+                qCWarning(lcUi) << "backup file not written" << path << reason;
             }
         }
     }
@@ -709,32 +938,34 @@ void MainWindow::onDataRestoreRequested()
         = FileChooser::choose(this, tr("restore"), tr("backup Files (*.bkp)"), false);
     if (path.isEmpty() || isOperationRunning())
         return;
-    const BackupAdmission admission
-        = backupAdmission(path, m_deviceFlash->serialNumber(), m_deviceFlash->version());
+    const BackupAdmission admission = backupAdmission(path, m_deviceFlash->serialNumber(),
+        m_deviceFlash->version(), m_deviceFlash->firmwareRecord().firmwareSectors());
     switch (admission.verdict) {
     case BackupAdmission::Admitted:
         m_deviceFlash->dataRestore(admission.file.data, admission.file.version);
         return;
     case BackupAdmission::UnknownVersion:
     case BackupAdmission::NoConfigurationStore:
-        qWarning() << "dataRestore refused: the firmware keeps no configuration store"
-                   << m_deviceFlash->version();
+        qCWarning(lcUi) << "dataRestore refused: the firmware keeps no configuration store"
+                        << m_deviceFlash->version();
         return;
     case BackupAdmission::Unreadable:
         return;
+    case BackupAdmission::UnnamedFirmware:
     case BackupAdmission::DoesNotFit:
         // Reported like a damaged file rather than refused silently by the engine.
-        qWarning().noquote() << "dataRestore refused:" << admission.reason;
+        qCWarning(lcUi).noquote() << "dataRestore refused:" << admission.reason;
         Q_FALLTHROUGH();
     case BackupAdmission::Corrupted:
-        qWarning() << "Corrupted file/Unauthorized !";
+        qCWarning(lcUi) << "Corrupted file/Unauthorized !";
         m_settingsDialog->reject();
-        messageDialog()->showMessage(
-            tr("Corvane Firmware Tool"), tr("Corrupted file/Unauthorized !"));
+        messageDialog()->showMessage(tr("Corvane Firmware Tool"),
+            tr("Corrupted file/Unauthorized !"), MessageDialog::Warning);
         return;
     case BackupAdmission::UpdateRequired:
         messageDialog()->showMessage(tr("Corvane Firmware Tool"),
-            tr("Firmware Update Required( >= %1) !").arg(admission.file.version));
+            tr("Firmware Update Required( >= %1) !").arg(admission.file.version),
+            MessageDialog::Warning);
         return;
     }
 }

@@ -18,6 +18,7 @@ class QCloseEvent;
 class QLabel;
 class QPaintEvent;
 class QPushButton;
+class QTimer;
 class SettingsDialog;
 
 namespace Ui {
@@ -46,6 +47,8 @@ public:
     // Replaces the modal file dialogs (tests).
     using FileDialogHook = FileChooser::Hook;
     static void setFileDialogHook(FileDialogHook hook) { FileChooser::setHook(std::move(hook)); }
+    // While the catalogue cannot be reached, it is asked again this often (a minute; tests).
+    static void setCatalogueRetryInterval(int ms);
 
 protected:
     // A close while a device operation runs waits for it, however often it is asked for,
@@ -77,6 +80,23 @@ private:
     void nameControls();
     void setOperationControlsEnabled(bool enabled);
     void startOperationDisplay(QPushButton *button);
+    // What label_CurrentVersion says: the adapter's version, or the step an operation is at.
+    enum class Status { Version, Downloading, SavingConfiguration, Running };
+    void setStatus(Status status);
+    QString statusText() const;
+    // After a refusal or failure that leaves the adapter attached: once the engine is idle,
+    // the adapter's state as last read and the controls come back; after a write that left
+    // the firmware record without its signatures, with the "Firmware lost" message.
+    void recoverWhenIdle(bool afterErase);
+    void recover(bool afterErase);
+    // The catalogue version of the list's current entry (its label may carry marks).
+    QString selectedVersion() const;
+    // Labels the list's entries with their marks: the newest, the one the adapter runs.
+    void addCatalogueVersions();
+    void labelVersionList();
+    // False when the user declines to write version over the newer firmware on the adapter.
+    bool confirmOlderVersion(const QString &version);
+    void retryCatalogue();
     // True while a firmware download or a device task (running or queued) is under way: no
     // control may then start a second operation behind it.
     bool isOperationRunning() const;
@@ -118,11 +138,19 @@ private:
     // The running flash operation is a factory restore (kept apart from the translatable
     // tool tip, so that a language change during the write does not change the result text).
     bool m_restoreRunning = false;
+    Status m_status = Status::Version;
+    // Waits for the engine to be idle before the controls come back after a failure.
+    QMetaObject::Connection m_whenIdle;
+    // Asks for the catalogue again while it cannot be reached; a retry that fails is silent.
+    QTimer *m_catalogueRetry = nullptr;
+    bool m_catalogueRetrying = false;
     CloseGuard *m_closeGuard = nullptr;
     // Tells why the window stays, while a close waits.
     QLabel *m_closeNotice = nullptr;
     // Tells that the adapter's last write did not finish.
     QLabel *m_unfinishedNotice = nullptr;
+    // Names the language list for screen readers; never shown.
+    QLabel *m_languageLabel = nullptr;
     // Another program holds the adapter; the window connects once it lets go.
     bool m_adapterInUse = false;
     // The catalogue request and the adapter's open wait for the first paint.

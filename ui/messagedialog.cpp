@@ -4,6 +4,7 @@
 #include "ui_messagedialog.h"
 
 #include <QMetaType>
+#include <QStyle>
 #include <QTextCursor>
 #include <QTimer>
 
@@ -37,11 +38,11 @@ MessageDialog::MessageDialog(QWidget *parent)
 
 MessageDialog::~MessageDialog() = default;
 
-void MessageDialog::showMessage(const QString &title, const QString &text)
+void MessageDialog::showMessage(const QString &title, const QString &text, Look look)
 {
     showOkButtonOnly();
     m_messageQueue.clear();
-    m_messageQueue.append(qMakePair(title, text));
+    m_messageQueue.append({ title, text, look });
     if (!isVisible())
         showNextMessage();
 }
@@ -50,19 +51,33 @@ void MessageDialog::showNextMessage()
 {
     if (m_messageQueue.isEmpty())
         return;
-    const QPair<QString, QString> message = m_messageQueue.takeLast();
-    setMessage(message.first, message.second);
+    const Message message = m_messageQueue.takeLast();
+    setMessage(message.title, message.text, message.look);
     m_timer->start(QueueIntervalMs);
     show();
 }
 
-void MessageDialog::execMessage(const QString &title, const QString &text)
+void MessageDialog::execMessage(const QString &title, const QString &text, Look look)
 {
     showOkButtonOnly();
-    setMessage(title, text);
+    setMessage(title, text, look);
     show();
     if (isVisible())
         m_loop.exec();
+}
+
+bool MessageDialog::confirmMessage(const QString &title, const QString &text, const QString &no)
+{
+    showOkButtonOnly();
+    ui->pushButton_MsgUpdate->show();
+    ui->pushButton_MsgOK->setText(no);
+    setMessage(title, text, Warning);
+    m_confirmed = false;
+    show();
+    if (isVisible())
+        m_loop.exec();
+    ui->pushButton_MsgOK->setText(tr("OK"));
+    return m_confirmed;
 }
 
 // The form's retranslation empties the title line; the message on screen keeps its title.
@@ -74,6 +89,16 @@ void MessageDialog::retranslateUi()
     Accessibility::setNameAndToolTip(ui->toolButton_Close, tr("Close"));
 }
 
+// Without a compositing window manager nothing keeps a copy of what the dialog covered: the
+// window repaints it, labels that changed meanwhile included.
+void MessageDialog::hideEvent(QHideEvent *event)
+{
+    QDialog::hideEvent(event);
+    if (QWidget *under = parentWidget())
+        under->update(
+            QRect(under->mapFromGlobal(frameGeometry().topLeft()), frameGeometry().size()));
+}
+
 void MessageDialog::showOkButtonOnly()
 {
     ui->pushButton_MsgOK->show();
@@ -81,8 +106,17 @@ void MessageDialog::showOkButtonOnly()
     ui->pushButton_MsgUpdate->hide();
 }
 
-void MessageDialog::setMessage(const QString &title, const QString &text)
+void MessageDialog::setMessage(const QString &title, const QString &text, Look look)
 {
+    // The style sheet's rules for the warning look select these two by the property.
+    for (QWidget *widget :
+        { static_cast<QWidget *>(ui->label_Title), static_cast<QWidget *>(ui->pushButton_MsgOK) }) {
+        if (widget->property("warning").toBool() != (look == Warning)) {
+            widget->setProperty("warning", look == Warning);
+            widget->style()->unpolish(widget);
+            widget->style()->polish(widget);
+        }
+    }
     ui->label_Title->setText(title);
     ui->textBrowser->setPlainText(text);
     // Screen readers announce the dialog and its text by the title; Enter acknowledges it.
@@ -111,6 +145,7 @@ void MessageDialog::onRestoreClicked()
 
 void MessageDialog::onUpdateClicked()
 {
+    m_confirmed = true;
     setResult(QDialog::Rejected);
     m_loop.quit();
     emit updateFirmwareButtonClicked();

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "adapter.h"
+#include "logcategories.h"
 
 #include "adapterlist.h"
 #include "deviceflash.h"
+#include "logfile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -70,15 +72,15 @@ void logAdapterNodes()
             continue;
         found = true;
         const QString node = QStringLiteral("/dev/") + entry;
-        qInfo().noquote() << "adapter node" << node << nodeAccessText(node);
+        qCInfo(lcCli).noquote() << "adapter node" << node << nodeAccessText(node);
     }
     if (!found)
-        qInfo().noquote() << "no hidraw node of a USB device"
-                          << QStringLiteral("%1:%2")
-                                 .arg(DeviceFlash::adapterVendorId, 4, 16, QLatin1Char('0'))
-                                 .arg(
-                                     quint32(DeviceFlash::Corvane_Adapter), 4, 16, QLatin1Char('0'))
-                          << "is attached";
+        qCInfo(lcCli).noquote() << "no hidraw node of a USB device"
+                                << QStringLiteral("%1:%2")
+                                       .arg(DeviceFlash::adapterVendorId, 4, 16, QLatin1Char('0'))
+                                       .arg(quint32(DeviceFlash::Corvane_Adapter), 4, 16,
+                                           QLatin1Char('0'))
+                                << "is attached";
 }
 
 } // namespace
@@ -165,15 +167,23 @@ int openAdapter(DeviceFlash &device, const CliContext &ctx)
     if (chosen != CliExit_Ok)
         return chosen;
     device.setAdapterPath(path);
+    // The log's lines name the adapter from the moment its information is read.
+    QObject tagger;
+    QObject::connect(
+        &device, &DeviceFlash::versionChanged, &tagger,
+        [&device] { LogFile::setAdapterSerial(QString::fromLatin1(device.serialNumber())); },
+        Qt::DirectConnection);
     const AdapterOpening opening(device, ctx);
     waitUntilIdle(device);
     QString message;
     const int code = opening.result(&message);
+    if (code == CliExit_Ok)
+        LogFile::setAdapterSerial(QString::fromLatin1(device.serialNumber()));
     if (code != CliExit_NoAdapter)
         return code == CliExit_Ok ? code : ctx.fail(code, message);
     if (!opening.deniedNode().isEmpty()) {
-        qInfo().noquote() << "adapter node" << opening.deniedNode()
-                          << nodeAccessText(opening.deniedNode());
+        qCInfo(lcCli).noquote() << "adapter node" << opening.deniedNode()
+                                << nodeAccessText(opening.deniedNode());
         return ctx.fail(code, message);
     }
     logAdapterNodes();

@@ -149,6 +149,19 @@ int chooseAdapter(const CliContext &ctx, QByteArray *path)
             .arg(ctx.adapter));
 }
 
+QString installedVersion(const CliContext &ctx)
+{
+    QString discarded;
+    QTextStream sink(&discarded);
+    CliContext quiet(sink, sink);
+    quiet.adapter = ctx.adapter;
+    quiet.answerTimeoutMs = ctx.answerTimeoutMs;
+    QByteArray path;
+    if (chooseAdapter(quiet, &path) != CliExit_Ok || path.isEmpty())
+        return {};
+    return probeAdapter({ path, QString() }, quiet).version;
+}
+
 int printEveryAdapter(const CliContext &ctx)
 {
     int code = CliExit_Ok;

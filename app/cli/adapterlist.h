@@ -47,6 +47,11 @@ AdapterProbe probeAdapter(const AttachedAdapter &adapter, const CliContext &ctx)
 // when --adapter names none of them; sends nothing to an adapter then.
 int chooseAdapter(const CliContext &ctx, QByteArray *path);
 
+// The firmware version of the adapter that a command on one adapter would take, read without
+// a word on standard error; "" when there is none, another program holds it or it cannot be
+// read.
+QString installedVersion(const CliContext &ctx);
+
 // `info` with several adapters attached and no --adapter: every adapter's information.
 int printEveryAdapter(const CliContext &ctx);
 

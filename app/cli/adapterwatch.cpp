@@ -135,7 +135,7 @@ bool AdapterWatch::rescan()
 void AdapterWatch::report(const QJsonObject &object, const QString &line)
 {
     if (m_ctx.json)
-        m_ctx.out << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
+        m_ctx.out << jsonLine(QJsonDocument(object)) << Qt::endl;
     else
         m_ctx.out << terminalText(line) << Qt::endl;
 }

@@ -1,13 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
 #include <QJsonObject>
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
 
 #include <functional>
+
+class QJsonDocument;
 
 // Exit codes shared by every command.
 enum CliExit {
@@ -27,6 +32,7 @@ struct CliContext
     QStringList args;
     bool json = false;
     bool quiet = false; // --quiet: errors and the result only
+    bool progressJson = false; // --progress json: progress as JSON lines on standard error
     QTextStream &out;
     QTextStream &err;
     // Longest wait for one answer from the adapter (--timeout); 0 waits for ever.
@@ -54,12 +60,18 @@ struct CliContext
     // What the command knows so far (a backup's path, the bytes written), for the object
     // that --json prints when it fails.
     void addFields(const QJsonObject &fields) const;
-    // Progress and notes go out: neither --json nor --quiet.
+    // Notes, and progress unless it goes as JSON lines, are text on standard error: neither
+    // --json nor --quiet.
     bool showsProgress() const { return !json && !quiet; }
-    // True when standard output is a terminal (progress bars instead of plain lines).
+    // True when progress goes to a terminal (standard error): bars instead of plain lines.
     bool interactive() const;
     // True when standard error is a terminal (the download's percentage is drawn there).
     bool errorIsTerminal() const;
+    // With --progress json (and not --quiet): one JSON object per line on standard error,
+    // {"progress": phase, "current", "total", "percent"} and the adapter's serial number when
+    // given, each time the phase or the percentage of that adapter changes.
+    void progressLine(const QString &phase, qlonglong current, qlonglong total,
+        const QString &adapter = QString()) const;
 
     // With --json, prints the command's one object: its result, or with a code other than 0
     // its known fields with "error" and "exitCode". Returns code.
@@ -68,11 +80,16 @@ struct CliContext
 private:
     mutable QJsonObject m_record;
     mutable QString m_error;
+    // The phase and percentage last printed, by adapter.
+    mutable QHash<QString, QPair<QString, int>> m_progressShown;
 };
 
-// text with every control character replaced by '?', so that text from the network cannot
-// move the cursor, recolour or retitle the terminal it is printed on.
+// text with every character that a terminal acts on or that reorders or breaks the line
+// replaced by '?' (SafeText::shown), so that text from the network cannot move the cursor,
+// recolour or retitle the terminal it is printed on, or read as something else.
 QString terminalText(QString text);
+// The one-line JSON text of a document for standard output (SafeText::json).
+QByteArray jsonLine(const QJsonDocument &document);
 
 // An option of one command, as its help lists it.
 struct CliOption

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "clicatalogue.h"
+#include "progressprinter.h"
 
 #include "cli.h"
 #include "firmwarefile.h"
 
 #include "syncloud.h"
+#include "versionlabel.h"
 
 #include <QEventLoop>
+#include <QTimer>
 
 namespace CliCatalogue {
 
@@ -21,19 +24,30 @@ bool parseHost(const QString &value, QUrl *host, QString *error)
     return true;
 }
 
-CatalogueFetch fetchCatalogue(SyncCloud &cloud)
+CatalogueFetch fetchCatalogue(SyncCloud &cloud, int limitMs)
 {
     CatalogueFetch fetch;
     bool listChanged = false;
+    bool finished = false;
     QList<SyncCloud::SyncError> errors;
     QEventLoop loop;
     // Connections made in the context of the loop end with it.
     QObject::connect(&cloud, &SyncCloud::firmawreInfoChanged, &loop, [&] { listChanged = true; });
     QObject::connect(
         &cloud, &SyncCloud::syncError, &loop, [&](SyncCloud::SyncError e) { errors.append(e); });
-    QObject::connect(&cloud, &SyncCloud::syncFinshed, &loop, &QEventLoop::quit);
+    QObject::connect(&cloud, &SyncCloud::syncFinshed, &loop, [&] {
+        finished = true;
+        loop.quit();
+    });
+    if (limitMs > 0)
+        QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
     cloud.getInformation();
     loop.exec();
+    if (!finished) {
+        fetch.problem = QStringLiteral("the firmware catalogue did not answer within %1 s")
+                            .arg(double(limitMs) / 1000.0);
+        return fetch;
+    }
 
     // Qt's error texts often name the address already.
     const QString address = cloud.catalogueUrl().toString();
@@ -68,15 +82,20 @@ FirmwareFetch fetchFirmware(SyncCloud &cloud, const QString &version,
     const std::function<void(qint64, qint64)> &progress, bool refresh)
 {
     FirmwareFetch fetch;
-    const QString path = cloud.firmwareFilePath(version);
-    if (path.isEmpty()) {
-        fetch.error
-            = QStringLiteral("version '%1' cannot be used as a cache file name").arg(version);
+    // Nothing that an update would refuse is cached, or taken from the cache.
+    cloud.setImageCheck(&catalogueImageProblem);
+    // Every spelling of a version ("V5.6.3", "5.06.3") meets the same cache file and record.
+    const QString wanted = VersionLabel::normalised(version);
+    if (wanted.isEmpty()) {
+        fetch.error = QStringLiteral("'%1' is not a firmware version (three numbers such as "
+                                     "5.6.3)")
+                          .arg(version);
         return fetch;
     }
-    if (!refresh && SyncCloud::isCachedFile(path)) {
-        fetch.path = path;
-        return fetch;
+    if (!refresh) {
+        fetch.path = cloud.cachedFirmware(wanted);
+        if (!fetch.path.isEmpty())
+            return fetch;
     }
 
     const CatalogueFetch catalogue = fetchCatalogue(cloud);
@@ -85,7 +104,7 @@ FirmwareFetch fetchFirmware(SyncCloud &cloud, const QString &version,
         return fetch;
     }
     fetch.notice = catalogue.problem;
-    const int index = cloud.firmwareVersions().indexOf(version);
+    const int index = cloud.firmwareVersions().indexOf(wanted);
     if (index < 0) {
         fetch.error = QStringLiteral("version '%1' is not in the %2firmware catalogue")
                           .arg(version,
@@ -114,7 +133,8 @@ FirmwareFetch fetchForCommand(CliContext &ctx, const QString &version, bool refr
     const bool showProgress = ctx.errorIsTerminal() && ctx.showsProgress();
     int shown = -1;
     auto progress = [&](qint64 received, qint64 total) {
-        if (!showProgress || total <= 0)
+        ctx.progressLine(flashPhaseText(FlashPhase::Downloading), received, total);
+        if (!showProgress || ctx.progressJson || total <= 0)
             return;
         const int percent = int(received * 100 / total);
         if (percent != shown) {
@@ -127,14 +147,6 @@ FirmwareFetch fetchForCommand(CliContext &ctx, const QString &version, bool refr
         ctx.err << Qt::endl;
     if (!fetch.notice.isEmpty())
         ctx.note(fetch.notice);
-    if (!fetch.path.isEmpty()) {
-        // Fresh or cached, the image is checked before anyone uses it.
-        const FirmwareFileCheck check = checkCatalogueImage(fetch.path, version);
-        if (!check.accepted()) {
-            fetch.path.clear();
-            fetch.error = check.reason;
-        }
-    }
     if (fetch.path.isEmpty())
         ctx.fail(CliExit_Failed, fetch.error);
     return fetch;

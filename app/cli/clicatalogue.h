@@ -39,8 +39,9 @@ struct FirmwareFetch
 // http(s) address.
 bool parseHost(const QString &value, QUrl *host, QString *error);
 
-// Runs the catalogue fetch and waits for its end.
-CatalogueFetch fetchCatalogue(SyncCloud &cloud);
+// Runs the catalogue fetch and waits for its end, or with limitMs above 0 for at most that
+// long (then the source is None; the fetch ends with cloud).
+CatalogueFetch fetchCatalogue(SyncCloud &cloud, int limitMs = 0);
 
 // Local image of version: the cached file at once, otherwise looked up in the catalogue
 // (or the cached list) and downloaded into the cache. progress gets (received, total). With

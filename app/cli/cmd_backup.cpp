@@ -33,10 +33,8 @@ int runBackup(CliContext &ctx)
             QStringLiteral("could not read the adapter's firmware "
                            "version, so the backup length is unknown"));
 
-    // A bar on a terminal; otherwise one line per tenth; nothing with --json.
-    FlashProgressPrinter printer(ctx);
-    const bool bar = ctx.interactive();
-    int lastTenth = 0;
+    // On standard error: a bar on a terminal, otherwise one line per tenth.
+    FlashProgressPrinter printer(ctx, FlashPhase::Reading);
     qlonglong current = 0;
     qlonglong total = 0;
     // Queued to this thread: the values are taken while waiting, the buffer only at the end.
@@ -44,15 +42,7 @@ int runBackup(CliContext &ctx)
         [&](qlonglong c, qlonglong t, char *) {
             current = c;
             total = t;
-            if (bar) {
-                printer.update(c, t);
-                return;
-            }
-            const int tenth = t > 0 ? int(qBound<qlonglong>(0, c, t) * 10 / t) : 0;
-            if (!ctx.showsProgress() || tenth <= lastTenth)
-                return;
-            lastTenth = tenth;
-            ctx.out << "read " << c << " of " << t << " bytes (" << tenth * 10 << "%)" << Qt::endl;
+            printer.update(c, t);
         });
     if (!device.dataBackup())
         return ctx.fail(CliExit_Failed, QStringLiteral("the adapter is busy or was closed"));

@@ -55,7 +55,7 @@ int runHistory(CliContext &ctx)
         QJsonArray array;
         for (const QJsonObject &e : qAsConst(entries))
             array.append(e);
-        ctx.out << QJsonDocument(array).toJson(QJsonDocument::Compact) << Qt::endl;
+        ctx.out << jsonLine(QJsonDocument(array)) << Qt::endl;
         return CliExit_Ok;
     }
 

@@ -23,7 +23,7 @@ int runList(CliContext &ctx)
         QJsonArray array;
         for (const AdapterProbe &probe : qAsConst(probes))
             array.append(probe.json());
-        ctx.out << QJsonDocument(array).toJson(QJsonDocument::Compact) << Qt::endl;
+        ctx.out << jsonLine(QJsonDocument(array)) << Qt::endl;
         return CliExit_Ok;
     }
     if (probes.isEmpty()) {

@@ -6,9 +6,14 @@
 #include "interruptguard.h"
 
 #include "backupadmission.h"
+#include "configrestore.h"
 #include "deviceflash.h"
+#include "firmwareversion.h"
+#include "logcategories.h"
 
+#include <QDebug>
 #include <QJsonObject>
+#include <QStringList>
 
 namespace {
 
@@ -37,10 +42,34 @@ QString refusalText(
                               "adapter runs %4; nothing was written")
             .arg(path, BackupFile::requiredVersionText(file.version), file.version, adapterVersion);
     case BackupAdmission::DoesNotFit:
-        return QStringLiteral("%1 cannot be restored: %2; nothing was written")
-            .arg(path, admission.reason);
+        if (FirmwareVersion::isCompatible(file.version, adapterVersion))
+            return QStringLiteral("%1 cannot be restored: its blocks do not fit the adapter's "
+                                  "flash (the backup is damaged); nothing was written. Restore "
+                                  "another backup")
+                .arg(path);
+        return QStringLiteral("%1 cannot be restored: this backup was taken from firmware %2 and "
+                              "cannot be converted for firmware %3; nothing was written. Restore "
+                              "a backup taken from firmware %3 instead")
+            .arg(path, file.version, adapterVersion);
+    case BackupAdmission::UnnamedFirmware:
+        return QStringLiteral("%1 cannot be restored: the adapter's firmware was lost when this "
+                              "backup was saved, so it does not say how its settings are laid "
+                              "out; nothing was written. Restore a backup saved while the adapter "
+                              "worked")
+            .arg(path);
     }
     return QString();
+}
+
+// The blocks of the backup that a restore leaves out where firmware lies, for the record.
+QString leftOutText(quint32 leftOut)
+{
+    QStringList names;
+    if (leftOut & 1u << ConfigRestore::Block_Sector4)
+        names.append(QStringLiteral("sector-4 block"));
+    if (leftOut & 1u << ConfigRestore::Block_Macro)
+        names.append(QStringLiteral("macros"));
+    return names.isEmpty() ? QStringLiteral("none") : names.join(QStringLiteral(", "));
 }
 
 int runRestore(CliContext &ctx)
@@ -57,11 +86,18 @@ int runRestore(CliContext &ctx)
         return opened;
     useDataDirectory(device, false); // the history line
     const QString adapterVersion = device.version();
-    const BackupAdmission admission = backupAdmission(path, device.serialNumber(), adapterVersion);
-    if (!admission.admitted())
+    const quint32 held = device.firmwareRecord().firmwareSectors();
+    const BackupAdmission admission
+        = backupAdmission(path, device.serialNumber(), adapterVersion, held);
+    if (!admission.admitted()) {
+        if (!admission.reason.isEmpty())
+            qCInfo(lcCli).noquote() << "restore refused:" << admission.reason;
         return ctx.fail(CliExit_Failed, refusalText(admission, path, adapterVersion));
+    }
     const BackupFile::ReadResult &read = admission.file;
     const bool keep = admission.keepMacroLayout;
+    const quint32 leftOut = ConfigRestore::leftOutBlocks(read.data.constData(),
+        read.data.size() - BackupFile::DigestLength, ConfigRestore::isLayout1(read.version), held);
 
     const FlashOutcome outcome
         = watchFlashWrite(device, ctx, &DeviceFlash::dataStoreProgressChanged,
@@ -79,9 +115,11 @@ int runRestore(CliContext &ctx)
     record.insert(QStringLiteral("adapterVersion"), adapterVersion);
     record.insert(QStringLiteral("macrosConverted"), !keep);
     record.insert(QStringLiteral("bytesWritten"), double(total));
+    record.insert(QStringLiteral("leftOut"), leftOutText(leftOut));
     ctx.printRecord(record,
         { QStringLiteral("backupVersion"), QStringLiteral("adapterVersion"),
-            QStringLiteral("macrosConverted"), QStringLiteral("bytesWritten") });
+            QStringLiteral("macrosConverted"), QStringLiteral("bytesWritten"),
+            QStringLiteral("leftOut") });
     return CliExit_Ok;
 }
 
@@ -91,16 +129,20 @@ const CliRegistrar reg({ QStringLiteral("restore"),
                    "Checks IN.bkp (made by backup on this same adapter) and writes its "
                    "settings, sector blocks and macros back, verifying every byte. The "
                    "adapter keeps its own firmware information. Macros of an older "
-                   "layout are converted when the adapter's firmware needs it.\n"
+                   "layout are converted when the adapter's firmware needs it. Flash "
+                   "where firmware lies (an update's firmware from 0x08010000, on the "
+                   "adapter or where the backup was taken) is neither erased nor "
+                   "written: the blocks there are left out.\n"
                    "Refused, with nothing written: a damaged file or one of another "
                    "adapter (\"Corrupted file/Unauthorized !\"), a backup of a newer "
                    "major.minor than the adapter's firmware (\"Firmware Update "
-                   "Required ( >= X.Y.Z) !\"), firmware below 5.5.0, and a backup whose "
-                   "block lengths do not fit.\n"
+                   "Required ( >= X.Y.Z) !\"), firmware below 5.5.0, a backup saved "
+                   "while the adapter's firmware was lost, and one that cannot be "
+                   "converted for the adapter's firmware.\n"
                    "Prints the backup's and the adapter's versions, whether macros "
-                   "were converted and the bytes written.\n"
+                   "were converted, the bytes written and the blocks left out.\n"
                    "With --json: one object with the keys backupVersion, "
-                   "adapterVersion, macrosConverted and bytesWritten.\n"
+                   "adapterVersion, macrosConverted, bytesWritten and leftOut.\n"
                    "Do not unplug the adapter while it runs.\n"),
     &runRestore, {},
     cliExitCodes({ { CliExit_Ok, QStringLiteral("every byte written and verified") },

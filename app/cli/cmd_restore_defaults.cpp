@@ -7,9 +7,8 @@
 #include "interruptguard.h"
 
 #include "deviceflash.h"
+#include "firmwarefile.h"
 #include "updatejobs.h"
-
-#include <QFile>
 
 namespace {
 
@@ -34,15 +33,17 @@ int runRestoreDefaults(CliContext &ctx)
                            "(got '%1')")
                 .arg(versionText));
 
+    // The file is stored as it is, and the adapter's record will name VERSION: it must be an
+    // image that update takes, of that version, before the adapter is touched.
+    const FirmwareFileCheck check = checkFirmwareFile(path);
+    if (check.unread() || check.problem == FirmwareFileCheck::NotAnImage)
+        return ctx.fail(CliExit_Failed, check.reason);
+    if (!check.image.isVersion(versionText))
+        return ctx.fail(CliExit_Failed,
+            QStringLiteral("%1 holds firmware %2, not %3; nothing was changed")
+                .arg(path, check.image.versionText(), versionText));
     const UpdateJobs::RestoreGeneration generation = UpdateJobs::restoreGeneration(versionText);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return ctx.fail(
-            CliExit_Failed, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-    const qint64 size = file.size();
-    file.close();
-    if (size <= 0)
-        return ctx.fail(CliExit_Failed, QStringLiteral("%1 is empty").arg(path));
+    const qint64 size = check.content.size();
     const quint32 capacity = UpdateJobs::restoreCapacity(generation);
     if (quint64(size) > capacity)
         return ctx.fail(CliExit_Failed,
@@ -57,7 +58,7 @@ int runRestoreDefaults(CliContext &ctx)
     // A factory restore resets the configuration whatever the version: none is left alone.
     if (all)
         return runOnEveryAdapter(ctx,
-            { target, FlashImage { path, false, true }, !noBackup, false, false,
+            { target, FlashImage { path, false }, !noBackup, false, false,
                 [&path, &versionText](DeviceFlash &device) {
                     device.restoreFactorySettings(path, versionText);
                 } });
@@ -71,7 +72,7 @@ int runRestoreDefaults(CliContext &ctx)
     return runFlashOperation(
         device, ctx,
         [&device, &path, &versionText] { device.restoreFactorySettings(path, versionText); },
-        target, FlashImage { path, false, true });
+        target, FlashImage { path, false });
 }
 
 const CliRegistrar reg({ QStringLiteral("restore-defaults"),
@@ -86,8 +87,8 @@ const CliRegistrar reg({ QStringLiteral("restore-defaults"),
                    "factory firmware (from 0x08040000 for VERSION 5.5.0 and later, from "
                    "0x08020000 before), verifying every byte; then reads the "
                    "configuration back.\n"
-                   "VERSION is the version of FILE, three dot-separated numbers "
-                   "(each kept modulo 256).\n"
+                   "FILE must pass the checks of update, and VERSION must be its own "
+                   "version, three dot-separated numbers; otherwise nothing is changed.\n"
                    "Shows a progress bar on a terminal (plain progress lines otherwise) "
                    "and prints the adapter's version and the bytes written.\n"
                    "With --json: one object with the keys version, bytesWritten and "

@@ -9,6 +9,7 @@
 
 #include "autobackup.h"
 #include "deviceflash.h"
+#include "firmwareversion.h"
 #include "operationhistory.h"
 
 #include <QCoreApplication>
@@ -228,7 +229,7 @@ int runOnEveryAdapter(const CliContext &ctx, const EveryAdapterJob &job)
     if (adapters.isEmpty())
         return ctx.fail(CliExit_NoAdapter, QStringLiteral("no Corvane X9 adapter found"));
 
-    const bool board = ctx.showsProgress() && ctx.interactive();
+    const bool board = ctx.showsProgress() && !ctx.progressJson && ctx.interactive();
     std::vector<std::unique_ptr<Unit>> units;
     QList<DeviceFlash *> devices;
     for (const AttachedAdapter &adapter : adapters) {
@@ -257,7 +258,7 @@ int runOnEveryAdapter(const CliContext &ctx, const EveryAdapterJob &job)
 
     std::unique_ptr<ProgressBoard> display;
     if (board)
-        display = std::make_unique<ProgressBoard>(ctx.out, int(units.size()));
+        display = std::make_unique<ProgressBoard>(ctx.err, int(units.size()));
     const auto show = [&display, &units](int i, const QString &state, bool now = false) {
         if (display)
             display->set(i,
@@ -331,9 +332,20 @@ int runOnEveryAdapter(const CliContext &ctx, const EveryAdapterJob &job)
             unit.result = QStringLiteral("skipped");
             unit.error = QStringLiteral("already runs %1").arg(job.targetVersion);
             if (ctx.showsProgress())
-                unit.ctx->out << "already runs " << job.targetVersion
+                unit.ctx->err << "already runs " << job.targetVersion
                               << "; left alone (--force writes it anyway)" << Qt::endl;
             show(int(i), QStringLiteral("skipped, already %1").arg(job.targetVersion), true);
+            continue;
+        }
+        if (job.skipNewer && !unit.fromVersion.isEmpty()
+            && FirmwareVersion::compare(job.targetVersion, unit.fromVersion) < 0) {
+            unit.result = QStringLiteral("skipped");
+            unit.error
+                = QStringLiteral("runs %1, newer than %2").arg(unit.fromVersion, job.targetVersion);
+            if (ctx.showsProgress())
+                unit.ctx->err << "runs " << unit.fromVersion << ", newer than " << job.targetVersion
+                              << "; left alone (--allow-older writes it)" << Qt::endl;
+            show(int(i), QStringLiteral("skipped, runs %1").arg(unit.fromVersion), true);
             continue;
         }
 
@@ -346,7 +358,7 @@ int runOnEveryAdapter(const CliContext &ctx, const EveryAdapterJob &job)
                 return readBack->checkAfterWrite(record);
             };
         }
-        if (!board)
+        if (!board && !ctx.progressJson)
             unit.printer = std::make_unique<FlashProgressPrinter>(*unit.ctx);
         unit.operation = std::make_unique<FlashOperation>(
             *unit.device, *unit.ctx, job.targetVersion, job.image, afterWrite);
@@ -354,9 +366,11 @@ int runOnEveryAdapter(const CliContext &ctx, const EveryAdapterJob &job)
         FlashProgressPrinter *printer = unit.printer.get();
         const int line = int(i);
         unit.operation->start([&job, &device] { job.start(device); },
-            [printer, line, &show](FlashPhase phase, qlonglong current, qlonglong total) {
+            [printer, line, &show, &ctx, serial = unit.serial](
+                FlashPhase phase, qlonglong current, qlonglong total) {
                 if (printer && phase == FlashPhase::Writing)
                     printer->update(current, total);
+                ctx.progressLine(flashPhaseText(phase), current, total, serial);
                 // An erase tells nothing until it is done.
                 show(line,
                     phase == FlashPhase::Erasing

@@ -22,6 +22,8 @@ struct EveryAdapterJob
     // operation failed part-way (a half-written adapter can announce the new version).
     bool skipAtTarget = false;
     std::function<void(DeviceFlash &)> start;
+    // Leave alone the adapters that run a version newer than targetVersion.
+    bool skipNewer = false;
 };
 
 // Runs job on every attached adapter at once, each under its own lock, with its own

@@ -8,6 +8,7 @@
 #include "backupadmission.h"
 #include "deviceflash.h"
 #include "firmwareversion.h"
+#include "flashlayout.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -102,7 +103,9 @@ void printRecovery(const CliContext &ctx, const DeviceFlash &device, const Flash
             ? QStringLiteral("the image is still in the firmware cache: %1").arg(imagePath)
             : QStringLiteral("the image is %1").arg(imagePath));
     if (checkFirmwareFile(image.path).accepted()) {
-        const QString update = adviceCommand(ctx, device, { QStringLiteral("update"), imagePath });
+        // --force: also right once the same command again has written the version.
+        const QString update = adviceCommand(
+            ctx, device, { QStringLiteral("update"), QStringLiteral("--force"), imagePath });
         if (device.firmwareRecordState() == 0)
             ctx.warn(QStringLiteral("the adapter's firmware record now lacks its signatures "
                                     "(\"Firmware lost\"): an update is the way back: %1")
@@ -112,10 +115,10 @@ void printRecovery(const CliContext &ctx, const DeviceFlash &device, const Flash
                                     "connected again, an update is the way back: %1")
                          .arg(update));
     }
-    // After a factory restore the adapter has no firmware record, and restore takes nothing.
-    const QString after = image.factoryRestore ? QString() : expectedVersion;
+    // Once the same command has run, the adapter's record names expectedVersion (a factory
+    // restore's as an update's).
     if (!backupPath.isEmpty()
-        && backupAdmission(backupPath, device.serialNumber(), after).admitted())
+        && backupAdmission(backupPath, device.serialNumber(), expectedVersion).admitted())
         ctx.warn(
             QStringLiteral("your configuration was saved before the %1; once the adapter "
                            "works again, this puts it back: %2")
@@ -174,21 +177,21 @@ void FlashOperation::start(const std::function<void()> &start, const Progress &p
         &m_device, &DeviceFlash::autoBackupSaved, &m_context, [this, &ctx](const QString &path) {
             m_backupPath = path;
             if (ctx.showsProgress())
-                ctx.out << "configuration saved to " << terminalText(path) << Qt::endl;
+                ctx.err << "configuration saved to " << terminalText(path) << Qt::endl;
         });
     QObject::connect(
         &m_device, &DeviceFlash::autoBackupReused, &m_context, [this, &ctx](const QString &path) {
             m_backupPath = path;
             m_backupReused = true;
             if (ctx.showsProgress())
-                ctx.out << "no new configuration backup after a failed write; the "
+                ctx.err << "no new configuration backup after a failed write; the "
                            "one saved before it stays: "
                         << terminalText(path) << Qt::endl;
         });
     const QString firmware = m_device.version();
     if (m_device.isAutoBackupEnabled() && !firmware.isEmpty() && !m_device.isSupportDataStore()
         && ctx.showsProgress())
-        ctx.out << "firmware " << terminalText(firmware)
+        ctx.err << "firmware " << terminalText(firmware)
                 << " keeps no configuration store: there is none to save first" << Qt::endl;
     start();
 }
@@ -271,10 +274,13 @@ int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
     FlashProgressPrinter printer(ctx);
     FlashOperation operation(device, ctx, expectedVersion, image, afterWrite);
     printer.follow(device, [&] {
-        operation.start(start, [&printer](FlashPhase phase, qlonglong current, qlonglong total) {
-            if (phase == FlashPhase::Writing)
-                printer.update(current, total);
-        });
+        operation.start(
+            start, [&printer, &ctx](FlashPhase phase, qlonglong current, qlonglong total) {
+                if (phase == FlashPhase::Writing)
+                    printer.update(current, total);
+                else
+                    ctx.progressLine(flashPhaseText(phase), current, total);
+            });
     });
     const int code = operation.conclude();
     if (code == CliExit_Ok)
@@ -293,7 +299,7 @@ void adviseAfterConfigWrite(
         readBack = device.isConfigLoaded();
     }
     const QByteArray block = device.configBuffer();
-    if (readBack && (quint8(block.at(0)) != 0x55 || quint8(block.at(255)) != 0xAA)) {
+    if (readBack && !FlashLayout::readFirmwareRecord(block).isValid()) {
         // Neither restore nor boot-mode works on an adapter without its version.
         ctx.warn(
             QStringLiteral("the adapter's firmware record is only partly written (\"Firmware "

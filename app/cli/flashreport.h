@@ -23,8 +23,6 @@ struct FlashImage
 {
     QString path;
     bool cached = false; // taken from the firmware cache (update --version)
-    // A factory restore: afterwards the adapter has no firmware record until an update.
-    bool factoryRestore = false;
 };
 
 // One flash operation (update, factory restore) of an opened adapter, from its start to its

@@ -5,13 +5,18 @@
 #include "clicatalogue.h"
 #include "clihelp.h"
 #include "interruptguard.h"
+#include "logcategories.h"
+#include "logfile.h"
+#include "safetext.h"
 #include "syncloud.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QJsonDocument>
 
 #include <csignal>
 #include <cstdio>
+#include <utility>
 
 #include <unistd.h>
 
@@ -23,7 +28,9 @@ QList<CliCommand> &registry()
     return commands;
 }
 
-bool verboseLogging = false;
+// --verbose given once: the log's info lines and warnings on standard error; twice (-vv):
+// its debug lines too.
+int verbosity = 0;
 
 // What the global options of one run ask for besides the context's settings.
 struct Invocation
@@ -77,6 +84,14 @@ QString applyAnswerTimeout(Invocation &run, const QString &value)
     return {};
 }
 
+QString applyProgress(Invocation &run, const QString &value)
+{
+    if (value != QLatin1String("json") && value != QLatin1String("text"))
+        return QStringLiteral("--progress takes json or text, not '%1'").arg(value);
+    run.ctx.progressJson = value == QLatin1String("json");
+    return {};
+}
+
 QString applyAdapter(Invocation &run, const QString &value)
 {
     if (value.trimmed().isEmpty())
@@ -104,9 +119,11 @@ const GlobalOption globalOptions[] = {
             run.ctx.quiet = true;
             return QString();
         } },
-    { "--verbose", 'v', nullptr, "show the log lines of every step on standard error",
+    { "--verbose", 'v', nullptr,
+        "show the log lines of every step on standard error, with their times; twice (-vv) "
+        "also the debug lines",
         [](Invocation &, const QString &) {
-            verboseLogging = true;
+            ++verbosity;
             return QString();
         } },
     { "--json", 0, nullptr,
@@ -116,6 +133,10 @@ const GlobalOption globalOptions[] = {
             run.ctx.json = true;
             return QString();
         } },
+    { "--progress", 0, "json|text",
+        "progress on standard error: a bar on a terminal, else a line every 10 % (text, the "
+        "default), or one JSON object per line each time the percentage changes (json)",
+        &applyProgress },
     { "--catalogue", 0, "URL",
         "catalogue server (http[s]://host[:port]) instead of the built-in one", &applyCatalogue },
     { "--network-timeout", 0, "SECONDS",
@@ -283,13 +304,17 @@ QString takeOption(
     return global->apply(run, value);
 }
 
-// The libraries log every step; a command-line user sees them only with --verbose, while
-// critical lines always reach standard error.
-void cliMessageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+// The libraries log every step into the log file; a command-line user sees them only with
+// --verbose, while critical lines always reach standard error.
+void cliMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (!verboseLogging && type != QtCriticalMsg && type != QtFatalMsg)
+    if (verbosity == 0 && type != QtCriticalMsg && type != QtFatalMsg)
         return;
-    fprintf(stderr, "%s\n", qPrintable(terminalText(message)));
+    const QString line = verbosity == 0
+        ? message
+        : QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) + QLatin1Char(' ')
+            + LogFile::messageText(context.category, type, message);
+    fprintf(stderr, "%s\n", qPrintable(terminalText(line)));
     fflush(stderr);
 }
 
@@ -331,11 +356,12 @@ void CliContext::note(const QString &message) const
 
 QString terminalText(QString text)
 {
-    for (QChar &c : text) {
-        if (c.category() == QChar::Other_Control)
-            c = QLatin1Char('?');
-    }
-    return text;
+    return SafeText::shown(std::move(text));
+}
+
+QByteArray jsonLine(const QJsonDocument &document)
+{
+    return SafeText::json(document);
 }
 
 void CliContext::printRecord(const QJsonObject &record, const QStringList &order) const
@@ -374,13 +400,31 @@ int CliContext::finish(int code, const QString &fallbackError) const
                 QStringLiteral("error"), terminalText(m_error.isEmpty() ? fallbackError : m_error));
         object.insert(QStringLiteral("exitCode"), code);
     }
-    out << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
+    out << jsonLine(QJsonDocument(object)) << Qt::endl;
     return code;
 }
 
 bool CliContext::interactive() const
 {
-    return standardStreams && isatty(STDOUT_FILENO) == 1;
+    return standardStreams && isatty(STDERR_FILENO) == 1;
+}
+
+void CliContext::progressLine(
+    const QString &phase, qlonglong current, qlonglong total, const QString &adapter) const
+{
+    if (!progressJson || quiet || total <= 0)
+        return;
+    const int percent = int(qBound<qlonglong>(0, current, total) * 100 / total);
+    const QPair<QString, int> shown(phase, percent);
+    if (m_progressShown.value(adapter) == shown)
+        return;
+    m_progressShown.insert(adapter, shown);
+    QJsonObject line { { QStringLiteral("progress"), phase },
+        { QStringLiteral("current"), double(current) }, { QStringLiteral("total"), double(total) },
+        { QStringLiteral("percent"), percent } };
+    if (!adapter.isEmpty())
+        line.insert(QStringLiteral("adapter"), adapter);
+    err << QJsonDocument(line).toJson(QJsonDocument::Compact) << Qt::endl;
 }
 
 bool CliContext::errorIsTerminal() const
@@ -394,7 +438,7 @@ int main(int argc, char *argv[])
     // with EPIPE, which the streams ignore: it must never end a job that is writing the
     // adapter, and the job's result still reaches the history and the exit code.
     std::signal(SIGPIPE, SIG_IGN);
-    qInstallMessageHandler(cliMessageHandler);
+    LogFile::install(QStringLiteral("corvane-cli"), cliMessageHandler);
     QCoreApplication app(argc, argv);
     AppIdentity::apply();
 
@@ -430,6 +474,11 @@ int main(int argc, char *argv[])
             rest.append(a);
         }
     }
+
+    // QT_LOGGING_RULES, when set, overrides these.
+    QLoggingCategory::setFilterRules(verbosity >= 2 ? QStringLiteral("corvane.*.debug=true")
+                                                    : QStringLiteral("corvane.*.debug=false"));
+    qCInfo(lcCli).noquote() << "corvane-cli" << args.join(QLatin1Char(' '));
 
     if (run.version) {
         out << "corvane-cli " << AppIdentity::applicationVersion() << Qt::endl;

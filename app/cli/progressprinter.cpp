@@ -27,7 +27,9 @@ QString rateText(double bytesPerSecond)
 
 } // namespace
 
-FlashProgressPrinter::FlashProgressPrinter(const CliContext &ctx) : m_ctx(ctx) { }
+FlashProgressPrinter::FlashProgressPrinter(const CliContext &ctx, FlashPhase phase)
+    : m_ctx(ctx), m_phase(phase)
+{ }
 
 QString FlashProgressPrinter::barLine(qlonglong current, qlonglong total, double bytesPerSecond)
 {
@@ -46,6 +48,10 @@ QString FlashProgressPrinter::barLine(qlonglong current, qlonglong total, double
 
 void FlashProgressPrinter::update(qlonglong current, qlonglong total)
 {
+    if (m_ctx.progressJson) {
+        m_ctx.progressLine(flashPhaseText(m_phase), current, total);
+        return;
+    }
     if (!m_ctx.showsProgress() || total <= 0)
         return;
     if (!m_clock.isValid()) {
@@ -61,8 +67,8 @@ void FlashProgressPrinter::update(qlonglong current, qlonglong total)
         const double rate
             = elapsedMs > 0 ? double(current - m_firstCurrent) * 1000.0 / double(elapsedMs) : 0.0;
         // Trailing blanks wipe what a longer previous line left behind.
-        m_ctx.out << '\r' << barLine(current, total, rate) << "    ";
-        m_ctx.out.flush();
+        m_ctx.err << '\r' << barLine(current, total, rate) << "    ";
+        m_ctx.err.flush();
         m_drawn = true;
         return;
     }
@@ -70,14 +76,14 @@ void FlashProgressPrinter::update(qlonglong current, qlonglong total)
     if (tenth <= m_lastTenth)
         return;
     m_lastTenth = tenth;
-    m_ctx.out << "written " << current << " of " << total << " bytes (" << tenth * 10 << "%)"
-              << Qt::endl;
+    m_ctx.err << (m_phase == FlashPhase::Reading ? "read " : "written ") << current << " of "
+              << total << " bytes (" << tenth * 10 << "%)" << Qt::endl;
 }
 
 void FlashProgressPrinter::finish()
 {
     if (m_drawn) {
-        m_ctx.out << Qt::endl;
+        m_ctx.err << Qt::endl;
         m_drawn = false;
     }
 }
@@ -102,6 +108,10 @@ QString flashPhaseText(FlashPhase phase)
         return QStringLiteral("writing");
     case FlashPhase::Verifying:
         return QStringLiteral("verifying");
+    case FlashPhase::Reading:
+        return QStringLiteral("reading");
+    case FlashPhase::Downloading:
+        return QStringLiteral("downloading");
     }
     return QString();
 }

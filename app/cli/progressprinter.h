@@ -11,16 +11,26 @@
 class DeviceFlash;
 
 // What a flash operation is doing, for its progress.
-enum class FlashPhase { Opening, SavingConfiguration, Erasing, Writing, Verifying };
+enum class FlashPhase {
+    Opening,
+    SavingConfiguration,
+    Erasing,
+    Writing,
+    Verifying,
+    Reading,
+    Downloading,
+};
 QString flashPhaseText(FlashPhase phase);
 
-// A one-line progress display for flash writes: a redrawn bar with percent, bytes, rate and
-// time left on a terminal, one plain line per tenth of the total otherwise, nothing at all
-// with --quiet or --json (standard output then carries the one JSON object only).
+// A one-line progress display for flash writes on standard error, so that standard output
+// carries the result alone: a redrawn bar with percent, bytes, rate and time left on a
+// terminal, one plain line per tenth of the total otherwise, JSON lines with --progress json,
+// nothing at all with --quiet or (without --progress json) --json.
 class FlashProgressPrinter
 {
 public:
-    explicit FlashProgressPrinter(const CliContext &ctx);
+    // phase names what the bytes are for: "written" in the plain lines, "writing" in JSON.
+    explicit FlashProgressPrinter(const CliContext &ctx, FlashPhase phase = FlashPhase::Writing);
 
     void update(qlonglong current, qlonglong total);
     // Ends the bar's line, if one was drawn.
@@ -34,6 +44,7 @@ public:
 
 private:
     const CliContext &m_ctx;
+    const FlashPhase m_phase;
     QElapsedTimer m_clock; // runs from the first report: the rate counts writing only
     qlonglong m_firstCurrent = 0;
     qint64 m_lastDrawMs = -1;

@@ -35,27 +35,28 @@ void ReadBackReport::progress(qlonglong current, qlonglong total)
 {
     m_read = current;
     m_total = total;
-    if (!m_ctx.showsProgress() || !m_ctx.interactive() || total <= 0)
+    m_ctx.progressLine(flashPhaseText(FlashPhase::Verifying), current, total);
+    if (!m_ctx.showsProgress() || m_ctx.progressJson || !m_ctx.interactive() || total <= 0)
         return;
     if (!m_clock.isValid()) {
         m_clock.start();
         if (m_afterWrite)
-            m_ctx.out << Qt::endl;
+            m_ctx.err << Qt::endl;
     }
     const qint64 elapsedMs = m_clock.elapsed();
     if (current < total && m_lastDrawMs >= 0 && elapsedMs - m_lastDrawMs < RedrawIntervalMs)
         return;
     m_lastDrawMs = elapsedMs;
     const double rate = elapsedMs > 0 ? double(current) * 1000.0 / double(elapsedMs) : 0.0;
-    m_ctx.out << "\rread back " << FlashProgressPrinter::barLine(current, total, rate) << "    ";
-    m_ctx.out.flush();
+    m_ctx.err << "\rread back " << FlashProgressPrinter::barLine(current, total, rate) << "    ";
+    m_ctx.err.flush();
     m_drawn = true;
 }
 
 void ReadBackReport::finishLine()
 {
     if (m_drawn && !m_afterWrite)
-        m_ctx.out << Qt::endl;
+        m_ctx.err << Qt::endl;
     m_drawn = false;
 }
 

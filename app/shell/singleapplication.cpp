@@ -74,8 +74,13 @@ SingleApplication::SingleApplication(int &argc, char *argv[], bool allowSecondar
     // together drift apart; the first start of the tool does not wait.
     if (d->discardOrphanedBlock())
         SingleApplicationPrivate::randomSleep();
-    if (!d->prepareKeyFile())
-        d->abortStart("SingleApplication: Unable to create block.", systemError());
+    // Any block that cannot be made or joined (the system's table full, a size limit, a key
+    // file that cannot be made) costs the guard, never the window.
+    if (!d->prepareKeyFile()) {
+        d->startUnguarded(
+            QStringLiteral("the shared block's key file cannot be made: ") + systemError());
+        return;
+    }
     if (d->memory->create(InstanceBlock::Size, QSharedMemory::ReadWrite)) {
         d->resetBlock();
     } else if (d->memory->error() == QSharedMemory::AlreadyExists) {
@@ -90,7 +95,9 @@ SingleApplication::SingleApplication(int &argc, char *argv[], bool allowSecondar
             return;
         }
     } else {
-        d->abortStart("SingleApplication: Unable to create block.");
+        d->startUnguarded(
+            QStringLiteral("the shared block cannot be created: ") + d->memory->errorString());
+        return;
     }
     const QString foreign = d->foreignBlock();
     if (!foreign.isEmpty() || d->memory->size() < InstanceBlock::Size) {
@@ -263,8 +270,9 @@ QString SingleApplicationPrivate::openGuard()
 
     memory = new QSharedMemory();
     memory->setNativeKey(guardFile(".block"));
-    // A key file that cannot be made is a block that cannot be created, which ends the start.
-    return prepareKeyFile() ? foreignBlock() : QString();
+    if (!prepareKeyFile())
+        return memory->nativeKey() + QLatin1String(": cannot be made: ") + systemError();
+    return foreignBlock();
 }
 
 bool SingleApplicationPrivate::prepareKeyFile()

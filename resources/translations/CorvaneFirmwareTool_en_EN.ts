@@ -197,6 +197,26 @@ Release the button until the LED indicator is stable green</translation>
         <translation>Language</translation>
     </message>
     <message>
+        <source>%1 (newest)</source>
+        <translation>%1 (newest)</translation>
+    </message>
+    <message>
+        <source>%1 (installed)</source>
+        <translation>%1 (installed)</translation>
+    </message>
+    <message>
+        <source>%1 (newest, installed)</source>
+        <translation>%1 (newest, installed)</translation>
+    </message>
+    <message>
+        <source>The adapter runs firmware %1, which is newer than %2. Write the older firmware?</source>
+        <translation>The adapter runs firmware %1, which is newer than %2. Write the older firmware?</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
         <source>Progress</source>
         <translation>Progress</translation>
     </message>

@@ -197,6 +197,26 @@ Relâchez-le quand le voyant reste vert.</translation>
         <translation>Langue</translation>
     </message>
     <message>
+        <source>%1 (newest)</source>
+        <translation>%1 (dernière)</translation>
+    </message>
+    <message>
+        <source>%1 (installed)</source>
+        <translation>%1 (installée)</translation>
+    </message>
+    <message>
+        <source>%1 (newest, installed)</source>
+        <translation>%1 (dernière, installée)</translation>
+    </message>
+    <message>
+        <source>The adapter runs firmware %1, which is newer than %2. Write the older firmware?</source>
+        <translation>L’adaptateur a le firmware %1, plus récent que %2. Écrire le firmware plus ancien ?</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Annuler</translation>
+    </message>
+    <message>
         <source>Progress</source>
         <translation>Progression</translation>
     </message>

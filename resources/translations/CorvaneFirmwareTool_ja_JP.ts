@@ -197,6 +197,26 @@
         <translation>言語</translation>
     </message>
     <message>
+        <source>%1 (newest)</source>
+        <translation>%1（最新）</translation>
+    </message>
+    <message>
+        <source>%1 (installed)</source>
+        <translation>%1（導入済み）</translation>
+    </message>
+    <message>
+        <source>%1 (newest, installed)</source>
+        <translation>%1（最新・導入済み）</translation>
+    </message>
+    <message>
+        <source>The adapter runs firmware %1, which is newer than %2. Write the older firmware?</source>
+        <translation>アダプターのファームウェア %1 は %2 より新しいです。古いファームウェアを書き込みますか？</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>キャンセル</translation>
+    </message>
+    <message>
         <source>Progress</source>
         <translation>進行状況</translation>
     </message>

@@ -197,6 +197,26 @@
         <translation>Язык</translation>
     </message>
     <message>
+        <source>%1 (newest)</source>
+        <translation>%1 (новейшая)</translation>
+    </message>
+    <message>
+        <source>%1 (installed)</source>
+        <translation>%1 (установлена)</translation>
+    </message>
+    <message>
+        <source>%1 (newest, installed)</source>
+        <translation>%1 (новейшая, установлена)</translation>
+    </message>
+    <message>
+        <source>The adapter runs firmware %1, which is newer than %2. Write the older firmware?</source>
+        <translation>На адаптере прошивка %1, она новее %2. Записать более старую прошивку?</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Отмена</translation>
+    </message>
+    <message>
         <source>Progress</source>
         <translation>Ход выполнения</translation>
     </message>

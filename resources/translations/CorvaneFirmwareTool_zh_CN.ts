@@ -197,6 +197,26 @@
         <translation>语言</translation>
     </message>
     <message>
+        <source>%1 (newest)</source>
+        <translation>%1（最新）</translation>
+    </message>
+    <message>
+        <source>%1 (installed)</source>
+        <translation>%1（已安装）</translation>
+    </message>
+    <message>
+        <source>%1 (newest, installed)</source>
+        <translation>%1（最新，已安装）</translation>
+    </message>
+    <message>
+        <source>The adapter runs firmware %1, which is newer than %2. Write the older firmware?</source>
+        <translation>适配器运行的固件 %1 比 %2 更新。确定要写入较旧的固件吗？</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
         <source>Progress</source>
         <translation>进度</translation>
     </message>

@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QVersionNumber>
 #include <QtTest>
 
 #include <csignal>
@@ -92,10 +93,16 @@ private slots:
     void inspectTellsValidFromBroken();
     void updateWritesAndAnnouncesTheVersion();
     void updateFromTheCatalogue();
+    void versionGuards_data();
+    void versionGuards();
+    void whereTheAdapterStands();
+    void logsForABugReport();
     void verifyComparesWithTheImage();
     void hostileServer_data();
     void hostileServer();
     void backupRestoreAndBootMode();
+    void firmwareRecordTable_data();
+    void firmwareRecordTable();
     void backupRefusesAPlantedLink();
     void oneProgramPerAdapter_data();
     void oneProgramPerAdapter();
@@ -173,9 +180,6 @@ void tst_Cli::seedAdapter(quint8 major, quint8 minor, quint8 patch)
     AdapterEmulator::reset();
     AdapterEmulator::seedFirmwareVersion(major, minor, patch);
     AdapterEmulator::seedDefaultConfiguration(2);
-    // The configuration block's own version bytes, as a factory restore leaves them.
-    const char version[3] = { char(major), char(minor), char(patch) };
-    AdapterEmulator::setMemory(0x08004001, QByteArray(version, 3));
     QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
 }
 
@@ -199,6 +203,7 @@ QProcessEnvironment tst_Cli::environment() const
     env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir->filePath(QStringLiteral("data")));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir->filePath(QStringLiteral("config")));
     env.insert(QStringLiteral("XDG_CACHE_HOME"), m_dir->filePath(QStringLiteral("cache")));
+    env.insert(QStringLiteral("XDG_STATE_HOME"), m_dir->filePath(QStringLiteral("state")));
     // A runtime directory as the session manager makes it: the user's own, mode 0700.
     const QString runtime = m_dir->filePath(QStringLiteral("runtime"));
     QDir().mkpath(runtime);
@@ -479,6 +484,11 @@ void tst_Cli::inspectTellsValidFromBroken()
     QCOMPARE(AdapterEmulator::memory(0x08004005, 3), QByteArray("\x05\x06\x00", 3));
     QCOMPARE(AdapterEmulator::memory(0x08010000, 66).at(0), '\x42');
 
+    // A factory restore takes only an image of the version given, before the adapter is opened.
+    QCOMPARE(cli({ QStringLiteral("restore-defaults"), good, QStringLiteral("261.7.1") }).err,
+        "corvane-cli: " + good.toUtf8()
+            + " holds firmware 5.7.1, not 261.7.1; nothing was changed\n");
+
     // A file that never ends is not read whole.
     const Run endless
         = cli({ QStringLiteral("--json"), QStringLiteral("inspect"), QStringLiteral("/dev/zero") });
@@ -521,15 +531,15 @@ void tst_Cli::updateWritesAndAnnouncesTheVersion()
     faults.corruptEchoAtWrite = 2;
     AdapterEmulator::setFaults(faults);
     QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
-    const Run failed = cli({ QStringLiteral("update"), image });
+    const Run failed = cli({ QStringLiteral("update"), QStringLiteral("--force"), image });
     QCOMPARE(failed.exitCode, 1);
     const QString advice = QString::fromUtf8(failed.err);
     // The configuration saved before this write is what the first update left, which restore
-    // refuses: it is not advised.
-    QVERIFY2(
-        advice.contains(QStringLiteral("run the same command again: corvane-cli update ") + image)
+    // takes, leaving out the flash the firmware fills: it is advised.
+    QVERIFY2(advice.contains(
+                 QStringLiteral("run the same command again: corvane-cli update --force ") + image)
             && advice.contains(QStringLiteral("(\"Firmware lost\"): an update is the way back"))
-            && !advice.contains(QStringLiteral("corvane-cli restore ")),
+            && advice.contains(QStringLiteral("corvane-cli restore ")),
         failed.err.constData());
     QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
     AdapterEmulator::setFaults(AdapterEmulator::Faults());
@@ -560,7 +570,8 @@ void tst_Cli::updateWritesAndAnnouncesTheVersion()
     QVERIFY(table.first().startsWith("TIME") && table.at(2).contains("failed"));
 
     // --quiet prints the result alone, with the backup's path that a note would have given.
-    const Run quiet = cli({ QStringLiteral("-q"), QStringLiteral("update"), image });
+    const Run quiet
+        = cli({ QStringLiteral("-q"), QStringLiteral("update"), QStringLiteral("--force"), image });
     QVERIFY2(quiet.out.startsWith("version: 5.7.2\nbytesWritten: 70256\nbackup: ")
             && quiet.out.count('\n') == 3,
         quiet.out.constData());
@@ -586,6 +597,16 @@ void tst_Cli::updateFromTheCatalogue()
     QCOMPARE(list.exitCode, 0);
     QVERIFY(list.out.contains("5.8.0"));
 
+    // A captive portal's page in place of the image is neither cached nor remembered: once
+    // the server is honest again, the update takes the image.
+    const QByteArray image = FirmwareImageMaker::make(5, 8, 0, payload);
+    QVERIFY(server.putFile(QStringLiteral("fw-5.8.0.rfw"), "<html>Log in first</html>"));
+    const Run portal = cli({ QStringLiteral("download"), QStringLiteral("5.8.0"),
+        QStringLiteral("--catalogue"), host });
+    QCOMPARE(portal.exitCode, 1);
+    QVERIFY2(portal.err.contains("is not a Corvane X9 firmware image"), portal.err.constData());
+    QVERIFY(server.putFile(QStringLiteral("fw-5.8.0.rfw"), image));
+
     const Run run = cli({ QStringLiteral("update"), QStringLiteral("--version"),
         QStringLiteral("5.8.0"), QStringLiteral("--catalogue"), host });
     QCOMPARE(run.exitCode, 0);
@@ -607,9 +628,10 @@ void tst_Cli::updateFromTheCatalogue()
         QStringLiteral("--catalogue"), host });
     QCOMPARE(unknown.exitCode, 1);
 
-    // Other bytes for 5.8.0 are refused, until a refresh takes them; an image holding another
-    // version than its entry's is refused, fresh or cached, before the adapter is touched.
-    const QStringList download { QStringLiteral("download"), QStringLiteral("5.8.0"),
+    // Other bytes for 5.8.0, under any spelling of it, are refused until a refresh takes them;
+    // an image holding another version than its entry's is never cached, and refused before
+    // the adapter is touched.
+    const QStringList download { QStringLiteral("download"), QStringLiteral("V5.08.0 "),
         QStringLiteral("--catalogue"), host };
     QVERIFY(QFile::remove(m_dir->filePath(
         QStringLiteral("data/Corvane/Corvane X9 Firmware Tool/Firmware_V5.8.0.rfw"))));
@@ -625,11 +647,9 @@ void tst_Cli::updateFromTheCatalogue()
     QCOMPARE(mislabelled.exitCode, 1);
     QVERIFY2(mislabelled.err.contains("the image for 5.8.0 holds firmware 5.7.9"),
         mislabelled.err.constData());
-    server.clearRequestLog();
     QCOMPARE(cli({ QStringLiteral("update"), QStringLiteral("--version"), QStringLiteral("5.8.0") })
                  .exitCode,
         1);
-    QVERIFY(server.requestLog().isEmpty());
     QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
     QCOMPARE(AdapterEmulator::memory(0x08004005, 3), QByteArray("\x05\x08\x00", 3));
     QVERIFY(server.putFile(
@@ -642,7 +662,7 @@ void tst_Cli::updateFromTheCatalogue()
     QCOMPARE(cli({ QStringLiteral("catalogue"), QStringLiteral("--cached"),
                      QStringLiteral("--catalogue"), host })
                  .out,
-        QByteArray("Firmware 5.8.0\n    a\n    b\n"));
+        QByteArray("Firmware 5.8.0 (newest)\n    a\n    b\n"));
     QCOMPARE(completions({ QStringLiteral("download"), QString() }),
         QStringList { QStringLiteral("5.8.0") });
     QCOMPARE(
@@ -651,6 +671,167 @@ void tst_Cli::updateFromTheCatalogue()
 }
 
 // verify reads back what an update of the image writes and names the first byte that differs.
+void tst_Cli::versionGuards_data()
+{
+    QTest::addColumn<QString>("image"); // the adapter runs 5.6.0
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("named"); // the option the refusal names
+    const QString older = QStringLiteral("5.5.24");
+    const QString same = QStringLiteral("5.6.0");
+    const QString allowOlder = QStringLiteral("--allow-older");
+    const QString force = QStringLiteral("--force");
+    QTest::newRow("older") << older << QStringList() << 2 << allowOlder;
+    QTest::newRow("older, allowed") << older << QStringList { allowOlder } << 0 << QString();
+    QTest::newRow("the same") << same << QStringList() << 2 << force;
+    QTest::newRow("the same, forced") << same << QStringList { force } << 0 << QString();
+    QTest::newRow("progress as JSON lines")
+        << same
+        << QStringList { force, QStringLiteral("--json"), QStringLiteral("--progress"),
+               QStringLiteral("json") }
+        << 0 << QString();
+}
+
+// An older or the same version needs its option, and nothing is written without it; the
+// progress goes to standard error, the result alone to standard output.
+void tst_Cli::versionGuards()
+{
+    QFETCH(QString, image);
+    QFETCH(QStringList, options);
+    QFETCH(int, exitCode);
+    QFETCH(QString, named);
+    const QStringList parts = image.split(QLatin1Char('.'));
+    const QByteArray payload = payloadOf(6000, 8);
+    const QString file = writeImage(QStringLiteral("fw.rfw"),
+        FirmwareImageMaker::make(quint8(parts.at(0).toUInt()), quint8(parts.at(1).toUInt()),
+            quint8(parts.at(2).toUInt()), payload));
+    const Run r = cli(QStringList { QStringLiteral("update") } + options + QStringList { file });
+    QVERIFY2(r.exitCode == exitCode, r.err.constData());
+    QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
+    QCOMPARE(
+        AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload, exitCode == 0);
+    if (!named.isEmpty()) {
+        QVERIFY2(r.err.contains(named.toUtf8()) && r.out.isEmpty(), r.err.constData());
+        return;
+    }
+    if (!options.contains(QStringLiteral("--json"))) {
+        QCOMPARE(r.out, "version: " + image.toUtf8() + "\nbytesWritten: 6256\n");
+        QVERIFY2(r.err.contains("written 6256 of 6256 bytes (100%)\n"), r.err.constData());
+        return;
+    }
+    QCOMPARE(r.json().value(QStringLiteral("version")).toString(), image);
+    QStringList phases;
+    int percent = -1;
+    for (const QByteArray &line : r.err.split('\n')) {
+        const QJsonObject progress = QJsonDocument::fromJson(line).object();
+        QVERIFY2(line.isEmpty() || progress.contains(QStringLiteral("progress")), line.constData());
+        const QString phase = progress.value(QStringLiteral("progress")).toString();
+        if (!phase.isEmpty() && !phases.contains(phase))
+            phases << phase;
+        if (phase == QLatin1String("writing"))
+            percent = progress.value(QStringLiteral("percent")).toInt();
+    }
+    QCOMPARE(phases,
+        (QStringList { QStringLiteral("saving configuration"), QStringLiteral("erasing"),
+            QStringLiteral("writing") }));
+    QCOMPARE(percent, 100);
+}
+
+// The catalogue marks the newest version and the adapter's, and info says whether an update
+// is published; without an answer it says nothing of it.
+void tst_Cli::whereTheAdapterStands()
+{
+    HttpServerProcess server;
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    QVERIFY(server.putFile(QStringLiteral("download/corvane-x9/corvane-x9.json"),
+        QByteArray(R"({"download": {"firmware": [{"version": "5.5.24"}, {"version": "5.8.0"},
+            {"version": "5.6.0"}]}})")));
+    const QStringList catalogue { QStringLiteral("--catalogue"), server.baseUrl().toString() };
+
+    const Run list = cli(QStringList { QStringLiteral("catalogue") } + catalogue);
+    QCOMPARE(list.out,
+        QByteArray("Firmware 5.5.24\nFirmware 5.8.0 (newest)\nFirmware 5.6.0 (installed)\n"));
+    const QJsonArray firmware
+        = cli(QStringList { QStringLiteral("--json"), QStringLiteral("catalogue") } + catalogue)
+              .json()
+              .value(QStringLiteral("firmware"))
+              .toArray();
+    QCOMPARE(firmware.size(), 3);
+    QVERIFY(firmware.at(1)[QStringLiteral("newest")].toBool()
+        && firmware.at(2)[QStringLiteral("installed")].toBool()
+        && !firmware.at(0)[QStringLiteral("newest")].toBool());
+
+    const QByteArray adapter("serial: 00112233445566778899aabb\nversion: ");
+    QCOMPARE(cli(QStringList { QStringLiteral("info") } + catalogue).out,
+        adapter + "5.6.0\nupdate: update available: 5.8.0\n");
+    const QStringList unreachable { QStringLiteral("--catalogue"),
+        QStringLiteral("http://127.0.0.1:%1").arg(HttpServerProcess::closedPort()) };
+    QCOMPARE(cli(QStringList { QStringLiteral("info") } + unreachable).out, adapter + "5.6.0\n");
+    seedAdapter(5, 8, 0);
+    QCOMPARE(cli(QStringList { QStringLiteral("info") } + catalogue).out,
+        adapter + "5.8.0\nupdate: up to date\n");
+}
+
+// Each program keeps a log in the state directory, rotated at 1 MiB with three files kept;
+// -v shows its lines with their times, -vv its debug lines too; report gathers what a bug
+// report needs with the serial numbers shortened.
+void tst_Cli::logsForABugReport()
+{
+    const QString directory = m_dir->filePath(QStringLiteral("state/corvane-x9"));
+    const QString log = directory + QStringLiteral("/corvane-cli.log");
+    QVERIFY(QDir().mkpath(directory));
+    // One line short of the limit, and the two older files already there.
+    QFile full(log);
+    QVERIFY(full.open(QIODevice::WriteOnly));
+    const QByteArray line = "2000-01-01T00:00:00.000Z corvane-cli 0 - corvane.cli info: old\n";
+    for (qint64 size = 0; size + line.size() <= 1024 * 1024 - 10; size += line.size())
+        full.write(line);
+    full.close();
+    for (const QString &older : { log + QStringLiteral(".1"), log + QStringLiteral(".2") }) {
+        QFile file(older);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(older.toUtf8()) > 0);
+    }
+
+    const Run quiet = cli({ QStringLiteral("info") });
+    QVERIFY2(quiet.err.isEmpty(), quiet.err.constData());
+    QFile rotated(log + QStringLiteral(".1"));
+    QVERIFY(rotated.open(QIODevice::ReadOnly));
+    QVERIFY(rotated.readAll().endsWith(line));
+    QFile oldest(log + QStringLiteral(".2"));
+    QVERIFY(oldest.open(QIODevice::ReadOnly));
+    QCOMPARE(oldest.readAll(), (log + QStringLiteral(".1")).toUtf8());
+    QVERIFY(!QFileInfo::exists(log + QStringLiteral(".3")));
+    QFile current(log);
+    QVERIFY(current.open(QIODevice::ReadOnly));
+    QCOMPARE(int(current.permissions() & 0x0077), 0);
+    const QString written = QString::fromUtf8(current.readAll());
+    QVERIFY2(
+        QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z "
+                                          "corvane-cli \\S+ 00112233445566778899aabb "
+                                          "corvane\\.device warning: m_strVersion"),
+            QRegularExpression::MultilineOption)
+            .match(written)
+            .hasMatch(),
+        qPrintable(written));
+
+    const QByteArray verbose = cli({ QStringLiteral("-v"), QStringLiteral("info") }).err;
+    QVERIFY2(
+        verbose.contains("Z corvane.device warning: m_strVersion") && !verbose.contains(" debug: "),
+        verbose.constData());
+    const QByteArray debug = cli({ QStringLiteral("-vv"), QStringLiteral("info") }).err;
+    QVERIFY2(debug.contains(" debug: "), debug.constData());
+
+    const Run report = cli({ QStringLiteral("report") });
+    QCOMPARE(report.exitCode, 0);
+    QVERIFY2(report.out.startsWith("```\n") && report.out.endsWith("\n```\n")
+            && report.out.contains("  0011\xe2\x80\xa6"
+                                   "aabb  5.6.0\n")
+            && report.out.contains("corvane.device warning: m_strVersion")
+            && !report.out.contains("00112233445566778899aabb"),
+        report.out.constData());
+}
+
 void tst_Cli::verifyComparesWithTheImage()
 {
     const QByteArray payload = payloadOf(70000, 6);
@@ -705,6 +886,11 @@ void tst_Cli::hostileServer_data()
     const QString host = QStringLiteral("--catalogue=HOST");
     QTest::newRow("escape sequences in the catalogue")
         << QStringList { catalogue, host } << 0 << QString();
+    QTest::newRow("escape sequences in the catalogue, as JSON")
+        << QStringList { QStringLiteral("--json"), catalogue, host } << 0 << QString();
+    QTest::newRow("download of a label that reorders its text")
+        << QStringList { QStringLiteral("download"), QString::fromUtf8("\u202e42.5.5"), host } << 1
+        << QStringLiteral("is not a firmware version");
     QTest::newRow("global options before the command")
         << QStringList { QStringLiteral("--catalogue"), QStringLiteral("HOST"),
                QStringLiteral("--verbose"), catalogue }
@@ -748,10 +934,13 @@ void tst_Cli::hostileServer()
         = QStringLiteral(R"({"download": {"flashTool": {"version": "9.9[5m"},
         "firmware": [{"version": "5.9.031m", "info": "fix[2J;]0;owned"},
                      {"version": "5.9.1", "download": "%1"}, {"version": "5.9.2", "download": "%2"},
-                     {"version": "5.9.3", "download": "%3"}]}})")
+                     {"version": "5.9.3", "download": "%3"}, %4]}})")
               .arg(server.url(QStringLiteral("/_control/gzip/1073741824/fw.rfw")).toString(),
                   server.url(QStringLiteral("/_control/stall/fw.rfw")).toString(),
-                  server.url(QStringLiteral("/_control/trickle/0.1/fw.rfw")).toString());
+                  server.url(QStringLiteral("/_control/trickle/0.1/fw.rfw")).toString(),
+                  // A label that reorders its text, and a change log that breaks its line.
+                  QStringLiteral("{\"version\": \"\\u202e42.5.5\", "
+                                 "\"info\": \"5.6.0\\u2028(urgent security fix)\\u007f\"}"));
     QVERIFY(
         server.putFile(QStringLiteral("download/corvane-x9/corvane-x9.json"), catalogue.toUtf8()));
     args.replaceInStrings(QStringLiteral("HOST"), server.baseUrl().toString());
@@ -765,12 +954,15 @@ void tst_Cli::hostileServer()
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY2(
         message.isEmpty() || QString::fromUtf8(run.err).contains(message), run.err.constData());
-    if (exitCode == 0)
-        QVERIFY2(run.out.contains("Firmware 5.9.0?31m\n    fix?[2J\n    ?]0\n    owned?\n"),
+    if (exitCode == 0 && !args.contains(QStringLiteral("--json")))
+        QVERIFY2(run.out.contains("Firmware 5.9.0?31m\n    fix?[2J\n    ?]0\n    owned?\n")
+                && run.out.contains("Firmware ?42.5.5\n    5.6.0?(urgent security fix)?\n"),
             run.out.constData());
-    for (const char control : { '\x07', '\x1b' })
+    for (const char control : { '\x07', '\x1b', '\x7f' })
         QVERIFY(!run.out.contains(control) && !run.err.contains(control));
-    QVERIFY(!run.out.contains("\xc2\x9b"));
+    // Nor C1 controls (U+009B is a terminal's escape), bidirectional overrides or separators.
+    for (const char *character : { "\xc2\x9b", "\xe2\x80\xae", "\xe2\x80\xa8" })
+        QVERIFY(!run.out.contains(character) && !run.err.contains(character));
 }
 
 void tst_Cli::backupRestoreAndBootMode()
@@ -818,22 +1010,93 @@ void tst_Cli::backupRestoreAndBootMode()
     QCOMPARE(operations, (QStringList { QStringLiteral("restore"), QStringLiteral("boot-mode") }));
 }
 
-// A link that another user planted in a shared sticky directory is not written through.
+void tst_Cli::firmwareRecordTable_data()
+{
+    QTest::addColumn<QString>("state"); // how the adapter came to hold its firmware
+    QTest::addColumn<QString>("action");
+    for (const char *state : { "fresh emulator", "after update", "after factory restore" })
+        for (const char *action :
+            { "backup then restore", "automatic backup then restore", "info", "verify" })
+            QTest::addRow("%s, %s", state, action) << state << action;
+}
+
+// Whichever way the firmware record was written (the emulator's init, an update, a factory
+// restore), a backup taken then, by hand or by an update, restores the configuration, and
+// every cell ends with the version read back (info) and the firmware verified byte for byte.
+void tst_Cli::firmwareRecordTable()
+{
+    QFETCH(QString, state);
+    QFETCH(QString, action);
+    const auto fails = [this](const QStringList &args) {
+        const Run r = cli(args);
+        return r.exitCode == 0 ? QByteArray() : args.first().toUtf8() + ": " + r.err;
+    };
+    AdapterEmulator::reset(); // then as corvane-emulator init --version 5.5.24 makes it
+    AdapterEmulator::seedUpdatedAdapter(5, 5, 24, 2);
+    QVERIFY(AdapterEmulator::saveState(m_state));
+    QString version = QStringLiteral("5.5.24");
+    QString image = writeImage(QStringLiteral("fw.rfw"),
+        FirmwareImageMaker::make(5, 5, 24, AdapterEmulator::samplePayload(5, 5, 24)));
+    if (state != QLatin1String("fresh emulator")) {
+        // As a payload it reaches into sector 5, where a factory restore keeps the macros.
+        version = QStringLiteral("5.6.3");
+        image = writeImage(
+            QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 6, 3, payloadOf(70000, 5)));
+        QCOMPARE(fails(state == QLatin1String("after update")
+                         ? QStringList { QStringLiteral("update"), image }
+                         : QStringList { QStringLiteral("restore-defaults"), image, version }),
+            QByteArray());
+    }
+    if (action.contains(QLatin1String("restore"))) {
+        QString backup = m_dir->filePath(QStringLiteral("config.bkp"));
+        QCOMPARE(fails({ QStringLiteral("boot-mode"), QStringLiteral("3") }), QByteArray());
+        if (action.startsWith(QLatin1String("automatic"))) {
+            version = QStringLiteral("5.6.4");
+            image = writeImage(
+                QStringLiteral("next.rfw"), FirmwareImageMaker::make(5, 6, 4, payloadOf(20000, 7)));
+            const Run update = cli({ QStringLiteral("--json"), QStringLiteral("update"), image });
+            QCOMPARE(update.exitCode, 0);
+            backup = update.json().value(QStringLiteral("backup")).toString();
+        } else {
+            QCOMPARE(fails({ QStringLiteral("backup"), backup }), QByteArray());
+            QCOMPARE(fails({ QStringLiteral("boot-mode"), QStringLiteral("1") }), QByteArray());
+        }
+        QCOMPARE(fails({ QStringLiteral("restore"), backup }), QByteArray());
+        const Run mode = cli({ QStringLiteral("--json"), QStringLiteral("boot-mode") });
+        QCOMPARE(mode.json().value(QStringLiteral("mode")).toInt(), 3);
+    }
+    const Run info = cli({ QStringLiteral("info") });
+    QVERIFY2(info.out.endsWith("version: " + version.toLatin1() + '\n'), info.err.constData());
+    QCOMPARE(fails({ QStringLiteral("verify"), image }), QByteArray());
+}
+
+// A link that another user planted is not written through: in a shared sticky directory, in
+// their own open directory, or at the end of the user's own link.
 void tst_Cli::backupRefusesAPlantedLink()
 {
     if (::geteuid() != 0)
         QSKIP("needs root to plant a link as another user");
-    const QString shared = m_dir->filePath(QStringLiteral("shared"));
-    QVERIFY(QDir().mkdir(shared) && ::chmod(QFile::encodeName(shared).constData(), 01777) == 0);
     const QString victim = m_dir->filePath(QStringLiteral("victim"));
     QVERIFY(QFile(victim).open(QIODevice::WriteOnly));
-    const QString link = shared + QStringLiteral("/config.bkp");
-    QVERIFY(QFile::link(victim, link)
-        && ::lchown(QFile::encodeName(link).constData(), 65534, 65534) == 0);
+    for (const bool sticky : { true, false }) {
+        const QByteArray folder = QFile::encodeName(
+            m_dir->filePath(sticky ? QStringLiteral("shared") : QStringLiteral("theirs")));
+        QVERIFY(::mkdir(folder.constData(), 0700) == 0
+            && ::chmod(folder.constData(), sticky ? 01777 : 0777) == 0
+            && (sticky || ::chown(folder.constData(), 65534, 65534) == 0));
+        const QByteArray link = folder + "/config.bkp";
+        QVERIFY(QFile::link(victim, QFile::decodeName(link))
+            && ::lchown(link.constData(), 65534, 65534) == 0);
 
-    const Run run = cli({ QStringLiteral("backup"), link });
-    QCOMPARE(run.exitCode, 1);
-    QVERIFY(run.err.contains("another user made it in a directory that every user can write to"));
+        const Run run = cli({ QStringLiteral("backup"), QFile::decodeName(link) });
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("the symbolic link " + link + ": another user made it"
+                     + (sticky ? " in a directory that every user can write to" : "")),
+            run.err.constData());
+    }
+    const QString mine = m_dir->filePath(QStringLiteral("mine.bkp"));
+    QVERIFY(QFile::link(QStringLiteral("theirs/config.bkp"), mine));
+    QCOMPARE(cli({ QStringLiteral("backup"), mine }).exitCode, 1);
     QCOMPARE(QFileInfo(victim).size(), qint64(0));
 }
 
@@ -1002,7 +1265,7 @@ void tst_Cli::slowEraseIsNoSilentAdapter()
 
 void tst_Cli::signalsDuringAnUpdate_data()
 {
-    QTest::addColumn<int>("signalNumber"); // SIGPIPE: the reader of standard output goes away
+    QTest::addColumn<int>("signalNumber"); // SIGPIPE: the reader of the output goes away
     QTest::addColumn<QString>("phase"); // read, backup (before the erase), write, read-back
     QTest::addColumn<int>("exitCode"); // -1: killed
     QTest::addColumn<QString>("result"); // of the history's newest operation
@@ -1016,7 +1279,8 @@ void tst_Cli::signalsDuringAnUpdate_data()
     QTest::newRow("SIGTERM during the write") << SIGTERM << write << 0 << success;
     QTest::newRow("SIGQUIT during the write") << SIGQUIT << write << 0 << success;
     QTest::newRow("SIGALRM during the write") << SIGALRM << write << 0 << success;
-    QTest::newRow("standard output closed during the write") << SIGPIPE << write << 0 << success;
+    QTest::newRow("standard output and error closed during the write")
+        << SIGPIPE << write << 0 << success;
     QTest::newRow("SIGINT during the read-back after the write")
         << SIGINT << QStringLiteral("read-back") << 130 << success;
     QTest::newRow("killed during the write")
@@ -1070,27 +1334,32 @@ void tst_Cli::signalsDuringAnUpdate()
         return traffic.open(QIODevice::ReadOnly)
             && traffic.readAll().contains(QByteArray::number(writer.processId()));
     };
-    QByteArray out;
+    QByteArray err; // progress goes to standard error
     const QByteArray awaited = phase == QLatin1String("read-back") ? "(100%)" : "written ";
     QTRY_VERIFY_WITH_TIMEOUT(
-        duringWrite ? (out += writer.readAllStandardOutput()).contains(awaited) : reading(), 60000);
+        duringWrite ? (err += writer.readAllStandardError()).contains(awaited) : reading(), 60000);
     if (phase == QLatin1String("backup"))
         QTest::qWait(500); // the information read at open takes 8 exchanges
-    if (signalNumber == SIGPIPE)
-        writer.closeReadChannel(QProcess::StandardOutput); // the next progress line meets EPIPE
-    else
+    const bool pipesClosed = signalNumber == SIGPIPE;
+    if (pipesClosed) {
+        // The next progress line, the notice and the result all meet EPIPE.
+        writer.closeReadChannel(QProcess::StandardOutput);
+        writer.closeReadChannel(QProcess::StandardError);
+    } else {
         ::kill(pid_t(writer.processId()), signalNumber);
+    }
     if (exitCode == 0)
         ::kill(pid_t(writer.processId()), SIGINT);
     QVERIFY(writer.waitForFinished(60000));
     QFile::remove(hold);
 
     QCOMPARE(writer.exitStatus() == QProcess::NormalExit ? writer.exitCode() : -1, exitCode);
-    const QByteArray err = writer.readAllStandardError();
+    if (!pipesClosed)
+        err += writer.readAllStandardError();
     QCOMPARE(err.count("writing firmware: interrupting now would leave the adapter "
                        "without working firmware; the command ends when the write "
                        "is done\n"),
-        exitCode == 0 ? 1 : 0);
+        exitCode == 0 && !pipesClosed ? 1 : 0);
     if (phase == QLatin1String("read-back"))
         QVERIFY2(err.contains("interrupted by SIGINT: the write had already ended; only the "
                               "read-back after it stops\n"),
@@ -1118,7 +1387,7 @@ void tst_Cli::signalsDuringAnUpdate()
 
 void tst_Cli::adviceThatWorks_data()
 {
-    QTest::addColumn<QStringList>("args"); // IMAGE, RAW and BACKUP stand for the files
+    QTest::addColumn<QStringList>("args"); // IMAGE, RAW (an image of toVersion), BACKUP: files
     QTest::addColumn<int>("corruptEchoAtWrite");
     QTest::addColumn<bool>("macrosErased");
     QTest::addColumn<QString>("toVersion");
@@ -1129,9 +1398,9 @@ void tst_Cli::adviceThatWorks_data()
                             << "5.7.2" << true;
     QTest::newRow("update, macro block erased")
         << QStringList { update, QStringLiteral("IMAGE") } << 2 << true << "5.7.2" << false;
-    QTest::newRow("factory restore from a raw file")
+    QTest::newRow("factory restore")
         << QStringList { defaults, QStringLiteral("RAW"), QStringLiteral("5.6.3") } << 2 << false
-        << "5.6.3" << false;
+        << "5.6.3" << true;
     QTest::newRow("factory restore of the first generation")
         << QStringList { defaults, QStringLiteral("RAW"), QStringLiteral("5.4.9") } << 2 << false
         << "5.4.9" << false;
@@ -1157,9 +1426,13 @@ void tst_Cli::adviceThatWorks()
         QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
     }
     const QByteArray image = FirmwareImageMaker::make(5, 7, 2, payloadOf(3000, 1));
-    args.replaceInStrings(QStringLiteral("IMAGE"), writeImage(QStringLiteral("fw.rfw"), image));
-    args.replaceInStrings(
-        QStringLiteral("RAW"), writeImage(QStringLiteral("payload.bin"), payloadOf(3000, 2)));
+    const QString imagePath = writeImage(QStringLiteral("fw.rfw"), image);
+    args.replaceInStrings(QStringLiteral("IMAGE"), imagePath);
+    const QVersionNumber to = QVersionNumber::fromString(toVersion);
+    args.replaceInStrings(QStringLiteral("RAW"),
+        writeImage(QStringLiteral("factory.rfw"),
+            FirmwareImageMaker::make(quint8(to.majorVersion()), quint8(to.minorVersion()),
+                quint8(to.microVersion()), payloadOf(3000, 2))));
     const QString backup = m_dir->filePath(QStringLiteral("config.bkp"));
     if (args.contains(QStringLiteral("BACKUP")))
         QCOMPARE(cli({ QStringLiteral("backup"), backup }).exitCode, 0);
@@ -1188,6 +1461,9 @@ void tst_Cli::adviceThatWorks()
         QVERIFY2(
             r.exitCode == 0, qPrintable(command + QStringLiteral(": ") + QString::fromUtf8(r.err)));
     }
+    // The restore it advised left the firmware the write was for byte for byte.
+    if (args.first() == QLatin1String("update"))
+        QCOMPARE(cli({ QStringLiteral("verify"), imagePath }).exitCode, 0);
 }
 
 void tst_Cli::backupsThatMatter_data()
@@ -1243,7 +1519,7 @@ void tst_Cli::backupsThatMatter()
     for (int run = 0; run < faultRuns + cleanRuns; ++run) {
         if (run == faultRuns)
             setFaults();
-        const Run r = cli({ QStringLiteral("update"), image });
+        const Run r = cli({ QStringLiteral("update"), QStringLiteral("--force"), image });
         QVERIFY2(r.exitCode == (run < faultRuns ? 1 : 0), r.err.constData());
     }
     QVERIFY(AdapterEmulator::loadState(m_dir->filePath(QStringLiteral("adapter.state"))));
@@ -1381,7 +1657,7 @@ void tst_Cli::updateEveryAdapter()
         QVERIFY(AdapterEmulator::loadState(adapterState(i)));
         QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload, i != 2);
         QVERIFY2(r.out.contains(serial(i).toUtf8() + "  5.6.0")
-                && r.err.contains(serial(i).toUtf8()) == (i == 2),
+                && r.err.contains(serial(i).toUtf8() + ": corvane-cli: ") == (i == 2),
             r.out.constData());
     }
     const QStringList advice = QString::fromUtf8(r.err)
@@ -1427,7 +1703,10 @@ void tst_Cli::updateEveryAdapter()
     QCOMPARE(outcomes,
         (QStringList { QStringLiteral("skipped"), QStringLiteral("skipped"),
             QStringLiteral("success"), QStringLiteral("skipped") }));
-    QCOMPARE(cli(command.split(QLatin1Char(' ')).mid(1)).exitCode, 0);
+    // Now that it succeeded, the advice is a reinstall, which needs --force.
+    const Run reinstall = cli(command.split(QLatin1Char(' ')).mid(1));
+    QVERIFY2(
+        reinstall.exitCode == 2 && reinstall.err.contains("--force"), reinstall.err.constData());
     QVERIFY(AdapterEmulator::loadState(adapterState(2)));
     QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
 

@@ -165,7 +165,8 @@ private slots:
     void primaryRoleIsFreedOnExit();
     void deadPrimary();
     void inconsistentBlockIsRecovered();
-    void unusableSharedMemoryEndsWithCodeOne();
+    void unusableSharedMemoryStartsUnguarded_data();
+    void unusableSharedMemoryStartsUnguarded();
     void twoUsersGetTwoPrimaries();
     void guardObjectsArePrivate_data();
     void guardObjectsArePrivate();
@@ -477,17 +478,45 @@ void tst_SingleApplication::inconsistentBlockIsRecovered()
     QCOMPARE(late.quit(), 0);
 }
 
-void tst_SingleApplication::unusableSharedMemoryEndsWithCodeOne()
+// A block that cannot be created (another user can fill the system's table) starts the window
+// without the guard. The kernel's limits are set in an IPC namespace of the helper's own.
+void tst_SingleApplication::unusableSharedMemoryStartsUnguarded_data()
 {
-    // A directory stands where the block's key file must be made.
+    QTest::addColumn<QString>("limit"); // "SETTING=VALUE" under /proc/sys/kernel, "" for none
+    QTest::newRow("a directory at the key file") << QString();
+    QTest::newRow("the system's table full") << QStringLiteral("shmmni=0");
+    QTest::newRow("blocks limited below its size") << QStringLiteral("shmmax=100");
+}
+
+void tst_SingleApplication::unusableSharedMemoryStartsUnguarded()
+{
+    QFETCH(QString, limit);
     const QString name = freshName("nomemory");
     const QString keyFile = guardFile(probeKey(name), ".block");
-    QVERIFY(QDir().mkpath(keyFile));
-    Helper helper(helperArgs(name));
-    QCOMPARE(helper.finish(), 1);
-    QVERIFY(QDir().rmdir(keyFile));
-    QVERIFY(helper.line("role", 0).isEmpty());
-    QVERIFY(helper.standardError().contains("SingleApplication: Unable to create block."));
+    QString program = helperPath;
+    QStringList args = helperArgs(name);
+    if (limit.isEmpty()) {
+        QVERIFY(QDir().mkpath(keyFile));
+    } else {
+        if (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("unshare")).isEmpty())
+            QSKIP("needs root and unshare for an IPC namespace of the helper's own");
+        program = QStringLiteral("unshare");
+        args = QStringList { QStringLiteral("--ipc"), QStringLiteral("sh"), QStringLiteral("-c"),
+            QStringLiteral("echo %2 > /proc/sys/kernel/%1 && exec \"$0\" \"$@\"")
+                .arg(limit.section(QLatin1Char('='), 0, 0), limit.section(QLatin1Char('='), 1)),
+            helperPath }
+            + args;
+    }
+    Helper helper(args, QProcessEnvironment::systemEnvironment(), program);
+    const QList<QByteArray> role = helper.role();
+    const int code = helper.finish();
+    QDir().rmdir(keyFile);
+    const QByteArray log = helper.standardError();
+    if (role.isEmpty() && log.contains("unshare:"))
+        QSKIP("no IPC namespace can be made here");
+    QCOMPARE(code, 0);
+    QCOMPARE(role.mid(0, 2), (QList<QByteArray> { "primary", "0" }));
+    QCOMPARE(log.count("starting without the single-instance guard"), 1);
 }
 
 // The key holds the user name: another user's start becomes a primary of its own and does

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cloudtesthelpers.h"
+#include "firmwareimagemaker.h"
 
+#include <QCryptographicHash>
 #include <QRandomGenerator>
 #include <QtTest>
 
@@ -27,6 +29,8 @@ private slots:
     void cacheWriteFails_data();
     void cacheWriteFails();
     void changedImageRefused();
+    void lookAlikeLabelMeetsThePin();
+    void refusedCacheFetchedAgain();
     void quitDuringDownload();
 
 private:
@@ -61,7 +65,7 @@ void tst_FirmwareDownload::load(SyncCloud &cloud, const QJsonArray &firmware)
     QVERIFY(serveCatalogue(m_server, catalogue(firmware)));
     cloud.setCatalogueHost(m_server.baseUrl());
     QVERIFY(fetch(cloud));
-    QCOMPARE(cloud.firmwareInfo(), firmware);
+    QVERIFY(!cloud.firmwareInfo().isEmpty() || firmware.isEmpty());
     m_server.clearRequestLog();
 }
 
@@ -84,7 +88,6 @@ void tst_FirmwareDownload::downloadSucceeds_data()
     QTest::newRow("redirected") << QStringLiteral("1.2.0") << QStringLiteral("/_control/redirect")
                                 << 1;
     QTest::newRow("version with spaces") << QStringLiteral("1.2.0 beta") << QString() << 1;
-    QTest::newRow("empty version") << QString() << QString() << 1;
 }
 
 void tst_FirmwareDownload::downloadSucceeds()
@@ -102,8 +105,7 @@ void tst_FirmwareDownload::downloadSucceeds()
     SignalLog log(&cloud);
     const QString path = cloud.getFirmware(1);
 
-    const QString expectedPath
-        = dataDir() + QLatin1String("/Firmware_V") + version + QLatin1String(".rfw");
+    const QString expectedPath = dataDir() + QLatin1String("/Firmware_V1.2.0.rfw");
     QCOMPARE(path, expectedPath);
     QCOMPARE(log.lines,
         QStringList({ QStringLiteral("SyncError_ChecksumError"), QStringLiteral("progress"),
@@ -130,16 +132,14 @@ void tst_FirmwareDownload::cachedOrOutOfRange_data()
     QTest::addColumn<QString>("cachedFile"); // created before the call, "" for none
     QTest::addColumn<QString>("result"); // file name in the data directory, "" for none
     QTest::addColumn<QStringList>("signalLines");
-    const QStringList failed { QStringLiteral("SyncError_ChecksumError"),
-        QStringLiteral("SyncError_NetworkError") };
+    const QStringList refused { QStringLiteral("SyncError_InformationError") };
     QTest::newRow("cached, truncated") << 0 << QStringLiteral("Firmware_V1.0.0.rfw")
                                        << QStringLiteral("Firmware_V1.0.0.rfw") << QStringList();
     QTest::newRow("index equal to count") << 1 << QString() << QString() << QStringList();
     QTest::newRow("index far beyond") << 7 << QString() << QString() << QStringList();
-    QTest::newRow("index -1, nothing cached") << -1 << QString() << QString() << failed;
+    QTest::newRow("index -1, nothing cached") << -1 << QString() << QString() << refused;
     QTest::newRow("index -1, unnamed file cached")
-        << -1 << QStringLiteral("Firmware_V.rfw") << QStringLiteral("Firmware_V.rfw")
-        << QStringList();
+        << -1 << QStringLiteral("Firmware_V.rfw") << QString() << refused;
 }
 
 void tst_FirmwareDownload::cachedOrOutOfRange()
@@ -199,6 +199,11 @@ void tst_FirmwareDownload::downloadFails_data()
         << m_server.url(QStringLiteral("/_control/gzip/1073741824/fw.rfw")).toString() << 0LL;
     QTest::newRow("silent server")
         << m_server.url(QStringLiteral("/_control/silent/fw.rfw")).toString() << 0LL;
+    // 80 lines of 1 KiB: Qt 6 itself drops all headers of a reply that has more than 100.
+    QTest::newRow("headers past 64 KiB")
+        << m_server.url(QStringLiteral("/_control/headers/81920/fw.rfw")).toString() << 0LL;
+    QTest::newRow("header lines without end")
+        << m_server.url(QStringLiteral("/_control/headers/0/fw.rfw")).toString() << 0LL;
     QTest::newRow("silent but for a byte every 0.2 s")
         << m_server.url(QStringLiteral("/_control/trickle/0.2/fw.rfw")).toString() << 0LL;
     QTest::newRow("silent after half of the body")
@@ -217,10 +222,16 @@ void tst_FirmwareDownload::downloadFails()
     SyncCloud cloud;
     load(cloud, { entry(QStringLiteral("1.0.0"), QString(), address) });
     SignalLog log(&cloud);
-    if (QByteArray(QTest::currentDataTag()).startsWith("silent"))
+    const QByteArray tag = QTest::currentDataTag();
+    if (tag.startsWith("silent"))
         cloud.setTransferTimeout(SilenceTimeoutMs);
+    else if (tag.startsWith("header")) // headers get a third of it, 2 s
+        cloud.setTransferTimeout(6000);
 
     QCOMPARE(cloud.getFirmware(0), QString());
+    QVERIFY2(
+        !tag.startsWith("header") || cloud.lastErrorString().contains(QLatin1String("headers")),
+        qPrintable(cloud.lastErrorString()));
     QVERIFY(log.lines.size() >= 2);
     QCOMPARE(log.lines.first(), QStringLiteral("SyncError_ChecksumError"));
     QCOMPARE(log.lines.last(), QStringLiteral("SyncError_NetworkError"));
@@ -243,6 +254,8 @@ void tst_FirmwareDownload::unsafeVersionRefused_data()
     QTest::newRow("dot dot") << QStringLiteral("..");
     QTest::newRow("line feed") << QStringLiteral("1.0\n2");
     QTest::newRow("nul") << QString::fromLatin1("1.0\0x", 5);
+    QTest::newRow("right-to-left override") << QStringLiteral("\u202e42.5.5");
+    QTest::newRow("line separator") << QStringLiteral("5.6.0\u2028(urgent security fix)");
 }
 
 void tst_FirmwareDownload::unsafeVersionRefused()
@@ -336,6 +349,47 @@ void tst_FirmwareDownload::changedImageRefused()
     QCOMPARE(cloud.getFirmware(0, true), path);
     QVERIFY(QFile::remove(path));
     QCOMPARE(cloud.getFirmware(0), path);
+}
+
+// A label spelling a version otherwise (a leading V, a leading zero, a trailing space) meets
+// the record of the image first downloaded for it; a version listed twice keeps its first entry.
+void tst_FirmwareDownload::lookAlikeLabelMeetsThePin()
+{
+    QVERIFY(m_server.putFile(QStringLiteral("fw/other.rfw"), "other"));
+    const QString real = m_server.url(QStringLiteral("/fw/image.rfw")).toString();
+    SyncCloud cloud;
+    load(cloud, { entry(QStringLiteral("5.6.3"), QString(), real) });
+    QVERIFY(QFile::remove(cloud.getFirmware(0)));
+
+    load(cloud,
+        { entry(QStringLiteral("V5.06.3 "), QString(),
+              m_server.url(QStringLiteral("/fw/other.rfw")).toString()),
+            entry(QStringLiteral("5.6.3"), QString(), real) });
+    QCOMPARE(cloud.firmwareVersions(), QStringList { QStringLiteral("5.6.3") });
+    QCOMPARE(cloud.getFirmware(0), QString());
+    QVERIFY(cloud.lastErrorString().startsWith(QLatin1String("the image for 5.6.3 differs")));
+}
+
+// Bytes that an earlier version cached and remembered although they fail the image check (a
+// captive portal's page) are dropped when next used, and the image is fetched once more.
+void tst_FirmwareDownload::refusedCacheFetchedAgain()
+{
+    QVERIFY(m_server.putFile(QStringLiteral("fw/5.6.0.rfw"), "FW 5.6.0"));
+    SyncCloud cloud;
+    cloud.setImageCheck([](const QByteArray &content, const QString &version, const QString &) {
+        return content == "FW " + version.toLatin1() ? QString() : QStringLiteral("no image");
+    });
+    load(cloud,
+        { entry(QStringLiteral("5.6.0"), QString(),
+            m_server.url(QStringLiteral("/fw/5.6.0.rfw")).toString()) });
+    const QString path = dataDir() + QLatin1String("/Firmware_V5.6.0.rfw");
+    const QByteArray page = "<html>Log in to the network</html>";
+    QVERIFY(FirmwareImageMaker::writeToFile(path, page));
+    QVERIFY(FirmwareImageMaker::writeToFile(dataDir() + QLatin1String("/Firmware_V5.6.0.sha256"),
+        QCryptographicHash::hash(page, QCryptographicHash::Sha256).toHex() + " 2024-01-01T00:00Z"));
+
+    QCOMPARE(cloud.getFirmware(0), path);
+    QCOMPARE(QFileInfo(path).size(), qint64(8)); // "FW 5.6.0"
 }
 
 // The application quitting ends every event loop, the download's included: the call returns

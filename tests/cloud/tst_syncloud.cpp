@@ -212,7 +212,14 @@ void tst_SyncCloud::unusableReply_data()
         QStringLiteral("SyncError_InformationError"), QStringLiteral("syncFinshed") };
     const QStringList cacheUsed { QStringLiteral("SyncError_LocalCacheUsed"),
         QStringLiteral("firmawreInfoChanged"), QStringLiteral("syncFinshed") };
-    const QString oversize = QString::number(SyncCloud::MaxReplySize + 1);
+    const QString oversize = QString::number(SyncCloud::MaxCatalogueSize + 1);
+    // Valid catalogues past the limits, refused like malformed ones.
+    const QByteArray longInfo = catalogue({ entry(QStringLiteral("1.0.0"),
+        QString(int(SyncCloud::MaxCatalogueSize), QLatin1Char('x')),
+        QStringLiteral("http://x/a")) });
+    QJsonArray manyEntries;
+    for (int i = 0; i <= 1000; ++i)
+        manyEntries.append(entry(QString::number(i), QString(), QStringLiteral("http://x/a")));
     QTest::newRow("html page") << QString()
                                << QByteArrayLiteral("<html><body>Maintenance</body></html>")
                                << informationError;
@@ -227,9 +234,11 @@ void tst_SyncCloud::unusableReply_data()
     QTest::newRow("status 300") << QStringLiteral("/_control/status/300") << QByteArray()
                                 << cacheUsed;
     QTest::newRow("oversized, announced")
-        << QStringLiteral("/_control/big/") + oversize << QByteArray() << cacheUsed;
+        << QStringLiteral("/_control/big/") + oversize << QByteArray() << informationError;
     QTest::newRow("oversized, chunked")
-        << QStringLiteral("/_control/bigchunked/") + oversize << QByteArray() << cacheUsed;
+        << QStringLiteral("/_control/bigchunked/") + oversize << QByteArray() << informationError;
+    QTest::newRow("more than 1 MiB") << QString() << longInfo << informationError;
+    QTest::newRow("1,001 versions") << QString() << catalogue(manyEntries) << informationError;
     QTest::newRow("gzip sent unasked, 1 GiB unpacked")
         << QStringLiteral("/_control/gzip/1073741824") << QByteArray() << cacheUsed;
     QTest::newRow("silent server")
@@ -324,6 +333,8 @@ void tst_SyncCloud::httpsCertificates()
         QVERIFY(m_server.putFile(QStringLiteral("fw/plain.rfw"), "image"));
         QCOMPARE(cloud.getFirmware(0), QString());
         QVERIFY(m_server.requestLog().isEmpty());
+        // Nor the desktop to a plain http tool-upgrade page.
+        QVERIFY(!cloud.isUsableAddress(QUrl(QStringLiteral("http://x.example/tool"))));
     }
 }
 

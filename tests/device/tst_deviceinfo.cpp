@@ -46,6 +46,8 @@ private slots:
 
     void readsGoodInformation();
     void missingSignatureKeepsVersion();
+    void eitherRecordLayout_data();
+    void eitherRecordLayout();
     void failedReadsKeepVersion_data();
     void failedReadsKeepVersion();
     void versionGates_data();
@@ -123,6 +125,43 @@ void tst_DeviceInfo::missingSignatureKeepsVersion()
     m_device->readDeviceConfig();
     QCOMPARE(m_log, (QStringList { QStringLiteral("error 3"), QStringLiteral("error 3") }));
     QCOMPARE(m_device->version(), QStringLiteral("5.6.0"));
+}
+
+void tst_DeviceInfo::eitherRecordLayout_data()
+{
+    QTest::addColumn<QByteArray>("record"); // bytes 0-11, 0x40-0x41 and 255 over erased flash
+    QTest::addColumn<QString>("version"); // empty: the firmware is lost
+    QTest::addColumn<quint32>("sectors"); // that the firmware occupies, one bit each
+
+    // 0x55, address, version, length (64 KiB, a byte more, a file whose marker reaches sector
+    // 7); then earlier factory restores: 0x55, version, address, length, mark 0x55 0xAA, 0.
+    const auto row = [](const char *name, const char *hex, const char *version, quint32 sectors) {
+        QTest::newRow(name) << QByteArray::fromHex(hex) << QString::fromLatin1(version) << sectors;
+    };
+    row("update", "55000001080506030000010000ffaa", "5.6.3", 0x10);
+    row("update into sector 5", "55000001080506030100010000ffaa", "5.6.3", 0x30);
+    row("factory restore", "5500000408050618ffff010055aaaa", "5.6.24", 0xC0);
+    row("earlier factory restore", "55050518000004080000010055aa00", "5.5.24", 0x40);
+    row("earlier layout without its mark", "550505180000040800000100ffaa00", "", 0);
+}
+
+// The start-up read takes the version and the firmware's place from either record layout.
+void tst_DeviceInfo::eitherRecordLayout()
+{
+    QFETCH(QByteArray, record);
+    QFETCH(QString, version);
+    QFETCH(quint32, sectors);
+
+    QByteArray block(256, '\xff');
+    block.replace(0, 12, record.left(12));
+    block.replace(0x40, 2, record.mid(12, 2));
+    block[255] = record.at(14);
+    AdapterEmulator::setMemory(0x08004000, block);
+    QVERIFY(m_device->open(0x0E3A, 0xB471));
+    m_device->readDeviceConfig();
+    QCOMPARE(m_device->version(), version);
+    QCOMPARE(m_log.contains(QStringLiteral("error 3")), version.isEmpty());
+    QCOMPARE(m_device->firmwareRecord().firmwareSectors(), sectors);
 }
 
 void tst_DeviceInfo::failedReadsKeepVersion_data()

@@ -216,7 +216,7 @@ void tst_Emulator::readMemory_data()
                                << QByteArray::fromHex("00112233445566778899aabb") << 12u;
     QTest::newRow("seeded firmware record") << 0x08004000u << 9u
                                             << QByteArray::fromHex("55000001080506"
-                                                                   "00ff")
+                                                                   "0000")
                                             << 9u;
     QTest::newRow("unmapped reads zero") << 0x20000000u << 4u << QByteArray(4, '\0') << 4u;
     QTest::newRow("past the end of flash")

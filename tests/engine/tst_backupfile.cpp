@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "backupfile.h"
+#include "flashlayout.h"
 #include "operationhistory.h"
 
 #include <QCryptographicHash>
@@ -15,16 +16,13 @@ namespace {
 const QByteArray serialA = QByteArrayLiteral("00112233445566778899aabb");
 const QByteArray serialB = QByteArrayLiteral("00112233445566778899aabc");
 
-// Configuration data whose bytes 1-3 carry the given version.
+// Configuration data whose firmware record names the given version.
 QByteArray backupData(int length, quint8 major, quint8 minor, quint8 patch)
 {
     QByteArray data(length, '\0');
     for (int i = 0; i < length; ++i)
         data[i] = char((i * 31 + 7) & 0xFF);
-    data[0] = char(0x55);
-    data[1] = char(major);
-    data[2] = char(minor);
-    data[3] = char(patch);
+    FlashLayout::writeFirmwareRecord(data, 0x08010000, major, minor, patch, 0);
     return data;
 }
 

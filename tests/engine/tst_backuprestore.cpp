@@ -3,6 +3,7 @@
 #include "backupfile.h"
 #include "deviceflash.h"
 #include "firmwareimagemaker.h"
+#include "flashlayout.h"
 #include "operationhistory.h"
 #include "testdata.h"
 
@@ -63,32 +64,26 @@ struct Version
     QString text() const { return QStringLiteral("%1.%2.%3").arg(major).arg(minor).arg(patch); }
 };
 
-// The adapter's configuration as the given firmware keeps it: the configuration block
-// (version in bytes 1-3, the firmware information record's version in bytes 5-7), the
-// sector-2 and sector-4 blocks, and the macros (layout 1 inside the configuration block
-// below 5.5.0, the macro block at 0x08020000 from 5.5.0 on).
+// The adapter's configuration as the given firmware keeps it after a factory restore: the
+// configuration block headed by the firmware record (the firmware stored from 0x08040000,
+// or 0x08020000 below 5.5.0), the sector-2 and sector-4 blocks, and the macros (layout 1
+// inside the configuration block below 5.5.0, the macro block at 0x08020000 from 5.5.0 on).
 void seedAdapter(const Version &v, quint8 bootMode, int seed, const QList<QByteArray> &macros)
 {
+    const bool layout1 = v.major < 5 || (v.major == 5 && v.minor < 5);
     QByteArray block(0x4000, '\0');
     for (int i = 0x42; i <= 0xE3; ++i)
         block[i] = char((i * seed + 1) & 0xFF);
     for (int i = 0x3F1D; i <= 0x3FFE; ++i)
         block[i] = char((i * seed + 2) & 0xFF);
-    block[0] = char(0x55);
-    block[1] = char(v.major);
-    block[2] = char(v.minor);
-    block[3] = char(v.patch);
-    block[5] = char(v.major);
-    block[6] = char(v.minor);
-    block[7] = char(v.patch);
-    block[255] = char(0xAA);
+    FlashLayout::writeFirmwareRecord(
+        block, layout1 ? 0x08020000 : 0x08040000, v.major, v.minor, v.patch, 1000);
     block[BootModeOffset] = char(bootMode);
     block[0x3FFF] = char(0xAA);
 
     QByteArray records;
     for (const QByteArray &m : macros)
         records.append(m);
-    const bool layout1 = v.major < 5 || (v.major == 5 && v.minor < 5);
     if (layout1) {
         block[0x124] = char(macros.size());
         putLe16(block, 0x125, records.size());
@@ -294,12 +289,16 @@ void tst_BackupRestore::roundTrip()
     QCOMPARE(progress.first().at(0).toLongLong(), qlonglong(0));
     QCOMPARE(progress.last().at(0), progress.last().at(1));
     QCOMPARE(settings.size(), 1);
-    QCOMPARE(AdapterEmulator::eraseLog(), (QList<QList<quint8>> { { 1, 2, 3, 4, 5 } }));
+    // An update's payload fills sector 4 now: that block is left out, the payload stays.
+    const bool updated = damage == QLatin1String("update");
+    QCOMPARE(AdapterEmulator::eraseLog().value(0),
+        (updated ? QList<quint8> { 1, 2, 3, 5 } : QList<quint8> { 1, 2, 3, 4, 5 }));
     // Bytes 1 to 0x41 describe the firmware the adapter runs, not its configuration.
     const int from = damage == QLatin1String("reseed") ? 0 : 0x42;
     QCOMPARE(AdapterEmulator::memory(ConfigAddress, 0x4000).mid(from), config.mid(from));
     QCOMPARE(AdapterEmulator::memory(Sector2Address, 203), sector2);
-    QCOMPARE(AdapterEmulator::memory(Sector4Address, 403), sector4);
+    QCOMPARE(AdapterEmulator::memory(Sector4Address, 403),
+        updated ? TestData::pattern(3000, 7).left(403) : sector4);
     if (DeviceFlash::isCompatibleVersion(version.text(), device->version())) {
         QCOMPARE(macroBlock(), macro);
     } else {

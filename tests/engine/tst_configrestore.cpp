@@ -187,16 +187,20 @@ void tst_ConfigRestore::layout1Blocks()
     const QByteArray config = adapterConfig();
     auto job = FlashJob::create();
     QString reason;
-    QVERIFY2(ConfigRestore::buildLayout1(buffer.data(), buffer.size(), config, true, *job, &reason),
+    QVERIFY2(
+        ConfigRestore::buildLayout1(buffer.data(), buffer.size(), config, true, 0, *job, &reason),
         qPrintable(reason));
     verifyJobShape(*job);
 
-    // Configuration: adapter info, the two settings ranges from the backup, zero elsewhere.
+    // Configuration: adapter info and its record's end signature, the two settings ranges
+    // from the backup, zero elsewhere.
     const QByteArray block = regionData(*job, 0);
     QCOMPARE(quint8(block[0]), quint8(0x55));
     QCOMPARE(block.mid(1, 0x41), config.mid(1, 0x41));
     QCOMPARE(block.mid(0x42, 0xA2), buffer.mid(0x42, 0xA2));
-    QCOMPARE(block.mid(0xE4, 0x3F1D - 0xE4), QByteArray(0x3F1D - 0xE4, '\0'));
+    QByteArray zeros(0x3F1D - 0xE4, '\0');
+    zeros[255 - 0xE4] = config.at(255);
+    QCOMPARE(block.mid(0xE4, 0x3F1D - 0xE4), zeros);
     QCOMPARE(block.mid(0x3F1D, 0xE2), buffer.mid(0x3F1D, 0xE2));
     QCOMPARE(quint8(block[0x3FFF]), quint8(0xAA));
 
@@ -236,13 +240,14 @@ void tst_ConfigRestore::layout2Macros()
     const QByteArray config = adapterConfig();
     auto job = FlashJob::create();
     QString reason;
-    QVERIFY2(
-        ConfigRestore::buildLayout2(buffer.constData(), buffer.size(), config, keep, *job, &reason),
+    QVERIFY2(ConfigRestore::buildLayout2(
+                 buffer.constData(), buffer.size(), config, keep, 0, *job, &reason),
         qPrintable(reason));
     verifyJobShape(*job);
 
     QByteArray expectedConfig = buffer.left(0x4000);
     expectedConfig.replace(1, 0x41, config.mid(1, 0x41));
+    expectedConfig[255] = config.at(255);
     expectedConfig[0] = char(0x55);
     expectedConfig[0x3FFF] = char(0xAA);
     QCOMPARE(regionData(*job, 0), expectedConfig);
@@ -333,8 +338,9 @@ void tst_ConfigRestore::malformedBackupsAreRefused()
     auto job = FlashJob::create();
     QString reason;
     const bool built = layout == 1
-        ? ConfigRestore::buildLayout1(exact.data(), exact.size(), config, keep, *job, &reason)
-        : ConfigRestore::buildLayout2(exact.constData(), exact.size(), config, keep, *job, &reason);
+        ? ConfigRestore::buildLayout1(exact.data(), exact.size(), config, keep, 0, *job, &reason)
+        : ConfigRestore::buildLayout2(
+            exact.constData(), exact.size(), config, keep, 0, *job, &reason);
     QVERIFY(!built);
     QVERIFY2(reason.contains(why), qPrintable(reason));
     QCOMPARE(job->sectorCount, 0u);

@@ -3,6 +3,7 @@
 #include "deviceflash.h"
 #include "deviceflashrecorder.h"
 #include "firmwareimagemaker.h"
+#include "flashlayout.h"
 #include "testdata.h"
 
 #include <QElapsedTimer>
@@ -180,11 +181,13 @@ bool expectedOutcome(Op op, Fault fault, const Phase &phase, Outcome *outcome)
     if (phase.name == QLatin1String("erase")) {
         if (fault == Fault::Echo)
             return false;
-        // A lost or refused erase leaves the old bytes, so verification stops the write.
-        // An erase answer with odd fields still erased: every chunk verifies.
-        *outcome = fault == Fault::Unplug  ? Outcome::EraseUnanswered
-            : fault == Fault::RefusedErase ? Outcome::EraseFailure
-                                           : Outcome::Success;
+        // An erase without its 0x59 answer ends the job before a byte is written: a refused
+        // one or another code is an erase failure, a lost one an unanswered erase. One with
+        // odd address or length fields was confirmed.
+        *outcome = fault == Fault::Unplug ? Outcome::EraseUnanswered
+            : fault == Fault::RefusedErase || fault == Fault::WrongCode
+            ? Outcome::EraseFailure
+            : Outcome::Success;
         return true;
     }
     if (phase.readBack) {
@@ -209,6 +212,14 @@ void putLe16(QByteArray &bytes, int offset, int value)
     bytes[offset + 1] = char((value >> 8) & 0xFF);
 }
 
+// A factory image of that version, padded to length with line feeds, which decoding skips.
+QByteArray factoryImage(quint8 major, quint8 minor, quint8 patch, int length = RestoreFileLength)
+{
+    QByteArray file = FirmwareImageMaker::make(major, minor, patch, pattern(10, patch));
+    file.append(QByteArray(qMax(0, length - int(file.size())), '\n'));
+    return file;
+}
+
 QByteArray lengthBlock(int length, int seed)
 {
     QByteArray block = pattern(length, seed);
@@ -222,10 +233,7 @@ QByteArray lengthBlock(int length, int seed)
 QByteArray layout2Backup()
 {
     QByteArray data(0x3C000 + 16, '\0');
-    data[0] = char(0x55);
-    data[1] = 5;
-    data[2] = 6;
-    data[3] = 3;
+    FlashLayout::writeFirmwareRecord(data, 0x08040000, 5, 6, 3, 1000);
     for (int i = 0x42; i <= 0xE3; ++i)
         data[i] = char(i * 7);
     data[0x82] = 3;
@@ -322,7 +330,8 @@ private:
 
     QTemporaryDir m_dir;
     QString m_imagePath;
-    QString m_restoreFilePath;
+    QString m_restoreV1Path; // images of 5.4.9 and 5.7.1, RestoreFileLength bytes each
+    QString m_restoreV2Path;
     QMap<Op, QByteArray> m_golden;
     // Table cells: "op|phase" row, fault column.
     QMap<QString, QMap<Fault, QString>> m_table;
@@ -335,8 +344,10 @@ void tst_FaultMatrix::initTestCase()
     m_imagePath = m_dir.filePath(QStringLiteral("Firmware_V5.7.2.rfw"));
     QVERIFY(FirmwareImageMaker::writeToFile(
         m_imagePath, FirmwareImageMaker::make(5, 7, 2, pattern(PayloadLength, 3))));
-    m_restoreFilePath = m_dir.filePath(QStringLiteral("factory.bin"));
-    QVERIFY(FirmwareImageMaker::writeToFile(m_restoreFilePath, pattern(RestoreFileLength, 9)));
+    m_restoreV1Path = m_dir.filePath(QStringLiteral("Firmware_V5.4.9.rfw"));
+    m_restoreV2Path = m_dir.filePath(QStringLiteral("Firmware_V5.7.1.rfw"));
+    QVERIFY(FirmwareImageMaker::writeToFile(m_restoreV1Path, factoryImage(5, 4, 9)));
+    QVERIFY(FirmwareImageMaker::writeToFile(m_restoreV2Path, factoryImage(5, 7, 1)));
 
     for (Op op : allOps) {
         m_golden.insert(op, goldenFlash(op));
@@ -390,10 +401,10 @@ void tst_FaultMatrix::start(DeviceFlash *device, Op op)
         device->updateFirmware(m_imagePath);
         break;
     case Op::RestoreV1:
-        device->restoreFactorySettings(m_restoreFilePath, QStringLiteral("5.4.9"));
+        device->restoreFactorySettings(m_restoreV1Path, QStringLiteral("5.4.9"));
         break;
     case Op::RestoreV2:
-        device->restoreFactorySettings(m_restoreFilePath, QStringLiteral("5.7.1"));
+        device->restoreFactorySettings(m_restoreV2Path, QStringLiteral("5.7.1"));
         break;
     case Op::ConfigRestore:
         device->dataRestore(layout2Backup(), QStringLiteral("5.6.3"));
@@ -542,6 +553,9 @@ void tst_FaultMatrix::cell()
         // Every chunk before the failing one was reported, the failing one was not.
         if (writeNumber > 0)
             QCOMPARE(report.progress.size(), int(writeNumber - 1));
+        // Nothing is written over flash that the adapter did not confirm as erased.
+        if (outcome == Outcome::EraseFailure || outcome == Outcome::EraseUnanswered)
+            QCOMPARE(AdapterEmulator::writeCommandCount(), 0);
         break;
     }
     case Outcome::Refused:
@@ -573,11 +587,11 @@ void tst_FaultMatrix::refusedInputErasesNothing_data()
         << Op::Update << FirmwareImageMaker::make(5, 7, 2, pattern(PayloadLength, 3)).left(100)
         << QString() << 1;
     QTest::newRow("restore-v1: larger than the job")
-        << Op::RestoreV1 << pattern(12 * 131072 - 1, 4) << QStringLiteral("5.4.9") << 1;
+        << Op::RestoreV1 << factoryImage(5, 4, 9, 12 * 131072 - 1) << QStringLiteral("5.4.9") << 1;
     QTest::newRow("restore-v2: larger than the job")
-        << Op::RestoreV2 << pattern(11 * 131072 - 1, 4) << QStringLiteral("5.7.1") << 1;
+        << Op::RestoreV2 << factoryImage(5, 7, 1, 11 * 131072 - 1) << QStringLiteral("5.7.1") << 1;
     QTest::newRow("restore-v2: two-part version")
-        << Op::RestoreV2 << pattern(RestoreFileLength, 4) << QStringLiteral("5.7") << 0;
+        << Op::RestoreV2 << factoryImage(5, 7, 1) << QStringLiteral("5.7") << 0;
 
     QByteArray longBlock = layout2Backup();
     putLe16(longBlock, 0x4000, 0x9000); // past sectors 2 and 3

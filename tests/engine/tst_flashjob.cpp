@@ -160,17 +160,20 @@ void tst_FlashJob::defaultBlocks()
     const QByteArray block = defaultConfigBlock(Version { 5, 44, 1 }, FirmwareStartV2, 1000);
     QCOMPARE(block.size(), 16384);
     QByteArray expected(16384, '\0');
-    const QByteArray head = QByteArray::fromHex("55052c01"
-                                                "00000408"
+    // The firmware record as an update writes it (address, version, length) and its end
+    // signature, which the start-up read looks for.
+    const QByteArray head = QByteArray::fromHex("5500000408"
+                                                "052c01"
                                                 "e8030000");
     expected.replace(0, head.size(), head);
+    expected[255] = char(0xAA);
     expected.replace(0x40, 2, QByteArray::fromHex("55aa"));
     expected.replace(0x46, 10, QByteArray::fromHex("4512521251124f125012"));
     expected.replace(0x7E, 2, QByteArray::fromHex("1000"));
     expected.replace(0x3F1D, 5, QByteArray::fromHex("5501000000"));
     expected.replace(0x3FFE, 2, QByteArray::fromHex("aaaa"));
     QCOMPARE(block.toHex(), expected.toHex());
-    QCOMPARE(defaultConfigBlock(Version {}, FirmwareStartV1, 7).mid(4, 4).toHex(),
+    QCOMPARE(defaultConfigBlock(Version {}, FirmwareStartV1, 7).mid(1, 4).toHex(),
         QByteArray("00000208"));
 
     QByteArray second(66, '\0');

@@ -2,6 +2,7 @@
 #include "adapteremulator.h"
 #include "deviceflash.h"
 #include "flashjob.h"
+#include "flashlayout.h"
 #include "flashprogramming.h"
 #include "testdata.h"
 
@@ -196,32 +197,27 @@ void tst_FlashProgramming::eraseSendsSectorList()
 void tst_FlashProgramming::faultsStopTheWriteAndReportOnce_data()
 {
     QTest::addColumn<QString>("fault");
-    QTest::addColumn<bool>("dirtyFlash");
     QTest::addColumn<QList<qlonglong>>("progress");
     QTest::addColumn<int>("reported"); // -1: no error
     QTest::addColumn<QString>("warning");
 
-    const QList<qlonglong> all { 52, 104, 130 };
-    QTest::newRow("refused erase, blank flash still written")
-        << "refuse" << false << all << -1 << "erase error !";
-    QTest::newRow("refused erase over old data")
-        << "refuse" << true << QList<qlonglong> {} << int(DeviceError_EraseFailure)
-        << "write2Flash USB_ERR_DATA_VERIFY 1";
+    // Over blank flash the write would verify: only the refused erase stops it.
+    QTest::newRow("refused erase writes nothing")
+        << "refuse" << QList<qlonglong> {} << int(DeviceError_EraseFailure) << "erase error !";
     QTest::newRow("corrupted echo")
-        << "echo" << false << QList<qlonglong> { 52 } << int(DeviceError_WriteFailure)
+        << "echo" << QList<qlonglong> { 52 } << int(DeviceError_WriteFailure)
         << "write2Flash USB_ERR_DATA_VERIFY 1";
     QTest::newRow("unplugged mid-write")
-        << "unplug" << false << QList<qlonglong> { 52 } << int(DeviceError_WriteFailure)
+        << "unplug" << QList<qlonglong> { 52 } << int(DeviceError_WriteFailure)
         << "write2Flash write error!";
     QTest::newRow("short echo length")
-        << "length" << false << QList<qlonglong> { 52, 104 } << int(DeviceError_WriteFailure)
+        << "length" << QList<qlonglong> { 52, 104 } << int(DeviceError_WriteFailure)
         << "write2Flash USB_ERR_DATA_VERIFY 2";
 }
 
 void tst_FlashProgramming::faultsStopTheWriteAndReportOnce()
 {
     QFETCH(QString, fault);
-    QFETCH(bool, dirtyFlash);
     QFETCH(QList<qlonglong>, progress);
     QFETCH(int, reported);
     QFETCH(QString, warning);
@@ -231,8 +227,6 @@ void tst_FlashProgramming::faultsStopTheWriteAndReportOnce()
     job->addSector(6);
     QVERIFY(job->setRegion(0, 0x08040000, data));
     job->computeTotal();
-    if (dirtyFlash)
-        AdapterEmulator::setMemory(0x08040000, QByteArray(130, '\x00'));
 
     AdapterEmulator::Faults faults;
     faults.refuseErase = fault == QLatin1String("refuse");
@@ -270,8 +264,11 @@ void tst_FlashProgramming::faultsStopTheWriteAndReportOnce()
     if (warning != QLatin1String("erase error !"))
         QTest::ignoreMessage(QtWarningMsg, warning.toUtf8().constData());
 
+    const qint64 writesBefore = AdapterEmulator::writeCommandCount();
     const bool ok = FlashProgramming::runJob(*m_device, job.get(), FlashProgress::Firmware);
     QCOMPARE(ok, reported < 0);
+    if (faults.refuseErase)
+        QCOMPARE(AdapterEmulator::writeCommandCount(), writesBefore);
     QList<qlonglong> expected = progress;
     if (reported >= 0)
         expected.append(-1000 - reported);
@@ -290,7 +287,7 @@ void tst_FlashProgramming::faultsStopTheWriteAndReportOnce()
 void tst_FlashProgramming::updateVersionReadsWholeBlock()
 {
     QByteArray block = pattern(16384, 7);
-    block.replace(1, 3, QByteArray("\x05\x06\x00", 3));
+    FlashLayout::writeFirmwareRecord(block, 0x08040000, 5, 6, 0, 1000);
     AdapterEmulator::setMemory(0x08004000, block);
     QSignalSpy versions(m_device.get(), &DeviceFlash::versionChanged);
     QSignalSpy settings(m_device.get(), &DeviceFlash::settingChanged);
@@ -310,6 +307,12 @@ void tst_FlashProgramming::updateVersionReadsWholeBlock()
     m_device->updateVersion();
     QCOMPARE(versions.count(), 1);
     QCOMPARE(settings.count(), 2);
+
+    // A record without its signatures names no firmware: the version read before is gone.
+    AdapterEmulator::setMemory(0x08004000, QByteArray(1, '\0'));
+    m_device->updateVersion();
+    QCOMPARE(m_device->version(), QString());
+    QCOMPARE(versions.last().first().toString(), QString());
 
     // A closed adapter: nothing at all.
     DeviceFlash closed(nullptr, nullptr);

@@ -166,7 +166,9 @@ void tst_Shutdown::blockedTaskEnds()
         device->updateFirmware(m_imagePath);
     } else if (operation == QLatin1String("restore")) {
         const QString factory = m_dir.filePath(QStringLiteral("factory.bin"));
-        QVERIFY(FirmwareImageMaker::writeToFile(factory, pattern(100, 2)));
+        // An image of 64 bytes: with its marker, two chunks as before.
+        QVERIFY(FirmwareImageMaker::writeToFile(
+            factory, FirmwareImageMaker::make(5, 7, 1, pattern(10, 2))));
         device->restoreFactorySettings(factory, QStringLiteral("5.7.1"));
     } else if (operation == QLatin1String("backup")) {
         QVERIFY(device->dataBackup());

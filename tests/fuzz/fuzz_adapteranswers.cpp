@@ -6,6 +6,7 @@
 // see scriptedadapter.cpp).
 #include "deviceflash.h"
 #include "flashjob.h"
+#include "flashlayout.h"
 #include "flashprogramming.h"
 #include "fuzzsupport.h"
 #include "scriptedadapter.h"
@@ -161,11 +162,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         device.updateVersion();
         const QByteArray config = device.configBuffer();
         check(config.size() == DeviceFlash::ConfigBufferSize, "configuration copy size");
+        // Only a block read whole names firmware, by its record.
         check(device.version()
-                == QStringLiteral("%1.%2.%3")
-                       .arg(quint8(config.at(1)))
-                       .arg(quint8(config.at(2)))
-                       .arg(quint8(config.at(3))),
+                == (device.isConfigLoaded() ? FlashLayout::readFirmwareRecord(config).version()
+                                            : QString()),
             "version is not the configuration's");
         if (device.isConfigLoaded() && !ScriptedAdapter::silentlyCorrupted())
             check(config == ScriptedAdapter::memory(0x08004000, DeviceFlash::ConfigBufferSize),

@@ -67,9 +67,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray config(ConfigRestore::ConfigBlockSize, '\x5a');
     FlashJob *job = freshJob();
     QString reason;
-    const bool accepted = layout1
-        ? ConfigRestore::buildLayout1(exact.get(), length, config, keepMacroLayout, *job, &reason)
-        : ConfigRestore::buildLayout2(exact.get(), length, config, keepMacroLayout, *job, &reason);
+    const bool accepted = layout1 ? ConfigRestore::buildLayout1(
+                              exact.get(), length, config, keepMacroLayout, 0, *job, &reason)
+                                  : ConfigRestore::buildLayout2(exact.get(), length, config,
+                                      keepMacroLayout, 0, *job, &reason);
     check(accepted || !reason.isEmpty(), "a refusal without a reason");
     if (!accepted)
         return 0;
@@ -93,8 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const quint32 sectorCount = job->sectorCount;
     check(sectorCount == 5, "restore erases other sectors than 1 to 5");
 
-    // The configuration block: framed, with the adapter's own information, the rest from
-    // the backup (layout 1 keeps only its settings ranges, everything else is zero).
+    // The configuration block: framed, with the adapter's information and record signature, the
+    // rest from the backup (layout 1 keeps only its settings ranges, everything else is zero).
     const quint8 *block = job->slot(0);
     const auto *backup = reinterpret_cast<const quint8 *>(exact.get());
     check(job->regions[0].length == quint32(ConfigRestore::ConfigBlockSize), "short config block");
@@ -102,9 +103,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         "configuration block without its signatures");
     check(std::memcmp(block + 1, config.constData() + 1, 0x41) == 0,
         "configuration block lost the adapter's information");
+    check(block[255] == quint8(config.at(255)), "configuration block lost the record's signature");
     for (int i = 0x42; i < ConfigRestore::ConfigBlockSize - 1; ++i) {
         const bool kept = !layout1 || i <= 0xE3 || i >= 0x3F1D;
-        check(block[i] == (kept ? backup[i] : 0), "configuration block byte not as restored");
+        check(i == 255 || block[i] == (kept ? backup[i] : 0),
+            "configuration block byte not as restored");
     }
 
     // The sector blocks carry their length field; layout 1 rewrites their end marker,

@@ -19,6 +19,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -32,10 +33,12 @@
 #include <QSettings>
 #include <QStackedWidget>
 #include <QStandardPaths>
+#include <QStyleOptionComboBox>
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeView>
 #include <QtTest>
 
 #include <memory>
@@ -174,8 +177,10 @@ private slots:
     void dropFirmwareFile_data();
     void dropFirmwareFile();
     void factoryRestoreFromHiddenButton();
-    void deviceErrorLeavesControlsDisabled_data();
-    void deviceErrorLeavesControlsDisabled();
+    void olderVersionAsksFirst_data();
+    void olderVersionAsksFirst();
+    void deviceErrorGivesControlsBack_data();
+    void deviceErrorGivesControlsBack();
     void successIsTheVersionReadBack();
     void unplugClosesDialogs();
     void adapterHeldByAnotherProgram();
@@ -262,6 +267,7 @@ void tst_MainWindow::cleanup()
     MainWindow::setFileDialogHook(nullptr);
     m_files.reset();
     SyncCloud::setDefaultTransferTimeout(0);
+    MainWindow::setCatalogueRetryInterval(60000);
 }
 
 void tst_MainWindow::cleanupTestCase()
@@ -310,30 +316,35 @@ QString tst_MainWindow::writeImage(quint8 major, quint8 minor, quint8 patch,
 void tst_MainWindow::startWithoutNetwork_data()
 {
     QTest::addColumn<bool>("cached");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<bool>("okCloses");
-    QTest::addColumn<bool>("silent"); // the server accepts and never answers
-    QTest::newRow("first run: OK ends the application")
-        << false << QStringLiteral("Error") << true << false;
-    QTest::newRow("cached list") << true << QStringLiteral("Warning") << false << false;
-    QTest::newRow("silent server, cached list")
-        << true << QStringLiteral("Warning") << false << true;
+    QTest::addColumn<QString>("host"); // "closed", "silent" (never answers) or "404"
+    QTest::addColumn<bool>("comesBack"); // the catalogue is served after the warning
+    QTest::newRow("first run: the window stays") << false << QStringLiteral("closed") << false;
+    QTest::newRow("first run: the catalogue comes back") << false << QStringLiteral("404") << true;
+    QTest::newRow("cached list") << true << QStringLiteral("closed") << false;
+    QTest::newRow("silent server, cached list") << true << QStringLiteral("silent") << false;
 }
 
+// A first start too is only warned; the window asks again by itself, silently, until the
+// catalogue answers, and its network picture says offline meanwhile.
 void tst_MainWindow::startWithoutNetwork()
 {
     QFETCH(bool, cached);
-    QFETCH(QString, title);
-    QFETCH(bool, okCloses);
-    QFETCH(bool, silent);
+    QFETCH(QString, host);
+    QFETCH(bool, comesBack);
     const QJsonArray list { entry(QStringLiteral("5.6.3"), QStringLiteral("a"), QUrl()),
         entry(QStringLiteral("5.5.24"), QStringLiteral("b"), QUrl()) };
     if (cached)
         writeSetting(QStringLiteral("FirmwareInfo"), QJsonDocument(list).toJson());
-    SyncCloud::setDefaultCatalogueHost(silent
+    if (host == QLatin1String("404"))
+        QVERIFY(QFile::remove(
+            m_server.rootPath() + QLatin1String("/download/corvane-x9/corvane-x9.json")));
+    SyncCloud::setDefaultCatalogueHost(host == QLatin1String("silent")
             ? m_server.url(QStringLiteral("/_control/silent"))
+            : host == QLatin1String("404")
+            ? m_server.baseUrl()
             : QUrl(QStringLiteral("http://127.0.0.1:%1").arg(HttpServerProcess::closedPort())));
     SyncCloud::setDefaultTransferTimeout(1000);
+    MainWindow::setCatalogueRetryInterval(300);
     AdapterEmulator::setAttached(false);
     MainWindow *window = createWindow();
     QCOMPARE(page(), QStringLiteral("page_Start"));
@@ -343,10 +354,13 @@ void tst_MainWindow::startWithoutNetwork()
     // The dialog joins the window as it shows.
     QTRY_VERIFY_WITH_TIMEOUT(sharedDialog()->isVisible(), Slow);
     MessageDialog *dialog = sharedDialog();
-    QCOMPARE(titleOf(dialog), title);
+    QCOMPARE(titleOf(dialog), QStringLiteral("Warning"));
     QCOMPARE(textOf(dialog), QStringLiteral("fail to connect to cloud servers"));
     QTRY_COMPARE(page(), QStringLiteral("page_Unconnected"));
-    QVERIFY(!widget<QToolButton>("toolButton_Network")->isEnabled());
+    auto *network = widget<QToolButton>("toolButton_Network");
+    QVERIFY(!network->isEnabled());
+    QCOMPARE(QAccessible::queryAccessibleInterface(network)->text(QAccessible::Name),
+        QStringLiteral("Offline"));
     // A hidden animation would wake the processor for as long as the window is open.
     QCOMPARE(busy->state(), QMovie::NotRunning);
     auto *versions = widget<QComboBox>("comboBox_Version");
@@ -354,11 +368,21 @@ void tst_MainWindow::startWithoutNetwork()
     if (cached)
         QCOMPARE(versions->itemText(1), QStringLiteral("5.5.24"));
 
-    // The close waits for the start-up search for the adapter (a delayed second attempt).
+    // OK ends nothing, and the retries that fail say nothing.
     child<QPushButton>(dialog, "pushButton_MsgOK")->click();
     QTRY_VERIFY_WITH_TIMEOUT(!device()->isBusy(), Slow);
-    QTest::qWait(100);
-    QCOMPARE(window->isVisible(), !okCloses);
+    QTest::qWait(1000);
+    QVERIFY(window->isVisible());
+    QVERIFY(!dialog->isVisible());
+    QCOMPARE(versions->count(), cached ? 2 : 0);
+    if (!comesBack)
+        return;
+    serveCatalogue({ entry(QStringLiteral("5.6.3"), QStringLiteral("a"), QUrl()) });
+    QTRY_VERIFY_WITH_TIMEOUT(network->isEnabled(), Slow);
+    QTRY_COMPARE(versions->count(), 1);
+    QCOMPARE(QAccessible::queryAccessibleInterface(network)->text(QAccessible::Name),
+        QStringLiteral("Online"));
+    QVERIFY(!dialog->isVisible());
 }
 
 void tst_MainWindow::newerToolReleasePromptsThenClosesWhenIdle()
@@ -436,7 +460,12 @@ void tst_MainWindow::updateFromCatalogue()
     auto *versions = widget<QComboBox>("comboBox_Version");
     auto *bar = widget<QProgressBar>("progressBar");
     QCOMPARE(label->text(), QStringLiteral("Current Firmware Version | 5.6.0"));
+    // The open list marks the newest version and the adapter's.
     QCOMPARE(versions->currentText(), QStringLiteral("5.6.3"));
+    QCOMPARE(
+        versions->itemData(0, Qt::AccessibleTextRole).toString(), QStringLiteral("5.6.3 (newest)"));
+    QCOMPARE(versions->itemData(1, Qt::AccessibleTextRole).toString(),
+        QStringLiteral("5.6.0 (installed)"));
 
     // Queued after the window's own handlers, so each sees the state the window just set.
     QStringList downloadLabels;
@@ -490,6 +519,9 @@ void tst_MainWindow::updateFromCatalogue()
     QVERIFY(versions->isEnabled());
     QVERIFY(!bar->isVisible());
     QCOMPARE(label->text(), QStringLiteral("Current Firmware Version | 5.6.3"));
+    QCOMPARE(versions->itemData(0, Qt::AccessibleTextRole).toString(),
+        QStringLiteral("5.6.3 (newest, installed)"));
+    QCOMPARE(versions->itemData(1, Qt::AccessibleTextRole).toString(), QStringLiteral("5.6.0"));
     QCOMPARE(m_server.requestLog(), QStringList { imagePath });
     QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(payload.size())), payload);
     QVERIFY(QFileInfo::exists(dataDir() + QLatin1String("/Firmware_V5.6.3.rfw")));
@@ -512,6 +544,9 @@ void tst_MainWindow::failedDownloadStartsNothing_data()
     QTest::newRow("a byte every 0.2 s")
         << QStringLiteral("5.6.3") << QStringLiteral("/_control/trickle/0.2/x.rfw") << false
         << network;
+    QTest::newRow("an HTML page, then the image")
+        << QStringLiteral("5.6.3") << QStringLiteral("/fw/portal.rfw") << false
+        << QStringLiteral("Firmware file error!");
     QTest::newRow("cache not writable")
         << QStringLiteral("5.6.3") << image << true << QStringLiteral("Firmware file error!");
     QTest::newRow("version no file name")
@@ -525,6 +560,7 @@ void tst_MainWindow::failedDownloadStartsNothing()
     QFETCH(bool, blockCache);
     QFETCH(QString, text);
     QVERIFY(m_server.putFile(QStringLiteral("fw/big.rfw"), pattern(4 * 1024 * 1024, 3)));
+    QVERIFY(m_server.putFile(QStringLiteral("fw/portal.rfw"), "<html>Log in first</html>"));
     serveCatalogue({ entry(version, QStringLiteral("gone"), m_server.url(imagePath)) });
     if (blockCache)
         QVERIFY(QDir().mkpath(dataDir() + QLatin1String("/Firmware_V5.6.3.rfw")));
@@ -550,6 +586,16 @@ void tst_MainWindow::failedDownloadStartsNothing()
     QVERIFY(widget<QComboBox>("comboBox_Version")->isEnabled());
     QCOMPARE(widget<QLabel>("label_CurrentVersion")->text(),
         QStringLiteral("Current Firmware Version | 5.6.0"));
+
+    // Nothing of the refused page stuck: with the server honest again, the next try writes.
+    if (imagePath == QLatin1String("/fw/portal.rfw")) {
+        const QByteArray payload = pattern(20000, 7);
+        QVERIFY(m_server.putFile(
+            QStringLiteral("fw/portal.rfw"), FirmwareImageMaker::make(5, 6, 3, payload)));
+        widget<QPushButton>("pushButton_Update")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(textOf(dialog), QStringLiteral("Update successfully!"), Slow);
+        QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(payload.size())), payload);
+    }
 }
 
 // A catalogue's tool-update address is handed to the desktop only when it is a web address.
@@ -590,11 +636,16 @@ void tst_MainWindow::updateFromLocalFile()
     // Qt's own dialog, cancelled: the window's button rules (401 x 72, white) stay off it.
     MainWindow::setFileDialogHook(nullptr);
     QList<QSize> buttons;
+    int sizeRoom = -1; // what the size column has beyond its widest text
     QTimer lookout;
     QObject::connect(&lookout, &QTimer::timeout, [&] {
         if (auto *fileDialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
             for (const QPushButton *button : fileDialog->findChildren<QPushButton *>())
                 buttons << button->sizeHint();
+            if (auto *view = fileDialog->findChild<QTreeView *>(QStringLiteral("treeView")))
+                sizeRoom = view->header()->sectionSize(1)
+                    - view->fontMetrics().horizontalAdvance(
+                        QLocale::system().formattedDataSize(1023 * 1024 + 999));
             fileDialog->reject();
         }
     });
@@ -602,6 +653,7 @@ void tst_MainWindow::updateFromLocalFile()
     openFile->click();
     lookout.stop();
     QVERIFY(!buttons.isEmpty());
+    QVERIFY2(sizeRoom > 0, qPrintable(QString::number(sizeRoom)));
     for (const QSize &size : qAsConst(buttons))
         QVERIFY2(size.width() < 401 && size.height() < 72,
             qPrintable(QStringLiteral("%1 x %2").arg(size.width()).arg(size.height())));
@@ -731,36 +783,114 @@ void tst_MainWindow::factoryRestoreFromHiddenButton()
     QTRY_VERIFY(restore->y() > widget<QPushButton>("pushButton_Update")->y());
 }
 
-void tst_MainWindow::deviceErrorLeavesControlsDisabled_data()
+void tst_MainWindow::olderVersionAsksFirst_data()
+{
+    QTest::addColumn<bool>("fromFile"); // "..." instead of the catalogue's entry
+    QTest::addColumn<QString>("answer"); // the button pressed: "no", "yes", or "Escape"
+    QTest::newRow("catalogue, declined") << false << QStringLiteral("no");
+    QTest::newRow("file, declined with Escape") << true << QStringLiteral("Escape");
+    QTest::newRow("catalogue, confirmed") << false << QStringLiteral("yes");
+}
+
+// An older version than the adapter's is written only when the user confirms it; the prompt's
+// default answer is no.
+void tst_MainWindow::olderVersionAsksFirst()
+{
+    QFETCH(bool, fromFile);
+    QFETCH(QString, answer);
+    const QByteArray payload = pattern(2600, 6);
+    QVERIFY(m_server.putFile(
+        QStringLiteral("fw/x9-5.5.24.rfw"), FirmwareImageMaker::make(5, 5, 24, payload)));
+    serveCatalogue({ entry(QStringLiteral("5.5.24"), QStringLiteral("old"),
+        m_server.url(QStringLiteral("/fw/x9-5.5.24.rfw"))) });
+    chooseFile(writeImage(5, 5, 24, payload));
+    MainWindow *window = createWindow();
+    waitReady(1);
+    AdapterEmulator::resetCounters();
+
+    QString asked;
+    bool noByDefault = false;
+    QTimer driver;
+    connect(&driver, &QTimer::timeout, [&] {
+        MessageDialog *prompt = visiblePrompt(window);
+        if (!prompt || !asked.isEmpty())
+            return;
+        asked = textOf(prompt);
+        auto *no = child<QPushButton>(prompt, "pushButton_MsgOK");
+        noByDefault = prompt->focusWidget() == no && no->text() == QLatin1String("Cancel");
+        if (answer == QLatin1String("yes"))
+            child<QPushButton>(prompt, "pushButton_MsgUpdate")->click();
+        else if (answer == QLatin1String("no"))
+            no->click();
+        else
+            QTest::keyClick(prompt, Qt::Key_Escape);
+    });
+    driver.start(10);
+    widget<QAbstractButton>(fromFile ? "toolButton_OpenFile" : "pushButton_Update")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!asked.isEmpty(), Slow);
+    QCOMPARE(asked,
+        QStringLiteral("The adapter runs firmware 5.6.0, which is newer than 5.5.24. Write the "
+                       "older firmware?"));
+    QVERIFY(noByDefault);
+    if (answer != QLatin1String("yes")) {
+        QTest::qWait(200);
+        QVERIFY(device()->isIdle());
+        QCOMPARE(AdapterEmulator::writeCommandCount(), 0);
+        QVERIFY(widget<QPushButton>("pushButton_Update")->isEnabled());
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(textOf(sharedDialog()), QStringLiteral("Update successfully!"), Slow);
+    QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(payload.size())), payload);
+}
+
+void tst_MainWindow::deviceErrorGivesControlsBack_data()
 {
     QTest::addColumn<bool>("badDigest");
     QTest::addColumn<int>("corruptEchoAtWrite");
-    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("refuseErase");
     QTest::addColumn<int>("wrongCodeAtExchange");
-    QTest::addColumn<QString>("label"); // the phase the error came in
-    QTest::addColumn<bool>("controlsBack"); // nothing was erased: Update works at once
+    QTest::addColumn<int>("emitted"); // an error the engine announces by itself, else -1
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("version"); // as the label shows it afterwards
+    QTest::addColumn<bool>("firmwareLost"); // then "Firmware lost! ..." follows
 
-    const QString update = QStringLiteral("Update Firmware...");
+    const QString written = QStringLiteral("5.7.2");
+    const QString untouched = QStringLiteral("5.6.0");
+    const QString writeFailed
+        = QStringLiteral("Firmware write failed! Reconnect the adapter and try again.");
     QTest::newRow("image with a bad digest")
-        << true << -1 << QStringLiteral("Firmware file error!") << -1 << update << false;
-    QTest::newRow("corrupted echo")
-        << false << 4
-        << QStringLiteral("Firmware write failed! Reconnect the adapter and try again.") << -1
-        << update << false;
+        << true << -1 << false << -1 << -1 << QStringLiteral("Firmware file error!") << untouched
+        << false;
+    QTest::newRow("corrupted echo in the firmware record")
+        << false << 4 << false << -1 << -1 << writeFailed << untouched << true;
+    QTest::newRow("corrupted echo in the payload")
+        << false << 30 << false << -1 << -1 << writeFailed << written << false;
+    QTest::newRow("erase refused") << false << -1 << true << -1 << -1
+                                   << QStringLiteral("flash erase error!") << untouched << false;
     QTest::newRow("configuration unreadable")
-        << false << -1
+        << false << -1 << false << 60 << -1
         << QStringLiteral("The adapter's configuration could not be saved. Nothing was changed.")
-        << 60 << QStringLiteral("Current Firmware Version | 5.6.0") << true;
+        << untouched << false;
+    QTest::newRow("firmware record lost, as read at connect")
+        << false << -1 << false << -1 << int(DeviceError_FirmwareLost)
+        << QStringLiteral("Firmware lost! Please update firmware!") << untouched << false;
+    QTest::newRow("configuration lost")
+        << false << -1 << false << -1 << int(DeviceError_ConfigurationLost)
+        << QStringLiteral("Configuration lost! Please restore defaults!") << untouched << false;
 }
 
-void tst_MainWindow::deviceErrorLeavesControlsDisabled()
+// Whatever failed, while the adapter stays attached the window shows it as last read and takes
+// the next try at once: the user never has to restart it.
+void tst_MainWindow::deviceErrorGivesControlsBack()
 {
     QFETCH(bool, badDigest);
     QFETCH(int, corruptEchoAtWrite);
-    QFETCH(QString, message);
+    QFETCH(bool, refuseErase);
     QFETCH(int, wrongCodeAtExchange);
-    QFETCH(QString, label);
-    QFETCH(bool, controlsBack);
+    QFETCH(int, emitted);
+    QFETCH(QString, message);
+    QFETCH(QString, version);
+    QFETCH(bool, firmwareLost);
 
     FirmwareImageOptions options;
     options.corruptDigest = badDigest;
@@ -772,35 +902,44 @@ void tst_MainWindow::deviceErrorLeavesControlsDisabled()
     AdapterEmulator::resetCounters();
     AdapterEmulator::Faults faults;
     faults.corruptEchoAtWrite = corruptEchoAtWrite;
+    faults.refuseErase = refuseErase;
     faults.wrongCodeAtExchange = wrongCodeAtExchange;
     AdapterEmulator::setFaults(faults);
     const QByteArray record = AdapterEmulator::memory(0x08004000, 256);
 
-    widget<QToolButton>("toolButton_OpenFile")->click();
+    if (emitted >= 0)
+        emit device()->error(DeviceError(emitted));
+    else
+        widget<QToolButton>("toolButton_OpenFile")->click();
     MessageDialog *dialog = sharedDialog();
     QTRY_VERIFY_WITH_TIMEOUT(dialog->isVisible(), Slow);
     QCOMPARE(titleOf(dialog), QStringLiteral("Error"));
     QCOMPARE(textOf(dialog), message);
+    // An error does not look like a success: no green title.
+    QVERIFY(child<QLabel>(dialog, "label_Title")->palette().color(QPalette::WindowText)
+        != QColor(0x65, 0xC8, 0x53));
     QTRY_VERIFY_WITH_TIMEOUT(!device()->isBusy(), Slow);
-    QTest::qWait(100);
-    QCOMPARE(widget<QLabel>("label_CurrentVersion")->text(), label);
     if (wrongCodeAtExchange > 0)
         QCOMPARE(AdapterEmulator::memory(0x08004000, 256), record);
-    QVERIFY(!widget<QProgressBar>("progressBar")->isVisible());
-    QCOMPARE(widget<QPushButton>("pushButton_Update")->isEnabled(), controlsBack);
-    QCOMPARE(widget<QComboBox>("comboBox_Version")->isEnabled(), controlsBack);
-
-    // Unplugging and connecting the adapter again gives the controls back.
-    AdapterEmulator::setFaults(AdapterEmulator::Faults());
-    sendNotice(DeviceNotice::InterfaceRemoval);
-    QTRY_COMPARE(page(), QStringLiteral("page_Unconnected"));
-    // Kept out of the window until now without its own style sheet, the page has it back.
-    QVERIFY(
-        widget<QWidget>("page_Unconnected")->styleSheet().contains(QLatin1String("K2/beijing")));
-    sendNotice(DeviceNotice::InterfaceArrival);
-    QTRY_COMPARE_WITH_TIMEOUT(page(), QStringLiteral("page_Connected"), Slow);
-    QVERIFY(widget<QPushButton>("pushButton_Update")->isEnabled());
+    QTRY_VERIFY(widget<QPushButton>("pushButton_Update")->isEnabled());
     QVERIFY(widget<QComboBox>("comboBox_Version")->isEnabled());
+    QVERIFY(widget<QToolButton>("toolButton_OpenFile")->isEnabled());
+    QVERIFY(!widget<QProgressBar>("progressBar")->isVisible());
+    QCOMPARE(widget<QLabel>("label_CurrentVersion")->text(),
+        QStringLiteral("Current Firmware Version | ") + version);
+    if (firmwareLost)
+        QTRY_COMPARE_WITH_TIMEOUT(
+            textOf(dialog), QStringLiteral("Firmware lost! Please update firmware!"), Slow);
+
+    // The next try needs no restart.
+    AdapterEmulator::setFaults(AdapterEmulator::Faults());
+    const QByteArray payload = pattern(2600, 3);
+    chooseFile(writeImage(5, 7, 3, payload));
+    widget<QToolButton>("toolButton_OpenFile")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(textOf(dialog), QStringLiteral("Update successfully!"), Slow);
+    QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(payload.size())), payload);
+    QTRY_COMPARE(widget<QLabel>("label_CurrentVersion")->text(),
+        QStringLiteral("Current Firmware Version | 5.7.3"));
 }
 
 // "Update successfully!" only once the written version was read back; when that read fails,
@@ -867,6 +1006,9 @@ void tst_MainWindow::unplugClosesDialogs()
     AdapterEmulator::setAttached(false);
     sendNotice(DeviceNotice::InterfaceRemoval);
     QTRY_COMPARE(page(), QStringLiteral("page_Unconnected"));
+    // Kept out of the window until now without its own style sheet, the page has it back.
+    QVERIFY(
+        widget<QWidget>("page_Unconnected")->styleSheet().contains(QLatin1String("K2/beijing")));
     QVERIFY(!dialog->isVisible());
     QVERIFY(!settings->isVisible());
     QVERIFY(!widget<QToolButton>("toolButton_Settings")->isEnabled());
@@ -897,8 +1039,6 @@ void tst_MainWindow::adapterHeldByAnotherProgram()
 void tst_MainWindow::backupAndRestoreThroughSettingsDialog()
 {
     AdapterEmulator::seedDefaultConfiguration(2);
-    // The configuration block names the firmware that wrote it in bytes 1-3.
-    AdapterEmulator::setMemory(0x08004001, QByteArray("\x05\x06\x00", 3));
     const quint32 bootModeAddress = 0x08004000 + 0x82;
     const QString backupPath = m_files->filePath(QStringLiteral("adapter.bkp"));
     QStringList requests;
@@ -1097,8 +1237,11 @@ void tst_MainWindow::languageChangeDuringUpdate()
     QCOMPARE(widget<QLabel>("label_CurrentVersion")->font().family(), QStringLiteral("Consolas"));
     QCOMPARE(widget<QPushButton>("pushButton_Update")->text(), QStringLiteral("Обновить прошивку"));
     QCOMPARE(widget<QLabel>("label_Version")->text(), QStringLiteral("Новая прошивка"));
-    QCOMPARE(widget<QLabel>("label_CurrentVersion")->text(),
-        QStringLiteral("Текущая версия прошивки | 5.6.0"));
+    // The status line keeps the step the update is at, in the new language.
+    const QString status = widget<QLabel>("label_CurrentVersion")->text();
+    QVERIFY2(status == QStringLiteral("Обновить прошивку…")
+            || status == QStringLiteral("Сохранение конфигурации адаптера…"),
+        qPrintable(status));
     QCOMPARE(
         widget<QLabel>("label_Title")->text(), QStringLiteral("Corvane X9 Firmware Tool v1.9.0"));
     QCOMPARE(child<QPushButton>(sharedDialog(), "pushButton_MsgOK")->text(), QStringLiteral("ОК"));
@@ -1214,6 +1357,15 @@ void tst_MainWindow::storedLanguageAtStart()
         QString::fromLatin1(device()->serialNumber()));
     QCOMPARE(names->itemText(1), QStringLiteral("中文"));
     QCOMPARE(names->itemText(2), QStringLiteral("日本語"));
+    // The language's name stays clear of the list's arrow.
+    QStyleOptionComboBox field;
+    field.initFrom(names);
+    field.currentText = names->currentText();
+    QVERIFY2(names->fontMetrics().horizontalAdvance(names->currentText())
+            < names->style()
+                  ->subControlRect(QStyle::CC_ComboBox, &field, QStyle::SC_ComboBoxEditField, names)
+                  .width(),
+        qPrintable(names->currentText()));
     const QSize listSize = names->sizeHint();
     names->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     QCOMPARE(names->sizeHint(), listSize);
@@ -1237,6 +1389,16 @@ void tst_MainWindow::storedLanguageAtStart()
     }
     QCOMPARE(unnamed, QStringList());
     QCOMPARE(stops, 9);
+    // A combo box is announced by its label on Linux, not by its current item.
+    using Labelled = QPair<const char *, const char *>;
+    for (const Labelled &labelled : { Labelled("comboBox_Version", "New Firmware Version"),
+             Labelled("comboBox_Languages", "Language") }) {
+        const auto labels = QAccessible::queryAccessibleInterface(widget<QComboBox>(labelled.first))
+                                ->relations(QAccessible::Label);
+        QVERIFY2(!labels.isEmpty(), labelled.first);
+        QCOMPARE(labels.first().first->text(QAccessible::Name),
+            QCoreApplication::translate("MainWindow", labelled.second));
+    }
     QCOMPARE(QAccessible::queryAccessibleInterface(sharedDialog())->text(QAccessible::Name),
         QStringLiteral("Message"));
 
@@ -1329,17 +1491,26 @@ void tst_MainWindow::compareVersion()
 
 void tst_MainWindow::changeLogShownAsPlainText()
 {
+    const QUrl image = m_server.url(QStringLiteral("/x.rfw"));
     serveCatalogue(
-        { entry(QStringLiteral("5.6.3"), QStringLiteral("<b>Bold</b> & <i>fast</i>;second line"),
-            m_server.url(QStringLiteral("/x.rfw"))) });
+        { entry(QStringLiteral("5.6.3"),
+              QStringLiteral("<b>Bold</b> & <i>fast</i>;second line\u202e!\u2028"), image),
+            entry(QStringLiteral("V5.06.3 "), QStringLiteral("look-alike"), image),
+            entry(QStringLiteral("\u202e42.5.5"), QString(), image),
+            entry(QStringLiteral("5.6.0\u2028(urgent security fix)"), QString(), image) });
     createWindow();
-    waitReady(1);
+    waitReady(3);
+    // Each version once, by its numbers; a label that reads as something else shows as it is.
+    auto *versions = widget<QComboBox>("comboBox_Version");
+    QCOMPARE(QStringList({ versions->itemText(0), versions->itemText(1), versions->itemText(2) }),
+        QStringList({ QStringLiteral("5.6.3"), QStringLiteral("?42.5.5"),
+            QStringLiteral("5.6.0?(urgent security fix)") }));
 
     widget<QToolButton>("toolButton_VersionInfo")->click();
     MessageDialog *dialog = sharedDialog();
     QVERIFY(dialog->isVisible());
     QCOMPARE(titleOf(dialog), QStringLiteral("Version ChangeLog"));
-    QCOMPARE(textOf(dialog), QStringLiteral("<b>Bold</b> & <i>fast</i>\nsecond line"));
+    QCOMPARE(textOf(dialog), QStringLiteral("<b>Bold</b> & <i>fast</i>\nsecond line?!?"));
 }
 
 void tst_MainWindow::keyboardOnly_data()

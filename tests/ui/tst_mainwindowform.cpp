@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "embeddedfonts.h"
 #include "framelesswidget.h"
+#include "languages.h"
 #include "messagedialog.h"
 #include "settingsdialog.h"
 #include "ui_mainwindow.h"
@@ -8,6 +9,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QImage>
 #include <QImageReader>
 #include <QMovie>
@@ -261,15 +263,18 @@ void tst_MainWindowForm::styleSheetResource()
         selectors << m.captured(1).trimmed().remove(QChar(0xFEFF));
         QVERIFY2(!m.captured(2).trimmed().isEmpty(), qPrintable(selectors.last()));
     }
-    // The 58 rules of the window's look, then only rules for disabled and focused controls.
-    QCOMPARE(selectors.size(), 83);
-    QCOMPARE(text.count(QLatin1Char('{')), 83);
+    // The 58 rules of the window's look, then only rules for disabled and focused controls
+    // and for the message dialog's frame and warning look.
+    QCOMPARE(selectors.size(), 87);
+    QCOMPARE(text.count(QLatin1Char('{')), 87);
     QCOMPARE(selectors.first(), QStringLiteral("QWidget#MessageWidget"));
     QCOMPARE(selectors.at(57), QStringLiteral("QFrame#frame_Header"));
     for (const QString &selector : selectors.mid(58)) {
         for (const QString &part : selector.split(QLatin1Char(',')))
             QVERIFY2(part.trimmed().endsWith(QLatin1String(":disabled"))
-                    || part.contains(QLatin1String(":focus")),
+                    || part.contains(QLatin1String(":focus"))
+                    || part.contains(QLatin1String("[warning=\"true\"]"))
+                    || part == QLatin1String("QDialog#MessageDialog"),
                 qPrintable(selector));
     }
     QCOMPARE(selectors.removeDuplicates(), 0);
@@ -321,13 +326,19 @@ void tst_MainWindowForm::resourcesLoad()
     // works while the bundle keeps them uncompressed (else each is copied whole into memory).
     QVERIFY(EmbeddedFonts::registerAll());
     const char *const families[EmbeddedFonts::Count] = { "Droid Sans Fallback", "Liberation Sans",
-        "IPAGothic", "DejaVu Sans Mono", "Roboto Slab", "FontAwesome" };
+        "IPAPGothic", "DejaVu Sans", "Roboto Slab", "FontAwesome" };
     for (int font = 0; font < EmbeddedFonts::Count; ++font) {
         const QString path = EmbeddedFonts::resourcePath(EmbeddedFonts::Font(font));
         QVERIFY2(
             QResource(path).compressionAlgorithm() == QResource::NoCompression, qPrintable(path));
         QCOMPARE(QFontDatabase::applicationFontFamilies(font),
             QStringList(QString::fromLatin1(families[font])));
+    }
+    // No language is drawn in a monospaced face by the family that stands in for its own.
+    Languages::installFontSubstitutions();
+    for (int language = 0; language < Languages::Count; ++language) {
+        const QFontInfo face(QFont(Languages::fontFamily(language)));
+        QVERIFY2(!face.fixedPitch(), qPrintable(face.family()));
     }
 
     // The form's icons come from the bundle.

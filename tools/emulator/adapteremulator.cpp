@@ -3,6 +3,7 @@
 
 #include "emulatorcore.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
@@ -113,13 +114,22 @@ namespace {
         }
     }
 
-    void seedFirmwareVersionLocked(Core::State &s, quint8 major, quint8 minor, quint8 patch)
+    // The payload at 0x08010000 and the record's fields as an update writes them: 0x55, the
+    // payload's address, the version, its length and MD5 digest, 0xAA at byte 255. The
+    // configuration bytes between them are left as they are.
+    void seedFirmwareLocked(
+        Core::State &s, quint8 major, quint8 minor, quint8 patch, const QByteArray &payload)
     {
-        quint8 head[8] = { 0x55, 0, 0, 0, 0, major, minor, patch };
+        quint8 head[28] = { 0x55, 0, 0, 0, 0, major, minor, patch };
         putLe32(head + 1, PayloadAddress);
+        putLe32(head + 8, quint32(payload.size()));
+        const QByteArray digest = QCryptographicHash::hash(payload, QCryptographicHash::Md5);
+        std::memcpy(head + 12, digest.constData(), 16);
         writeRawLocked(s, FirmwareInfoAddress, head, sizeof head);
         const quint8 tail = 0xAA;
         writeRawLocked(s, FirmwareInfoAddress + 255, &tail, 1);
+        writeRawLocked(s, PayloadAddress, reinterpret_cast<const quint8 *>(payload.constData()),
+            quint32(payload.size()));
     }
 
     int sectorOfAddress(quint64 address)
@@ -266,7 +276,7 @@ namespace Core {
             s.uniqueId[i] = quint8(i * 0x11);
         // Every adapter of the set has its own serial number.
         s.uniqueId[0] = quint8(s.index);
-        seedFirmwareVersionLocked(s, 5, 6, 0);
+        seedFirmwareLocked(s, 5, 6, 0, QByteArray());
         s.attached = true;
         s.openRefused = false;
         s.faults = Faults();
@@ -508,9 +518,28 @@ QByteArray uniqueId()
 
 void seedFirmwareVersion(quint8 major, quint8 minor, quint8 patch)
 {
+    seedFirmware(major, minor, patch, QByteArray());
+}
+
+void seedFirmware(quint8 major, quint8 minor, quint8 patch, const QByteArray &payload)
+{
     Core::State &s = Core::state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    seedFirmwareVersionLocked(s, major, minor, patch);
+    seedFirmwareLocked(s, major, minor, patch, payload.left(int(FlashSize - 0x10000)));
+}
+
+QByteArray samplePayload(quint8 major, quint8 minor, quint8 patch)
+{
+    QByteArray payload(SamplePayloadSize, '\0');
+    for (int i = 0; i < SamplePayloadSize; ++i)
+        payload[i] = char((i * 13 + i / 509 + major * 7 + minor * 3 + patch) & 0xFF);
+    return payload;
+}
+
+void seedUpdatedAdapter(quint8 major, quint8 minor, quint8 patch, quint8 bootMode)
+{
+    seedDefaultConfiguration(bootMode);
+    seedFirmware(major, minor, patch, samplePayload(major, minor, patch));
 }
 
 void seedDefaultConfiguration(quint8 bootMode)

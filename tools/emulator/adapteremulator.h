@@ -79,9 +79,21 @@ void setOpenRefused(bool refused);
 void setUniqueId(const QByteArray &id12);
 QByteArray uniqueId();
 
-// Writes the firmware information record as an update leaves it at 0x08004000 (raw
-// write): byte 0 0x55, bytes 1-4 0x08010000, bytes 5-7 the version, byte 255 0xAA.
+// Writes firmware as an update leaves it (raw writes): the payload from 0x08010000 and the
+// firmware information record at 0x08004000 naming it: byte 0 0x55, bytes 1-4 0x08010000,
+// bytes 5-7 the version, 8-11 the payload's length, 12-27 its MD5 digest, byte 255 0xAA.
+// The configuration bytes between them stay as they are.
+void seedFirmware(quint8 major, quint8 minor, quint8 patch, const QByteArray &payload);
+// The same with an empty payload: the record alone.
 void seedFirmwareVersion(quint8 major, quint8 minor, quint8 patch);
+// The payload that corvane-emulator init installs: SamplePayloadSize bytes that differ
+// from version to version, within sector 4.
+constexpr int SamplePayloadSize = 40000;
+QByteArray samplePayload(quint8 major, quint8 minor, quint8 patch);
+// What corvane-emulator init makes of a reset adapter: a factory-fresh configuration with
+// the boot mode, and firmware of the version installed as an update by the tool leaves it
+// (samplePayload()).
+void seedUpdatedAdapter(quint8 major, quint8 minor, quint8 patch, quint8 bootMode);
 // Writes a factory-fresh configuration (raw write): byte 0x82 of the block at 0x08004000
 // (the boot mode) and the default 66-byte blocks at 0x08008000, 0x08010000, 0x08020000.
 void seedDefaultConfiguration(quint8 bootMode);

@@ -29,7 +29,9 @@ const char Usage[]
       "\n"
       "Commands:\n"
       "  init [--count N] [--version X.Y.Z] [--uid 24HEX] [--boot-mode N]\n"
-      "                           factory-fresh adapters (default firmware 5.6.0, boot mode 0);\n"
+      "                           adapters as an update leaves them (firmware 5.6.0 with a\n"
+      "                           40000-byte sample payload by default) with a factory-fresh\n"
+      "                           configuration (boot mode 0 by default);\n"
       "                           --count N (1-32) makes PATH a directory of N adapters with\n"
       "                           distinct serial numbers and device paths\n"
       "  attach | detach          plug the adapter in or pull it out\n"
@@ -160,8 +162,8 @@ void initAdapter(const InitOptions &options, int number)
     }
     AdapterEmulator::setUniqueId(uid);
     const quint8 *version = options.version;
-    AdapterEmulator::seedFirmwareVersion(version[0], version[1], version[2]);
-    AdapterEmulator::seedDefaultConfiguration(quint8(options.bootMode));
+    AdapterEmulator::seedUpdatedAdapter(
+        version[0], version[1], version[2], quint8(options.bootMode));
 }
 
 // init on a directory: N state files named adapter-1.state ... adapter-N.state, and no others.
@@ -190,11 +192,18 @@ int commandShow()
 {
     const QByteArray record = AdapterEmulator::memory(FirmwareInfoAddress, 256);
     QString version = QStringLiteral("none");
-    if (quint8(record.at(0)) == 0x55 && quint8(record.at(255)) == 0xAA)
+    // Byte 4 is the firmware address's top byte where bytes 5-7 hold the version, and 0 in
+    // the factory record of earlier tools (version in bytes 1-3, 0x55 0xAA at 0x40).
+    const int at = quint8(record.at(4)) == 0 && quint8(record.at(0x40)) == 0x55
+            && quint8(record.at(0x41)) == 0xAA
+        ? 1
+        : quint8(record.at(255)) == 0xAA ? 5
+                                         : -1;
+    if (quint8(record.at(0)) == 0x55 && at > 0)
         version = QStringLiteral("%1.%2.%3")
-                      .arg(quint8(record.at(5)))
-                      .arg(quint8(record.at(6)))
-                      .arg(quint8(record.at(7)));
+                      .arg(quint8(record.at(at)))
+                      .arg(quint8(record.at(at + 1)))
+                      .arg(quint8(record.at(at + 2)));
     const AdapterEmulator::Faults f = AdapterEmulator::faults();
     QString out;
     out += QStringLiteral("unique id: %1\n")

@@ -24,6 +24,8 @@ Besides plain files under DIR it answers these control paths:
   /_control/big/SIZE/...         SIZE zero bytes with their length announced, sent only if the
                                  client is still there REFUSE_SECONDS after the headers
   /_control/bigchunked/SIZE/...  SIZE zero bytes, chunked (no length announced)
+  /_control/headers/SIZE/...     about SIZE bytes of header lines before a short body; with
+                                 SIZE 0, header lines without end until the client goes away
   /_control/log                  the paths requested so far (JSON list), control paths excluded
   /_control/sent                 bytes of body sent for each big/bigchunked path (JSON object),
                                  recorded when the transfer ends or the client goes away
@@ -178,6 +180,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.end_headers()
             self.wfile.write(body)
             return None
+        if action == "headers":
+            return self.send_headers(int(rest.split("/", 1)[0]))
         if action in ("big", "bigchunked"):
             size = int(rest.split("/", 1)[0])
             return self.send_generated(path, size, chunked=(action == "bigchunked"))
@@ -242,6 +246,21 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def write_chunk(self, data):
         self.wfile.write(b"%x\r\n" % len(data) + data + b"\r\n")
+
+    def send_headers(self, size):
+        if size < 0:
+            raise ValueError(size)
+        self.send_response_only(200)
+        self.flush_headers()
+        line = b"X-Fill: " + b"a" * 1014 + b"\r\n"
+        sent = 0
+        deadline = time.monotonic() + HOLD_SECONDS
+        self.close_connection = True
+        while (size == 0 and time.monotonic() < deadline) or sent < size:
+            self.wfile.write(line * 16)
+            sent += 16 * len(line)
+        body = b"ok\n"
+        self.wfile.write(b"Content-Length: %d\r\n\r\n" % len(body) + body)
 
     def send_generated(self, path, size, chunked):
         self.send_response(200)
