@@ -76,12 +76,17 @@ void runFactoryRestore(DeviceFlash &device, const QString &path, const QString &
                             << firmware.isEmpty() << "Device.isOpen" << open
                             << "firmware_version.size is 3" << threeParts << parts;
     }
-    // Success is the written version read back from the configuration block, nothing less.
+    // Success is the written version read back from the configuration block, nothing less;
+    // a block not read whole names no version.
     device.updateVersion();
     const QString readBack = device.version();
     if (written) {
         record.setVersionRead(readBack);
-        reason = QStringLiteral("The adapter reads back version %1.").arg(readBack);
+        if (!readBack.isEmpty())
+            reason = QStringLiteral("The adapter reads back version %1.").arg(readBack);
+        else
+            emit device.error(device.firmwareRecordState() < 0 ? DeviceError_VersionNotReadBack
+                                                               : DeviceError_FirmwareLost);
     }
     record.finish(written && threeParts && readBack == record.targetVersion(), reason);
 }
