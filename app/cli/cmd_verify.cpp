@@ -7,6 +7,7 @@
 #include "readbackreport.h"
 
 #include "deviceflash.h"
+#include "firmwareversion.h"
 
 #include <QJsonObject>
 #include <QObject>
@@ -68,11 +69,19 @@ int runVerify(CliContext &ctx)
     }
     if (matches)
         return CliExit_Ok;
-    ctx.warn(QStringLiteral("to write the image again: %1")
-                 .arg(adviceCommand(ctx, device,
-                     version.isEmpty() ? QStringList { QStringLiteral("update"), path }
-                                       : QStringList { QStringLiteral("update"),
-                                           QStringLiteral("--version"), version })));
+    // The update named must pass its version guard: a half-written adapter announces the
+    // image's version, and the image may be older than what the adapter runs.
+    QStringList update { QStringLiteral("update") };
+    const QString installed = device.version();
+    const int order = installed.isEmpty() ? 1 : FirmwareVersion::compare(imageVersion, installed);
+    if (order == 0)
+        update << QStringLiteral("--force");
+    else if (order < 0)
+        update << QStringLiteral("--allow-older");
+    update += version.isEmpty() ? QStringList { path }
+                                : QStringList { QStringLiteral("--version"), version };
+    ctx.warn(
+        QStringLiteral("to write the image again: %1").arg(adviceCommand(ctx, device, update)));
     return CliExit_Failed;
 }
 
