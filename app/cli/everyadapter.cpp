@@ -322,7 +322,7 @@ int runOnEveryAdapter(const CliContext &ctx, const EveryAdapterJob &job)
             continue; // not opened
         const std::unique_ptr<ReadBackReport> check = std::move(checks[i]);
         if (check && !check->matches() && ctx.showsProgress())
-            unit.ctx->out << "announces " << job.targetVersion << ", but "
+            unit.ctx->err << "announces " << job.targetVersion << ", but "
                           << (check->complete() ? QStringLiteral("its flash differs from the "
                                                                  "image at %1")
                                                       .arg(check->differenceText())
