@@ -78,7 +78,11 @@ int runInfo(CliContext &ctx)
         if (failed.value(QStringLiteral("operation")).toString() == QLatin1String("update")
             && !image.isEmpty())
             state += QStringLiteral(": ")
-                + adviceCommand(ctx, device, { QStringLiteral("update"), image });
+                + adviceCommand(ctx, device,
+                    QStringList { QStringLiteral("update") }
+                        + versionGuardOptions(
+                            version, failed.value(QStringLiteral("toVersion")).toString(), true)
+                        + QStringList { image });
         record.insert(QStringLiteral("state"), state);
         order.append(QStringLiteral("state"));
     }

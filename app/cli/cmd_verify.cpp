@@ -7,7 +7,6 @@
 #include "readbackreport.h"
 
 #include "deviceflash.h"
-#include "firmwareversion.h"
 
 #include <QJsonObject>
 #include <QObject>
@@ -72,12 +71,7 @@ int runVerify(CliContext &ctx)
     // The update named must pass its version guard: a half-written adapter announces the
     // image's version, and the image may be older than what the adapter runs.
     QStringList update { QStringLiteral("update") };
-    const QString installed = device.version();
-    const int order = installed.isEmpty() ? 1 : FirmwareVersion::compare(imageVersion, installed);
-    if (order == 0)
-        update << QStringLiteral("--force");
-    else if (order < 0)
-        update << QStringLiteral("--allow-older");
+    update += versionGuardOptions(device.version(), imageVersion, false);
     update += version.isEmpty() ? QStringList { path }
                                 : QStringList { QStringLiteral("--version"), version };
     ctx.warn(

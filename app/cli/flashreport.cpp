@@ -57,6 +57,19 @@ QString adviceCommand(const CliContext &ctx, const DeviceFlash &device, const QS
     return text;
 }
 
+QStringList versionGuardOptions(
+    const QString &installed, const QString &imageVersion, bool unfinished)
+{
+    if (installed.isEmpty() || imageVersion.isEmpty())
+        return {};
+    const int order = FirmwareVersion::compare(imageVersion, installed);
+    if (order < 0)
+        return { QStringLiteral("--allow-older") };
+    if (order == 0 && !unfinished)
+        return { QStringLiteral("--force") };
+    return {};
+}
+
 void noteHistoryLockWaits(DeviceFlash &device, const CliContext &ctx, QObject *context)
 {
     QObject::connect(&device, &DeviceFlash::historyLockBusy, context, [&ctx](int waitMs) {

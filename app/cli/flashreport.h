@@ -107,6 +107,11 @@ void noteHistoryFailure(const CliContext &ctx, const OperationResult &result);
 // The command that runs args on this adapter ("corvane-cli --adapter SERIAL args" where
 // another adapter is attached or --adapter chose it), as a shell line.
 QString adviceCommand(const CliContext &ctx, const DeviceFlash &device, const QStringList &args);
+// The options an advised update with an image of imageVersion needs past the version guard
+// of an adapter that announces installed ("" when unknown): --allow-older for an older image,
+// --force for the same version unless the adapter's last write is unfinished.
+QStringList versionGuardOptions(
+    const QString &installed, const QString &imageVersion, bool unfinished);
 
 // What to do after a configuration write (restore, boot-mode) that failed once the adapter's
 // erase had begun: reads the configuration block back to tell which command still works.
