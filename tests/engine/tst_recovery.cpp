@@ -125,8 +125,6 @@ void tst_Recovery::updateAgainAfterUnplug()
     // every byte had already been verified, but the version is not known: no success either.
     const bool writeComplete = exchange > UpdateExchanges - 5;
     QCOMPARE(recorder.values("error").size(), 1);
-    QCOMPARE(recorder.values("error").first() == DeviceError_VersionNotReadBack, writeComplete);
-    QCOMPARE(recorder.values("finished"), QList<qlonglong> { OperationResult::Failed });
     QCOMPARE(recorder.last("write") == qlonglong(256 + PayloadLength), writeComplete);
 
     // The system reports the removal; the adapter comes back and is read as at arrival.
