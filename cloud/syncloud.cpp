@@ -26,6 +26,9 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 const char CataloguePath[] = "/download/corvane-x9/corvane-x9.json";
@@ -423,8 +426,41 @@ bool SyncCloud::rememberedDigest(
     return true;
 }
 
-// The record is written before the image is cached, so a cached image always has one; both
-// only once the bytes have passed every check.
+namespace {
+
+// Writes bytes into a file that is not renamed into place yet; "" or why not.
+QString writeUncommitted(QSaveFile &file, const QByteArray &bytes)
+{
+    errno = 0;
+    if (file.open(QIODevice::WriteOnly) && PrivateFiles::restrict(file)
+        && file.write(bytes) == bytes.size() && file.flush())
+        return {};
+    // Qt does not always name the system's reason (a full disk read "Unknown error").
+    const int error = errno;
+    const QString reason = file.errorString();
+    file.cancelWriting();
+    return QStringLiteral("cannot write %1: %2")
+        .arg(file.fileName(), error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : reason);
+}
+
+// Renames a written file into place; "" or why not.
+QString commitWritten(QSaveFile &file)
+{
+    errno = 0;
+    if (file.commit())
+        return {};
+    const int error = errno;
+    return QStringLiteral("cannot write %1: %2")
+        .arg(file.fileName(),
+            error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : file.errorString());
+}
+
+} // namespace
+
+// Both files are cached only once the bytes have passed every check, each under a temporary
+// name and renamed: the record only once the image's bytes are written, the image only once
+// the record is in place, so a cached image always has its record and no record written here
+// names bytes that are not cached.
 QString SyncCloud::admitImage(
     const QString &version, const QByteArray &data, bool refresh, const QString &name)
 {
@@ -444,22 +480,44 @@ QString SyncCloud::admitImage(
         return QStringLiteral("the image for %1 differs from the one downloaded on %2")
             .arg(version, when);
 
-    if (!hasRecord || remembered != digest) {
-        const QString recordPath = firmwareDigestPath(version);
+    const QString path = firmwareFilePath(version);
+    QSaveFile image(path);
+    QString failure = writeUncommitted(image, data);
+    if (!failure.isEmpty())
+        return failure;
+
+    const bool newRecord = !hasRecord || remembered != digest;
+    const QString recordPath = firmwareDigestPath(version);
+    QByteArray previous;
+    if (newRecord) {
+        if (hasRecord) {
+            QFile known(recordPath);
+            if (known.open(QIODevice::ReadOnly))
+                previous = known.read(256);
+        }
         const QByteArray line = digest + ' '
             + QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toLatin1() + '\n';
         QSaveFile record(recordPath);
-        if (!record.open(QIODevice::WriteOnly) || !PrivateFiles::restrict(record)
-            || record.write(line) != line.size() || !record.commit())
-            return QStringLiteral("cannot write %1: %2").arg(recordPath, record.errorString());
+        failure = writeUncommitted(record, line);
+        if (failure.isEmpty())
+            failure = commitWritten(record);
+        if (!failure.isEmpty()) {
+            image.cancelWriting();
+            return failure;
+        }
     }
-    // Written under a temporary name and renamed, so no partial file is ever cached.
-    const QString path = firmwareFilePath(version);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !PrivateFiles::restrict(file)
-        || file.write(data) != data.size() || !file.commit())
-        return QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-    return {};
+    failure = commitWritten(image);
+    if (failure.isEmpty() || !newRecord)
+        return failure;
+    // The record goes back to what it was: it must not name bytes that are not cached.
+    if (previous.isEmpty()) {
+        QFile::remove(recordPath);
+    } else {
+        QSaveFile restored(recordPath);
+        if (!writeUncommitted(restored, previous).isEmpty() || !commitWritten(restored).isEmpty())
+            qCWarning(lcCloud).noquote() << "getFirmware cannot put back" << recordPath;
+    }
+    return failure;
 }
 
 bool SyncCloud::isCatalogueSecure() const

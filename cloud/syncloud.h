@@ -121,7 +121,8 @@ private:
     void storeSetting(const QString &key, const QVariant &value);
     // Checks the downloaded bytes of version (name: their address) and, when they pass, caches
     // them with their digest remembered (when the version has none yet, or refresh replaces
-    // it). Why they were not cached; "" when they were.
+    // it). Why they were not cached (the system's reason for a failed write); "" when they
+    // were. A digest it writes is kept only when the image is cached too.
     QString admitImage(
         const QString &version, const QByteArray &data, bool refresh, const QString &name);
     // The digest remembered for version, and when it was first downloaded; false when there

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -214,7 +215,8 @@ QString resolveForWriting(const QString &path, QString *errorString)
     return resolved;
 }
 
-bool writeAtomically(const QString &path, const QByteArray &bytes, QString *errorString)
+bool writeAtomically(
+    const QString &path, const QByteArray &bytes, QString *errorString, bool replace)
 {
     const QString target = resolveForWriting(path, errorString);
     if (target.isEmpty())
@@ -231,11 +233,14 @@ bool writeAtomically(const QString &path, const QByteArray &bytes, QString *erro
         error = errno;
     }
     if (ok) {
-        if (::rename(temporary.constData(), finalName.constData()) == 0)
+        if (::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, finalName.constData(),
+                replace ? 0 : RENAME_NOREPLACE)
+            == 0)
             return true;
         error = errno;
     }
     ::unlink(temporary.constData());
+    errno = error;
     return fail(errorString, systemError(error));
 }
 

@@ -39,7 +39,9 @@ QString resolveForWriting(const QString &path, QString *errorString);
 
 // Replaces the file at path (links resolved as above) with bytes, 0600: a temporary file
 // beside it is written, synced and renamed over it, so path holds either its old content
-// or all of bytes.
-bool writeAtomically(const QString &path, const QByteArray &bytes, QString *errorString);
+// or all of bytes. With replace false, a file already at path (one that another writer
+// just took) stays, and the write fails.
+bool writeAtomically(
+    const QString &path, const QByteArray &bytes, QString *errorString, bool replace = true);
 
 } // namespace PrivateFiles

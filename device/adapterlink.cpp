@@ -86,6 +86,23 @@ OperationRecord *AdapterLink::activeRecord() const
     return m_device->d->m_activeRecord;
 }
 
+bool AdapterLink::eraseAnswered() const
+{
+    return m_device->d->m_eraseAnswered;
+}
+
+void AdapterLink::setReadingBack(bool reading) const
+{
+    if (reading)
+        m_device->d->m_readBackStopped = false;
+    m_device->d->m_readingBack = reading;
+}
+
+bool AdapterLink::isReadBackStopped() const
+{
+    return m_device->d->m_readBackStopped;
+}
+
 bool AdapterLink::commitToErase() const
 {
     int state = DeviceFlashPrivate::Flash_Preparing;

@@ -51,6 +51,11 @@ public:
     // The cancel point before a job's first erase: commits the flash operation unless it
     // was cancelled. False: nothing may be erased.
     bool commitToErase() const;
+    // Whether the last erase request got an answer at all (whatever it said).
+    bool eraseAnswered() const;
+    // Frames a read-back after a write, which DeviceFlash::stopReadBack() may end early.
+    void setReadingBack(bool reading) const;
+    bool isReadBackStopped() const;
 
 private:
     DeviceFlash *m_device;

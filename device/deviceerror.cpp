@@ -26,14 +26,24 @@ const DeviceErrorText Texts[] = {
           "MainWindow", "The adapter's configuration could not be saved. Nothing was changed."),
         "The adapter's configuration could not be saved. Nothing was changed. (--no-backup "
         "writes without saving it first.)" },
+    { QT_TRANSLATE_NOOP("MainWindow", "The history cannot be written. Nothing was changed."),
+        "the history cannot be written; nothing was erased" },
+    { QT_TRANSLATE_NOOP("MainWindow",
+          "The adapter did not answer the version read after the write. Reconnect it to see "
+          "the version it runs."),
+        "the adapter did not answer the version read after the write" },
+    { QT_TRANSLATE_NOOP(
+          "MainWindow", "Firmware write failed! Reconnect the adapter and try again."),
+        "the adapter did not answer its erase request (unplugged, or it stopped answering); "
+        "its flash may be partly erased: run the operation again once it is connected" },
 };
-static_assert(
-    sizeof(Texts) / sizeof(Texts[0]) == DeviceError_BackupFailure + 1, "one text for every error");
+static_assert(sizeof(Texts) / sizeof(Texts[0]) == DeviceError_EraseUnanswered + 1,
+    "one text for every error");
 
 } // namespace
 
 const DeviceErrorText *DeviceErrorText::of(DeviceError error)
 {
     const int index = int(error);
-    return index >= 0 && index <= DeviceError_BackupFailure ? &Texts[index] : nullptr;
+    return index >= 0 && index <= DeviceError_EraseUnanswered ? &Texts[index] : nullptr;
 }

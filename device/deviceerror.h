@@ -15,6 +15,15 @@ enum DeviceError {
     // The configuration could not be saved before an update or factory restore; nothing
     // was erased.
     DeviceError_BackupFailure = 6,
+    // The operation's "started" line could not be written to the history before the erase,
+    // so the job did not start; nothing was erased.
+    DeviceError_HistoryUnwritable = 7,
+    // Every byte was written and confirmed, but the adapter did not answer the read of the
+    // firmware record after the write: the version it runs is not known.
+    DeviceError_VersionNotReadBack = 8,
+    // The adapter did not answer the erase request at all (unplugged, or it stopped
+    // answering): its flash may be partly erased.
+    DeviceError_EraseUnanswered = 9,
 };
 
 Q_DECLARE_METATYPE(DeviceError)

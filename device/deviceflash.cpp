@@ -39,6 +39,7 @@ void DeviceFlash::initialise(DeviceMonitor *monitor)
     qRegisterMetaType<DeviceFlash::Corvane>("Corvane");
     qRegisterMetaType<DeviceFlash::DeviceStatus>("DeviceFlash::DeviceStatus");
     qRegisterMetaType<DeviceError>("DeviceError");
+    qRegisterMetaType<OperationResult>("OperationResult");
     qRegisterMetaType<char *>("char*");
 
     d->m_hidDevice = new QHidDevice(this);
@@ -253,6 +254,15 @@ bool DeviceFlash::isFlashCancelled() const
 bool DeviceFlash::isFlashCommitted() const
 {
     return d->m_flashCommit == DeviceFlashPrivate::Flash_Committed;
+}
+
+bool DeviceFlash::stopReadBack()
+{
+    if (!d->m_readingBack)
+        return false;
+    d->m_readBackStopped = true;
+    qCInfo(lcDevice, "read-back after the write stops");
+    return true;
 }
 
 int DeviceFlash::firmwareRecordState() const

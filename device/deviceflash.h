@@ -4,6 +4,7 @@
 #include "commandreport.h"
 #include "deviceerror.h"
 #include "flashlayout.h"
+#include "operationresult.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QByteArray>
@@ -200,6 +201,10 @@ public:
     bool isFlashCancelled() const;
     // A flash job of this object has requested its erase.
     bool isFlashCommitted() const;
+    // Stops the read-back that follows an update's write (setVerifyAfterWrite()) at its next
+    // read: the write has ended by then, so nothing but the comparison is lost. True when
+    // such a read-back runs. Any thread.
+    bool stopReadBack();
     // What the last update or factory restore read back at 0x08004000: 1 when both
     // signature bytes of the firmware record were there, 0 when not, -1 when unread.
     int firmwareRecordState() const;
@@ -243,6 +248,12 @@ signals:
     // After a failed write the adapter's configuration is what that write left: instead of
     // a new backup, the one saved before the first failed attempt stands (its path).
     void autoBackupReused(QString path);
+    // A flash operation has ended: its one result, as the history records it. Every update,
+    // factory restore, configuration restore and boot-mode task emits it once, last.
+    void finished(OperationResult result);
+    // Another program holds the history's lock: the operation waits for it, waitMs at most in
+    // all (before its erase, the job starts only once its line is written).
+    void historyLockBusy(int waitMs);
     // The adapter is attached but its HID node cannot be opened (usually permissions).
     void deviceAccessDenied(QString node);
     // Another program holds the adapter (its process id, 0 when unknown): nothing was sent.

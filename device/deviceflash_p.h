@@ -91,5 +91,10 @@ public:
     // every flash job. One state, so a cancel and the start of the erase never both win.
     enum FlashCommit { Flash_Preparing, Flash_Cancelled, Flash_Committed };
     std::atomic<int> m_flashCommit { Flash_Preparing };
+    // A read-back after an update's write runs, and whether it was asked to stop.
+    std::atomic<bool> m_readingBack { false };
+    std::atomic<bool> m_readBackStopped { false };
+    // The last erase request got an answer at all (whatever its code).
+    std::atomic<bool> m_eraseAnswered { false };
     OperationRecord *m_activeRecord = nullptr; // task thread only
 };

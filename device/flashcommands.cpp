@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "deviceflash.h"
+#include "deviceflash_p.h"
 #include "flashjob.h"
 #include "flashlayout.h"
 #include "logcategories.h"
@@ -29,14 +30,15 @@ bool DeviceFlash::eraseFlash(const FlashJob *job)
     const quint32 count = std::min<quint32>(listed, FlashJob::MaxSectors);
     CommandReport request = CommandReport::request(CommandReport::Code_Erase, 0, count);
     std::memcpy(request.data(), job->sectors, count);
-    // The send's outcome is not examined: a failed send shows as a missing answer.
-    writeCMDData(request);
+    // A failed send shows as a missing answer.
+    d->m_eraseAnswered = false;
+    const bool sent = writeCMDData(request);
 
     // The answer comes once every listed sector is erased: the wait allows for the slowest
     // erase the flash may take, on top of the usual answer time.
     CommandReport response;
     response.setCode(0);
-    readCMDData(response, FlashLayout::worstEraseMs(*job));
+    d->m_eraseAnswered = sent && readCMDData(response, FlashLayout::worstEraseMs(*job));
     if (response.code() != CommandReport::Code_EraseAnswer) {
         qCWarning(lcDevice) << "erase error !";
         return false;

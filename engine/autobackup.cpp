@@ -101,30 +101,6 @@ void removeStaleTemporaries(const QString &backupsRoot, const QDateTime &now)
     }
 }
 
-State state(const QList<QJsonObject> &operations, const QString &serial)
-{
-    State result;
-    bool latest = true;
-    for (auto it = operations.crbegin(); it != operations.crend(); ++it) {
-        if (it->value(QStringLiteral("serial")).toString() != serial)
-            continue;
-        const QString backup = it->value(QStringLiteral("backup")).toString();
-        if (latest)
-            result.latestBackup = backup;
-        latest = false;
-        const QString outcome = it->value(QStringLiteral("result")).toString();
-        if (outcome == QLatin1String("success"))
-            break;
-        // A failure before the erase changed nothing on the adapter.
-        if (outcome == QLatin1String("interrupted")
-            || it->value(QStringLiteral("erased")).toBool()) {
-            result.afterFailure = true;
-            result.backupBeforeFailure = backup;
-        }
-    }
-    return result;
-}
-
 } // namespace AutoBackup
 
 namespace {
@@ -168,9 +144,8 @@ bool AutoBackup::saveBeforeErase(DeviceFlash &device, QString *savedPath)
     const QString serial = QString::fromLatin1(device.serialNumber());
     AutoBackup::removeStaleTemporaries(
         QDir(dataDir).filePath(QStringLiteral("backups")), QDateTime::currentDateTimeUtc());
-    const AutoBackup::State history
-        = AutoBackup::state(OperationHistory::read(OperationHistory::filePath(dataDir)), serial);
-    if (history.afterFailure) {
+    const OperationHistory::Standing history = OperationHistory::standingIn(dataDir, serial);
+    if (history.unfinished) {
         const QString kept = QFileInfo::exists(history.backupBeforeFailure)
             ? history.backupBeforeFailure
             : QString();
@@ -210,10 +185,20 @@ bool AutoBackup::saveBeforeErase(DeviceFlash &device, QString *savedPath)
         path = existing.last();
         qCInfo(lcEngine).noquote() << "autoBackup unchanged since" << path;
     } else {
-        path = AutoBackup::newFilePath(folder, QDateTime::currentDateTimeUtc(),
-            firmware.isEmpty() ? QStringLiteral("unknown") : firmware);
+        // Never over another file: an adapter with the same serial number saving in the same
+        // second takes the next name, so each backup keeps a name of its own.
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const QString version = firmware.isEmpty() ? QStringLiteral("unknown") : firmware;
         QString reason;
-        if (!BackupFile::write(path, area.constData(), length, serial.toLatin1(), &reason))
+        bool written = false;
+        for (int attempt = 0; !written && attempt < 100; ++attempt) {
+            path = AutoBackup::newFilePath(folder, now, version);
+            written = BackupFile::write(
+                path, area.constData(), length, serial.toLatin1(), &reason, false);
+            if (!written && !QFileInfo::exists(path))
+                break; // not taken by another: a failure of its own
+        }
+        if (!written)
             return fail(path + QStringLiteral(": ") + reason);
         // Whatever the clocks of earlier runs said, the file just written stays.
         AutoBackup::prune(folder, { path, history.latestBackup });

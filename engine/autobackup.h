@@ -2,8 +2,6 @@
 #pragma once
 
 #include <QDateTime>
-#include <QJsonObject>
-#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -27,19 +25,6 @@ void prune(const QString &directory, const QStringList &keepAlways = {}, int kee
 // Removes what a killed process left of an atomic backup write ("<backup>.bkp.XXXXXX") in
 // the adapters' folders under backupsRoot, once older than an hour.
 void removeStaleTemporaries(const QString &backupsRoot, const QDateTime &now);
-
-// What the history (operations, oldest first) says about an adapter's configuration.
-struct State
-{
-    // An operation on it failed after its erase, and none has succeeded since: its
-    // configuration is what that write left, not one the user made.
-    bool afterFailure = false;
-    // The backup taken before the first of those failed operations ("" when none was).
-    QString backupBeforeFailure;
-    // The backup its latest operation names.
-    QString latestBackup;
-};
-State state(const QList<QJsonObject> &operations, const QString &serial);
 
 // Reads the configuration area as a backup does and saves it to a new file under the
 // device's data directory, when the firmware keeps a configuration store (5.5.0 and later)

@@ -110,7 +110,7 @@ BackupFile::ReadResult BackupFile::decode(
 }
 
 bool BackupFile::write(const QString &path, const char *data, qint64 length,
-    const QByteArray &serialNumber, QString *errorString)
+    const QByteArray &serialNumber, QString *errorString, bool replace)
 {
     const auto fail = [errorString](const QString &text) {
         if (errorString)
@@ -124,7 +124,7 @@ bool BackupFile::write(const QString &path, const char *data, qint64 length,
 
     // Never through a link another user planted; the file holds the adapter's configuration.
     QString reason;
-    if (!PrivateFiles::writeAtomically(path, bytes, &reason))
+    if (!PrivateFiles::writeAtomically(path, bytes, &reason, replace))
         return fail(reason);
     return true;
 }

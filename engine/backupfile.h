@@ -54,9 +54,10 @@ public:
         const QByteArray &fileBytes, const QByteArray &serialNumber, const QString &adapterVersion);
 
     // Writes the file atomically: the chosen path holds either its previous content or
-    // the complete new file, never a partial one.
+    // the complete new file, never a partial one. With replace false, a file already at
+    // path stays and the write fails.
     static bool write(const QString &path, const char *data, qint64 length,
-        const QByteArray &serialNumber, QString *errorString = nullptr);
+        const QByteArray &serialNumber, QString *errorString = nullptr, bool replace = true);
     static ReadResult read(
         const QString &path, const QByteArray &serialNumber, const QString &adapterVersion);
 };

@@ -76,24 +76,35 @@ void runFactoryRestore(DeviceFlash &device, const QString &path, const QString &
                             << firmware.isEmpty() << "Device.isOpen" << open
                             << "firmware_version.size is 3" << threeParts << parts;
     }
+    // Success is the written version read back from the configuration block, nothing less;
+    // a block not read whole names no version.
     device.updateVersion();
-    record.finish(written, reason);
+    const QString readBack = device.version();
+    if (written) {
+        record.setVersionRead(readBack);
+        if (!readBack.isEmpty())
+            reason = QStringLiteral("The adapter reads back version %1.").arg(readBack);
+        else
+            emit device.error(device.firmwareRecordState() < 0 ? DeviceError_VersionNotReadBack
+                                                               : DeviceError_FirmwareLost);
+    }
+    record.finish(written && threeParts && readBack == record.targetVersion(), reason);
 }
 
-// Reads the firmware information record back after a write; true when it has both
-// signatures, and then the version it names is announced.
-bool readBackRecord(const AdapterLink &link)
+// Reads the firmware information record back after a write: the version it names (then
+// announced), or empty when it could not be read or lacks its signatures.
+QString readBackRecord(const AdapterLink &link)
 {
     DeviceFlash &device = link.device();
     QByteArray info(int(UpdateJobs::RecordSize), '\0');
     link.setFirmwareRecordState(-1);
     if (!device.readDeviceMemory(CommandReport::Code_Read, UpdateJobs::RecordAddress,
             UpdateJobs::RecordSize, info.data(), false))
-        return false;
-    const FlashLayout::FirmwareRecord record = FlashLayout::readFirmwareRecord(info);
-    link.setFirmwareRecordState(record.isValid() ? 1 : 0);
-    link.publishRecord(record);
-    return record.isValid();
+        return QString();
+    const FlashLayout::FirmwareRecord firmware = FlashLayout::readFirmwareRecord(info);
+    link.setFirmwareRecordState(firmware.isValid() ? 1 : 0);
+    link.publishRecord(firmware);
+    return firmware.version();
 }
 
 void updateTask(const AdapterLink &link, const QString &path, const QString &catalogueVersion)
@@ -149,23 +160,35 @@ void updateTask(const AdapterLink &link, const QString &path, const QString &cat
     record.setBackup(backupPath);
 
     // Erase, write and verify; on request every region is read back whole, beyond the echo
-    // of each chunk.
+    // of each chunk. A stopped read-back loses only the comparison: the write had ended.
     emit device.dataStoreProgressChanged(0, job->total);
     const bool written = FlashProgramming::runJob(device, job.get(), FlashProgress::Firmware);
-    const bool verified
-        = !written || !device.isVerifyAfterWrite() || FirmwareUpdate::verifyJob(device, *job);
+    bool verified = true;
+    if (written && device.isVerifyAfterWrite()) {
+        link.setReadingBack(true);
+        verified = FirmwareUpdate::verifyJob(device, *job);
+        link.setReadingBack(false);
+        record.setVerified(verified, link.isReadBackStopped());
+        verified = verified || link.isReadBackStopped();
+    }
     job.reset();
     // Sector 1 now holds the new record: the configuration copy is stale.
     link.markConfigStale();
 
-    // Read back and report.
-    const bool readBack = readBackRecord(link);
-    QString reason = QStringLiteral("The firmware information could not be read back.");
-    if (!verified)
-        reason = QStringLiteral("The firmware read back differs from the image.");
-    else if (readBack)
-        reason = QStringLiteral("The adapter reads back version %1.").arg(device.version());
-    record.finish(written && verified && readBack && device.version() == target, reason);
+    // Read back and report: success is the written version read back, nothing less. After
+    // a failed write the record's state still tells the advice whether "Firmware lost" comes.
+    const QString readBack = readBackRecord(link);
+    record.setVersionRead(readBack);
+    QString reason = QStringLiteral("The firmware read back differs from the image.");
+    if (!written) {
+        // The write's error says what happened.
+    } else if (verified && readBack.isEmpty()) {
+        const bool unread = device.firmwareRecordState() < 0;
+        emit device.error(unread ? DeviceError_VersionNotReadBack : DeviceError_FirmwareLost);
+    } else if (verified && readBack != target) {
+        reason = QStringLiteral("The adapter reads back version %1.").arg(readBack);
+    }
+    record.finish(written && verified && readBack == target, reason);
 }
 
 void logUnreadable(const QString &path, const FirmwareFileCheck &file)

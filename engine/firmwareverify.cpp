@@ -116,6 +116,10 @@ bool FirmwareUpdate::verifyJob(
         qint64 first = -1;
         const quint32 end = span.offset + span.length;
         for (quint32 offset = span.offset; offset < end;) {
+            if (AdapterLink(device).isReadBackStopped()) {
+                qCWarning(lcEngine, "verifyUpdateJob stopped");
+                return false;
+            }
             const quint32 n = std::min<quint32>(end - offset, CommandReport::DataSize);
             if (!device.readDeviceMemory(
                     CommandReport::Code_Read, address + offset, n, actual, false)) {

@@ -23,18 +23,26 @@ bool runJob(DeviceFlash &device, FlashJob *job, FlashProgress progressKind)
         return false;
     }
     const AdapterLink link(device);
-    if (!link.commitToErase())
+    // The history's "started" line comes first: an interrupted write must always be told
+    // from a whole one, so a job whose line cannot be written does not start.
+    OperationRecord *record = link.activeRecord();
+    if (record && !record->started())
         return false;
-    if (OperationRecord *record = link.activeRecord())
-        record->started();
+    if (!link.commitToErase()) {
+        if (record)
+            record->notErased();
+        return false;
+    }
     // Sleep or shutdown would cut the adapter's power between the erase and the last write:
     // the system is kept awake until the write has ended.
     SleepInhibitor awake;
     // Programming can only clear bits: flash written without a confirmed erase holds the AND
-    // of old and new bytes. An erase the adapter did not confirm ends the job, nothing written.
+    // of old and new bytes. An erase the adapter did not confirm ends the job, nothing written;
+    // one that got no answer at all (unplugged, stalled) may have left the flash partly erased.
     if (!device.eraseFlash(job)) {
         awake.release();
-        emit device.error(DeviceError_EraseFailure);
+        emit device.error(
+            link.eraseAnswered() ? DeviceError_EraseFailure : DeviceError_EraseUnanswered);
         return false;
     }
     const bool written = device.write2Flash(job, progressKind);

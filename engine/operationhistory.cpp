@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QUuid>
 
@@ -30,13 +31,8 @@ QString filePath(const QString &dataDirectory)
     return QDir(dataDirectory).filePath(QStringLiteral("history.jsonl"));
 }
 
-namespace {
-
-    constexpr int LockWaitMs = 10000;
-
-} // namespace
-
-bool append(const QString &file, const QJsonObject &entry, QString *errorString)
+bool append(const QString &file, const QJsonObject &entry, QString *errorString,
+    const std::function<void()> &waiting)
 {
     const auto fail = [errorString, &file](const char *what) {
         const QString text
@@ -44,7 +40,6 @@ bool append(const QString &file, const QJsonObject &entry, QString *errorString)
                   .arg(QLatin1String(what), file, QString::fromLocal8Bit(std::strerror(errno)));
         if (errorString)
             *errorString = text;
-        qCWarning(lcEngine).noquote() << "history" << text;
         return false;
     };
     PrivateFiles::makeDirectory(QFileInfo(file).absolutePath());
@@ -52,12 +47,26 @@ bool append(const QString &file, const QJsonObject &entry, QString *errorString)
     if (fd < 0)
         return fail("cannot open");
     // The lock ends with its holder, so a killed writer never holds up the next one; a
-    // writer that stopped while holding it costs this line, never the operation.
-    if (const int error = FileLock::lockExclusive(fd, LockWaitMs)) {
-        errno = error;
-        const bool result = fail("cannot lock");
+    // writer that stopped while holding it costs this line after a bounded wait.
+    // Other writers hold it for a moment; a longer wait is said.
+    constexpr int QuietWaitMs = 3000;
+    int error = FileLock::lockExclusive(fd, QuietWaitMs);
+    if (error == EWOULDBLOCK) {
+        if (waiting)
+            waiting();
+        error = FileLock::lockExclusive(fd, LockWaitMs - QuietWaitMs);
+    }
+    if (error) {
         ::close(fd);
-        return result;
+        if (error != EWOULDBLOCK) {
+            errno = error;
+            return fail("cannot lock");
+        }
+        if (errorString)
+            *errorString = QStringLiteral("another program held the lock of %1 for %2 s")
+                               .arg(file)
+                               .arg(LockWaitMs / 1000);
+        return false;
     }
     QByteArray line = QJsonDocument(entry).toJson(QJsonDocument::Compact);
     line.append('\n');
@@ -104,14 +113,22 @@ QList<QJsonObject> operations(const QList<QJsonObject> &lines)
     QList<QJsonObject> entries;
     QHash<QString, int> open; // id of a started line -> its entry
     for (const QJsonObject &line : lines) {
-        const QString id = line.value(QStringLiteral("id")).toString();
-        if (id.isEmpty()) {
-            entries.append(line);
-        } else if (line.value(result).toString() == QLatin1String("started")) {
-            open.insert(id, entries.size());
+        // An id of another type (a hand-edited or foreign line) pairs by its JSON text.
+        const QJsonValue idValue = line.value(QStringLiteral("id"));
+        const QString id = idValue.isString() ? idValue.toString()
+            : idValue.isUndefined() || idValue.isNull()
+            ? QString()
+            : QString::fromUtf8(
+                QJsonDocument(QJsonArray { idValue }).toJson(QJsonDocument::Compact));
+        if (line.value(result).toString() == QLatin1String("started")) {
+            // A started line without its final line: the program ended during the write.
             QJsonObject entry = line;
             entry.insert(result, QStringLiteral("interrupted"));
+            if (!id.isEmpty())
+                open.insert(id, entries.size());
             entries.append(entry);
+        } else if (id.isEmpty()) {
+            entries.append(line);
         } else if (open.contains(id)) {
             entries[open.take(id)] = line;
         } else {
@@ -124,6 +141,50 @@ QList<QJsonObject> operations(const QList<QJsonObject> &lines)
 QList<QJsonObject> read(const QString &file)
 {
     return operations(readLines(file));
+}
+
+Standing standing(const QList<QJsonObject> &operations, const QString &serial)
+{
+    Standing result;
+    bool latest = true;
+    bool configWritten = false; // a configuration write succeeded since
+    for (auto it = operations.crbegin(); it != operations.crend(); ++it) {
+        if (serial.isEmpty() || it->value(QStringLiteral("serial")).toString() != serial)
+            continue;
+        const QString backup = it->value(QStringLiteral("backup")).toString();
+        if (latest)
+            result.latestBackup = backup;
+        latest = false;
+        const QString operation = it->value(QStringLiteral("operation")).toString();
+        const bool firmware = operation == QLatin1String("update")
+            || operation == QLatin1String("restore-defaults");
+        const QString outcome = it->value(QStringLiteral("result")).toString();
+        if (outcome == QLatin1String("success")) {
+            if (firmware)
+                break;
+            configWritten = true;
+            continue;
+        }
+        // A failure or cancel before the erase changed nothing on the adapter.
+        if (outcome != QLatin1String("interrupted")
+            && !it->value(QStringLiteral("erased")).toBool())
+            continue;
+        if (!firmware && configWritten)
+            continue;
+        result.unfinished = true;
+        if (result.failedOperation.isEmpty())
+            result.failedOperation = *it;
+        if (!backup.isEmpty())
+            result.backupBeforeFailure = backup;
+    }
+    return result;
+}
+
+Standing standingIn(const QString &dataDirectory, const QString &serial)
+{
+    if (dataDirectory.isEmpty() || serial.isEmpty())
+        return {};
+    return standing(read(filePath(dataDirectory)), serial);
 }
 
 QString errorMessage(DeviceError error)
@@ -186,40 +247,74 @@ QJsonObject OperationRecord::line(const QString &result, const QString &error) c
     entry.insert(QStringLiteral("error"), textOrNull(error));
     entry.insert(QStringLiteral("image"), textOrNull(m_image));
     entry.insert(QStringLiteral("imageMd5"), textOrNull(m_imageMd5));
-    entry.insert(QStringLiteral("backup"), textOrNull(m_backup));
+    entry.insert(QStringLiteral("backup"), textOrNull(m_result.backup));
     entry.insert(QStringLiteral("erased"), m_erasing);
     entry.insert(QStringLiteral("seconds"), double(m_clock.elapsed() / 100) / 10.0);
     return entry;
 }
 
-void OperationRecord::started()
+bool OperationRecord::write(const QJsonObject &entry)
+{
+    const QString directory = m_device.dataDirectory();
+    if (directory.isEmpty())
+        return true;
+    QString reason;
+    const auto waiting = [this] {
+        qCWarning(lcEngine, "history: another program holds its lock; waiting for it, %d s at most",
+            OperationHistory::LockWaitMs / 1000);
+        emit m_device.historyLockBusy(OperationHistory::LockWaitMs);
+    };
+    if (OperationHistory::append(OperationHistory::filePath(directory), entry, &reason, waiting))
+        return true;
+    if (m_result.historyError.isEmpty()) {
+        m_result.historyError = reason;
+        qCWarning(lcEngine).noquote() << "the history cannot be written:" << reason;
+    }
+    return false;
+}
+
+bool OperationRecord::started()
 {
     if (m_erasing || m_finished)
-        return;
+        return !m_startRefused;
     m_erasing = true;
-    const QString directory = m_device.dataDirectory();
-    if (!directory.isEmpty())
-        OperationHistory::append(
-            OperationHistory::filePath(directory), line(QStringLiteral("started"), QString()));
+    if (write(line(QStringLiteral("started"), QString())))
+        return true;
+    m_erasing = false;
+    m_startRefused = true;
+    qCWarning(lcEngine, "flash job refused, nothing erased: the history cannot be written");
+    emit m_device.error(DeviceError_HistoryUnwritable);
+    return false;
 }
 
 void OperationRecord::finish(bool success, const QString &reason)
 {
+    if (m_finished)
+        return;
     m_finished = true;
     QObject::disconnect(&m_device, nullptr, &m_errorWatch, nullptr);
-    const QString directory = m_device.dataDirectory();
-    if (directory.isEmpty())
-        return;
+    const int first = m_firstError.load();
+    const bool cancelled = !success && !m_erasing && m_device.isFlashCancelled();
     QString error;
-    if (!success) {
-        const int first = m_firstError.load();
-        if (!m_erasing && m_device.isFlashCancelled())
-            error = QStringLiteral("Cancelled before anything was erased.");
-        else
-            error = first >= 0 ? OperationHistory::errorMessage(DeviceError(first)) : reason;
-        if (error.isEmpty())
-            error = QStringLiteral("The operation did not complete.");
-    }
-    OperationHistory::append(OperationHistory::filePath(directory),
-        line(success ? QStringLiteral("success") : QStringLiteral("failed"), error));
+    if (cancelled)
+        error = QStringLiteral("Cancelled before anything was erased.");
+    else if (!success)
+        error = first >= 0 ? OperationHistory::errorMessage(DeviceError(first)) : reason;
+    if (!success && error.isEmpty())
+        error = QStringLiteral("The operation did not complete.");
+    const QString result = success ? QStringLiteral("success")
+        : cancelled                ? QStringLiteral("cancelled")
+                                   : QStringLiteral("failed");
+    // After a refused "started" line the final one would only wait for the same lock again.
+    if (!m_startRefused)
+        write(line(result, error));
+
+    m_result.operation = m_operation;
+    m_result.outcome = success ? OperationResult::Succeeded
+        : cancelled            ? OperationResult::Cancelled
+                               : OperationResult::Failed;
+    m_result.error = first;
+    m_result.reason = error;
+    m_result.erased = m_erasing;
+    emit m_device.finished(m_result);
 }

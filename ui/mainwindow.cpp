@@ -11,6 +11,7 @@
 #include "firmwareversion.h"
 #include "logfile.h"
 #include "messagedialog.h"
+#include "operationhistory.h"
 #include "safetext.h"
 #include "settingsdialog.h"
 #include "toolversion.h"
@@ -169,6 +170,13 @@ MainWindow::MainWindow(QWidget *parent, AdapterUse adapter)
     m_closeNotice->hide();
     ui->verticalLayout_2->insertWidget(
         ui->verticalLayout_2->indexOf(ui->progressBar) + 1, m_closeNotice);
+    m_unfinishedNotice = new QLabel(ui->page_Connected);
+    m_unfinishedNotice->setObjectName(QStringLiteral("label_Unfinished"));
+    m_unfinishedNotice->setWordWrap(true);
+    m_unfinishedNotice->setAlignment(Qt::AlignCenter);
+    m_unfinishedNotice->hide();
+    ui->verticalLayout_2->insertWidget(
+        ui->verticalLayout_2->indexOf(ui->label_CurrentVersion) + 1, m_unfinishedNotice);
 
     addCatalogueVersions();
 
@@ -284,6 +292,8 @@ void MainWindow::connectSignals()
         &MainWindow::onDataStoreProgress, Qt::QueuedConnection);
     connect(m_deviceFlash, &DeviceFlash::write2FlashProgressChanged, this,
         &MainWindow::onWrite2FlashProgress, Qt::QueuedConnection);
+    connect(m_deviceFlash, &DeviceFlash::finished, this, &MainWindow::onOperationFinished,
+        Qt::QueuedConnection);
     connect(m_deviceFlash, &DeviceFlash::autoBackupProgressChanged, this,
         &MainWindow::onAutoBackupProgress, Qt::QueuedConnection);
     // The operation that the saved configuration comes before goes on.
@@ -386,7 +396,8 @@ void MainWindow::onDeviceError(DeviceError error)
     }
     messageDialog()->showMessage(tr("Error"), text, MessageDialog::Warning);
     // The adapter is still there: the user can try again or pick another file.
-    recoverWhenIdle(error == DeviceError_WriteFailure || error == DeviceError_EraseFailure);
+    recoverWhenIdle(error == DeviceError_WriteFailure || error == DeviceError_EraseFailure
+        || error == DeviceError_EraseUnanswered);
 }
 
 void MainWindow::recoverWhenIdle(bool afterErase)
@@ -588,6 +599,7 @@ void MainWindow::refreshTexts()
     labelVersionList();
     m_closeNotice->setText(
         tr("The firmware is being written. The window closes by itself when it is done."));
+    m_unfinishedNotice->setText(tr("The last write did not finish: run the update again."));
     nameControls();
     ui->comboBox_Languages->setCurrentIndex(index);
     connect(ui->comboBox_Languages, qOverload<int>(&QComboBox::currentIndexChanged), this,
@@ -772,8 +784,10 @@ void MainWindow::onDeviceConnectStatusChanged(bool connected)
         m_settingsDialog->setProgress(0, 0);
         setOperationControlsEnabled(true);
         showPage(ui->page_Connected);
+        showUnfinished();
         return;
     }
+    m_unfinishedNotice->hide();
     m_messageDialog->close();
     m_settingsDialog->close();
     ui->toolButton_Settings->setEnabled(false);
@@ -792,19 +806,51 @@ void MainWindow::onDownloadProgress(qlonglong current, qlonglong total)
     onProgressChanged(current, total);
 }
 
+// Progress drives the bar only: the last byte written is not yet a result (the engine reads
+// the written version back first).
 void MainWindow::onWrite2FlashProgress(qlonglong current, qlonglong total)
 {
     onProgressChanged(current, total);
-    if (current != total) {
+    if (current != total)
         setOperationControlsEnabled(false);
-        return;
+}
+
+void MainWindow::onOperationFinished(const OperationResult &result)
+{
+    const bool flash = result.operation == QLatin1String("update")
+        || result.operation == QLatin1String("restore-defaults");
+    if (flash && result.succeeded()) {
+        ui->progressBar->hide();
+        const QString text
+            = m_restoreRunning ? tr("Restored successfully!") : tr("Update successfully!");
+        messageDialog()->showMessage(tr("Corvane Firmware Tool"), text);
+        m_status = Status::Version;
+        refreshTexts();
+        setOperationControlsEnabled(true);
+    } else if (flash && result.outcome == OperationResult::Failed && result.error < 0) {
+        // A failure without an error of its own (another version read back) is one all the same.
+        ui->progressBar->hide();
+        messageDialog()->showMessage(tr("Error"),
+            tr(DeviceErrorText::of(DeviceError_WriteFailure)->message), MessageDialog::Warning);
+        recoverWhenIdle(true);
     }
-    const QString text
-        = m_restoreRunning ? tr("Restored successfully!") : tr("Update successfully!");
-    messageDialog()->showMessage(tr("Corvane Firmware Tool"), text);
-    m_status = Status::Version;
-    refreshTexts();
-    setOperationControlsEnabled(true);
+    // An error told the failure; the history now says where the adapter stands.
+    showUnfinished();
+}
+
+void MainWindow::showUnfinished()
+{
+    const OperationHistory::Standing standing = OperationHistory::standingIn(
+        m_deviceFlash->dataDirectory(), QString::fromLatin1(m_deviceFlash->serialNumber()));
+    const bool unfinished = standing.unfinished && m_deviceFlash->isConnected();
+    m_unfinishedNotice->setVisible(unfinished);
+    if (!unfinished || isOperationRunning())
+        return;
+    // The update is offered with the version whose write did not finish, when listed.
+    const int listed = ui->comboBox_Version->findData(
+        standing.failedOperation.value(QStringLiteral("toVersion")).toString());
+    if (listed >= 0)
+        ui->comboBox_Version->setCurrentIndex(listed);
 }
 
 // The configuration is saved before an update or factory restore: its own phase on the bar.

@@ -108,6 +108,11 @@ private:
     void setAdapterInUse(bool inUse);
     void onDownloadProgress(qlonglong current, qlonglong total);
     void onWrite2FlashProgress(qlonglong current, qlonglong total);
+    // The one result of an update or factory restore, as the engine decided it.
+    void onOperationFinished(const OperationResult &result);
+    // Shows whether the adapter's last write finished, by the history, and offers the update
+    // when it did not.
+    void showUnfinished();
     void onOpenFileClicked();
     void openFirmwareFile(const QString &path);
     void onSettingChanged();
@@ -142,6 +147,8 @@ private:
     CloseGuard *m_closeGuard = nullptr;
     // Tells why the window stays, while a close waits.
     QLabel *m_closeNotice = nullptr;
+    // Tells that the adapter's last write did not finish.
+    QLabel *m_unfinishedNotice = nullptr;
     // Names the language list for screen readers; never shown.
     QLabel *m_languageLabel = nullptr;
     // Another program holds the adapter; the window connects once it lets go.

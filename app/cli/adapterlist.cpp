@@ -2,9 +2,11 @@
 #include "adapterlist.h"
 
 #include "adapter.h"
+#include "datadirectory.h"
 
 #include "deviceflash.h"
 #include "firmwareversion.h"
+#include "operationhistory.h"
 #include "qhiddevice.h"
 
 #include <QFile>
@@ -15,6 +17,11 @@ QString severalAdaptersText()
 {
     return QStringLiteral("several adapters are attached; choose one with --adapter (see "
                           "corvane-cli list)");
+}
+
+QString unfinishedText()
+{
+    return QStringLiteral("last write did not finish: run the update again");
 }
 
 QList<AttachedAdapter> attachedAdapters()
@@ -39,6 +46,7 @@ QJsonObject AdapterProbe::json() const
     object.insert(QStringLiteral("inUseBy"),
         inUseBy > 0 ? QJsonValue(double(inUseBy)) : QJsonValue(QJsonValue::Null));
     object.insert(QStringLiteral("error"), textOrNull(error));
+    object.insert(QStringLiteral("unfinished"), unfinished);
     return object;
 }
 
@@ -65,6 +73,8 @@ AdapterProbe probeAdapter(const AttachedAdapter &adapter, const CliContext &ctx)
         probe.read = true;
         probe.serial = QString::fromLatin1(device.serialNumber());
         probe.version = device.version();
+        probe.unfinished
+            = OperationHistory::standingIn(cliDataDirectory(), probe.serial).unfinished;
         if (probe.version.isEmpty()) {
             probe.exitCode = CliExit_Failed;
             probe.error = firmwareLost
@@ -97,13 +107,30 @@ int chooseAdapter(const CliContext &ctx, QByteArray *path)
             return CliExit_Ok;
         }
     }
-    for (const AttachedAdapter &adapter : adapters) {
-        if (!adapter.usbSerial.isEmpty()
-            && adapter.usbSerial.compare(ctx.adapter, Qt::CaseInsensitive) == 0) {
-            *path = adapter.path;
+    // A serial number that two adapters share names neither: it is refused with their paths,
+    // which tell them apart.
+    const auto chooseOne = [&ctx, path](const QList<QByteArray> &matches) -> int {
+        if (matches.size() == 1) {
+            *path = matches.first();
             return CliExit_Ok;
         }
+        QStringList paths;
+        for (const QByteArray &match : matches)
+            paths.append(QFile::decodeName(match));
+        return ctx.fail(CliExit_Usage,
+            QStringLiteral("%1 adapters have the serial number %2; choose one by its path: "
+                           "--adapter %3")
+                .arg(matches.size())
+                .arg(ctx.adapter, paths.join(QStringLiteral(" or --adapter "))));
+    };
+    QList<QByteArray> matches;
+    for (const AttachedAdapter &adapter : adapters) {
+        if (!adapter.usbSerial.isEmpty()
+            && adapter.usbSerial.compare(ctx.adapter, Qt::CaseInsensitive) == 0)
+            matches.append(adapter.path);
     }
+    if (!matches.isEmpty())
+        return chooseOne(matches);
     // The serial number the adapter reports need not be its USB serial number string: the
     // adapters that no other program holds are asked.
     static const QRegularExpression serialNumber(QStringLiteral("^[0-9A-Fa-f]{24}$"));
@@ -111,11 +138,11 @@ int chooseAdapter(const CliContext &ctx, QByteArray *path)
         if (!serialNumber.match(ctx.adapter).hasMatch())
             break;
         const AdapterProbe probe = probeAdapter(adapter, ctx);
-        if (probe.read && probe.serial.compare(ctx.adapter, Qt::CaseInsensitive) == 0) {
-            *path = adapter.path;
-            return CliExit_Ok;
-        }
+        if (probe.read && probe.serial.compare(ctx.adapter, Qt::CaseInsensitive) == 0)
+            matches.append(adapter.path);
     }
+    if (!matches.isEmpty())
+        return chooseOne(matches);
     return ctx.fail(CliExit_NoAdapter,
         QStringLiteral("no attached adapter has the serial number or device path "
                        "'%1' (see corvane-cli list)")
@@ -160,6 +187,10 @@ int printEveryAdapter(const CliContext &ctx)
         first = false;
         QStringList order { QStringLiteral("path"), QStringLiteral("serial") };
         order.append(probe.version.isEmpty() ? QStringLiteral("error") : QStringLiteral("version"));
+        if (probe.unfinished) {
+            record.insert(QStringLiteral("state"), unfinishedText());
+            order.append(QStringLiteral("state"));
+        }
         ctx.printRecord(record, order);
     }
     if (ctx.json)

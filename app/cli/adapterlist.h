@@ -25,11 +25,16 @@ struct AdapterProbe
     bool read = false; // its serial number and version were read
     qint64 inUseBy = -1; // the process id of the program that holds it (0 unknown), else -1
     QString error; // why it could not be read, or why its version is missing
+    // By the history, its last write did not finish (see OperationHistory::Standing).
+    bool unfinished = false;
     int exitCode = CliExit_Ok; // what a command on this adapter alone would exit with
 
-    // {path, serial, version, inUseBy, error}, null where unknown.
+    // {path, serial, version, inUseBy, error, unfinished}, null where unknown.
     QJsonObject json() const;
 };
+
+// What info and list say of an adapter whose last write did not finish.
+QString unfinishedText();
 
 // Opens the adapter (unless another program holds it), reads its serial number and
 // version, and lets it go again.
@@ -37,8 +42,9 @@ AdapterProbe probeAdapter(const AttachedAdapter &adapter, const CliContext &ctx)
 
 // The adapter a command that works on one adapter takes: --adapter's, or the only one
 // attached (*path stays empty when none is, and the open says why). Refuses with
-// CliExit_Usage when several are attached and --adapter is missing, and with
-// CliExit_NoAdapter when --adapter names none of them; sends nothing to an adapter then.
+// CliExit_Usage when several are attached and --adapter is missing or names a serial number
+// that several adapters share (the message names their paths), and with CliExit_NoAdapter
+// when --adapter names none of them; sends nothing to an adapter then.
 int chooseAdapter(const CliContext &ctx, QByteArray *path);
 
 // The firmware version of the adapter that a command on one adapter would take, read without

@@ -50,6 +50,10 @@ const QList<CliExitCode> &cliSharedExitCodes()
         { 128 + SIGHUP,
             QStringLiteral("interrupted by SIGHUP before the adapter's erase; nothing "
                            "was changed") },
+        { 128 + SIGQUIT,
+            QStringLiteral("interrupted by SIGQUIT (Ctrl+\\) before the adapter's erase; "
+                           "nothing was changed (any other signal that would end the "
+                           "program: 128 + its number)") },
     };
     return codes;
 }

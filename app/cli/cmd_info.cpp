@@ -3,10 +3,13 @@
 #include "adapterlist.h"
 #include "cli.h"
 #include "clicatalogue.h"
+#include "datadirectory.h"
+#include "flashreport.h"
 #include "logcategories.h"
 
 #include "deviceflash.h"
 #include "firmwareversion.h"
+#include "operationhistory.h"
 #include "syncloud.h"
 
 #include <QJsonObject>
@@ -49,6 +52,9 @@ int runInfo(CliContext &ctx)
 
     const QString serial = QString::fromLatin1(device.serialNumber());
     const QString version = device.version();
+    // The firmware record is written first: a half-written adapter announces the new version.
+    const OperationHistory::Standing standing
+        = OperationHistory::standingIn(cliDataDirectory(), serial);
     if (version.isEmpty()) {
         if (firmwareLost)
             return ctx.fail(CliExit_Failed,
@@ -63,7 +69,23 @@ int runInfo(CliContext &ctx)
     record.insert(QStringLiteral("version"), version);
     record.insert(QStringLiteral("supportsBootMode"), device.isSupportBootMode());
     record.insert(QStringLiteral("supportsDataStore"), device.isSupportDataStore());
+    record.insert(QStringLiteral("unfinished"), standing.unfinished);
     QStringList order { QStringLiteral("serial"), QStringLiteral("version") };
+    if (standing.unfinished) {
+        const QJsonObject &failed = standing.failedOperation;
+        const QString image = failed.value(QStringLiteral("image")).toString();
+        QString state = unfinishedText();
+        if (failed.value(QStringLiteral("operation")).toString() == QLatin1String("update")
+            && !image.isEmpty())
+            state += QStringLiteral(": ")
+                + adviceCommand(ctx, device,
+                    QStringList { QStringLiteral("update") }
+                        + versionGuardOptions(
+                            version, failed.value(QStringLiteral("toVersion")).toString(), true)
+                        + QStringList { image });
+        record.insert(QStringLiteral("state"), state);
+        order.append(QStringLiteral("state"));
+    }
     // The adapter is let go first: the catalogue may take up to the network time-out.
     device.closeDevice();
     const QString latest = newestPublished();
@@ -88,9 +110,14 @@ const CliRegistrar reg({ QStringLiteral("info"),
                    "catalogue answers within the network time-out, \"update: up to "
                    "date\" or \"update: update available: VERSION\" (the newest "
                    "version it lists).\n"
+                   "An adapter whose last write did not finish (by the history) is "
+                   "marked \"last write did not finish: run the update again\", with the "
+                   "command where the history names the image, whatever version it "
+                   "announces.\n"
                    "With --json: one object with the keys serial, version, "
-                   "supportsBootMode and supportsDataStore, and with the catalogue's "
-                   "answer latest, updateAvailable and update.\n"
+                   "supportsBootMode, supportsDataStore and unfinished (and state when it "
+                   "is), and with the catalogue's answer latest, updateAvailable and "
+                   "update.\n"
                    "With several adapters attached and no --adapter: the path, serial "
                    "number and version of each (--json: a list of objects, with the keys "
                    "of list and the two above).\n"),

@@ -35,7 +35,9 @@ int runList(CliContext &ctx)
         pathWidth = qMax(pathWidth, int(QFile::decodeName(probe.path).size()));
     for (const AdapterProbe &probe : qAsConst(probes)) {
         const QString serial = probe.serial.isEmpty() ? QStringLiteral("-") : probe.serial;
-        const QString state = probe.version.isEmpty() ? probe.error : probe.version;
+        QString state = probe.version.isEmpty() ? probe.error : probe.version;
+        if (probe.unfinished)
+            state += QStringLiteral(" (%1)").arg(unfinishedText());
         ctx.out << terminalText(QStringLiteral("%1  %2  %3")
                                     .arg(QFile::decodeName(probe.path), -pathWidth)
                                     .arg(serial, -SerialWidth)
@@ -54,9 +56,12 @@ const CliRegistrar reg({ QStringLiteral("list"),
                    "named with \"in use by PID n\" and is sent nothing (its serial "
                    "number is the one the system lists); one that cannot be opened is "
                    "named with the reason.\n"
+                   "An adapter whose last write did not finish (by the history) is marked "
+                   "\"last write did not finish: run the update again\", whatever version "
+                   "it announces.\n"
                    "With --json: a list of objects with the keys path, serial, version, "
-                   "inUseBy (a process id) and error, null where they do not apply; a "
-                   "usage error gives one object with error and exitCode.\n"),
+                   "inUseBy (a process id), error, null where they do not apply, and "
+                   "unfinished; a usage error gives one object with error and exitCode.\n"),
     &runList, {},
     cliExitCodes({ { CliExit_Ok, QStringLiteral("the adapters were listed (also none)") } }) });
 

@@ -97,9 +97,10 @@ const CliRegistrar reg({ QStringLiteral("restore-defaults"),
                    "version it runs, with its lines, table and --json object as update "
                    "--all gives them.\n"
                    "Do not unplug the adapter while it runs; when the write fails, "
-                   "the message says how to recover. SIGINT (Ctrl+C), SIGTERM or SIGHUP "
-                   "before the erase cancel it (nothing is changed, exit 128 + the "
-                   "signal number); from the erase on, the write runs to its end.\n"),
+                   "the message says how to recover. SIGINT (Ctrl+C), SIGTERM, SIGHUP, "
+                   "SIGQUIT or any other signal that would end the program cancels it "
+                   "before the erase (nothing is changed, exit 128 + the signal number); "
+                   "from the erase on, the write runs to its end.\n"),
     &runRestoreDefaults,
     { { QStringLiteral("--no-backup"), QString(),
           QStringLiteral("do not save the configuration first") },

@@ -9,7 +9,6 @@
 #include "interruptguard.h"
 #include "readbackreport.h"
 
-#include "autobackup.h"
 #include "deviceflash.h"
 #include "firmwareversion.h"
 #include "operationhistory.h"
@@ -17,10 +16,10 @@
 namespace {
 
 // Why writing image over the installed version needs an option, naming it; "" when it does
-// not. The same version is written again without --force after a write that failed part-way
-// (the adapter may announce a version whose payload is only half there).
+// not. The same version is written again without --force while the adapter's last write is
+// unfinished (the adapter may announce a version whose payload is only half there).
 QString versionGuard(
-    const QString &installed, const QString &image, bool allowOlder, bool force, bool afterFailure)
+    const QString &installed, const QString &image, bool allowOlder, bool force, bool unfinished)
 {
     if (installed.isEmpty())
         return {};
@@ -29,7 +28,7 @@ QString versionGuard(
         return QStringLiteral("the adapter runs %1, newer than the image's %2; --allow-older "
                               "writes the older version")
             .arg(installed, image);
-    if (order == 0 && !force && !afterFailure)
+    if (order == 0 && !force && !unfinished)
         return QStringLiteral("the adapter already runs %1; --force writes it again")
             .arg(installed);
     return {};
@@ -70,10 +69,9 @@ int runUpdate(CliContext &ctx)
     const int opened = openAdapter(device, ctx);
     if (opened != CliExit_Ok)
         return opened;
-    const QList<QJsonObject> history
-        = OperationHistory::read(OperationHistory::filePath(cliDataDirectory()));
     const QString refusal = versionGuard(device.version(), imageVersion, allowOlder, force,
-        AutoBackup::state(history, QString::fromLatin1(device.serialNumber())).afterFailure);
+        OperationHistory::standingIn(cliDataDirectory(), QString::fromLatin1(device.serialNumber()))
+            .unfinished);
     if (!refusal.isEmpty())
         return ctx.fail(CliExit_Usage, refusal);
     useDataDirectory(device, !noBackup);
@@ -94,7 +92,7 @@ const CliRegistrar reg({ QStringLiteral("update"),
                    "[--allow-older] [--force] [--all] --version VERSION\n"
                    "An image older than the adapter's firmware is written only with "
                    "--allow-older, and the version the adapter runs only with --force "
-                   "(or after a write that failed part-way); otherwise the command exits "
+                   "(or while its last write is unfinished); otherwise the command exits "
                    "with 2, naming the option, and nothing is written.\n"
                    "With --version, takes the catalogue's image of VERSION from the "
                    "firmware cache, downloading it first when needed (from the server "
@@ -109,7 +107,9 @@ const CliRegistrar reg({ QStringLiteral("update"),
                    "Shows a progress bar on a terminal (plain progress lines otherwise) "
                    "and prints the adapter's new version and the bytes written "
                    "(with --verify also \"verified: true\"; with --quiet also the "
-                   "backup's path).\n"
+                   "backup's path). Success is the new version read back; a signal "
+                   "during --verify's read-back stops only the read-back (exit 128 + "
+                   "the signal number).\n"
                    "With --json: one object with the keys version, bytesWritten and "
                    "backup (the backup file's path, or null), and with --verify "
                    "verified.\n"
@@ -121,9 +121,10 @@ const CliRegistrar reg({ QStringLiteral("update"),
                    "object per adapter with the keys serial, path, result, fromVersion, "
                    "version, bytesWritten, backup and error.\n"
                    "Do not unplug the adapter while it runs; when the write fails, "
-                   "the message says how to recover. SIGINT (Ctrl+C), SIGTERM or SIGHUP "
-                   "before the erase cancel it (nothing is changed, exit 128 + the "
-                   "signal number); from the erase on, the write runs to its end.\n"),
+                   "the message says how to recover. SIGINT (Ctrl+C), SIGTERM, SIGHUP, "
+                   "SIGQUIT or any other signal that would end the program cancels it "
+                   "before the erase (nothing is changed, exit 128 + the signal number); "
+                   "from the erase on, the write runs to its end.\n"),
     &runUpdate,
     { { QStringLiteral("--version"), QStringLiteral("VERSION"),
           QStringLiteral("write the catalogue's image of VERSION") },
@@ -136,8 +137,9 @@ const CliRegistrar reg({ QStringLiteral("update"),
         { QStringLiteral("--all"), QString(),
             QStringLiteral("write every attached adapter at once, each with its "
                            "own lock, backup, history line and result; those that "
-                           "already run the image's version are left alone (unless "
-                           "the last operation on them failed part-way)") },
+                           "already run the image's version are read back and left "
+                           "alone when every byte matches (unless their last write "
+                           "did not finish)") },
         { QStringLiteral("--allow-older"), QString(),
             QStringLiteral("write an image older than the adapter's firmware") },
         { QStringLiteral("--force"), QString(),

@@ -68,9 +68,14 @@ int runVerify(CliContext &ctx)
     }
     if (matches)
         return CliExit_Ok;
-    ctx.warn(QStringLiteral("to write the image again: corvane-cli update %1")
-                 .arg(version.isEmpty() ? shellWord(path)
-                                        : QStringLiteral("--version ") + shellWord(version)));
+    // The update named must pass its version guard: a half-written adapter announces the
+    // image's version, and the image may be older than what the adapter runs.
+    QStringList update { QStringLiteral("update") };
+    update += versionGuardOptions(device.version(), imageVersion, false);
+    update += version.isEmpty() ? QStringList { path }
+                                : QStringList { QStringLiteral("--version"), version };
+    ctx.warn(
+        QStringLiteral("to write the image again: %1").arg(adviceCommand(ctx, device, update)));
     return CliExit_Failed;
 }
 

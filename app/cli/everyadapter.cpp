@@ -160,6 +160,25 @@ struct Unit
     }
 };
 
+// The arguments this program was started with, on the one adapter of units[index] alone:
+// by its serial number, or by its path where another adapter has the same serial number.
+QStringList commandLineFor(
+    const QString &serial, const std::vector<std::unique_ptr<Unit>> &units, size_t index)
+{
+    QString choice = serial;
+    for (size_t i = 0; i < units.size(); ++i) {
+        if (i != index && units[i]->adapter.usbSerial.compare(serial, Qt::CaseInsensitive) == 0)
+            choice = QFile::decodeName(units[index]->adapter.path);
+    }
+    QStringList args = QCoreApplication::arguments().mid(1);
+    args.removeAll(QStringLiteral("--force"));
+    const int all = args.indexOf(QStringLiteral("--all"));
+    if (all >= 0)
+        args.replace(all, QStringLiteral("--adapter"));
+    args.insert(all >= 0 ? all + 1 : args.size(), choice);
+    return args;
+}
+
 void useUtf8(QTextStream &stream)
 {
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
@@ -167,18 +186,6 @@ void useUtf8(QTextStream &stream)
 #else
     stream.setEncoding(QStringConverter::Utf8);
 #endif
-}
-
-// The arguments this program was started with, on the one adapter serial alone.
-QStringList commandLineFor(const QString &serial)
-{
-    QStringList args = QCoreApplication::arguments().mid(1);
-    args.removeAll(QStringLiteral("--force"));
-    const int all = args.indexOf(QStringLiteral("--all"));
-    if (all >= 0)
-        args.replace(all, QStringLiteral("--adapter"));
-    args.insert(all >= 0 ? all + 1 : args.size(), serial);
-    return args;
 }
 
 QString percentText(qlonglong current, qlonglong total)
@@ -278,6 +285,10 @@ int runOnEveryAdapter(const CliContext &ctx, const EveryAdapterJob &job)
     const QString dataDirectory = cliDataDirectory();
     const QList<QJsonObject> history
         = OperationHistory::read(OperationHistory::filePath(dataDirectory));
+    // An adapter that announces the target version is left alone only when its last write
+    // finished and every byte of the image reads back: the firmware record is written first,
+    // so a half-written adapter announces the new version too.
+    std::vector<std::unique_ptr<ReadBackReport>> checks(units.size());
     for (size_t i = 0; i < units.size(); ++i) {
         Unit &unit = *units[i];
         QString message;
@@ -293,9 +304,31 @@ int runOnEveryAdapter(const CliContext &ctx, const EveryAdapterJob &job)
         unit.serial = QString::fromLatin1(unit.device->serialNumber());
         unit.fromVersion = unit.device->version();
         unit.setPrefix(unit.serial);
-        unit.ctx->commandLine = commandLineFor(unit.serial);
+        unit.ctx->commandLine = commandLineFor(unit.serial, units, i);
         if (job.skipAtTarget && unit.fromVersion == job.targetVersion
-            && !AutoBackup::state(history, unit.serial).afterFailure) {
+            && !OperationHistory::standing(history, unit.serial).unfinished) {
+            checks[i] = std::make_unique<ReadBackReport>(*unit.device, *unit.ctx, false);
+            unit.device->verifyFirmware(job.image.path);
+            show(int(i), flashPhaseText(FlashPhase::Verifying), true);
+        }
+    }
+    waitUntilIdle(devices);
+    if (InterruptGuard::cancelledBy() != 0)
+        return CliExit_Failed;
+
+    for (size_t i = 0; i < units.size(); ++i) {
+        Unit &unit = *units[i];
+        if (!unit.result.isEmpty())
+            continue; // not opened
+        const std::unique_ptr<ReadBackReport> check = std::move(checks[i]);
+        if (check && !check->matches() && ctx.showsProgress())
+            unit.ctx->err << "announces " << job.targetVersion << ", but "
+                          << (check->complete() ? QStringLiteral("its flash differs from the "
+                                                                 "image at %1")
+                                                      .arg(check->differenceText())
+                                                : check->failureText())
+                          << "; written again" << Qt::endl;
+        if (check && check->matches()) {
             unit.result = QStringLiteral("skipped");
             unit.error = QStringLiteral("already runs %1").arg(job.targetVersion);
             if (ctx.showsProgress())

@@ -2,6 +2,7 @@
 #include "flashreport.h"
 
 #include "adapter.h"
+#include "adapterlist.h"
 #include "firmwarefile.h"
 
 #include "backupadmission.h"
@@ -23,6 +24,67 @@ QString shellWord(QString text)
         return text;
     return QLatin1Char('\'') + text.replace(QLatin1String("'"), QLatin1String("'\\''"))
         + QLatin1Char('\'');
+}
+
+namespace {
+
+// What --adapter takes for this adapter in advice, or "" where none is needed.
+QString adapterChoice(const CliContext &ctx, const DeviceFlash &device)
+{
+    if (!ctx.adapter.isEmpty())
+        return ctx.adapter;
+    const QList<AttachedAdapter> adapters = attachedAdapters();
+    if (ctx.standardStreams && adapters.size() <= 1)
+        return QString(); // the only adapter: the command finds it by itself
+    // By serial number, unless another adapter has the same one: then by its path.
+    const QString serial = QString::fromLatin1(device.serialNumber());
+    int sharing = 0;
+    for (const AttachedAdapter &adapter : adapters)
+        sharing += adapter.usbSerial.compare(serial, Qt::CaseInsensitive) == 0 ? 1 : 0;
+    return sharing > 1 || serial.isEmpty() ? QFile::decodeName(device.openedPath()) : serial;
+}
+
+} // namespace
+
+QString adviceCommand(const CliContext &ctx, const DeviceFlash &device, const QStringList &args)
+{
+    QString text = QStringLiteral("corvane-cli");
+    const QString chosen = adapterChoice(ctx, device);
+    if (!chosen.isEmpty())
+        text += QStringLiteral(" --adapter ") + shellWord(chosen);
+    for (const QString &arg : args)
+        text += QLatin1Char(' ') + shellWord(arg);
+    return text;
+}
+
+QStringList versionGuardOptions(
+    const QString &installed, const QString &imageVersion, bool unfinished)
+{
+    if (installed.isEmpty() || imageVersion.isEmpty())
+        return {};
+    const int order = FirmwareVersion::compare(imageVersion, installed);
+    if (order < 0)
+        return { QStringLiteral("--allow-older") };
+    if (order == 0 && !unfinished)
+        return { QStringLiteral("--force") };
+    return {};
+}
+
+void noteHistoryLockWaits(DeviceFlash &device, const CliContext &ctx, QObject *context)
+{
+    QObject::connect(&device, &DeviceFlash::historyLockBusy, context, [&ctx](int waitMs) {
+        ctx.note(QStringLiteral("another program holds the history's lock; waiting for it, %1 s "
+                                "at most")
+                     .arg(waitMs / 1000));
+    });
+}
+
+void noteHistoryFailure(const CliContext &ctx, const OperationResult &result)
+{
+    if (!result.historyError.isEmpty() && result.error != DeviceError_HistoryUnwritable)
+        ctx.warn(QStringLiteral("the history cannot be written: %1; this operation is not "
+                                "recorded there")
+                     .arg(result.historyError));
 }
 
 namespace {
@@ -55,8 +117,8 @@ void printRecovery(const CliContext &ctx, const DeviceFlash &device, const Flash
             : QStringLiteral("the image is %1").arg(imagePath));
     if (checkFirmwareFile(image.path).accepted()) {
         // --force: also right once the same command again has written the version.
-        const QString update
-            = QStringLiteral("corvane-cli update --force %1").arg(shellWord(imagePath));
+        const QString update = adviceCommand(
+            ctx, device, { QStringLiteral("update"), QStringLiteral("--force"), imagePath });
         if (device.firmwareRecordState() == 0)
             ctx.warn(QStringLiteral("the adapter's firmware record now lacks its signatures "
                                     "(\"Firmware lost\"): an update is the way back: %1")
@@ -72,9 +134,9 @@ void printRecovery(const CliContext &ctx, const DeviceFlash &device, const Flash
         && backupAdmission(backupPath, device.serialNumber(), expectedVersion).admitted())
         ctx.warn(
             QStringLiteral("your configuration was saved before the %1; once the adapter "
-                           "works again, this puts it back: corvane-cli restore %2")
+                           "works again, this puts it back: %2")
                 .arg(backupReused ? QStringLiteral("first failed write") : QStringLiteral("write"),
-                    shellWord(backupPath)));
+                    adviceCommand(ctx, device, { QStringLiteral("restore"), backupPath })));
 }
 
 } // namespace
@@ -121,8 +183,9 @@ void FlashOperation::start(const std::function<void()> &start, const Progress &p
             if (progress)
                 progress(FlashPhase::Verifying, current, all);
         });
-    QObject::connect(
-        &m_device, &DeviceFlash::error, &m_context, [this](DeviceError e) { m_errors.append(e); });
+    QObject::connect(&m_device, &DeviceFlash::finished, &m_context,
+        [this](const OperationResult &result) { m_result = result; });
+    noteHistoryLockWaits(m_device, ctx, &m_context);
     QObject::connect(
         &m_device, &DeviceFlash::autoBackupSaved, &m_context, [this, &ctx](const QString &path) {
             m_backupPath = path;
@@ -146,6 +209,42 @@ void FlashOperation::start(const std::function<void()> &start, const Progress &p
     start();
 }
 
+QString FlashOperation::failureText(QJsonObject &extra) const
+{
+    const OperationResult &r = m_result;
+    const QString counted
+        = QStringLiteral(" (%1 of %2 bytes written and verified)").arg(m_written).arg(m_total);
+    if (r.outcome == OperationResult::Cancelled)
+        return QStringLiteral("cancelled before anything was erased; nothing was changed");
+    // Every byte was written and confirmed; only the version is not known.
+    if (r.error == DeviceError_VersionNotReadBack)
+        return QStringLiteral("%1; run %2")
+            .arg(deviceErrorText(DeviceError_VersionNotReadBack),
+                adviceCommand(m_ctx, m_device,
+                    { QStringLiteral("verify"), QFileInfo(m_image.path).absoluteFilePath() }));
+    if (m_device.answerTimedOut())
+        return r.erased ? stoppedAnsweringText() + counted
+                        : QStringLiteral("%1 before anything was erased; nothing was changed")
+                              .arg(stoppedAnsweringText());
+    if (r.error == DeviceError_HistoryUnwritable)
+        return QStringLiteral("the history cannot be written: %1; nothing was erased")
+            .arg(r.historyError);
+    if (r.error >= 0)
+        return deviceErrorText(DeviceError(r.error)) + (r.erased ? counted : QString());
+    if (m_afterWrite && !r.verified && !r.readBackStopped) {
+        const QString readBack = m_afterWrite(extra);
+        if (!readBack.isEmpty())
+            return readBack;
+    }
+    if (!r.versionRead.isEmpty() && r.versionRead != m_expectedVersion)
+        return QStringLiteral("every byte was written, but the adapter reads back version '%1' "
+                              "instead of %2")
+            .arg(r.versionRead, m_expectedVersion);
+    if (m_total <= 0 || m_written != m_total)
+        return QStringLiteral("the write stopped after %1 of %2 bytes").arg(m_written).arg(m_total);
+    return r.reason;
+}
+
 int FlashOperation::conclude()
 {
     const CliContext &ctx = m_ctx;
@@ -153,50 +252,20 @@ int FlashOperation::conclude()
     ctx.addFields({ { QStringLiteral("bytesWritten"), double(m_written) },
         { QStringLiteral("backup"),
             m_backupPath.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(m_backupPath) } });
-    // A refused file or a failed backup comes before the erase; anything else after it.
-    const bool refused = !m_errors.isEmpty()
-        && (m_errors.first() == DeviceError_FirmwareEmpty
-            || m_errors.first() == DeviceError_BackupFailure);
-    const bool partWritten = !refused
-        && (m_total > 0 || m_errors.contains(DeviceError_WriteFailure)
-            || m_errors.contains(DeviceError_EraseFailure));
-    QString reason;
-    if (m_device.answerTimedOut()) {
-        reason = QStringLiteral("%1 (%2 of %3 bytes written and verified)")
-                     .arg(stoppedAnsweringText())
-                     .arg(m_written)
-                     .arg(m_total);
-    } else if (!m_errors.isEmpty()) {
-        reason = deviceErrorText(m_errors.first());
-        if (partWritten)
-            reason += QStringLiteral(" (%1 of %2 bytes written and verified)")
-                          .arg(m_written)
-                          .arg(m_total);
-    } else if (m_total <= 0 || m_written != m_total) {
-        reason
-            = QStringLiteral("the write stopped after %1 of %2 bytes").arg(m_written).arg(m_total);
-    }
-    if (!reason.isEmpty()) {
-        m_failure = reason;
-        const int code = ctx.fail(CliExit_Failed, reason);
-        if (partWritten && m_written != m_total)
+    noteHistoryFailure(ctx, m_result);
+    // The engine decided the outcome; what is left here is to say it.
+    QJsonObject extra;
+    if (!m_result.succeeded()) {
+        m_failure = failureText(extra);
+        const int code = ctx.fail(CliExit_Failed, m_failure);
+        // Past the erase and short of the last byte: the flash is half written.
+        if (m_result.erased && m_written != m_total)
             printRecovery(ctx, m_device, m_image, m_backupPath, m_backupReused, m_expectedVersion);
         return code;
     }
-    QJsonObject extra;
-    const QString afterWriteFailure = m_afterWrite ? m_afterWrite(extra) : QString();
-    if (!afterWriteFailure.isEmpty()) {
-        m_failure = afterWriteFailure;
-        return ctx.fail(CliExit_Failed, afterWriteFailure);
-    }
-    const QString version = m_device.version();
-    if (version != m_expectedVersion) {
-        m_failure = QStringLiteral("every byte was written, but the adapter reads back version "
-                                   "'%1' instead of %2")
-                        .arg(version, m_expectedVersion);
-        return ctx.fail(CliExit_Failed, m_failure);
-    }
-
+    if (m_afterWrite && m_result.verified)
+        m_afterWrite(extra);
+    const QString version = m_result.versionRead;
     m_record.insert(QStringLiteral("version"), version);
     m_record.insert(QStringLiteral("bytesWritten"), double(m_written));
     m_record.insert(QStringLiteral("backup"),
@@ -245,11 +314,12 @@ void adviseAfterConfigWrite(
     const QByteArray block = device.configBuffer();
     if (readBack && !FlashLayout::readFirmwareRecord(block).isValid()) {
         // Neither restore nor boot-mode works on an adapter without its version.
-        ctx.warn(QStringLiteral("the adapter's firmware record is only partly written (\"Firmware "
-                                "lost\"): an update brings it back, for example with the "
-                                "catalogue's image of the firmware it ran: corvane-cli update "
-                                "--version %1")
-                     .arg(firmwareVersion));
+        ctx.warn(
+            QStringLiteral("the adapter's firmware record is only partly written (\"Firmware "
+                           "lost\"): an update brings it back, for example with the "
+                           "catalogue's image of the firmware it ran: %1")
+                .arg(adviceCommand(ctx, device,
+                    { QStringLiteral("update"), QStringLiteral("--version"), firmwareVersion })));
         return;
     }
     ctx.warn(QStringLiteral("the adapter's configuration is only partly written. %1 run the same "
@@ -272,18 +342,33 @@ FlashOutcome watchFlashWrite(DeviceFlash &device, const CliContext &ctx,
     });
     QObject::connect(&device, &DeviceFlash::error, &context,
         [&outcome](DeviceError e) { outcome.errors.append(e); });
+    QObject::connect(&device, &DeviceFlash::finished, &context,
+        [&outcome](const OperationResult &result) { outcome.result = result; });
+    noteHistoryLockWaits(device, ctx, &context);
     printer.follow(device, start);
     outcome.timedOut = device.answerTimedOut();
+    noteHistoryFailure(ctx, outcome.result);
     return outcome;
 }
 
 QString flashFailure(const FlashOutcome &outcome)
 {
+    // The engine decided; the rest only says why it failed.
+    if (outcome.result.succeeded())
+        return QString();
+    if (outcome.timedOut && !outcome.result.erased)
+        return QStringLiteral("%1 before anything was erased; nothing was changed")
+            .arg(stoppedAnsweringText());
     if (outcome.timedOut)
         return QStringLiteral("%1 (%2 of %3 bytes written and verified)")
             .arg(stoppedAnsweringText())
             .arg(qMax<qlonglong>(outcome.current, 0))
             .arg(outcome.total);
+    if (outcome.result.error == DeviceError_HistoryUnwritable)
+        return QStringLiteral("the history cannot be written: %1; nothing was erased")
+            .arg(outcome.result.historyError);
+    if (outcome.result.outcome == OperationResult::Cancelled)
+        return QStringLiteral("cancelled before anything was erased; nothing was changed");
     if (!outcome.errors.isEmpty())
         return QStringLiteral("%1 (%2 of %3 bytes written and verified)")
             .arg(deviceErrorText(outcome.errors.first()))
@@ -296,5 +381,6 @@ QString flashFailure(const FlashOutcome &outcome)
         return QStringLiteral("the write stopped after %1 of %2 bytes")
             .arg(outcome.current)
             .arg(outcome.total);
-    return QString();
+    return outcome.result.reason.isEmpty() ? QStringLiteral("the operation did not complete")
+                                           : outcome.result.reason;
 }

@@ -3,6 +3,7 @@
 
 #include "cli.h"
 #include "deviceerror.h"
+#include "operationresult.h"
 #include "progressprinter.h"
 
 #include <QJsonObject>
@@ -51,8 +52,13 @@ public:
     QString failure() const { return m_failure; }
     qlonglong written() const { return m_written; }
     QString backupPath() const { return m_backupPath; }
+    // The engine's result of the operation (Failed until it came).
+    const OperationResult &result() const { return m_result; }
 
 private:
+    // The sentence for a failed result.
+    QString failureText(QJsonObject &extra) const;
+
     DeviceFlash &m_device;
     const CliContext &m_ctx;
     const QString m_expectedVersion;
@@ -61,21 +67,20 @@ private:
     QObject m_context;
     qlonglong m_written = 0;
     qlonglong m_total = 0;
-    QList<DeviceError> m_errors;
     QString m_backupPath;
     bool m_backupReused = false;
     QString m_failure;
     QJsonObject m_record;
     QStringList m_recordOrder;
+    OperationResult m_result;
 };
 
 // Runs one flash operation of an opened adapter to its end: start() begins it, progress is
 // shown as it arrives, and the outcome is printed as the record {version, bytesWritten,
-// backup}. Success (CliExit_Ok) needs no error signal, every byte written and verified, and
-// the adapter reading back expectedVersion; otherwise CliExit_Failed with the reason and,
-// when the flash may be half written, what to do next. afterWrite, when given, runs once
-// every byte was written and verified: it adds its keys to the record or says why the
-// operation failed.
+// backup}. Success (CliExit_Ok) is the engine's result (every byte written and confirmed,
+// and the written version read back); otherwise CliExit_Failed with the reason and, when
+// the flash may be half written, what to do next. afterWrite, when given, reads the
+// read-back after the write: it adds its keys to the record or says why it failed.
 int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
     const std::function<void()> &start, const QString &expectedVersion, const FlashImage &image,
     const std::function<QString(QJsonObject &)> &afterWrite = {});
@@ -91,7 +96,22 @@ struct FlashOutcome
     qlonglong total = 0;
     QList<DeviceError> errors;
     bool timedOut = false; // the adapter stopped answering within --timeout
+    OperationResult result; // the engine's (Failed when none came)
 };
+
+// Says on standard error, while context lives, when the device waits for the history's lock.
+void noteHistoryLockWaits(DeviceFlash &device, const CliContext &ctx, QObject *context);
+// Says once on standard error that the operation's history line could not be written (unless
+// that already stopped the job, whose failure says so).
+void noteHistoryFailure(const CliContext &ctx, const OperationResult &result);
+// The command that runs args on this adapter ("corvane-cli --adapter SERIAL args" where
+// another adapter is attached or --adapter chose it), as a shell line.
+QString adviceCommand(const CliContext &ctx, const DeviceFlash &device, const QStringList &args);
+// The options an advised update with an image of imageVersion needs past the version guard
+// of an adapter that announces installed ("" when unknown): --allow-older for an older image,
+// --force for the same version unless the adapter's last write is unfinished.
+QStringList versionGuardOptions(
+    const QString &installed, const QString &imageVersion, bool unfinished);
 
 // What to do after a configuration write (restore, boot-mode) that failed once the adapter's
 // erase had begun: reads the configuration block back to tell which command still works.

@@ -14,6 +14,7 @@ namespace {
 // Write end of the pipe, for the handler; -1 while no guard is installed.
 volatile std::sig_atomic_t g_writeFd = -1;
 int g_cancelledBy = 0;
+int g_readBackStoppedBy = 0;
 
 void onSignal(int signalNumber)
 {
@@ -24,20 +25,29 @@ void onSignal(int signalNumber)
     errno = saved;
 }
 
-const char *signalName(int signalNumber)
+} // namespace
+
+QList<int> InterruptGuard::watchedSignals()
 {
-    switch (signalNumber) {
-    case SIGINT:
-        return "SIGINT";
-    case SIGTERM:
-        return "SIGTERM";
-    case SIGHUP:
-        return "SIGHUP";
-    }
-    return "a signal";
+    // SIGPIPE is not among them: the program ignores it. The faults a program raises itself
+    // (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGSYS) keep their default action.
+    QList<int> watched { SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU,
+        SIGXFSZ, SIGVTALRM, SIGPROF, SIGTRAP, SIGPOLL, SIGPWR, SIGSTKFLT };
+    for (int n = SIGRTMIN; n <= SIGRTMAX; ++n)
+        watched.append(n);
+    return watched;
 }
 
-} // namespace
+QString InterruptGuard::signalName(int signalNumber)
+{
+    if (signalNumber >= SIGRTMIN && signalNumber <= SIGRTMAX)
+        return signalNumber == SIGRTMIN
+            ? QStringLiteral("SIGRTMIN")
+            : QStringLiteral("SIGRTMIN+%1").arg(signalNumber - SIGRTMIN);
+    if (const char *name = ::sigabbrev_np(signalNumber))
+        return QStringLiteral("SIG") + QLatin1String(name);
+    return QStringLiteral("signal %1").arg(signalNumber);
+}
 
 InterruptGuard::InterruptGuard(const CliContext &ctx, DeviceFlash &device)
     : InterruptGuard(ctx, QList<DeviceFlash *> { &device })
@@ -61,20 +71,21 @@ InterruptGuard::InterruptGuard(const CliContext &ctx, const QList<DeviceFlash *>
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int i = 0; i < 3; ++i) {
-        if (::sigaction(Watched[i], nullptr, &m_previous[i]) != 0
-            || m_previous[i].sa_handler == SIG_IGN)
+    for (const int signalNumber : watchedSignals()) {
+        struct sigaction previous = {};
+        if (::sigaction(signalNumber, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN)
             continue;
-        m_installed[i] = ::sigaction(Watched[i], &action, nullptr) == 0;
+        if (::sigaction(signalNumber, &action, nullptr) == 0) {
+            m_installed.append(signalNumber);
+            m_previous.append(previous);
+        }
     }
 }
 
 InterruptGuard::~InterruptGuard()
 {
-    for (int i = 0; i < 3; ++i) {
-        if (m_installed[i])
-            ::sigaction(Watched[i], &m_previous[i], nullptr);
-    }
+    for (int i = 0; i < m_installed.size(); ++i)
+        ::sigaction(m_installed.at(i), &m_previous.at(i), nullptr);
     g_writeFd = -1;
     m_notifier.reset();
     for (int fd : m_pipe) {
@@ -88,6 +99,11 @@ int InterruptGuard::cancelledBy()
     return g_cancelledBy;
 }
 
+int InterruptGuard::readBackStoppedBy()
+{
+    return g_readBackStoppedBy;
+}
+
 void InterruptGuard::takeSignals()
 {
     unsigned char received[16];
@@ -98,19 +114,40 @@ void InterruptGuard::takeSignals()
             if (g_cancelledBy != 0)
                 return;
             int cancelled = 0;
-            for (DeviceFlash *device : m_devices)
-                cancelled += device->cancelBeforeErase() ? 1 : 0;
+            int readBacks = 0;
+            for (DeviceFlash *device : m_devices) {
+                if (device->cancelBeforeErase())
+                    ++cancelled;
+                else if (device->stopReadBack())
+                    ++readBacks;
+            }
+            const QString name = signalName(signalNumber);
             if (cancelled == m_devices.size()) {
                 if (m_beforeNotice)
                     m_beforeNotice();
                 m_ctx.fail(128 + signalNumber,
                     QStringLiteral("interrupted by %1 before anything was erased; "
                                    "nothing was changed")
-                        .arg(QLatin1String(signalName(signalNumber))));
+                        .arg(name));
                 // The failures the cancel causes further on are not reported.
                 g_cancelledBy = signalNumber;
                 return;
             }
+            if (readBacks > m_readBacksStopped) {
+                if (m_beforeNotice)
+                    m_beforeNotice();
+                // On a terminal the line would otherwise continue the read-back's bar.
+                if (m_ctx.interactive() && m_ctx.errorIsTerminal() && !m_beforeNotice)
+                    m_ctx.err << Qt::endl;
+                m_readBacksStopped = readBacks;
+                if (g_readBackStoppedBy == 0)
+                    g_readBackStoppedBy = signalNumber;
+                m_ctx.warn(QStringLiteral("interrupted by %1: the write had already ended; only "
+                                          "the read-back after it stops")
+                               .arg(name));
+            }
+            if (cancelled + m_readBacksStopped == m_devices.size())
+                continue; // no write runs: nothing to hold
             if (m_beforeNotice)
                 m_beforeNotice();
             if (cancelled > m_cancelled) {
@@ -122,7 +159,7 @@ void InterruptGuard::takeSignals()
                           .arg(cancelled);
                 m_ctx.warn(QStringLiteral("interrupted by %1: %2; the others' writes run to "
                                           "their end")
-                               .arg(QLatin1String(signalName(signalNumber)), left));
+                               .arg(name, left));
             }
             if (!m_heldNoticePrinted) {
                 m_heldNoticePrinted = true;

@@ -12,15 +12,19 @@
 
 class DeviceFlash;
 
-// SIGINT, SIGTERM and SIGHUP while a command that writes the adapter runs, from construction
-// to destruction. The handler only writes the signal's number into a pipe; the event loop
-// takes it from there. Before the adapter's first erase a signal cancels the operation:
-// nothing is changed and the program exits with 128 + the signal's number. From the first
-// erase request to the end of the job the signal is held: one line says so on standard
-// error and the job runs to its end. A signal that the program was started with ignored
-// (nohup) stays ignored. With several adapters, the rule holds for each: a signal cancels
-// those whose erase has not begun and holds for the others; the command counts as
-// interrupted only when it cancelled every one.
+// Every signal whose default action ends the process and that a program may catch (SIGINT,
+// SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, ...; see watchedSignals()), while a
+// command that writes the adapter runs, from construction to destruction. The handler only
+// writes the signal's number into a pipe; the event loop takes it from there. Before the
+// adapter's first erase a signal cancels the operation: nothing is changed and the program
+// exits with 128 + the signal's number. From the first erase request to the end of the
+// write the signal is held: one line says so on standard error and the job runs to its end.
+// Once the write has ended, a signal stops only the read-back that --verify asked for (the
+// program then exits with 128 + the signal's number). A signal that the program was started
+// with ignored (nohup) stays ignored. SIGPIPE is ignored by the whole program (see main()):
+// a reader that goes away makes a write to it fail, nothing more. With several adapters, the
+// rule holds for each: a signal cancels those whose erase has not begun and holds for the
+// others; the command counts as interrupted only when it cancelled every one.
 class InterruptGuard
 {
 public:
@@ -34,19 +38,24 @@ public:
 
     // The signal that cancelled the command before anything was erased, or 0.
     static int cancelledBy();
+    // The signal that stopped a read-back after the write had ended, or 0.
+    static int readBackStoppedBy();
+    // The signals the guard follows.
+    static QList<int> watchedSignals();
+    // "SIGQUIT", "SIGRTMIN+3", ...
+    static QString signalName(int signalNumber);
 
 private:
     void takeSignals();
-
-    static constexpr int Watched[] = { SIGINT, SIGTERM, SIGHUP };
 
     const CliContext &m_ctx;
     const QList<DeviceFlash *> m_devices;
     const std::function<void()> m_beforeNotice;
     int m_cancelled = 0; // adapters a signal cancelled
+    int m_readBacksStopped = 0; // adapters whose read-back after the write a signal stopped
     int m_pipe[2] = { -1, -1 };
-    struct sigaction m_previous[3] = {};
-    bool m_installed[3] = {};
+    QList<int> m_installed; // the signals whose handler is ours, with their earlier actions
+    QList<struct sigaction> m_previous;
     std::unique_ptr<QSocketNotifier> m_notifier;
     bool m_heldNoticePrinted = false;
 };

@@ -14,6 +14,7 @@
 #include <QDateTime>
 #include <QJsonDocument>
 
+#include <csignal>
 #include <cstdio>
 #include <utility>
 
@@ -433,6 +434,10 @@ bool CliContext::errorIsTerminal() const
 
 int main(int argc, char *argv[])
 {
+    // A reader that goes away (`| head -1`, a closed terminal's tee) makes a write to it fail
+    // with EPIPE, which the streams ignore: it must never end a job that is writing the
+    // adapter, and the job's result still reaches the history and the exit code.
+    std::signal(SIGPIPE, SIG_IGN);
     LogFile::install(QStringLiteral("corvane-cli"), cliMessageHandler);
     QCoreApplication app(argc, argv);
     AppIdentity::apply();
@@ -496,6 +501,8 @@ int main(int argc, char *argv[])
     int code = command->run(ctx);
     if (const int signalNumber = InterruptGuard::cancelledBy())
         code = 128 + signalNumber;
+    else if (const int stopped = InterruptGuard::readBackStoppedBy(); stopped && code == CliExit_Ok)
+        code = 128 + stopped;
     code = ctx.finish(code, exitMeaning(command, code));
     out.flush();
     err.flush();

@@ -104,6 +104,10 @@
         <translation>Saving the adapter's configuration...</translation>
     </message>
     <message>
+        <source>The adapter did not answer the version read after the write. Reconnect it to see the version it runs.</source>
+        <translation>The adapter did not answer the version read after the write. Reconnect it to see the version it runs.</translation>
+    </message>
+    <message>
         <source>The adapter's configuration could not be saved. Nothing was changed.</source>
         <translation>The adapter's configuration could not be saved. Nothing was changed.</translation>
     </message>
@@ -116,8 +120,16 @@
         <translation>Firmware file error!</translation>
     </message>
     <message>
+        <source>The history cannot be written. Nothing was changed.</source>
+        <translation>The history cannot be written. Nothing was changed.</translation>
+    </message>
+    <message>
         <source>The information of server error, contact Corvane for help.</source>
         <translation>wrong json file!</translation>
+    </message>
+    <message>
+        <source>The last write did not finish: run the update again.</source>
+        <translation>The last write did not finish: run the update again.</translation>
     </message>
     <message>
         <source>The network error, checking connect and retry.</source>

@@ -104,6 +104,10 @@
         <translation>Sauvegarde de la configuration…</translation>
     </message>
     <message>
+        <source>The adapter did not answer the version read after the write. Reconnect it to see the version it runs.</source>
+        <translation>L'adaptateur n'a pas répondu à la lecture de la version après l'écriture. Rebranchez-le pour voir la version du firmware qu'il exécute.</translation>
+    </message>
+    <message>
         <source>The adapter's configuration could not be saved. Nothing was changed.</source>
         <translation>La configuration de l'adaptateur n'a pas pu être enregistrée. Rien n'a été modifié.</translation>
     </message>
@@ -116,8 +120,16 @@
         <translation>Erreur de somme de contrôle du firmware téléchargé !</translation>
     </message>
     <message>
+        <source>The history cannot be written. Nothing was changed.</source>
+        <translation>L'historique ne peut pas être écrit. Rien n'a été modifié.</translation>
+    </message>
+    <message>
         <source>The information of server error, contact Corvane for help.</source>
         <translation>Les informations du serveur sont invalides. Contactez Corvane pour obtenir de l'aide.</translation>
+    </message>
+    <message>
+        <source>The last write did not finish: run the update again.</source>
+        <translation>La dernière écriture ne s'est pas terminée : relancez la mise à jour.</translation>
     </message>
     <message>
         <source>The network error, checking connect and retry.</source>

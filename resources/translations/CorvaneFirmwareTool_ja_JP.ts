@@ -104,6 +104,10 @@
         <translation>アダプターの設定を保存しています…</translation>
     </message>
     <message>
+        <source>The adapter did not answer the version read after the write. Reconnect it to see the version it runs.</source>
+        <translation>書き込み後のバージョンの読み取りにアダプターが応答しませんでした。接続し直して、実行中のバージョンを確認してください。</translation>
+    </message>
+    <message>
         <source>The adapter's configuration could not be saved. Nothing was changed.</source>
         <translation>アダプターの設定を保存できませんでした。何も変更されていません。</translation>
     </message>
@@ -116,8 +120,16 @@
         <translation>ダウンロードしたファームウェアのチェックサムが一致しません。</translation>
     </message>
     <message>
+        <source>The history cannot be written. Nothing was changed.</source>
+        <translation>操作履歴を書き込めません。何も変更されていません。</translation>
+    </message>
+    <message>
         <source>The information of server error, contact Corvane for help.</source>
         <translation>サーバーの情報が正しくありません。Corvane にお問い合わせください。</translation>
+    </message>
+    <message>
+        <source>The last write did not finish: run the update again.</source>
+        <translation>前回の書き込みは完了していません。もう一度更新してください。</translation>
     </message>
     <message>
         <source>The network error, checking connect and retry.</source>

@@ -104,6 +104,10 @@
         <translation>Сохранение конфигурации адаптера…</translation>
     </message>
     <message>
+        <source>The adapter did not answer the version read after the write. Reconnect it to see the version it runs.</source>
+        <translation>Адаптер не ответил на чтение версии после записи. Переподключите его, чтобы увидеть версию его прошивки.</translation>
+    </message>
+    <message>
         <source>The adapter's configuration could not be saved. Nothing was changed.</source>
         <translation>Не удалось сохранить конфигурацию адаптера. Ничего не изменено.</translation>
     </message>
@@ -116,8 +120,16 @@
         <translation>Ошибка контрольной суммы скачанной прошивки!</translation>
     </message>
     <message>
+        <source>The history cannot be written. Nothing was changed.</source>
+        <translation>Не удаётся записать журнал операций. Ничего не изменено.</translation>
+    </message>
+    <message>
         <source>The information of server error, contact Corvane for help.</source>
         <translation>Сервер вернул неверные данные. Обратитесь в поддержку Corvane.</translation>
+    </message>
+    <message>
+        <source>The last write did not finish: run the update again.</source>
+        <translation>Последняя запись не завершилась: запустите обновление ещё раз.</translation>
     </message>
     <message>
         <source>The network error, checking connect and retry.</source>

@@ -104,6 +104,10 @@
         <translation>正在保存适配器的配置…</translation>
     </message>
     <message>
+        <source>The adapter did not answer the version read after the write. Reconnect it to see the version it runs.</source>
+        <translation>写入后读取版本时适配器没有响应。请重新连接适配器以查看其运行的版本。</translation>
+    </message>
+    <message>
         <source>The adapter's configuration could not be saved. Nothing was changed.</source>
         <translation>无法保存适配器的配置。未做任何更改。</translation>
     </message>
@@ -116,8 +120,16 @@
         <translation>下载的固件校验失败！</translation>
     </message>
     <message>
+        <source>The history cannot be written. Nothing was changed.</source>
+        <translation>无法写入操作历史。未做任何更改。</translation>
+    </message>
+    <message>
         <source>The information of server error, contact Corvane for help.</source>
         <translation>服务器信息有误，请联系 Corvane 获取帮助。</translation>
+    </message>
+    <message>
+        <source>The last write did not finish: run the update again.</source>
+        <translation>上次写入未完成：请再次运行更新。</translation>
     </message>
     <message>
         <source>The network error, checking connect and retry.</source>

@@ -21,6 +21,7 @@
 #include <csignal>
 #include <memory>
 
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,6 +106,7 @@ private slots:
     void backupRefusesAPlantedLink();
     void oneProgramPerAdapter_data();
     void oneProgramPerAdapter();
+    void silentAdapterEndsTheCommand_data();
     void silentAdapterEndsTheCommand();
     void slowEraseIsNoSilentAdapter();
     void signalsDuringAnUpdate_data();
@@ -118,6 +120,9 @@ private slots:
     void chooseAnAdapter_data();
     void chooseAnAdapter();
     void updateEveryAdapter();
+    void twoAdaptersWithOneSerial();
+    void historyThatCannotBeWritten_data();
+    void historyThatCannotBeWritten();
 
 private:
     // Sets the emulated adapter's faults for the next runs (none: no faults).
@@ -416,7 +421,7 @@ void tst_Cli::missingAdapterExitsThree()
         const QString help
             = QString::fromUtf8(cli({ command.first.first(), QStringLiteral("--help") }).out);
         QStringList codes = QStringLiteral("0 1 2 3 4%1")
-                                .arg(QLatin1String(command.second ? " 129 130 143" : ""))
+                                .arg(QLatin1String(command.second ? " 129 130 131 143" : ""))
                                 .split(QLatin1Char(' '));
         codes.sort();
         QCOMPARE(
@@ -850,7 +855,7 @@ void tst_Cli::verifyComparesWithTheImage()
     QCOMPARE(flipped.exitCode, 1);
     QCOMPARE(flipped.out,
         "differs from " + image.toUtf8() + " at 0x080104d2 (1 byte differs in 1 region)\n");
-    QVERIFY(flipped.err.contains("corvane-cli update " + image.toUtf8()));
+    QVERIFY(flipped.err.contains("corvane-cli update --force " + image.toUtf8()));
 
     const QJsonArray regions = cli({ QStringLiteral("--json"), QStringLiteral("verify"), other })
                                    .json()
@@ -1200,17 +1205,45 @@ void tst_Cli::oneProgramPerAdapter()
     QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
 }
 
-// An adapter that stops answering ends a command after --timeout with exit code 1.
+void tst_Cli::silentAdapterEndsTheCommand_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exchange");
+    QTest::addColumn<QByteArray>("err");
+    QTest::newRow("info") << QStringList { QStringLiteral("info") } << 3
+                          << QByteArray("corvane-cli: the adapter stopped answering\n");
+    // The information takes 8 exchanges; then the configuration's saving, or the erase (1),
+    // the writes (5 + 58) and the record's read.
+    QTest::newRow("update, while the configuration is saved")
+        << QStringList { QStringLiteral("-q"), QStringLiteral("update"), QStringLiteral("IMAGE") }
+        << 20
+        << QByteArray("corvane-cli: the adapter stopped answering before anything was erased; "
+                      "nothing was changed\n");
+    QTest::newRow("update, at the version read after the write")
+        << QStringList { QStringLiteral("-q"), QStringLiteral("update"),
+               QStringLiteral("--no-backup"), QStringLiteral("IMAGE") }
+        << 8 + 1 + 5 + 58 + 1
+        << QByteArray("corvane-cli: the adapter did not answer the version read after the write; "
+                      "run corvane-cli verify IMAGE\n");
+}
+
+// An adapter that stops answering ends a command after --timeout with exit code 1, and the
+// command says how far it got.
 void tst_Cli::silentAdapterEndsTheCommand()
 {
+    QFETCH(QStringList, args);
+    QFETCH(int, exchange);
+    QFETCH(QByteArray, err);
     AdapterEmulator::Faults faults;
-    faults.stallAtExchange = 3;
+    faults.stallAtExchange = exchange;
     AdapterEmulator::setFaults(faults);
     QVERIFY(AdapterEmulator::saveState(m_dir->filePath(QStringLiteral("adapter.state"))));
-    const Run run
-        = cli({ QStringLiteral("info"), QStringLiteral("--timeout"), QStringLiteral("0.5") });
+    const QString image = writeImage(
+        QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payloadOf(3000, 1)));
+    args.replaceInStrings(QStringLiteral("IMAGE"), image);
+    const Run run = cli(args + QStringList { QStringLiteral("--timeout"), QStringLiteral("0.5") });
     QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.err, QByteArray("corvane-cli: the adapter stopped answering\n"));
+    QCOMPARE(run.err, err.replace("IMAGE", QFile::encodeName(image)));
 }
 
 // An erase answers only when its sectors are erased (here 2.6 s for sectors 1 and 4-6): the
@@ -1232,25 +1265,37 @@ void tst_Cli::slowEraseIsNoSilentAdapter()
 
 void tst_Cli::signalsDuringAnUpdate_data()
 {
-    QTest::addColumn<int>("signalNumber");
-    QTest::addColumn<bool>("duringWrite"); // else while the adapter is read, before the erase
+    QTest::addColumn<int>("signalNumber"); // SIGPIPE: the reader of the output goes away
+    QTest::addColumn<QString>("phase"); // read, backup (before the erase), write, read-back
     QTest::addColumn<int>("exitCode"); // -1: killed
     QTest::addColumn<QString>("result"); // of the history's newest operation
-    QTest::newRow("SIGINT before the erase") << SIGINT << false << 130 << QString();
-    QTest::newRow("SIGTERM during the write") << SIGTERM << true << 0 << QStringLiteral("success");
+    const QString read = QStringLiteral("read");
+    const QString write = QStringLiteral("write");
+    const QString success = QStringLiteral("success");
+    QTest::newRow("SIGINT before the erase") << SIGINT << read << 130 << QString();
+    QTest::newRow("SIGUSR1 while the configuration is saved")
+        << SIGUSR1 << QStringLiteral("backup") << 138 << QStringLiteral("cancelled");
+    QTest::newRow("SIGTERM during the write") << SIGTERM << write << 0 << success;
+    QTest::newRow("SIGQUIT during the write") << SIGQUIT << write << 0 << success;
+    QTest::newRow("standard output and error closed during the write")
+        << SIGPIPE << write << 0 << success;
+    QTest::newRow("SIGALRM during the read-back after the write")
+        << SIGALRM << QStringLiteral("read-back") << 142 << success;
     QTest::newRow("killed during the write")
-        << SIGKILL << true << -1 << QStringLiteral("interrupted");
+        << SIGKILL << write << -1 << QStringLiteral("interrupted");
 }
 
 // Real signals to a running update: before the erase they cancel it with nothing changed;
-// from the erase on they are held and the write ends byte-exact; a killed process leaves its
-// "started" line, shown as interrupted.
+// from the erase on they are held and the write ends byte-exact, also when the reader of its
+// output goes; after the write they stop only the read-back; a killed process leaves its
+// "started" line, shown as interrupted, and the flash as far as it got.
 void tst_Cli::signalsDuringAnUpdate()
 {
     QFETCH(int, signalNumber);
-    QFETCH(bool, duringWrite);
+    QFETCH(QString, phase);
     QFETCH(int, exitCode);
     QFETCH(QString, result);
+    const bool duringWrite = phase != QLatin1String("read") && phase != QLatin1String("backup");
     const QByteArray payload = payloadOf(20000, 8);
     const QString image
         = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payload));
@@ -1258,7 +1303,7 @@ void tst_Cli::signalsDuringAnUpdate()
     const QString hold = m_dir->filePath(QStringLiteral("hold"));
     QProcessEnvironment env = environment();
     const QByteArray before = AdapterEmulator::memory(0x08004000, 0x10000);
-    if (duringWrite) {
+    if (phase != QLatin1String("read")) {
         AdapterEmulator::Faults faults;
         faults.latencyUsPerReport = 2000;
         setFaults(faults);
@@ -1272,9 +1317,24 @@ void tst_Cli::signalsDuringAnUpdate()
     const auto inherited = signalNumber == SIGKILL ? SIG_DFL : std::signal(signalNumber, SIG_DFL);
     QProcess writer;
     writer.setProcessEnvironment(env);
-    writer.start(QStringLiteral(CORVANE_CLI),
-        { QStringLiteral("update"), QStringLiteral("--no-backup"), image });
-    const bool started = writer.waitForStarted();
+    // As with `2>&1 | sed '/written /q'`: the reader of both streams ends at the write's first
+    // line, and the next line, the notice and the result meet a pipe without a reader.
+    const bool pipesClosed = signalNumber == SIGPIPE;
+    QProcess reader;
+    if (pipesClosed) {
+        writer.setProcessChannelMode(QProcess::MergedChannels);
+        writer.setStandardOutputProcess(&reader);
+    }
+    QStringList args { QStringLiteral("update"), QStringLiteral("--no-backup"), image };
+    if (phase == QLatin1String("read-back"))
+        args.insert(1, QStringLiteral("--verify"));
+    if (phase == QLatin1String("backup"))
+        args.removeAll(QStringLiteral("--no-backup")); // the saving takes some 19 s
+    writer.start(QStringLiteral(CORVANE_CLI), args);
+    if (pipesClosed)
+        reader.start(
+            QStringLiteral("sed"), { QStringLiteral("-n"), QStringLiteral("/written /{p;q}") });
+    const bool started = writer.waitForStarted() && (!pipesClosed || reader.waitForStarted());
     if (signalNumber != SIGKILL)
         std::signal(signalNumber, inherited);
     QVERIFY(started);
@@ -1284,30 +1344,53 @@ void tst_Cli::signalsDuringAnUpdate()
             && traffic.readAll().contains(QByteArray::number(writer.processId()));
     };
     QByteArray err; // progress goes to standard error
-    QTRY_VERIFY_WITH_TIMEOUT(
-        duringWrite ? (err += writer.readAllStandardError()).contains("written ") : reading(),
+    const QByteArray awaited = phase == QLatin1String("read-back") ? "(100%)" : "written ";
+    QTRY_VERIFY_WITH_TIMEOUT(duringWrite
+            ? (err += pipesClosed ? reader.readAllStandardOutput() : writer.readAllStandardError())
+                  .contains(awaited)
+            : reading(),
         60000);
-    ::kill(pid_t(writer.processId()), signalNumber);
+    if (phase == QLatin1String("backup"))
+        QTest::qWait(500); // the information read at open takes 8 exchanges
+    if (pipesClosed)
+        QTRY_COMPARE_WITH_TIMEOUT(reader.state(), QProcess::NotRunning, 60000);
+    else
+        ::kill(pid_t(writer.processId()), signalNumber);
     if (exitCode == 0)
         ::kill(pid_t(writer.processId()), SIGINT);
     QVERIFY(writer.waitForFinished(60000));
     QFile::remove(hold);
 
     QCOMPARE(writer.exitStatus() == QProcess::NormalExit ? writer.exitCode() : -1, exitCode);
-    QCOMPARE((err + writer.readAllStandardError())
-                 .count("writing firmware: interrupting now would leave the adapter "
-                        "without working firmware; the command ends when the write "
-                        "is done\n"),
-        exitCode == 0 ? 1 : 0);
+    if (!pipesClosed)
+        err += writer.readAllStandardError();
+    QCOMPARE(err.count("writing firmware: interrupting now would leave the adapter "
+                       "without working firmware; the command ends when the write "
+                       "is done\n"),
+        exitCode == 0 && !pipesClosed ? 1 : 0);
+    if (phase == QLatin1String("read-back"))
+        QVERIFY2(err.contains("interrupted by SIGALRM: the write had already ended; only the "
+                              "read-back after it stops\n"),
+            err.constData());
     QVERIFY(AdapterEmulator::loadState(state));
-    if (exitCode == 0)
-        QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
-    else if (exitCode > 0)
+    if (result == QLatin1String("success") || result == QLatin1String("interrupted"))
+        QCOMPARE(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload,
+            result == QLatin1String("success"));
+    else
         QVERIFY(AdapterEmulator::memory(0x08004000, 0x10000) == before);
     const QJsonArray operations = history();
     QCOMPARE(
         operations.isEmpty() ? QString() : operations.first()[QStringLiteral("result")].toString(),
         result);
+    if (signalNumber != SIGKILL)
+        return;
+    // The killed write left what a real adapter keeps: the new record (written first) over a
+    // payload that stops part-way. The next commands see it and call the adapter unfinished.
+    const QJsonObject info = cli({ QStringLiteral("--json"), QStringLiteral("info") }).json();
+    QCOMPARE(info[QStringLiteral("version")].toString(), QStringLiteral("5.7.2"));
+    QVERIFY(info[QStringLiteral("unfinished")].toBool());
+    QVERIFY(cli({ QStringLiteral("list") })
+                .out.contains("5.7.2 (last write did not finish: run the update again)"));
 }
 
 void tst_Cli::adviceThatWorks_data()
@@ -1634,6 +1717,85 @@ void tst_Cli::updateEveryAdapter()
         reinstall.exitCode == 2 && reinstall.err.contains("--force"), reinstall.err.constData());
     QVERIFY(AdapterEmulator::loadState(adapterState(2)));
     QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
+
+    // One that announces 5.7.2 over a payload that differs is read back and written again.
+    QVERIFY(AdapterEmulator::loadState(adapterState(0)));
+    AdapterEmulator::setMemory(0x08011000, QByteArray(1, char(~payload.at(0x1000))));
+    QVERIFY(AdapterEmulator::saveState(adapterState(0)));
+    const Run checked = cli({ QStringLiteral("update"), QStringLiteral("--all"), image });
+    QVERIFY2(checked.exitCode == 0 && checked.out.count(" skipped ") == 3, checked.out.constData());
+    QVERIFY(AdapterEmulator::loadState(adapterState(0)));
+    QVERIFY(AdapterEmulator::memory(0x08010000, quint32(payload.size())) == payload);
+}
+
+// Two adapters with one serial number: --adapter by that number is refused with both paths,
+// an update of both keeps each one's backup under a name of its own, and advice names the
+// adapter by its path and works as printed.
+void tst_Cli::twoAdaptersWithOneSerial()
+{
+    seedAdapters(2);
+    for (int i = 0; i < 2; ++i) {
+        QVERIFY(AdapterEmulator::loadState(adapterState(i)));
+        AdapterEmulator::setUniqueId(QByteArray::fromHex(serial(0).toLatin1()));
+        AdapterEmulator::seedDefaultConfiguration(quint8(i)); // configurations that differ
+        QVERIFY(AdapterEmulator::saveState(adapterState(i)));
+    }
+    const QString path = adapterState(1) + QStringLiteral(".node");
+    const Run chosen = cli({ QStringLiteral("-a"), serial(0), QStringLiteral("info") });
+    QVERIFY(chosen.exitCode == 2 && chosen.err.contains(QFile::encodeName(path)));
+
+    const QByteArray payload = payloadOf(3000, 7);
+    const QString image
+        = writeImage(QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payload));
+    QCOMPARE(cli({ QStringLiteral("update"), QStringLiteral("--all"), image }).exitCode, 0);
+    const QJsonArray both = history();
+    QCOMPARE(both.size(), 2);
+    QVERIFY(both[0][QStringLiteral("backup")] != both[1][QStringLiteral("backup")]);
+
+    // A payload byte changed on the second: verify's update also needs --force (5.7.2 runs).
+    QVERIFY(AdapterEmulator::loadState(adapterState(1)));
+    AdapterEmulator::setMemory(0x08010000, QByteArray(1, char(~payload.at(0))));
+    QVERIFY(AdapterEmulator::saveState(adapterState(1)));
+    const QStringList advised = advisedCommands(
+        cli({ QStringLiteral("--adapter"), path, QStringLiteral("verify"), image }).err);
+    QCOMPARE(advised,
+        QStringList {
+            QStringLiteral("corvane-cli --adapter %1 update --force %2").arg(path, image) });
+    QCOMPARE(cli(advised.first().split(QLatin1Char(' ')).mid(1)).exitCode, 0);
+}
+
+void tst_Cli::historyThatCannotBeWritten_data()
+{
+    QTest::addColumn<bool>("locked"); // else a directory stands in its place
+    QTest::addColumn<QByteArray>("reason");
+    QTest::newRow("a directory in its place") << false << QByteArray("cannot open ");
+    QTest::newRow("its lock held by another program")
+        << true << QByteArray("another program held the lock of ");
+}
+
+// A history that cannot take the "started" line stops the job before the erase, once said; a
+// wait for its lock is said and ends.
+void tst_Cli::historyThatCannotBeWritten()
+{
+    QFETCH(bool, locked);
+    QFETCH(QByteArray, reason);
+    const QString file
+        = m_dir->filePath(QStringLiteral("data/Corvane/Corvane X9 Firmware Tool/history.jsonl"));
+    QVERIFY(QDir().mkpath(locked ? QFileInfo(file).path() : file));
+    QFile held(file);
+    QVERIFY(!locked || (held.open(QIODevice::WriteOnly) && ::flock(held.handle(), LOCK_EX) == 0));
+    const QByteArray before = AdapterEmulator::memory(0x08004000, 0x10000);
+    const Run run = cli({ QStringLiteral("update"),
+        writeImage(
+            QStringLiteral("fw.rfw"), FirmwareImageMaker::make(5, 7, 2, payloadOf(300, 1))) });
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err.count("the history cannot be written: " + reason), 1);
+    QCOMPARE(
+        run.err.count("another program holds the history's lock; waiting for it, 10 s at most"),
+        locked ? 1 : 0);
+    QVERIFY2(run.err.contains("; nothing was erased\n"), run.err.constData());
+    QVERIFY(AdapterEmulator::loadState(m_state));
+    QVERIFY(AdapterEmulator::memory(0x08004000, 0x10000) == before);
 }
 
 QTEST_GUILESS_MAIN(tst_Cli)

@@ -6,6 +6,10 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include <csignal>
+
+#include <sys/resource.h>
+
 using namespace CloudTest;
 
 class tst_FirmwareDownload : public QObject
@@ -22,6 +26,7 @@ private slots:
     void downloadFails();
     void unsafeVersionRefused_data();
     void unsafeVersionRefused();
+    void cacheWriteFails_data();
     void cacheWriteFails();
     void changedImageRefused();
     void lookAlikeLabelMeetsThePin();
@@ -274,25 +279,50 @@ void tst_FirmwareDownload::unsafeVersionRefused()
     QCOMPARE(cloud.firmwareFilePath(version), QString());
 }
 
-// A download that cannot be stored is reported as such, and a directory standing at the
-// cache path is no cached image.
+void tst_FirmwareDownload::cacheWriteFails_data()
+{
+    QTest::addColumn<bool>("diskFull"); // else a directory stands at the cache path
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("left"); // beside the settings
+    QTest::newRow("a directory at the cache path")
+        << false << QString() << QStringLiteral("Firmware_V1.0.0.rfw ");
+    QTest::newRow("the disk full") << true << QStringLiteral(": File too large") << QString();
+}
+
+// A download that cannot be stored is reported as such, with the system's reason, and leaves
+// no digest record behind: a directory standing at the cache path is no cached image.
 void tst_FirmwareDownload::cacheWriteFails()
 {
+    QFETCH(bool, diskFull);
+    QFETCH(QString, reason);
+    QFETCH(QString, left);
     SyncCloud cloud;
     load(cloud,
         { entry(QStringLiteral("1.0.0"), QString(),
             m_server.url(QStringLiteral("/fw/image.rfw")).toString()) });
-    QVERIFY(QDir(dataDir()).mkdir(QStringLiteral("Firmware_V1.0.0.rfw")));
+    if (!diskFull)
+        QVERIFY(QDir(dataDir()).mkdir(QStringLiteral("Firmware_V1.0.0.rfw")));
     SignalLog log(&cloud);
 
-    QCOMPARE(cloud.getFirmware(0), QString());
+    // A file size limit below the image's: its write fails as on a full disk, the record's not.
+    rlimit limit {};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit unlimited = limit;
+    limit.rlim_cur = diskFull ? rlim_t(m_image.size() / 2) : limit.rlim_cur;
+    const auto inherited = std::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const QString path = cloud.getFirmware(0);
+    ::setrlimit(RLIMIT_FSIZE, &unlimited);
+    std::signal(SIGXFSZ, inherited);
+    QCOMPARE(path, QString());
     QCOMPARE(log.lines,
         QStringList({ QStringLiteral("SyncError_ChecksumError"), QStringLiteral("progress"),
             QStringLiteral("SyncError_DownloadFail") }));
-    QVERIFY(cloud.lastErrorString().startsWith(QLatin1String("cannot write")));
-    QCOMPARE(dataDirEntries(),
-        QStringList({ QStringLiteral("Firmware_V1.0.0.rfw"),
-            QStringLiteral("Firmware_V1.0.0.sha256"), QStringLiteral("corvaneflashtool.ini") }));
+    QVERIFY2(cloud.lastErrorString().startsWith(QLatin1String("cannot write"))
+            && cloud.lastErrorString().endsWith(reason),
+        qPrintable(cloud.lastErrorString()));
+    QCOMPARE(
+        dataDirEntries().join(QLatin1Char(' ')), left + QStringLiteral("corvaneflashtool.ini"));
 }
 
 // Other bytes for a version downloaded before are refused, until a refresh takes them.

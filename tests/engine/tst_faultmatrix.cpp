@@ -16,9 +16,9 @@
 
 // Every flash-writing operation against every adapter fault at every phase of its exchange
 // sequence. Each cell checks that the operation ends, clears the busy flag and tells the user
-// exactly one thing: success when every byte was verified, otherwise one error (an erase
-// failure when the erase was not acknowledged, else a write failure), never a success
-// progress after a stopped write.
+// exactly one thing, with one result: success when every byte was verified and the version
+// read back, otherwise one error (a refused or unanswered erase, an unread version after a
+// whole write, else a write failure), never a success progress after a stopped write.
 
 Q_LOGGING_CATEGORY(lcMatrix, "corvane.faultmatrix")
 
@@ -32,7 +32,7 @@ constexpr int RestoreFileLength = 100;
 
 enum class Op { Update, RestoreV1, RestoreV2, ConfigRestore, BootMode };
 enum class Fault { Unplug, Echo, RefusedErase, WrongCode, WrongAddress, WrongLength, ShortReport };
-enum class Outcome { Success, EraseFailure, WriteFailure, Refused };
+enum class Outcome { Success, EraseFailure, EraseUnanswered, WriteFailure, VersionUnread, Refused };
 
 const QList<Op> allOps
     = { Op::Update, Op::RestoreV1, Op::RestoreV2, Op::ConfigRestore, Op::BootMode };
@@ -84,6 +84,10 @@ QString outcomeName(Outcome outcome)
         return QStringLiteral("ok");
     case Outcome::EraseFailure:
         return QStringLiteral("E-erase");
+    case Outcome::EraseUnanswered:
+        return QStringLiteral("E-noans");
+    case Outcome::VersionUnread:
+        return QStringLiteral("E-vers");
     case Outcome::WriteFailure:
         return QStringLiteral("E-write");
     case Outcome::Refused:
@@ -177,19 +181,20 @@ bool expectedOutcome(Fault fault, const Phase &phase, Outcome *outcome)
     if (phase.name == QLatin1String("erase")) {
         if (fault == Fault::Echo)
             return false;
-        // An erase without its 0x59 answer (lost, refused or another code) ends the job
-        // before a byte is written. One with odd address or length fields was confirmed.
-        *outcome
-            = fault == Fault::Unplug || fault == Fault::RefusedErase || fault == Fault::WrongCode
-            ? Outcome::EraseFailure
-            : Outcome::Success;
+        // An erase without its 0x59 answer ends the job before a byte is written: a refused
+        // one or another code is an erase failure, a lost one an unanswered erase. One with
+        // odd address or length fields was confirmed.
+        *outcome = fault == Fault::Unplug                               ? Outcome::EraseUnanswered
+            : fault == Fault::RefusedErase || fault == Fault::WrongCode ? Outcome::EraseFailure
+                                                                        : Outcome::Success;
         return true;
     }
     if (phase.readBack) {
         if (fault == Fault::Echo || fault == Fault::RefusedErase)
             return false;
-        // Every byte was written and verified before the read-back failed.
-        *outcome = Outcome::Success;
+        // Every byte was written and verified before the read-back failed: the operation
+        // does not know the version it left (a block not read whole names none).
+        *outcome = Outcome::VersionUnread;
         return true;
     }
     if (fault == Fault::RefusedErase)
@@ -267,6 +272,7 @@ struct Report
     qlonglong total = -1;
     QList<int> errors;
     QList<bool> busy;
+    QList<int> results; // outcomes of the finished signal
     bool errorAfterProgress = true;
 
     void attach(DeviceFlash *device, Op op, QObject *context)
@@ -289,6 +295,8 @@ struct Report
                 errors.append(int(e.value));
             } else if (e.name == "busy") {
                 busy.append(e.value != 0);
+            } else if (e.name == "finished") {
+                results.append(int(e.value));
             }
         }
     }
@@ -509,10 +517,17 @@ void tst_FaultMatrix::cell()
     report.read();
     QVERIFY(!device->isBusy());
     QCOMPARE(report.busy, (QList<bool> { true, false }));
+    // One result, success only where every byte was verified and the version read back.
+    QCOMPARE(report.results,
+        QList<int> {
+            outcome == Outcome::Success ? OperationResult::Succeeded : OperationResult::Failed });
 
     switch (outcome) {
     case Outcome::Success:
-        QVERIFY(report.errors.isEmpty());
+    case Outcome::VersionUnread:
+        QCOMPARE(report.errors,
+            outcome == Outcome::Success ? QList<int>()
+                                        : QList<int> { int(DeviceError_VersionNotReadBack) });
         QVERIFY(!report.progress.isEmpty());
         QCOMPARE(report.progress.last(), report.total);
         if (fault != Fault::Unplug) {
@@ -526,8 +541,10 @@ void tst_FaultMatrix::cell()
         }
         break;
     case Outcome::EraseFailure:
+    case Outcome::EraseUnanswered:
     case Outcome::WriteFailure: {
         const DeviceError expected = outcome == Outcome::EraseFailure ? DeviceError_EraseFailure
+            : outcome == Outcome::EraseUnanswered                     ? DeviceError_EraseUnanswered
                                                                       : DeviceError_WriteFailure;
         QCOMPARE(report.errors, QList<int> { int(expected) });
         QVERIFY2(report.errorAfterProgress, "progress reported after the error");
@@ -536,7 +553,7 @@ void tst_FaultMatrix::cell()
         if (writeNumber > 0)
             QCOMPARE(report.progress.size(), int(writeNumber - 1));
         // Nothing is written over flash that the adapter did not confirm as erased.
-        if (outcome == Outcome::EraseFailure)
+        if (outcome == Outcome::EraseFailure || outcome == Outcome::EraseUnanswered)
             QCOMPARE(AdapterEmulator::writeCommandCount(), 0);
         break;
     }

@@ -2,6 +2,7 @@
 #include "operationhistory.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -16,6 +17,8 @@ class tst_OperationHistory : public QObject
 
 private slots:
     void historyLinesStayWhole();
+    void whereAnAdapterStands_data();
+    void whereAnAdapterStands();
 };
 
 // A line torn by a crash is skipped and never swallows the next one; writers running at
@@ -54,6 +57,58 @@ void tst_OperationHistory::historyLinesStayWhole()
     QCOMPARE(entries.size(), 1 + Writers * Lines);
     for (const QJsonObject &entry : entries.mid(1))
         QCOMPARE(entry.value(QStringLiteral("filler")).toString(), filler);
+}
+
+namespace {
+
+// A line of adapter S's history.
+QJsonObject line(const char *operation, const char *result, bool erased, const QJsonValue &id = {})
+{
+    return { { QStringLiteral("serial"), QStringLiteral("S") },
+        { QStringLiteral("operation"), QLatin1String(operation) },
+        { QStringLiteral("result"), QLatin1String(result) }, { QStringLiteral("erased"), erased },
+        { QStringLiteral("backup"), QLatin1String(operation) + QLatin1String(result) },
+        { QStringLiteral("id"), id } };
+}
+
+} // namespace
+
+void tst_OperationHistory::whereAnAdapterStands_data()
+{
+    QTest::addColumn<QJsonArray>("lines");
+    QTest::addColumn<QString>("results"); // of operations(), in order
+    QTest::addColumn<QString>("backup"); // named while it is unfinished ("": it is not)
+    QTest::newRow("two failed updates, then a boot mode set")
+        << QJsonArray { line("update", "failed", true), line("update", "interrupted", true),
+               line("boot-mode", "success", true) }
+        << QStringLiteral("failed interrupted success") << QStringLiteral("updatefailed");
+    QTest::newRow("failed boot mode, then one that succeeds")
+        << QJsonArray { line("boot-mode", "failed", true), line("boot-mode", "success", true) }
+        << QStringLiteral("failed success") << QString();
+    QTest::newRow("numeric id, never ended")
+        << QJsonArray { line("update", "started", true, 7) } << QStringLiteral("interrupted")
+        << QStringLiteral("updatestarted");
+}
+
+// Whether an adapter's last write finished, from its history: only an update or factory
+// restore that succeeds makes a half-written adapter whole, and the backup saved before the
+// first failure stays the one named until then; a line's id of any type pairs it.
+void tst_OperationHistory::whereAnAdapterStands()
+{
+    QFETCH(QJsonArray, lines);
+    QFETCH(QString, results);
+    QFETCH(QString, backup);
+    QList<QJsonObject> parsed;
+    for (const QJsonValue &line : lines)
+        parsed.append(line.toObject());
+    const QList<QJsonObject> operations = OperationHistory::operations(parsed);
+    QStringList found;
+    for (const QJsonObject &operation : operations)
+        found.append(operation.value(QStringLiteral("result")).toString());
+    QCOMPARE(found.join(QLatin1Char(' ')), results);
+    const auto standing = OperationHistory::standing(operations, QStringLiteral("S"));
+    QCOMPARE(standing.unfinished, !backup.isEmpty());
+    QCOMPARE(standing.backupBeforeFailure, backup);
 }
 
 QTEST_GUILESS_MAIN(tst_OperationHistory)

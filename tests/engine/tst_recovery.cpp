@@ -122,9 +122,9 @@ void tst_Recovery::updateAgainAfterUnplug()
     QVERIFY(!AdapterEmulator::isAttached());
     QVERIFY(!device->isBusy());
     // Cut off before the last chunk: the write failed and said so. During the read-back
-    // every byte had already been verified.
+    // every byte had already been verified, but the version is not known: no success either.
     const bool writeComplete = exchange > UpdateExchanges - 5;
-    QCOMPARE(recorder.values("error").isEmpty(), writeComplete);
+    QCOMPARE(recorder.values("error").size(), 1);
     QCOMPARE(recorder.last("write") == qlonglong(256 + PayloadLength), writeComplete);
 
     // The system reports the removal; the adapter comes back and is read as at arrival.

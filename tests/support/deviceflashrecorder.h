@@ -9,7 +9,8 @@
 
 // The signals of one DeviceFlash in the order they are emitted, recorded from whatever thread
 // emits them. Names: "write", "store" and "setting" for the three progress signals (value the
-// current count, total its total), "error", "version" and "busy".
+// current count, total its total), "error", "version", "busy" and "finished" (value the
+// result's outcome).
 class DeviceFlashRecorder
 {
 public:
@@ -42,6 +43,9 @@ public:
         QObject::connect(
             device, &DeviceFlash::isBusyChanged, context, [this](bool b) { add("busy", b); },
             Qt::DirectConnection);
+        QObject::connect(
+            device, &DeviceFlash::finished, context,
+            [this](const OperationResult &r) { add("finished", r.outcome); }, Qt::DirectConnection);
     }
 
     void clear()

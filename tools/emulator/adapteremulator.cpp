@@ -12,7 +12,9 @@
 #include <atomic>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace AdapterEmulator {
 
@@ -40,6 +42,7 @@ namespace {
     constexpr qint64 StateFileSizeV1
         = 8 + 4 + 4 + qint64(FlashSize) + Core::UniqueIdSize + 1 + StateFaultCount * 8 + 1 + 4;
     constexpr qint64 StateFileSize = StateFileSizeV1 + 4;
+    constexpr qint64 StateFlashOffset = 16; // the flash image follows magic, version and size
     constexpr int MaxLatencyUs = 10 * 1000 * 1000;
     constexpr int MaxEraseMs = 60 * 1000;
 
@@ -78,6 +81,25 @@ namespace {
         }
         for (quint32 i = 0; i < length; ++i)
             out[i] = readByteLocked(s, start + i);
+    }
+
+    // Copies flash bytes [offset, offset + length) into the state file as they now are.
+    void writeThroughLocked(const Core::State &s, quint32 offset, quint32 length)
+    {
+        if (s.writeThrough < 0)
+            return;
+        quint8 bytes[4096];
+        for (quint32 done = 0; done < length;) {
+            const quint32 n = std::min<quint32>(length - done, sizeof bytes);
+            s.flash.read(offset + done, bytes, n);
+            const ssize_t written = ::pwrite(
+                s.writeThrough, bytes, n, off_t(StateFlashOffset + qint64(offset) + qint64(done)));
+            if (written <= 0) {
+                qWarning("corvane emulator: cannot write the state file through");
+                return;
+            }
+            done += quint32(written);
+        }
     }
 
     // Raw store that ignores the NOR rules; only flash and the unique id take bytes.
@@ -314,11 +336,18 @@ namespace Core {
         case CodeWrite: {
             const qint64 writeNumber = ++s.writeCommands;
             s.modified = true;
+            quint64 first = FlashEnd;
+            quint64 last = 0;
             for (quint32 i = 0; i < count; ++i) {
                 const quint64 a = quint64(address) + i;
-                if (inFlash(a))
+                if (inFlash(a)) {
                     s.flash.program(quint32(a - FlashBase), data[i]);
+                    first = std::min(first, a);
+                    last = a;
+                }
             }
+            if (first <= last)
+                writeThroughLocked(s, quint32(first - FlashBase), quint32(last - first + 1));
             answerCode = CodeAnswer;
             answerLength = count;
             readMemoryLocked(s, address, answerData, count);
@@ -339,6 +368,7 @@ namespace Core {
                     const int sector = data[i];
                     if (sector < SectorCount) {
                         s.flash.erase(sectorStart(sector) - FlashBase, sectorSize(sector));
+                        writeThroughLocked(s, sectorStart(sector) - FlashBase, sectorSize(sector));
                         eraseMs += qint64(sectorSize(sector)) * f.eraseMsPer128KiB / 0x20000;
                     }
                 }
@@ -680,6 +710,18 @@ bool Core::saveStateOf(State &s, const QString &path)
         return false;
     }
     return file.commit();
+}
+
+bool Core::writeThroughTo(State &s, const QString &path)
+{
+    const int fd = path.isEmpty()
+        ? -1
+        : ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (s.writeThrough >= 0)
+        ::close(s.writeThrough);
+    s.writeThrough = fd;
+    return path.isEmpty() || fd >= 0;
 }
 
 bool Core::loadStateOf(State &s, const QString &path)

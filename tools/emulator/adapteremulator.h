@@ -19,13 +19,14 @@
 // Several adapters can be attached at once (setAdapterCount()), each with its own flash,
 // unique id, faults and latency; the functions below address the selected one.
 // When the environment variable CORVANE_EMULATOR_STATE names a file, the adapter is loaded
-// from it at hid_init() (created fresh when missing) and saved back at hid_close(),
-// hid_exit() and process exit when a request changed it, so separate runs of a program see
-// the same adapter (its device path names "<file>.node", a file beside it that programs
-// lock as they lock a real adapter's node, and that a save never replaces); a program
-// that has no handle open loads the file again at its next open when another one saved
-// it meanwhile. When it names a directory, every "*.state" file in it is one adapter, in
-// the order of their names, kept in the same way. Every process that sends an adapter a
+// from it at hid_init() (created fresh when missing), every program and erase reaches its
+// flash image as it happens (so a process killed half-way leaves the flash a real adapter
+// would keep), and the rest is saved back at hid_close(), hid_exit() and process exit when a
+// request changed it, so separate runs of a program see the same adapter (its device path names
+// "<file>.node", a file beside it that programs lock as they lock a real adapter's node, and that a
+// save never replaces); a program that has no handle open loads the file again at its next open
+// when another one saved it meanwhile. When it names a directory, every "*.state" file in it is one
+// adapter, in the order of their names, kept in the same way. Every process that sends an adapter a
 // report appends its process id to "<file>.traffic". While the file named by
 // CORVANE_EMULATOR_HOLD exists, no answer arrives (the adapters seem busy).
 namespace AdapterEmulator {

@@ -80,6 +80,9 @@ struct State
     // Position among the adapters, and whether it belongs to the set (see adapterCount()).
     int index = 0;
     bool present = true;
+    // The state file, open for writing, that every program and erase reaches as it happens
+    // (-1: none): a process killed half-way leaves the flash that a real adapter would keep.
+    int writeThrough = -1;
 };
 
 // The adapter the test-facing functions address (the first unless another is selected).
@@ -102,5 +105,8 @@ QByteArray uniqueIdHexLocked(const State &s);
 // An adapter from or to a state file (each takes the adapter's mutex itself).
 bool loadStateOf(State &s, const QString &path);
 bool saveStateOf(State &s, const QString &path);
+// From now on every program and erase of the adapter also goes into the flash image of the
+// state file at path (empty: no longer); false when the file cannot be opened.
+bool writeThroughTo(State &s, const QString &path);
 
 } // namespace AdapterEmulator::Core

@@ -141,6 +141,8 @@ bool saveLocked(Persistence &p, int index)
     stored.fresh = false;
     if (AdapterEmulator::Core::saveStateOf(s, stored.path)) {
         stored.seen = fileSignature(stored.path);
+        // The save put a new file in place: the writes that follow go into that one.
+        AdapterEmulator::Core::writeThroughTo(s, stored.path);
         return true;
     }
     qWarning("corvane emulator: cannot save the state file %s", qPrintable(stored.path));
@@ -181,10 +183,12 @@ void reloadIfChanged(int index)
     const QByteArray now = fileSignature(stored.path);
     if (now.isEmpty() || now == stored.seen)
         return;
-    if (AdapterEmulator::Core::loadStateOf(s, stored.path))
+    if (AdapterEmulator::Core::loadStateOf(s, stored.path)) {
         stored.seen = now;
-    else
+        AdapterEmulator::Core::writeThroughTo(s, stored.path);
+    } else {
         qWarning("corvane emulator: unreadable state file %s", qPrintable(stored.path));
+    }
 }
 
 // Appends this process's id to "<state file>.traffic" at its first report to the adapter,
@@ -316,19 +320,27 @@ bool loadStoredLocked(Persistence &p, int index, const QString &path)
 {
     StoredAdapter &stored = p.adapters[index];
     stored = StoredAdapter();
+    State &s = AdapterEmulator::Core::adapter(index);
     if (QFileInfo::exists(path)) {
         // A damaged file is left alone rather than overwritten with a fresh adapter.
-        if (!AdapterEmulator::Core::loadStateOf(AdapterEmulator::Core::adapter(index), path)) {
+        if (!AdapterEmulator::Core::loadStateOf(s, path)) {
             qWarning("corvane emulator: unreadable state file %s", qPrintable(path));
             return false;
         }
         stored.seen = fileSignature(path);
     } else {
-        State &s = AdapterEmulator::Core::adapter(index);
-        std::lock_guard<std::mutex> lock(s.mutex);
-        AdapterEmulator::Core::resetLocked(s);
-        stored.fresh = true;
+        {
+            std::lock_guard<std::mutex> lock(s.mutex);
+            AdapterEmulator::Core::resetLocked(s);
+        }
+        // Made at once, so that the writes to come have a file to go into.
+        stored.fresh = !AdapterEmulator::Core::saveStateOf(s, path);
+        if (!stored.fresh)
+            stored.seen = fileSignature(path);
     }
+    // Every program and erase reaches the file as it happens: a process killed half-way
+    // leaves the flash that a real adapter would keep.
+    AdapterEmulator::Core::writeThroughTo(s, path);
     stored.path = path;
     stored.nodePath = QFile::encodeName(QFileInfo(path).absoluteFilePath()) + ".node";
     const int node = ::open(stored.nodePath.constData(),
@@ -378,6 +390,10 @@ int HID_API_EXPORT HID_API_CALL hid_exit(void)
     Persistence &p = persistence();
     std::lock_guard<std::mutex> lock(p.mutex);
     const int result = saveAllLocked(p) ? 0 : -1;
+    for (int i = 0; p.active && i < AdapterEmulator::MaxAdapters; ++i) {
+        if (!p.adapters[i].path.isEmpty())
+            AdapterEmulator::Core::writeThroughTo(AdapterEmulator::Core::adapter(i), QString());
+    }
     p.active = false;
     p.initialised = false;
     return result;
