@@ -130,7 +130,7 @@ bool isFileAt(int fd, const QString &path)
 QString stateDirectory()
 {
     const QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    // The base directory specification ignores a relative path.
+    // XDG_STATE_HOME is ignored when it is a relative path, as XDG asks.
     return QDir::isAbsolutePath(state) ? state : QDir::homePath() + QStringLiteral("/.local/state");
 }
 
