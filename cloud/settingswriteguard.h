@@ -6,9 +6,10 @@
 class QSettings;
 
 // Held around a settings write and its sync(). Writers of one settings file take turns
-// through a lock on the file's directory that the kernel drops when its holder dies, and
-// under it a QSettings lock file that no process holds is removed: one left behind by a
-// writer killed before it filled it in would otherwise stall every write for 30 s.
+// through a lock that the system drops when its holder dies (Linux: on the file's directory,
+// Windows: on a lock file beside it), and under it a QSettings lock file that no process
+// holds is removed: one left behind by a writer killed before it filled it in would
+// otherwise stall every write for 30 s.
 class SettingsWriteGuard
 {
 public:
@@ -22,5 +23,5 @@ public:
     static constexpr int MaxWaitMs = 10000;
 
 private:
-    int m_directory = -1;
+    int m_lock = -1; // the locked descriptor
 };

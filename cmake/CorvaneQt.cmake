@@ -8,6 +8,41 @@ macro(corvane_find_qt)
     find_package(Qt${CORVANE_QT_MAJOR} ${CORVANE_QT_MINIMUM} REQUIRED COMPONENTS ${ARGN})
 endmacro()
 
+# lrelease, which turns the translation sources into catalogues. A cross build (Windows) runs
+# the build machine's own, as a toolkit built for another system brings no tools that run here.
+macro(corvane_find_linguist_tools)
+    if(CMAKE_CROSSCOMPILING)
+        find_program(CORVANE_LRELEASE NAMES lrelease PATHS /usr/lib/qt${CORVANE_QT_MAJOR}/bin
+                     NO_DEFAULT_PATH REQUIRED)
+    else()
+        corvane_find_qt(LinguistTools)
+    endif()
+endmacro()
+
+# corvane_add_translation(OUT ts...): as qt_add_translation, also in a cross build; each .qm
+# goes to the source file's OUTPUT_LOCATION (default: the current binary folder).
+function(corvane_add_translation out)
+    if(NOT CMAKE_CROSSCOMPILING)
+        qt_add_translation(qm_files ${ARGN})
+        set(${out} ${qm_files} PARENT_SCOPE)
+        return()
+    endif()
+    set(qm_files)
+    foreach(ts ${ARGN})
+        get_source_file_property(dir ${ts} OUTPUT_LOCATION)
+        if(NOT dir)
+            set(dir ${CMAKE_CURRENT_BINARY_DIR})
+        endif()
+        get_filename_component(name ${ts} NAME_WE)
+        set(qm ${dir}/${name}.qm)
+        add_custom_command(OUTPUT ${qm} COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+                           COMMAND ${CORVANE_LRELEASE} -silent ${ts} -qm ${qm}
+                           DEPENDS ${ts} VERBATIM)
+        list(APPEND qm_files ${qm})
+    endforeach()
+    set(${out} ${qm_files} PARENT_SCOPE)
+endfunction()
+
 # Fails the configuration when a CMake file of the project names a Qt major version (a
 # Qt5::Core target, a qt5_add_resources command, a find_package(Qt5 ...), a Qt5Core_DIR), as
 # code written for one toolkit does, so that a build on the one toolkit never passes while

@@ -15,8 +15,6 @@
 #include <algorithm>
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -74,12 +72,11 @@ bool openLog(Log &log)
     if (log.failed || !PrivateFiles::makeDirectory(LogFile::directory()))
         return false;
     log.fd = PrivateFiles::open(log.path, O_WRONLY | O_CREAT | O_APPEND);
-    struct stat info = {};
-    if (log.fd < 0 || ::fstat(log.fd, &info) != 0) {
+    log.size = log.fd < 0 ? -1 : PrivateFiles::size(log.fd);
+    if (log.size < 0) {
         log.failed = true;
         return false;
     }
-    log.size = info.st_size;
     return true;
 }
 
@@ -87,12 +84,8 @@ bool openLog(Log &log)
 // already, and starts a new one.
 void rotate(Log &log)
 {
-    struct stat open = {};
-    struct stat named = {};
-    const QByteArray name = QFile::encodeName(log.path);
-    const bool same = ::fstat(log.fd, &open) == 0 && ::stat(name.constData(), &named) == 0
-        && open.st_ino == named.st_ino && open.st_dev == named.st_dev;
-    ::close(log.fd);
+    const bool same = PrivateFiles::isFileAt(log.fd, log.path);
+    PrivateFiles::close(log.fd);
     log.fd = -1;
     if (same) {
         QFile::remove(rotated(log.path, LogFile::Kept - 1));
@@ -138,11 +131,7 @@ namespace LogFile {
 
 QString directory()
 {
-    QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    // The base directory specification ignores a relative path.
-    if (!QDir::isAbsolutePath(state))
-        state = QDir::homePath() + QStringLiteral("/.local/state");
-    return QDir::cleanPath(state + QStringLiteral("/corvane-x9"));
+    return QDir::cleanPath(PrivateFiles::stateDirectory() + QStringLiteral("/corvane-x9"));
 }
 
 QString filePath(const QString &program)

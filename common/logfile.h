@@ -14,7 +14,8 @@ namespace LogFile {
 constexpr qint64 MaxSize = 1024 * 1024;
 constexpr int Kept = 3; // files per program, the current one included
 
-// "$XDG_STATE_HOME/corvane-x9" (~/.local/state/corvane-x9 when that is not set).
+// "corvane-x9" in the user's state directory: $XDG_STATE_HOME (~/.local/state when that is
+// not set), on Windows %LOCALAPPDATA%.
 QString directory();
 // The current log file of program ("corvane-cli", "corvane-firmware-tool").
 QString filePath(const QString &program);

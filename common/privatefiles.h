@@ -10,6 +10,8 @@ class QFileDevice;
 // objects decide which program may start: other users of the machine get no access to
 // any of them, whatever the umask. Directories the tool makes are 0700, files it writes
 // 0600; those left wider by earlier versions are tightened when they are next written.
+// On Windows they live in the user's profile, whose folders only the user (and the
+// system and administrators) may open; the modes below then have nothing to do.
 namespace PrivateFiles {
 
 // Creates path with its missing parents, each 0700. An existing directory loses group
@@ -17,8 +19,24 @@ namespace PrivateFiles {
 bool makeDirectory(const QString &path, QString *errorString = nullptr);
 
 // Opens path with ::open() flags, creating it 0600, and brings an existing file of this
-// user to 0600. Returns the descriptor (close-on-exec) or -1 with errno set.
+// user to 0600. Returns the descriptor (close-on-exec, and binary on Windows) or -1 with
+// errno set.
 int open(const QString &path, int flags);
+// Closes a descriptor that open() gave.
+void close(int fd);
+// The open file's size in bytes, or -1.
+qint64 size(int fd);
+// Reads length bytes at offset without moving the file position; false unless all came.
+bool readAt(int fd, qint64 offset, char *data, int length);
+// Writes the file's data through to the disk; false (errno set) when it cannot.
+bool sync(int fd);
+// Whether the open file is the one now at path (not one that was renamed away).
+bool isFileAt(int fd, const QString &path);
+
+// Where the user's programs keep state that outlives a run but is nobody's document (logs):
+// $XDG_STATE_HOME (~/.local/state when that is not set or not absolute); on Windows the
+// user's local application data (%LOCALAPPDATA%).
+QString stateDirectory();
 // Brings an open file, or the file at path, to 0600 when it belongs to this user.
 // Writes all of bytes to fd, resuming after interrupted and partial writes.
 bool writeAll(int fd, const QByteArray &bytes);

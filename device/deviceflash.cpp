@@ -182,6 +182,12 @@ bool DeviceFlash::isMonitoring() const
     return d->m_monitor && d->m_monitor->isActive();
 }
 
+void DeviceFlash::setNotificationWindow(quintptr nativeWindow)
+{
+    if (d->m_monitor)
+        d->m_monitor->listenOn(nativeWindow);
+}
+
 void DeviceFlash::setConnectWhenReleased(bool enabled)
 {
     d->m_connectWhenReleased = enabled;

@@ -106,6 +106,9 @@ public:
     void closeDevice();
     // True while the platform monitor reports device changes (hot-plug is followed).
     bool isMonitoring() const;
+    // Receives device notifications through this native window of the program (Windows: the
+    // main window's handle) instead of the device layer's own; nothing on Linux.
+    void setNotificationWindow(quintptr nativeWindow);
     // While another program holds the adapter, looks twice a second whether it has let go
     // (sending the adapter nothing) and then connects. Off by default: a command that finds
     // the adapter held ends instead.

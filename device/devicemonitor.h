@@ -6,7 +6,8 @@
 #include <QObject>
 
 // Platform layer that turns the system's device-change events into DeviceNotice values.
-// On Linux it reads udev's kernel events through a socket notifier on the GUI thread.
+// On Linux it reads udev's kernel events through a socket notifier on the GUI thread; on
+// Windows it registers for device notifications and reads WM_DEVICECHANGE messages.
 class DeviceMonitor : public QObject
 {
     Q_OBJECT
@@ -22,6 +23,15 @@ public:
     // The sysfs path of the device behind a HID node (a /dev/hidraw path), or empty when
     // the platform cannot tell: what removal notices are matched against.
     virtual QString sysfsPath(const QByteArray &node) const;
+    // Receives the notifications through this native window of the program (Windows: its
+    // HWND), whose messages reach the application's native event filter, instead of a
+    // window of the monitor's own. Nothing where the platform has no such notifications.
+    virtual void listenOn(quintptr nativeWindow);
+
+    // The notice a native event of the application carries (Windows: a WM_DEVICECHANGE
+    // message for an interface or volume), or false when it carries none.
+    static bool noticeFromNativeEvent(
+        const QByteArray &eventType, const void *message, DeviceNotice *notice);
 
 signals:
     void notice(const DeviceNotice &notice);

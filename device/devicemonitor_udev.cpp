@@ -99,9 +99,10 @@ DeviceMonitor *DeviceMonitor::create(QObject *parent)
     return new DeviceMonitorUdev(parent);
 }
 
-QString DeviceMonitor::sysfsPath(const QByteArray &) const
+bool DeviceMonitor::noticeFromNativeEvent(const QByteArray &, const void *, DeviceNotice *)
 {
-    return QString();
+    // udev's events come through the monitor's socket, never through the native stream.
+    return false;
 }
 
 DeviceMonitorUdev::DeviceMonitorUdev(QObject *parent) : DeviceMonitor(parent)
@@ -143,15 +144,6 @@ bool DeviceMonitorUdev::isActive() const
     return m_notifier != nullptr;
 }
 
-QString DeviceMonitorUdev::interfaceName(quint16 vendorId, quint16 productId, const QString &serial)
-{
-    QString id = serial;
-    id.replace(QLatin1Char('#'), QLatin1Char('_'));
-    return QStringLiteral("\\\\?\\USB#VID_%1&PID_%2#%3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}")
-        .arg(QStringLiteral("%1").arg(vendorId, 4, 16, QLatin1Char('0')).toUpper(),
-            QStringLiteral("%1").arg(productId, 4, 16, QLatin1Char('0')).toUpper(), id);
-}
-
 void DeviceMonitorUdev::readEvents()
 {
     // The socket is non-blocking: drain what is queued.
@@ -181,7 +173,7 @@ void DeviceMonitorUdev::handleDevice(udev_device *device)
         QString serial = udevProperty(device, "ID_SERIAL_SHORT");
         if (serial.isEmpty())
             serial = text(udev_device_get_devpath(device));
-        notice.interfaceName = interfaceName(vendorId, productId, serial);
+        notice.interfaceName = usbInterfaceName(vendorId, productId, serial);
         notice.devicePath = text(udev_device_get_syspath(device));
         emit this->notice(notice);
         return;

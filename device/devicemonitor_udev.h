@@ -23,9 +23,6 @@ public:
     QString findHidNode(quint16 vendorId, quint16 productId) const override;
     QString sysfsPath(const QByteArray &node) const override;
 
-    // Interface name for a USB device, in the "\\?\USB#VID_xxxx&PID_xxxx#serial#{guid}" form.
-    static QString interfaceName(quint16 vendorId, quint16 productId, const QString &serial);
-
 private:
     void readEvents();
     void handleDevice(udev_device *device);

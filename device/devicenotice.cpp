@@ -53,3 +53,12 @@ ParsedDeviceName parseDeviceInterfaceName(const QString &name)
     parsed.valid = true;
     return parsed;
 }
+
+QString usbInterfaceName(quint16 vendorId, quint16 productId, const QString &serial)
+{
+    QString id = serial;
+    id.replace(QLatin1Char('#'), QLatin1Char('_'));
+    return QStringLiteral("\\\\?\\USB#VID_%1&PID_%2#%3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}")
+        .arg(QStringLiteral("%1").arg(vendorId, 4, 16, QLatin1Char('0')).toUpper(),
+            QStringLiteral("%1").arg(productId, 4, 16, QLatin1Char('0')).toUpper(), id);
+}

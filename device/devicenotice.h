@@ -31,3 +31,7 @@ struct ParsedDeviceName
 };
 
 ParsedDeviceName parseDeviceInterfaceName(const QString &name);
+
+// The interface name of a USB device in the form the notices carry,
+// "\\?\USB#VID_xxxx&PID_xxxx#serial#{guid}" (a '#' in the serial becomes '_').
+QString usbInterfaceName(quint16 vendorId, quint16 productId, const QString &serial);

@@ -260,10 +260,13 @@ void DeviceFlash::arrivalTask(quint32 productId, quint64 epoch)
 bool DeviceFlash::nativeEventFilter(
     const QByteArray &eventType, void *message, NativeEventResult *result)
 {
-    // Device changes arrive through the udev monitor; nothing in the native stream is ours.
-    Q_UNUSED(eventType)
-    Q_UNUSED(message)
+    // Windows hands device notifications of the program's own window to this filter; on
+    // Linux they come through the monitor and nothing in the native stream is ours. The
+    // message is never consumed.
     Q_UNUSED(result)
+    DeviceNotice notice;
+    if (DeviceMonitor::noticeFromNativeEvent(eventType, message, &notice))
+        handleNotice(notice);
     return false;
 }
 
@@ -343,9 +346,12 @@ bool DeviceFlash::removalNamesAdapter(const QString &removedPath) const
     QMutexLocker lock(&d->m_stateMutex);
     if (removedPath.isEmpty() || d->m_adapterSysPath.isEmpty())
         return true;
-    // A USB device's removal names the interfaces and nodes below it too.
+    // A USB device's removal names the interfaces and nodes below it too. Windows gives the
+    // adapter's place as the chain of devices down to its HID interface, whose own removal
+    // names the end of that chain.
     return removedPath == d->m_adapterSysPath || removedPath == QFile::decodeName(d->m_adapterNode)
-        || d->m_adapterSysPath.startsWith(removedPath + QLatin1Char('/'));
+        || d->m_adapterSysPath.startsWith(removedPath + QLatin1Char('/'))
+        || d->m_adapterSysPath.endsWith(QLatin1Char('/') + removedPath);
 }
 
 void DeviceFlash::handleRemoval(const QString &name, const QString &removedPath)

@@ -21,8 +21,6 @@
 #include <cstring>
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace OperationHistory {
 
@@ -57,7 +55,7 @@ bool append(const QString &file, const QJsonObject &entry, QString *errorString,
         error = FileLock::lockExclusive(fd, LockWaitMs - QuietWaitMs);
     }
     if (error) {
-        ::close(fd);
+        PrivateFiles::close(fd);
         if (error != EWOULDBLOCK) {
             errno = error;
             return fail("cannot lock");
@@ -70,19 +68,16 @@ bool append(const QString &file, const QJsonObject &entry, QString *errorString,
     }
     QByteArray line = QJsonDocument(entry).toJson(QJsonDocument::Compact);
     line.append('\n');
-    struct stat info
-    {
-    };
+    const qint64 size = PrivateFiles::size(fd);
     char last = '\n';
-    if (::fstat(fd, &info) == 0 && info.st_size > 0 && ::pread(fd, &last, 1, info.st_size - 1) == 1
-        && last != '\n')
+    if (size > 0 && PrivateFiles::readAt(fd, size - 1, &last, 1) && last != '\n')
         line.prepend('\n'); // a torn line stays on its own and is skipped when read
     bool ok = PrivateFiles::writeAll(fd, line);
     if (!ok)
         fail("cannot write");
-    else if (::fdatasync(fd) != 0)
+    else if (!PrivateFiles::sync(fd))
         ok = fail("cannot sync");
-    ::close(fd);
+    PrivateFiles::close(fd);
     return ok;
 }
 

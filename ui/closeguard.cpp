@@ -3,6 +3,7 @@
 #include "logcategories.h"
 
 #include "deviceflash.h"
+#include "shutdownreason.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -33,11 +34,16 @@ CloseGuard::CloseGuard(
             return;
         if (manager.allowsInteraction()) {
             manager.cancel();
+            ShutdownReason::show(m_window, QStringLiteral("Writing firmware into the adapter"));
             qCWarning(lcUi) << "logout cancelled: the adapter is being written";
         } else {
             qCWarning(lcUi) << "logout goes on although the adapter is being written: the session "
                                "manager allows no cancel";
         }
+    });
+    connect(device, &DeviceFlash::isBusyChanged, this, [this](bool busy) {
+        if (!busy)
+            ShutdownReason::clear(m_window);
     });
 }
 

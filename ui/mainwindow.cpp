@@ -218,8 +218,12 @@ void MainWindow::startAfterFirstPaint()
     }
     m_deferredNames.clear();
     m_syncCloud->getInformation();
-    if (m_openAdapter)
+    if (m_openAdapter) {
+        // Windows sends the device notifications to the window, through the application's
+        // native event filter.
+        m_deviceFlash->setNotificationWindow(effectiveWinId());
         m_deviceFlash->openDevice();
+    }
 }
 
 void MainWindow::showPage(QWidget *page)

@@ -2,6 +2,7 @@
 #include "adapterwatch.h"
 
 #include "adapter.h"
+#include "adapteraccess.h"
 #include "adapterlist.h"
 
 #include "deviceflash.h"
@@ -121,7 +122,7 @@ bool AdapterWatch::rescan()
             denied.insert(QStringLiteral("node"), QFile::decodeName(adapter.path));
             report(denied,
                 QStringLiteral("access denied %1: %2")
-                    .arg(QFile::decodeName(adapter.path), udevRuleHint()));
+                    .arg(QFile::decodeName(adapter.path), AdapterAccess::openHint()));
         } else {
             object.insert(QStringLiteral("error"), probe.error);
             report(object,

@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "clihelp.h"
+#include "stoprequests.h"
 
 #include <QRegularExpression>
-
-#include <csignal>
 
 namespace {
 
@@ -33,28 +32,25 @@ QString wrapped(const QString &prefix, const QString &text, int hang)
 
 const QList<CliExitCode> &cliSharedExitCodes()
 {
-    static const QList<CliExitCode> codes {
-        { CliExit_Usage, QStringLiteral("usage error") },
-        { CliExit_NoAdapter,
-            QStringLiteral("no adapter found, none that --adapter names, or it cannot be "
-                           "opened") },
-        { CliExit_InUse,
-            QStringLiteral("the adapter is in use by another program (nothing was "
-                           "sent to it)") },
-        { 128 + SIGINT,
-            QStringLiteral("interrupted by SIGINT (Ctrl+C) before the adapter's erase; "
-                           "nothing was changed") },
-        { 128 + SIGTERM,
-            QStringLiteral("interrupted by SIGTERM before the adapter's erase; nothing "
-                           "was changed") },
-        { 128 + SIGHUP,
-            QStringLiteral("interrupted by SIGHUP before the adapter's erase; nothing "
-                           "was changed") },
-        { 128 + SIGQUIT,
-            QStringLiteral("interrupted by SIGQUIT (Ctrl+\\) before the adapter's erase; "
-                           "nothing was changed (any other signal that would end the "
-                           "program: 128 + its number)") },
-    };
+    static const QList<CliExitCode> codes = [] {
+        QList<CliExitCode> shared {
+            { CliExit_Usage, QStringLiteral("usage error") },
+            { CliExit_NoAdapter,
+                QStringLiteral("no adapter found, none that --adapter names, or it cannot be "
+                               "opened") },
+            { CliExit_InUse,
+                QStringLiteral("the adapter is in use by another program (nothing was "
+                               "sent to it)") },
+        };
+        const QList<int> described = StopRequests::describedSignals();
+        for (int number : described)
+            shared.append({ 128 + number,
+                QStringLiteral("interrupted by %1 before the adapter's erase; nothing was "
+                               "changed%2")
+                    .arg(StopRequests::description(number),
+                        number == described.last() ? StopRequests::othersNote() : QString()) });
+        return shared;
+    }();
     return codes;
 }
 

@@ -1,25 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "adapterwatch.h"
 #include "cli.h"
+#include "stoprequests.h"
 
 #include <QEventLoop>
-#include <QSocketNotifier>
-
-#include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
-
-// Write end of the pipe that turns SIGINT/SIGTERM into an event-loop wake-up.
-int g_signalFd = -1;
-
-void onSignal(int)
-{
-    const char byte = 1;
-    if (g_signalFd >= 0)
-        (void)!::write(g_signalFd, &byte, 1);
-}
 
 int runWatch(CliContext &ctx)
 {
@@ -27,39 +13,29 @@ int runWatch(CliContext &ctx)
         return ctx.fail(
             CliExit_Usage, QStringLiteral("watch takes no arguments (see watch --help)"));
 
-    int fds[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0)
-        return ctx.fail(CliExit_Failed, QStringLiteral("cannot set up signal handling"));
-    g_signalFd = fds[0];
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    struct sigaction oldInt = {};
-    struct sigaction oldTerm = {};
-    sigaction(SIGINT, &action, &oldInt);
-    sigaction(SIGTERM, &action, &oldTerm);
+    // Ctrl+C or SIGTERM end the watch (exit code 0).
+    StopRequests stop(StopRequests::interruptSignals());
+    if (!stop.isInstalled())
+        return ctx.fail(CliExit_Failed,
+            QStringLiteral("cannot set up signal handling: %1").arg(stop.errorString()));
 
     int code = CliExit_Ok;
     {
         AdapterWatch watch(ctx);
         if (!watch.isMonitoring()) {
             code = ctx.fail(CliExit_Failed,
-                QStringLiteral("cannot follow device changes (udev monitor unavailable)"));
+                QStringLiteral(
+                    "cannot follow device changes (the system's device notifications are "
+                    "unavailable)"));
         } else {
             QEventLoop loop;
-            QSocketNotifier stop(fds[1], QSocketNotifier::Read);
-            QObject::connect(&stop, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+            QObject::connect(&stop, &StopRequests::requested, &loop, &QEventLoop::quit);
             // Reports the adapters already attached, then follows changes.
             watch.start();
             loop.exec();
         }
     }
 
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
-    g_signalFd = -1;
-    ::close(fds[0]);
-    ::close(fds[1]);
     return code;
 }
 

@@ -3,6 +3,7 @@
 
 #include "adapter.h"
 #include "adapterlist.h"
+#include "console.h"
 #include "firmwarefile.h"
 
 #include "backupadmission.h"
@@ -16,15 +17,6 @@
 #include <QList>
 #include <QObject>
 #include <QRegularExpression>
-
-QString shellWord(QString text)
-{
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=@%+,-]+$"));
-    if (plain.match(text).hasMatch())
-        return text;
-    return QLatin1Char('\'') + text.replace(QLatin1String("'"), QLatin1String("'\\''"))
-        + QLatin1Char('\'');
-}
 
 namespace {
 
@@ -51,9 +43,9 @@ QString adviceCommand(const CliContext &ctx, const DeviceFlash &device, const QS
     QString text = QStringLiteral("corvane-cli");
     const QString chosen = adapterChoice(ctx, device);
     if (!chosen.isEmpty())
-        text += QStringLiteral(" --adapter ") + shellWord(chosen);
+        text += QStringLiteral(" --adapter ") + Console::shellWord(chosen);
     for (const QString &arg : args)
-        text += QLatin1Char(' ') + shellWord(arg);
+        text += QLatin1Char(' ') + Console::shellWord(arg);
     return text;
 }
 
@@ -97,7 +89,7 @@ QString sameCommand(const CliContext &ctx)
         ? QStringList(QCoreApplication::arguments().mid(1))
         : ctx.commandLine;
     for (const QString &arg : args)
-        text += QLatin1Char(' ') + shellWord(arg);
+        text += QLatin1Char(' ') + Console::shellWord(arg);
     return text;
 }
 

@@ -85,9 +85,6 @@ int runFlashOperation(DeviceFlash &device, const CliContext &ctx,
     const std::function<void()> &start, const QString &expectedVersion, const FlashImage &image,
     const std::function<QString(QJsonObject &)> &afterWrite = {});
 
-// text as one word for a POSIX shell, so that advice can be copied as it is.
-QString shellWord(QString text);
-
 // What a configuration write reported: its last progress (current -1 when none came, as
 // when the configuration could not be read first) and the errors.
 struct FlashOutcome

@@ -4,18 +4,17 @@
 #include "cli.h"
 
 #include <QList>
-#include <QSocketNotifier>
 
-#include <csignal>
 #include <functional>
 #include <memory>
 
 class DeviceFlash;
+class StopRequests;
 
 // Every signal whose default action ends the process and that a program may catch (SIGINT,
-// SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, ...; see watchedSignals()), while a
-// command that writes the adapter runs, from construction to destruction. The handler only
-// writes the signal's number into a pipe; the event loop takes it from there. Before the
+// SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, ...; on Windows Ctrl+C, Ctrl+Break and
+// the console's close; see StopRequests), while a command that writes the adapter runs, from
+// construction to destruction. Before the
 // adapter's first erase a signal cancels the operation: nothing is changed and the program
 // exits with 128 + the signal's number. From the first erase request to the end of the
 // write the signal is held: one line says so on standard error and the job runs to its end.
@@ -40,22 +39,15 @@ public:
     static int cancelledBy();
     // The signal that stopped a read-back after the write had ended, or 0.
     static int readBackStoppedBy();
-    // The signals the guard follows.
-    static QList<int> watchedSignals();
-    // "SIGQUIT", "SIGRTMIN+3", ...
-    static QString signalName(int signalNumber);
 
 private:
-    void takeSignals();
+    void handle(int signalNumber);
 
     const CliContext &m_ctx;
     const QList<DeviceFlash *> m_devices;
     const std::function<void()> m_beforeNotice;
     int m_cancelled = 0; // adapters a signal cancelled
     int m_readBacksStopped = 0; // adapters whose read-back after the write a signal stopped
-    int m_pipe[2] = { -1, -1 };
-    QList<int> m_installed; // the signals whose handler is ours, with their earlier actions
-    QList<struct sigaction> m_previous;
-    std::unique_ptr<QSocketNotifier> m_notifier;
+    std::unique_ptr<StopRequests> m_requests;
     bool m_heldNoticePrinted = false;
 };

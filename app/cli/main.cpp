@@ -4,6 +4,7 @@
 #include "appidentity.h"
 #include "clicatalogue.h"
 #include "clihelp.h"
+#include "console.h"
 #include "interruptguard.h"
 #include "logcategories.h"
 #include "logfile.h"
@@ -14,11 +15,8 @@
 #include <QDateTime>
 #include <QJsonDocument>
 
-#include <csignal>
 #include <cstdio>
 #include <utility>
-
-#include <unistd.h>
 
 namespace {
 
@@ -314,7 +312,7 @@ void cliMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
         ? message
         : QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) + QLatin1Char(' ')
             + LogFile::messageText(context.category, type, message);
-    fprintf(stderr, "%s\n", qPrintable(terminalText(line)));
+    fprintf(stderr, "%s\n", terminalText(line).toUtf8().constData());
     fflush(stderr);
 }
 
@@ -406,7 +404,7 @@ int CliContext::finish(int code, const QString &fallbackError) const
 
 bool CliContext::interactive() const
 {
-    return standardStreams && isatty(STDERR_FILENO) == 1;
+    return standardStreams && Console::isTerminal(2);
 }
 
 void CliContext::progressLine(
@@ -429,15 +427,12 @@ void CliContext::progressLine(
 
 bool CliContext::errorIsTerminal() const
 {
-    return standardStreams && isatty(STDERR_FILENO) == 1;
+    return standardStreams && Console::isTerminal(2);
 }
 
 int main(int argc, char *argv[])
 {
-    // A reader that goes away (`| head -1`, a closed terminal's tee) makes a write to it fail
-    // with EPIPE, which the streams ignore: it must never end a job that is writing the
-    // adapter, and the job's result still reaches the history and the exit code.
-    std::signal(SIGPIPE, SIG_IGN);
+    Console::prepare();
     LogFile::install(QStringLiteral("corvane-cli"), cliMessageHandler);
     QCoreApplication app(argc, argv);
     AppIdentity::apply();

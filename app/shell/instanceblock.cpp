@@ -2,13 +2,8 @@
 #include "instanceblock.h"
 
 #include <QCryptographicHash>
-#include <QVarLengthArray>
 
-#include <cerrno>
 #include <cstring>
-
-#include <pwd.h>
-#include <unistd.h>
 
 quint16 instanceChecksum(const char *data, qsizetype length)
 {
@@ -110,21 +105,4 @@ QString deriveInstanceKey(const InstanceKeyInputs &inputs)
     QByteArray key = hash.result().toBase64();
     key.replace('/', '_');
     return QString::fromLatin1(key);
-}
-
-QString currentUserName()
-{
-    long suggested = sysconf(_SC_GETPW_R_SIZE_MAX);
-    QVarLengthArray<char, 1024> buffer(suggested > 0 && suggested < 65536 ? int(suggested) : 1024);
-    for (;;) {
-        passwd entry;
-        passwd *result = nullptr;
-        const int rc = getpwuid_r(getuid(), &entry, buffer.data(), size_t(buffer.size()), &result);
-        if (rc == 0 && result && result->pw_name)
-            return QString::fromLocal8Bit(result->pw_name);
-        if (rc != ERANGE || buffer.size() >= (1 << 20))
-            break;
-        buffer.resize(buffer.size() * 2);
-    }
-    return qEnvironmentVariable("USER");
 }

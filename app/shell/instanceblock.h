@@ -71,5 +71,6 @@ struct InstanceKeyInputs
 // both the shared block and the local server.
 QString deriveInstanceKey(const InstanceKeyInputs &inputs);
 
-// Name of the user running this process (password database, then the USER variable).
+// Name of the user running this process (Linux: the password database, then the USER
+// variable; Windows: GetUserNameW, then the USERNAME variable).
 QString currentUserName();

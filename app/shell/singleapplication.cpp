@@ -19,14 +19,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/ipc.h>
-#include <sys/shm.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace {
 
 // An inconsistent block older than this is taken as the remains of a dead writer.
@@ -35,15 +27,6 @@ constexpr qint64 InconsistentBlockGraceMs = 5000;
 int remainingMs(int timeoutMs, const QElapsedTimer &timer)
 {
     return int(qMax<qint64>(0, qint64(timeoutMs) - timer.elapsed()));
-}
-
-bool peerIsThisUser(qintptr descriptor)
-{
-    struct ucred peer = {};
-    socklen_t length = sizeof peer;
-    return descriptor >= 0
-        && ::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0
-        && peer.uid == ::geteuid();
 }
 
 QString systemError()
@@ -163,7 +146,7 @@ QString SingleApplication::instanceKey() const
 
 QString SingleApplication::serverName() const
 {
-    return d->unguarded ? QString() : d->guardFile(".socket");
+    return d->unguarded ? QString() : d->socketName();
 }
 
 bool SingleApplication::sendToPrimary(const QByteArray &message, int timeoutMs)
@@ -187,8 +170,7 @@ SingleApplicationPrivate::~SingleApplicationPrivate()
         clientSocket = nullptr;
     }
     if (!memory) {
-        if (lockFd >= 0)
-            ::close(lockFd);
+        closeLock();
         return;
     }
 
@@ -212,9 +194,8 @@ SingleApplicationPrivate::~SingleApplicationPrivate()
     // must not happen while another process is about to create or attach it.
     delete memory;
     memory = nullptr;
-    ::flock(lockFd, LOCK_UN);
-    ::close(lockFd);
-    lockFd = -1;
+    FileLock::unlock(lockFd);
+    closeLock();
 }
 
 void SingleApplicationPrivate::computeInstanceKey()
@@ -246,80 +227,26 @@ void SingleApplicationPrivate::randomSleep()
     QThread::msleep(8 + static_cast<unsigned long>(r / 32767.0 * 10));
 }
 
-QString SingleApplicationPrivate::guardFile(const char *suffix) const
-{
-    // 96 bits of the key tell our few keys apart and keep the socket's path well within
-    // the 107 bytes a local socket may have, even under a long home directory.
-    return directory + QLatin1Char('/') + instanceKey.left(16) + QLatin1String(suffix);
-}
-
-QString SingleApplicationPrivate::openGuard()
-{
-    directory = PrivateFiles::runtimeDirectory();
-    if (directory.isEmpty())
-        return QStringLiteral("no private runtime directory");
-    const QString lockPath = guardFile(".lock");
-    lockFd = PrivateFiles::open(lockPath, O_RDWR | O_CREAT | O_NOFOLLOW);
-    struct stat info = {};
-    if (lockFd < 0 || ::fstat(lockFd, &info) != 0)
-        return lockPath + QLatin1String(": ") + systemError();
-    if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
-        return lockPath + QLatin1String(" is not the user's own file");
-    if (!lockBlock())
-        return lockPath + QLatin1String(": cannot lock: ") + systemError();
-
-    memory = new QSharedMemory();
-    memory->setNativeKey(guardFile(".block"));
-    if (!prepareKeyFile())
-        return memory->nativeKey() + QLatin1String(": cannot be made: ") + systemError();
-    return foreignBlock();
-}
-
-bool SingleApplicationPrivate::prepareKeyFile()
-{
-    // Qt would make it 0640; made here first, it is ours and 0600 before anything uses it.
-    const int fd = PrivateFiles::open(memory->nativeKey(), O_RDONLY | O_CREAT | O_NOFOLLOW);
-    if (fd < 0)
-        return false;
-    struct stat info = {};
-    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    ::close(fd);
-    if (!regular)
-        errno = EISDIR;
-    return regular;
-}
-
-QString SingleApplicationPrivate::foreignBlock() const
-{
-    // The block is found through ftok() of its key file, as Qt finds it; another user can
-    // make a block of the same key (ftok keys are guessable) but cannot make it ours.
-    const key_t key = ::ftok(QFile::encodeName(memory->nativeKey()).constData(), 'Q');
-    const int id = key == -1 ? -1 : ::shmget(key, 0, 0);
-    if (id < 0)
-        return QString();
-    struct shmid_ds info = {};
-    if (::shmctl(id, IPC_STAT, &info) != 0)
-        return QStringLiteral("the shared block cannot be attached");
-    if (info.shm_perm.uid != ::geteuid() || info.shm_perm.cuid != ::geteuid())
-        return QStringLiteral("the shared block belongs to another user");
-    return QString();
-}
-
 void SingleApplicationPrivate::startUnguarded(const QString &reason)
 {
     qWarning().noquote() << "SingleApplication:" << reason
                          << "- starting without the single-instance guard";
     delete memory;
     memory = nullptr;
-    if (lockFd >= 0)
-        ::close(lockFd);
-    lockFd = -1;
+    closeLock();
     unguarded = true;
 }
 
 bool SingleApplicationPrivate::lockBlock()
 {
     return FileLock::lockExclusive(lockFd, -1) == 0;
+}
+
+void SingleApplicationPrivate::closeLock()
+{
+    if (lockFd >= 0)
+        PrivateFiles::close(lockFd);
+    lockFd = -1;
 }
 
 bool SingleApplicationPrivate::discardOrphanedBlock()
@@ -356,7 +283,7 @@ void SingleApplicationPrivate::startPrimary()
     writeBlock(block);
     instanceNumber = 0;
 
-    const QString socketPath = guardFile(".socket");
+    const QString socketPath = socketName();
     QLocalServer::removeServer(socketPath);
     server = new QLocalServer();
     server->setSocketOptions((options & SingleApplication::Option_PerUser)
@@ -388,7 +315,7 @@ bool SingleApplicationPrivate::connectToPrimary(int timeoutMs, qint8 kind)
     for (;;) {
         randomSleep();
         if (clientSocket->state() != QLocalSocket::ConnectingState)
-            clientSocket->connectToServer(guardFile(".socket"), QIODevice::ReadWrite);
+            clientSocket->connectToServer(socketName(), QIODevice::ReadWrite);
         if (clientSocket->state() == QLocalSocket::ConnectingState)
             clientSocket->waitForConnected(remainingMs(timeoutMs, timer));
         if (clientSocket->state() == QLocalSocket::ConnectedState)
@@ -397,7 +324,7 @@ bool SingleApplicationPrivate::connectToPrimary(int timeoutMs, qint8 kind)
             return false;
     }
     // Our notice goes to nobody but this user's own primary.
-    if (!peerIsThisUser(clientSocket->socketDescriptor())) {
+    if (!peerIsThisUser(clientSocket->socketDescriptor(), true)) {
         clientSocket->abort();
         return false;
     }
@@ -424,7 +351,7 @@ bool SingleApplicationPrivate::writeToPrimary(const QByteArray &data, int timeou
 
 void SingleApplicationPrivate::unlockMemory(const char *context)
 {
-    if (::flock(lockFd, LOCK_UN) == 0)
+    if (FileLock::unlock(lockFd))
         return;
     qDebug("%s", context);
     qDebug().noquote() << systemError();
@@ -447,7 +374,7 @@ void SingleApplicationPrivate::abortStart(const char *what, const QString &detai
 void SingleApplicationPrivate::slotConnectionEstablished()
 {
     while (QLocalSocket *socket = server->nextPendingConnection()) {
-        if (!peerIsThisUser(socket->socketDescriptor())) {
+        if (!peerIsThisUser(socket->socketDescriptor(), false)) {
             socket->abort();
             socket->deleteLater();
             continue;

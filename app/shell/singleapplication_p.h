@@ -55,8 +55,16 @@ public:
     // without detaching), so that it cannot pose as a running primary. Returns true when a
     // block of the key existed.
     bool discardOrphanedBlock();
+    // The guard's file in the private directory (its lock, and on Linux the block's key).
     QString guardFile(const char *suffix) const;
+    // The local server's name, which secondaries connect to.
+    QString socketName() const;
+    // Whether the process at the other end of a local socket runs as this user; the
+    // secondary asks it of the server (isServer), the primary of each client.
+    static bool peerIsThisUser(qintptr descriptor, bool isServer);
     bool lockBlock();
+    // Closes the guard's lock file, which also gives up its lock.
+    void closeLock();
     InstanceBlock readBlock() const;
     void writeBlock(const InstanceBlock &block);
     void resetBlock();

@@ -14,11 +14,11 @@
 #include "singleapplication.h"
 
 #include <QElapsedTimer>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include <cstdio>
-#include <unistd.h>
+#include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -85,10 +85,18 @@ int main(int argc, char *argv[])
         + QByteArray::number(app.instanceNumber()) + ' ' + app.instanceKey().toLatin1() + ' '
         + QByteArray::number(constructionMs));
 
+#ifdef Q_OS_WIN
+    // Windows passes argv in the system's code page; arguments() holds the text as given.
+    if (send)
+        sendText
+            = QCoreApplication::arguments()
+                  .value(int(QCoreApplication::arguments().indexOf(QStringLiteral("--send"))) + 1)
+                  .toUtf8();
+#endif
     if (send)
         say(sendLine(app, sendText));
     if (abandon)
-        _exit(0);
+        std::_Exit(0);
     if (!serve)
         return 0;
 
@@ -98,27 +106,23 @@ int main(int argc, char *argv[])
             say("message " + QByteArray::number(id) + ' ' + message.toHex());
         });
 
-    QByteArray pending;
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, [&] {
-        char chunk[4096];
-        const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
-        if (n <= 0) {
-            input.setEnabled(false);
-            app.quit();
-            return;
-        }
-        pending.append(chunk, int(n));
-        int newline;
-        while ((newline = pending.indexOf('\n')) >= 0) {
-            const QByteArray command = pending.left(newline);
-            pending.remove(0, newline + 1);
+    // Standard input is read on a thread of its own (a socket notifier does not watch a
+    // Windows pipe); each command runs in the event loop.
+    std::thread([&app] {
+        char line[4096];
+        while (std::fgets(line, sizeof line, stdin)) {
+            QByteArray command(line);
+            if (command.endsWith('\n'))
+                command.chop(1);
             if (command == "quit")
-                app.quit();
-            else if (command.startsWith("send "))
-                say(sendLine(app, command.mid(5)));
+                break;
+            if (command.startsWith("send "))
+                QMetaObject::invokeMethod(
+                    &app, [&app, command] { say(sendLine(app, command.mid(5))); },
+                    Qt::QueuedConnection);
         }
-    });
+        QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
+    }).detach();
     // Never outlive a test that forgot about us.
     QTimer::singleShot(120000, &app, &QCoreApplication::quit);
 

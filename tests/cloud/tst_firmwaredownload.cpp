@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cloudtesthelpers.h"
 #include "firmwareimagemaker.h"
+#include "testdata.h"
 
 #include <QCryptographicHash>
 #include <QRandomGenerator>
@@ -8,7 +9,9 @@
 
 #include <csignal>
 
+#ifndef Q_OS_WIN
 #include <sys/resource.h>
+#endif
 
 using namespace CloudTest;
 
@@ -71,8 +74,13 @@ void tst_FirmwareDownload::load(SyncCloud &cloud, const QJsonArray &firmware)
 
 QStringList tst_FirmwareDownload::dataDirEntries() const
 {
-    return QDir(dataDir()).entryList(
+    QStringList entries = QDir(dataDir()).entryList(
         QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+#ifdef Q_OS_WIN
+    // On Windows the settings store's writers meet at a lock file beside the settings file.
+    entries.removeOne(QStringLiteral("corvaneflashtool.ini.writers"));
+#endif
+    return entries;
 }
 
 void tst_FirmwareDownload::downloadSucceeds_data()
@@ -237,12 +245,15 @@ void tst_FirmwareDownload::downloadFails()
     QCOMPARE(log.lines.last(), QStringLiteral("SyncError_NetworkError"));
     QVERIFY(!log.lines.contains(QStringLiteral("firmwareFileListChanged")));
     QVERIFY(!cloud.lastErrorString().isEmpty());
+    // Nothing but the settings file: no image, no partial or temporary file.
+    QCOMPARE(dataDirEntries(), QStringList { QStringLiteral("corvaneflashtool.ini") });
     if (maxSent > 0) {
+        if (tag == "oversized, chunked" && TestData::underWine())
+            QSKIP("how much a chunked body's server sent is not bounded under Wine: on a loaded "
+                  "machine Qt's network thread there takes the abort only after the whole body");
         const qint64 sent = m_server.bytesSent(QUrl(address).path());
         QVERIFY2(sent >= 0 && sent < maxSent, QByteArray::number(sent));
     }
-    // Nothing but the settings file: no image, no partial or temporary file.
-    QCOMPARE(dataDirEntries(), QStringList { QStringLiteral("corvaneflashtool.ini") });
 }
 
 void tst_FirmwareDownload::unsafeVersionRefused_data()
@@ -266,6 +277,8 @@ void tst_FirmwareDownload::unsafeVersionRefused()
         { entry(version, QString(), m_server.url(QStringLiteral("/fw/image.rfw")).toString()) });
     // With this directory present, "../" in a version would climb out of the data directory.
     QVERIFY(QDir(dataDir()).mkdir(QStringLiteral("Firmware_V..")));
+    // (Windows drops the trailing dots of a name: there it is "Firmware_V".)
+    const QStringList entries = dataDirEntries();
     const QString outside = dataDir() + QLatin1String("/../escaped.rfw");
     QFile::remove(outside);
     SignalLog log(&cloud);
@@ -274,8 +287,7 @@ void tst_FirmwareDownload::unsafeVersionRefused()
     QCOMPARE(log.lines, QStringList { QStringLiteral("SyncError_InformationError") });
     QVERIFY(m_server.requestLog().isEmpty());
     QVERIFY(!QFileInfo::exists(outside));
-    QCOMPARE(dataDirEntries(),
-        QStringList({ QStringLiteral("Firmware_V.."), QStringLiteral("corvaneflashtool.ini") }));
+    QCOMPARE(dataDirEntries(), entries);
     QCOMPARE(cloud.firmwareFilePath(version), QString());
 }
 
@@ -305,6 +317,11 @@ void tst_FirmwareDownload::cacheWriteFails()
     SignalLog log(&cloud);
 
     // A file size limit below the image's: its write fails as on a full disk, the record's not.
+#ifdef Q_OS_WIN
+    if (diskFull)
+        QSKIP("Windows has no file size limit of a process to stand for a full disk");
+    const QString path = cloud.getFirmware(0);
+#else
     rlimit limit {};
     QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
     const rlimit unlimited = limit;
@@ -314,6 +331,7 @@ void tst_FirmwareDownload::cacheWriteFails()
     const QString path = cloud.getFirmware(0);
     ::setrlimit(RLIMIT_FSIZE, &unlimited);
     std::signal(SIGXFSZ, inherited);
+#endif
     QCOMPARE(path, QString());
     QCOMPARE(log.lines,
         QStringList({ QStringLiteral("SyncError_ChecksumError"), QStringLiteral("progress"),
@@ -335,9 +353,11 @@ void tst_FirmwareDownload::changedImageRefused()
             m_server.url(QStringLiteral("/fw/changing.rfw")).toString()) });
     const QString path = cloud.getFirmware(0);
     QVERIFY(QFile::remove(path));
+#ifndef Q_OS_WIN // on Windows the user's profile keeps it private, not its mode
     QCOMPARE(QFileInfo(cloud.firmwareDigestPath(QStringLiteral("3.0.0"))).permissions(),
         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser
             | QFileDevice::WriteUser);
+#endif
     QVERIFY(m_server.putFile(QStringLiteral("fw/changing.rfw"), "second"));
     SignalLog log(&cloud);
 

@@ -113,7 +113,9 @@ bool tst_NothingLost::killWriterOnce(const QString &mode, const QString &path, i
     env.insert(QLatin1String(ChildPathVariable), path);
     child.setProcessEnvironment(env);
     child.setStandardErrorFile(QProcess::nullDevice());
-    child.start(QCoreApplication::applicationFilePath(), {});
+    // Text mode: the line ends as written, whatever the system's convention.
+    child.start(
+        QCoreApplication::applicationFilePath(), {}, QIODevice::ReadWrite | QIODevice::Text);
     if (!child.waitForStarted(ProcessMs))
         return false;
     QElapsedTimer timer;

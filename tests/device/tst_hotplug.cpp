@@ -3,7 +3,6 @@
 #include "adapterlink.h"
 #include "deviceflash.h"
 #include "devicemonitor.h"
-#include "devicemonitor_udev.h"
 #include "devicenotice.h"
 
 #include <QtTest>
@@ -117,8 +116,8 @@ void tst_Hotplug::parsesInterfaceNames_data()
                                                 "1&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}")
                               << true << true << 0x0E3A << 0xB471u << true;
     QTest::newRow("udev monitor's name")
-        << DeviceMonitorUdev::interfaceName(0x0E3A, 0xB471, QStringLiteral("a#b&c")) << true
-        << false << 0x0E3A << 0xB471u << true;
+        << usbInterfaceName(0x0E3A, 0xB471, QStringLiteral("a#b&c")) << true << false << 0x0E3A
+        << 0xB471u << true;
     QTest::newRow("product above 16 bits") << QStringLiteral("\\\\?\\USB#VID_0E3A&PID_1B471#1")
                                            << true << false << 0x0E3A << 0x1B471u << true;
     QTest::newRow("no hex") << QStringLiteral("\\\\?\\USB#VID_ZZZZ&PID_B471#1") << true << false

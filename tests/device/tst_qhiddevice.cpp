@@ -6,6 +6,10 @@
 
 #include <QtTest>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace {
 
 QByteArray readRequest(quint32 address, quint32 length)
@@ -136,12 +140,24 @@ void tst_QHidDevice::closedWrapperRefusesTransfers()
 }
 
 // A path that names no file is locked through a file in the private directory: anything
-// else in its place keeps the adapter closed, never opened unlocked.
+// else in its place keeps the adapter closed, never opened unlocked. On Windows the lock is
+// a named object in the session: an object of another kind under its name does the same.
 void tst_QHidDevice::lockFileInTheWayKeepsTheAdapterClosed()
 {
     QHidDevice device;
     QVERIFY(device.open(0x0E3A, 0xB471));
     device.close();
+#ifdef Q_OS_WIN
+    const std::wstring name = (QLatin1String("Local\\corvane-x9-")
+        + AdapterLock::baseName(device.devicePath().toLower()))
+                                  .toStdWString();
+    const HANDLE squatter = CreateMutexW(nullptr, FALSE, name.c_str());
+    QVERIFY(squatter);
+    QVERIFY(!device.open(0x0E3A, 0xB471));
+    QCOMPARE(device.lastOpenError(), QHidDevice::LockFailed);
+    CloseHandle(squatter);
+    QVERIFY(device.open(0x0E3A, 0xB471));
+#else
     const QString lockFile = AdapterLock::directory() + QLatin1Char('/')
         + AdapterLock::pidFileName(device.devicePath())
               .replace(QLatin1String(".pid"), QLatin1String(".lock"));
@@ -150,6 +166,7 @@ void tst_QHidDevice::lockFileInTheWayKeepsTheAdapterClosed()
     QVERIFY(!device.open(0x0E3A, 0xB471));
     QCOMPARE(device.lastOpenError(), QHidDevice::LockFailed);
     QVERIFY(QDir().rmdir(lockFile));
+#endif
 }
 
 // With two adapters, a second program opens the one the first leaves free; a third is

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "firmwareimage.h"
 #include "firmwareimagemaker.h"
+#include "hostprogram.h"
 
 #include <QCryptographicHash>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -70,12 +70,11 @@ bool tst_FirmwareImage::makeWithOpenssl(
     if (!FirmwareImageMaker::writeToFile(payloadPath, payload))
         return false;
 
-    QProcess process;
-    process.start(QStringLiteral("bash"),
-        QStringList { m_script } + arguments + QStringList { payloadPath, imagePath });
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit
-        || process.exitCode() != 0) {
-        qWarning() << "make-firmware.sh failed:" << arguments << process.readAllStandardError();
+    HostProgram script;
+    QString error;
+    if (!script.start(m_script, arguments + QStringList { payloadPath, imagePath }, &error)
+        || script.waitForExit(60000) != 0) {
+        qWarning() << "make-firmware.sh failed:" << arguments << error;
         return false;
     }
     QFile file(imagePath);

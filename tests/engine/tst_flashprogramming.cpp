@@ -1,21 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "adapteremulator.h"
+#include "awakewatch.h"
 #include "deviceflash.h"
 #include "flashjob.h"
 #include "flashlayout.h"
 #include "flashprogramming.h"
 #include "testdata.h"
 
-#include <QDBusConnection>
-#include <QDBusUnixFileDescriptor>
 #include <QSignalSpy>
 #include <QtTest>
 
 #include <memory>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
 
 namespace {
 
@@ -24,40 +19,6 @@ using TestData::pattern;
 using TestData::currents;
 
 } // namespace
-
-// logind as far as inhibitor locks go, on the test's own system bus. A lock is the write end
-// of a pipe, held while the pipe's read end sees no hang-up.
-class FakeLogin : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
-public:
-    QMutex mutex;
-    QStringList calls; // the arguments, then the erase requests the adapter had received
-    int readEnd = -1; // of the last lock
-    bool held()
-    {
-        QMutexLocker lock(&mutex);
-        pollfd end { readEnd, POLLIN, 0 };
-        return readEnd >= 0 && poll(&end, 1, 0) == 0;
-    }
-
-public slots:
-    QDBusUnixFileDescriptor Inhibit(
-        const QString &what, const QString &who, const QString &why, const QString &mode)
-    {
-        int ends[2] = { -1, -1 };
-        QMutexLocker lock(&mutex);
-        if (pipe2(ends, O_CLOEXEC) == 0)
-            readEnd = ends[0];
-        calls.append(QStringList {
-            what, who, why, mode, QString::number(AdapterEmulator::eraseLog().size()) }
-                         .join(QLatin1Char('|')));
-        const QDBusUnixFileDescriptor handed(ends[1]);
-        close(ends[1]);
-        return handed;
-    }
-};
 
 class tst_FlashProgramming : public QObject
 {
@@ -78,37 +39,16 @@ private slots:
 
 private:
     std::unique_ptr<DeviceFlash> m_device;
-    QTemporaryDir m_busDir;
-    QProcess m_bus;
-    QThread m_loginThread; // runJob calls logind from the test's own thread
-    FakeLogin m_login;
+    AwakeWatch m_awake;
+    QString m_awakeUnseen; // why the system's being kept awake cannot be seen here
 };
 
-// A private dbus-daemon stands in for the system bus, with the fake logind on it.
 void tst_FlashProgramming::initTestCase()
 {
-    m_bus.start(QStringLiteral("dbus-daemon"),
-        { QStringLiteral("--session"), QStringLiteral("--nofork"),
-            QStringLiteral("--print-address"),
-            QStringLiteral("--address=unix:path=") + m_busDir.filePath(QStringLiteral("bus")) });
-    QVERIFY2(m_bus.waitForReadyRead(10000), "dbus-daemon did not start");
-    qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus.readLine().trimmed());
-    QDBusConnection bus
-        = QDBusConnection::connectToBus(QDBusConnection::SystemBus, QStringLiteral("login"));
-    m_login.moveToThread(&m_loginThread);
-    m_loginThread.start();
-    QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/login1"), &m_login,
-                QDBusConnection::ExportAllSlots)
-        && bus.registerService(QStringLiteral("org.freedesktop.login1")));
+    m_awakeUnseen = m_awake.start();
 }
 
-void tst_FlashProgramming::cleanupTestCase()
-{
-    m_loginThread.quit();
-    m_loginThread.wait();
-    m_bus.terminate();
-    m_bus.waitForFinished();
-}
+void tst_FlashProgramming::cleanupTestCase() { }
 
 void tst_FlashProgramming::init()
 {
@@ -241,11 +181,11 @@ void tst_FlashProgramming::faultsStopTheWriteAndReportOnce()
     // Progress and errors in one ordered record: an error comes after the write stopped.
     QList<qlonglong> events;
     bool heldWhileWriting = true;
-    const int callsBefore = m_login.calls.size();
+    const int callsBefore = m_awake.requests().size();
     connect(m_device.get(), &DeviceFlash::write2FlashProgressChanged, this,
         [&](qlonglong current, qlonglong) {
             events.append(current);
-            heldWhileWriting = heldWhileWriting && m_login.held();
+            heldWhileWriting = heldWhileWriting && m_awake.held();
         });
     connect(m_device.get(), &DeviceFlash::error, this,
         [&events](DeviceError e) { events.append(-1000 - int(e)); });
@@ -277,11 +217,17 @@ void tst_FlashProgramming::faultsStopTheWriteAndReportOnce()
         QCOMPARE(AdapterEmulator::memory(0x08040000, 130), data);
 
     // The system was kept awake from before the erase to after the last write, then let go.
-    QCOMPARE(m_login.calls.mid(callsBefore),
+    if (!m_awakeUnseen.isEmpty())
+        QSKIP(qPrintable(m_awakeUnseen));
+#ifdef Q_OS_LINUX
+    QCOMPARE(m_awake.requests().mid(callsBefore),
         QStringList(QStringLiteral("sleep:shutdown:idle|Corvane X9 Firmware Tool|"
                                    "Writing firmware into the adapter|block|0")));
+#else
+    Q_UNUSED(callsBefore)
+#endif
     QVERIFY(heldWhileWriting);
-    QTRY_VERIFY(!m_login.held());
+    QTRY_VERIFY(!m_awake.held());
 }
 
 void tst_FlashProgramming::updateVersionReadsWholeBlock()

@@ -14,7 +14,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
-#include <QStandardPaths>
 #include <QTcpServer>
 #include <QThread>
 #include <QTimer>
@@ -39,16 +38,7 @@ QString sourceFile(const QString &relative)
 
 HttpServerProcess::HttpServerProcess() = default;
 
-HttpServerProcess::~HttpServerProcess()
-{
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(3000)) {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
-}
+HttpServerProcess::~HttpServerProcess() = default;
 
 bool HttpServerProcess::start(QString *error)
 {
@@ -63,30 +53,14 @@ bool HttpServerProcess::start(QString *error)
     if (script.isEmpty() || !QFileInfo::exists(script))
         return failed(
             QStringLiteral("catalogue_server.py not found (set CORVANE_TEST_SOURCE_DIR)"));
-    // The system's interpreter first: a version manager's shim on PATH runs a chain of shell
-    // scripts first, which can take longer than the whole start-up allowance on a loaded machine.
-    QString python = QStandardPaths::findExecutable(
-        QStringLiteral("python3"), { QStringLiteral("/usr/bin"), QStringLiteral("/bin") });
-    if (python.isEmpty())
-        python = QStandardPaths::findExecutable(QStringLiteral("python3"));
-    if (python.isEmpty())
-        return failed(QStringLiteral("python3 not found"));
+    QString why;
+    if (!m_process.start(
+            script, QStringList { QStringLiteral("--root"), m_root.path() } + m_tlsArguments, &why))
+        return failed(QStringLiteral("server did not start: %1").arg(why));
 
-    m_process.setProgram(python);
-    m_process.setArguments(
-        QStringList { QStringLiteral("-u"), script, QStringLiteral("--root"), m_root.path() }
-        + m_tlsArguments);
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start();
-    if (!m_process.waitForStarted(5000))
-        return failed(QStringLiteral("server did not start: %1").arg(m_process.errorString()));
-
-    QDeadlineTimer deadline(30000);
-    while (!m_process.canReadLine() && !deadline.hasExpired()
-        && m_process.state() == QProcess::Running)
-        m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+    QByteArray line;
     bool ok = false;
-    const uint port = m_process.readLine().trimmed().toUInt(&ok);
+    const uint port = m_process.readLine(&line, 30000) ? line.trimmed().toUInt(&ok) : 0;
     if (!ok || port == 0 || port > 65535)
         return failed(QStringLiteral("server printed no port"));
     m_port = quint16(port);
@@ -95,7 +69,7 @@ bool HttpServerProcess::start(QString *error)
 
 bool HttpServerProcess::isRunning() const
 {
-    return m_process.state() == QProcess::Running && m_port != 0;
+    return m_process.isRunning() && m_port != 0;
 }
 
 quint16 HttpServerProcess::port() const

@@ -1,15 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "hostprogram.h"
+
 #include <QByteArray>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QUrl>
 
 // The catalogue test server (tools/scripts/catalogue_server.py) as a real process on a
-// free loopback port, serving a temporary directory. Stopped by the destructor.
+// free loopback port, serving a temporary directory (under Wine, on the Linux side: see
+// HostProgram). Stopped by the destructor.
 class HttpServerProcess
 {
 public:
@@ -51,7 +53,7 @@ private:
     QByteArray blockingGet(const QString &path) const;
 
     QTemporaryDir m_root;
-    QProcess m_process;
+    HostProgram m_process;
     quint16 m_port = 0;
     QStringList m_tlsArguments;
 };

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QLibrary>
 #include <QList>
 #include <QSignalSpy>
 #include <QStringList>
@@ -41,6 +42,12 @@ inline QStringList filesBelow(const QString &dir, const QString &prefix = QStrin
             found.append(file);
     }
     return found;
+}
+
+// Whether this Windows program runs under Wine, which lacks a few of the services of Windows.
+inline bool underWine()
+{
+    return QLibrary::resolve(QStringLiteral("ntdll"), "wine_get_version") != nullptr;
 }
 
 } // namespace TestData

@@ -38,6 +38,9 @@ public:
         set("XDG_RUNTIME_DIR", QStringLiteral("runtime"));
         QFile::setPermissions(m_dir->filePath(QStringLiteral("runtime")),
             QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        // Windows' folders of the user under Wine: the test launcher's prefix names them
+        // after this variable (tools/scripts/wine-run.sh.in).
+        qputenv("CORVANE_TEST_WINDOWS_HOME", QDir::toNativeSeparators(m_dir->path()).toUtf8());
     }
 
 private:

@@ -236,8 +236,11 @@ private:
 void tst_MainWindow::initTestCase()
 {
     QVERIFY(m_home.isValid());
-    // The test-mode data directory lives under HOME: keep it apart from other test runs.
+    // The test-mode data directory lives under HOME, on Windows in the user's application data
+    // folder, which the Wine test launcher names after CORVANE_TEST_WINDOWS_HOME: keep it apart
+    // from other test runs.
     qputenv("HOME", QFile::encodeName(m_home.path()));
+    qputenv("CORVANE_TEST_WINDOWS_HOME", QDir::toNativeSeparators(m_home.path()).toUtf8());
     QStandardPaths::setTestModeEnabled(true);
     AppIdentity::apply();
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
@@ -250,7 +253,8 @@ void tst_MainWindow::initTestCase()
 void tst_MainWindow::init()
 {
     AdapterEmulator::reset();
-    QVERIFY(dataDir().startsWith(m_home.path()));
+    QVERIFY2(dataDir().startsWith(m_home.path()),
+        qPrintable(dataDir() + QLatin1String(" is outside ") + m_home.path()));
     QDir(dataDir()).removeRecursively();
     m_files = std::make_unique<QTemporaryDir>();
     QVERIFY(m_files->isValid());

@@ -2,6 +2,7 @@
 #include "adapteremulator.h"
 
 #include "emulatorcore.h"
+#include "emulatorsystem.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -11,10 +12,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace AdapterEmulator {
 
@@ -92,8 +89,8 @@ namespace {
         for (quint32 done = 0; done < length;) {
             const quint32 n = std::min<quint32>(length - done, sizeof bytes);
             s.flash.read(offset + done, bytes, n);
-            const ssize_t written = ::pwrite(
-                s.writeThrough, bytes, n, off_t(StateFlashOffset + qint64(offset) + qint64(done)));
+            const qint64 written = EmulatorSystem::writeAt(
+                s.writeThrough, bytes, n, StateFlashOffset + qint64(offset) + qint64(done));
             if (written <= 0) {
                 qWarning("corvane emulator: cannot write the state file through");
                 return;
@@ -188,17 +185,16 @@ namespace Core {
 
     NorStore::NorStore(quint32 size) : m_size(size)
     {
-        // Fresh anonymous pages read as zeros (erased) and take no memory until written.
-        void *pages
-            = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (pages == MAP_FAILED)
+        // Fresh pages read as zeros (erased) and take no memory until written.
+        void *pages = EmulatorSystem::allocatePages(size);
+        if (!pages)
             qFatal("corvane emulator: no memory for the emulated flash");
         m_bits = static_cast<quint8 *>(pages);
     }
 
     NorStore::~NorStore()
     {
-        munmap(m_bits, m_size);
+        EmulatorSystem::releasePages(m_bits, m_size);
     }
 
     void NorStore::read(quint32 offset, quint8 *out, quint32 length) const
@@ -213,7 +209,7 @@ namespace Core {
         const quint32 first = (offset + PageSize - 1) / PageSize * PageSize;
         const quint32 end = offset + length;
         const quint32 last = end / PageSize * PageSize;
-        if (first < last && madvise(m_bits + first, last - first, MADV_DONTNEED) == 0) {
+        if (first < last && EmulatorSystem::clearPages(m_bits + first, last - first)) {
             std::memset(m_bits + offset, 0, first - offset);
             std::memset(m_bits + last, 0, end - last);
         } else {
@@ -714,12 +710,10 @@ bool Core::saveStateOf(State &s, const QString &path)
 
 bool Core::writeThroughTo(State &s, const QString &path)
 {
-    const int fd = path.isEmpty()
-        ? -1
-        : ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int fd = path.isEmpty() ? -1 : EmulatorSystem::openForWriting(path);
     std::lock_guard<std::mutex> lock(s.mutex);
     if (s.writeThrough >= 0)
-        ::close(s.writeThrough);
+        EmulatorSystem::close(s.writeThrough);
     s.writeThrough = fd;
     return path.isEmpty() || fd >= 0;
 }

@@ -2,6 +2,7 @@
 // hidapi's C functions over the emulated adapter, so programs and tests run unchanged.
 #include "adapteremulator.h"
 #include "emulatorcore.h"
+#include "emulatorsystem.h"
 
 #include <hidapi.h>
 
@@ -17,10 +18,6 @@
 #include <cstring>
 #include <cwchar>
 #include <thread>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using AdapterEmulator::Core::State;
 
@@ -108,20 +105,6 @@ State *adapterOf(const hid_device *dev)
     return nullptr;
 }
 
-// One version of the state file: a save renames a new file into place.
-QByteArray fileSignature(const QString &path)
-{
-    struct stat st
-    {
-    };
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return QByteArray();
-    return QByteArray::number(qulonglong(st.st_ino)) + ':'
-        + QByteArray::number(qlonglong(st.st_mtim.tv_sec)) + '.'
-        + QByteArray::number(qlonglong(st.st_mtim.tv_nsec)) + ':'
-        + QByteArray::number(qlonglong(st.st_size));
-}
-
 // Saves an adapter when this process changed it (or its file is new); a program that only
 // read it must not put back what it loaded over another program's writes.
 bool saveLocked(Persistence &p, int index)
@@ -139,12 +122,16 @@ bool saveLocked(Persistence &p, int index)
         s.modified = false;
     }
     stored.fresh = false;
+    // The save puts a new file in place of the one written through, which Windows does not
+    // replace while it is open.
+    AdapterEmulator::Core::writeThroughTo(s, QString());
     if (AdapterEmulator::Core::saveStateOf(s, stored.path)) {
-        stored.seen = fileSignature(stored.path);
+        stored.seen = EmulatorSystem::fileSignature(stored.path);
         // The save put a new file in place: the writes that follow go into that one.
         AdapterEmulator::Core::writeThroughTo(s, stored.path);
         return true;
     }
+    AdapterEmulator::Core::writeThroughTo(s, stored.path);
     qWarning("corvane emulator: cannot save the state file %s", qPrintable(stored.path));
     return false;
 }
@@ -180,7 +167,7 @@ void reloadIfChanged(int index)
         if (!s.handles.empty() || s.modified)
             return;
     }
-    const QByteArray now = fileSignature(stored.path);
+    const QByteArray now = EmulatorSystem::fileSignature(stored.path);
     if (now.isEmpty() || now == stored.seen)
         return;
     if (AdapterEmulator::Core::loadStateOf(s, stored.path)) {
@@ -327,7 +314,7 @@ bool loadStoredLocked(Persistence &p, int index, const QString &path)
             qWarning("corvane emulator: unreadable state file %s", qPrintable(path));
             return false;
         }
-        stored.seen = fileSignature(path);
+        stored.seen = EmulatorSystem::fileSignature(path);
     } else {
         {
             std::lock_guard<std::mutex> lock(s.mutex);
@@ -336,18 +323,14 @@ bool loadStoredLocked(Persistence &p, int index, const QString &path)
         // Made at once, so that the writes to come have a file to go into.
         stored.fresh = !AdapterEmulator::Core::saveStateOf(s, path);
         if (!stored.fresh)
-            stored.seen = fileSignature(path);
+            stored.seen = EmulatorSystem::fileSignature(path);
     }
     // Every program and erase reaches the file as it happens: a process killed half-way
     // leaves the flash that a real adapter would keep.
     AdapterEmulator::Core::writeThroughTo(s, path);
     stored.path = path;
     stored.nodePath = QFile::encodeName(QFileInfo(path).absoluteFilePath()) + ".node";
-    const int node = ::open(stored.nodePath.constData(),
-        O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
-    if (node >= 0)
-        ::close(node);
-    else
+    if (!EmulatorSystem::makeNodeFile(stored.nodePath))
         qWarning(
             "corvane emulator: cannot make the adapter's node %s", stored.nodePath.constData());
     return true;
@@ -377,6 +360,11 @@ int HID_API_EXPORT HID_API_CALL hid_init(void)
         p.active = true;
         p.holdPath = QFile::decodeName(qgetenv("CORVANE_EMULATOR_HOLD"));
         if (!p.exitHandlerRegistered) {
+            // Saved while the program's application object ends, where there is one: as a
+            // DLL (Windows), the emulator's own exit handlers run only once the system has
+            // stopped the program's other threads, too late to use Qt.
+            if (QCoreApplication::instance())
+                qAddPostRoutine(saveAtExit);
             std::atexit(saveAtExit);
             p.exitHandlerRegistered = true;
         }
@@ -445,7 +433,9 @@ HID_API_EXPORT hid_device *HID_API_CALL hid_open(
                 std::lock_guard<std::mutex> lock(s->mutex);
                 uniqueIdWideLocked(*s, serial);
             }
-            if (wcscasecmp(serial, serial_number) != 0)
+            if (QString::fromWCharArray(serial).compare(
+                    QString::fromWCharArray(serial_number), Qt::CaseInsensitive)
+                != 0)
                 continue;
         }
         reloadIfChanged(s->index);

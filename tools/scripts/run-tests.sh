@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Installs what is missing, builds, and runs every test three times: in a normal build, in the
-# same build on Qt 6 and in a build with AddressSanitizer and UndefinedBehaviorSanitizer. The
-# normal build is also packaged and the package checked. Exits non-zero on any failure.
+# Installs what is missing, builds, and runs every test four times: in a normal build, in the
+# same build on Qt 6, in a build with AddressSanitizer and UndefinedBehaviorSanitizer, and in
+# the Windows build under Wine. The normal build is also packaged and the package checked, and
+# so are the Windows packages. Exits non-zero on any failure.
 #
 #   tools/scripts/run-tests.sh          the whole run, as CI does it
 #   tools/scripts/run-tests.sh --quick  for day-to-day work: the normal build and its unit tests
@@ -64,3 +65,10 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 echo "== fuzz targets (libFuzzer with clang, AddressSanitizer + UndefinedBehaviorSanitizer) =="
 # A bounded run per target keeps the whole CI inside its time limit.
 CORVANE_FUZZ_SECONDS=${CORVANE_FUZZ_SECONDS:-30} tools/scripts/run-fuzz.sh
+unset ASAN_OPTIONS UBSAN_OPTIONS
+
+echo "== Windows build (MinGW-w64; Qt and hidapi built once into a cache) and its tests under Wine =="
+tools/scripts/build-windows.sh --test
+
+echo "== Windows installer and portable zip, checked under Wine =="
+tools/scripts/package-windows.sh --check

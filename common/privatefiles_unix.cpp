@@ -98,6 +98,42 @@ int open(const QString &path, int flags)
     return fd;
 }
 
+void close(int fd)
+{
+    ::close(fd);
+}
+
+qint64 size(int fd)
+{
+    struct stat info = {};
+    return ::fstat(fd, &info) == 0 ? qint64(info.st_size) : -1;
+}
+
+bool readAt(int fd, qint64 offset, char *data, int length)
+{
+    return ::pread(fd, data, size_t(length), off_t(offset)) == length;
+}
+
+bool sync(int fd)
+{
+    return ::fdatasync(fd) == 0;
+}
+
+bool isFileAt(int fd, const QString &path)
+{
+    struct stat open = {};
+    struct stat named = {};
+    return ::fstat(fd, &open) == 0 && ::stat(QFile::encodeName(path).constData(), &named) == 0
+        && open.st_ino == named.st_ino && open.st_dev == named.st_dev;
+}
+
+QString stateDirectory()
+{
+    const QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    // XDG_STATE_HOME is ignored when it is a relative path, as XDG asks.
+    return QDir::isAbsolutePath(state) ? state : QDir::homePath() + QStringLiteral("/.local/state");
+}
+
 bool restrict(int fd)
 {
     struct stat info = {};

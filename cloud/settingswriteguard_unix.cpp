@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "settingswriteguard.h"
 #include "logcategories.h"
+#include "settingswriteguard.h"
 
 #include "filelock.h"
 
@@ -45,14 +45,14 @@ void removeAbandonedLockFile(const QString &settingsPath)
 SettingsWriteGuard::SettingsWriteGuard(const QSettings &settings)
 {
     const QString path = settings.fileName();
-    m_directory = openNoInterrupt(
+    m_lock = openNoInterrupt(
         QFile::encodeName(QFileInfo(path).absolutePath()), O_RDONLY | O_DIRECTORY);
-    if (m_directory < 0)
+    if (m_lock < 0)
         return;
-    if (FileLock::lockExclusive(m_directory, SettingsWriteGuard::MaxWaitMs) != 0) {
+    if (FileLock::lockExclusive(m_lock, SettingsWriteGuard::MaxWaitMs) != 0) {
         qCWarning(lcCloud) << "SettingsWriteGuard cannot lock the settings directory" << path;
-        ::close(m_directory);
-        m_directory = -1;
+        ::close(m_lock);
+        m_lock = -1;
         return;
     }
     removeAbandonedLockFile(path);
@@ -60,6 +60,6 @@ SettingsWriteGuard::SettingsWriteGuard(const QSettings &settings)
 
 SettingsWriteGuard::~SettingsWriteGuard()
 {
-    if (m_directory >= 0)
-        ::close(m_directory);
+    if (m_lock >= 0)
+        ::close(m_lock);
 }

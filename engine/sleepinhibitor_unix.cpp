@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "sleepinhibitor.h"
 #include "logcategories.h"
+#include "sleepinhibitor.h"
 
 #include <QAtomicInt>
 #include <QDBusConnection>
@@ -44,16 +44,17 @@ SleepInhibitor::SleepInhibitor()
                 = reply.type() == QDBusMessage::ReplyMessage && arguments.size() == 1
                 ? qvariant_cast<QDBusUnixFileDescriptor>(arguments.first())
                 : QDBusUnixFileDescriptor();
-            if (lock.isValid())
-                m_fd = ::fcntl(lock.fileDescriptor(), F_DUPFD_CLOEXEC, 0);
-            if (m_fd < 0)
+            const int fd = lock.isValid() ? ::fcntl(lock.fileDescriptor(), F_DUPFD_CLOEXEC, 0) : -1;
+            if (fd >= 0)
+                m_handle = fd;
+            else
                 failure = reply.type() == QDBusMessage::ErrorMessage
                     ? reply.errorMessage()
                     : QStringLiteral("logind gave no lock");
         }
     }
     QDBusConnection::disconnectFromBus(name);
-    if (m_fd < 0)
+    if (!isHeld())
         qCWarning(lcEngine).noquote()
             << "sleep inhibitor not taken, the system may sleep during the write:" << failure;
     else
@@ -67,9 +68,9 @@ SleepInhibitor::~SleepInhibitor()
 
 void SleepInhibitor::release()
 {
-    if (m_fd < 0)
+    if (!isHeld())
         return;
-    ::close(m_fd);
-    m_fd = -1;
+    ::close(int(m_handle));
+    m_handle = -1;
     qCDebug(lcEngine) << "sleep inhibitor released";
 }

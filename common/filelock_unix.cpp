@@ -26,4 +26,9 @@ int lockExclusive(int fd, int waitMs)
     }
 }
 
+bool unlock(int fd)
+{
+    return ::flock(fd, LOCK_UN) == 0;
+}
+
 } // namespace FileLock
