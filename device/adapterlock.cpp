@@ -21,3 +21,19 @@ QString AdapterLock::pidFileName(const QByteArray &devicePath)
 {
     return baseName(devicePath) + QLatin1String(".pid");
 }
+
+AdapterLock::~AdapterLock()
+{
+    release();
+}
+
+AdapterLock::Result AdapterLock::acquire(const QByteArray &devicePath, qint64 *owner)
+{
+    if (owner)
+        *owner = 0;
+    if (isHeld() && m_devicePath == devicePath)
+        return Acquired;
+    release();
+    m_error.clear();
+    return take(devicePath, owner);
+}

@@ -52,6 +52,9 @@ public:
     static QString baseName(const QByteArray &devicePath);
 
 private:
+    // The platform's own part of acquire(), with no lock held and *owner already 0.
+    Result take(const QByteArray &devicePath, qint64 *owner);
+
     qintptr m_handle = -1; // descriptor (Linux) or object handle (Windows)
     QByteArray m_devicePath;
     QByteArray m_pidPath;

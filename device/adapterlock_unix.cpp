@@ -180,20 +180,8 @@ void writeOwner(const QByteArray &path)
 
 } // namespace
 
-AdapterLock::~AdapterLock()
+AdapterLock::Result AdapterLock::take(const QByteArray &devicePath, qint64 *owner)
 {
-    release();
-}
-
-AdapterLock::Result AdapterLock::acquire(const QByteArray &devicePath, qint64 *owner)
-{
-    if (owner)
-        *owner = 0;
-    if (isHeld() && m_devicePath == devicePath)
-        return Acquired;
-    release();
-    m_error.clear();
-
     const Target target = openTarget(devicePath);
     if (target.fd < 0) {
         m_error = target.error;

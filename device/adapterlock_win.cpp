@@ -34,20 +34,8 @@ qint64 readOwner(HANDLE mapping)
 
 } // namespace
 
-AdapterLock::~AdapterLock()
+AdapterLock::Result AdapterLock::take(const QByteArray &devicePath, qint64 *owner)
 {
-    release();
-}
-
-AdapterLock::Result AdapterLock::acquire(const QByteArray &devicePath, qint64 *owner)
-{
-    if (owner)
-        *owner = 0;
-    if (isHeld() && m_devicePath == devicePath)
-        return Acquired;
-    release();
-    m_error.clear();
-
     const std::wstring name = objectName(devicePath);
     SetLastError(ERROR_SUCCESS);
     HANDLE mapping = CreateFileMappingW(
