@@ -4,7 +4,6 @@
 #include "adapteremulator.h"
 #include "deviceflash.h"
 #include "devicemonitor.h"
-#include "devicemonitor_win.h"
 #include "devicenotice.h"
 
 #include <QtTest>
@@ -85,7 +84,6 @@ private slots:
     void messagesGiveTheThreeNotices_data();
     void messagesGiveTheThreeNotices();
     void filterConnectsAndDisconnects();
-    void adapterPathChainMatchesRemovals();
 };
 
 void tst_DeviceChangeWin::messagesGiveTheThreeNotices_data()
@@ -178,16 +176,6 @@ void tst_DeviceChangeWin::filterConnectsAndDisconnects()
     QTRY_COMPARE(connections, QList<bool>({ true, false }));
     QVERIFY(!device.isDeviceOpen());
     QCOMPARE(result, DeviceFlash::NativeEventResult(77));
-}
-
-// The monitor's own message-only window exists and registered; the path of an interface
-// Windows does not know is the lower-case path alone.
-void tst_DeviceChangeWin::adapterPathChainMatchesRemovals()
-{
-    DeviceMonitorWin monitor;
-    QVERIFY(monitor.isActive());
-    QCOMPARE(monitor.sysfsPath(HidName.toUtf8()), HidName.toLower());
-    QCOMPARE(monitor.sysfsPath(QByteArray()), QString());
 }
 
 QTEST_GUILESS_MAIN(tst_DeviceChangeWin)
